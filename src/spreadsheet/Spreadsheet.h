@@ -1,0 +1,90 @@
+#pragma once
+
+// The operations Ordana performs on a workbook. Every operation reports failure by throwing
+// ordana::RuntimeError: 429 when the engine cannot start, 1004 for the engine's own failures (file missing,
+// not a workbook, corrupt, encrypted, in use, write-protected), 52 when the file's folder cannot be reached,
+// 9 for a worksheet name or index outside the list.
+
+#include "common/CellValue.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace ordana::spreadsheet {
+
+// Column codes of HorizontalAlignment, as the automation model numbers them.
+inline constexpr std::int32_t AlignCenter = -4108;
+inline constexpr std::int32_t AlignLeft = -4131;
+// BorderAround arguments.
+inline constexpr std::int32_t LineStyleContinuous = 1;
+inline constexpr std::int32_t WeightThin = 2;
+
+class Worksheet {
+public:
+    virtual ~Worksheet() = default;
+    virtual std::string name() const = 0;
+
+    // Rows and columns count from 1.
+    virtual CellValue cell(std::int16_t row, std::int16_t column) = 0;
+    virtual void setCell(std::int16_t row, std::int16_t column, const CellValue& value) = 0;
+
+    // Whole-column formatting, reaching the column's empty cells and every cell already in it.
+    virtual void setColumnWidth(std::int16_t column, double characters) = 0;
+    virtual void setColumnHorizontalAlignment(std::int16_t column, std::int32_t alignment) = 0;
+    virtual void setColumnNumberFormat(std::int16_t column, const std::string& format) = 0;
+
+    virtual void setBold(std::int16_t row, std::int16_t column, bool bold) = 0;
+    // A frame on the outer edges of the block only.
+    virtual void borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow,
+                              std::int16_t lastColumn, std::int32_t lineStyle, std::int32_t weight) = 0;
+    // The sheet becomes the workbook's active (and only selected) sheet when the file is next opened.
+    virtual void activate() = 0;
+};
+
+class Workbook {
+public:
+    virtual ~Workbook() = default;
+    // Worksheets only (chart and macro sheets are not listed), in workbook order, hidden ones included.
+    virtual std::int16_t worksheetCount() = 0;
+    virtual std::string worksheetName(std::int16_t index) = 0; // from 1; error 9 outside
+    virtual std::shared_ptr<Worksheet> worksheet(const std::string& name) = 0; // error 9 if absent
+    // saveChanges: written back safely into its own file, same format. false: nothing is written.
+    virtual void close(bool saveChanges) = 0;
+};
+
+class Application {
+public:
+    virtual ~Application() = default;
+    virtual std::shared_ptr<Workbook> open(const std::string& path) = 0;
+    virtual void quit() = 0;
+};
+
+// Starts an application; throws 429 when none can be started. Tests substitute their own.
+using ApplicationFactory = std::function<std::shared_ptr<Application>()>;
+
+// The engine that reads and writes the files itself.
+ApplicationFactory nativeApplicationFactory();
+
+// The three references a command holds while it works.
+struct SpreadsheetHandles {
+    std::shared_ptr<Application> application;
+    std::shared_ptr<Workbook> workbook;
+    std::shared_ptr<Worksheet> worksheet;
+
+    // Drops the three references, worksheet first; closes and quits nothing.
+    void release() {
+        worksheet.reset();
+        workbook.reset();
+        application.reset();
+    }
+    // Quit the application and drop all three references.
+    void quit() {
+        if (application)
+            application->quit();
+        release();
+    }
+};
+
+} // namespace ordana::spreadsheet
