@@ -18,6 +18,7 @@ constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::uint32_t kMiniSectorSize = 64;
 constexpr std::size_t kEntrySize = 128;
 constexpr std::size_t kHeaderDifatEntries = 109;
+constexpr std::size_t kMaxDepth = 64;
 
 [[noreturn]] void corrupt(const std::string& what) {
     throw RuntimeError(err::Application, "Fisierul este deteriorat: " + what);
@@ -282,6 +283,12 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
                     std::to_string(e.type) + ")");
         e.reachable = true;
         e.parent = cur.parent;
+        // Parents are reached before their children, so their paths are known. Real files nest a few levels;
+        // the bound keeps paths small whatever the file says.
+        const Entry& parent = cf.entries_[static_cast<std::size_t>(cur.parent)];
+        e.depth = parent.depth + 1;
+        if (e.depth > kMaxDepth) corrupt("directorul are mai mult de " + std::to_string(kMaxDepth) + " niveluri");
+        e.path = cur.parent == 0 ? e.name : parent.path + u'/' + e.name;
         stack.push_back({get32(e.raw.data() + 68), cur.parent});
         stack.push_back({get32(e.raw.data() + 72), cur.parent});
         if (e.type == static_cast<std::uint8_t>(EntryType::Storage))
@@ -301,7 +308,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
     const std::uint64_t miniSize = sizeOf(root);
     checkSize(miniSize, "mini-fluxul");
     const auto miniChain = rd.chain(get32(root.raw.data() + 116), ceilDiv(miniSize, ss), true, "al mini-fluxului");
-    const std::vector<std::uint8_t> mini = rd.gather(miniChain, miniSize, "mini-fluxul");
+    std::vector<std::uint8_t> mini = rd.gather(miniChain, miniSize, "mini-fluxul");
+    mini.resize(ceilDiv(mini.size(), kMiniSectorSize) * kMiniSectorSize, 0); // a last mini sector cut short
     std::vector<std::uint32_t> miniFat;
     if (get32(h + 60) != kEndOfChain && get32(h + 60) != kFreeSect) {
         for (std::uint32_t s : rd.chain(get32(h + 60), 0, false, "al tabelei mini-FAT")) {
@@ -356,21 +364,13 @@ int CompoundFile::findTopLevel(std::string_view name) const {
 }
 
 int CompoundFile::findPath(std::string_view path) const {
+    const std::u16string wanted = fromUtf8(path);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
-        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) &&
-            sameName(fromUtf8(pathOf(i)), fromUtf8(path)))
+        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) && sameName(e.path, wanted))
             return static_cast<int>(i);
     }
     return -1;
-}
-
-std::string CompoundFile::pathOf(std::size_t index) const {
-    std::string path;
-    // Parents form a tree checked at parse time, so this walk ends.
-    for (std::int32_t i = static_cast<std::int32_t>(index); i > 0; i = entries_[i].parent)
-        path = toUtf8(entries_[i].name) + (path.empty() ? "" : "/" + path);
-    return path;
 }
 
 bool CompoundFile::hasStream(std::string_view name) const { return findTopLevel(name) >= 0; }
@@ -405,7 +405,7 @@ std::vector<CompoundFile::EntryInfo> CompoundFile::entries() const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (!e.reachable) continue;
-        out.push_back({pathOf(i), static_cast<EntryType>(e.type), e.data.size()});
+        out.push_back({toUtf8(e.path), static_cast<EntryType>(e.type), e.data.size()});
     }
     return out;
 }

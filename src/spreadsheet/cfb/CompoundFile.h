@@ -51,7 +51,9 @@ private:
         std::array<std::uint8_t, 128> raw{}; // as read; start sector and size are rewritten on serialize
         bool reachable = false;
         std::int32_t parent = -1;
+        std::size_t depth = 0; // 1 for the root's children
         std::u16string name;
+        std::u16string path; // from the root, '/' between names
         std::uint8_t type = 0;
         std::vector<std::uint8_t> data; // streams only
     };
@@ -59,7 +61,6 @@ private:
     CompoundFile() = default;
     int findTopLevel(std::string_view name) const;
     int findPath(std::string_view path) const;
-    std::string pathOf(std::size_t index) const;
 
     std::array<std::uint8_t, 512> header_{};
     int major_ = 3;
