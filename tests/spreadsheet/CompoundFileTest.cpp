@@ -412,6 +412,16 @@ TEST(CompoundFile, RewriteReadsTheSameInXlrd) {
         const std::string expected = dump(original);
         EXPECT_NE(expected.find("cell Date!A1 text \"SPECIA\""), std::string::npos) << expected.substr(0, 300);
         EXPECT_EQ(dump(copy), expected);
+        // A new container around the same streams reads the same too.
+        const auto source = CompoundFile::parse(readFixture(name));
+        std::vector<std::pair<std::string, Bytes>> streams;
+        for (const auto& e : source.entries())
+            if (e.type == CompoundFile::EntryType::Stream && e.path.find('/') == std::string::npos)
+                streams.emplace_back(e.path, source.stream(e.path));
+        const Bytes fresh = CompoundFile::create(streams).serialize();
+        std::ofstream(copy, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(fresh.data()), static_cast<std::streamsize>(fresh.size()));
+        EXPECT_EQ(dump(copy), expected);
         std::remove(copy.c_str());
     }
 }
@@ -437,4 +447,23 @@ TEST(CompoundFile, Version4RewriteReadsTheSameInGnumeric) {
     std::remove(copy.c_str());
     for (const char* stem : {"/original-v4.", "/rewritten-v4."})
         for (int sheet = 0; sheet < 8; ++sheet) std::remove((tmp + stem + std::to_string(sheet) + ".csv").c_str());
+}
+
+TEST(CompoundFile, CreatesNewContainersThatOthersRead) {
+    for (int version : {3, 4}) {
+        SCOPED_TRACE(version);
+        const Bytes big = pattern(9000, 1), small = pattern(300, 2);
+        auto cf = CompoundFile::create({{"Workbook", big}, {"\005SummaryInformation", small}, {"CompObj", {}},
+                                        {"Zeta", small}, {"Ab", big}},
+                                       version);
+        const auto back = CompoundFile::parse(cf.serialize());
+        EXPECT_EQ(back.majorVersion(), version);
+        EXPECT_EQ(back.stream("workbook"), big);
+        EXPECT_EQ(back.stream("\005SummaryInformation"), small);
+        EXPECT_TRUE(back.stream("CompObj").empty());
+        EXPECT_EQ(back.stream("AB"), big);
+        EXPECT_EQ(back.entries().size(), 6u);
+    }
+    EXPECT_RUNTIME_ERROR(CompoundFile::create({{"Workbook", {}}, {"WORKBOOK", {}}}), 1004, "apare de doua ori");
+    EXPECT_RUNTIME_ERROR(CompoundFile::create({{std::string(32, 'x'), {}}}), 1004, "nu poate fi scris");
 }

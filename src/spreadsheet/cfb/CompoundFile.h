@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ordana::spreadsheet::cfb {
@@ -26,6 +27,9 @@ public:
     // The 8-byte OLE2 signature at the start.
     static bool hasSignature(std::span<const std::uint8_t> bytes);
     static CompoundFile parse(std::vector<std::uint8_t> bytes);
+    // A new container holding these top-level streams (names of at most 31 characters), version 3 or 4.
+    static CompoundFile create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
+                               int majorVersion = 3);
 
     // Top-level streams, by name (compared case-insensitively, as the format does).
     bool hasStream(std::string_view name) const;
