@@ -3,7 +3,7 @@
 # by LibreOffice and by Gnumeric, and the same content written directly by xlwt; plus an Excel 95 file, a
 # password-protected one and a few files that are not workbooks. The results are committed, so the tests never
 # need these programs. Needs: python3-openpyxl python3-xlwt python3-xlrd python3-uno libreoffice-calc-nogui
-# gnumeric (python3-uno only here, for the encrypted file).
+# gnumeric gir1.2-gsf-1 python3-gi (python3-uno and the gsf bindings only here).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -166,6 +166,10 @@ timeout 300 "$py" "$here/scripts/fixtures/encrypt_xls.py" "$work/basic.xlsx" "$o
 ssconvert "$work/basic.xlsx" "$out/basic-gnumeric.xls" >/dev/null 2>&1
 ssconvert -T Gnumeric_Excel:excel_biff7 "$work/basic.xlsx" "$out/basic-excel95.xls" >/dev/null 2>&1
 
+# A version 4 container (4096-byte sectors) around LibreOffice's streams, written by libgsf. LibreOffice 7.4
+# itself does not open such files; Gnumeric does.
+"$py" "$here/scripts/fixtures/repack_v4.py" "$out/basic-libreoffice.xls" "$out/basic-v4-libgsf.xls"
+
 # Files that are not workbooks, whatever their name says.
 : > "$out/not-empty.xls"
 printf 'SPECIA;ABUNDENTA\nQuercus robur;10\n' > "$out/not-text.xls"
@@ -182,6 +186,7 @@ EOF
 # The seed corpus of the fuzzers: the real workbooks, small enough to mutate quickly.
 mkdir -p "$here/fuzz/corpus"
 cp "$out/basic-xlwt.xls" "$out/basic-libreoffice.xls" "$out/basic-gnumeric.xls" "$out/basic-excel95.xls" \
+    "$out/basic-v4-libgsf.xls" \
     "$here/fuzz/corpus/"
 
 ls -l "$out"

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -11,6 +12,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using ordana::spreadsheet::cfb::CompoundFile;
 using Bytes = std::vector<std::uint8_t>;
@@ -262,22 +265,25 @@ TEST(CompoundFile, UnknownStreamIsAnError) {
 }
 
 TEST(CompoundFile, RealProducersRoundTrip) {
-    for (const char* name : {"basic-xlwt.xls", "basic-libreoffice.xls", "basic-gnumeric.xls"}) {
+    for (const char* name : {"basic-xlwt.xls", "basic-libreoffice.xls", "basic-gnumeric.xls", "basic-v4-libgsf.xls",
+                             "basic-excel95.xls"}) {
         SCOPED_TRACE(name);
         const Bytes file = readFixture(name);
         if (file.empty()) GTEST_SKIP() << "fixture missing";
         const auto original = CompoundFile::parse(file);
+        EXPECT_EQ(original.majorVersion(), std::string(name) == "basic-v4-libgsf.xls" ? 4 : 3);
+        const std::string main = original.hasStream("Workbook") ? "Workbook" : "Book";
         auto cf = original;
         const auto before = cf.entries();
-        Bytes wb = cf.stream("Workbook");
+        Bytes wb = cf.stream(main);
         wb.resize(wb.size() + 5000, 0);
-        cf.setStream("Workbook", wb);
+        cf.setStream(main, wb);
         const auto back = CompoundFile::parse(cf.serialize());
         ASSERT_EQ(back.entries().size(), before.size());
         for (const auto& e : before) {
             if (e.type != CompoundFile::EntryType::Stream) continue;
             const auto data = back.streamAtPath(e.path);
-            if (e.path == "Workbook") EXPECT_EQ(Bytes(data.begin(), data.end()), wb);
+            if (e.path == main) EXPECT_EQ(Bytes(data.begin(), data.end()), wb);
             else {
                 const auto orig = original.streamAtPath(e.path);
                 EXPECT_TRUE(std::equal(data.begin(), data.end(), orig.begin(), orig.end())) << e.path;
@@ -381,4 +387,83 @@ TEST(CompoundFile, RandomDamageNeverEscapes) {
         }
     }
     EXPECT_GT(rejected, 100);
+}
+
+// xlrd, which reads the container with its own code, sees the same workbook in our rewrite.
+TEST(CompoundFile, RewriteReadsTheSameInXlrd) {
+    const char* dir = std::getenv("ORDANA_FIXTURES");
+    if (!dir || ::access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "needs ORDANA_FIXTURES and /usr/bin/python3";
+    const std::string tool = std::string(dir) + "/../tools/xls_dump.py";
+    auto dump = [&](const std::string& file) {
+        std::string out;
+        FILE* p = ::popen(("/usr/bin/python3 '" + tool + "' --lines '" + file + "' 2>&1").c_str(), "r");
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        ::pclose(p);
+        return out;
+    };
+    for (const char* name : {"basic-xlwt.xls", "basic-libreoffice.xls", "basic-gnumeric.xls", "formatted-xlwt.xls"}) {
+        SCOPED_TRACE(name);
+        const std::string original = std::string(dir) + "/" + name;
+        const Bytes saved = CompoundFile::parse(readFixture(name)).serialize();
+        const std::string copy = ::testing::TempDir() + "/rewritten-" + name;
+        std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(saved.data()),
+                                                    static_cast<std::streamsize>(saved.size()));
+        const std::string expected = dump(original);
+        EXPECT_NE(expected.find("cell Date!A1 text \"SPECIA\""), std::string::npos) << expected.substr(0, 300);
+        EXPECT_EQ(dump(copy), expected);
+        // A new container around the same streams reads the same too.
+        const auto source = CompoundFile::parse(readFixture(name));
+        std::vector<std::pair<std::string, Bytes>> streams;
+        for (const auto& e : source.entries())
+            if (e.type == CompoundFile::EntryType::Stream && e.path.find('/') == std::string::npos)
+                streams.emplace_back(e.path, source.stream(e.path));
+        const Bytes fresh = CompoundFile::create(streams).serialize();
+        std::ofstream(copy, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(fresh.data()), static_cast<std::streamsize>(fresh.size()));
+        EXPECT_EQ(dump(copy), expected);
+        std::remove(copy.c_str());
+    }
+}
+
+// Gnumeric (libgsf) is the independent reader for version 4 containers, which xlrd does not read.
+TEST(CompoundFile, Version4RewriteReadsTheSameInGnumeric) {
+    const char* dir = std::getenv("ORDANA_FIXTURES");
+    if (!dir || ::access("/usr/bin/ssconvert", X_OK) != 0) GTEST_SKIP() << "needs ORDANA_FIXTURES and ssconvert";
+    const std::string tmp = ::testing::TempDir();
+    const Bytes saved = CompoundFile::parse(readFixture("basic-v4-libgsf.xls")).serialize();
+    const std::string copy = tmp + "/rewritten-v4.xls";
+    std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(saved.data()),
+                                                static_cast<std::streamsize>(saved.size()));
+    auto csv = [&](const std::string& file, const std::string& out) {
+        const std::string cmd = "/usr/bin/ssconvert -S '" + file + "' '" + out + ".%n.csv' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        std::ifstream in(out + ".1.csv"); // the "Note" sheet: formulas, long text, diacritics
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string expected = csv(std::string(dir) + "/basic-v4-libgsf.xls", tmp + "/original-v4");
+    EXPECT_NE(expected.find("abcd"), std::string::npos);
+    EXPECT_EQ(csv(copy, tmp + "/rewritten-v4"), expected);
+    std::remove(copy.c_str());
+    for (const char* stem : {"/original-v4.", "/rewritten-v4."})
+        for (int sheet = 0; sheet < 8; ++sheet) std::remove((tmp + stem + std::to_string(sheet) + ".csv").c_str());
+}
+
+TEST(CompoundFile, CreatesNewContainersThatOthersRead) {
+    for (int version : {3, 4}) {
+        SCOPED_TRACE(version);
+        const Bytes big = pattern(9000, 1), small = pattern(300, 2);
+        auto cf = CompoundFile::create({{"Workbook", big}, {"\005SummaryInformation", small}, {"CompObj", {}},
+                                        {"Zeta", small}, {"Ab", big}},
+                                       version);
+        const auto back = CompoundFile::parse(cf.serialize());
+        EXPECT_EQ(back.majorVersion(), version);
+        EXPECT_EQ(back.stream("workbook"), big);
+        EXPECT_EQ(back.stream("\005SummaryInformation"), small);
+        EXPECT_TRUE(back.stream("CompObj").empty());
+        EXPECT_EQ(back.stream("AB"), big);
+        EXPECT_EQ(back.entries().size(), 6u);
+    }
+    EXPECT_RUNTIME_ERROR(CompoundFile::create({{"Workbook", {}}, {"WORKBOOK", {}}}), 1004, "apare de doua ori");
+    EXPECT_RUNTIME_ERROR(CompoundFile::create({{std::string(32, 'x'), {}}}), 1004, "nu poate fi scris");
 }

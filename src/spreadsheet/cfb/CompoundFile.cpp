@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace ordana::spreadsheet::cfb {
 
@@ -18,6 +19,7 @@ constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::uint32_t kMiniSectorSize = 64;
 constexpr std::size_t kEntrySize = 128;
 constexpr std::size_t kHeaderDifatEntries = 109;
+constexpr std::size_t kMaxDepth = 64;
 
 [[noreturn]] void corrupt(const std::string& what) {
     throw RuntimeError(err::Application, "Fisierul este deteriorat: " + what);
@@ -282,6 +284,12 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
                     std::to_string(e.type) + ")");
         e.reachable = true;
         e.parent = cur.parent;
+        // Parents are reached before their children, so their paths are known. Real files nest a few levels;
+        // the bound keeps paths small whatever the file says.
+        const Entry& parent = cf.entries_[static_cast<std::size_t>(cur.parent)];
+        e.depth = parent.depth + 1;
+        if (e.depth > kMaxDepth) corrupt("directorul are mai mult de " + std::to_string(kMaxDepth) + " niveluri");
+        e.path = cur.parent == 0 ? e.name : parent.path + u'/' + e.name;
         stack.push_back({get32(e.raw.data() + 68), cur.parent});
         stack.push_back({get32(e.raw.data() + 72), cur.parent});
         if (e.type == static_cast<std::uint8_t>(EntryType::Storage))
@@ -301,7 +309,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
     const std::uint64_t miniSize = sizeOf(root);
     checkSize(miniSize, "mini-fluxul");
     const auto miniChain = rd.chain(get32(root.raw.data() + 116), ceilDiv(miniSize, ss), true, "al mini-fluxului");
-    const std::vector<std::uint8_t> mini = rd.gather(miniChain, miniSize, "mini-fluxul");
+    std::vector<std::uint8_t> mini = rd.gather(miniChain, miniSize, "mini-fluxul");
+    mini.resize(ceilDiv(mini.size(), kMiniSectorSize) * kMiniSectorSize, 0); // a last mini sector cut short
     std::vector<std::uint32_t> miniFat;
     if (get32(h + 60) != kEndOfChain && get32(h + 60) != kFreeSect) {
         for (std::uint32_t s : rd.chain(get32(h + 60), 0, false, "al tabelei mini-FAT")) {
@@ -344,6 +353,76 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
     return cf;
 }
 
+CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
+                                 int majorVersion) {
+    if (majorVersion != 3 && majorVersion != 4)
+        throw RuntimeError(err::Application, "Versiunea " + std::to_string(majorVersion) + " nu poate fi scrisa");
+    CompoundFile cf;
+    cf.major_ = majorVersion;
+    cf.sectorSize_ = majorVersion == 4 ? 4096 : 512;
+    std::uint8_t* h = cf.header_.data();
+    std::copy(std::begin(kSignature), std::end(kSignature), h);
+    auto put16 = [](std::uint8_t* p, std::uint16_t v) { p[0] = static_cast<std::uint8_t>(v); p[1] = static_cast<std::uint8_t>(v >> 8); };
+    put16(h + 24, 0x3E);
+    put16(h + 26, static_cast<std::uint16_t>(majorVersion));
+    put16(h + 28, 0xFFFE);
+    put16(h + 30, majorVersion == 4 ? 12 : 9);
+    put16(h + 32, 6);
+    put32(h + 56, cf.miniCutoff_);
+
+    cf.entries_.resize(streams.size() + 1);
+    auto setName = [&](Entry& e, const std::u16string& name) {
+        if (name.empty() || name.size() > 31)
+            throw RuntimeError(err::Application, "Numele fluxului " + toUtf8(name) + " nu poate fi scris");
+        e.name = name;
+        e.path = name;
+        for (std::size_t i = 0; i < name.size(); ++i) put16(e.raw.data() + 2 * i, name[i]);
+        put16(e.raw.data() + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+    };
+    for (std::size_t i = 0; i < cf.entries_.size(); ++i) {
+        Entry& e = cf.entries_[i];
+        e.reachable = true;
+        e.raw[67] = 1; // black: the format accepts a tree whose nodes are all black
+        put32(e.raw.data() + 68, kNoStream);
+        put32(e.raw.data() + 72, kNoStream);
+        put32(e.raw.data() + 76, kNoStream);
+        if (i == 0) {
+            setName(e, u"Root Entry");
+            e.path.clear();
+            e.type = e.raw[66] = static_cast<std::uint8_t>(EntryType::Root);
+            continue;
+        }
+        setName(e, fromUtf8(streams[i - 1].first));
+        e.type = e.raw[66] = static_cast<std::uint8_t>(EntryType::Stream);
+        e.parent = 0;
+        e.depth = 1;
+        e.data = std::move(streams[i - 1].second);
+    }
+
+    // Siblings ordered as the format compares names (shorter first, then by upper case), as a balanced tree.
+    std::vector<std::uint32_t> order(streams.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i + 1);
+    auto key = [&](std::uint32_t i) {
+        std::u16string u;
+        for (char16_t c : cf.entries_[i].name) u += upper(c);
+        return std::pair{u.size(), u};
+    };
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return key(a) < key(b); });
+    for (std::size_t i = 1; i < order.size(); ++i)
+        if (key(order[i - 1]) == key(order[i]))
+            throw RuntimeError(err::Application, "Fluxul " + toUtf8(cf.entries_[order[i]].name) + " apare de doua ori");
+    auto balanced = [&](auto&& self, std::size_t lo, std::size_t hi) -> std::uint32_t {
+        if (lo >= hi) return kNoStream;
+        const std::size_t mid = lo + (hi - lo) / 2;
+        Entry& e = cf.entries_[order[mid]];
+        put32(e.raw.data() + 68, self(self, lo, mid));
+        put32(e.raw.data() + 72, self(self, mid + 1, hi));
+        return order[mid];
+    };
+    put32(cf.entries_[0].raw.data() + 76, balanced(balanced, 0, order.size()));
+    return cf;
+}
+
 int CompoundFile::findTopLevel(std::string_view name) const {
     const std::u16string wanted = fromUtf8(name);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
@@ -356,21 +435,13 @@ int CompoundFile::findTopLevel(std::string_view name) const {
 }
 
 int CompoundFile::findPath(std::string_view path) const {
+    const std::u16string wanted = fromUtf8(path);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
-        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) &&
-            sameName(fromUtf8(pathOf(i)), fromUtf8(path)))
+        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) && sameName(e.path, wanted))
             return static_cast<int>(i);
     }
     return -1;
-}
-
-std::string CompoundFile::pathOf(std::size_t index) const {
-    std::string path;
-    // Parents form a tree checked at parse time, so this walk ends.
-    for (std::int32_t i = static_cast<std::int32_t>(index); i > 0; i = entries_[i].parent)
-        path = toUtf8(entries_[i].name) + (path.empty() ? "" : "/" + path);
-    return path;
 }
 
 bool CompoundFile::hasStream(std::string_view name) const { return findTopLevel(name) >= 0; }
@@ -405,7 +476,7 @@ std::vector<CompoundFile::EntryInfo> CompoundFile::entries() const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (!e.reachable) continue;
-        out.push_back({pathOf(i), static_cast<EntryType>(e.type), e.data.size()});
+        out.push_back({toUtf8(e.path), static_cast<EntryType>(e.type), e.data.size()});
     }
     return out;
 }

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ordana::spreadsheet::cfb {
@@ -26,6 +27,9 @@ public:
     // The 8-byte OLE2 signature at the start.
     static bool hasSignature(std::span<const std::uint8_t> bytes);
     static CompoundFile parse(std::vector<std::uint8_t> bytes);
+    // A new container holding these top-level streams (names of at most 31 characters), version 3 or 4.
+    static CompoundFile create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
+                               int majorVersion = 3);
 
     // Top-level streams, by name (compared case-insensitively, as the format does).
     bool hasStream(std::string_view name) const;
@@ -51,7 +55,9 @@ private:
         std::array<std::uint8_t, 128> raw{}; // as read; start sector and size are rewritten on serialize
         bool reachable = false;
         std::int32_t parent = -1;
+        std::size_t depth = 0; // 1 for the root's children
         std::u16string name;
+        std::u16string path; // from the root, '/' between names
         std::uint8_t type = 0;
         std::vector<std::uint8_t> data; // streams only
     };
@@ -59,7 +65,6 @@ private:
     CompoundFile() = default;
     int findTopLevel(std::string_view name) const;
     int findPath(std::string_view path) const;
-    std::string pathOf(std::size_t index) const;
 
     std::array<std::uint8_t, 512> header_{};
     int major_ = 3;
