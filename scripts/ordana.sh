@@ -40,6 +40,7 @@ test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
     build
     QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
+    scripts/fuzz.sh 60
     ;;
 *)
     echo "usage: $0 run|test" >&2
