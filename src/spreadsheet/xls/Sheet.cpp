@@ -270,6 +270,13 @@ void Sheet::setValue(int row, int col, const CellValue& value) {
     modified_ = true;
 }
 
+std::optional<Sheet::Column> Sheet::column(int col) const {
+    for (const ColInfo& c : cols_)
+        if (c.first <= col && col <= c.last)
+            return Column{c.width, c.xf, c.flags};
+    return std::nullopt;
+}
+
 std::uint16_t Sheet::defaultColumnWidth() const {
     if (stdWidthRec_ != npos && recs_[stdWidthRec_].length >= 2)
         return get16(data(stdWidthRec_).data());

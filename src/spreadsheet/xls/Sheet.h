@@ -30,6 +30,12 @@ public:
     // The change reaches the column's default format and every cell already in the column.
     void formatColumn(int col, const XfChange& change);
 
+    struct Column {
+        std::uint16_t width, xf, flags;
+    };
+    // The COLINFO that covers a column, if any.
+    std::optional<Column> column(int col) const;
+
     bool modified() const { return modified_; }
     std::size_t recordCount() const { return recs_.size(); }
 

@@ -349,6 +349,21 @@ std::uint16_t WorkbookStream::formatIndex(const std::string& format) {
     return std::uint16_t(highest + 1);
 }
 
+std::string WorkbookStream::formatText(std::uint16_t format) const {
+    for (const GRec& g : globals_)
+        if (g.type == rt::Format && g.data.size() >= 5 && get16(g.data.data()) == format)
+            return formatString(g.data);
+    for (const auto& [text, id] : kBuiltinFormats)
+        if (id == format)
+            return text;
+    return {};
+}
+
+std::uint16_t WorkbookStream::fontWeight(std::uint16_t font) const {
+    const std::size_t k = font < 4 ? font : font == 4 ? 0 : font - 1u;
+    return k < fontRecords_.size() ? get16(&globals_[fontRecords_[k]].data[6]) : 0;
+}
+
 int WorkbookStream::digitWidth() const {
     if (fontRecords_.empty())
         return 7;

@@ -65,6 +65,9 @@ public:
     std::uint16_t fontOf(std::uint16_t xf) const;
     std::uint16_t boldFont(std::uint16_t font, bool bold);
     std::uint16_t formatIndex(const std::string& format);
+    // What a format index and a font index stand for, as a reader sees them.
+    std::string formatText(std::uint16_t format) const;
+    std::uint16_t fontWeight(std::uint16_t font) const;
     // Pixels of the widest digit of the Normal style's font.
     int digitWidth() const;
 
