@@ -231,17 +231,24 @@ void FrmIndici::resizeEvent(QResizeEvent* event) {
 
 void FrmIndici::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) Form_Resize();
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+    else if (event->type() == QEvent::ActivationChange)
+        refitToFrame();
 }
 
 bool FrmIndici::event(QEvent* event) {
     const bool handled = QDialog::event(event);
-    // The window manager's frame arrives after the first showing: size and centre again once it is known.
-    // A move by the title bar leaves the frame as it was and the window where the user put it.
-    if (event->type() == QEvent::Move && isVisible() && windowHandle() &&
-        windowHandle()->frameMargins() != frameMargins_)
-        Form_Resize();
+    if (event->type() == QEvent::Move) refitToFrame();
     return handled;
+}
+
+// The window manager's frame is known only some time after the first showing, by the time the window is
+// activated; size and centre again once it is. A move by the title bar leaves the frame as it was, and the
+// window where the user put it.
+void FrmIndici::refitToFrame() {
+    if (isVisible() && windowHandle() && windowHandle()->frameMargins() != frameMargins_)
+        QMetaObject::invokeMethod(this, &FrmIndici::Form_Resize, Qt::QueuedConnection);
 }
 
 void FrmIndici::Form_Load() {

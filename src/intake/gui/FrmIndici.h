@@ -58,6 +58,7 @@ class FrmIndici : public QDialog {
     void initialState();
     void setStatusText(const QString& text);
     void placeStatusBar();
+    void refitToFrame();
 
     spreadsheet::ApplicationFactory start_;
 
