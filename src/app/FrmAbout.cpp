@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 
 namespace ordana::app {
 
@@ -97,11 +98,16 @@ QString FrmAbout::descriptionText() {
     return text;
 }
 
-void FrmAbout::Form_Load() {
+void FrmAbout::centre() {
     if (const QScreen* s = screen()) {
-        const QMargins frame = frameMargins(this);
-        move(centredOn(s->geometry(), size().grownBy(frame)));
+        frameAtLoad_ = frameMargins(this);
+        move(centredOn(s->geometry(), size().grownBy(frameAtLoad_)));
     }
+}
+
+void FrmAbout::Form_Load() {
+    loaded_ = true;
+    centre();
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     setWindowTitle(QStringLiteral("Despre ") + QString::fromUtf8(identity::title));
     lblTitle->setText(titleText());
@@ -115,6 +121,7 @@ void FrmAbout::reject() { cmdOK_Click(); }
 void FrmAbout::showEvent(QShowEvent* event) {
     // Each opening loads the box again; a restore from the task bar is no opening.
     if (!event->spontaneous()) {
+        if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
         Form_Load();
         cmdOK->setFocus(Qt::OtherFocusReason);
     }
@@ -130,8 +137,18 @@ void FrmAbout::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
+bool FrmAbout::eventFilter(QObject* watched, QEvent* event) {
+    // The window manager's frame becomes known at the first exposure, after the load step centred the box
+    // by its bare size.
+    if (watched == windowHandle() && event->type() == QEvent::Expose && loaded_ && isVisible() &&
+        frameMargins(this) != frameAtLoad_)
+        centre();
+    return QDialog::eventFilter(watched, event);
+}
+
 void FrmAbout::done(int result) {
     // Closing unloads the box: nothing of this showing is left for the next but what Form_Load sets.
+    loaded_ = false;
     lblTitle->clear();
     lblDescriere->clear();
     QDialog::done(result);

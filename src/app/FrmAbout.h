@@ -29,9 +29,14 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void done(int result) override;
 
 private:
+    void centre();
+
+    QMargins frameAtLoad_;
+    bool loaded_ = false;
     QLabel* frmDespre = nullptr;
     QPushButton* cmdOK = nullptr;
     QFrame* Line1 = nullptr;

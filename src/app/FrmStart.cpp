@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QWindow>
 
 namespace ordana::app {
 
@@ -89,6 +90,7 @@ void FrmStart::Form_Resize() {
     const bool normal = !(windowState() & notNormal);
     if (normal) {
         const QMargins frame = frameMargins(this);
+        frameAtLastResize_ = frame;
         resize(outerSize.width() - frame.left() - frame.right(), outerSize.height() - frame.top() - frame.bottom());
         if (const QScreen* s = screen()) move(centredOn(s->geometry(), frameGeometry().size()));
         return;
@@ -101,6 +103,20 @@ void FrmStart::Form_Resize() {
 void FrmStart::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     Form_Resize();
+}
+
+void FrmStart::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
+}
+
+bool FrmStart::eventFilter(QObject* watched, QEvent* event) {
+    // A window manager puts its frame around the window after the first showing and tells the frame's size
+    // no sooner than the first exposure, without a resize: the outer size and the centre are worked out
+    // again then. Later exposures find the frame unchanged and leave the window where the user put it.
+    if (watched == windowHandle() && event->type() == QEvent::Expose && frameMargins(this) != frameAtLastResize_)
+        Form_Resize();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void FrmStart::changeEvent(QEvent* event) {

@@ -39,6 +39,8 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createPicture();
@@ -50,6 +52,7 @@ private:
     QAction* mnuIndici = nullptr;
     QAction* mnuIesire = nullptr;
     QAction* mnuDespre = nullptr;
+    QMargins frameAtLastResize_;
     gui::FrmIndici* frmIndici_ = nullptr;
     FrmAbout* frmAbout_ = nullptr;
 };

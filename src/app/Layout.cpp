@@ -24,7 +24,10 @@ QPoint centredOn(const QRect& screen, const QSize& outer) {
 
 QMargins frameMargins(const QWidget* window) {
     const QWindow* handle = window->windowHandle();
-    return handle ? handle->frameMargins() : QMargins();
+    if (!handle) return {};
+    // While a window manager is still taking the window in, X reports nonsense (negative) margins.
+    const QMargins m = handle->frameMargins();
+    return m.left() < 0 || m.top() < 0 || m.right() < 0 || m.bottom() < 0 ? QMargins() : m;
 }
 
 } // namespace ordana::app
