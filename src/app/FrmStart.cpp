@@ -92,7 +92,7 @@ void FrmStart::Form_Resize() {
         const QMargins frame = frameMargins(this);
         frameAtLastResize_ = frame;
         resize(outerSize.width() - frame.left() - frame.right(), outerSize.height() - frame.top() - frame.bottom());
-        if (const QScreen* s = screen()) move(centredOn(s->geometry(), frameGeometry().size()));
+        if (const QScreen* s = screen()) move(centredOn(s->geometry(), size().grownBy(frame)));
         return;
     }
     setWindowState(windowState() & ~notNormal);
