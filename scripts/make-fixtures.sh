@@ -156,6 +156,40 @@ wb.active_sheet = 1
 wb.save(sys.argv[1])
 EOF
 
+# The data-sheet cases of the reading command, one worksheet each.
+"$py" - "$out/cases-xlwt.xls" <<'EOF'
+import sys
+import xlwt
+
+HEAD = ("SPECIA", "ABUNDENTA")
+SHEETS = [
+    # name, header, rows of (species, abundance); None leaves the cell empty
+    ("Majuscule", ("specia", "AbUnDeNtA"), [("a", 3), ("b", 4)]),
+    ("Spatiu", ("SPECIA ", "ABUNDENTA"), [("a", 3)]),
+    ("FaraB2", HEAD, [("a", None), ("b", 4)]),
+    ("GolA2", HEAD, [(None, 4), ("b", 5)]),
+    ("Intrerupt", HEAD, [("a", 1), ("b", 2), ("c", 3), (None, 9), ("e", 9)]),
+    ("Zero", HEAD, [("a", 4), ("b", 0), ("c", 6)]),
+    ("Fractii", HEAD, [("a", 1.5), ("b", 1.5)]),
+    ("Jumatati", HEAD, [("a", 0.5), ("b", 0.5)]),
+    ("Text", HEAD, [("a", "12"), ("b", 3)]),
+    ("TextRau", HEAD, [("a", 5), ("b", "cinci")]),
+    ("Depasire", HEAD, [("a", 32000), ("b", 767), ("c", 1)]),
+    ("TextGol", HEAD, [("a", 7), ("b", "")]),
+]
+wb = xlwt.Workbook(encoding="utf-8")
+for name, head, rows in SHEETS:
+    ws = wb.add_sheet(name)
+    ws.write(0, 0, head[0])
+    ws.write(0, 1, head[1])
+    for r, (species, abundance) in enumerate(rows, start=1):
+        if species is not None:
+            ws.write(r, 0, species)
+        if abundance is not None:
+            ws.write(r, 1, abundance)
+wb.save(sys.argv[1])
+EOF
+
 # LibreOffice: Excel 97-2003 from the source, and an encrypted copy.
 soffice_convert xls "$work" "$work/basic.xlsx"
 cp "$work/basic.xls" "$out/basic-libreoffice.xls"

@@ -117,7 +117,9 @@ public:
     std::string worksheetName(std::int16_t index) override {
         checkOpen();
         if (index < 1 || std::size_t(index) > book_->worksheets().size())
-            throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului");
+            throw RuntimeError(err::SubscriptOutOfRange,
+                               "Indice in afara intervalului: foaia de calcul " + std::to_string(index) +
+                                   " nu exista (fisierul are " + std::to_string(book_->worksheets().size()) + ")");
         return book_->sheets()[book_->worksheets()[std::size_t(index - 1)]].name;
     }
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
@@ -133,7 +135,8 @@ public:
                                                    quoted(path_) + " nu poate fi citita: " + e.description());
             }
         }
-        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului");
+        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " + quoted(name) +
+                                                         " nu exista in fisierul " + quoted(path_));
     }
     void close(bool saveChanges) override {
         checkOpen();
