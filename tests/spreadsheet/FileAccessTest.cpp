@@ -315,3 +315,23 @@ TEST_F(FileAccess, AKilledSaveLeavesOldOrNewNeverAMixture) {
     std::cout << "killed saves: " << sawOld << " left the old file, " << sawNew << " the new one, " << leftovers
               << " left a temporary file\n";
 }
+
+TEST_F(FileAccess, ContentProducedInPiecesIsSavedWhole) {
+    const Bytes a = content(5000, 12), b = content(70000, 13);
+    saveInPlace(file_.string(), [&](const ByteSink& sink) {
+        sink(a);
+        sink(std::span(b).first(100));
+        sink(std::span(b).subspan(100));
+    });
+    Bytes expected = a;
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(readFile(file_), expected);
+
+    // A producer that fails half-way leaves the file as it was, and no temporary file.
+    EXPECT_THROW(saveInPlace(file_.string(), [&](const ByteSink& sink) {
+        sink(a);
+        throw ordana::RuntimeError(1004, "Fluxul Workbook este deteriorat");
+    }), ordana::RuntimeError);
+    EXPECT_EQ(readFile(file_), expected);
+    EXPECT_TRUE(temps(dir_).empty());
+}
