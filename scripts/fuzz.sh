@@ -26,8 +26,10 @@ for f in "${fuzzers[@]}"; do
     corpus=build-fuzz/corpus-$name # what the run learns; the committed seeds stay as they are
     mkdir -p "$corpus"
     log=build-fuzz/$name.log
+    seeds=fuzz/corpus
+    [ -d "fuzz/corpus-${name%_fuzzer}" ] && seeds=fuzz/corpus-${name%_fuzzer}
     if "$f" -max_total_time="$share" -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-            -artifact_prefix=build-fuzz/artifacts/"$name"- "$corpus" fuzz/corpus >"$log" 2>&1; then
+            -artifact_prefix=build-fuzz/artifacts/"$name"- "$corpus" "$seeds" >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
         echo "fuzz: $name ran ${runs:-?} executions in ${share} s without a finding"
         executions=$(( executions + ${runs:-0} ))

@@ -1,10 +1,13 @@
+#include "app/AppIdentity.h"
+#include "app/FrmStart.h"
+#include "spreadsheet/Spreadsheet.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("ORDANA"));
-    window.show();
+    ordana::app::installIdentity(app);
+    ordana::app::FrmStart frmStart(ordana::spreadsheet::nativeApplicationFactory());
+    frmStart.show();
     return app.exec();
 }

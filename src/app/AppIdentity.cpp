@@ -1,0 +1,24 @@
+#include "app/AppIdentity.h"
+
+#include "app/Identity.h"
+
+#include <QApplication>
+#include <QIcon>
+
+// The resources live in this static library; naming the initialiser keeps the linker from dropping them.
+static void initResources() { Q_INIT_RESOURCE(ordana); }
+
+namespace ordana::app {
+
+void installIdentity(QApplication& app) {
+    initResources();
+    QApplication::setApplicationName(QString::fromUtf8(identity::title));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(identity::versionMajor)
+                                            .arg(identity::versionMinor)
+                                            .arg(identity::versionRevision));
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(identity::desktopId));
+    app.setWindowIcon(QIcon(QStringLiteral(":/ordana/ordana.png")));
+}
+
+} // namespace ordana::app

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "spreadsheet/Spreadsheet.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace ordana::gui {
+class FrmIndici;
+}
+
+namespace ordana::app {
+
+class FrmAbout;
+
+// The main window: the title picture and the menu that opens the indices window and the About box. It stays
+// open for the whole run; closing it ends the program. Its outer size is held at 462 x 418 pixels, centred.
+class FrmStart : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent = nullptr);
+    ~FrmStart() override;
+
+    static constexpr QSize outerSize{462, 418};
+
+    // The secondary windows, null until their menu item is first chosen; then the same object for the run.
+    gui::FrmIndici* indicesWindow() const { return frmIndici_; }
+    FrmAbout* aboutBox() const { return frmAbout_; }
+
+public slots:
+    void mnuIndici_Click();
+    void mnuDespre_Click();
+    void mnuIesire_Click();
+    void Form_Resize();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createPicture();
+    void createMenus();
+
+    spreadsheet::ApplicationFactory start_;
+    QLabel* Picture1 = nullptr;
+    QMenu* mnuOptiuni = nullptr;
+    QAction* mnuIndici = nullptr;
+    QAction* mnuIesire = nullptr;
+    QAction* mnuDespre = nullptr;
+    QMargins frameAtLastResize_;
+    gui::FrmIndici* frmIndici_ = nullptr;
+    FrmAbout* frmAbout_ = nullptr;
+};
+
+} // namespace ordana::app

@@ -1,0 +1,33 @@
+#include "app/Layout.h"
+
+#include <QWidget>
+#include <QWindow>
+
+#include <cmath>
+
+namespace ordana::app {
+
+int twipsToPixels(int twips, qreal logicalDpi) {
+    return static_cast<int>(std::lround(twips * logicalDpi / 1440.0));
+}
+
+QRect twipsRect(int left, int top, int width, int height, qreal logicalDpiX, qreal logicalDpiY) {
+    return {twipsToPixels(left, logicalDpiX), twipsToPixels(top, logicalDpiY), twipsToPixels(width, logicalDpiX),
+            twipsToPixels(height, logicalDpiY)};
+}
+
+QPoint centredOn(const QRect& screen, const QSize& outer) {
+    // Halved in floating point, as the layout unit allows half pixels; the frame lands on the nearer pixel.
+    const auto half = [](int free) { return static_cast<int>(std::floor(free / 2.0f + 0.5f)); };
+    return {screen.x() + half(screen.width() - outer.width()), screen.y() + half(screen.height() - outer.height())};
+}
+
+QMargins frameMargins(const QWidget* window) {
+    const QWindow* handle = window->windowHandle();
+    if (!handle) return {};
+    // While a window manager is still taking the window in, X reports nonsense (negative) margins.
+    const QMargins m = handle->frameMargins();
+    return m.left() < 0 || m.top() < 0 || m.right() < 0 || m.bottom() < 0 ? QMargins() : m;
+}
+
+} // namespace ordana::app

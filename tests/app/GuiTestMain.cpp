@@ -1,0 +1,15 @@
+#include "app/AppIdentity.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+// The windows are driven headless; CTest sets the platform too, this covers a run by hand and the test
+// listing at build time.
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ordana::app::installIdentity(app);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
