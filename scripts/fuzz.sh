@@ -11,7 +11,7 @@ total=${1:-60}
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DORDANA_BUILD_FUZZERS=ON -DBUILD_TESTING=OFF -DORDANA_BUILD_GUI=OFF -DORDANA_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build-fuzz -j2
+cmake --build build-fuzz -j2 --target fuzzers
 
 mapfile -t fuzzers < <(find build-fuzz/fuzz -maxdepth 1 -type f -name '*_fuzzer' -perm -u+x | sort)
 [ ${#fuzzers[@]} -gt 0 ] || { echo "fuzz: no fuzz targets built" >&2; exit 1; }

@@ -1,5 +1,6 @@
 #include "FileAccess.h"
 
+#include "LargeBuffer.h"
 #include "common/RuntimeError.h"
 
 #include <algorithm>
@@ -164,18 +165,23 @@ std::vector<std::uint8_t> readWorkbookFile(const std::string& path) {
     if (static_cast<std::uint64_t>(st.st_size) > kMaxWorkbookBytes) tooLarge(static_cast<std::uint64_t>(st.st_size));
     ::fcntl(fd.get(), F_SETFL, 0); // blocking reads from here on: it is a regular file
 
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::vector<std::uint8_t> bytes;
+    reserveLarge(bytes, static_cast<std::size_t>(st.st_size));
+    bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t have = 0;
+    std::uint8_t more[65536];
     for (;;) {
-        if (have == bytes.size()) {
-            // The file may have grown since fstat: keep reading, within the limit.
-            if (have > kMaxWorkbookBytes) tooLarge(have);
-            bytes.resize(have + 65536);
-        }
-        const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
+        // Into the buffer while it has room; past fstat's size (the file grew meanwhile) through a small one.
+        const bool room = have < bytes.size();
+        const ssize_t n = room ? ::read(fd.get(), bytes.data() + have, bytes.size() - have)
+                               : ::read(fd.get(), more, sizeof more);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
         if (n == 0) break;
+        if (!room) {
+            if (bytes.size() + static_cast<std::size_t>(n) > kMaxWorkbookBytes) tooLarge(bytes.size() + static_cast<std::size_t>(n));
+            bytes.insert(bytes.end(), more, more + n);
+        }
         have += static_cast<std::size_t>(n);
     }
     bytes.resize(have);
@@ -210,6 +216,10 @@ void checkCanSave(const std::string& path) {
 }
 
 void saveInPlace(const std::string& path, std::span<const std::uint8_t> bytes) {
+    saveInPlace(path, [&](const ByteSink& sink) { sink(bytes); });
+}
+
+void saveInPlace(const std::string& path, const std::function<void(const ByteSink&)>& produce) {
     checkCanSave(path);
     const std::string target = resolveTarget(path);
     const std::string folder = folderOf(target);
@@ -237,7 +247,7 @@ void saveInPlace(const std::string& path, std::span<const std::uint8_t> bytes) {
     if (fd.get() < 0) fail("Fisierul " + quoted(path) + " nu a putut fi salvat: fisierul temporar nu poate fi creat");
 
     try {
-        writeAll(fd.get(), bytes, path);
+        produce([&](std::span<const std::uint8_t> piece) { writeAll(fd.get(), piece, path); });
         mode_t mode;
         if (exists) {
             // Owner first: a change of owner may clear the set-id bits that the mode then restores.

@@ -5,6 +5,7 @@
 // 52 (the file's folder cannot be reached).
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,5 +31,10 @@ void checkCanSave(const std::string& path);
 // keeping the original's permissions and, where allowed, its owner. On any failure the original is untouched.
 // Runs checkCanSave first.
 void saveInPlace(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// The same, for content produced piece by piece (CompoundFile::writeTo), so no whole copy of the file is built
+// in memory. An exception thrown by produce aborts the save like a write failure, with the original untouched.
+using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
+void saveInPlace(const std::string& path, const std::function<void(const ByteSink&)>& produce);
 
 } // namespace ordana::spreadsheet

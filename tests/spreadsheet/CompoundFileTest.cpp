@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -466,4 +467,32 @@ TEST(CompoundFile, CreatesNewContainersThatOthersRead) {
     }
     EXPECT_RUNTIME_ERROR(CompoundFile::create({{"Workbook", {}}, {"WORKBOOK", {}}}), 1004, "apare de doua ori");
     EXPECT_RUNTIME_ERROR(CompoundFile::create({{std::string(32, 'x'), {}}}), 1004, "nu poate fi scris");
+}
+
+// Streams in one run of sectors are read in place, scattered ones gathered; both read the same, and a copy of
+// the container keeps its streams after the original is gone.
+TEST(CompoundFile, ScatteredAndContiguousStreamsReadAlike) {
+    const auto items = workbookLike(9000);
+    Built b = build(items);
+    const std::uint32_t w = b.firstSector[0];
+    const std::size_t ss = b.sectorSize;
+    // Chain w -> w+2 -> w+1 -> w+3 ..., with the contents of w+1 and w+2 swapped to match.
+    put32(b.file, b.fatOffset() + 4 * w, w + 2);
+    put32(b.file, b.fatOffset() + 4 * (w + 2), w + 1);
+    put32(b.file, b.fatOffset() + 4 * (w + 1), w + 3);
+    std::swap_ranges(b.file.begin() + static_cast<std::ptrdiff_t>((w + 2) * ss),
+                     b.file.begin() + static_cast<std::ptrdiff_t>((w + 3) * ss),
+                     b.file.begin() + static_cast<std::ptrdiff_t>((w + 3) * ss));
+    std::optional<CompoundFile> copy;
+    {
+        const auto scattered = CompoundFile::parse(b.file);
+        EXPECT_EQ(scattered.stream("Workbook"), items[0].data);
+        const auto contiguous = CompoundFile::parse(scattered.serialize()); // laid out in one run now
+        copy = contiguous;
+    }
+    const auto view = copy->streamView("Workbook");
+    EXPECT_EQ(Bytes(view.begin(), view.end()), items[0].data);
+    Bytes pieces;
+    copy->writeTo([&](std::span<const std::uint8_t> p) { pieces.insert(pieces.end(), p.begin(), p.end()); });
+    EXPECT_EQ(pieces, copy->serialize());
 }

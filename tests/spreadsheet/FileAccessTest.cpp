@@ -315,3 +315,62 @@ TEST_F(FileAccess, AKilledSaveLeavesOldOrNewNeverAMixture) {
     std::cout << "killed saves: " << sawOld << " left the old file, " << sawNew << " the new one, " << leftovers
               << " left a temporary file\n";
 }
+
+TEST_F(FileAccess, ContentProducedInPiecesIsSavedWhole) {
+    const Bytes a = content(5000, 12), b = content(70000, 13);
+    saveInPlace(file_.string(), [&](const ByteSink& sink) {
+        sink(a);
+        sink(std::span(b).first(100));
+        sink(std::span(b).subspan(100));
+    });
+    Bytes expected = a;
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(readFile(file_), expected);
+
+    // A producer that fails half-way leaves the file as it was, and no temporary file.
+    EXPECT_THROW(saveInPlace(file_.string(), [&](const ByteSink& sink) {
+        sink(a);
+        throw ordana::RuntimeError(1004, "Fluxul Workbook este deteriorat");
+    }), ordana::RuntimeError);
+    EXPECT_EQ(readFile(file_), expected);
+    EXPECT_TRUE(temps(dir_).empty());
+}
+
+// What the kernel refuses to an ordinary user: an unreadable file, a file of someone else. Run as "nobody" in a
+// child process when the tests run as root.
+TEST_F(FileAccess, AnOrdinaryUserIsRefusedWhatTheKernelRefuses) {
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    const fs::path secret = dir_ / "secret.xls";
+    writeFile(secret, original_);
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
+        auto expect = [](auto&& call, int number, const char* fragment) {
+            try {
+                call();
+            } catch (const ordana::RuntimeError& e) {
+                return e.number() == number && e.description().find(fragment) != std::string::npos;
+            }
+            return false;
+        };
+        int failures = 0;
+        failures += !expect([&] { readWorkbookFile(secret.string()); }, 1004, "nu poate fi citit: permisiune refuzata");
+        failures += !expect([&] { checkCanSave(file_.string()); }, 1004, "este protejat la scriere");
+        failures += !expect([&] { saveInPlace(file_.string(), content(10, 1)); }, 1004, "protejat la scriere");
+        try {
+            failures += readWorkbookFile(file_.string()).size() != original_.size();
+        } catch (...) {
+            ++failures;
+        }
+        ::_exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks in the child (10: could not become nobody)";
+    EXPECT_EQ(readFile(file_), original_);
+}

@@ -1,6 +1,7 @@
 #include "CompoundFile.h"
 
 #include "common/RuntimeError.h"
+#include "spreadsheet/LargeBuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -186,11 +187,13 @@ bool CompoundFile::hasSignature(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= 8 && std::equal(bytes.begin(), bytes.begin() + 8, kSignature);
 }
 
-CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
-    if (!hasSignature(bytes)) throw RuntimeError(err::Application, "Fisierul nu este un document compus OLE2");
-    if (bytes.size() < 512) corrupt("antetul este trunchiat");
+CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
+    if (!hasSignature(input)) throw RuntimeError(err::Application, "Fisierul nu este un document compus OLE2");
+    if (input.size() < 512) corrupt("antetul este trunchiat");
 
     CompoundFile cf;
+    cf.file_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(input));
+    const std::vector<std::uint8_t>& bytes = *cf.file_;
     std::copy_n(bytes.begin(), 512, cf.header_.begin());
     const std::uint8_t* h = cf.header_.data();
 
@@ -330,7 +333,18 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
         if (size == 0) continue;
         const std::uint32_t start = get32(e.raw.data() + 116);
         if (size >= cf.miniCutoff_) {
-            e.data = rd.gather(rd.chain(start, ceilDiv(size, ss), true, what), size, "fluxul " + printable(e.name));
+            const auto sectors = rd.chain(start, ceilDiv(size, ss), true, what);
+            bool oneRun = true;
+            for (std::size_t k = 1; k < sectors.size() && oneRun; ++k) oneRun = sectors[k] == sectors[0] + k;
+            const std::uint64_t offset = (static_cast<std::uint64_t>(sectors[0]) + 1) * ss;
+            if (oneRun && offset + size <= bytes.size()) {
+                // Writers lay streams out in one run: no copy.
+                e.inFile = true;
+                e.fileOffset = static_cast<std::size_t>(offset);
+                e.fileSize = static_cast<std::size_t>(size);
+            } else {
+                e.data = rd.gather(sectors, size, "fluxul " + printable(e.name));
+            }
             continue;
         }
         e.data.reserve(size);
@@ -350,6 +364,7 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> bytes) {
             cur = miniFat[cur];
         }
     }
+    if (std::none_of(cf.entries_.begin(), cf.entries_.end(), [](const Entry& e) { return e.inFile; })) cf.file_.reset();
     return cf;
 }
 
@@ -449,7 +464,7 @@ bool CompoundFile::hasStream(std::string_view name) const { return findTopLevel(
 std::span<const std::uint8_t> CompoundFile::streamView(std::string_view name) const {
     const int i = findTopLevel(name);
     if (i < 0) throw RuntimeError(err::Application, "Fluxul " + std::string(name) + " nu exista in fisier");
-    return entries_[i].data;
+    return bytesOf(entries_[i]);
 }
 
 std::vector<std::uint8_t> CompoundFile::stream(std::string_view name) const {
@@ -460,7 +475,7 @@ std::vector<std::uint8_t> CompoundFile::stream(std::string_view name) const {
 std::span<const std::uint8_t> CompoundFile::streamAtPath(std::string_view path) const {
     const int i = findPath(path);
     if (i < 0) throw RuntimeError(err::Application, "Fluxul " + std::string(path) + " nu exista in fisier");
-    return entries_[i].data;
+    return bytesOf(entries_[i]);
 }
 
 void CompoundFile::setStream(std::string_view name, std::vector<std::uint8_t> data) {
@@ -469,6 +484,7 @@ void CompoundFile::setStream(std::string_view name, std::vector<std::uint8_t> da
     if (major_ == 3 && data.size() > 0x7FFFFFFFu)
         throw RuntimeError(err::Application, "Fluxul " + std::string(name) + " este prea mare pentru acest format");
     entries_[i].data = std::move(data);
+    entries_[i].inFile = false;
 }
 
 std::vector<CompoundFile::EntryInfo> CompoundFile::entries() const {
@@ -476,14 +492,29 @@ std::vector<CompoundFile::EntryInfo> CompoundFile::entries() const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (!e.reachable) continue;
-        out.push_back({toUtf8(e.path), static_cast<EntryType>(e.type), e.data.size()});
+        out.push_back({toUtf8(e.path), static_cast<EntryType>(e.type), bytesOf(e).size()});
     }
     return out;
 }
 
+std::span<const std::uint8_t> CompoundFile::bytesOf(const Entry& e) const {
+    if (e.inFile) return std::span<const std::uint8_t>(*file_).subspan(e.fileOffset, e.fileSize);
+    return e.data;
+}
+
 std::vector<std::uint8_t> CompoundFile::serialize() const {
+    std::vector<std::uint8_t> out;
+    std::size_t streams = 0;
+    for (const Entry& e : entries_) streams += bytesOf(e).size();
+    reserveLarge(out, streams + streams / 64 + entries_.size() * kEntrySize + 16 * sectorSize_); // + FAT, padding
+    writeTo([&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+    return out;
+}
+
+void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t>)>& sink) const {
     const std::uint32_t ss = sectorSize_;
     const std::uint32_t perSector = ss / 4;
+    auto isStream = [](const Entry& e) { return e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream); };
 
     // Small streams go to the mini stream, the rest to sectors of their own.
     std::vector<std::uint32_t> miniFat;
@@ -492,16 +523,17 @@ std::vector<std::uint8_t> CompoundFile::serialize() const {
     std::uint64_t bigSectors = 0;
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
-        if (!e.reachable || e.type != static_cast<std::uint8_t>(EntryType::Stream) || e.data.empty()) continue;
-        if (e.data.size() >= miniCutoff_) {
-            bigSectors += ceilDiv(e.data.size(), ss);
+        const auto data = bytesOf(e);
+        if (!isStream(e) || data.empty()) continue;
+        if (data.size() >= miniCutoff_) {
+            bigSectors += ceilDiv(data.size(), ss);
             continue;
         }
         const auto first = static_cast<std::uint32_t>(miniFat.size());
-        const auto n = static_cast<std::uint32_t>(ceilDiv(e.data.size(), kMiniSectorSize));
+        const auto n = static_cast<std::uint32_t>(ceilDiv(data.size(), kMiniSectorSize));
         start[i] = first;
         for (std::uint32_t k = 0; k < n; ++k) miniFat.push_back(k + 1 < n ? first + k + 1 : kEndOfChain);
-        miniStream.insert(miniStream.end(), e.data.begin(), e.data.end());
+        miniStream.insert(miniStream.end(), data.begin(), data.end());
         miniStream.resize(static_cast<std::size_t>(first + n) * kMiniSectorSize, 0);
     }
     const std::uint64_t miniFatSectors = ceilDiv(miniFat.size() * 4, ss);
@@ -521,6 +553,7 @@ std::vector<std::uint8_t> CompoundFile::serialize() const {
     const std::uint64_t total = fatSectors + difatSectors + dataSectors;
     if (total >= 0xFFFFFFFAull) throw RuntimeError(err::Application, "Fisierul rezultat este prea mare");
 
+    // Sectors in file order: FAT, DIFAT, directory, mini FAT, mini stream, then each large stream.
     std::vector<std::uint32_t> fat(fatSectors * perSector, kFreeSect);
     std::uint32_t next = 0;
     for (std::uint64_t i = 0; i < fatSectors; ++i) fat[next++] = kFatSect;
@@ -535,21 +568,13 @@ std::vector<std::uint8_t> CompoundFile::serialize() const {
     const std::uint32_t dirStart = allocate(dirSectors);
     const std::uint32_t miniFatStart = allocate(miniFatSectors);
     const std::uint32_t miniStreamStart = allocate(miniStreamSectors);
-    for (std::size_t i = 1; i < entries_.size(); ++i) {
-        const Entry& e = entries_[i];
-        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) && e.data.size() >= miniCutoff_)
-            start[i] = allocate(ceilDiv(e.data.size(), ss));
-    }
+    for (std::size_t i = 1; i < entries_.size(); ++i)
+        if (isStream(entries_[i]) && bytesOf(entries_[i]).size() >= miniCutoff_)
+            start[i] = allocate(ceilDiv(bytesOf(entries_[i]).size(), ss));
 
-    std::vector<std::uint8_t> out((total + 1) * ss, 0);
-    auto sector = [&](std::uint32_t s) { return out.data() + (static_cast<std::size_t>(s) + 1) * ss; };
-    auto writeChain = [&](std::uint32_t first, const std::uint8_t* data, std::size_t size) {
-        // Chains are laid out contiguously, so the bytes go in one piece.
-        if (size) std::memcpy(sector(first), data, size);
-    };
-
-    // Header: the original's fields, with the layout ones rewritten.
-    std::uint8_t* h = out.data();
+    // Header: the original's fields, with the layout ones rewritten; the rest of its sector stays zero.
+    std::vector<std::uint8_t> head(ss, 0);
+    std::uint8_t* h = head.data();
     std::copy(header_.begin(), header_.end(), h);
     put32(h + 40, major_ == 4 ? static_cast<std::uint32_t>(dirSectors) : 0);
     put32(h + 44, static_cast<std::uint32_t>(fatSectors));
@@ -560,15 +585,22 @@ std::vector<std::uint8_t> CompoundFile::serialize() const {
     put32(h + 72, static_cast<std::uint32_t>(difatSectors));
     for (std::size_t i = 0; i < kHeaderDifatEntries; ++i)
         put32(h + 76 + 4 * i, i < fatSectors ? static_cast<std::uint32_t>(i) : kFreeSect);
+    sink(head);
+
+    std::vector<std::uint8_t> table(fat.size() * 4);
+    for (std::size_t i = 0; i < fat.size(); ++i) put32(table.data() + 4 * i, fat[i]);
+    sink(table);
+
+    std::vector<std::uint8_t> difat(difatSectors * ss);
     for (std::uint64_t d = 0; d < difatSectors; ++d) {
-        std::uint8_t* p = sector(static_cast<std::uint32_t>(firstDifat + d));
+        std::uint8_t* p = difat.data() + d * ss;
         for (std::uint32_t k = 0; k + 1 < perSector; ++k) {
             const std::uint64_t f = kHeaderDifatEntries + d * (perSector - 1) + k;
             put32(p + 4 * k, f < fatSectors ? static_cast<std::uint32_t>(f) : kFreeSect);
         }
         put32(p + 4 * (perSector - 1), d + 1 < difatSectors ? static_cast<std::uint32_t>(firstDifat + d + 1) : kEndOfChain);
     }
-    for (std::size_t i = 0; i < fat.size(); ++i) put32(sector(static_cast<std::uint32_t>(i / perSector)) + 4 * (i % perSector), fat[i]);
+    sink(difat);
 
     // Directory: every entry in its old place, so names, CLSIDs, state bits, times and tree links stay.
     std::vector<std::uint8_t> dir(dirSectors * ss, 0);
@@ -587,20 +619,25 @@ std::vector<std::uint8_t> CompoundFile::serialize() const {
             put64(p + 120, miniStream.size());
         } else if (e->type == static_cast<std::uint8_t>(EntryType::Stream)) {
             put32(p + 116, start[i]);
-            put64(p + 120, e->data.size());
+            put64(p + 120, bytesOf(*e).size());
         }
     }
-    writeChain(dirStart, dir.data(), dir.size());
+    sink(dir);
+
     std::vector<std::uint8_t> miniFatBytes(miniFatSectors * ss, 0xFF);
     for (std::size_t i = 0; i < miniFat.size(); ++i) put32(miniFatBytes.data() + 4 * i, miniFat[i]);
-    writeChain(miniFatStart, miniFatBytes.data(), miniFatBytes.size());
-    writeChain(miniStreamStart, miniStream.data(), miniStream.size());
+    sink(miniFatBytes);
+    miniStream.resize(miniStreamSectors * ss, 0);
+    sink(miniStream);
+
+    // Large streams straight from where they are held; only the tail of the last sector is padding.
+    const std::vector<std::uint8_t> padding(ss, 0);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
-        const Entry& e = entries_[i];
-        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) && e.data.size() >= miniCutoff_)
-            writeChain(start[i], e.data.data(), e.data.size());
+        const auto data = bytesOf(entries_[i]);
+        if (!isStream(entries_[i]) || data.size() < miniCutoff_) continue;
+        sink(data);
+        if (data.size() % ss) sink(std::span(padding).first(ss - data.size() % ss));
     }
-    return out;
 }
 
 } // namespace ordana::spreadsheet::cfb

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,6 +51,8 @@ public:
     // The whole file again: every other stream and storage, and every directory entry's name, CLSID, state
     // bits and timestamps, carried over unchanged.
     std::vector<std::uint8_t> serialize() const;
+    // The same bytes handed to sink piece by piece, in file order, without building the whole file in memory.
+    void writeTo(const std::function<void(std::span<const std::uint8_t>)>& sink) const;
 
 private:
     struct Entry {
@@ -59,13 +63,20 @@ private:
         std::u16string name;
         std::u16string path; // from the root, '/' between names
         std::uint8_t type = 0;
-        std::vector<std::uint8_t> data; // streams only
+        // A stream's bytes: its own copy, or, when its sectors lie in one run, a place in the file it came from.
+        std::vector<std::uint8_t> data;
+        bool inFile = false;
+        std::size_t fileOffset = 0;
+        std::size_t fileSize = 0;
     };
 
     CompoundFile() = default;
     int findTopLevel(std::string_view name) const;
     int findPath(std::string_view path) const;
 
+    std::span<const std::uint8_t> bytesOf(const Entry& e) const;
+
+    std::shared_ptr<const std::vector<std::uint8_t>> file_; // shared by copies, so views stay valid
     std::array<std::uint8_t, 512> header_{};
     int major_ = 3;
     std::uint32_t sectorSize_ = 512;
