@@ -56,7 +56,7 @@ std::u16string continuedString(std::span<const std::uint8_t> stream, const std::
 } // namespace
 
 Sheet::Sheet(WorkbookStream& book, const SheetInfo& info)
-    : book_(book), stream_(book.bytes()), begin_(info.begin) {
+    : book_(book), stream_(book.bytes()) {
     RecordCursor cursor(stream_, info.begin, info.end);
     recs_.reserve((info.end - info.begin) / 16 + 16);
     int depth = 0;

@@ -78,7 +78,6 @@ private:
 
     WorkbookStream& book_;
     std::span<const std::uint8_t> stream_;
-    std::uint32_t begin_;
     std::vector<RecordPos> recs_;
     std::vector<CellEntry> entries_;
     std::vector<std::uint32_t> rowStart_; // entries_ of row r: [rowStart_[r], rowStart_[r + 1])
