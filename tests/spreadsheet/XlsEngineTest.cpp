@@ -462,3 +462,54 @@ TEST(XlsEngine, SavedStreamsKeepTheirIndexesConsistent) {
         }
     }
 }
+
+TEST(XlsEngine, FormattingEmptyCellsCreatesBlankCellsAndColumnFormatsKeepEachCellsOwn) {
+    ScratchDir dir;
+    const std::string path = dir.copy("formatted-xlwt.xls");
+    auto wb = xls::openWorkbook(path);
+    auto ws = wb->worksheet("Date");
+    ws->borderAround(21, 1, 23, 3, LineStyleContinuous, WeightThin); // nothing stands there
+    ws->setBold(30, 2, true);
+    ws->activate();
+    auto tabel = wb->worksheet("Tabel");
+    tabel->setColumnHorizontalAlignment(1, AlignLeft); // over the bold, centred header of the fixture
+    wb->close(true);
+    const auto lines = xlrdLines(path);
+    if (lines.empty())
+        GTEST_SKIP() << "python3-xlrd is not installed";
+    std::set<std::string> got(lines.begin(), lines.end());
+    for (const char* want : {
+             "cell Date!A21 blank null align=general format=\"General\" bold=0 borders=1,0,1,0",
+             "cell Date!B21 blank null align=general format=\"General\" bold=0 borders=0,0,1,0",
+             "cell Date!C21 blank null align=general format=\"General\" bold=0 borders=0,1,1,0",
+             "cell Date!A22 blank null align=general format=\"General\" bold=0 borders=1,0,0,0",
+             "cell Date!C22 blank null align=general format=\"General\" bold=0 borders=0,1,0,0",
+             "cell Date!A23 blank null align=general format=\"General\" bold=0 borders=1,0,0,1",
+             "cell Date!C23 blank null align=general format=\"General\" bold=0 borders=0,1,0,1",
+             "cell Date!B30 blank null align=general format=\"General\" bold=1 borders=0,0,0,0",
+             "sheet Date visibility=visible selected=1 active=1",
+             "sheet Tabel visibility=visible selected=0 active=0",
+         })
+        EXPECT_TRUE(got.count(want)) << "missing " << want;
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("cell Date!B22 ", 0) == 0; }))
+        << "the inside of the frame gets no cell";
+    // Each header cell of column A keeps its bold font and borders and only changes its alignment.
+    const auto before = xlrdLines((fixtures() / "formatted-xlwt.xls").string());
+    for (const auto& l : before) {
+        if (l.rfind("cell Tabel!A", 0) != 0)
+            continue;
+        std::string want = l;
+        const auto at = want.find(" align=");
+        want.replace(at, want.find(' ', at + 1) - at, " align=left");
+        EXPECT_TRUE(got.count(want)) << "expected " << want;
+    }
+}
+
+TEST(XlsEngine, DamagedFilesAreAClearError) {
+    ScratchDir dir;
+    const auto original = fileBytes((fixtures() / "basic-libreoffice.xls").string());
+    for (std::size_t keep : {std::size_t(8), std::size_t(512), original.size() / 2, original.size() - 700}) {
+        std::vector<std::uint8_t> cut(original.begin(), original.begin() + std::ptrdiff_t(keep));
+        EXPECT_RUNTIME_ERROR(xls::openWorkbookBytes(cut, "trunchiat.xls"), err::Application, "trunchiat.xls");
+    }
+}
