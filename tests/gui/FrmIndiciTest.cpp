@@ -28,6 +28,9 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <utility>
 
 using namespace ordana;
 using ordana::gui::FileDialog;
@@ -133,6 +136,10 @@ class FrmIndiciTest : public ::testing::Test {
     void pickNext() {
         cboFoaie()->setFocus();
         QTest::keyClick(cboFoaie(), Qt::Key_Down);
+    }
+    void pickPrevious() {
+        cboFoaie()->setFocus();
+        QTest::keyClick(cboFoaie(), Qt::Key_Up);
     }
 
     View view() const {
@@ -512,6 +519,34 @@ TEST_F(FrmIndiciTest, ErrorsFromTheDataKeepTheirPreciseDescription) {
     EXPECT_GT(lastBox().text.size(), QString("Eroare : 6").size()) << "the description follows the number";
     EXPECT_EQ(lastBox().caption, "Eroare la scrierea in fisier");
     EXPECT_TRUE(engine.log.empty()) << "no workbook is touched";
+}
+
+TEST_F(FrmIndiciTest, FailuresFromOutsideTheEngineAreReportedNotFatal) {
+    int throwOn = 0; // 1: std::runtime_error, 2: std::bad_alloc, on the next start
+    const spreadsheet::ApplicationFactory fake = engine.factory();
+    window = std::make_unique<FrmIndici>([&]() -> std::shared_ptr<spreadsheet::Application> {
+        const int mode = std::exchange(throwOn, 0);
+        if (mode == 1)
+            throw std::runtime_error("vector::reserve");
+        if (mode == 2)
+            throw std::bad_alloc();
+        return fake();
+    });
+    window->show();
+
+    throwOn = 1;
+    chooseFile("/date.xls");
+    EXPECT_EQ(lastBox().text, "Eroarea: 51");
+    chooseFile("/date.xls");
+    throwOn = 1;
+    pickNext();
+    EXPECT_EQ(lastBox().text, "Eroarea: 51\r\nEroare interna: vector::reserve");
+    pickPrevious(); // back to "Date", read again
+    throwOn = 2;
+    click("cmdCalcul");
+    EXPECT_EQ(lastBox().text, "Eroare : 7Memorie insuficienta");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(nothingHeld());
 }
 
 TEST_F(FrmIndiciTest, FileCommandOutcomesAfterAFailure) {
