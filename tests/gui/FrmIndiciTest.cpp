@@ -10,12 +10,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -25,6 +28,9 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <utility>
 
 using namespace ordana;
 using ordana::gui::FileDialog;
@@ -130,6 +136,10 @@ class FrmIndiciTest : public ::testing::Test {
     void pickNext() {
         cboFoaie()->setFocus();
         QTest::keyClick(cboFoaie(), Qt::Key_Down);
+    }
+    void pickPrevious() {
+        cboFoaie()->setFocus();
+        QTest::keyClick(cboFoaie(), Qt::Key_Up);
     }
 
     View view() const {
@@ -511,6 +521,34 @@ TEST_F(FrmIndiciTest, ErrorsFromTheDataKeepTheirPreciseDescription) {
     EXPECT_TRUE(engine.log.empty()) << "no workbook is touched";
 }
 
+TEST_F(FrmIndiciTest, FailuresFromOutsideTheEngineAreReportedNotFatal) {
+    int throwOn = 0; // 1: std::runtime_error, 2: std::bad_alloc, on the next start
+    const spreadsheet::ApplicationFactory fake = engine.factory();
+    window = std::make_unique<FrmIndici>([&]() -> std::shared_ptr<spreadsheet::Application> {
+        const int mode = std::exchange(throwOn, 0);
+        if (mode == 1)
+            throw std::runtime_error("vector::reserve");
+        if (mode == 2)
+            throw std::bad_alloc();
+        return fake();
+    });
+    window->show();
+
+    throwOn = 1;
+    chooseFile("/date.xls");
+    EXPECT_EQ(lastBox().text, "Eroarea: 51");
+    chooseFile("/date.xls");
+    throwOn = 1;
+    pickNext();
+    EXPECT_EQ(lastBox().text, "Eroarea: 51\r\nEroare interna: vector::reserve");
+    pickPrevious(); // back to "Date", read again
+    throwOn = 2;
+    click("cmdCalcul");
+    EXPECT_EQ(lastBox().text, "Eroare : 7Memorie insuficienta");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(nothingHeld());
+}
+
 TEST_F(FrmIndiciTest, FileCommandOutcomesAfterAFailure) {
     // 429 and Ignore: the list is emptied, the path box keeps the earlier path.
     chooseFile("/date.xls");
@@ -743,6 +781,65 @@ TEST_F(FrmIndiciTest, BusyCursorAndProcessingTextWhileACommandWorks) {
     MessageBox::setNextAnswer(MessageBox::Ignore);
     click("cmdCalcul");
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// ---- a real workbook
+// ------------------------------------------------------------------------------------------
+
+TEST_F(FrmIndiciTest, RealWorkbookEndToEnd) {
+    const QString fixture = QStringLiteral(ORDANA_FIXTURES_DIR "/basic-xlwt.xls");
+    if (!QFile::exists(fixture)) GTEST_SKIP() << "no fixture " << fixture.toStdString();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("inventar.xls"));
+    ASSERT_TRUE(QFile::copy(fixture, path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const spreadsheet::ApplicationFactory native = spreadsheet::nativeApplicationFactory();
+    try {
+        auto app = native();
+        app->open(path.toStdString())->close(false);
+        app->quit();
+    } catch (const RuntimeError& e) {
+        GTEST_SKIP() << "the .xls engine does not read it yet: " << e.description();
+    }
+
+    window = std::make_unique<FrmIndici>(native);
+    window->show();
+    chooseFile(path);
+    EXPECT_TRUE(MessageBox::shown().empty()) << lastBox().text.toStdString();
+    ASSERT_GT(cboFoaie()->count(), 0);
+    EXPECT_EQ(cboFoaie()->itemText(0), "Date");
+    EXPECT_EQ(cboFoaie()->findText("Note"), -1) << "not a data sheet";
+    EXPECT_EQ(window->sample().speciesCount(), 4);
+    EXPECT_EQ(window->sample().totalIndividuals(), 100);
+    ASSERT_TRUE(control<QPushButton>("cmdCalcul")->isEnabled());
+
+    click("cmdCalcul");
+    EXPECT_TRUE(MessageBox::shown().empty()) << lastBox().text.toStdString();
+    EXPECT_EQ(window->statusText(), kDone);
+
+    // The table is in the file: read back by the engine, and by xlrd where Debian's python has it.
+    auto app = native();
+    auto book = app->open(path.toStdString());
+    auto sheet = book->worksheet("Date");
+    EXPECT_EQ(sheet->cell(1, 3), t("."));
+    EXPECT_EQ(sheet->cell(1, 4), t("Indici"));
+    EXPECT_EQ(sheet->cell(1, 5), t("Valoare"));
+    EXPECT_EQ(sheet->cell(13, 4), t("indicele Gleason"));
+    EXPECT_EQ(sheet->cell(2, 5), n(4));
+    EXPECT_NEAR(sheet->cell(3, 5).toNumber(), 0.3, 1e-12);
+    book->close(false);
+    app->quit();
+
+    QProcess xlrd;
+    xlrd.start(QStringLiteral("/usr/bin/python3"),
+               {QStringLiteral("-c"),
+                QStringLiteral("import sys, xlrd\n"
+                               "s = xlrd.open_workbook(sys.argv[1]).sheet_by_name('Date')\n"
+                               "print(s.cell_value(0, 3), s.cell_value(1, 4))"),
+                path});
+    if (xlrd.waitForFinished(30000) && xlrd.exitCode() == 0) {
+        EXPECT_EQ(QString::fromUtf8(xlrd.readAllStandardOutput()).trimmed(), "Indici 4.0");
+    }
 }
 
 } // namespace

@@ -21,6 +21,8 @@
 #include <QStatusBar>
 #include <QWindow>
 
+#include <exception>
+#include <new>
 #include <optional>
 
 namespace ordana::gui {
@@ -78,6 +80,26 @@ class BusyCursor {
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
+
+// Runs a command's body and hands any failure to the command's error branch, outside the catch so that a
+// Retry runs the command again from a clean state. Failures that are not numbered run-time errors (memory, a
+// library's own exception) take the automation runtime's numbers for them instead of ending the program.
+constexpr int kOutOfMemory = 7;
+constexpr int kInternalError = 51;
+
+template <class Body, class Branch> void withErrorBranch(Body&& body, Branch&& branch) {
+    std::optional<RuntimeError> failure;
+    try {
+        body();
+    } catch (const RuntimeError& e) {
+        failure = e;
+    } catch (const std::bad_alloc&) {
+        failure.emplace(kOutOfMemory, "Memorie insuficienta");
+    } catch (const std::exception& e) {
+        failure.emplace(kInternalError, std::string("Eroare interna: ") + e.what());
+    }
+    if (failure) branch(*failure);
+}
 
 void setTextColours(QWidget* widget, const QColor& text, std::optional<QColor> background) {
     QPalette palette = widget->palette();
@@ -280,120 +302,126 @@ void FrmIndici::Form_Resize() {
 
 void FrmIndici::cmdFis_Click() {
     std::optional<BusyCursor> busy;
-    try {
-        sheetName_.clear();
-        const std::optional<QString> chosen =
-            FileDialog::getOpenFileName(this, kDialogTitle, {kFilterXls, kFilterAll});
-        if (!chosen) throw RuntimeError(err::Cancelled, "Selectia fisierului a fost anulata");
-        if (chosen->isEmpty()) return;
-        busy.emplace();
-        workbookPath_ = chosen->toStdString();
-        // Whatever sample is held belongs to another workbook from now on.
-        cmdCalcul->setEnabled(false);
-        {
-            const QSignalBlocker block(cboFoaie);
-            cboFoaie->clear();
-            intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
-                cboFoaie->addItem(qs(name));
-                // Nothing is selected until the listing is complete.
-                cboFoaie->setCurrentIndex(-1);
-            });
-        }
-        cboFoaie->setEnabled(true);
-        txtLocatie->setText(*chosen);
-        if (cboFoaie->count() > 0) {
-            cboFoaie->setCurrentIndex(0);
-            cboFoaie_Click();
-        }
-    } catch (const RuntimeError& e) {
-        switch (e.number()) {
-        case err::Cancelled:
-            sheetName_ = cboFoaie->currentText().toStdString();
-            break;
-        case err::CannotCreateObject:
-            lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
-            if (lastAnswer_ == MessageBox::Abort)
-                close();
-            else if (lastAnswer_ == MessageBox::Retry)
-                cmdFis_Click();
-            break;
-        case err::Application:
-            MessageBox::show(this, kPassword, kOpenCaption, MessageBox::OkOnly);
-            cboFoaie->clear();
-            txtLocatie->clear();
+    withErrorBranch(
+        [&] {
+            sheetName_.clear();
+            const std::optional<QString> chosen =
+                FileDialog::getOpenFileName(this, kDialogTitle, {kFilterXls, kFilterAll});
+            if (!chosen) throw RuntimeError(err::Cancelled, "Selectia fisierului a fost anulata");
+            if (chosen->isEmpty()) return;
+            busy.emplace();
+            workbookPath_ = chosen->toStdString();
+            // Whatever sample is held belongs to another workbook from now on.
             cmdCalcul->setEnabled(false);
-            break;
-        default:
-            MessageBox::show(this, QStringLiteral("Eroarea: ") + QString::number(e.number()), kOpenCaption,
-                             MessageBox::OkOnly);
-            break;
-        }
-        handles_.release();
-    }
+            {
+                const QSignalBlocker block(cboFoaie);
+                cboFoaie->clear();
+                intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
+                    cboFoaie->addItem(qs(name));
+                    // Nothing is selected until the listing is complete.
+                    cboFoaie->setCurrentIndex(-1);
+                });
+            }
+            cboFoaie->setEnabled(true);
+            txtLocatie->setText(*chosen);
+            if (cboFoaie->count() > 0) {
+                cboFoaie->setCurrentIndex(0);
+                cboFoaie_Click();
+            }
+        },
+        [&](const RuntimeError& e) {
+            switch (e.number()) {
+            case err::Cancelled:
+                sheetName_ = cboFoaie->currentText().toStdString();
+                break;
+            case err::CannotCreateObject:
+                lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
+                if (lastAnswer_ == MessageBox::Abort)
+                    close();
+                else if (lastAnswer_ == MessageBox::Retry)
+                    cmdFis_Click();
+                break;
+            case err::Application:
+                MessageBox::show(this, kPassword, kOpenCaption, MessageBox::OkOnly);
+                cboFoaie->clear();
+                txtLocatie->clear();
+                cmdCalcul->setEnabled(false);
+                break;
+            default:
+                MessageBox::show(this, QStringLiteral("Eroarea: ") + QString::number(e.number()),
+                                 kOpenCaption, MessageBox::OkOnly);
+                break;
+            }
+            handles_.release();
+        });
 }
 
 void FrmIndici::cboFoaie_Click() {
     const BusyCursor busy;
-    try {
-        // Until this reading completes, the sample does not belong to the chosen sheet.
-        cmdCalcul->setEnabled(false);
-        sheetName_ = cboFoaie->currentText().toStdString();
-        intake::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
-        cmdCalcul->setEnabled(true);
-        setStatusText(kStatusReady);
-    } catch (const RuntimeError& e) {
-        switch (e.number()) {
-        case err::CannotCreateObject:
-            lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
-            if (lastAnswer_ == MessageBox::Retry) cboFoaie_Click();
-            break;
-        case err::Application:
-            MessageBox::show(this, kUnreachable, kReadCaption1004, MessageBox::OkOnly);
-            break;
-        default:
-            MessageBox::show(this,
-                             QStringLiteral("Eroarea: ") + QString::number(e.number()) +
-                                 QStringLiteral("\r\n") + qs(e.description()),
-                             kReadCaption, MessageBox::OkOnly);
-            break;
-        }
-        handles_.release();
-    }
+    withErrorBranch(
+        [&] {
+            // Until this reading completes, the sample does not belong to the chosen sheet.
+            cmdCalcul->setEnabled(false);
+            sheetName_ = cboFoaie->currentText().toStdString();
+            intake::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
+            cmdCalcul->setEnabled(true);
+            setStatusText(kStatusReady);
+        },
+        [&](const RuntimeError& e) {
+            switch (e.number()) {
+            case err::CannotCreateObject:
+                lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
+                if (lastAnswer_ == MessageBox::Retry) cboFoaie_Click();
+                break;
+            case err::Application:
+                MessageBox::show(this, kUnreachable, kReadCaption1004, MessageBox::OkOnly);
+                break;
+            default:
+                MessageBox::show(this,
+                                 QStringLiteral("Eroarea: ") + QString::number(e.number()) +
+                                     QStringLiteral("\r\n") + qs(e.description()),
+                                 kReadCaption, MessageBox::OkOnly);
+                break;
+            }
+            handles_.release();
+        });
 }
 
 void FrmIndici::cmdCalcul_Click() {
     const BusyCursor busy;
-    try {
-        setStatusText(kStatusWorking);
-        // The computation does not return to the event loop: paint the text now.
-        StatusBar->repaint();
-        results_ = ComputeDiversityIndices(sample_);
-        writeResults(start_, workbookPath_, sheetName_, results_, handles_);
-        setStatusText(kStatusDone);
-    } catch (const RuntimeError& e) {
-        switch (e.number()) {
-        case err::DeviceUnavailable:
-            MessageBox::show(this, kDriveUnreachable, kWriteCaption, MessageBox::OkOnly);
-            break;
-        case err::Application:
-            MessageBox::show(this, kFileInUse, kWriteCaption, MessageBox::OkOnly);
-            break;
-        case err::CannotCreateObject:
-            lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
-            if (lastAnswer_ == MessageBox::Abort)
-                close();
-            else if (lastAnswer_ == MessageBox::Retry)
-                cmdCalcul_Click();
-            break;
-        default:
-            MessageBox::show(this,
-                             QStringLiteral("Eroare : ") + QString::number(e.number()) + qs(e.description()),
-                             kWriteCaption, MessageBox::OkOnly);
-            break;
-        }
-        // Nothing of a half-written table may reach the file.
-        abandon(handles_);
-    }
+    withErrorBranch(
+        [&] {
+            setStatusText(kStatusWorking);
+            // The computation does not return to the event loop: paint the text now.
+            StatusBar->repaint();
+            results_ = ComputeDiversityIndices(sample_);
+            writeResults(start_, workbookPath_, sheetName_, results_, handles_);
+            setStatusText(kStatusDone);
+        },
+        [&](const RuntimeError& e) {
+            switch (e.number()) {
+            case err::DeviceUnavailable:
+                MessageBox::show(this, kDriveUnreachable, kWriteCaption, MessageBox::OkOnly);
+                break;
+            case err::Application:
+                MessageBox::show(this, kFileInUse, kWriteCaption, MessageBox::OkOnly);
+                break;
+            case err::CannotCreateObject:
+                lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
+                if (lastAnswer_ == MessageBox::Abort)
+                    close();
+                else if (lastAnswer_ == MessageBox::Retry)
+                    cmdCalcul_Click();
+                break;
+            default:
+                MessageBox::show(
+                    this, QStringLiteral("Eroare : ") + QString::number(e.number()) + qs(e.description()),
+                    kWriteCaption, MessageBox::OkOnly);
+                break;
+            }
+            // Nothing of a half-written table may reach the file.
+            abandon(handles_);
+        });
 }
 
 void FrmIndici::cmdCancel_Click() {
