@@ -9,7 +9,7 @@ cd "$here"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                 libbenchmark-dev fonts-liberation)
-test_packages=(clang-14 libclang-rt-14-dev python3 python3-xlrd python3-xlwt libreoffice-calc-nogui gnumeric
+test_packages=(locales clang-14 libclang-rt-14-dev python3 python3-xlrd python3-xlwt libreoffice-calc-nogui gnumeric
                xvfb xauth openbox)
 
 install_missing() {
@@ -40,6 +40,7 @@ test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
     build
     QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
+    scripts/fuzz.sh 60
     ;;
 *)
     echo "usage: $0 run|test" >&2

@@ -30,7 +30,9 @@ double Log10Factorial(std::int16_t n) {
     const double t = n <= 2700 ? divide(1.0, multiply16(12, n)) : 0.000030864;
     const double l = divide(naturalLog(n), k.ln10);
     const double a = checkedResult((n + 0.5) * l + k.halfLog10TwoPi);
-    const double cubic = divide(1.0, checkedResult(std::pow(static_cast<double>(n), 3.0) * 360.0));
+    // n is a 16-bit integer, so n * n * n is exact and equals pow(n, 3) bit for bit, at a fraction of the cost.
+    const double cube = static_cast<double>(n) * n * n;
+    const double cubic = divide(1.0, checkedResult(cube * 360.0));
     const double b = checkedResult(((n - t) + cubic) * k.log10e);
     return checkedResult(a - b);
 }

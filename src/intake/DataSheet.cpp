@@ -60,13 +60,7 @@ std::vector<std::string> listDataSheets(const spreadsheet::ApplicationFactory& s
     return names;
 }
 
-void readDataSheet(const spreadsheet::ApplicationFactory& start, const std::string& path,
-                   const std::string& sheetName, SpeciesSample& sample, SpreadsheetHandles& handles) {
-    sample.reset();
-    open(start, path, handles);
-    handles.worksheet = handles.workbook->worksheet(sheetName);
-    spreadsheet::Worksheet& sheet = *handles.worksheet;
-
+void readSheet(spreadsheet::Worksheet& sheet, SpeciesSample& sample) {
     std::int16_t i = 1;
     for (;;) {
         std::int16_t row;
@@ -98,6 +92,14 @@ void readDataSheet(const spreadsheet::ApplicationFactory& start, const std::stri
         }
     }
     sample.complete();
+}
+
+void readDataSheet(const spreadsheet::ApplicationFactory& start, const std::string& path,
+                   const std::string& sheetName, SpeciesSample& sample, SpreadsheetHandles& handles) {
+    sample.reset();
+    open(start, path, handles);
+    handles.worksheet = handles.workbook->worksheet(sheetName);
+    readSheet(*handles.worksheet, sample);
     handles.workbook->close(false);
     handles.quit();
 }

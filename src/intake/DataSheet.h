@@ -26,6 +26,9 @@ void listDataSheets(const spreadsheet::ApplicationFactory& start, const std::str
 std::vector<std::string> listDataSheets(const spreadsheet::ApplicationFactory& start, const std::string& path,
                                         spreadsheet::SpreadsheetHandles& handles);
 
+// Appends rows 2.. of an open worksheet to a freshly reset sample until column A or B is blank, then completes it.
+void readSheet(spreadsheet::Worksheet& worksheet, SpeciesSample& sample);
+
 // Reset the sample, start, open, pick, read rows 2.. until column A or B is blank, close without saving, quit.
 // The row counter is 16-bit (error 6 past row 32767); the species count is set only when the scan ends normally.
 void readDataSheet(const spreadsheet::ApplicationFactory& start, const std::string& path,

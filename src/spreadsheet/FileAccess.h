@@ -11,14 +11,24 @@
 
 namespace ordana::spreadsheet {
 
+// Larger files are refused before reading: an .xls tops out far below this, and the engine holds a copy or two.
+inline constexpr std::uint64_t kMaxWorkbookBytes = 512ull * 1024 * 1024;
+
+// A save writes ".~ordana.NAME.XXXXXX" beside the real file and renames it over. A save killed half-way leaves
+// at most that one temporary file; the next save of the same workbook removes every such leftover whose writer
+// is gone (each writer holds an flock on its own temporary file while it lives).
+inline constexpr const char* kTempPrefix = ".~ordana.";
+
 std::vector<std::uint8_t> readWorkbookFile(const std::string& path);
 
 // Fails before anything is written when the file could not be replaced: read-only file or folder, a lock
-// file of another program beside it (".~lock.NAME#", "~$NAME"), the folder gone.
+// file of another program beside it (".~lock.NAME#", "~$NAME"), a lock held on the file, the folder gone.
+// Read-only means what a user expects from the permission bits, also for root, whom the kernel would let write.
 void checkCanSave(const std::string& path);
 
 // A temporary file in the same folder, flushed, renamed over the original (the target of a symbolic link),
-// keeping the original's permissions. On any failure the original is untouched.
+// keeping the original's permissions and, where allowed, its owner. On any failure the original is untouched.
+// Runs checkCanSave first.
 void saveInPlace(const std::string& path, std::span<const std::uint8_t> bytes);
 
 } // namespace ordana::spreadsheet

@@ -1,16 +1,15 @@
 #include "Spreadsheet.h"
 
-#include "common/RuntimeError.h"
+#include "xls/XlsWorkbook.h"
 
 namespace ordana::spreadsheet {
 
 namespace {
 
+// The engine that reads and writes the files itself; the format is recognised by content.
 class NativeApplication : public Application {
 public:
-    std::shared_ptr<Workbook> open(const std::string& path) override {
-        throw RuntimeError(err::Application, "Fisierul \"" + path + "\" nu poate fi deschis");
-    }
+    std::shared_ptr<Workbook> open(const std::string& path) override { return xls::openWorkbook(path); }
     void quit() override {}
 };
 

@@ -3,6 +3,7 @@
 #include "support/ErrorAssert.h"
 
 #include <clocale>
+#include <cstdlib>
 #include <optional>
 
 using namespace ordana;
@@ -24,6 +25,9 @@ TEST(ParseNumber, AcceptsPlainFormsWithBlanks) {
 TEST(ParseNumber, FollowsTheLocaleDecimalSeparator) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = previous ? previous : "C";
+#ifdef ORDANA_TEST_LOCALE_DIR
+    setenv("LOCPATH", ORDANA_TEST_LOCALE_DIR, 1);
+#endif
     if (!std::setlocale(LC_NUMERIC, "ro_RO.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
         GTEST_SKIP() << "no locale with a decimal comma installed";
     EXPECT_EQ(parseNumber("2,5"), 2.5);

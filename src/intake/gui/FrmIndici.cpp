@@ -1,10 +1,403 @@
 #include "FrmIndici.h"
 
+#include "Dialogs.h"
+#include "Twips.h"
+
+#include "analysis/ResultsWriter.h"
+#include "common/RuntimeError.h"
+#include "intake/DataSheet.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QWindow>
+
+#include <optional>
+
 namespace ordana::gui {
+
+namespace {
+
+const QString kCaption = QStringLiteral("  Calculul indicilor de evaluare a biodiversitatii");
+const QString kAppTitle = QStringLiteral("Ordana v1.50");
+
+const QString kStatusChooseFile = QStringLiteral(" Selectati fisierul si apoi foaia ce contine datele!");
+const QString kStatusReady =
+    QStringLiteral(" Selectati datele si apoi apasati butonul de prelucrare a datelor!");
+const QString kStatusWorking = QStringLiteral(" Procesare...");
+const QString kStatusDone = QStringLiteral(" Prelucrare efectuata");
+
+const QString kDialogTitle = QStringLiteral("Alege fisierul Excel");
+const QString kFilterXls = QStringLiteral("Fisiere Excel  (*.xls)");
+const QString kFilterAll = QStringLiteral("Toate fisierele (*)");
+
+const QString kActiveX = QStringLiteral("Eroare la inregistrarea unei componente ActiveX");
+const QString kOpenCaption = QStringLiteral("Deschiderea fisierului Excel");
+const QString kPassword = QStringLiteral("Parola nu s-a introdus sau e incorecta ");
+const QString kReadCaption1004 = QStringLiteral("Accesarea  fisierului Excel");
+const QString kReadCaption = QStringLiteral("Accesarea fisierului Excel");
+const QString kUnreachable = QStringLiteral("Fisier inaccesibil");
+const QString kWriteCaption = QStringLiteral("Eroare la scrierea in fisier");
+const QString kDriveUnreachable = QStringLiteral("Unitate inacesibila");
+const QString kFileInUse = QStringLiteral("Fisierul este in uz sau este protejat la scriere");
+
+const QColor kDarkGrey(64, 64, 64);
+const QColor kLightGrey(224, 224, 224);
+
+// Twips of the layout: left, top, width, height.
+struct Place {
+    int left, top, width, height;
+};
+constexpr Place kFraFisier{120, 120, 6615, 3615};
+constexpr Place kCmdFis{120, 600, 1935, 375};
+constexpr Place kTxtLocatie{2160, 600, 4335, 345};
+constexpr Place kLblFis{240, 1560, 1815, 255};
+constexpr Place kCboFoaie{2520, 1560, 3015, 315};
+constexpr Place kCmdCalcul{3120, 3840, 1695, 375};
+constexpr Place kCmdCancel{5040, 3840, 1695, 375};
+constexpr int kStatusBarHeight = 495;
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The busy cursor for as long as a command works.
+class BusyCursor {
+  public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+void setTextColours(QWidget* widget, const QColor& text, std::optional<QColor> background) {
+    QPalette palette = widget->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::ButtonText, text);
+    }
+    if (background) {
+        palette.setColor(QPalette::Base, *background);
+        palette.setColor(QPalette::Button, *background);
+    }
+    widget->setPalette(palette);
+}
+
+} // namespace
 
 FrmIndici::FrmIndici(spreadsheet::ApplicationFactory start, QWidget* parent)
     : QDialog(parent), start_(std::move(start)) {
     setObjectName(QStringLiteral("frmIndici"));
+    setWindowTitle(kCaption);
+    // Fixed single border: minimise and close, no maximise, no context help.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+    setFixedSize(kOuterWidth, kOuterHeight);
+    createControls();
+    initialState();
+}
+
+FrmIndici::~FrmIndici() = default;
+
+void FrmIndici::createControls() {
+    // The platform's dialog font at the 8 points the layout was drawn for; captions fit their controls.
+    QFont dialogFont = QApplication::font(this);
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+
+    const TwipsPerPixel tpp = TwipsPerPixel::forDpi(logicalDpiX(), logicalDpiY());
+    auto place = [&](QWidget* widget, const Place& p) {
+        widget->setGeometry(twipsRect(p.left, p.top, p.width, p.height, tpp));
+    };
+
+    FraFisier = new QGroupBox(QStringLiteral("  Sursa date  "), this);
+    FraFisier->setObjectName(QStringLiteral("FraFisier"));
+    place(FraFisier, kFraFisier);
+    setTextColours(FraFisier, kDarkGrey, std::nullopt);
+
+    cmdFis = new QPushButton(QStringLiteral("Fisierul cu datele"), FraFisier);
+    cmdFis->setObjectName(QStringLiteral("cmdFis"));
+    place(cmdFis, kCmdFis);
+    cmdFis->setCursor(Qt::PointingHandCursor);
+
+    txtLocatie = new QLineEdit(FraFisier);
+    txtLocatie->setObjectName(QStringLiteral("txtLocatie"));
+    place(txtLocatie, kTxtLocatie);
+    txtLocatie->setReadOnly(true);
+    // Arial 9 pt; fontconfig maps Arial to its metric twin (Liberation Sans) where Arial is absent.
+    QFont arial(QStringLiteral("Arial"), 9);
+    arial.setStyleHint(QFont::SansSerif);
+    txtLocatie->setFont(arial);
+    setTextColours(txtLocatie, kDarkGrey, kLightGrey);
+
+    lblFis = new QLabel(QStringLiteral("Alege foaia de calcul"), FraFisier);
+    lblFis->setObjectName(QStringLiteral("lblFis"));
+    place(lblFis, kLblFis);
+    setTextColours(lblFis, kDarkGrey, std::nullopt);
+
+    cboFoaie = new QComboBox(FraFisier);
+    cboFoaie->setObjectName(QStringLiteral("cboFoaie"));
+    place(cboFoaie, kCboFoaie);
+    cboFoaie->setEditable(false);
+    setTextColours(cboFoaie, kDarkGrey, kLightGrey);
+
+    cmdCalcul = new QPushButton(QStringLiteral("Prelucrarea datelor"), this);
+    cmdCalcul->setObjectName(QStringLiteral("cmdCalcul"));
+    place(cmdCalcul, kCmdCalcul);
+
+    cmdCancel = new QPushButton(QStringLiteral("Inchide modulul"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    place(cmdCancel, kCmdCancel);
+
+    // No button is the default: Enter must not close the window or start a command by accident.
+    for (QPushButton* button : {cmdFis, cmdCalcul, cmdCancel}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setSizeGripEnabled(false);
+    statusLabel_ = new QLabel(StatusBar);
+    statusLabel_->setObjectName(QStringLiteral("StatusBarText"));
+    StatusBar->addWidget(statusLabel_, 1);
+    StatusBar->setFixedHeight(twipsToPixels(kStatusBarHeight, tpp.y));
+    placeStatusBar();
+
+    // Tab order: cmdCancel first, then the frame's controls, then the calculation.
+    setTabOrder(cmdCancel, cboFoaie);
+    setTabOrder(cboFoaie, cmdFis);
+    setTabOrder(cmdFis, txtLocatie);
+    setTabOrder(txtLocatie, cmdCalcul);
+    setTabOrder(cmdCalcul, cmdCancel);
+
+    connect(cmdFis, &QPushButton::clicked, this, &FrmIndici::cmdFis_Click);
+    connect(cboFoaie, &QComboBox::activated, this, &FrmIndici::cboFoaie_Click);
+    connect(cmdCalcul, &QPushButton::clicked, this, &FrmIndici::cmdCalcul_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &FrmIndici::cmdCancel_Click);
+}
+
+// The controls as laid out, before Form_Load.
+void FrmIndici::initialState() {
+    {
+        const QSignalBlocker block(cboFoaie);
+        cboFoaie->clear();
+    }
+    cboFoaie->setEnabled(false);
+    txtLocatie->clear();
+    cmdCalcul->setEnabled(true);
+    setStatusText(QString());
+    cmdCancel->setFocus();
+}
+
+QString FrmIndici::statusText() const {
+    return statusLabel_->text();
+}
+
+void FrmIndici::setStatusText(const QString& text) {
+    statusLabel_->setText(text);
+}
+
+void FrmIndici::placeStatusBar() {
+    StatusBar->setGeometry(0, height() - StatusBar->height(), width(), StatusBar->height());
+}
+
+void FrmIndici::showEvent(QShowEvent* event) {
+    // A restore from the minimised state is spontaneous; only an opening rebuilds the controls.
+    if (!event->spontaneous()) {
+        initialState();
+        Form_Load();
+        Form_Resize();
+    }
+    QDialog::showEvent(event);
+}
+
+void FrmIndici::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    placeStatusBar();
+    Form_Resize();
+}
+
+void FrmIndici::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+    else if (event->type() == QEvent::ActivationChange)
+        refitToFrame();
+}
+
+bool FrmIndici::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::Move) refitToFrame();
+    return handled;
+}
+
+// The window manager's frame is known only some time after the first showing, by the time the window is
+// activated; size and centre again once it is. A move by the title bar leaves the frame as it was, and the
+// window where the user put it.
+void FrmIndici::refitToFrame() {
+    if (isVisible() && windowHandle() && windowHandle()->frameMargins() != frameMargins_)
+        QMetaObject::invokeMethod(this, &FrmIndici::Form_Resize, Qt::QueuedConnection);
+}
+
+void FrmIndici::Form_Load() {
+    cmdCalcul->setEnabled(false);
+    setStatusText(kStatusChooseFile);
+}
+
+void FrmIndici::Form_Resize() {
+    if (resizing_) return;
+    resizing_ = true;
+    const Qt::WindowStates abnormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    // A minimised or maximised window cannot be sized or moved; the restore below brings this handler back.
+    if (!(windowState() & abnormal)) {
+        frameMargins_ = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        const QSize outer(kOuterWidth, kOuterHeight);
+        setFixedSize(outer.shrunkBy(frameMargins_));
+        // The resize event of a window about to be shown may come too late for the docked bar.
+        placeStatusBar();
+        if (const QScreen* s = screen())
+            move(centredTopLeft(s->geometry(), outer,
+                                TwipsPerPixel::forDpi(s->logicalDotsPerInchX(), s->logicalDotsPerInchY())));
+    } else {
+        // Queued: the window system is still delivering the state change that brought us here.
+        QMetaObject::invokeMethod(
+            this, [this, abnormal] { setWindowState(windowState() & ~abnormal); }, Qt::QueuedConnection);
+    }
+    resizing_ = false;
+}
+
+void FrmIndici::cmdFis_Click() {
+    std::optional<BusyCursor> busy;
+    try {
+        sheetName_.clear();
+        const std::optional<QString> chosen =
+            FileDialog::getOpenFileName(this, kDialogTitle, {kFilterXls, kFilterAll});
+        if (!chosen) throw RuntimeError(err::Cancelled, "Selectia fisierului a fost anulata");
+        if (chosen->isEmpty()) return;
+        busy.emplace();
+        workbookPath_ = chosen->toStdString();
+        // Whatever sample is held belongs to another workbook from now on.
+        cmdCalcul->setEnabled(false);
+        {
+            const QSignalBlocker block(cboFoaie);
+            cboFoaie->clear();
+            intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
+                cboFoaie->addItem(qs(name));
+                // Nothing is selected until the listing is complete.
+                cboFoaie->setCurrentIndex(-1);
+            });
+        }
+        cboFoaie->setEnabled(true);
+        txtLocatie->setText(*chosen);
+        if (cboFoaie->count() > 0) {
+            cboFoaie->setCurrentIndex(0);
+            cboFoaie_Click();
+        }
+    } catch (const RuntimeError& e) {
+        switch (e.number()) {
+        case err::Cancelled:
+            sheetName_ = cboFoaie->currentText().toStdString();
+            break;
+        case err::CannotCreateObject:
+            lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
+            if (lastAnswer_ == MessageBox::Abort)
+                close();
+            else if (lastAnswer_ == MessageBox::Retry)
+                cmdFis_Click();
+            break;
+        case err::Application:
+            MessageBox::show(this, kPassword, kOpenCaption, MessageBox::OkOnly);
+            cboFoaie->clear();
+            txtLocatie->clear();
+            cmdCalcul->setEnabled(false);
+            break;
+        default:
+            MessageBox::show(this, QStringLiteral("Eroarea: ") + QString::number(e.number()), kOpenCaption,
+                             MessageBox::OkOnly);
+            break;
+        }
+        handles_.release();
+    }
+}
+
+void FrmIndici::cboFoaie_Click() {
+    const BusyCursor busy;
+    try {
+        // Until this reading completes, the sample does not belong to the chosen sheet.
+        cmdCalcul->setEnabled(false);
+        sheetName_ = cboFoaie->currentText().toStdString();
+        intake::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
+        cmdCalcul->setEnabled(true);
+        setStatusText(kStatusReady);
+    } catch (const RuntimeError& e) {
+        switch (e.number()) {
+        case err::CannotCreateObject:
+            lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
+            if (lastAnswer_ == MessageBox::Retry) cboFoaie_Click();
+            break;
+        case err::Application:
+            MessageBox::show(this, kUnreachable, kReadCaption1004, MessageBox::OkOnly);
+            break;
+        default:
+            MessageBox::show(this,
+                             QStringLiteral("Eroarea: ") + QString::number(e.number()) +
+                                 QStringLiteral("\r\n") + qs(e.description()),
+                             kReadCaption, MessageBox::OkOnly);
+            break;
+        }
+        handles_.release();
+    }
+}
+
+void FrmIndici::cmdCalcul_Click() {
+    const BusyCursor busy;
+    try {
+        setStatusText(kStatusWorking);
+        // The computation does not return to the event loop: paint the text now.
+        StatusBar->repaint();
+        results_ = ComputeDiversityIndices(sample_);
+        writeResults(start_, workbookPath_, sheetName_, results_, handles_);
+        setStatusText(kStatusDone);
+    } catch (const RuntimeError& e) {
+        switch (e.number()) {
+        case err::DeviceUnavailable:
+            MessageBox::show(this, kDriveUnreachable, kWriteCaption, MessageBox::OkOnly);
+            break;
+        case err::Application:
+            MessageBox::show(this, kFileInUse, kWriteCaption, MessageBox::OkOnly);
+            break;
+        case err::CannotCreateObject:
+            lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
+            if (lastAnswer_ == MessageBox::Abort)
+                close();
+            else if (lastAnswer_ == MessageBox::Retry)
+                cmdCalcul_Click();
+            break;
+        default:
+            MessageBox::show(this,
+                             QStringLiteral("Eroare : ") + QString::number(e.number()) + qs(e.description()),
+                             kWriteCaption, MessageBox::OkOnly);
+            break;
+        }
+        // Nothing of a half-written table may reach the file.
+        abandon(handles_);
+    }
+}
+
+void FrmIndici::cmdCancel_Click() {
+    close();
 }
 
 } // namespace ordana::gui

@@ -3,28 +3,74 @@
 // The OLE2 compound file that holds an Excel 97-2003 workbook. Anything malformed is RuntimeError 1004 with a
 // precise description; every walk and allocation is bounded by what the file can really hold.
 
+#include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ordana::spreadsheet::cfb {
 
 class CompoundFile {
 public:
+    enum class EntryType : std::uint8_t { Storage = 1, Stream = 2, Root = 5 };
+
+    // One reachable directory entry, as seen by callers that list the container.
+    struct EntryInfo {
+        std::string path;  // names joined by '/', UTF-8 ("_VBA_PROJECT_CUR/VBA/dir"); empty for the root
+        EntryType type;
+        std::uint64_t size; // stream bytes (0 for storages)
+    };
+
     // The 8-byte OLE2 signature at the start.
     static bool hasSignature(std::span<const std::uint8_t> bytes);
     static CompoundFile parse(std::vector<std::uint8_t> bytes);
+    // A new container holding these top-level streams (names of at most 31 characters), version 3 or 4.
+    static CompoundFile create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
+                               int majorVersion = 3);
 
     // Top-level streams, by name (compared case-insensitively, as the format does).
     bool hasStream(std::string_view name) const;
     std::vector<std::uint8_t> stream(std::string_view name) const;
+    // The same bytes without a copy; valid until the next setStream or the object's end.
+    std::span<const std::uint8_t> streamView(std::string_view name) const;
     // Replaces the contents of an existing top-level stream.
     void setStream(std::string_view name, std::vector<std::uint8_t> data);
+
+    // Every storage and stream reachable from the root, in directory order; streams at any depth by path.
+    std::vector<EntryInfo> entries() const;
+    std::span<const std::uint8_t> streamAtPath(std::string_view path) const;
+
+    int majorVersion() const { return major_; }
+    std::uint32_t sectorSize() const { return sectorSize_; }
 
     // The whole file again: every other stream and storage, and every directory entry's name, CLSID, state
     // bits and timestamps, carried over unchanged.
     std::vector<std::uint8_t> serialize() const;
+
+private:
+    struct Entry {
+        std::array<std::uint8_t, 128> raw{}; // as read; start sector and size are rewritten on serialize
+        bool reachable = false;
+        std::int32_t parent = -1;
+        std::size_t depth = 0; // 1 for the root's children
+        std::u16string name;
+        std::u16string path; // from the root, '/' between names
+        std::uint8_t type = 0;
+        std::vector<std::uint8_t> data; // streams only
+    };
+
+    CompoundFile() = default;
+    int findTopLevel(std::string_view name) const;
+    int findPath(std::string_view path) const;
+
+    std::array<std::uint8_t, 512> header_{};
+    int major_ = 3;
+    std::uint32_t sectorSize_ = 512;
+    std::uint32_t miniCutoff_ = 4096;
+    std::vector<Entry> entries_;
 };
 
 } // namespace ordana::spreadsheet::cfb

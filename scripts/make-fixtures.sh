@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Makes the test workbooks under tests/fixtures with real producers: the content once as .xlsx (openpyxl), converted
+# by LibreOffice and by Gnumeric, and the same content written directly by xlwt; plus an Excel 95 file, a
+# password-protected one and a few files that are not workbooks. The results are committed, so the tests never
+# need these programs. Needs: python3-openpyxl python3-xlwt python3-xlrd python3-uno libreoffice-calc-nogui
+# gnumeric gir1.2-gsf-1 python3-gi (python3-uno and the gsf bindings only here).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+out="$here/tests/fixtures"
+py=/usr/bin/python3 # Debian's interpreter owns the python3-* modules; another python3 may come first on PATH
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+soffice_convert() { # FILTER OUTDIR FILES...
+    local filter=$1 dir=$2
+    shift 2
+    timeout 300 soffice --headless -env:UserInstallation=file:///tmp/lo-profile \
+        --convert-to "$filter" --outdir "$dir" "$@" >/dev/null 2>&1
+}
+
+# One description of the content, used by both Python writers.
+cat > "$work/content.py" <<'EOF'
+# Cells as (row, col, kind, value) with 0-based rows and columns.
+LONG = ("Observatii de teren, transect " + "abcdefghij" * 10 + ". ") * 80   # over 9000 characters
+assert len(LONG) > 9000
+DIACRITICS = "Pădure în Țara Bârsei, școală, înșiruire: ăâîșț ĂÂÎȘȚ"
+OTHER = "Ωμέγα, 日本語, €, ß, naïve"
+
+SHEETS = [
+    ("Date", "visible", [
+        (0, 0, "s", "SPECIA"), (0, 1, "s", "ABUNDENTA"),
+        (1, 0, "s", "Quercus robur"), (1, 1, "n", 10),
+        (2, 0, "s", "Fagus sylvatica"), (2, 1, "n", 20),
+        (3, 0, "s", "Carpinus betulus"), (3, 1, "n", 30),
+        (4, 0, "s", "Acer campestre"), (4, 1, "n", 40),
+    ]),
+    ("Note", "visible", [
+        (0, 0, "s", "Text liber"), (0, 1, "n", 3.25), (0, 2, "n", -7),
+        (1, 0, "s", "Formula numerica"), (1, 1, "f", ("SUM(B1:C1)", -3.75)),
+        (2, 0, "s", "Formula text"), (2, 1, "f", ('CONCATENATE("ab","cd")', "abcd")),
+        (3, 0, "s", "Logic"), (3, 1, "b", True),
+        (4, 0, "s", "Eroare"), (4, 1, "f", ("1/0", "#DIV/0!")),
+        (5, 0, "s", "Unite"),  # B6:D6 merged, holding the text below
+        (5, 1, "s", "Celule unite"),
+        (6, 0, "s", "Text lung"), (6, 1, "s", LONG),
+        (7, 0, "s", DIACRITICS), (7, 1, "s", OTHER),
+        (8, 0, "n", 1234567.890625), (8, 1, "n", 0.1),
+    ]),
+    ("Lista", "visible", [
+        (0, 0, "s", "specia"), (0, 1, "s", "abundenta"),
+        (1, 0, "s", "Pinus sylvestris"), (1, 1, "n", 2),
+        (2, 0, "s", "Picea abies"), (2, 1, "n", 3),
+        (3, 0, "s", "Abies alba"), (3, 1, "s", "5"),
+    ]),
+    ("Ascunsa", "hidden", [
+        (0, 0, "s", "SPECIA"), (0, 1, "s", "ABUNDENTA"),
+        (1, 0, "s", "Tilia cordata"), (1, 1, "n", 7),
+        (2, 0, "s", "Ulmus minor"), (2, 1, "n", 9),
+    ]),
+    ("Grafic", "chart", []),
+    ("Plin", "visible", [
+        (0, 0, "s", "SPECIA"), (0, 1, "s", "ABUNDENTA"), (0, 2, "s", "Observatii"), (0, 3, "s", "Locatie"),
+        (1, 0, "s", "Salix alba"), (1, 1, "n", 4), (1, 2, "s", "mal"), (1, 3, "s", "Olt"),
+        (2, 0, "s", "Populus nigra"), (2, 1, "n", 6), (2, 2, "s", "lunca"), (2, 3, "s", "Mures"),
+    ]),
+]
+MERGED = ("Note", 5, 6, 1, 4)  # row 5, columns 1..3 (end-exclusive): B6:D6
+EOF
+
+# The source, as .xlsx, with a chart sheet that charts the "Date" abundances.
+"$py" - "$work" <<'EOF'
+import sys
+sys.path.insert(0, sys.argv[1])
+from content import SHEETS, MERGED
+from openpyxl import Workbook
+from openpyxl.chart import BarChart, Reference
+from openpyxl.utils import get_column_letter
+
+wb = Workbook()
+wb.remove(wb.active)
+for name, state, cells in SHEETS:
+    if state == "chart":
+        cs = wb.create_chartsheet(name)
+        chart = BarChart()
+        chart.add_data(Reference(wb["Date"], min_col=2, min_row=1, max_row=5), titles_from_data=True)
+        chart.set_categories(Reference(wb["Date"], min_col=1, min_row=2, max_row=5))
+        cs.add_chart(chart)
+        continue
+    ws = wb.create_sheet(name)
+    ws.sheet_state = state
+    for r, c, kind, v in cells:
+        cell = ws.cell(row=r + 1, column=c + 1)
+        cell.value = "=" + v[0] if kind == "f" else v
+    if name == MERGED[0]:
+        ws.merge_cells(start_row=MERGED[1] + 1, end_row=MERGED[2], start_column=MERGED[3] + 1, end_column=MERGED[4])
+wb.active = 0
+wb.save(sys.argv[1] + "/basic.xlsx")
+EOF
+cp "$work/basic.xlsx" "$out/basic-source.xlsx"
+
+# The same content straight from xlwt (no chart sheet: xlwt cannot make one).
+"$py" - "$work" "$out/basic-xlwt.xls" <<'EOF'
+import sys
+sys.path.insert(0, sys.argv[1])
+from content import SHEETS, MERGED
+import xlwt
+
+wb = xlwt.Workbook(encoding="utf-8")
+for name, state, cells in SHEETS:
+    if state == "chart":
+        continue
+    ws = wb.add_sheet(name)
+    if state == "hidden":
+        ws.visibility = 1
+    for r, c, kind, v in cells:
+        if name == MERGED[0] and (r, c) == (MERGED[1], MERGED[3]):
+            ws.write_merge(MERGED[1], MERGED[2] - 1, MERGED[3], MERGED[4] - 1, v)
+        elif kind == "f" and v[1] == "#DIV/0!":
+            ws.row(r).set_cell_error(c, v[1])  # xlwt stores no formula results, so the error goes in as a value
+        elif kind == "f":
+            ws.write(r, c, xlwt.Formula(v[0]))  # no cached result: readers see an empty string
+        elif kind == "b":
+            ws.row(r).set_cell_boolean(c, v)
+        else:
+            ws.write(r, c, v)
+wb.save(sys.argv[2])
+EOF
+
+# Formatting as the results table uses it, for checking the formatting readers against a known file.
+"$py" - "$out/formatted-xlwt.xls" <<'EOF'
+import sys
+import xlwt
+
+wb = xlwt.Workbook(encoding="utf-8")
+ws = wb.add_sheet("Date")
+ws.write(0, 0, "SPECIA")
+ws.write(0, 1, "ABUNDENTA")
+ws.write(1, 0, "Quercus robur")
+ws.write(1, 1, 10)
+t = wb.add_sheet("Tabel")
+bold = xlwt.easyxf("font: bold on; align: horiz center")
+t.write(0, 0, "Indici", bold)
+t.write(0, 1, "Valoare", bold)
+t.write(1, 0, "Numarul de specii", xlwt.easyxf("align: horiz left"))
+t.write(1, 1, 4, xlwt.easyxf("align: horiz center", num_format_str="0"))
+t.write(2, 0, "Indicele Shannon", xlwt.easyxf("align: horiz left; borders: left thin, bottom thin"))
+t.write(2, 1, 1.2799, xlwt.easyxf("align: horiz center; borders: right thin, bottom thin", num_format_str="0.000"))
+t.col(0).width = 5814
+t.col(1).width = 2742
+ws.set_selected(False)
+t.set_selected(True)
+t.sheet_visible = True  # WINDOW2 "shown": the tab on top when opened
+wb.active_sheet = 1
+wb.save(sys.argv[1])
+EOF
+
+# LibreOffice: Excel 97-2003 from the source, and an encrypted copy.
+soffice_convert xls "$work" "$work/basic.xlsx"
+cp "$work/basic.xls" "$out/basic-libreoffice.xls"
+timeout 300 "$py" "$here/scripts/fixtures/encrypt_xls.py" "$work/basic.xlsx" "$out/password-libreoffice.xls" parola
+
+# Gnumeric, as Excel 97-2003 and as Excel 5/95 (a "Book" stream of BIFF5 records: LibreOffice 7.4 no longer
+# writes that format, its "MS Excel 95" filter fails on export).
+ssconvert "$work/basic.xlsx" "$out/basic-gnumeric.xls" >/dev/null 2>&1
+ssconvert -T Gnumeric_Excel:excel_biff7 "$work/basic.xlsx" "$out/basic-excel95.xls" >/dev/null 2>&1
+
+# A version 4 container (4096-byte sectors) around LibreOffice's streams, written by libgsf. LibreOffice 7.4
+# itself does not open such files; Gnumeric does.
+"$py" "$here/scripts/fixtures/repack_v4.py" "$out/basic-libreoffice.xls" "$out/basic-v4-libgsf.xls"
+
+# Files that are not workbooks, whatever their name says.
+: > "$out/not-empty.xls"
+printf 'SPECIA;ABUNDENTA\nQuercus robur;10\n' > "$out/not-text.xls"
+"$py" - "$out/not-png.xls" <<'EOF'
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+raw = b"".join(b"\0" + b"\x30\x80\x30" * 4 for _ in range(4))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 4, 4, 8, 2, 0, 0, 0)) + \
+      chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+open(sys.argv[1], "wb").write(png)
+EOF
+
+# The seed corpus of the fuzzers: the real workbooks, small enough to mutate quickly.
+mkdir -p "$here/fuzz/corpus"
+cp "$out/basic-xlwt.xls" "$out/basic-libreoffice.xls" "$out/basic-gnumeric.xls" "$out/basic-excel95.xls" \
+    "$out/basic-v4-libgsf.xls" \
+    "$here/fuzz/corpus/"
+
+ls -l "$out"

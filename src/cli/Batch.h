@@ -1,0 +1,38 @@
+#pragma once
+
+// ordana-cli: the indices job over many workbooks, with the same window-free logic as the windowed command.
+
+#include "spreadsheet/Spreadsheet.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace ordana::cli {
+
+struct Options {
+    std::vector<std::string> workbooks;
+    std::vector<std::string> sheets; // empty: every data sheet
+    bool list = false;
+    bool dryRun = false;
+    bool json = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Exit statuses.
+inline constexpr int ExitDone = 0;
+inline constexpr int ExitFailures = 1;
+inline constexpr int ExitUsage = 2;
+
+// Parses the arguments after the program name; throws std::invalid_argument with a message on a usage error.
+Options parseArguments(const std::vector<std::string>& arguments);
+
+std::string usageText();
+std::string versionText();
+
+// Runs the job; results go to out, failures and progress to err. Returns the exit status.
+int runBatch(const Options& options, const spreadsheet::ApplicationFactory& start, std::ostream& out,
+             std::ostream& err, bool showProgress);
+
+} // namespace ordana::cli

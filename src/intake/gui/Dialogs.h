@@ -1,0 +1,63 @@
+#pragma once
+
+// Message boxes and the open-file dialog behind one small seam each: a test scripts the next answers and
+// reads back what would have been shown; the window code never calls QMessageBox or QFileDialog itself.
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+namespace ordana::gui {
+
+class MessageBox {
+  public:
+    // Numbered as the answers the window stores (OK 1, Abort 3, Retry 4, Ignore 5).
+    enum Answer { Ok = 1, Abort = 3, Retry = 4, Ignore = 5 };
+    enum Buttons { OkOnly, AbortRetryIgnore };
+
+    struct Shown {
+        QString text; // exactly as given, line breaks included
+        QString caption;
+        std::vector<Answer> buttons; // in the order they stand in the box
+        Answer defaultButton = Ok;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+
+    // A modal box without icon whose first button is the default; returns the button chosen.
+    static Answer show(QWidget* parent, const QString& text, const QString& caption, Buttons buttons);
+
+    // Test seam: once an answer is queued (or test mode is set), boxes are built and recorded but never
+    // shown; each takes the next queued answer, or its default button when the queue is empty.
+    static void setNextAnswer(Answer answer);
+    static void setTestMode(bool on);
+    static const std::vector<Shown>& shown();
+    static void reset();
+};
+
+class FileDialog {
+  public:
+    struct Request {
+        QString title;
+        QStringList filters;      // as given
+        QStringList shownFilters; // as the dialog holds them: Qt collapses repeated blanks
+        QString selectedFilter;
+    };
+
+    // The chosen file's full path, or nothing when the user cancelled.
+    static std::optional<QString> getOpenFileName(QWidget* parent, const QString& title,
+                                                  const QStringList& filters);
+
+    // Test seam, as for MessageBox; with nothing queued a scripted dialog is cancelled.
+    static void setNextFileName(const QString& path);
+    static void setNextCancel();
+    static void setTestMode(bool on);
+    static const std::vector<Request>& requests();
+    static void reset();
+};
+
+} // namespace ordana::gui

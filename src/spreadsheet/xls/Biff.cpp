@@ -1,0 +1,186 @@
+#include "Biff.h"
+
+#include "common/RuntimeError.h"
+
+#include <cmath>
+
+namespace ordana::spreadsheet::xls {
+
+void corrupt(const std::string& what) { throw RuntimeError(err::Application, what); }
+
+void Writer::record(std::uint16_t type, std::span<const std::uint8_t> data) {
+    u16(type);
+    u16(std::uint32_t(data.size()));
+    raw(data);
+}
+
+RecordPos RecordCursor::next() {
+    if (end_ - pos_ < 4)
+        corrupt("o inregistrare este trunchiata");
+    const std::uint8_t* p = s_.data() + pos_;
+    RecordPos r{get16(p), get16(p + 2), std::uint32_t(pos_)};
+    if (r.length > end_ - pos_ - 4)
+        corrupt("o inregistrare depaseste sfarsitul fluxului");
+    pos_ += 4 + r.length;
+    return r;
+}
+
+std::string utf16ToUtf8(const std::u16string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        std::uint32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string utf8ToUtf16(const std::string& s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        std::uint32_t c = 0xFFFD;
+        std::size_t n = 1;
+        if (b < 0x80) {
+            c = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            n = 2;
+        } else if ((b & 0xF0) == 0xE0) {
+            n = 3;
+        } else if ((b & 0xF8) == 0xF0) {
+            n = 4;
+        }
+        if (n > 1) {
+            if (i + n > s.size()) {
+                n = s.size() - i;
+            } else {
+                c = b & (0x7F >> n);
+                for (std::size_t k = 1; k < n; ++k)
+                    c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            }
+        }
+        i += n;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += char16_t(0xD800 + (c >> 10));
+            out += char16_t(0xDC00 + (c & 0x3FF));
+        } else {
+            out += char16_t(c);
+        }
+    }
+    return out;
+}
+
+std::u16string readUnicodeString(std::span<const std::uint8_t> data, std::size_t& pos, bool shortCount) {
+    const std::size_t headerSize = shortCount ? 2 : 3;
+    if (data.size() < pos + headerSize)
+        corrupt("un text este trunchiat");
+    const std::size_t cch = shortCount ? data[pos] : get16(&data[pos]);
+    const std::uint8_t flags = data[pos + headerSize - 1];
+    pos += headerSize;
+    const bool wide = flags & 0x01;
+    std::size_t skipAfter = 0;
+    // Rich and phonetic parts may only appear in cell strings, but reading them costs nothing.
+    if (flags & 0x08) {
+        if (data.size() < pos + 2)
+            corrupt("un text este trunchiat");
+        skipAfter += std::size_t(get16(&data[pos])) * 4;
+        pos += 2;
+    }
+    if (flags & 0x04) {
+        if (data.size() < pos + 4)
+            corrupt("un text este trunchiat");
+        skipAfter += get32(&data[pos]);
+        pos += 4;
+    }
+    const std::size_t bytes = cch * (wide ? 2 : 1);
+    if (data.size() - pos < bytes)
+        corrupt("un text este trunchiat");
+    std::u16string s(cch, u'\0');
+    for (std::size_t i = 0; i < cch; ++i)
+        s[i] = wide ? char16_t(get16(&data[pos + 2 * i])) : char16_t(data[pos + i]);
+    pos += bytes;
+    if (data.size() - pos < skipAfter)
+        corrupt("un text este trunchiat");
+    pos += skipAfter;
+    return s;
+}
+
+void writeUnicodeString(Writer& w, const std::u16string& s, bool shortCount) {
+    bool wide = false;
+    for (char16_t c : s)
+        wide = wide || c > 0xFF;
+    if (shortCount)
+        w.u8(std::uint8_t(s.size()));
+    else
+        w.u16(std::uint32_t(s.size()));
+    w.u8(wide ? 1 : 0);
+    for (char16_t c : s) {
+        if (wide)
+            w.u16(c);
+        else
+            w.u8(std::uint8_t(c));
+    }
+}
+
+double decodeRk(std::uint32_t rk) {
+    double v;
+    if (rk & 2) {
+        v = double(std::int32_t(rk) >> 2);
+    } else {
+        const std::uint64_t bits = std::uint64_t(rk & 0xFFFFFFFCu) << 32;
+        std::memcpy(&v, &bits, 8);
+    }
+    return (rk & 1) ? v / 100.0 : v;
+}
+
+bool encodeRk(double value, std::uint32_t& rk) {
+    if (!std::isfinite(value))
+        return false;
+    auto tryInt = [&](double v, std::uint32_t flag) {
+        if (v >= -536870912.0 && v < 536870912.0 && v == std::floor(v)) {
+            const auto n = std::int32_t(v);
+            const std::uint32_t candidate = (std::uint32_t(n) << 2) | 2 | flag;
+            if (decodeRk(candidate) == value && !(value == 0 && std::signbit(value))) {
+                rk = candidate;
+                return true;
+            }
+        }
+        return false;
+    };
+    auto tryDouble = [&](double v, std::uint32_t flag) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, 8);
+        if ((bits & 0x3FFFFFFFFull) != 0)
+            return false;
+        const std::uint32_t candidate = std::uint32_t(bits >> 32) | flag;
+        if (decodeRk(candidate) != value)
+            return false;
+        rk = candidate;
+        return true;
+    };
+    return tryInt(value, 0) || tryDouble(value, 0) || tryInt(value * 100.0, 1) || tryDouble(value * 100.0, 1);
+}
+
+} // namespace ordana::spreadsheet::xls

@@ -1,0 +1,79 @@
+#pragma once
+
+// The shared string table (SST and its CONTINUE records). Strings split across records restart, in each
+// CONTINUE, with a flag byte saying whether the rest is 8-bit or 16-bit; rich-text runs and phonetic data
+// follow the characters and may be split too. New strings are appended after the last one, so every existing
+// string keeps its bytes and its place.
+
+#include "Biff.h"
+
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ordana::spreadsheet::xls {
+
+// Reads across a record and its CONTINUE records.
+class ContinuedReader {
+public:
+    explicit ContinuedReader(std::vector<std::span<const std::uint8_t>> segments) : segs_(std::move(segments)) {}
+    std::uint8_t u8();
+    std::uint16_t u16();
+    std::uint32_t u32();
+    void skip(std::size_t n);
+    // Characters, with the flag byte at each record boundary.
+    std::u16string chars(std::size_t count, bool wide);
+    // XLUnicodeRichExtendedString (SST) when rich is true, XLUnicodeString otherwise.
+    std::u16string string(bool rich);
+    // Moves past exhausted segments; false at the very end.
+    bool settle();
+    std::size_t segment() const { return seg_; }
+    std::size_t offset() const { return pos_; }
+
+private:
+    std::vector<std::span<const std::uint8_t>> segs_;
+    std::size_t seg_ = 0;
+    std::size_t pos_ = 0;
+};
+
+class SharedStrings {
+public:
+    // One location per string: which record of the chain (0 = SST) and the offset in its data.
+    struct Location {
+        std::uint32_t record;
+        std::uint32_t offset;
+    };
+
+    void parse(const std::vector<std::span<const std::uint8_t>>& chain);
+
+    std::size_t size() const { return texts_.size(); }
+    const std::string& text(std::size_t i) const { return texts_[i]; }
+
+    // The index of this text, appended when absent.
+    std::uint32_t intern(const std::string& utf8);
+    void addReferences(int delta) { refDelta_ += delta; }
+    bool modified() const { return !added_.empty() || refDelta_ != 0; }
+    std::size_t originalCount() const { return originalCount_; }
+
+    // Writes SST and CONTINUE records: the original ones byte for byte (counts updated), then the appended
+    // strings. positions receives, for every string, its absolute stream position and its offset from the start
+    // of the record (header included) that holds its first byte.
+    struct Written {
+        std::uint32_t streamPos;
+        std::uint16_t recordOffset;
+    };
+    void write(Writer& w, const std::vector<std::span<const std::uint8_t>>& chain, std::vector<Written>& positions) const;
+
+private:
+    std::vector<std::string> texts_;
+    std::vector<Location> locations_;
+    std::vector<std::u16string> added_;
+    std::unordered_map<std::string, std::uint32_t> lookup_;
+    bool lookupBuilt_ = false;
+    std::size_t originalCount_ = 0;
+    std::uint32_t totalRefs_ = 0;
+    int refDelta_ = 0;
+};
+
+} // namespace ordana::spreadsheet::xls

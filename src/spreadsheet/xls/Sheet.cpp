@@ -1,0 +1,795 @@
+#include "Sheet.h"
+
+#include "common/RuntimeError.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <set>
+#include <utility>
+
+namespace ordana::spreadsheet::xls {
+
+namespace {
+
+bool isCellRecord(std::uint16_t t) {
+    switch (t) {
+    case rt::Number: case rt::Rk: case rt::MulRk: case rt::LabelSst: case rt::Label: case rt::RString:
+    case rt::BoolErr: case rt::Blank: case rt::MulBlank: case rt::Formula:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Records that belong to the cell before them.
+bool isFormulaTail(std::uint16_t t) {
+    return t == rt::String || t == rt::ShrFmla || t == rt::Array || t == rt::Table || t == rt::Continue;
+}
+
+std::size_t minLength(std::uint16_t t) {
+    switch (t) {
+    case rt::Number: return 14;
+    case rt::Rk: return 10;
+    case rt::LabelSst: return 10;
+    case rt::Label: case rt::RString: return 9;
+    case rt::BoolErr: return 8;
+    case rt::Blank: return 6;
+    case rt::Formula: return 20;
+    case rt::MulRk: return 12;
+    case rt::MulBlank: return 8;
+    default: return 0;
+    }
+}
+
+// A record's text read across the CONTINUE records that follow it.
+std::u16string continuedString(std::span<const std::uint8_t> stream, const std::vector<RecordPos>& recs,
+                               std::size_t rec, std::size_t skip) {
+    std::vector<std::span<const std::uint8_t>> segs{{stream.data() + recs[rec].dataOffset() + skip,
+                                                     recs[rec].length - skip}};
+    for (std::size_t k = rec + 1; k < recs.size() && recs[k].type == rt::Continue; ++k)
+        segs.emplace_back(stream.data() + recs[k].dataOffset(), recs[k].length);
+    ContinuedReader r(std::move(segs));
+    return r.string(false);
+}
+
+} // namespace
+
+Sheet::Sheet(WorkbookStream& book, const SheetInfo& info)
+    : book_(book), stream_(book.bytes()), begin_(info.begin) {
+    RecordCursor cursor(stream_, info.begin, info.end);
+    recs_.reserve((info.end - info.begin) / 16 + 16);
+    int depth = 0;
+    std::uint32_t lastFormula = npos;
+    const std::size_t sstCount = std::as_const(book).strings().size();
+    while (!cursor.atEnd()) {
+        const RecordPos r = cursor.next();
+        const auto i = recs_.size();
+        recs_.push_back(r);
+        if (r.type == rt::Bof) {
+            ++depth;
+            continue;
+        }
+        if (r.type == rt::Eof) {
+            --depth;
+            continue;
+        }
+        if (depth != 1)
+            continue;
+        const std::uint8_t* d = stream_.data() + r.dataOffset();
+        if (r.length < minLength(r.type))
+            corrupt("o celula are o inregistrare prea scurta");
+        const bool cell = isCellRecord(r.type);
+        if (cell || r.type == rt::Row || r.type == rt::DbCell) {
+            if (ctFirst_ == npos)
+                ctFirst_ = i;
+            ctLast_ = i;
+        } else if (ctFirst_ != npos && isFormulaTail(r.type) && ctLast_ + 1 == i) {
+            ctLast_ = i;
+        }
+        if (r.type != rt::Formula && !isFormulaTail(r.type))
+            lastFormula = npos;
+        switch (r.type) {
+        case rt::Index: indexRec_ = i; break;
+        case rt::Dimensions: dimRec_ = i; break;
+        case rt::DefColWidth: defColRec_ = i; break;
+        case 0x0099: stdWidthRec_ = i; break;
+        case rt::DefaultRowHeight: defRowRec_ = i; break;
+        case rt::ColInfo:
+            if (r.length >= 10) {
+                if (firstColInfo_ == npos)
+                    firstColInfo_ = i;
+                const std::uint16_t first = get16(d), last = get16(d + 2);
+                if (first > last || first >= kMaxColumns)
+                    corrupt("o coloana este in afara limitelor foii");
+                cols_.push_back({first, std::min<std::uint16_t>(last, kMaxColumns - 1), get16(d + 4), get16(d + 6),
+                                 get16(d + 8), std::uint16_t(r.length >= 12 ? get16(d + 10) : 0), std::int64_t(i),
+                                 false});
+            }
+            break;
+        case rt::Row:
+            if (r.length < 16)
+                corrupt("o inregistrare de rand este prea scurta");
+            rowRecs_[get16(d)] = std::uint32_t(i);
+            break;
+        case rt::String:
+            if (lastFormula != npos)
+                entries_[lastFormula].str = std::uint32_t(i);
+            break;
+        default:
+            break;
+        }
+        if (!cell)
+            continue;
+        const std::uint16_t row = get16(d), col = get16(d + 2);
+        if (col >= kMaxColumns)
+            corrupt("o celula este in afara limitelor foii (coloana " + std::to_string(col + 1) + ")");
+        if (r.type == rt::MulRk || r.type == rt::MulBlank) {
+            const std::size_t unit = r.type == rt::MulRk ? 6 : 2;
+            const std::size_t n = (r.length - 6) / unit;
+            if ((r.length - 6) % unit != 0 || n == 0 || col + n > std::size_t(kMaxColumns))
+                corrupt("o inregistrare de celule multiple este deteriorata");
+            for (std::size_t k = 0; k < n; ++k)
+                entries_.push_back({row, std::uint16_t(col + k), std::uint32_t(i), npos, std::uint16_t(k)});
+            continue;
+        }
+        if (r.type == rt::LabelSst && get32(d + 6) >= sstCount)
+            corrupt("o celula trimite la un text care nu exista in tabela de texte");
+        if (r.type == rt::Formula) {
+            lastFormula = std::uint32_t(entries_.size());
+        }
+        entries_.push_back({row, col, std::uint32_t(i), npos, 0});
+    }
+    if (depth != 0)
+        corrupt("foaia nu se incheie corect");
+    auto less = [](const CellEntry& a, const CellEntry& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; };
+    if (!std::is_sorted(entries_.begin(), entries_.end(), less))
+        std::stable_sort(entries_.begin(), entries_.end(), less);
+    // A cell written twice: the later record wins, as a reader going through the records would see it.
+    auto same = [](const CellEntry& a, const CellEntry& b) { return a.row == b.row && a.col == b.col; };
+    std::vector<CellEntry> unique;
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        if (k + 1 < entries_.size() && same(entries_[k], entries_[k + 1]))
+            continue;
+        unique.push_back(entries_[k]);
+    }
+    if (unique.size() != entries_.size())
+        entries_ = std::move(unique);
+    const int rows = entries_.empty() ? 0 : entries_.back().row + 1;
+    rowStart_.assign(std::size_t(rows) + 1, 0);
+    std::size_t k = 0;
+    for (int r = 0; r <= rows; ++r) {
+        while (k < entries_.size() && entries_[k].row < r)
+            ++k;
+        rowStart_[std::size_t(r)] = std::uint32_t(k);
+    }
+    std::sort(cols_.begin(), cols_.end(), [](const ColInfo& a, const ColInfo& b) { return a.first < b.first; });
+    for (std::size_t c = 1; c < cols_.size(); ++c)
+        if (cols_[c].first <= cols_[c - 1].last)
+            corrupt("latimile de coloana se suprapun");
+}
+
+const Sheet::CellEntry* Sheet::find(int row, int col) const {
+    if (row < 0 || std::size_t(row) + 1 >= rowStart_.size())
+        return nullptr;
+    auto first = entries_.begin() + rowStart_[std::size_t(row)];
+    auto last = entries_.begin() + rowStart_[std::size_t(row) + 1];
+    auto it = std::lower_bound(first, last, col, [](const CellEntry& e, int c) { return e.col < c; });
+    return it != last && it->col == col ? &*it : nullptr;
+}
+
+std::uint16_t Sheet::entryXf(const CellEntry& e) const {
+    const auto d = data(e.rec);
+    switch (recs_[e.rec].type) {
+    case rt::MulRk: return get16(&d[4 + 6 * e.sub]);
+    case rt::MulBlank: return get16(&d[4 + 2 * e.sub]);
+    default: return get16(&d[4]);
+    }
+}
+
+CellValue Sheet::entryValue(const CellEntry& e) const {
+    const auto d = data(e.rec);
+    switch (recs_[e.rec].type) {
+    case rt::Number: return CellValue::number(getDouble(&d[6]));
+    case rt::Rk: return CellValue::number(decodeRk(get32(&d[6])));
+    case rt::MulRk: return CellValue::number(decodeRk(get32(&d[6 + 6 * e.sub])));
+    case rt::LabelSst: return CellValue::text(std::as_const(book_).strings().text(get32(&d[6])));
+    case rt::Label:
+    case rt::RString: return CellValue::text(utf16ToUtf8(continuedString(stream_, recs_, e.rec, 6)));
+    case rt::BoolErr: return d[7] ? CellValue::error(d[6]) : CellValue::boolean(d[6] != 0);
+    case rt::Formula:
+        if (get16(&d[12]) != 0xFFFF)
+            return CellValue::number(getDouble(&d[6]));
+        switch (d[6]) {
+        case 0:
+            if (e.str == npos)
+                return CellValue::text("");
+            return CellValue::text(utf16ToUtf8(continuedString(stream_, recs_, e.str, 0)));
+        case 1: return CellValue::boolean(d[8] != 0);
+        case 2: return CellValue::error(d[8]);
+        default: return CellValue::text("");
+        }
+    default: return CellValue();
+    }
+}
+
+CellValue Sheet::value(int row, int col) const {
+    if (!edits_.empty()) {
+        auto it = edits_.find(key(row, col));
+        if (it != edits_.end() && it->second.hasValue)
+            return it->second.value;
+    }
+    const CellEntry* e = find(row, col);
+    return e ? entryValue(*e) : CellValue();
+}
+
+std::uint16_t Sheet::defaultXf(int row, int col) const {
+    if (auto it = rowRecs_.find(row); it != rowRecs_.end()) {
+        const std::uint32_t flags = get32(&data(it->second)[12]);
+        if (flags & 0x80)
+            return std::uint16_t((flags >> 16) & 0x0FFF);
+    }
+    for (const ColInfo& c : cols_)
+        if (c.first <= col && col <= c.last)
+            return c.xf;
+    return book_.defaultCellXf();
+}
+
+std::uint16_t Sheet::cellXf(int row, int col) const {
+    if (auto it = edits_.find(key(row, col)); it != edits_.end() && it->second.xf >= 0)
+        return std::uint16_t(it->second.xf);
+    if (const CellEntry* e = find(row, col))
+        return entryXf(*e);
+    return defaultXf(row, col);
+}
+
+void Sheet::setCellXf(int row, int col, std::uint16_t xf) {
+    edits_[key(row, col)].xf = xf;
+    modified_ = true;
+}
+
+void Sheet::setValue(int row, int col, const CellValue& value) {
+    const CellEntry* original = find(row, col);
+    if (value.isEmpty() && !original && !edits_.count(key(row, col)))
+        return; // clearing a cell that never was
+    Edit& e = edits_[key(row, col)];
+    const bool wasSst = e.hasValue ? e.value.kind() == CellValue::Kind::Text
+                                   : (original && recs_[original->rec].type == rt::LabelSst);
+    if (value.kind() == CellValue::Kind::Text && utf8ToUtf16(value.textValue()).size() > 32767)
+        throw RuntimeError(err::Application, "Textul are mai mult de 32767 de caractere");
+    if (wasSst)
+        book_.mutableStrings().addReferences(-1);
+    e.hasValue = true;
+    e.value = value;
+    if (value.kind() == CellValue::Kind::Text) {
+        e.sst = book_.mutableStrings().intern(value.textValue());
+        book_.mutableStrings().addReferences(1);
+    }
+    if (e.xf < 0 && !original)
+        e.xf = defaultXf(row, col);
+    modified_ = true;
+}
+
+std::optional<Sheet::Column> Sheet::column(int col) const {
+    for (const ColInfo& c : cols_)
+        if (c.first <= col && col <= c.last)
+            return Column{c.width, c.xf, c.flags};
+    return std::nullopt;
+}
+
+std::uint16_t Sheet::defaultColumnWidth() const {
+    if (stdWidthRec_ != npos && recs_[stdWidthRec_].length >= 2)
+        return get16(data(stdWidthRec_).data());
+    const int d = book_.digitWidth();
+    const int chars = defColRec_ != npos && recs_[defColRec_].length >= 2 ? get16(data(defColRec_).data()) : 8;
+    // Excel rounds the default column up to a multiple of 8 pixels.
+    const int pixels = (chars * d + 5 + 7) / 8 * 8;
+    return std::uint16_t(std::min(65535.0, std::floor(double(pixels) / d * 256)));
+}
+
+std::size_t Sheet::splitColumn(int col) {
+    auto it = std::find_if(cols_.begin(), cols_.end(), [&](const ColInfo& c) { return c.last >= col; });
+    if (it == cols_.end() || it->first > col) {
+        ColInfo c{std::uint16_t(col), std::uint16_t(col), defaultColumnWidth(), book_.defaultCellXf(), 0, 0, -1, true};
+        const auto inserted = cols_.insert(it, c);
+        return std::size_t(inserted - cols_.begin());
+    }
+    std::size_t at = std::size_t(it - cols_.begin());
+    if (cols_[at].first < col) {
+        ColInfo left = cols_[at];
+        left.last = std::uint16_t(col - 1);
+        left.modified = true;
+        cols_[at].first = std::uint16_t(col);
+        cols_.insert(cols_.begin() + std::ptrdiff_t(at), left);
+        ++at;
+    }
+    if (cols_[at].last > col) {
+        ColInfo right = cols_[at];
+        right.first = std::uint16_t(col + 1);
+        right.modified = true;
+        right.rec = -1;
+        cols_[at].last = std::uint16_t(col);
+        cols_.insert(cols_.begin() + std::ptrdiff_t(at) + 1, right);
+    }
+    cols_[at].modified = true;
+    return at;
+}
+
+void Sheet::mergeColumns(std::size_t at) {
+    auto same = [](const ColInfo& a, const ColInfo& b) {
+        return a.last + 1 == b.first && a.width == b.width && a.xf == b.xf && a.flags == b.flags && a.tail == b.tail;
+    };
+    if (at + 1 < cols_.size() && same(cols_[at], cols_[at + 1])) {
+        cols_[at].last = cols_[at + 1].last;
+        cols_.erase(cols_.begin() + std::ptrdiff_t(at) + 1);
+    }
+    if (at > 0 && same(cols_[at - 1], cols_[at])) {
+        cols_[at - 1].last = cols_[at].last;
+        cols_[at - 1].modified = true;
+        cols_.erase(cols_.begin() + std::ptrdiff_t(at));
+    }
+}
+
+void Sheet::setColumnWidth(int col, double characters) {
+    if (!(characters >= 0 && characters <= 255))
+        throw RuntimeError(err::Application, "Latimea coloanei trebuie sa fie intre 0 si 255");
+    const int d = book_.digitWidth();
+    // Excel keeps whole pixels of text plus 5 pixels of padding, in 1/256 of the digit width.
+    const double pixels = std::round(characters * d);
+    const std::size_t at = splitColumn(col);
+    ColInfo& c = cols_[at];
+    if (pixels == 0) {
+        c.flags |= 0x0001;
+    } else {
+        c.width = std::uint16_t(std::min(65535.0, std::floor((pixels + 5) / d * 256)));
+        c.flags = std::uint16_t((c.flags & ~0x0001) | 0x0002);
+    }
+    mergeColumns(at);
+    modified_ = true;
+}
+
+void Sheet::formatColumn(int col, const XfChange& change) {
+    const std::size_t at = splitColumn(col);
+    cols_[at].xf = book_.deriveXf(cols_[at].xf, change);
+    mergeColumns(at);
+    std::set<int> rows;
+    for (const CellEntry& e : entries_)
+        if (e.col == col)
+            rows.insert(e.row);
+    for (const auto& [k, e] : edits_)
+        if (int(k & 0xFF) == col && (e.hasValue || e.xf >= 0))
+            rows.insert(int(k >> 8));
+    for (int row : rows)
+        setCellXf(row, col, book_.deriveXf(cellXf(row, col), change));
+    modified_ = true;
+}
+
+void Sheet::cellRecord(Writer& w, int row, int col, const Edit& e, std::uint16_t xf) const {
+    Writer d;
+    d.u16(std::uint32_t(row));
+    d.u16(std::uint32_t(col));
+    d.u16(xf);
+    std::uint16_t type = rt::Blank;
+    const CellValue& v = e.value;
+    switch (e.hasValue ? v.kind() : CellValue::Kind::Empty) {
+    case CellValue::Kind::Empty:
+        break;
+    case CellValue::Kind::Number: {
+        std::uint32_t rk;
+        if (encodeRk(v.numberValue(), rk)) {
+            type = rt::Rk;
+            d.u32(rk);
+        } else {
+            type = rt::Number;
+            d.f64(v.numberValue());
+        }
+        break;
+    }
+    case CellValue::Kind::Text:
+        type = rt::LabelSst;
+        d.u32(e.sst);
+        break;
+    case CellValue::Kind::Boolean:
+        type = rt::BoolErr;
+        d.u8(v.booleanValue() ? 1 : 0);
+        d.u8(0);
+        break;
+    case CellValue::Kind::Error:
+        type = rt::BoolErr;
+        d.u8(v.errorCode());
+        d.u8(1);
+        break;
+    }
+    w.record(type, d.bytes);
+}
+
+void Sheet::write(Writer& w, std::optional<bool> selected) const {
+    // Cells that have no record yet, by row.
+    std::map<int, std::vector<int>> newCells;
+    for (const auto& [k, e] : edits_) {
+        const int row = int(k >> 8), col = int(k & 0xFF);
+        if (find(row, col))
+            continue;
+        if (e.xf >= 0 || (e.hasValue && !e.value.isEmpty()))
+            newCells[row].push_back(col);
+    }
+    std::set<int> cellRows;
+    for (const CellEntry& e : entries_)
+        cellRows.insert(e.row);
+
+    struct Block {
+        std::size_t first, last;
+        std::vector<int> rows;        // rows with a ROW record
+        std::vector<int> newRows;     // ROW records to add
+        std::vector<int> pendingRows; // rows with only new cells, flushed in row order
+    };
+    std::vector<Block> blocks;
+    bool dbcellLayout = false;
+    if (ctFirst_ != npos) {
+        std::size_t start = ctFirst_;
+        int depth = 0;
+        for (std::size_t i = ctFirst_; i <= ctLast_; ++i) {
+            const auto t = recs_[i].type;
+            depth += t == rt::Bof ? 1 : t == rt::Eof ? -1 : 0;
+            if (depth != 0)
+                continue;
+            if (t == rt::DbCell) {
+                dbcellLayout = true;
+                blocks.push_back({start, i, {}, {}, {}});
+                start = i + 1;
+            }
+        }
+        if (start <= ctLast_)
+            blocks.push_back({start, ctLast_, {}, {}, {}});
+    }
+    std::size_t anchor = npos; // where a sheet without cells gets its first ones
+    if (blocks.empty()) {
+        anchor = dimRec_ != npos ? dimRec_ + 1 : recs_.size() - 1;
+        blocks.push_back({anchor, anchor, {}, {}, {}});
+    }
+    std::map<int, std::size_t> rowBlock;
+    for (const auto& [row, rec] : rowRecs_) {
+        for (std::size_t b = 0; b < blocks.size(); ++b)
+            if (rec >= blocks[b].first && rec <= blocks[b].last) {
+                blocks[b].rows.push_back(row);
+                rowBlock[row] = b;
+            }
+    }
+    for (const auto& [row, cols] : newCells) {
+        if (cellRows.count(row))
+            continue; // joins its row's own records
+        std::size_t b = 0;
+        if (auto it = rowBlock.find(row); it != rowBlock.end()) {
+            b = it->second;
+        } else {
+            // The block of its 32-row bucket if one has room, else the block of the nearest row above.
+            bool placed = false;
+            for (std::size_t k = 0; k < blocks.size() && !placed; ++k)
+                for (int r : blocks[k].rows)
+                    if (r / 32 == row / 32 && blocks[k].rows.size() + blocks[k].newRows.size() < 32) {
+                        b = k;
+                        placed = true;
+                        break;
+                    }
+            if (!placed)
+                for (const auto& [r, k] : rowBlock)
+                    if (r < row)
+                        b = k;
+            blocks[b].newRows.push_back(row);
+        }
+        blocks[b].pendingRows.push_back(row);
+    }
+    for (auto& b : blocks) {
+        std::sort(b.newRows.begin(), b.newRows.end());
+        std::sort(b.pendingRows.begin(), b.pendingRows.end());
+    }
+
+    // DIMENSIONS and INDEX widen to the new cells.
+    int newMinRow = INT_MAX, newMaxRow = -1, newMinCol = INT_MAX, newMaxCol = -1;
+    for (const auto& [row, cols] : newCells) {
+        newMinRow = std::min(newMinRow, row);
+        newMaxRow = std::max(newMaxRow, row);
+        newMinCol = std::min(newMinCol, cols.front());
+        newMaxCol = std::max(newMaxCol, cols.back());
+    }
+    std::vector<std::uint32_t> dbcellPositions;
+    std::size_t indexPos = npos;
+    std::optional<std::uint32_t> defColPos;
+
+    // Per-block state.
+    std::size_t blockIdx = 0;
+    std::optional<std::uint32_t> firstRowPos;
+    std::vector<int> rowOrder;
+    std::map<int, std::uint32_t> firstCell;
+    std::size_t newRowCursor = 0, pendingCursor = 0;
+    int cellRow = -1;
+    std::size_t cellRowCursor = 0;
+    bool skipString = false;
+    bool droppedString = false;
+
+    auto edited = [&](int row, int col) -> const Edit* {
+        auto it = edits_.find(key(row, col));
+        return it == edits_.end() ? nullptr : &it->second;
+    };
+    // A block whose records keep their sizes keeps its DBCELL as it was.
+    bool blockDirty = false;
+    auto noteCell = [&](int row) { firstCell.emplace(row, std::uint32_t(w.size())); };
+    auto emitRow = [&](int row, std::size_t rec) {
+        if (!firstRowPos)
+            firstRowPos = std::uint32_t(w.size());
+        rowOrder.push_back(row);
+        std::vector<std::uint8_t> d;
+        if (rec != npos) {
+            const auto src = data(rec);
+            d.assign(src.begin(), src.end());
+        } else {
+            blockDirty = true;
+            d.assign(16, 0);
+            put16(&d[0], std::uint32_t(row));
+            put16(&d[4], 0);
+            const std::uint16_t height =
+                defRowRec_ != npos && recs_[defRowRec_].length >= 4 ? get16(&data(defRowRec_)[2]) : 0x00FF;
+            put16(&d[6], height);
+            put32(&d[12], 0x000F0100);
+        }
+        if (auto it = newCells.find(row); it != newCells.end()) {
+            const bool empty = rec == npos || get16(&d[2]) >= get16(&d[4]);
+            const int lo = it->second.front(), hi = it->second.back() + 1;
+            put16(&d[2], std::uint32_t(empty ? lo : std::min<int>(get16(&d[2]), lo)));
+            put16(&d[4], std::uint32_t(empty ? hi : std::max<int>(get16(&d[4]), hi)));
+        }
+        w.record(rt::Row, d);
+    };
+    auto emitNewRowsBefore = [&](int limit) {
+        auto& b = blocks[blockIdx];
+        while (newRowCursor < b.newRows.size() && b.newRows[newRowCursor] < limit)
+            emitRow(b.newRows[newRowCursor++], npos);
+    };
+    auto emitNewCellsOf = [&](int row, int belowCol, std::size_t& cursor) {
+        auto it = newCells.find(row);
+        if (it == newCells.end())
+            return;
+        while (cursor < it->second.size() && it->second[cursor] < belowCol) {
+            const int col = it->second[cursor++];
+            const Edit& e = *edited(row, col);
+            noteCell(row);
+            blockDirty = true;
+            cellRecord(w, row, col, e, std::uint16_t(e.xf >= 0 ? e.xf : defaultXf(row, col)));
+        }
+    };
+    auto finishCellRow = [&] {
+        if (cellRow >= 0)
+            emitNewCellsOf(cellRow, INT_MAX, cellRowCursor);
+        cellRow = -1;
+    };
+    auto flushPendingBelow = [&](int limit) {
+        auto& b = blocks[blockIdx];
+        while (pendingCursor < b.pendingRows.size() && b.pendingRows[pendingCursor] < limit) {
+            std::size_t cursor = 0;
+            emitNewCellsOf(b.pendingRows[pendingCursor++], INT_MAX, cursor);
+        }
+    };
+    auto finishBlock = [&](std::size_t dbcell) {
+        finishCellRow();
+        emitNewRowsBefore(INT_MAX);
+        flushPendingBelow(INT_MAX);
+        if (dbcell != npos && !blockDirty) {
+            dbcellPositions.push_back(std::uint32_t(w.size()));
+            w.record(rt::DbCell, data(dbcell));
+        } else if (dbcell != npos) {
+            const auto pos = std::uint32_t(w.size());
+            dbcellPositions.push_back(pos);
+            Writer d;
+            d.u32(firstRowPos ? pos - *firstRowPos : 0);
+            std::vector<std::uint32_t> at(rowOrder.size(), pos);
+            std::uint32_t next = pos;
+            for (std::size_t k = rowOrder.size(); k-- > 0;) {
+                if (auto it = firstCell.find(rowOrder[k]); it != firstCell.end())
+                    next = it->second;
+                at[k] = next;
+            }
+            for (std::size_t k = 0; k < at.size(); ++k) {
+                const std::uint32_t from = k == 0 ? *firstRowPos + 20 : at[k - 1];
+                d.u16(at[k] >= from ? std::min<std::uint32_t>(at[k] - from, 0xFFFF) : 0);
+            }
+            w.record(rt::DbCell, d.bytes);
+        }
+        ++blockIdx;
+        firstRowPos.reset();
+        rowOrder.clear();
+        firstCell.clear();
+        newRowCursor = pendingCursor = 0;
+        blockDirty = false;
+    };
+    auto emitColInfos = [&] {
+        for (const ColInfo& c : cols_) {
+            if (!c.modified && c.rec >= 0) {
+                w.record(rt::ColInfo, data(std::size_t(c.rec)));
+                continue;
+            }
+            Writer d;
+            d.u16(c.first);
+            d.u16(c.last);
+            d.u16(c.width);
+            d.u16(c.xf);
+            d.u16(c.flags);
+            d.u16(c.tail);
+            w.record(rt::ColInfo, d.bytes);
+        }
+    };
+    std::size_t colAnchor = firstColInfo_;
+    if (colAnchor == npos && std::any_of(cols_.begin(), cols_.end(), [](const ColInfo& c) { return c.modified; }))
+        colAnchor = defColRec_ != npos ? defColRec_ + 1 : dimRec_ != npos ? dimRec_ : recs_.size() - 1;
+
+    int depth = 0;
+    for (std::size_t i = 0; i < recs_.size(); ++i) {
+        const RecordPos& r = recs_[i];
+        if (i == colAnchor)
+            emitColInfos();
+        if (i == anchor)
+            finishBlock(npos);
+        const bool nestedBefore = depth > 1;
+        depth += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
+        if (nestedBefore || depth > 1 || (r.type == rt::Eof && depth > 0)) {
+            w.record(r.type, data(i));
+            continue;
+        }
+        const auto d = data(i);
+        const bool inTable = ctFirst_ != npos && i >= ctFirst_ && i <= ctLast_;
+        if (r.type != rt::String && r.type != rt::ShrFmla && r.type != rt::Array && r.type != rt::Table &&
+            r.type != rt::Continue)
+            skipString = false;
+        if (r.type != rt::Continue)
+            droppedString = false;
+        switch (r.type) {
+        case rt::Index: {
+            indexPos = w.size();
+            std::size_t dbcells = 0;
+            int dd = 0;
+            for (const RecordPos& q : recs_) {
+                dd += q.type == rt::Bof ? 1 : q.type == rt::Eof ? -1 : 0;
+                dbcells += q.type == rt::DbCell && dd == 1;
+            }
+            std::vector<std::uint8_t> placeholder(16 + 4 * dbcells, 0);
+            if (d.size() >= 16)
+                std::copy(d.begin(), d.begin() + 16, placeholder.begin());
+            w.record(rt::Index, placeholder);
+            continue;
+        }
+        case rt::DefColWidth:
+            defColPos = std::uint32_t(w.size());
+            break;
+        case rt::ColInfo:
+            if (r.length >= 10)
+                continue; // written whole at the first one
+            break;
+        case rt::Dimensions:
+            if (newMaxRow >= 0 && d.size() >= 12) {
+                std::vector<std::uint8_t> nd(d.begin(), d.end());
+                const bool empty = get32(&nd[4]) <= get32(&nd[0]) || get16(&nd[10]) <= get16(&nd[8]);
+                put32(&nd[0], std::uint32_t(empty ? newMinRow : std::min<int>(int(get32(&nd[0])), newMinRow)));
+                put32(&nd[4], std::uint32_t(empty ? newMaxRow + 1 : std::max<int>(int(get32(&nd[4])), newMaxRow + 1)));
+                put16(&nd[8], std::uint32_t(empty ? newMinCol : std::min<int>(get16(&nd[8]), newMinCol)));
+                put16(&nd[10], std::uint32_t(empty ? newMaxCol + 1 : std::max<int>(get16(&nd[10]), newMaxCol + 1)));
+                w.record(r.type, nd);
+                continue;
+            }
+            break;
+        case rt::Window2:
+            if (selected && d.size() >= 2) {
+                std::vector<std::uint8_t> nd(d.begin(), d.end());
+                const std::uint16_t flags = get16(nd.data());
+                put16(nd.data(), *selected ? (flags | 0x0600) : (flags & ~0x0600));
+                w.record(r.type, nd);
+                continue;
+            }
+            break;
+        default:
+            break;
+        }
+        if (!inTable) {
+            w.record(r.type, d);
+            continue;
+        }
+        // The cell table.
+        if (r.type == rt::Row) {
+            const int row = get16(d.data());
+            emitNewRowsBefore(row);
+            emitRow(row, i);
+        } else if (r.type == rt::DbCell) {
+            finishBlock(i);
+        } else if (isCellRecord(r.type)) {
+            const int row = get16(d.data()), col = get16(&d[2]);
+            if (dbcellLayout)
+                emitNewRowsBefore(INT_MAX);
+            if (row != cellRow) {
+                finishCellRow();
+                flushPendingBelow(row);
+                cellRow = row;
+                cellRowCursor = 0;
+            }
+            emitNewCellsOf(row, col, cellRowCursor);
+            noteCell(row);
+            if (r.type == rt::MulRk || r.type == rt::MulBlank) {
+                const std::size_t unit = r.type == rt::MulRk ? 6 : 2;
+                const int n = int((d.size() - 6) / unit);
+                bool touched = false;
+                for (int k = 0; k < n && !touched; ++k)
+                    touched = edited(row, col + k) != nullptr;
+                bool rewritten = false;
+                for (int k = 0; k < n && !rewritten; ++k)
+                    rewritten = edited(row, col + k) && edited(row, col + k)->hasValue;
+                blockDirty = blockDirty || rewritten;
+                if (!touched) {
+                    w.record(r.type, d);
+                } else {
+                    // Split around rewritten cells; runs of one become RK or BLANK.
+                    int k = 0;
+                    while (k < n) {
+                        const Edit* e = edited(row, col + k);
+                        if (e && e->hasValue) {
+                            cellRecord(w, row, col + k, *e,
+                                       std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4 + unit * std::size_t(k)])));
+                            ++k;
+                            continue;
+                        }
+                        int end = k;
+                        while (end < n && !(edited(row, col + end) && edited(row, col + end)->hasValue))
+                            ++end;
+                        Writer run;
+                        run.u16(std::uint32_t(row));
+                        run.u16(std::uint32_t(col + k));
+                        for (int m = k; m < end; ++m) {
+                            const Edit* me = edited(row, col + m);
+                            const std::uint8_t* src = &d[4 + unit * std::size_t(m)];
+                            run.u16(me && me->xf >= 0 ? std::uint32_t(me->xf) : get16(src));
+                            if (unit == 6)
+                                run.raw(src + 2, 4);
+                        }
+                        if (end - k > 1) {
+                            run.u16(std::uint32_t(col + end - 1));
+                            w.record(r.type, run.bytes);
+                        } else {
+                            w.record(unit == 6 ? rt::Rk : rt::Blank, run.bytes);
+                        }
+                        k = end;
+                    }
+                }
+            } else if (const Edit* e = edited(row, col)) {
+                if (e->hasValue) {
+                    blockDirty = true;
+                    cellRecord(w, row, col, *e, std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4])));
+                    skipString = r.type == rt::Formula;
+                } else {
+                    std::vector<std::uint8_t> nd(d.begin(), d.end());
+                    put16(&nd[4], std::uint32_t(e->xf));
+                    w.record(r.type, nd);
+                }
+            } else {
+                w.record(r.type, d);
+            }
+        } else if ((r.type == rt::String || (r.type == rt::Continue && droppedString)) && skipString) {
+            // The cached text of a formula that is no longer there.
+            droppedString = true;
+        } else {
+            w.record(r.type, d);
+        }
+        if (i == ctLast_ && !dbcellLayout)
+            finishBlock(npos);
+    }
+
+    if (indexPos != npos) {
+        std::uint8_t* p = w.bytes.data() + indexPos + 4;
+        if (newMaxRow >= 0) {
+            const bool empty = get32(p + 8) <= get32(p + 4);
+            put32(p + 4, std::uint32_t(empty ? newMinRow : std::min<int>(int(get32(p + 4)), newMinRow)));
+            put32(p + 8, std::uint32_t(empty ? newMaxRow + 1 : std::max<int>(int(get32(p + 8)), newMaxRow + 1)));
+        }
+        if (defColPos && get32(p + 12) != 0)
+            put32(p + 12, *defColPos);
+        for (std::size_t k = 0; k < dbcellPositions.size(); ++k)
+            put32(p + 16 + 4 * k, dbcellPositions[k]);
+    }
+}
+
+} // namespace ordana::spreadsheet::xls

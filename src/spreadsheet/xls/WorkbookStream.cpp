@@ -1,0 +1,523 @@
+#include "WorkbookStream.h"
+
+#include "Sheet.h"
+#include "common/RuntimeError.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ordana::spreadsheet::xls {
+
+namespace {
+
+// The number formats every reader knows without a FORMAT record.
+const std::pair<const char*, std::uint16_t> kBuiltinFormats[] = {
+    {"General", 0}, {"0", 1}, {"0.00", 2}, {"#,##0", 3}, {"#,##0.00", 4}, {"0%", 9}, {"0.00%", 10},
+    {"0.00E+00", 11}, {"@", 49},
+};
+
+// [MS-OSHARED] MsoCrc32Compute: polynomial 0xAF, most significant bit first, starting from 0.
+std::uint32_t msoCrc32(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t v = i << 24;
+            for (int b = 0; b < 8; ++b)
+                v = (v & 0x80000000u) ? (v << 1) ^ 0xAFu : (v << 1);
+            t[i] = v;
+        }
+        return t;
+    }();
+    for (std::uint8_t byte : bytes)
+        crc = (crc << 8) ^ table[((crc >> 24) ^ byte) & 0xFF];
+    return crc;
+}
+
+std::string formatString(const std::vector<std::uint8_t>& data) {
+    std::size_t pos = 2;
+    return utf16ToUtf8(readUnicodeString(data, pos, false));
+}
+
+} // namespace
+
+WorkbookStream::WorkbookStream(std::vector<std::uint8_t> stream) : stream_(std::move(stream)) {
+    RecordCursor first(stream_, 0, stream_.size());
+    const RecordPos bof = first.next();
+    if (bof.type != rt::Bof || bof.length < 4)
+        corrupt("fluxul Workbook nu incepe cu o inregistrare BOF");
+    const std::uint16_t version = get16(&stream_[bof.dataOffset()]);
+    const std::uint16_t kind = get16(&stream_[bof.dataOffset() + 2]);
+    if (version != 0x0600)
+        throw RuntimeError(err::Application, "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a fi "
+                                             "scris inapoi; salvati registrul ca Excel 97-2003");
+    if (kind != 0x0005)
+        corrupt("fluxul Workbook nu incepe cu datele globale ale registrului");
+    parseGlobals(0);
+}
+
+WorkbookStream::~WorkbookStream() = default;
+
+void WorkbookStream::parseGlobals(std::size_t start) {
+    RecordCursor cursor(stream_, start, stream_.size());
+    int depth = 0;
+    while (true) {
+        if (cursor.atEnd())
+            corrupt("datele globale ale registrului nu se incheie (fisier trunchiat)");
+        const RecordPos r = cursor.next();
+        if (r.type == rt::Filepass)
+            throw RuntimeError(err::Application, "Registrul este protejat cu parola (criptat) si nu poate fi deschis");
+        globals_.push_back({r.type, std::vector<std::uint8_t>(stream_.begin() + r.dataOffset(),
+                                                              stream_.begin() + r.end())});
+        if (r.type == rt::Bof)
+            ++depth;
+        else if (r.type == rt::Eof && --depth == 0)
+            break;
+    }
+    globalsEnd_ = std::uint32_t(cursor.position());
+
+    for (std::size_t i = 0; i < globals_.size(); ++i) {
+        const GRec& g = globals_[i];
+        if (g.type != rt::BoundSheet)
+            continue;
+        if (g.data.size() < 8)
+            corrupt("o foaie are o descriere prea scurta");
+        SheetInfo s;
+        s.begin = get32(g.data.data());
+        s.visibility = g.data[4] & 0x03;
+        s.boundType = g.data[5];
+        s.boundRecord = i;
+        std::size_t pos = 6;
+        s.name = utf16ToUtf8(readUnicodeString(g.data, pos, true));
+        sheets_.push_back(std::move(s));
+    }
+    // Substreams in stream order, none overlapping another or the globals.
+    std::vector<std::size_t> order(sheets_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return sheets_[a].begin < sheets_[b].begin; });
+    std::uint32_t previousEnd = globalsEnd_;
+    for (std::size_t i : order) {
+        SheetInfo& s = sheets_[i];
+        if (s.begin < previousEnd || s.begin >= stream_.size())
+            corrupt("foaia \"" + s.name + "\" are o pozitie gresita in fisier");
+        scanSheet(s);
+        previousEnd = s.end;
+    }
+    for (std::size_t i = 0; i < sheets_.size(); ++i)
+        if (sheets_[i].isWorksheet())
+            worksheets_.push_back(i);
+
+    const auto chain = sstChain();
+    if (!chain.empty())
+        sst_.parse(chain);
+    for (const GRec& g : globals_)
+        if (g.type == rt::Xf && g.data.size() < 20)
+            corrupt("un format de celula este prea scurt");
+    xfRecords_.clear();
+    fontRecords_.clear();
+    for (std::size_t i = 0; i < globals_.size(); ++i) {
+        if (globals_[i].type == rt::Xf)
+            xfRecords_.push_back(i);
+        if (globals_[i].type == rt::Font) {
+            if (globals_[i].data.size() < 16)
+                corrupt("un font este descris prea scurt");
+            fontRecords_.push_back(i);
+        }
+    }
+}
+
+void WorkbookStream::scanSheet(SheetInfo& s) {
+    RecordCursor cursor(stream_, s.begin, stream_.size());
+    const RecordPos bof = cursor.next();
+    if (bof.type != rt::Bof || bof.length < 4)
+        corrupt("foaia \"" + s.name + "\" nu incepe cu o inregistrare BOF");
+    s.bofType = get16(&stream_[bof.dataOffset() + 2]);
+    int depth = 1;
+    while (depth > 0) {
+        if (cursor.atEnd())
+            corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
+        const RecordPos r = cursor.next();
+        if (r.type == rt::Bof) {
+            ++depth;
+        } else if (r.type == rt::Eof) {
+            --depth;
+        } else if (depth == 1) {
+            if (r.type == rt::Window2)
+                s.window2.push_back(r.offset);
+            else if (r.type == rt::Index)
+                s.index = r.offset;
+            else if (r.type == rt::WsBool && r.length >= 1)
+                s.dialog = stream_[r.dataOffset()] & 0x10;
+        }
+    }
+    s.end = std::uint32_t(cursor.position());
+}
+
+Sheet& WorkbookStream::sheet(std::size_t index) {
+    auto it = parsed_.find(index);
+    if (it == parsed_.end())
+        it = parsed_.emplace(index, std::make_unique<Sheet>(*this, sheets_.at(index))).first;
+    return *it->second;
+}
+
+SharedStrings& WorkbookStream::mutableStrings() {
+    if (sstChain().empty()) {
+        // A workbook without a string table gets one just before the end of its globals.
+        GRec sst{rt::Sst, std::vector<std::uint8_t>(8, 0)};
+        globals_.insert(globals_.end() - 1, std::move(sst));
+        sst_.parse(sstChain());
+    }
+    return sst_;
+}
+
+std::vector<std::span<const std::uint8_t>> WorkbookStream::sstChain() const {
+    std::vector<std::span<const std::uint8_t>> chain;
+    for (std::size_t i = 0; i < globals_.size(); ++i) {
+        if (globals_[i].type != rt::Sst)
+            continue;
+        chain.emplace_back(globals_[i].data);
+        for (std::size_t k = i + 1; k < globals_.size() && globals_[k].type == rt::Continue; ++k)
+            chain.emplace_back(globals_[k].data);
+        break;
+    }
+    return chain;
+}
+
+std::array<std::uint8_t, 20> WorkbookStream::xf(std::size_t index) const {
+    std::array<std::uint8_t, 20> b{};
+    if (index < xfRecords_.size())
+        std::copy_n(globals_[xfRecords_[index]].data.begin(), 20, b.begin());
+    return b;
+}
+
+std::uint16_t WorkbookStream::defaultCellXf() const {
+    auto isCell = [&](std::size_t i) { return !(globals_[xfRecords_[i]].data[4] & 0x04); };
+    if (xfRecords_.size() > 15 && isCell(15))
+        return 15;
+    for (std::size_t i = 0; i < xfRecords_.size(); ++i)
+        if (isCell(i))
+            return std::uint16_t(i);
+    return 0;
+}
+
+std::size_t WorkbookStream::insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
+                                            GRec rec) {
+    std::size_t at = globals_.size() - 1; // before the globals' EOF
+    bool found = false;
+    for (std::size_t i = globals_.size(); i-- > 0;)
+        if (globals_[i].type == type) {
+            at = i + 1;
+            found = true;
+            break;
+        }
+    if (!found)
+        for (std::size_t i = 0; i < globals_.size(); ++i)
+            if (std::find(fallbackBefore.begin(), fallbackBefore.end(), globals_[i].type) != fallbackBefore.end()) {
+                at = i;
+                break;
+            }
+    globals_.insert(globals_.begin() + std::ptrdiff_t(at), std::move(rec));
+    for (auto& i : xfRecords_)
+        i += i >= at;
+    for (auto& i : fontRecords_)
+        i += i >= at;
+    return at;
+}
+
+std::uint16_t WorkbookStream::deriveXf(std::uint16_t source, const XfChange& c) {
+    std::string changeKey;
+    changeKey += char(c.horizontal.value_or(0xFF));
+    changeKey += std::to_string(c.format ? int(*c.format) : -1) + "/" + std::to_string(c.font ? int(*c.font) : -1);
+    changeKey += char(c.borders);
+    changeKey += char(c.borderStyle);
+    if (auto it = derived_.find({source, changeKey}); it != derived_.end())
+        return it->second;
+    if (source >= xfRecords_.size())
+        source = defaultCellXf();
+    std::array<std::uint8_t, 20> b = xf(source);
+    if (b[4] & 0x04) {
+        // From a style: a cell format whose parent is that style.
+        const std::uint16_t protection = get16(&b[4]) & 0x0003;
+        put16(&b[4], std::uint32_t(protection | (source << 4)));
+    }
+    if (c.horizontal) {
+        b[6] = std::uint8_t((b[6] & ~0x07) | *c.horizontal);
+        b[9] |= 0x10;
+    }
+    if (c.format) {
+        put16(&b[2], *c.format);
+        b[9] |= 0x04;
+    }
+    if (c.font) {
+        put16(&b[0], *c.font);
+        b[9] |= 0x08;
+    }
+    if (c.borders) {
+        const std::uint8_t st = c.borderStyle & 0x0F;
+        std::uint16_t lines = get16(&b[10]);
+        std::uint16_t leftRight = get16(&b[12]);
+        std::uint32_t topBottom = get32(&b[14]);
+        if (c.borders & 1) {
+            lines = std::uint16_t((lines & ~0x000F) | st);
+            leftRight = std::uint16_t((leftRight & ~0x007F) | 64);
+        }
+        if (c.borders & 2) {
+            lines = std::uint16_t((lines & ~0x00F0) | (st << 4));
+            leftRight = std::uint16_t((leftRight & ~(0x7F << 7)) | (64 << 7));
+        }
+        if (c.borders & 4) {
+            lines = std::uint16_t((lines & ~0x0F00) | (st << 8));
+            topBottom = (topBottom & ~0x7Fu) | 64;
+        }
+        if (c.borders & 8) {
+            lines = std::uint16_t((lines & ~0xF000) | (st << 12));
+            topBottom = (topBottom & ~(0x7Fu << 7)) | (64u << 7);
+        }
+        put16(&b[10], lines);
+        put16(&b[12], leftRight);
+        put32(&b[14], topBottom);
+        b[9] |= 0x20;
+    }
+    // The new format has no XFEXT record of its own.
+    b[17] &= std::uint8_t(~0x02);
+    std::uint16_t result = 0;
+    bool found = false;
+    for (std::size_t i = 0; i < xfRecords_.size() && !found; ++i)
+        if (std::equal(b.begin(), b.end(), globals_[xfRecords_[i]].data.begin()) &&
+            globals_[xfRecords_[i]].data.size() == 20) {
+            result = std::uint16_t(i);
+            found = true;
+        }
+    if (!found) {
+        if (xfRecords_.size() >= 4050)
+            throw RuntimeError(err::Application, "Registrul are prea multe formate de celula");
+        const std::size_t at = insertAfterLast(rt::Xf, {rt::Eof}, GRec{rt::Xf, {b.begin(), b.end()}});
+        xfRecords_.push_back(at);
+        result = std::uint16_t(xfRecords_.size() - 1);
+        xfsChanged_ = true;
+    }
+    derived_[{source, changeKey}] = result;
+    return result;
+}
+
+std::uint16_t WorkbookStream::fontOf(std::uint16_t xfIndex) const {
+    return get16(xf(xfIndex < xfRecords_.size() ? xfIndex : defaultCellXf()).data());
+}
+
+std::uint16_t WorkbookStream::boldFont(std::uint16_t font, bool bold) {
+    // There is no font 4: the fifth FONT record is font 5.
+    auto recordOf = [](std::uint16_t f) -> std::size_t { return f < 4 ? f : f == 4 ? 0 : f - 1; };
+    auto indexOf = [](std::size_t k) { return std::uint16_t(k < 4 ? k : k + 1); };
+    if (fontRecords_.empty())
+        corrupt("registrul nu are niciun font");
+    std::size_t k = recordOf(font);
+    if (k >= fontRecords_.size())
+        k = 0;
+    std::vector<std::uint8_t> data = globals_[fontRecords_[k]].data;
+    put16(&data[6], bold ? 700 : 400);
+    for (std::size_t i = 0; i < fontRecords_.size(); ++i)
+        if (globals_[fontRecords_[i]].data == data)
+            return indexOf(i);
+    if (fontRecords_.size() >= 510)
+        throw RuntimeError(err::Application, "Registrul are prea multe fonturi");
+    const std::size_t at = insertAfterLast(rt::Font, {rt::Format, rt::Xf}, GRec{rt::Font, std::move(data)});
+    fontRecords_.push_back(at);
+    return indexOf(fontRecords_.size() - 1);
+}
+
+std::uint16_t WorkbookStream::formatIndex(const std::string& format) {
+    std::uint16_t highest = 163;
+    std::vector<std::uint16_t> redefined;
+    for (const GRec& g : globals_) {
+        if (g.type != rt::Format || g.data.size() < 5)
+            continue;
+        const std::uint16_t id = get16(g.data.data());
+        if (formatString(g.data) == format)
+            return id;
+        highest = std::max(highest, id);
+        redefined.push_back(id);
+    }
+    for (const auto& [text, id] : kBuiltinFormats)
+        if (format == text && std::find(redefined.begin(), redefined.end(), id) == redefined.end())
+            return id;
+    if (highest >= 0xFFFF)
+        throw RuntimeError(err::Application, "Registrul are prea multe formate de numar");
+    Writer w;
+    w.u16(std::uint32_t(highest + 1));
+    writeUnicodeString(w, utf8ToUtf16(format), false);
+    insertAfterLast(rt::Format, {rt::Xf}, GRec{rt::Format, std::move(w.bytes)});
+    return std::uint16_t(highest + 1);
+}
+
+std::string WorkbookStream::formatText(std::uint16_t format) const {
+    for (const GRec& g : globals_)
+        if (g.type == rt::Format && g.data.size() >= 5 && get16(g.data.data()) == format)
+            return formatString(g.data);
+    for (const auto& [text, id] : kBuiltinFormats)
+        if (id == format)
+            return text;
+    return {};
+}
+
+std::uint16_t WorkbookStream::fontWeight(std::uint16_t font) const {
+    const std::size_t k = font < 4 ? font : font == 4 ? 0 : font - 1u;
+    return k < fontRecords_.size() ? get16(&globals_[fontRecords_[k]].data[6]) : 0;
+}
+
+int WorkbookStream::digitWidth() const {
+    if (fontRecords_.empty())
+        return 7;
+    const std::vector<std::uint8_t>& f = globals_[fontRecords_[0]].data;
+    const double pixels = get16(f.data()) / 20.0 * 96.0 / 72.0;
+    std::string name;
+    if (f.size() > 14) {
+        std::size_t pos = 14;
+        try {
+            name = utf16ToUtf8(readUnicodeString(f, pos, true));
+        } catch (const RuntimeError&) {
+        }
+    }
+    // Width of the digits in ems for the common faces; the rest are taken as Arial-like.
+    double em = 0.556;
+    if (name.find("Calibri") != std::string::npos || name.find("Carlito") != std::string::npos)
+        em = 0.507;
+    else if (name.find("Times") != std::string::npos || name.find("Serif") != std::string::npos)
+        em = 0.5;
+    else if (name.find("Courier") != std::string::npos || name.find("Mono") != std::string::npos)
+        em = 0.6;
+    return std::max(1, int(std::lround(pixels * em)));
+}
+
+void WorkbookStream::setActive(std::size_t sheetIndex) {
+    active_ = sheetIndex;
+    for (GRec& g : globals_) {
+        if (g.type != rt::Window1 || g.data.size() < 16)
+            continue;
+        put16(&g.data[10], std::uint32_t(sheetIndex));
+        if (get16(&g.data[12]) > sheetIndex)
+            put16(&g.data[12], std::uint32_t(sheetIndex));
+        put16(&g.data[14], 1);
+    }
+}
+
+void WorkbookStream::writeGlobals(Writer& w, std::vector<std::size_t>& boundPositions) {
+    boundPositions.assign(sheets_.size(), 0);
+    std::vector<SharedStrings::Written> positions;
+    std::uint32_t oldSstPos = 0, newSstPos = 0;
+    bool sstWritten = false;
+    std::size_t sheet = 0;
+    {
+        // Where the SST stood in the original stream, to move the original EXTSST entries with it.
+        RecordCursor c(stream_, 0, globalsEnd_);
+        while (!c.atEnd()) {
+            const RecordPos r = c.next();
+            if (r.type == rt::Sst) {
+                oldSstPos = r.offset;
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < globals_.size(); ++i) {
+        const GRec& g = globals_[i];
+        switch (g.type) {
+        case rt::Sst: {
+            const auto chain = sstChain();
+            newSstPos = std::uint32_t(w.size());
+            sst_.write(w, chain, positions);
+            sstWritten = true;
+            i += chain.size() - 1;
+            continue;
+        }
+        case rt::ExtSst:
+            if (sstWritten && g.data.size() >= 2 && get16(g.data.data()) > 0) {
+                const std::uint16_t dsst = get16(g.data.data());
+                const std::size_t had = (g.data.size() - 2) / 8;
+                const std::size_t need = std::min((sst_.size() + dsst - 1) / dsst, (kMaxRecordData - 2) / 8);
+                Writer d;
+                d.u16(dsst);
+                for (std::size_t k = 0; k < std::max(had, need); ++k) {
+                    if (k < had) {
+                        const std::uint8_t* e = &g.data[2 + 8 * k];
+                        d.u32(get32(e) - oldSstPos + newSstPos);
+                        d.raw(e + 4, 4);
+                    } else {
+                        const auto& p = positions[k * dsst];
+                        d.u32(p.streamPos);
+                        d.u16(p.recordOffset);
+                        d.u16(0);
+                    }
+                }
+                w.record(g.type, d.bytes);
+                continue;
+            }
+            break;
+        case rt::BoundSheet:
+            if (sheet < sheets_.size())
+                boundPositions[sheet++] = w.size() + 4;
+            break;
+        case rt::XfCrc:
+            if (xfsChanged_ && g.data.size() >= 20) {
+                std::vector<std::uint8_t> d = g.data;
+                put16(&d[14], std::uint32_t(xfRecords_.size()));
+                std::uint32_t crc = 0;
+                for (std::size_t x : xfRecords_)
+                    crc = msoCrc32(crc, globals_[x].data);
+                put32(&d[16], crc);
+                w.record(g.type, d);
+                continue;
+            }
+            break;
+        default:
+            break;
+        }
+        w.record(g.type, g.data);
+    }
+}
+
+std::vector<std::uint8_t> WorkbookStream::serialize() {
+    Writer w;
+    w.bytes.reserve(stream_.size() + 65536);
+    std::vector<std::size_t> boundPositions;
+    writeGlobals(w, boundPositions);
+    std::vector<std::size_t> order(sheets_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return sheets_[a].begin < sheets_[b].begin; });
+    std::uint32_t previousEnd = globalsEnd_;
+    for (std::size_t i : order) {
+        const SheetInfo& s = sheets_[i];
+        w.raw(stream_.data() + previousEnd, s.begin - previousEnd);
+        const auto start = std::uint32_t(w.size());
+        std::optional<bool> selected;
+        if (active_)
+            selected = *active_ == i;
+        if (auto it = parsed_.find(i); it != parsed_.end() && it->second->modified()) {
+            it->second->write(w, selected);
+        } else {
+            w.raw(stream_.data() + s.begin, s.end - s.begin);
+            std::uint8_t* out = w.bytes.data() + start;
+            if (selected)
+                for (std::uint32_t pos : s.window2) {
+                    std::uint8_t* flags = out + (pos - s.begin) + 4;
+                    if (get16(flags - 2) >= 2)
+                        put16(flags, *selected ? (get16(flags) | 0x0600) : (get16(flags) & ~0x0600));
+                }
+            if (s.index && start != s.begin) {
+                // INDEX holds absolute positions: the substream moved, so they move with it.
+                std::uint8_t* rec = out + (*s.index - s.begin);
+                const std::uint16_t len = get16(rec + 2);
+                const std::int64_t delta = std::int64_t(start) - std::int64_t(s.begin);
+                for (std::size_t off = 12; off + 4 <= len; off += 4)
+                    if (get32(rec + 4 + off) != 0)
+                        put32(rec + 4 + off, std::uint32_t(std::int64_t(get32(rec + 4 + off)) + delta));
+            }
+        }
+        if (boundPositions[i])
+            put32(w.bytes.data() + boundPositions[i], start);
+        previousEnd = s.end;
+    }
+    w.raw(stream_.data() + previousEnd, stream_.size() - previousEnd);
+    return std::move(w.bytes);
+}
+
+} // namespace ordana::spreadsheet::xls

@@ -1,0 +1,107 @@
+#pragma once
+
+// The Workbook stream of a BIFF8 file as records: the globals substream held as a record list, each sheet's
+// substream kept as the original bytes until it is picked. Saving writes every record that was not changed
+// byte for byte, and fixes what depends on positions (sheet offsets, EXTSST, INDEX and DBCELL).
+
+#include "Biff.h"
+#include "SharedStrings.h"
+
+#include <array>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ordana::spreadsheet::xls {
+
+class Sheet;
+
+struct SheetInfo {
+    std::string name;
+    std::uint8_t visibility = 0; // 0 visible, 1 hidden, 2 very hidden
+    std::uint8_t boundType = 0;  // BOUNDSHEET dt: 0 worksheet or dialog, 1 macro, 2 chart, 6 module
+    std::uint16_t bofType = 0;   // BOF dt of the substream
+    bool dialog = false;
+    std::size_t boundRecord = 0; // index of its BOUNDSHEET in the globals
+    std::uint32_t begin = 0;     // substream [begin, end) in the original stream
+    std::uint32_t end = 0;
+    std::vector<std::uint32_t> window2; // WINDOW2 records of the substream itself
+    std::optional<std::uint32_t> index; // its INDEX record
+    bool isWorksheet() const { return boundType == 0 && bofType == 0x0010 && !dialog; }
+};
+
+// One change to a cell format; unset fields stay as they were.
+struct XfChange {
+    std::optional<std::uint8_t> horizontal; // 1 left, 2 centre
+    std::optional<std::uint16_t> format;
+    std::optional<std::uint16_t> font;
+    std::uint8_t borders = 0; // 1 left, 2 right, 4 top, 8 bottom
+    std::uint8_t borderStyle = 1;
+};
+
+class WorkbookStream {
+public:
+    explicit WorkbookStream(std::vector<std::uint8_t> stream);
+    ~WorkbookStream();
+    WorkbookStream(const WorkbookStream&) = delete;
+    WorkbookStream& operator=(const WorkbookStream&) = delete;
+
+    const std::vector<SheetInfo>& sheets() const { return sheets_; }
+    // Sheet indices (into sheets()) of the worksheets, in workbook order.
+    const std::vector<std::size_t>& worksheets() const { return worksheets_; }
+    // Parsed on first use and kept.
+    Sheet& sheet(std::size_t index);
+
+    const SharedStrings& strings() const { return sst_; }
+    SharedStrings& mutableStrings();
+
+    // Formats.
+    std::size_t xfCount() const { return xfRecords_.size(); }
+    std::array<std::uint8_t, 20> xf(std::size_t index) const;
+    std::uint16_t defaultCellXf() const;
+    std::uint16_t deriveXf(std::uint16_t xf, const XfChange& change);
+    std::uint16_t fontOf(std::uint16_t xf) const;
+    std::uint16_t boldFont(std::uint16_t font, bool bold);
+    std::uint16_t formatIndex(const std::string& format);
+    // What a format index and a font index stand for, as a reader sees them.
+    std::string formatText(std::uint16_t format) const;
+    std::uint16_t fontWeight(std::uint16_t font) const;
+    // Pixels of the widest digit of the Normal style's font.
+    int digitWidth() const;
+
+    void setActive(std::size_t sheetIndex);
+    std::optional<std::size_t> activeSheet() const { return active_; }
+
+    std::vector<std::uint8_t> serialize();
+
+    std::span<const std::uint8_t> bytes() const { return stream_; }
+
+private:
+    struct GRec {
+        std::uint16_t type;
+        std::vector<std::uint8_t> data;
+    };
+    void parseGlobals(std::size_t globalsEnd);
+    void scanSheet(SheetInfo& info);
+    std::size_t insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
+                                GRec rec);
+    std::vector<std::span<const std::uint8_t>> sstChain() const;
+    void writeGlobals(Writer& w, std::vector<std::size_t>& boundPositions);
+
+    std::vector<std::uint8_t> stream_;
+    std::vector<GRec> globals_;
+    std::uint32_t globalsEnd_ = 0;
+    std::vector<SheetInfo> sheets_;
+    std::vector<std::size_t> worksheets_;
+    std::map<std::size_t, std::unique_ptr<Sheet>> parsed_;
+    SharedStrings sst_;
+    std::vector<std::size_t> xfRecords_;   // indices into globals_, kept current on insertion
+    std::vector<std::size_t> fontRecords_; // likewise
+    std::map<std::pair<std::uint16_t, std::string>, std::uint16_t> derived_;
+    bool xfsChanged_ = false;
+    std::optional<std::size_t> active_;
+};
+
+} // namespace ordana::spreadsheet::xls

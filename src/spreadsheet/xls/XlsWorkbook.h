@@ -1,0 +1,22 @@
+#pragma once
+
+// The Excel 97-2003 engine behind the workbook operations: a compound file whose Workbook stream holds BIFF8
+// records. Everything not touched by the operations is written back as it was.
+
+#include "spreadsheet/Spreadsheet.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ordana::spreadsheet::xls {
+
+// Opens a workbook from the whole file's bytes; path names it in messages and is where close(true) saves.
+// Anything that is not an OLE2 file with a BIFF8 Workbook stream is 1004.
+std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, const std::string& path);
+
+// Reads the file (1004 missing or unreadable, 52 folder unreachable), then as above.
+std::shared_ptr<Workbook> openWorkbook(const std::string& path);
+
+} // namespace ordana::spreadsheet::xls

@@ -1,0 +1,140 @@
+#include "analysis/DiversityIndices.h"
+#include "analysis/ResultsWriter.h"
+#include "analysis/SpeciesSample.h"
+#include "cli/Batch.h"
+#include "support/FakeSpreadsheet.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+using namespace ordana;
+using namespace ordana::cli;
+using ordana::testing::FakeBook;
+using ordana::testing::FakeEngine;
+using ordana::testing::FakeSheet;
+
+namespace {
+
+void dataSheet(FakeSheet& s, std::initializer_list<CellValue> abundances) {
+    s.set(1, 1, CellValue::text("SPECIA"));
+    s.set(1, 2, CellValue::text("ABUNDENTA"));
+    int row = 2;
+    for (const auto& a : abundances) {
+        s.set(row, 1, CellValue::text("sp" + std::to_string(row)));
+        s.set(row++, 2, a);
+    }
+}
+
+CellValue n(double v) { return CellValue::number(v); }
+
+struct BatchTest : ::testing::Test {
+    FakeEngine engine;
+    std::ostringstream out, err;
+
+    BatchTest() {
+        FakeBook& a = engine.files["a.xls"];
+        a.sheet("Bun");
+        a.sheet("Text");
+        a.sheet("Rau");
+        dataSheet(a.sheet("Bun"), {n(10), n(20), n(30), n(40)});
+        a.sheet("Text").set(1, 1, CellValue::text("observatii"));
+        dataSheet(a.sheet("Rau"), {n(5), CellValue::text("cinci")});
+        dataSheet(engine.files["b.xls"].sheet("Doar"), {n(2), n(3), n(5)});
+    }
+    int run(std::vector<std::string> args) { return runBatch(parseArguments(args), engine.factory(), out, err, true); }
+};
+
+} // namespace
+
+TEST(ParseArguments, UsageErrorsAndOptions) {
+    const struct {
+        std::vector<std::string> args;
+        bool valid;
+    } rows[] = {
+        {{"a.xls"}, true},
+        {{"--list", "a.xls", "b.xls"}, true},
+        {{"--sheet", "S", "--sheet=T", "a.xls"}, true},
+        {{"--", "--odd-name.xls"}, true},
+        {{"--help"}, true},
+        {{"--version"}, true},
+        {{}, false},
+        {{"--json"}, false},
+        {{"--sheet"}, false},
+        {{"--bogus", "a.xls"}, false},
+    };
+    for (const auto& r : rows) {
+        bool valid = true;
+        try {
+            parseArguments(r.args);
+        } catch (const std::invalid_argument&) {
+            valid = false;
+        }
+        EXPECT_EQ(valid, r.valid) << (r.args.empty() ? "(none)" : r.args[0]);
+    }
+    const Options o = parseArguments({"--sheet", "S", "--sheet=T", "--dry-run", "--", "--x.xls"});
+    EXPECT_EQ(o.sheets, (std::vector<std::string>{"S", "T"}));
+    EXPECT_TRUE(o.dryRun);
+    EXPECT_EQ(o.workbooks, std::vector<std::string>{"--x.xls"});
+}
+
+TEST_F(BatchTest, AFailingSheetBesideAGoodOneAndAnUnreadableWorkbook) {
+    EXPECT_EQ(run({"a.xls", "lipsa.xls", "b.xls"}), ExitFailures);
+    // The good sheets got their tables, each workbook saved once.
+    EXPECT_EQ(engine.files["a.xls"].saves, 1);
+    EXPECT_EQ(engine.files["a.xls"].sheet("Bun").get(1, 4), CellValue::text("Indici"));
+    EXPECT_EQ(engine.files["a.xls"].sheet("Rau").get(1, 4), CellValue());
+    EXPECT_EQ(engine.files["b.xls"].sheet("Doar").get(1, 5), CellValue::text("Valoare"));
+    EXPECT_EQ(engine.files["a.xls"].activeSheet, "Bun");
+    const std::string e = err.str();
+    EXPECT_NE(e.find("a.xls: foaia \"Rau\": Eroarea: 13 "), std::string::npos) << e;
+    EXPECT_NE(e.find("celula B3"), std::string::npos) << e;
+    EXPECT_NE(e.find("lipsa.xls: Eroarea: 1004"), std::string::npos) << e;
+    EXPECT_NE(e.find("[2/3] lipsa.xls"), std::string::npos) << "progress line";
+    EXPECT_NE(out.str().find("  indicele Shannon         " "      1.279854\n"), std::string::npos) << out.str();
+    EXPECT_EQ(engine.openApplications, 0);
+    EXPECT_EQ(engine.openWorkbooks, 0);
+}
+
+TEST_F(BatchTest, JsonCarriesEveryValueExactly) {
+    EXPECT_EQ(run({"--json", "--sheet", "Bun", "a.xls"}), ExitDone);
+    SpeciesSample sample;
+    sample.reset();
+    for (double v : {10, 20, 30, 40})
+        sample.append(n(v));
+    sample.complete();
+    const auto expected = resultValues(ComputeDiversityIndices(sample));
+    const std::string line = out.str();
+    ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+    EXPECT_EQ(line.rfind("{\"workbook\":\"a.xls\",\"sheet\":\"Bun\",\"speciesCount\":4,\"totalIndividuals\":100,", 0), 0u)
+        << line;
+    const char* fields[] = {"speciesRichness", "simpsonD", "simpsonOneMinusD", "simpsonInverse", "shannonH",
+                            "shannonEvenness", "brillouin", "bergerParker", "mcIntosh", "margalef", "menhinick",
+                            "gleason"};
+    for (std::size_t k = 0; k < 12; ++k) {
+        const std::string key = std::string("\"") + fields[k] + "\":";
+        const auto at = line.find(key);
+        ASSERT_NE(at, std::string::npos) << key;
+        EXPECT_EQ(std::strtod(line.c_str() + at + key.size(), nullptr), expected[k]) << key;
+    }
+}
+
+TEST_F(BatchTest, ListDryRunAndAWrongSheetChangeNothing) {
+    EXPECT_EQ(run({"--list", "a.xls", "b.xls"}), ExitDone);
+    EXPECT_EQ(out.str(), "a.xls\tBun\na.xls\tRau\nb.xls\tDoar\n");
+    EXPECT_EQ(run({"--dry-run", "b.xls"}), ExitDone);
+    EXPECT_NE(out.str().find("indicele Margalef"), std::string::npos);
+    EXPECT_EQ(run({"--sheet", "Text", "--sheet", "Bun", "a.xls"}), ExitFailures);
+    EXPECT_NE(err.str().find("foaia \"Text\" nu este o foaie de date"), std::string::npos) << err.str();
+    EXPECT_EQ(engine.files["a.xls"].saves + engine.files["b.xls"].saves, 0);
+    EXPECT_EQ(engine.count("close save"), 0);
+}
+
+TEST_F(BatchTest, AFailedWriteLeavesTheWorkbookUnsaved) {
+    engine.fail("bold", 1004, 1);
+    EXPECT_EQ(run({"b.xls"}), ExitFailures);
+    EXPECT_EQ(engine.files["b.xls"].saves, 0);
+    EXPECT_EQ(engine.files["b.xls"].sheet("Doar").get(1, 4), CellValue());
+    EXPECT_NE(err.str().find("fisierul nu a fost schimbat"), std::string::npos);
+}

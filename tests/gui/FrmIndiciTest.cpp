@@ -1,0 +1,759 @@
+// The indices window driven by its named controls, headless, on the in-memory engine.
+
+#include "intake/gui/FrmIndici.h"
+#include "intake/gui/Dialogs.h"
+#include "intake/gui/Twips.h"
+#include "support/FakeSpreadsheet.h"
+
+#include "common/RuntimeError.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+using namespace ordana;
+using ordana::gui::FileDialog;
+using ordana::gui::FrmIndici;
+using ordana::gui::MessageBox;
+using ordana::testing::FakeBook;
+using ordana::testing::FakeEngine;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << '{' << l.join(", ").toStdString() << '}';
+}
+QT_END_NAMESPACE
+
+namespace {
+
+const QString kChooseFile = " Selectati fisierul si apoi foaia ce contine datele!";
+const QString kReady = " Selectati datele si apoi apasati butonul de prelucrare a datelor!";
+const QString kWorking = " Procesare...";
+const QString kDone = " Prelucrare efectuata";
+const QString kActiveX = "Eroare la inregistrarea unei componente ActiveX";
+
+CellValue t(const char* s) {
+    return CellValue::text(s);
+}
+CellValue n(double v) {
+    return CellValue::number(v);
+}
+
+void dataSheet(FakeBook& book, const std::string& name, std::initializer_list<CellValue> abundances,
+               const char* b1 = "ABUNDENTA") {
+    auto& sheet = book.sheet(name);
+    sheet.set(1, 1, t("SPECIA"));
+    sheet.set(1, 2, t(b1));
+    int row = 2;
+    for (const CellValue& a : abundances) {
+        sheet.set(row, 1, CellValue::text("specia " + std::to_string(row - 1)));
+        sheet.set(row, 2, a);
+        ++row;
+    }
+}
+
+bool waitFor(const std::function<bool()>& condition, int ms = 2000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < ms)
+        QTest::qWait(10);
+    return condition();
+}
+
+// What the user sees of the workflow.
+struct View {
+    QStringList items;
+    int current = -1;
+    bool listEnabled = false;
+    QString path;
+    bool calcEnabled = false;
+    QString status;
+    friend bool operator==(const View&, const View&) = default;
+};
+
+void PrintTo(const View& v, std::ostream* os) {
+    *os << "{list {" << v.items.join(", ").toStdString() << "} current " << v.current
+        << (v.listEnabled ? " enabled" : " disabled") << ", path \"" << v.path.toStdString()
+        << "\", cmdCalcul " << (v.calcEnabled ? "enabled" : "disabled") << ", status \""
+        << v.status.toStdString() << "\"}";
+}
+
+// Members are public so that the data-driven rows below can drive the fixture.
+class FrmIndiciTest : public ::testing::Test {
+  public:
+    void SetUp() override {
+        window.reset();
+        engine = FakeEngine{};
+        MessageBox::setTestMode(true);
+        MessageBox::reset();
+        FileDialog::setTestMode(true);
+        FileDialog::reset();
+        dataSheet(engine.files["/date.xls"], "Date", {n(10), n(20), n(30), n(40)});
+        dataSheet(engine.files["/date.xls"], "Gresit", {n(1), n(2)}, "ABUNDENTE");
+        dataSheet(engine.files["/date.xls"], "mici", {n(2), n(3), n(5)});
+        engine.files["/gol.xls"].sheet("Foaie1").set(1, 1, t("nimic"));
+        window = std::make_unique<FrmIndici>(engine.factory());
+        window->show();
+    }
+
+    template <class T> T* control(const char* name) const {
+        T* widget = window->findChild<T*>(name);
+        if (!widget) ADD_FAILURE() << "no control " << name;
+        return widget;
+    }
+    QComboBox* cboFoaie() const { return control<QComboBox>("cboFoaie"); }
+
+    void click(const char* button) { QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton); }
+    void chooseFile(const QString& path) {
+        FileDialog::setNextFileName(path);
+        click("cmdFis");
+    }
+    // The user picks an entry with the keyboard: the list's click event follows.
+    void pickNext() {
+        cboFoaie()->setFocus();
+        QTest::keyClick(cboFoaie(), Qt::Key_Down);
+    }
+
+    View view() const {
+        View v;
+        for (int i = 0; i < cboFoaie()->count(); ++i)
+            v.items << cboFoaie()->itemText(i);
+        v.current = cboFoaie()->currentIndex();
+        v.listEnabled = cboFoaie()->isEnabled();
+        v.path = control<QLineEdit>("txtLocatie")->text();
+        v.calcEnabled = control<QPushButton>("cmdCalcul")->isEnabled();
+        v.status = window->statusText();
+        return v;
+    }
+    const MessageBox::Shown& lastBox() const {
+        static const MessageBox::Shown none;
+        if (MessageBox::shown().empty()) {
+            ADD_FAILURE() << "no message box was shown";
+            return none;
+        }
+        return MessageBox::shown().back();
+    }
+    bool nothingHeld() const { return engine.openApplications == 0 && engine.openWorkbooks == 0; }
+
+    FakeEngine engine;
+    std::unique_ptr<FrmIndici> window;
+};
+
+View initialView() {
+    return {{}, -1, false, "", false, kChooseFile};
+}
+View readView(QStringList items = {"Date", "mici"}, int current = 0, const QString& path = "/date.xls") {
+    return {items, current, true, path, true, kReady};
+}
+
+// ---- layout
+// --------------------------------------------------------------------------------------------------
+
+TEST_F(FrmIndiciTest, ControlsStandWhereTheTwipsTablePutsThem) {
+    const gui::TwipsPerPixel tpp = gui::TwipsPerPixel::forDpi(window->logicalDpiX(), window->logicalDpiY());
+    const struct {
+        const char* name;
+        const char* parent;
+        int left, top, width, height;
+        QRect at96dpi;
+    } rows[] = {
+        {"FraFisier", "frmIndici", 120, 120, 6615, 3615, {8, 8, 441, 241}},
+        {"cmdFis", "FraFisier", 120, 600, 1935, 375, {8, 40, 129, 25}},
+        {"txtLocatie", "FraFisier", 2160, 600, 4335, 345, {144, 40, 289, 23}},
+        {"lblFis", "FraFisier", 240, 1560, 1815, 255, {16, 104, 121, 17}},
+        {"cboFoaie", "FraFisier", 2520, 1560, 3015, 315, {168, 104, 201, 21}},
+        {"cmdCalcul", "frmIndici", 3120, 3840, 1695, 375, {208, 256, 113, 25}},
+        {"cmdCancel", "frmIndici", 5040, 3840, 1695, 375, {336, 256, 113, 25}},
+    };
+    for (const auto& r : rows) {
+        QWidget* w = control<QWidget>(r.name);
+        ASSERT_TRUE(w);
+        EXPECT_EQ(w->parentWidget()->objectName(), r.parent) << r.name;
+        EXPECT_EQ(w->geometry(), gui::twipsRect(r.left, r.top, r.width, r.height, tpp)) << r.name;
+        if (window->logicalDpiX() == 96 && window->logicalDpiY() == 96) {
+            EXPECT_EQ(w->geometry(), r.at96dpi) << r.name;
+        }
+    }
+    auto* bar = control<QStatusBar>("StatusBar");
+    EXPECT_EQ(bar->height(), gui::twipsToPixels(495, tpp.y));
+    EXPECT_EQ(bar->geometry(), QRect(0, window->height() - bar->height(), window->width(), bar->height()))
+        << "docked at the bottom, full width";
+    EXPECT_FALSE(bar->isSizeGripEnabled());
+}
+
+TEST_F(FrmIndiciTest, CaptionsColoursFontAndCursor) {
+    EXPECT_EQ(window->objectName(), "frmIndici");
+    EXPECT_EQ(window->windowTitle(), "  Calculul indicilor de evaluare a biodiversitatii");
+    EXPECT_EQ(control<QGroupBox>("FraFisier")->title(), "  Sursa date  ");
+    EXPECT_EQ(control<QPushButton>("cmdFis")->text(), "Fisierul cu datele");
+    EXPECT_EQ(control<QLabel>("lblFis")->text(), "Alege foaia de calcul");
+    EXPECT_EQ(control<QPushButton>("cmdCalcul")->text(), "Prelucrarea datelor");
+    EXPECT_EQ(control<QPushButton>("cmdCancel")->text(), "Inchide modulul");
+
+    const QColor darkGrey(64, 64, 64), lightGrey(224, 224, 224);
+    auto* frame = control<QGroupBox>("FraFisier");
+    EXPECT_EQ(frame->palette().color(QPalette::Active, QPalette::WindowText), darkGrey);
+    EXPECT_EQ(frame->palette().color(QPalette::Active, QPalette::Text), darkGrey) << "the title's colour";
+    EXPECT_EQ(control<QLabel>("lblFis")->palette().color(QPalette::Active, QPalette::WindowText), darkGrey);
+
+    auto* path = control<QLineEdit>("txtLocatie");
+    EXPECT_TRUE(path->isReadOnly());
+    EXPECT_EQ(path->palette().color(QPalette::Active, QPalette::Base), lightGrey);
+    EXPECT_EQ(path->palette().color(QPalette::Active, QPalette::Text), darkGrey);
+    EXPECT_EQ(path->font().family(), "Arial");
+    EXPECT_EQ(path->font().pointSize(), 9);
+    const QString resolved = QFontInfo(path->font()).family();
+    EXPECT_TRUE(resolved == "Arial" || resolved == "Liberation Sans") << resolved.toStdString();
+
+    EXPECT_FALSE(cboFoaie()->isEditable()) << "pick only";
+    EXPECT_EQ(cboFoaie()->palette().color(QPalette::Active, QPalette::Button), lightGrey);
+    EXPECT_EQ(cboFoaie()->palette().color(QPalette::Active, QPalette::ButtonText), darkGrey);
+
+    EXPECT_EQ(control<QPushButton>("cmdFis")->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_NE(control<QPushButton>("cmdCalcul")->cursor().shape(), Qt::PointingHandCursor);
+
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(FrmIndiciTest, TabOrderStartsAtCmdCancel) {
+    chooseFile("/date.xls"); // enables the list and cmdCalcul
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    control<QPushButton>("cmdCancel")->setFocus();
+    const char* order[] = {"cboFoaie", "cmdFis", "txtLocatie", "cmdCalcul", "cmdCancel"};
+    for (const char* name : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), name);
+    }
+}
+
+// ---- size and position
+// ---------------------------------------------------------------------------------------
+
+TEST(FrmIndiciGeometry, CentredInTwipsOnTheScreen) {
+    const struct {
+        const char* name;
+        QRect screen;
+        gui::TwipsPerPixel tpp;
+        QPoint topLeft;
+    } rows[] = {
+        // (15360 - 6930) / 2 = 4215 twips, (11520 - 6270) / 2 = 2625 twips.
+        {"1024 x 768 at 96 DPI", {0, 0, 1024, 768}, {15, 15}, {281, 175}},
+        {"1024 x 768 at 120 DPI", {0, 0, 1024, 768}, {12, 12}, {281, 175}},
+        {"800 x 600", {0, 0, 800, 600}, {15, 15}, {169, 91}},
+        {"odd width: half a pixel rounds", {0, 0, 1023, 767}, {15, 15}, {281, 175}},
+        {"smaller than the window: off both edges", {0, 0, 400, 300}, {15, 15}, {-31, -59}},
+        {"second screen", {1024, 0, 1280, 1024}, {15, 15}, {1024 + 409, 303}},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(gui::centredTopLeft(r.screen, {462, 418}, r.tpp), r.topLeft) << r.name;
+    EXPECT_EQ((1024 * 15 - 462 * 15) / 2, 4215);
+    EXPECT_EQ((768 * 15 - 418 * 15) / 2, 2625);
+}
+
+TEST_F(FrmIndiciTest, FixedOuterSizeCentredOnItsScreen) {
+    const QRect screen = window->screen()->geometry();
+    const gui::TwipsPerPixel tpp = gui::TwipsPerPixel::forDpi(window->screen()->logicalDotsPerInchX(),
+                                                              window->screen()->logicalDotsPerInchY());
+    const QPoint centre = gui::centredTopLeft(screen, {462, 418}, tpp);
+    EXPECT_EQ(window->frameGeometry().size(), QSize(462, 418));
+    EXPECT_EQ(window->frameGeometry().topLeft(), centre);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the border cannot be dragged";
+
+    window->resize(600, 500);
+    EXPECT_EQ(window->frameGeometry().size(), QSize(462, 418));
+
+    // Moved by the title bar it stays; a minimise is undone at once, back at the size and in the centre.
+    window->move(centre + QPoint(40, 30));
+    QTest::qWait(20);
+    EXPECT_EQ(window->frameGeometry().topLeft(), centre + QPoint(40, 30));
+    window->setWindowState(Qt::WindowMinimized);
+    EXPECT_TRUE(waitFor([&] { return !(window->windowState() & Qt::WindowMinimized); })) << "minimise undone";
+    EXPECT_TRUE(waitFor([&] { return window->frameGeometry() == QRect(centre, QSize(462, 418)); }))
+        << window->frameGeometry().x() << "," << window->frameGeometry().y();
+
+    window->setWindowState(Qt::WindowMaximized);
+    EXPECT_TRUE(waitFor([&] { return window->windowState() == Qt::WindowNoState; })) << "maximise undone";
+    EXPECT_TRUE(waitFor([&] { return window->frameGeometry() == QRect(centre, QSize(462, 418)); }));
+}
+
+// ---- the workflow
+// --------------------------------------------------------------------------------------------
+
+TEST_F(FrmIndiciTest, TypicalUseEndToEnd) {
+    EXPECT_EQ(view(), initialView());
+    EXPECT_EQ(window->focusWidget(), control<QWidget>("cmdCancel"));
+
+    chooseFile("/date.xls");
+    ASSERT_EQ(FileDialog::requests().size(), 1u);
+    const FileDialog::Request& dialog = FileDialog::requests().front();
+    EXPECT_EQ(dialog.title, "Alege fisierul Excel");
+    EXPECT_EQ(dialog.filters, (QStringList{"Fisiere Excel  (*.xls)", "Toate fisierele (*)"}));
+    EXPECT_EQ(dialog.selectedFilter, dialog.shownFilters.front()) << "the Excel filter is selected";
+
+    // The misspelt sheet is left out; the first listed is read at once.
+    EXPECT_EQ(view(), readView());
+    EXPECT_EQ(window->workbookPath(), "/date.xls");
+    EXPECT_EQ(window->sheetName(), "Date");
+    EXPECT_EQ(window->sample().speciesCount(), 4);
+    EXPECT_EQ(window->sample().totalIndividuals(), 100);
+    EXPECT_TRUE(MessageBox::shown().empty());
+    EXPECT_TRUE(nothingHeld());
+
+    click("cmdCalcul");
+    EXPECT_EQ(window->statusText(), kDone);
+    const FakeBook& saved = engine.files["/date.xls"];
+    EXPECT_EQ(saved.saves, 1);
+    EXPECT_EQ(saved.activeSheet, "Date");
+    const auto& sheet = saved.sheets.front();
+    EXPECT_EQ(sheet.get(1, 3), t("."));
+    EXPECT_EQ(sheet.get(1, 4), t("Indici"));
+    EXPECT_EQ(sheet.get(1, 5), t("Valoare"));
+    EXPECT_EQ(sheet.get(2, 5), n(4));
+    EXPECT_NEAR(sheet.get(3, 5).numberValue(), 0.3, 1e-12);
+    EXPECT_EQ(window->results().speciesRichness, 4);
+    EXPECT_TRUE(nothingHeld());
+    EXPECT_TRUE(MessageBox::shown().empty());
+
+    // Picking the other sheet reads it; the status asks for the processing again.
+    pickNext();
+    EXPECT_EQ(window->sheetName(), "mici");
+    EXPECT_EQ(window->sample().speciesCount(), 3);
+    EXPECT_EQ(view(), readView({"Date", "mici"}, 1));
+}
+
+TEST_F(FrmIndiciTest, StateTableRows) {
+    const struct {
+        const char* name;
+        std::function<void(FrmIndiciTest&)> before; // from a window with "Date" read
+        std::function<void(FrmIndiciTest&)> act;
+        View expected;
+        const char* sheetName;
+        size_t boxes;
+    } rows[] = {
+        {"file chosen, no data sheet",
+         {},
+         [](auto& f) { f.chooseFile("/gol.xls"); },
+         // cmdCalcul would stay enabled by the documents; it must not compute the old sample into this file.
+         {{}, -1, true, "/gol.xls", false, kReady},
+         "",
+         0},
+        {"file dialog cancelled",
+         {},
+         [](auto& f) {
+             FileDialog::setNextCancel();
+             f.click("cmdFis");
+         },
+         readView(),
+         "Date",
+         0},
+        {"file cannot be opened (1004)",
+         [](auto& f) { f.engine.fail("open", err::Application); },
+         [](auto& f) { f.chooseFile("/date.xls"); },
+         {{}, -1, true, "", false, kReady},
+         "",
+         1},
+        {"sheet reading failed",
+         [](auto& f) { f.engine.fail("cell", err::TypeMismatch, 3); },
+         [](auto& f) { f.pickNext(); },
+         {{"Date", "mici"}, 1, true, "/date.xls", false, kReady},
+         "mici",
+         1},
+        {"calculation fails",
+         [](auto& f) { f.engine.fail("write", err::Application); },
+         [](auto& f) { f.click("cmdCalcul"); },
+         {{"Date", "mici"}, 0, true, "/date.xls", true, kWorking},
+         "Date",
+         1},
+        {"calculation succeeds",
+         {},
+         [](auto& f) { f.click("cmdCalcul"); },
+         {{"Date", "mici"}, 0, true, "/date.xls", true, kDone},
+         "Date",
+         0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        SetUp();
+        chooseFile("/date.xls");
+        ASSERT_EQ(view(), readView());
+        MessageBox::reset();
+        if (r.before) r.before(*this);
+        r.act(*this);
+        EXPECT_EQ(view(), r.expected);
+        EXPECT_EQ(window->sheetName(), r.sheetName);
+        EXPECT_EQ(MessageBox::shown().size(), r.boxes);
+        EXPECT_TRUE(window->isVisible());
+    }
+}
+
+TEST_F(FrmIndiciTest, CancellingTheDialogOnFirstUseChangesNothing) {
+    FileDialog::setNextCancel();
+    click("cmdFis");
+    EXPECT_EQ(view(), initialView());
+    EXPECT_TRUE(MessageBox::shown().empty());
+    EXPECT_TRUE(engine.log.empty()) << "no engine is started";
+    EXPECT_EQ(window->sheetName(), "");
+}
+
+// ---- error paths
+// ---------------------------------------------------------------------------------------------
+
+enum class Command { File, Sheet, Calc };
+
+TEST_F(FrmIndiciTest, EveryErrorShowsItsBox) {
+    using B = std::vector<MessageBox::Answer>;
+    const B ok{MessageBox::Ok}, ari{MessageBox::Abort, MessageBox::Retry, MessageBox::Ignore};
+    const struct {
+        const char* name;
+        Command command;
+        const char* operation; // failed in the engine; empty: the data fail
+        int number;
+        QString text;
+        QString caption;
+        B buttons;
+    } rows[] = {
+        {"file: engine cannot start", Command::File, "start", 429, kActiveX, "Ordana v1.50", ari},
+        {"file: workbook refused", Command::File, "open", 1004, "Parola nu s-a introdus sau e incorecta ",
+         "Deschiderea fisierului Excel", ok},
+        {"file: drive lost while listing", Command::File, "pick", 52, "Eroarea: 52",
+         "Deschiderea fisierului Excel", ok},
+        {"file: other error, no description", Command::File, "count", 9, "Eroarea: 9",
+         "Deschiderea fisierului Excel", ok},
+        {"sheet: engine cannot start", Command::Sheet, "start", 429, kActiveX, "Ordana v1.50", ari},
+        {"sheet: workbook gone", Command::Sheet, "open", 1004, "Fisier inaccesibil",
+         "Accesarea  fisierului Excel", ok},
+        {"sheet: other error with description", Command::Sheet, "cell", 52,
+         "Eroarea: 52\r\neroare simulata la cell 2 1", "Accesarea fisierului Excel", ok},
+        {"calc: drive lost", Command::Calc, "close", 52, "Unitate inacesibila",
+         "Eroare la scrierea in fisier", ok},
+        {"calc: file in use", Command::Calc, "close", 1004,
+         "Fisierul este in uz sau este protejat la scriere", "Eroare la scrierea in fisier", ok},
+        {"calc: engine cannot start", Command::Calc, "start", 429, kActiveX, "Ordana v1.50", ari},
+        {"calc: other error with description", Command::Calc, "write", 13,
+         "Eroare : 13eroare simulata la write 1 3 .", "Eroare la scrierea in fisier", ok},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        SetUp();
+        if (r.command != Command::File) chooseFile("/date.xls");
+        MessageBox::reset();
+        MessageBox::setNextAnswer(r.buttons.back()); // Ignore, or OK
+        engine.fail(r.operation, r.number);
+        switch (r.command) {
+        case Command::File:
+            chooseFile("/date.xls");
+            break;
+        case Command::Sheet:
+            pickNext();
+            break;
+        case Command::Calc:
+            click("cmdCalcul");
+            break;
+        }
+        ASSERT_EQ(MessageBox::shown().size(), 1u);
+        const MessageBox::Shown& box = lastBox();
+        EXPECT_EQ(box.text, r.text);
+        EXPECT_EQ(box.caption, r.caption);
+        EXPECT_EQ(box.buttons, r.buttons);
+        EXPECT_EQ(box.defaultButton, r.buttons.front());
+        EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+        EXPECT_TRUE(window->isVisible()) << "Ignore and OK leave the window open";
+        EXPECT_TRUE(nothingHeld()) << "every reference dropped";
+        if (r.command == Command::Calc) {
+            EXPECT_EQ(engine.files["/date.xls"].saves, 0) << "closed without saving";
+            EXPECT_EQ(window->statusText(), kWorking);
+        }
+    }
+}
+
+TEST_F(FrmIndiciTest, ErrorsFromTheDataKeepTheirPreciseDescription) {
+    dataSheet(engine.files["/rau.xls"], "Text", {n(5), t("cinci")});
+    dataSheet(engine.files["/rau.xls"], "Mare", {n(32000), n(768)});
+    dataSheet(engine.files["/unu.xls"], "Unu", {n(7)});
+
+    chooseFile("/rau.xls");
+    EXPECT_TRUE(lastBox().text.startsWith("Eroarea: 13\r\nTip nepotrivit: abundenta din celula B3"))
+        << lastBox().text.toStdString();
+    EXPECT_EQ(lastBox().caption, "Accesarea fisierului Excel");
+    pickNext();
+    EXPECT_TRUE(lastBox().text.startsWith("Eroarea: 6\r\nDepasire: totalul abundentelor depaseste 32767"))
+        << lastBox().text.toStdString();
+
+    // A single species fails in the computation: nothing is opened.
+    chooseFile("/unu.xls");
+    engine.log.clear();
+    click("cmdCalcul");
+    EXPECT_TRUE(lastBox().text.startsWith("Eroare : 6")) << lastBox().text.toStdString();
+    EXPECT_GT(lastBox().text.size(), QString("Eroare : 6").size()) << "the description follows the number";
+    EXPECT_EQ(lastBox().caption, "Eroare la scrierea in fisier");
+    EXPECT_TRUE(engine.log.empty()) << "no workbook is touched";
+}
+
+TEST_F(FrmIndiciTest, FileCommandOutcomesAfterAFailure) {
+    // 429 and Ignore: the list is emptied, the path box keeps the earlier path.
+    chooseFile("/date.xls");
+    engine.fail("start", 429);
+    MessageBox::setNextAnswer(MessageBox::Ignore);
+    chooseFile("/gol.xls");
+    EXPECT_EQ(view(), (View{{}, -1, true, "/date.xls", false, kReady}));
+    EXPECT_EQ(window->workbookPath(), "/gol.xls");
+    EXPECT_EQ(window->sheetName(), "");
+    EXPECT_EQ(window->lastAnswer(), MessageBox::Ignore);
+
+    // Another error while listing: the names found before stay, unselected; the path box is unchanged.
+    SetUp();
+    chooseFile("/gol.xls");
+    engine.fail("pick", 52, 2);
+    chooseFile("/date.xls");
+    EXPECT_EQ(view(), (View{{"Date"}, -1, true, "/gol.xls", false, kChooseFile}));
+    EXPECT_TRUE(engine.count("close") == 1) << "the failed listing is not closed, only dropped";
+    EXPECT_TRUE(nothingHeld());
+
+    // A cancel after a failed listing names no sheet.
+    FileDialog::setNextCancel();
+    click("cmdFis");
+    EXPECT_EQ(window->sheetName(), "");
+}
+
+TEST_F(FrmIndiciTest, RetryRunsTheCommandAgainNested) {
+    // File command: the dialog shows again; the second run succeeds.
+    engine.fail("start", 429, 0, true);
+    MessageBox::setNextAnswer(MessageBox::Retry);
+    FileDialog::setNextFileName("/date.xls");
+    chooseFile("/date.xls");
+    EXPECT_EQ(FileDialog::requests().size(), 2u);
+    EXPECT_EQ(MessageBox::shown().size(), 1u);
+    EXPECT_EQ(view(), readView());
+    EXPECT_EQ(window->lastAnswer(), MessageBox::Retry);
+
+    // While the cause persists each nested run shows the box again, until Ignore.
+    MessageBox::reset();
+    FileDialog::reset();
+    engine.fail("start", 429);
+    for (auto answer : {MessageBox::Retry, MessageBox::Retry, MessageBox::Ignore})
+        MessageBox::setNextAnswer(answer);
+    for (int i = 0; i < 3; ++i)
+        FileDialog::setNextFileName("/date.xls");
+    click("cmdFis");
+    EXPECT_EQ(MessageBox::shown().size(), 3u);
+    EXPECT_EQ(FileDialog::requests().size(), 3u);
+    EXPECT_EQ(window->lastAnswer(), MessageBox::Ignore);
+    EXPECT_TRUE(window->isVisible());
+
+    // Sheet command: the reading is repeated and succeeds.
+    SetUp();
+    chooseFile("/date.xls");
+    engine.fail("start", 429, 0, true);
+    MessageBox::setNextAnswer(MessageBox::Retry);
+    pickNext();
+    EXPECT_EQ(view(), readView({"Date", "mici"}, 1));
+    EXPECT_EQ(window->sample().speciesCount(), 3);
+
+    // Calculation: computed and written by the nested run.
+    engine.fail("start", 429, 0, true);
+    MessageBox::setNextAnswer(MessageBox::Retry);
+    click("cmdCalcul");
+    EXPECT_EQ(window->statusText(), kDone);
+    EXPECT_EQ(engine.files["/date.xls"].saves, 1);
+    EXPECT_TRUE(nothingHeld());
+}
+
+TEST_F(FrmIndiciTest, AbortClosesTheWindowExceptForTheSheetCommand) {
+    engine.fail("start", 429);
+    MessageBox::setNextAnswer(MessageBox::Abort);
+    chooseFile("/date.xls");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->lastAnswer(), MessageBox::Abort);
+
+    SetUp();
+    chooseFile("/date.xls");
+    engine.fail("start", 429);
+    MessageBox::setNextAnswer(MessageBox::Abort);
+    pickNext();
+    EXPECT_TRUE(window->isVisible()) << "the reading's Abort only clears the error";
+
+    SetUp();
+    chooseFile("/date.xls");
+    engine.fail("start", 429);
+    MessageBox::setNextAnswer(MessageBox::Abort);
+    engine.log.clear();
+    click("cmdCalcul");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(engine.count("close") + engine.count("quit"), 0) << "nothing was open, nothing is closed";
+}
+
+TEST_F(FrmIndiciTest, AFailedCalculationNeverReachesTheFile) {
+    chooseFile("/date.xls");
+    const FakeBook before = engine.files["/date.xls"];
+    engine.fail("write", 1004, 10); // half way through the table
+    click("cmdCalcul");
+    EXPECT_EQ(engine.files["/date.xls"].sheets.front().cells, before.sheets.front().cells);
+    EXPECT_EQ(engine.log.back(), "quit");
+    EXPECT_EQ(std::count(engine.log.begin(), engine.log.end(), "close nosave"), 3)
+        << "listing, reading and the abandoned calculation";
+    EXPECT_TRUE(nothingHeld());
+}
+
+// ---- the mended fault: cmdCalcul only for a sample read from the chosen workbook and sheet
+// -----------------------
+
+TEST_F(FrmIndiciTest, CmdCalculOnlyAfterASuccessfulReadingOfTheChosenSheet) {
+    const struct {
+        const char* name;
+        std::function<void(FrmIndiciTest&)> act;
+    } rows[] = {
+        {"a workbook without data sheet", [](auto& f) { f.chooseFile("/gol.xls"); }},
+        {"a listing that failed with 429",
+         [](auto& f) {
+             f.engine.fail("start", 429);
+             MessageBox::setNextAnswer(MessageBox::Ignore);
+             f.chooseFile("/date.xls");
+         }},
+        {"a listing that failed with another error",
+         [](auto& f) {
+             f.engine.fail("name", 52, 1);
+             f.chooseFile("/date.xls");
+         }},
+        {"a reading that failed half way",
+         [](auto& f) {
+             f.engine.fail("cell", 13, 4); // the second data row of "mici"
+             f.pickNext();
+         }},
+        {"a reading that failed with 429",
+         [](auto& f) {
+             f.engine.fail("start", 429);
+             MessageBox::setNextAnswer(MessageBox::Abort);
+             f.pickNext();
+         }},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        SetUp();
+        chooseFile("/date.xls");
+        ASSERT_TRUE(control<QPushButton>("cmdCalcul")->isEnabled());
+        r.act(*this);
+        EXPECT_FALSE(control<QPushButton>("cmdCalcul")->isEnabled());
+        EXPECT_EQ(window->statusText(), kReady) << "the status text stays as documented";
+        engine.log.clear();
+        click("cmdCalcul");
+        EXPECT_EQ(engine.count("start"), 0) << "no calculation on a stale sample";
+        EXPECT_EQ(engine.files["/date.xls"].saves, 0);
+    }
+    // A successful reading enables it again.
+    engine.fail("", 0);
+    chooseFile("/date.xls");
+    EXPECT_TRUE(control<QPushButton>("cmdCalcul")->isEnabled());
+}
+
+// ---- reopening, closing, busy feedback
+// --------------------------------------------------------------------------
+
+TEST_F(FrmIndiciTest, ReopeningShowsTheInitialStateWhileTheFieldsSurvive) {
+    chooseFile("/date.xls");
+    click("cmdCalcul");
+    const DiversityResults results = window->results();
+    click("cmdCancel");
+    EXPECT_FALSE(window->isVisible());
+
+    // Shown modally again, as the main window does; the close box closes it like cmdCancel.
+    View reopened;
+    bool closedByBox = false;
+    QTimer::singleShot(0, [&] {
+        reopened = view();
+        window->close();
+        closedByBox = !window->isVisible();
+    });
+    EXPECT_EQ(window->exec(), QDialog::Rejected);
+    EXPECT_TRUE(closedByBox);
+    EXPECT_EQ(reopened, initialView());
+    EXPECT_EQ(window->workbookPath(), "/date.xls");
+    EXPECT_EQ(window->sheetName(), "Date");
+    EXPECT_EQ(window->sample().speciesCount(), 4);
+    EXPECT_EQ(window->results().simpsonD, results.simpsonD);
+    EXPECT_TRUE(nothingHeld());
+}
+
+TEST_F(FrmIndiciTest, BusyCursorAndProcessingTextWhileACommandWorks) {
+    // Record what is on screen whenever the engine is started.
+    struct Seen {
+        Qt::CursorShape cursor;
+        QStringList painted;
+    };
+    std::vector<Seen> seen;
+    QStringList painted;
+    struct PaintSpy : QObject {
+        QLabel* label = nullptr;
+        QStringList* painted = nullptr;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) painted->append(label->text());
+            return false;
+        }
+    } spy;
+
+    const spreadsheet::ApplicationFactory fake = engine.factory();
+    window = std::make_unique<FrmIndici>([&]() {
+        const QCursor* c = QGuiApplication::overrideCursor();
+        seen.push_back({c ? c->shape() : Qt::ArrowCursor, painted});
+        return fake();
+    });
+    spy.label = window->findChild<QLabel*>("StatusBarText");
+    ASSERT_TRUE(spy.label);
+    spy.painted = &painted;
+    spy.label->installEventFilter(&spy);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+
+    chooseFile("/date.xls");
+    ASSERT_EQ(seen.size(), 2u) << "listing and reading";
+    EXPECT_EQ(seen[0].cursor, Qt::WaitCursor);
+    EXPECT_EQ(seen[1].cursor, Qt::WaitCursor);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "restored when the command ends";
+
+    painted.clear();
+    click("cmdCalcul");
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2].cursor, Qt::WaitCursor);
+    EXPECT_TRUE(seen[2].painted.contains(kWorking)) << "painted before the work starts";
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // Also after a failure.
+    engine.fail("start", 429);
+    MessageBox::setNextAnswer(MessageBox::Ignore);
+    click("cmdCalcul");
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The offscreen platform cannot pass a fixed size on to a window manager, and says so at every showing.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (!message.contains(QLatin1String("propagateSizeHints"))) qt_message_output(type, context, message);
+    });
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

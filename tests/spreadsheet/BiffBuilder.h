@@ -1,0 +1,111 @@
+#pragma once
+
+// Small hand-laid BIFF8 Workbook streams for the record-level tests: exactly the records a case needs.
+
+#include "spreadsheet/xls/Biff.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ordana::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct RecordBytes {
+    std::uint16_t type;
+    Bytes data;
+};
+
+inline Bytes le16(std::uint32_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8)}; }
+inline Bytes le32(std::uint32_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)}; }
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+// An 8-bit XLUnicodeString (16-bit count) or ShortXLUnicodeString.
+inline Bytes str8(const std::string& s, bool shortCount = false) {
+    Bytes out = shortCount ? Bytes{std::uint8_t(s.size())} : le16(std::uint32_t(s.size()));
+    out.push_back(0);
+    out.insert(out.end(), s.begin(), s.end());
+    return out;
+}
+inline Bytes cellHead(int row, int col, int xf = 15) {
+    return cat({le16(std::uint32_t(row)), le16(std::uint32_t(col)), le16(std::uint32_t(xf))});
+}
+inline Bytes f64(double d) {
+    Bytes b(8);
+    std::memcpy(b.data(), &d, 8);
+    return b;
+}
+
+struct SheetSpec {
+    std::string name;
+    std::vector<RecordBytes> records; // between DIMENSIONS and WINDOW2
+    std::uint8_t boundType = 0;
+    std::uint16_t bofType = 0x0010;
+    std::uint8_t visibility = 0;
+};
+
+// Globals: BOF, WINDOW1, four fonts (Arial 10), fifteen style XFs and one cell XF (15), the sheets,
+// the given SST records, EOF. Then one substream per sheet.
+inline Bytes buildStream(const std::vector<SheetSpec>& sheets, const std::vector<RecordBytes>& sstRecords = {},
+                         const std::vector<RecordBytes>& extraGlobals = {}) {
+    using namespace spreadsheet::xls;
+    Writer w;
+    auto rec = [&](std::uint16_t t, const Bytes& d) { w.record(t, d); };
+    rec(rt::Bof, cat({le16(0x0600), le16(0x0005), le16(0), le16(0), le32(0), le32(0)}));
+    rec(rt::Window1, cat({le16(0), le16(0), le16(10000), le16(8000), le16(0x38), le16(0), le16(0), le16(1), le16(600)}));
+    for (int i = 0; i < 4; ++i)
+        rec(rt::Font, cat({le16(200), le16(0), le16(0x7FFF), le16(400), le16(0), Bytes{0, 0, 0, 0}, str8("Arial", true)}));
+    for (int i = 0; i < 16; ++i) {
+        Bytes xf(20, 0);
+        xf[4] = i < 15 ? 0xF5 : 0x01;
+        xf[5] = i < 15 ? 0xFF : 0x00;
+        xf[9] = i < 15 ? 0xF4 : 0x00;
+        xf[18] = 0xC0;
+        xf[19] = 0x20;
+        rec(rt::Xf, xf);
+    }
+    for (const auto& r : extraGlobals)
+        rec(r.type, r.data);
+    std::vector<std::size_t> offsets;
+    for (const auto& s : sheets) {
+        offsets.push_back(w.size() + 4);
+        Bytes d = cat({le32(0), Bytes{s.visibility, s.boundType}, str8(s.name, true)});
+        rec(rt::BoundSheet, d);
+    }
+    for (const auto& r : sstRecords)
+        rec(r.type, r.data);
+    rec(rt::Eof, {});
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        put32(&w.bytes[offsets[i]], std::uint32_t(w.size()));
+        rec(rt::Bof, cat({le16(0x0600), le16(sheets[i].bofType), le16(0), le16(0), le32(0), le32(0)}));
+        rec(rt::Dimensions, cat({le32(0), le32(0), le16(0), le16(0), le16(0)}));
+        for (const auto& r : sheets[i].records)
+            rec(r.type, r.data);
+        rec(rt::Window2, cat({le16(i == 0 ? 0x06B6 : 0x00B6), le16(0), le16(0), le32(0x40), le16(0), le16(0), le32(0)}));
+        rec(rt::Eof, {});
+    }
+    return std::move(w.bytes);
+}
+
+// The records of a stream: type and data, in order.
+inline std::vector<RecordBytes> records(const Bytes& stream, std::size_t begin = 0, std::size_t end = SIZE_MAX) {
+    std::vector<RecordBytes> out;
+    std::size_t pos = begin;
+    end = std::min(end, stream.size());
+    while (pos + 4 <= end) {
+        const std::uint16_t t = spreadsheet::xls::get16(&stream[pos]);
+        const std::uint16_t len = spreadsheet::xls::get16(&stream[pos + 2]);
+        if (pos + 4 + len > end)
+            break;
+        out.push_back({t, Bytes(stream.begin() + std::ptrdiff_t(pos) + 4, stream.begin() + std::ptrdiff_t(pos + 4 + len))});
+        pos += 4 + len;
+    }
+    return out;
+}
+
+} // namespace ordana::testing

@@ -1,0 +1,125 @@
+// Programs we did not write read what the engine saved: LibreOffice (headless conversion to CSV, values as
+// shown, so the number formats count) and Gnumeric's ssconvert. Every original value stays, the table is there.
+
+#include "XlsTestFiles.h"
+#include "analysis/ResultsWriter.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+using namespace ordana;
+using namespace ordana::spreadsheet;
+using namespace ordana::testing;
+
+namespace {
+
+const char* const kProducers[] = {"libreoffice", "gnumeric", "xlwt"};
+
+DiversityResults results() {
+    DiversityResults r;
+    r.speciesRichness = 12;
+    r.simpsonD = 0.3;
+    r.shannonH = 1.2798542258336676;
+    r.shannonEvenness = 0.9232196723355077;
+    r.brillouin = 1.2132046563990124;
+    r.bergerParker = 0.4;
+    r.mcIntosh = 0.5025304916609273;
+    r.margalef = 0.6514417228548778;
+    r.menhinick = 0.4;
+    r.gleason = 0.45154499349597177;
+    return r;
+}
+
+std::vector<std::string> readLines(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+bool have(const char* program) { return !commandLines(std::string("command -v ") + program).empty(); }
+
+std::vector<std::string> sheetsOf(const char* producer) {
+    std::vector<std::string> s = {"Date", "Note", "Lista", "Ascunsa", "Plin"};
+    if (std::string(producer) != "xlwt")
+        s.push_back("Grafic");
+    return s;
+}
+
+} // namespace
+
+TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
+    if (!have("soffice") || !have("ssconvert"))
+        GTEST_SKIP() << "LibreOffice or Gnumeric is not installed";
+    ScratchDir dir;
+    std::string files;
+    for (const char* p : kProducers) {
+        const std::string fixture = std::string("basic-") + p + ".xls";
+        dir.copy(fixture, std::string("orig-") + p + ".xls");
+        const std::string saved = dir.copy(fixture, std::string("saved-") + p + ".xls");
+        SpreadsheetHandles handles;
+        writeResults(nativeApplicationFactory(), saved, "Date", results(), handles);
+        files += " orig-" + std::string(p) + ".xls saved-" + p + ".xls";
+    }
+    // One LibreOffice start for all files, every sheet, values as shown; a private profile reused across runs.
+    const std::string out = (dir.path() / "lo").string();
+    commandLines("cd '" + dir.path().string() + "' && timeout 300 soffice --headless "
+                 "-env:UserInstallation=file:///tmp/ordana-lo --convert-to "
+                 "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' --outdir '" +
+                 out + "'" + files);
+    const auto values = resultValues(results());
+    for (const char* p : kProducers) {
+        for (const std::string& sheet : sheetsOf(p)) {
+            const auto before = readLines(dir.path() / "lo" / ("orig-" + std::string(p) + "-" + sheet + ".csv"));
+            const auto after = readLines(dir.path() / "lo" / ("saved-" + std::string(p) + "-" + sheet + ".csv"));
+            ASSERT_FALSE(before.empty()) << p << " " << sheet << ": LibreOffice converted nothing";
+            if (sheet != "Date") {
+                EXPECT_EQ(after, before) << p << " " << sheet;
+                continue;
+            }
+            ASSERT_EQ(after.size(), 13u) << p;
+            for (std::size_t r = 0; r < 13; ++r) {
+                std::string want = r < before.size() ? before[r] : ",";
+                char value[32];
+                std::snprintf(value, sizeof value, "%.3f", r == 0 ? 0.0 : values[r - 1]);
+                want += r == 0 ? ",.,Indici,Valoare" : std::string(",,") + kResultLabels[r - 1] + "," + value;
+                EXPECT_EQ(after[r], want) << p << " row " << r + 1;
+            }
+            EXPECT_EQ(after[1].substr(after[1].rfind(',') + 1), "12.000") << "the value column shows three decimals";
+        }
+    }
+    // Gnumeric: raw values, one CSV per sheet.
+    for (const char* p : kProducers) {
+        for (const char* which : {"orig", "saved"}) {
+            const std::string name = std::string(which) + "-" + p;
+            int status = -1;
+            commandLines("cd '" + dir.path().string() + "' && timeout 120 ssconvert -S " + name + ".xls 'gn-" + name +
+                             "-%s.csv'",
+                         &status);
+            EXPECT_EQ(status, 0) << "ssconvert refused " << name;
+        }
+        for (const std::string& sheet : sheetsOf(p)) {
+            const auto before = readLines(dir.path() / ("gn-orig-" + std::string(p) + "-" + sheet + ".csv"));
+            const auto after = readLines(dir.path() / ("gn-saved-" + std::string(p) + "-" + sheet + ".csv"));
+            if (sheet != "Date") {
+                EXPECT_EQ(after, before) << p << " " << sheet;
+                continue;
+            }
+            ASSERT_EQ(after.size(), 13u) << p;
+            EXPECT_EQ(after[0], before[0] + ",.,Indici,Valoare");
+            for (std::size_t r = 1; r < 13; ++r) {
+                const std::string label = std::string("\"") + kResultLabels[r - 1] + "\"";
+                const auto at = after[r].find(label);
+                ASSERT_NE(at, std::string::npos) << p << " row " << r + 1 << ": " << after[r];
+                if (r < before.size())
+                    EXPECT_EQ(after[r].substr(0, before[r].size()), before[r]);
+                EXPECT_NEAR(std::stod(after[r].substr(at + label.size() + 1)), values[r - 1], 1e-12);
+            }
+        }
+    }
+}

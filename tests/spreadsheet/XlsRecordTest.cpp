@@ -1,0 +1,423 @@
+// The BIFF8 record layer on hand-laid streams: every cell record kind, the string table across CONTINUE
+// records, edits that split and replace records, index records, and hostile input.
+
+#include "BiffBuilder.h"
+#include "spreadsheet/xls/Sheet.h"
+#include "spreadsheet/xls/WorkbookStream.h"
+#include "support/ErrorAssert.h"
+
+#include <cmath>
+#include <functional>
+
+using namespace ordana;
+using namespace ordana::spreadsheet::xls;
+using namespace ordana::testing;
+
+namespace {
+
+// Four strings with every awkward part: a rich-text run, characters that go on in a CONTINUE as 16-bit,
+// phonetic data split over a record boundary, and a string that starts after it.
+std::vector<RecordBytes> trickySst() {
+    const Bytes s0 = cat({le16(2), Bytes{0x08}, le16(1), Bytes{'a', 'b'}, le32(0x00050001)});
+    const Bytes s1 = cat({le16(10), Bytes{0x00}, Bytes{'a', 'b', 'c', 'd', 'e', 'f'}});
+    const Bytes s1rest = cat({Bytes{0x01}, le16(0x0219), le16(0x021B), le16('x'), le16('y')});
+    const Bytes s2 = cat({le16(1), Bytes{0x05}, le32(6), le16(0x03A9), Bytes{1, 2}});
+    return {{rt::Sst, cat({le32(4), le32(4), s0, s1})},
+            {rt::Continue, cat({s1rest, s2})},
+            {rt::Continue, cat({Bytes{3, 4, 5, 6}, str8("zz")})}};
+}
+
+Bytes formula(int row, int col, Bytes value) {
+    return cat({cellHead(row, col), value, le16(0), le32(0), le16(3), Bytes{0x1E, 1, 0}});
+}
+
+// One cell of every kind, rows 0-4, with ROW records, a DBCELL and an INDEX like Excel's.
+std::vector<RecordBytes> everyCellKind() {
+    std::vector<RecordBytes> r;
+    for (int row = 0; row < 5; ++row)
+        r.push_back({rt::Row, cat({le16(std::uint32_t(row)), le16(0), le16(6), le16(255), le16(0), le16(0), le32(0x000F0100)})});
+    r.push_back({rt::Number, cat({cellHead(0, 0), f64(3.25)})});
+    r.push_back({rt::Rk, cat({cellHead(0, 1), le32((42u << 2) | 2)})});
+    r.push_back({rt::Rk, cat({cellHead(0, 2), le32((123u << 2) | 3)})});
+    r.push_back({rt::Rk, cat({cellHead(0, 3), le32(0x3FF80000)})});
+    r.push_back({rt::MulRk, cat({le16(1), le16(0), le16(15), le32((1u << 2) | 2), le16(15), le32((2u << 2) | 2),
+                                 le16(15), le32((3u << 2) | 2), le16(2)})});
+    r.push_back({rt::Label, cat({cellHead(2, 0), str8("inline")})});
+    r.push_back({rt::Label, cat({cellHead(2, 1), le16(2), Bytes{0x01}, le16(0x0103), le16(0x0219)})});
+    r.push_back({rt::RString, cat({cellHead(2, 2), str8("bogat"), le16(1), le16(0), le16(5)})});
+    r.push_back({rt::LabelSst, cat({cellHead(2, 3), le32(1)})});
+    r.push_back({rt::BoolErr, cat({cellHead(3, 0), Bytes{1, 0}})});
+    r.push_back({rt::BoolErr, cat({cellHead(3, 1), Bytes{0x07, 1}})});
+    r.push_back({rt::Blank, cellHead(3, 2)});
+    r.push_back({rt::MulBlank, cat({le16(3), le16(3), le16(15), le16(15), le16(15), le16(5)})});
+    r.push_back({rt::Formula, formula(4, 0, f64(2.5))});
+    r.push_back({rt::Formula, formula(4, 1, Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::String, str8("rez")});
+    r.push_back({rt::Formula, formula(4, 2, Bytes{1, 0, 1, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::Formula, formula(4, 3, Bytes{2, 0, 0x2A, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::Formula, formula(4, 4, Bytes{3, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::DbCell, cat({le32(0), le16(0), le16(0), le16(0), le16(0), le16(0)})});
+    return r;
+}
+
+Bytes kindsStream() { return buildStream({{"Tipuri", everyCellKind()}}, trickySst()); }
+
+std::string show(const CellValue& v) {
+    switch (v.kind()) {
+    case CellValue::Kind::Empty: return "empty";
+    case CellValue::Kind::Number: {
+        char b[32];
+        std::snprintf(b, sizeof b, "%.17g", v.numberValue());
+        return b;
+    }
+    case CellValue::Kind::Text: return "'" + v.textValue() + "'";
+    case CellValue::Kind::Boolean: return v.booleanValue() ? "true" : "false";
+    case CellValue::Kind::Error: return errorText(v.errorCode());
+    }
+    return "?";
+}
+
+struct Expected {
+    int row, col;
+    const char* value;
+};
+
+const Expected kKinds[] = {
+    {0, 0, "3.25"},      {0, 1, "42"},        {0, 2, "1.23"},     {0, 3, "1.5"},       {0, 4, "empty"},
+    {1, 0, "1"},         {1, 1, "2"},         {1, 2, "3"},        {2, 0, "'inline'"},  {2, 1, "'\xC4\x83\xC8\x99'"},
+    {2, 2, "'bogat'"},   {2, 3, "'abcdef\xC8\x99\xC8\x9Bxy'"},   {3, 0, "true"},      {3, 1, "#DIV/0!"},
+    {3, 2, "empty"},     {3, 4, "empty"},     {4, 0, "2.5"},      {4, 1, "'rez'"},     {4, 2, "true"},
+    {4, 3, "#N/A"},      {4, 4, "''"},        {200, 200, "empty"},
+};
+
+// The absolute positions INDEX gives for DBCELL records, and what each DBCELL says, agree with the stream.
+void expectCellIndexConsistent(const Bytes& s, std::size_t sheetBegin) {
+    const auto recs = records(s, sheetBegin);
+    std::vector<std::size_t> offsets;
+    std::size_t pos = sheetBegin;
+    std::vector<std::uint32_t> dbcells;
+    std::size_t indexAt = SIZE_MAX;
+    for (const auto& r : recs) {
+        offsets.push_back(pos);
+        if (r.type == rt::Index)
+            indexAt = pos;
+        if (r.type == rt::DbCell)
+            dbcells.push_back(std::uint32_t(pos));
+        pos += 4 + r.data.size();
+        if (r.type == rt::Eof)
+            break;
+    }
+    if (indexAt != SIZE_MAX) {
+        const std::size_t n = (get16(&s[indexAt + 2]) - 16) / 4;
+        ASSERT_EQ(n, dbcells.size());
+        for (std::size_t k = 0; k < n; ++k)
+            EXPECT_EQ(get32(&s[indexAt + 4 + 16 + 4 * k]), dbcells[k]);
+    }
+    for (std::uint32_t db : dbcells) {
+        const std::size_t firstRow = db - get32(&s[db + 4]);
+        ASSERT_EQ(get16(&s[firstRow]), rt::Row);
+        std::size_t cell = firstRow + 20;
+        const std::size_t count = (get16(&s[db + 2]) - 4) / 2;
+        for (std::size_t k = 0; k < count; ++k) {
+            cell += get16(&s[db + 8 + 2 * k]);
+            ASSERT_LT(cell, s.size());
+            const std::uint16_t t = get16(&s[cell]);
+            EXPECT_TRUE(t == rt::Number || t == rt::Rk || t == rt::MulRk || t == rt::LabelSst || t == rt::Label ||
+                        t == rt::RString || t == rt::BoolErr || t == rt::Blank || t == rt::MulBlank ||
+                        t == rt::Formula || t == rt::DbCell)
+                << "DBCELL offset " << k << " lands on record " << std::hex << t;
+        }
+    }
+}
+
+} // namespace
+
+TEST(XlsRecords, EveryCellKindReads) {
+    WorkbookStream book(kindsStream());
+    ASSERT_EQ(book.worksheets().size(), 1u);
+    Sheet& sheet = book.sheet(book.worksheets()[0]);
+    for (const auto& e : kKinds)
+        EXPECT_EQ(show(sheet.value(e.row, e.col)), e.value) << "row " << e.row << " col " << e.col;
+}
+
+TEST(XlsRecords, StringTableAcrossContinueRecords) {
+    WorkbookStream book(kindsStream());
+    const auto& sst = book.strings();
+    ASSERT_EQ(sst.size(), 4u);
+    EXPECT_EQ(sst.text(0), "ab");
+    EXPECT_EQ(sst.text(1), "abcdef\xC8\x99\xC8\x9Bxy");
+    EXPECT_EQ(sst.text(2), "\xCE\xA9");
+    EXPECT_EQ(sst.text(3), "zz");
+}
+
+TEST(XlsRecords, NewStringsAppendAfterTheLastAndSplitAtTheRecordLimit) {
+    WorkbookStream book(kindsStream());
+    Sheet& sheet = book.sheet(0);
+    const std::string longText(9000, 'q');
+    std::string wide;
+    for (int i = 0; i < 5000; ++i)
+        wide += "\xC8\x99"; // 16-bit characters that must split on a whole character
+    sheet.setValue(6, 0, CellValue::text(longText));
+    sheet.setValue(6, 1, CellValue::text(wide));
+    sheet.setValue(6, 2, CellValue::text("zz")); // already in the table: no new string
+    const Bytes saved = book.serialize();
+    for (const auto& r : records(saved))
+        EXPECT_LE(r.data.size(), kMaxRecordData);
+    WorkbookStream again(saved);
+    EXPECT_EQ(again.strings().size(), 6u);
+    Sheet& s2 = again.sheet(0);
+    EXPECT_EQ(s2.value(6, 0).textValue(), longText);
+    EXPECT_EQ(s2.value(6, 1).textValue(), wide);
+    EXPECT_EQ(s2.value(6, 2).textValue(), "zz");
+    for (const auto& e : kKinds)
+        EXPECT_EQ(show(s2.value(e.row, e.col)), e.value) << "row " << e.row << " col " << e.col;
+}
+
+TEST(XlsRecords, WritesSplitMultiCellRecordsAndDropAFormulasText) {
+    WorkbookStream book(kindsStream());
+    Sheet& sheet = book.sheet(0);
+    sheet.setValue(1, 1, CellValue::text("nou"));     // middle of a MULRK
+    sheet.setValue(3, 4, CellValue::number(7));       // middle of a MULBLANK
+    sheet.setValue(4, 1, CellValue::number(0.1));     // a formula with a STRING after it
+    sheet.setValue(0, 5, CellValue::boolean(false));  // a new cell at the end of a row
+    sheet.setValue(9, 2, CellValue::number(-2.5));    // a new row
+    sheet.setValue(0, 0, CellValue());                // cleared: a BLANK keeping the format
+    const Bytes saved = book.serialize();
+    WorkbookStream again(saved);
+    Sheet& s2 = again.sheet(0);
+    const Expected after[] = {
+        {1, 0, "1"},        {1, 1, "'nou'"}, {1, 2, "3"},     {3, 3, "empty"}, {3, 4, "7"},   {3, 5, "empty"},
+        {4, 0, "2.5"},      {4, 1, "0.10000000000000001"},    {4, 2, "true"},  {0, 5, "false"},
+        {9, 2, "-2.5"},     {0, 0, "empty"}, {0, 1, "42"},    {2, 3, "'abcdef\xC8\x99\xC8\x9Bxy'"},
+    };
+    for (const auto& e : after)
+        EXPECT_EQ(show(s2.value(e.row, e.col)), e.value) << "row " << e.row << " col " << e.col;
+
+    std::vector<std::uint16_t> row1, strings;
+    for (const auto& r : records(saved)) {
+        if (r.type == rt::String)
+            strings.push_back(r.type);
+        if ((r.type == rt::Rk || r.type == rt::MulRk || r.type == rt::LabelSst) && get16(r.data.data()) == 1)
+            row1.push_back(r.type);
+    }
+    EXPECT_EQ(row1, (std::vector<std::uint16_t>{rt::Rk, rt::LabelSst, rt::Rk}));
+    EXPECT_TRUE(strings.empty()) << "the replaced formula's STRING record stayed";
+}
+
+TEST(XlsRecords, DimensionsRowsDbcellAndIndexFollowTheEdits) {
+    auto recs = everyCellKind();
+    recs.insert(recs.begin(), {rt::Index, cat({le32(0), le32(0), le32(5), le32(0), le32(0)})});
+    WorkbookStream book(buildStream({{"S", recs}}, trickySst()));
+    Sheet& sheet = book.sheet(0);
+    sheet.setValue(0, 7, CellValue::number(1));
+    sheet.setValue(12, 9, CellValue::text("x"));
+    const Bytes saved = book.serialize();
+    WorkbookStream again(saved);
+    const std::size_t begin = again.sheets()[0].begin;
+    expectCellIndexConsistent(saved, begin);
+    for (const auto& r : records(saved, begin)) {
+        if (r.type == rt::Dimensions) {
+            EXPECT_EQ(get32(&r.data[0]), 0u);
+            EXPECT_EQ(get32(&r.data[4]), 13u);
+            EXPECT_EQ(get16(&r.data[10]), 10u);
+        }
+        if (r.type == rt::Index) {
+            EXPECT_EQ(get32(&r.data[8]), 13u);
+        }
+        if (r.type == rt::Row && get16(r.data.data()) == 0) {
+            EXPECT_EQ(get16(&r.data[4]), 8u) << "row 0 ends after column 7";
+        }
+        if (r.type == rt::Row && get16(r.data.data()) == 12) {
+            EXPECT_EQ(get16(&r.data[2]), 9u);
+        }
+        if (r.type == rt::Eof)
+            break;
+    }
+}
+
+TEST(XlsRecords, ColumnRecordsSplitAndMerge) {
+    auto recs = everyCellKind();
+    recs.insert(recs.begin(), {rt::ColInfo, cat({le16(0), le16(9), le16(2340), le16(15), le16(0), le16(0)})});
+    WorkbookStream book(buildStream({{"S", recs}}, trickySst()));
+    Sheet& sheet = book.sheet(0);
+    sheet.setColumnWidth(3, 6);
+    sheet.setColumnWidth(4, 6); // same as 3: one record for 3..4
+    ASSERT_TRUE(sheet.column(2));
+    EXPECT_EQ(sheet.column(2)->width, 2340);
+    EXPECT_EQ(sheet.column(3)->width, 1718);
+    EXPECT_EQ(sheet.column(5)->width, 2340);
+    std::vector<std::pair<int, int>> ranges;
+    for (const auto& r : records(book.serialize(), 0))
+        if (r.type == rt::ColInfo)
+            ranges.emplace_back(get16(&r.data[0]), get16(&r.data[2]));
+    EXPECT_EQ(ranges, (std::vector<std::pair<int, int>>{{0, 2}, {3, 4}, {5, 9}}));
+}
+
+TEST(XlsRecords, ColumnWidthsCarryExcelsPadding) {
+    // 7-pixel digits (Arial 10): whole pixels of text plus 5 pixels of padding, in 1/256 of a digit.
+    const struct {
+        double characters;
+        int stored;
+    } rows[] = {{6, 1718}, {22, 5814}, {10, 2742}, {8.43, 2340}, {0.5, 329}};
+    for (const auto& r : rows) {
+        WorkbookStream book(kindsStream());
+        book.sheet(0).setColumnWidth(20, r.characters);
+        EXPECT_EQ(book.sheet(0).column(20)->width, r.stored) << r.characters;
+    }
+    WorkbookStream book(kindsStream());
+    EXPECT_RUNTIME_ERROR(book.sheet(0).setColumnWidth(1, 256), err::Application, "Latimea");
+}
+
+TEST(XlsRecords, RkHoldsOnlyWhatItRepresentsExactly) {
+    const struct {
+        double value;
+        bool rk;
+    } rows[] = {{0, true},     {1, true},          {-1, true},          {42, true},         {536870911, true},
+                {-536870912, true}, {1.5, true},   {0.01, true},        {1.23, true},       {-3.75, true},
+                {0.1, true},   {3.141592653589793, false}, {1e300, false}, {1234567.890625, false}, {1234567.5, true}, {-0.25, true},
+                {0.45154499349597177, false}, {NAN, false}, {INFINITY, false}};
+    for (const auto& r : rows) {
+        std::uint32_t rk = 0;
+        EXPECT_EQ(encodeRk(r.value, rk), r.rk) << r.value;
+        if (r.rk) {
+            EXPECT_EQ(decodeRk(rk), r.value) << r.value;
+        }
+    }
+}
+
+TEST(XlsRecords, OnlyWorksheetsAreListedHiddenOnesIncluded) {
+    SheetSpec chart{"Grafic", {}, 2, 0x0020};
+    SheetSpec macro{"Macro", {}, 1, 0x0040};
+    SheetSpec hidden{"Ascunsa", {}, 0, 0x0010, 1};
+    SheetSpec dialog{"Dialog", {{rt::WsBool, Bytes{0x10, 0x04}}}, 0, 0x0010};
+    WorkbookStream book(buildStream({{"Date", {}}, chart, macro, hidden, dialog, {"Ultima", {}}}));
+    std::vector<std::string> names;
+    for (std::size_t i : book.worksheets())
+        names.push_back(book.sheets()[i].name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Date", "Ascunsa", "Ultima"}));
+}
+
+TEST(XlsRecords, ActivationMovesTheSelectionOnEverySheet) {
+    WorkbookStream book(buildStream({{"A", {}}, {"B", {}}, {"C", {}}}));
+    book.sheet(1).setValue(0, 0, CellValue::number(1));
+    book.setActive(2);
+    const Bytes saved = book.serialize();
+    WorkbookStream again(saved);
+    std::vector<int> flags;
+    for (const auto& s : again.sheets())
+        flags.push_back(get16(&saved[s.window2.at(0) + 4]) & 0x0600);
+    EXPECT_EQ(flags, (std::vector<int>{0, 0, 0x0600}));
+    for (const auto& r : records(saved))
+        if (r.type == rt::Window1) {
+            EXPECT_EQ(get16(&r.data[10]), 2u);
+            EXPECT_EQ(get16(&r.data[14]), 1u);
+            break;
+        }
+}
+
+TEST(XlsRecords, NewFormatsGoAfterTheLastAndKeepXfcrcRight) {
+    // XFCRC over the XF records, computed bit by bit here independently of the engine's table.
+    auto crcOf = [](const std::vector<RecordBytes>& recs) {
+        std::uint32_t crc = 0;
+        for (const auto& r : recs)
+            if (r.type == rt::Xf)
+                for (std::uint8_t b : r.data) {
+                    crc ^= std::uint32_t(b) << 24;
+                    for (int k = 0; k < 8; ++k)
+                        crc = (crc & 0x80000000u) ? (crc << 1) ^ 0xAFu : crc << 1;
+                }
+        return crc;
+    };
+    Bytes frt = cat({le16(rt::XfCrc), le16(0), le32(0), le32(0), le16(0), le16(16), le32(0)});
+    Bytes stream = buildStream({{"A", everyCellKind()}}, trickySst(), {{rt::XfCrc, frt}});
+    const std::uint32_t originalCrc = crcOf(records(stream));
+    WorkbookStream book(stream);
+    Sheet& s = book.sheet(0);
+    XfChange bold;
+    bold.font = book.boldFont(book.fontOf(s.cellXf(0, 0)), true);
+    EXPECT_EQ(*bold.font, 5) << "the sixth font is font 5: there is no font 4";
+    s.setCellXf(0, 0, book.deriveXf(s.cellXf(0, 0), bold));
+    XfChange centre;
+    centre.horizontal = 2;
+    centre.format = book.formatIndex("0.000");
+    s.formatColumn(1, centre);
+    EXPECT_EQ(*centre.format, 164);
+    EXPECT_EQ(book.formatIndex("0"), 1);
+    const Bytes saved = book.serialize();
+    const auto recs = records(saved);
+    std::vector<std::uint16_t> order;
+    for (const auto& r : recs) {
+        if (order.empty() || order.back() != r.type)
+            order.push_back(r.type);
+        if (r.type == rt::Eof)
+            break;
+        if (r.type == rt::XfCrc) {
+            EXPECT_EQ(get16(&r.data[14]), book.xfCount());
+            EXPECT_EQ(get32(&r.data[16]), crcOf(recs));
+            EXPECT_NE(get32(&r.data[16]), originalCrc);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::uint16_t>{rt::Bof, rt::Window1, rt::Font, rt::Format, rt::Xf, rt::XfCrc,
+                                                 rt::BoundSheet, rt::Sst, rt::Continue, rt::Eof}));
+    WorkbookStream again(saved);
+    Sheet& s2 = again.sheet(0);
+    EXPECT_EQ(again.fontWeight(again.fontOf(s2.cellXf(0, 0))), 700);
+    const auto xf = again.xf(s2.cellXf(1, 1));
+    EXPECT_EQ(xf[6] & 0x07, 2);
+    EXPECT_EQ(again.formatText(get16(&xf[2])), "0.000");
+    EXPECT_EQ(again.xf(s2.column(1)->xf)[6] & 0x07, 2) << "empty cells of the column take it from COLINFO";
+}
+
+TEST(XlsRecords, HostileStreamsAreAClearError) {
+    using Mutate = std::function<void(Bytes&)>;
+    auto at = [](Bytes& s, std::uint16_t type, int nth = 0) -> std::size_t {
+        std::size_t pos = 0;
+        while (pos + 4 <= s.size()) {
+            if (get16(&s[pos]) == type && nth-- == 0)
+                return pos;
+            pos += 4 + get16(&s[pos + 2]);
+        }
+        throw std::logic_error("no such record");
+    };
+    const struct {
+        const char* name;
+        Mutate mutate;
+        const char* fragment;
+    } rows[] = {
+        {"empty stream", [](Bytes& s) { s.clear(); }, "trunchiata"},
+        {"truncated in the middle", [](Bytes& s) { s.resize(s.size() / 2); }, ""},
+        {"truncated before the last EOF", [](Bytes& s) { s.resize(s.size() - 4); }, "trunchiat"},
+        {"record longer than the stream", [&](Bytes& s) { put16(&s[at(s, rt::Number) + 2], 0xFFFF); }, "depaseste"},
+        {"not a BOF first", [](Bytes& s) { put16(&s[0], rt::Eof); }, "BOF"},
+        {"Excel 5/95 stream", [](Bytes& s) { put16(&s[4], 0x0500); }, "prea vechi"},
+        {"encrypted", [&](Bytes& s) { put16(&s[at(s, rt::Window1)], rt::Filepass); }, "parola"},
+        {"string index beyond the table", [&](Bytes& s) { put32(&s[at(s, rt::LabelSst) + 10], 99); }, "tabela de texte"},
+        {"string count larger than present", [&](Bytes& s) { put32(&s[at(s, rt::Sst) + 8], 100000); }, "tabela de texte"},
+        {"string characters beyond the end", [&](Bytes& s) { put16(&s[at(s, rt::Sst) + 12], 60000); }, "trunchiata"},
+        {"column beyond the sheet", [&](Bytes& s) { put16(&s[at(s, rt::Number) + 6], 300); }, "in afara"},
+        {"MULRK of a broken length", [&](Bytes& s) { put16(&s[at(s, rt::MulRk) + 2], 23); }, ""},
+        {"sheet offset beyond the stream", [&](Bytes& s) { put32(&s[at(s, rt::BoundSheet) + 4], 0x7FFFFFF0); }, "pozitie"},
+        {"sheet offset inside the globals", [&](Bytes& s) { put32(&s[at(s, rt::BoundSheet) + 4], 0); }, "pozitie"},
+        {"sheet without its BOF", [&](Bytes& s) { put16(&s[at(s, rt::Bof, 1)], rt::Eof); }, "BOF"},
+        {"cell record too short", [&](Bytes& s) {
+             const std::size_t p = at(s, rt::Number);
+             put16(&s[p], rt::Formula);
+         }, "prea scurta"},
+        {"label running past its record", [&](Bytes& s) { put16(&s[at(s, rt::Label) + 10], 500); }, "trunchiat"},
+    };
+    for (const auto& r : rows) {
+        Bytes s = kindsStream();
+        r.mutate(s);
+        EXPECT_RUNTIME_ERROR(
+            {
+                WorkbookStream book(s);
+                for (std::size_t i : book.worksheets()) {
+                    Sheet& sheet = book.sheet(i);
+                    for (int row = 0; row < 8; ++row)
+                        for (int col = 0; col < 8; ++col)
+                            (void)sheet.value(row, col);
+                }
+            },
+            err::Application, r.fragment);
+    }
+}
