@@ -101,7 +101,7 @@ QString FrmAbout::descriptionText() {
 void FrmAbout::centre() {
     if (const QScreen* s = screen()) {
         frameAtLoad_ = frameMargins(this);
-        move(centredOn(s->geometry(), size().grownBy(frameAtLoad_)));
+        placeFrame(this, centredOn(s->geometry(), size().grownBy(frameAtLoad_)));
     }
 }
 

@@ -92,9 +92,10 @@ void FrmStart::Form_Resize() {
         const QMargins frame = frameMargins(this);
         frameAtLastResize_ = frame;
         resize(outerSize.width() - frame.left() - frame.right(), outerSize.height() - frame.top() - frame.bottom());
-        if (const QScreen* s = screen()) move(centredOn(s->geometry(), size().grownBy(frame)));
+        if (const QScreen* s = screen()) placeFrame(this, centredOn(s->geometry(), size().grownBy(frame)));
         return;
     }
+    restoring_.setRemainingTime(1000);
     setWindowState(windowState() & ~notNormal);
     // Some platforms restore to the old geometry without a resize event; ask for the run ourselves.
     QMetaObject::invokeMethod(this, &FrmStart::Form_Resize, Qt::QueuedConnection);
@@ -117,6 +118,13 @@ bool FrmStart::eventFilter(QObject* watched, QEvent* event) {
     if (watched == windowHandle() && event->type() == QEvent::Expose && frameMargins(this) != frameAtLastResize_)
         Form_Resize();
     return QMainWindow::eventFilter(watched, event);
+}
+
+void FrmStart::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // A window manager may put the window back where it stood before a maximise after our restore has
+    // placed it; for a short while such a move is answered. Later moves are the user's and are kept.
+    if (!restoring_.hasExpired() && !(windowState() & notNormal)) Form_Resize();
 }
 
 void FrmStart::changeEvent(QEvent* event) {

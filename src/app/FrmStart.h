@@ -2,6 +2,7 @@
 
 #include "spreadsheet/Spreadsheet.h"
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 
 class QAction;
@@ -39,6 +40,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -53,6 +55,9 @@ private:
     QAction* mnuIesire = nullptr;
     QAction* mnuDespre = nullptr;
     QMargins frameAtLastResize_;
+    // Set while a restore from the minimised or maximised state is being carried out by the window system,
+    // which may still move the window after our last word.
+    QDeadlineTimer restoring_; // expired until a restore
     gui::FrmIndici* frmIndici_ = nullptr;
     FrmAbout* frmAbout_ = nullptr;
 };

@@ -30,4 +30,12 @@ QMargins frameMargins(const QWidget* window) {
     return m.left() < 0 || m.top() < 0 || m.right() < 0 || m.bottom() < 0 ? QMargins() : m;
 }
 
+void placeFrame(QWidget* window, const QPoint& topLeft) {
+    // QWidget::move() converts through the frame it last heard of, which can lag behind the window manager;
+    // once the window is on screen the platform places the frame itself. Before that the widget's own
+    // geometry is what the showing applies.
+    window->move(topLeft);
+    if (QWindow* handle = window->windowHandle(); handle && handle->isVisible()) handle->setFramePosition(topLeft);
+}
+
 } // namespace ordana::app

@@ -22,4 +22,8 @@ QPoint centredOn(const QRect& screen, const QSize& outer);
 // window has a frame, or where the platform draws none.
 QMargins frameMargins(const QWidget* window);
 
+// Puts the top-left corner of the window's frame at the point. The platform is asked to place the frame
+// itself, so a frame that the window manager has not reported yet is still accounted for.
+void placeFrame(QWidget* window, const QPoint& topLeft);
+
 } // namespace ordana::app
