@@ -173,6 +173,27 @@ TEST(XlsRecords, NewStringsAppendAfterTheLastAndSplitAtTheRecordLimit) {
         EXPECT_EQ(show(s2.value(e.row, e.col)), e.value) << "row " << e.row << " col " << e.col;
 }
 
+// A table that holds more than it counts: readers stop at the count, so a new string must come right after the
+// last counted one, not after the uncounted bytes.
+TEST(XlsRecords, NewStringsFollowTheLastCountedOneInATableThatHoldsMore) {
+    const struct {
+        const char* name;
+        std::vector<RecordBytes> sst;
+    } cases[] = {
+        {"surplus in the SST", {{rt::Sst, cat({le32(1), le32(1), str8("ab"), str8("uncounted")})}}},
+        {"surplus in a CONTINUE", {{rt::Sst, cat({le32(1), le32(1), str8("ab")})}, {rt::Continue, str8("uncounted")}}},
+    };
+    for (const auto& c : cases) {
+        WorkbookStream book(buildStream({{"Date", {}}}, c.sst));
+        book.sheet(0).setValue(0, 3, CellValue::text("Indici"));
+        book.sheet(0).setValue(1, 3, CellValue::text("ab"));
+        WorkbookStream again(book.serialize());
+        EXPECT_EQ(again.strings().size(), 2u) << c.name;
+        EXPECT_EQ(show(again.sheet(0).value(0, 3)), show(CellValue::text("Indici"))) << c.name;
+        EXPECT_EQ(show(again.sheet(0).value(1, 3)), show(CellValue::text("ab"))) << c.name;
+    }
+}
+
 TEST(XlsRecords, WritesSplitMultiCellRecordsAndDropAFormulasText) {
     WorkbookStream book(kindsStream());
     Sheet& sheet = book.sheet(0);

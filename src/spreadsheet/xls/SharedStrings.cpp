@@ -97,6 +97,7 @@ void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chai
         locations_.push_back({std::uint32_t(r.segment()), std::uint32_t(r.offset())});
         texts_.push_back(utf16ToUtf8(r.string(true)));
     }
+    end_ = {std::uint32_t(r.segment()), std::uint32_t(r.offset())};
     originalCount_ = unique;
 }
 
@@ -119,16 +120,21 @@ std::uint32_t SharedStrings::intern(const std::string& utf8) {
 void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint8_t>>& chain,
                           std::vector<Written>& positions) const {
     positions.assign(texts_.size(), Written{0, 0});
-    std::vector<std::uint32_t> recordStart(chain.size());
+    // Readers take the strings one after another, so an appended string must follow the last counted one: bytes
+    // beyond it (a table that holds more than it counts) are dropped then, kept as they are otherwise.
+    const std::size_t records = added_.empty() ? chain.size() : std::size_t(end_.record) + 1;
+    std::vector<std::uint32_t> recordStart(records);
     // Originals up to the last record, which may grow with the appended strings.
     std::vector<std::uint8_t> current;
-    for (std::size_t k = 0; k < chain.size(); ++k) {
+    for (std::size_t k = 0; k < records; ++k) {
         std::vector<std::uint8_t> data(chain[k].begin(), chain[k].end());
+        if (k == end_.record && !added_.empty())
+            data.resize(end_.offset);
         if (k == 0) {
             put32(data.data(), std::uint32_t(std::int64_t(totalRefs_) + refDelta_ < 0 ? 0 : totalRefs_ + refDelta_));
             put32(data.data() + 4, std::uint32_t(texts_.size()));
         }
-        if (k + 1 == chain.size()) {
+        if (k + 1 == records) {
             current = std::move(data);
             recordStart[k] = std::uint32_t(w.size());
         } else {
@@ -140,7 +146,7 @@ void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint
         const auto& loc = locations_[i];
         positions[i] = {recordStart[loc.record] + 4 + loc.offset, std::uint16_t(4 + loc.offset)};
     }
-    std::uint16_t currentType = chain.size() == 1 ? rt::Sst : rt::Continue;
+    std::uint16_t currentType = records == 1 ? rt::Sst : rt::Continue;
     std::uint32_t currentStart = recordStart.back();
     auto flush = [&] {
         w.record(currentType, current);

@@ -68,6 +68,7 @@ public:
 private:
     std::vector<std::string> texts_;
     std::vector<Location> locations_;
+    Location end_{0, 8}; // just past the last counted string
     std::vector<std::u16string> added_;
     std::unordered_map<std::string, std::uint32_t> lookup_;
     bool lookupBuilt_ = false;
