@@ -1,8 +1,12 @@
-// The .xls engine at the sizes the commands meet: reading a 32,765-row data sheet one cell at a time, and
-// writing the results table into a 1 MB and a 20 MB workbook and saving it. The workbooks are made here, once
-// per run, from the LibreOffice fixture: nothing large is committed.
+// The .xls engine at the sizes the commands meet: reading a 32,765-row data sheet one cell at a time, writing
+// the results table into a 1 MB and a 20 MB workbook and saving it, and the three commands of the indices window
+// end to end on a 20-row and a 32,765-row data sheet. The workbooks are made here, once per run, from the
+// LibreOffice fixture: nothing large is committed.
 
+#include "analysis/DiversityIndices.h"
 #include "analysis/ResultsWriter.h"
+#include "analysis/SpeciesSample.h"
+#include "intake/DataSheet.h"
 #include "spreadsheet/cfb/CompoundFile.h"
 #include "spreadsheet/xls/Sheet.h"
 #include "spreadsheet/xls/WorkbookStream.h"
@@ -32,8 +36,9 @@ fs::path workDir() {
     return dir;
 }
 
-// The fixture with dataRows species on "Date" and bulkRows x bulkCols numbers on "Note".
-fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, int bulkCols) {
+// The fixture with dataRows species on "Date" (abundances 1..maxAbundance in turn) and bulkRows x bulkCols
+// numbers on "Note".
+fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, int bulkCols, int maxAbundance = 50) {
     static std::map<std::string, fs::path> made;
     if (auto it = made.find(name); it != made.end())
         return it->second;
@@ -48,7 +53,7 @@ fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, int b
     xls::Sheet& date = sheetNamed("Date");
     for (int r = 1; r <= dataRows; ++r) {
         date.setValue(r, 0, CellValue::text("Specia " + std::to_string(r)));
-        date.setValue(r, 1, CellValue::number(r % 50 + 1));
+        date.setValue(r, 1, CellValue::number(r % maxAbundance + 1));
     }
     xls::Sheet& note = sheetNamed("Note");
     for (int r = 10; r < 10 + bulkRows; ++r)
@@ -130,5 +135,60 @@ void BM_Cp20MB(benchmark::State& state) {
     state.counters["bytes"] = double(fs::file_size(base));
 }
 BENCHMARK(BM_Cp20MB)->Unit(benchmark::kMillisecond)->MinTime(3);
+
+// The three commands of the indices window end to end, as the user meets them: choosing the workbook (list its
+// data sheets), picking the sheet (read it into the sample), and the calculation (compute, write the table, save).
+// Abundances of 1 keep the 16-bit total of 32,765 species in range.
+struct CommandsCase {
+    const char* name;
+    int rows;
+    int maxAbundance;
+};
+constexpr CommandsCase kCommandCases[] = {{"commands-20", 20, 50}, {"commands-32765", 32765, 1}};
+
+void BM_ListDataSheets(benchmark::State& state) {
+    const auto& c = kCommandCases[state.range(0)];
+    const fs::path path = makeWorkbook(c.name, c.rows, 0, 0, c.maxAbundance);
+    for (auto _ : state) {
+        SpreadsheetHandles handles;
+        benchmark::DoNotOptimize(intake::listDataSheets(nativeApplicationFactory(), path.string(), handles));
+    }
+    state.SetLabel(std::to_string(c.rows) + " rows");
+}
+BENCHMARK(BM_ListDataSheets)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_ReadDataSheet(benchmark::State& state) {
+    const auto& c = kCommandCases[state.range(0)];
+    const fs::path path = makeWorkbook(c.name, c.rows, 0, 0, c.maxAbundance);
+    SpeciesSample sample;
+    for (auto _ : state) {
+        SpreadsheetHandles handles;
+        intake::readDataSheet(nativeApplicationFactory(), path.string(), "Date", sample, handles);
+    }
+    if (sample.speciesCount() != c.rows)
+        state.SkipWithError("the sheet did not read whole");
+    state.SetLabel(std::to_string(c.rows) + " rows");
+}
+BENCHMARK(BM_ReadDataSheet)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_ComputeAndWrite(benchmark::State& state) {
+    const auto& c = kCommandCases[state.range(0)];
+    const fs::path base = makeWorkbook(c.name, c.rows, 0, 0, c.maxAbundance);
+    const fs::path work = workDir() / ("work-" + base.filename().string());
+    SpeciesSample sample;
+    {
+        SpreadsheetHandles handles;
+        intake::readDataSheet(nativeApplicationFactory(), base.string(), "Date", sample, handles);
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::copy_file(base, work, fs::copy_options::overwrite_existing);
+        state.ResumeTiming();
+        SpreadsheetHandles handles;
+        writeResults(nativeApplicationFactory(), work.string(), "Date", ComputeDiversityIndices(sample), handles);
+    }
+    state.SetLabel(std::to_string(c.rows) + " rows");
+}
+BENCHMARK(BM_ComputeAndWrite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
