@@ -1,6 +1,7 @@
 // The .xls engine on workbooks made by real producers: listing and reading, the failures the commands tell
 // apart, and the results table written and saved, checked by our reader, by python3-xlrd and record by record.
 
+#include "support/SampleResults.h"
 #include "BiffBuilder.h"
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
@@ -70,20 +71,7 @@ std::pair<int, int> parseRef(const std::string& ref) {
     return {std::stoi(ref.substr(i)), col};
 }
 
-DiversityResults results() {
-    DiversityResults r;
-    r.speciesRichness = 12;
-    r.simpsonD = 0.3;
-    r.shannonH = 1.2798542258336676;
-    r.shannonEvenness = 0.9232196723355077;
-    r.brillouin = 1.2132046563990124;
-    r.bergerParker = 0.4;
-    r.mcIntosh = 0.5025304916609273;
-    r.margalef = 0.6514417228548778;
-    r.menhinick = 0.4;
-    r.gleason = 0.45154499349597177;
-    return r;
-}
+DiversityResults results() { return ordana::testing::dateSheetResults(); }
 
 std::string write(const std::string& path, const std::string& sheet = "Date") {
     SpreadsheetHandles handles;

@@ -1,6 +1,7 @@
 // Programs we did not write read what the engine saved: LibreOffice (headless conversion to CSV, values as
 // shown, so the number formats count) and Gnumeric's ssconvert. Every original value stays, the table is there.
 
+#include "support/SampleResults.h"
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
 
@@ -16,20 +17,7 @@ namespace {
 
 const char* const kProducers[] = {"libreoffice", "gnumeric", "xlwt"};
 
-DiversityResults results() {
-    DiversityResults r;
-    r.speciesRichness = 12;
-    r.simpsonD = 0.3;
-    r.shannonH = 1.2798542258336676;
-    r.shannonEvenness = 0.9232196723355077;
-    r.brillouin = 1.2132046563990124;
-    r.bergerParker = 0.4;
-    r.mcIntosh = 0.5025304916609273;
-    r.margalef = 0.6514417228548778;
-    r.menhinick = 0.4;
-    r.gleason = 0.45154499349597177;
-    return r;
-}
+DiversityResults results() { return ordana::testing::dateSheetResults(); }
 
 std::vector<std::string> readLines(const std::filesystem::path& p) {
     std::ifstream in(p);

@@ -91,10 +91,7 @@ void WorkbookStream::parseGlobals(std::size_t start) {
         sheets_.push_back(std::move(s));
     }
     // Substreams in stream order, none overlapping another or the globals.
-    std::vector<std::size_t> order(sheets_.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return sheets_[a].begin < sheets_[b].begin; });
+    const std::vector<std::size_t> order = sheetsInStreamOrder();
     std::uint32_t previousEnd = globalsEnd_;
     for (std::size_t i : order) {
         SheetInfo& s = sheets_[i];
@@ -168,6 +165,14 @@ SharedStrings& WorkbookStream::mutableStrings() {
         sst_.parse(sstChain());
     }
     return sst_;
+}
+
+std::vector<std::size_t> WorkbookStream::sheetsInStreamOrder() const {
+    std::vector<std::size_t> order(sheets_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return sheets_[a].begin < sheets_[b].begin; });
+    return order;
 }
 
 std::vector<std::span<const std::uint8_t>> WorkbookStream::sstChain() const {
@@ -479,10 +484,7 @@ std::vector<std::uint8_t> WorkbookStream::serialize() {
     w.bytes.reserve(stream_.size() + 65536);
     std::vector<std::size_t> boundPositions;
     writeGlobals(w, boundPositions);
-    std::vector<std::size_t> order(sheets_.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return sheets_[a].begin < sheets_[b].begin; });
+    const std::vector<std::size_t> order = sheetsInStreamOrder();
     std::uint32_t previousEnd = globalsEnd_;
     for (std::size_t i : order) {
         const SheetInfo& s = sheets_[i];

@@ -88,6 +88,8 @@ private:
     std::size_t insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
                                 GRec rec);
     std::vector<std::span<const std::uint8_t>> sstChain() const;
+    // Indices into sheets_ by where each substream stands in the stream.
+    std::vector<std::size_t> sheetsInStreamOrder() const;
     void writeGlobals(Writer& w, std::vector<std::size_t>& boundPositions);
 
     std::vector<std::uint8_t> stream_;
