@@ -145,7 +145,11 @@ public:
                         abandon(handles_);
                         return false;
                     }
-                chosen = options_.sheets;
+                // A sheet named twice is done once: a second table would land three columns further on.
+                chosen.clear();
+                for (const auto& name : options_.sheets)
+                    if (std::find(chosen.begin(), chosen.end(), name) == chosen.end())
+                        chosen.push_back(name);
             }
             bool allDone = true;
             bool wrote = false;

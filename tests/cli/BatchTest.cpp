@@ -131,6 +131,13 @@ TEST_F(BatchTest, ListDryRunAndAWrongSheetChangeNothing) {
     EXPECT_EQ(engine.count("close save"), 0);
 }
 
+TEST_F(BatchTest, ASheetNamedTwiceGetsOneTable) {
+    EXPECT_EQ(run({"--sheet", "Bun", "--sheet=Bun", "a.xls"}), ExitDone);
+    EXPECT_EQ(engine.files["a.xls"].sheet("Bun").get(1, 4), CellValue::text("Indici"));
+    EXPECT_EQ(engine.files["a.xls"].sheet("Bun").get(1, 7), CellValue()) << "a second table beside the first";
+    EXPECT_EQ(engine.files["a.xls"].saves, 1);
+}
+
 TEST_F(BatchTest, AFailedWriteLeavesTheWorkbookUnsaved) {
     engine.fail("bold", 1004, 1);
     EXPECT_EQ(run({"b.xls"}), ExitFailures);
