@@ -1,6 +1,6 @@
 #include "app/AppIdentity.h"
 
-#include "app/Identity.h"
+#include "common/Identity.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "app/FrmAbout.h"
 
-#include "app/Identity.h"
+#include "common/Identity.h"
 #include "app/Layout.h"
 
 #include <QFrame>

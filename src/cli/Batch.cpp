@@ -2,6 +2,7 @@
 
 #include "analysis/ResultsWriter.h"
 #include "analysis/SpeciesSample.h"
+#include "common/Identity.h"
 #include "common/RuntimeError.h"
 #include "intake/DataSheet.h"
 
@@ -64,7 +65,10 @@ std::string usageText() {
            "Cod de iesire: 0 totul prelucrat, 1 cel putin o foaie sau un fisier a esuat, 2 utilizare gresita.\n";
 }
 
-std::string versionText() { return "Ordana v1.50 " ORDANA_VERSION "\n"; }
+std::string versionText() {
+    return std::string(identity::title) + " " + std::to_string(identity::versionMajor) + "." +
+           std::to_string(identity::versionMinor) + "." + std::to_string(identity::versionRevision) + "\n";
+}
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "GuiTestSupport.h"
 
 #include "app/FrmAbout.h"
-#include "app/Identity.h"
+#include "common/Identity.h"
 #include "app/Layout.h"
 
 #include <QLabel>

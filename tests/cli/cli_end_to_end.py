@@ -54,6 +54,9 @@ def main():
         files = [str(folder / n) for n in GOOD + [BAD]]
         before = digests(folder)
 
+        version = run(cli, "--version")
+        check(version.returncode == 0 and version.stdout == "Ordana v1.50 1.5.2\n", f"--version: {version.stdout!r}")
+
         listed = run(cli, "--list", *files)
         check(listed.returncode == 1, f"--list with a non-workbook exits 1, got {listed.returncode}")
         check(f"{BAD}" in listed.stderr, "--list names the non-workbook on standard error")
