@@ -4,6 +4,7 @@
 #include "Twips.h"
 
 #include "analysis/ResultsWriter.h"
+#include "common/Identity.h"
 #include "common/RuntimeError.h"
 #include "intake/DataSheet.h"
 
@@ -30,7 +31,7 @@ namespace ordana::gui {
 namespace {
 
 const QString kCaption = QStringLiteral("  Calculul indicilor de evaluare a biodiversitatii");
-const QString kAppTitle = QStringLiteral("Ordana v1.50");
+const QString kAppTitle = QString::fromUtf8(identity::title);
 
 const QString kStatusChooseFile = QStringLiteral(" Selectati fisierul si apoi foaia ce contine datele!");
 const QString kStatusReady =
