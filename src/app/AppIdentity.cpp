@@ -13,10 +13,7 @@ namespace ordana::app {
 void installIdentity(QApplication& app) {
     initResources();
     QApplication::setApplicationName(QString::fromUtf8(identity::title));
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(identity::versionMajor)
-                                            .arg(identity::versionMinor)
-                                            .arg(identity::versionRevision));
+    QApplication::setApplicationVersion(QString::fromUtf8(identity::version));
     QGuiApplication::setDesktopFileName(QString::fromUtf8(identity::desktopId));
     app.setWindowIcon(QIcon(QStringLiteral(":/ordana/ordana.png")));
 }

@@ -65,10 +65,7 @@ std::string usageText() {
            "Cod de iesire: 0 totul prelucrat, 1 cel putin o foaie sau un fisier a esuat, 2 utilizare gresita.\n";
 }
 
-std::string versionText() {
-    return std::string(identity::title) + " " + std::to_string(identity::versionMajor) + "." +
-           std::to_string(identity::versionMinor) + "." + std::to_string(identity::versionRevision) + "\n";
-}
+std::string versionText() { return std::string(identity::title) + " " + identity::version + "\n"; }
 
 namespace {
 
@@ -141,19 +138,16 @@ public:
                     out_ << path_ << '\t' << name << '\n';
                 return finish(false);
             }
-            std::vector<std::string> chosen = dataSheets;
-            if (!options_.sheets.empty()) {
-                for (const auto& name : options_.sheets)
-                    if (std::find(dataSheets.begin(), dataSheets.end(), name) == dataSheets.end()) {
-                        fail("foaia \"" + name + "\" nu este o foaie de date a fisierului; fisierul nu a fost schimbat");
-                        abandon(handles_);
-                        return false;
-                    }
+            std::vector<std::string> chosen = options_.sheets.empty() ? dataSheets : std::vector<std::string>();
+            for (const auto& name : options_.sheets) {
+                if (std::find(dataSheets.begin(), dataSheets.end(), name) == dataSheets.end()) {
+                    fail("foaia \"" + name + "\" nu este o foaie de date a fisierului; fisierul nu a fost schimbat");
+                    abandon(handles_);
+                    return false;
+                }
                 // A sheet named twice is done once: a second table would land three columns further on.
-                chosen.clear();
-                for (const auto& name : options_.sheets)
-                    if (std::find(chosen.begin(), chosen.end(), name) == chosen.end())
-                        chosen.push_back(name);
+                if (std::find(chosen.begin(), chosen.end(), name) == chosen.end())
+                    chosen.push_back(name);
             }
             bool allDone = true;
             bool wrote = false;

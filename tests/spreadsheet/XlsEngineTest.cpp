@@ -71,11 +71,9 @@ std::pair<int, int> parseRef(const std::string& ref) {
     return {std::stoi(ref.substr(i)), col};
 }
 
-DiversityResults results() { return ordana::testing::dateSheetResults(); }
-
 std::string write(const std::string& path, const std::string& sheet = "Date") {
     SpreadsheetHandles handles;
-    writeResults(nativeApplicationFactory(), path, sheet, results(), handles);
+    writeResults(nativeApplicationFactory(), path, sheet, ordana::testing::dateSheetResults(), handles);
     return path;
 }
 
@@ -94,7 +92,7 @@ std::vector<std::string> expectedTableLines(const std::string& sheet, int m) {
         "cell " + sheet + "!" + N + "1 text \"Indici\" align=left format=\"General\" bold=1 borders=1,0,1,0",
         "cell " + sheet + "!" + V + "1 text \"Valoare\" align=general format=\"0.000\" bold=1 borders=0,1,1,0",
     };
-    const auto values = resultValues(results());
+    const auto values = resultValues(ordana::testing::dateSheetResults());
     for (int r = 2; r <= 13; ++r) {
         const std::string bottom = r == 13 ? "1" : "0";
         lines.push_back("cell " + sheet + "!" + N + std::to_string(r) + " text " + json(kResultLabels[std::size_t(r - 2)]) +
@@ -247,7 +245,7 @@ TEST(XlsEngine, TheResultsTableLandsWithExactlyItsFormatting) {
         EXPECT_EQ(ws->cell(1, 3), CellValue::text("."));
         EXPECT_EQ(ws->cell(1, 4), CellValue::text("Indici"));
         EXPECT_EQ(ws->cell(1, 5), CellValue::text("Valoare"));
-        const auto values = resultValues(results());
+        const auto values = resultValues(ordana::testing::dateSheetResults());
         for (int r = 2; r <= 13; ++r) {
             EXPECT_EQ(ws->cell(std::int16_t(r), 4), CellValue::text(kResultLabels[std::size_t(r - 2)])) << file;
             EXPECT_EQ(ws->cell(std::int16_t(r), 5), CellValue::number(values[std::size_t(r - 2)])) << file;

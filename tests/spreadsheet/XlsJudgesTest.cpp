@@ -17,8 +17,6 @@ namespace {
 
 const char* const kProducers[] = {"libreoffice", "gnumeric", "xlwt"};
 
-DiversityResults results() { return ordana::testing::dateSheetResults(); }
-
 std::vector<std::string> readLines(const std::filesystem::path& p) {
     std::ifstream in(p);
     std::vector<std::string> out;
@@ -51,7 +49,7 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
         dir.copy(fixture, std::string("orig-") + p + ".xls");
         const std::string saved = dir.copy(fixture, std::string("saved-") + p + ".xls");
         SpreadsheetHandles handles;
-        writeResults(nativeApplicationFactory(), saved, "Date", results(), handles);
+        writeResults(nativeApplicationFactory(), saved, "Date", ordana::testing::dateSheetResults(), handles);
         files += " orig-" + std::string(p) + ".xls saved-" + p + ".xls";
     }
     // One LibreOffice start for all files, every sheet, values as shown; a private profile reused across runs.
@@ -60,7 +58,7 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
                  "-env:UserInstallation=file:///tmp/ordana-lo --convert-to "
                  "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' --outdir '" +
                  out + "'" + files);
-    const auto values = resultValues(results());
+    const auto values = resultValues(ordana::testing::dateSheetResults());
     for (const char* p : kProducers) {
         for (const std::string& sheet : sheetsOf(p)) {
             const auto before = readLines(dir.path() / "lo" / ("orig-" + std::string(p) + "-" + sheet + ".csv"));
