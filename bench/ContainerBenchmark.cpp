@@ -21,10 +21,12 @@ const std::string& largeFile() {
     static const std::string path = [] {
         const auto p = std::filesystem::temp_directory_path() / "ordana-bench-20mb.xls";
         std::vector<std::uint8_t> workbook(20u << 20);
-        for (std::size_t i = 0; i < workbook.size(); ++i) workbook[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
-        const auto cf = cfb::CompoundFile::create({{"Workbook", workbook},
-                                                   {"\005SummaryInformation", std::vector<std::uint8_t>(200, 1)},
-                                                   {"CompObj", std::vector<std::uint8_t>(73, 2)}});
+        for (std::size_t i = 0; i < workbook.size(); ++i)
+            workbook[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
+        const auto cf =
+            cfb::CompoundFile::create({{"Workbook", workbook},
+                                       {"\005SummaryInformation", std::vector<std::uint8_t>(200, 1)},
+                                       {"CompObj", std::vector<std::uint8_t>(73, 2)}});
         saveInPlace(p.string(), cf.serialize());
         return p.string();
     }();

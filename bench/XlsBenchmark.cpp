@@ -1,7 +1,7 @@
 // The .xls engine at the sizes the commands meet: reading a 32,765-row data sheet one cell at a time, writing
-// the results table into a 1 MB and a 20 MB workbook and saving it, and the three commands of the indices window
-// end to end on a 20-row and a 32,765-row data sheet. The workbooks are made here, once per run, from the
-// LibreOffice fixture: nothing large is committed.
+// the results table into a 1 MB and a 20 MB workbook and saving it, and the three commands of the indices
+// window end to end on a 20-row and a 32,765-row data sheet. The workbooks are made here, once per run, from
+// the LibreOffice fixture: nothing large is committed.
 
 #include "analysis/DiversityIndices.h"
 #include "analysis/ResultsWriter.h"
@@ -38,16 +38,16 @@ fs::path workDir() {
 
 // The fixture with dataRows species on "Date" (abundances 1..maxAbundance in turn) and bulkRows x bulkCols
 // numbers on "Note".
-fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, int bulkCols, int maxAbundance = 50) {
+fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, int bulkCols,
+                      int maxAbundance = 50) {
     static std::map<std::string, fs::path> made;
-    if (auto it = made.find(name); it != made.end())
-        return it->second;
-    auto container = cfb::CompoundFile::parse(readAll(fs::path(ORDANA_FIXTURES_DIR) / "basic-libreoffice.xls"));
+    if (auto it = made.find(name); it != made.end()) return it->second;
+    auto container =
+        cfb::CompoundFile::parse(readAll(fs::path(ORDANA_FIXTURES_DIR) / "basic-libreoffice.xls"));
     xls::WorkbookStream book(container.stream("Workbook"));
     auto sheetNamed = [&](const std::string& n) -> xls::Sheet& {
         for (std::size_t i : book.worksheets())
-            if (book.sheets()[i].name == n)
-                return book.sheet(i);
+            if (book.sheets()[i].name == n) return book.sheet(i);
         std::abort();
     };
     xls::Sheet& date = sheetNamed("Date");
@@ -62,7 +62,8 @@ fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, int b
     container.setStream("Workbook", book.serialize());
     const auto bytes = container.serialize();
     const fs::path path = workDir() / (name + ".xls");
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     made[name] = path;
     return path;
 }
@@ -119,10 +120,14 @@ void writeTable(benchmark::State& state, const fs::path& base) {
     state.counters["bytes"] = double(fs::file_size(base));
 }
 
-void BM_WriteTable1MB(benchmark::State& state) { writeTable(state, makeWorkbook("one-mb", 30, 12000, 4)); }
+void BM_WriteTable1MB(benchmark::State& state) {
+    writeTable(state, makeWorkbook("one-mb", 30, 12000, 4));
+}
 BENCHMARK(BM_WriteTable1MB)->Unit(benchmark::kMillisecond)->MinTime(2);
 
-void BM_WriteTable20MB(benchmark::State& state) { writeTable(state, makeWorkbook("twenty-mb", 30, 65000, 16)); }
+void BM_WriteTable20MB(benchmark::State& state) {
+    writeTable(state, makeWorkbook("twenty-mb", 30, 65000, 16));
+}
 BENCHMARK(BM_WriteTable20MB)->Unit(benchmark::kMillisecond)->MinTime(3);
 
 // The yardstick for the 20 MB save: cp of the same file in the same folder.
@@ -130,15 +135,14 @@ void BM_Cp20MB(benchmark::State& state) {
     const fs::path base = makeWorkbook("twenty-mb", 30, 65000, 16);
     const std::string command = "cp '" + base.string() + "' '" + (workDir() / "cp-copy.xls").string() + "'";
     for (auto _ : state)
-        if (std::system(command.c_str()) != 0)
-            state.SkipWithError("cp failed");
+        if (std::system(command.c_str()) != 0) state.SkipWithError("cp failed");
     state.counters["bytes"] = double(fs::file_size(base));
 }
 BENCHMARK(BM_Cp20MB)->Unit(benchmark::kMillisecond)->MinTime(3);
 
-// The three commands of the indices window end to end, as the user meets them: choosing the workbook (list its
-// data sheets), picking the sheet (read it into the sample), and the calculation (compute, write the table, save).
-// Abundances of 1 keep the 16-bit total of 32,765 species in range.
+// The three commands of the indices window end to end, as the user meets them: choosing the workbook (list
+// its data sheets), picking the sheet (read it into the sample), and the calculation (compute, write the
+// table, save). Abundances of 1 keep the 16-bit total of 32,765 species in range.
 struct CommandsCase {
     const char* name;
     int rows;
@@ -165,8 +169,7 @@ void BM_ReadDataSheet(benchmark::State& state) {
         SpreadsheetHandles handles;
         intake::readDataSheet(nativeApplicationFactory(), path.string(), "Date", sample, handles);
     }
-    if (sample.speciesCount() != c.rows)
-        state.SkipWithError("the sheet did not read whole");
+    if (sample.speciesCount() != c.rows) state.SkipWithError("the sheet did not read whole");
     state.SetLabel(std::to_string(c.rows) + " rows");
 }
 BENCHMARK(BM_ReadDataSheet)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -185,7 +188,8 @@ void BM_ComputeAndWrite(benchmark::State& state) {
         fs::copy_file(base, work, fs::copy_options::overwrite_existing);
         state.ResumeTiming();
         SpreadsheetHandles handles;
-        writeResults(nativeApplicationFactory(), work.string(), "Date", ComputeDiversityIndices(sample), handles);
+        writeResults(nativeApplicationFactory(), work.string(), "Date", ComputeDiversityIndices(sample),
+                     handles);
     }
     state.SetLabel(std::to_string(c.rows) + " rows");
 }

@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace ordana::spreadsheet::xls;
     try {
         WorkbookStream book(std::vector<std::uint8_t>(data, data + size));
-        if (book.worksheets().empty())
-            return 0;
+        if (book.worksheets().empty()) return 0;
         for (std::size_t i : book.worksheets()) {
             Sheet& s = book.sheet(i);
             for (int r = 0; r < 40; ++r)

@@ -1,12 +1,13 @@
 // Any bytes: parse either fails with 1004 or yields a container whose every stream reads, and whose rewrite
-// (as is, and with the Workbook stream resized across the mini-stream cutoff) parses back to the same streams.
+// (as is, and with the Workbook stream resized across the mini-stream cutoff) parses back to the same
+// streams.
 
 #include "common/RuntimeError.h"
 #include "spreadsheet/cfb/CompoundFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -29,7 +30,8 @@ void expectSameStreams(const CompoundFile& a, const CompoundFile& b) {
         if (ea[i].type != CompoundFile::EntryType::Stream) continue;
         const auto sa = a.streamAtPath(ea[i].path);
         const auto sb = b.streamAtPath(eb[i].path);
-        if (sa.size() != sb.size() || !std::equal(sa.begin(), sa.end(), sb.begin())) finding("rewrite changed a stream");
+        if (sa.size() != sb.size() || !std::equal(sa.begin(), sa.end(), sb.begin()))
+            finding("rewrite changed a stream");
     }
 }
 

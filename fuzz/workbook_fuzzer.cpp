@@ -1,7 +1,8 @@
 // ============================================================================================================
 // Second target: the whole workbook from bytes. Open, list the worksheets, read the cells of each.
-// Built only when src/spreadsheet/xls/XlsWorkbook.h exists (see CMakeLists.txt). Failures must be RuntimeError
-// 1004 (or 9 for a name lookup); anything else, or a crash, hang or sanitizer report, is a finding.
+// Built only when src/spreadsheet/xls/XlsWorkbook.h exists (see CMakeLists.txt). Failures must be
+// RuntimeError 1004 (or 9 for a name lookup); anything else, or a crash, hang or sanitizer report, is a
+// finding.
 // ============================================================================================================
 
 #include "common/RuntimeError.h"
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             auto ws = wb->worksheet(wb->worksheetName(i));
             // Every cell a small input can hold, and the far corners of the addressable range.
             for (std::int16_t r = 1; r <= 64; ++r)
-                for (std::int16_t c = 1; c <= 16; ++c) (void)ws->cell(r, c);
+                for (std::int16_t c = 1; c <= 16; ++c)
+                    (void)ws->cell(r, c);
             (void)ws->cell(32767, 256);
             (void)ws->cell(1, 256);
         }

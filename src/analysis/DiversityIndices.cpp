@@ -30,7 +30,8 @@ double Log10Factorial(std::int16_t n) {
     const double t = n <= 2700 ? divide(1.0, multiply16(12, n)) : 0.000030864;
     const double l = divide(naturalLog(n), k.ln10);
     const double a = checkedResult((n + 0.5) * l + k.halfLog10TwoPi);
-    // n is a 16-bit integer, so n * n * n is exact and equals pow(n, 3) bit for bit, at a fraction of the cost.
+    // n is a 16-bit integer, so n * n * n is exact and equals pow(n, 3) bit for bit, at a fraction of the
+    // cost.
     const double cube = static_cast<double>(n) * n * n;
     const double cubic = divide(1.0, checkedResult(cube * 360.0));
     const double b = checkedResult(((n - t) + cubic) * k.log10e);
@@ -40,8 +41,9 @@ double Log10Factorial(std::int16_t n) {
 DiversityResults ComputeDiversityIndices(const SpeciesSample& sample) {
     const std::int16_t s = sample.speciesCount();
     if (s < 1)
-        throw RuntimeError(err::SubscriptOutOfRange,
-                           "Indice in afara listei: esantionul nu are nicio specie (S = " + std::to_string(s) + ")");
+        throw RuntimeError(
+            err::SubscriptOutOfRange,
+            "Indice in afara listei: esantionul nu are nicio specie (S = " + std::to_string(s) + ")");
     const double n = sample.totalIndividuals();
 
     double simpsonSum = 0, shannonSum = 0, largest = 0, sumOfSquares = 0, logFactorialSum = 0;
@@ -51,8 +53,7 @@ DiversityResults ComputeDiversityIndices(const SpeciesSample& sample) {
         simpsonSum = checkedResult(simpsonSum + p * p);
         const double lnP = naturalLog(p);
         shannonSum = checkedResult(shannonSum + p * lnP);
-        if (p > largest)
-            largest = p;
+        if (p > largest) largest = p;
         sumOfSquares = checkedResult(sumOfSquares + abundance * abundance);
         logFactorialSum = checkedResult(logFactorialSum + Log10Factorial(toInt16(abundance)));
     }
@@ -63,7 +64,8 @@ DiversityResults ComputeDiversityIndices(const SpeciesSample& sample) {
     const double u = squareRoot(sumOfSquares);
     const double rootN = squareRoot(n);
     r.mcIntosh = divide(n - u, n - rootN);
-    r.brillouin = divide(checkedResult(2.302585 * (Log10Factorial(sample.totalIndividuals()) - logFactorialSum)), n);
+    r.brillouin =
+        divide(checkedResult(2.302585 * (Log10Factorial(sample.totalIndividuals()) - logFactorialSum)), n);
     r.margalef = divide(s - 1.0, naturalLog(n));
     r.menhinick = divide(s, rootN);
     r.gleason = divide(s - 1.0, divide(naturalLog(n), constants().ln2));

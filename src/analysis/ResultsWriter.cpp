@@ -8,15 +8,24 @@ namespace ordana {
 using namespace spreadsheet;
 
 const std::array<const char*, 12> kResultLabels = {
-    "bogatia de specii",      "indicele Simpson (D)", "indicele Simpson (1-D)", "indicele Simpson (1/D)",
-    "indicele Shannon",       "echitatea ptr. Shannon", "indicele Brillouin",   "indicele Berger-Parker",
-    "indicele McIntosh",      "indicele Margalef",    "indicele Menhinick",     "indicele Gleason",
+    "bogatia de specii", "indicele Simpson (D)",   "indicele Simpson (1-D)", "indicele Simpson (1/D)",
+    "indicele Shannon",  "echitatea ptr. Shannon", "indicele Brillouin",     "indicele Berger-Parker",
+    "indicele McIntosh", "indicele Margalef",      "indicele Menhinick",     "indicele Gleason",
 };
 
 std::array<double, 12> resultValues(const DiversityResults& r) {
-    return {double(r.speciesRichness), r.simpsonD, 1.0 - r.simpsonD, divide(1.0, r.simpsonD),
-            r.shannonH,                r.shannonEvenness, r.brillouin, r.bergerParker,
-            r.mcIntosh,                r.margalef,        r.menhinick,  r.gleason};
+    return {double(r.speciesRichness),
+            r.simpsonD,
+            1.0 - r.simpsonD,
+            divide(1.0, r.simpsonD),
+            r.shannonH,
+            r.shannonEvenness,
+            r.brillouin,
+            r.bergerParker,
+            r.mcIntosh,
+            r.margalef,
+            r.menhinick,
+            r.gleason};
 }
 
 std::int16_t findTableColumn(Worksheet& worksheet) {
@@ -68,13 +77,11 @@ void writeResults(const ApplicationFactory& start, const std::string& path, cons
 
 void abandon(SpreadsheetHandles& handles) noexcept {
     try {
-        if (handles.workbook)
-            handles.workbook->close(false);
+        if (handles.workbook) handles.workbook->close(false);
     } catch (...) {
     }
     try {
-        if (handles.application)
-            handles.application->quit();
+        if (handles.application) handles.application->quit();
     } catch (...) {
     }
     handles.release();

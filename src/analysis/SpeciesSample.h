@@ -10,7 +10,7 @@ namespace ordana {
 
 // The abundances read from a data sheet and their 16-bit counts. Species names are not kept.
 class SpeciesSample {
-public:
+  public:
     // abundances becomes one empty element, the total 0; the species count keeps its value.
     void reset();
     // Stores the value as the next element (the first replaces the empty element of the reset), then
@@ -27,7 +27,7 @@ public:
     bool hasSpeciesCount() const { return speciesCount_.has_value(); }
     std::int16_t totalIndividuals() const { return totalIndividuals_; }
 
-private:
+  private:
     std::vector<CellValue> abundances_;
     std::int32_t appended_ = 0;
     std::optional<std::int16_t> speciesCount_;

@@ -6,7 +6,9 @@
 #include <QIcon>
 
 // The resources live in this static library; naming the initialiser keeps the linker from dropping them.
-static void initResources() { Q_INIT_RESOURCE(ordana); }
+static void initResources() {
+    Q_INIT_RESOURCE(ordana);
+}
 
 namespace ordana::app {
 

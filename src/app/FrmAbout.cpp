@@ -1,7 +1,7 @@
 #include "app/FrmAbout.h"
 
-#include "common/Identity.h"
 #include "app/Layout.h"
+#include "common/Identity.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -114,9 +114,13 @@ void FrmAbout::Form_Load() {
     lblDescriere->setText(descriptionText());
 }
 
-void FrmAbout::cmdOK_Click() { accept(); }
+void FrmAbout::cmdOK_Click() {
+    accept();
+}
 
-void FrmAbout::reject() { cmdOK_Click(); }
+void FrmAbout::reject() {
+    cmdOK_Click();
+}
 
 void FrmAbout::showEvent(QShowEvent* event) {
     // Each opening loads the box again; a restore from the task bar is no opening.

@@ -12,7 +12,7 @@ namespace ordana::app {
 // default and the cancel button. One object serves the run; every showing fills it anew (Form_Load).
 class FrmAbout : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit FrmAbout(QWidget* parent = nullptr);
 
     // "Ordana v1.50", three blanks, then the version numbers in plain decimal.
@@ -20,19 +20,19 @@ public:
     // The description, an empty line and the credits; lines end in CR LF.
     static QString descriptionText();
 
-public slots:
+  public slots:
     void Form_Load();
     void cmdOK_Click();
     // The close box closes the box the way OK does.
     void reject() override;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void done(int result) override;
 
-private:
+  private:
     void centre();
 
     QMargins frameAtLoad_;

@@ -82,7 +82,9 @@ void FrmStart::mnuDespre_Click() {
     frmAbout_->exec();
 }
 
-void FrmStart::mnuIesire_Click() { close(); }
+void FrmStart::mnuIesire_Click() {
+    close();
+}
 
 void FrmStart::Form_Resize() {
     // A minimised or maximised window can be neither sized nor moved, so only the restore applies then; the
@@ -91,7 +93,8 @@ void FrmStart::Form_Resize() {
     if (normal) {
         const QMargins frame = frameMargins(this);
         frameAtLastResize_ = frame;
-        resize(outerSize.width() - frame.left() - frame.right(), outerSize.height() - frame.top() - frame.bottom());
+        resize(outerSize.width() - frame.left() - frame.right(),
+               outerSize.height() - frame.top() - frame.bottom());
         if (const QScreen* s = screen()) placeFrame(this, centredOn(s->geometry(), size().grownBy(frame)));
         return;
     }
@@ -115,7 +118,8 @@ bool FrmStart::eventFilter(QObject* watched, QEvent* event) {
     // A window manager puts its frame around the window after the first showing and tells the frame's size
     // no sooner than the first exposure, without a resize: the outer size and the centre are worked out
     // again then. Later exposures find the frame unchanged and leave the window where the user put it.
-    if (watched == windowHandle() && event->type() == QEvent::Expose && frameMargins(this) != frameAtLastResize_)
+    if (watched == windowHandle() && event->type() == QEvent::Expose &&
+        frameMargins(this) != frameAtLastResize_)
         Form_Resize();
     return QMainWindow::eventFilter(watched, event);
 }

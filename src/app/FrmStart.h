@@ -21,7 +21,7 @@ class FrmAbout;
 // open for the whole run; closing it ends the program. Its outer size is held at 462 x 418 pixels, centred.
 class FrmStart : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent = nullptr);
     ~FrmStart() override;
 
@@ -31,20 +31,20 @@ public:
     gui::FrmIndici* indicesWindow() const { return frmIndici_; }
     FrmAbout* aboutBox() const { return frmAbout_; }
 
-public slots:
+  public slots:
     void mnuIndici_Click();
     void mnuDespre_Click();
     void mnuIesire_Click();
     void Form_Resize();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void createPicture();
     void createMenus();
 

@@ -12,14 +12,15 @@ int twipsToPixels(int twips, qreal logicalDpi) {
 }
 
 QRect twipsRect(int left, int top, int width, int height, qreal logicalDpiX, qreal logicalDpiY) {
-    return {twipsToPixels(left, logicalDpiX), twipsToPixels(top, logicalDpiY), twipsToPixels(width, logicalDpiX),
-            twipsToPixels(height, logicalDpiY)};
+    return {twipsToPixels(left, logicalDpiX), twipsToPixels(top, logicalDpiY),
+            twipsToPixels(width, logicalDpiX), twipsToPixels(height, logicalDpiY)};
 }
 
 QPoint centredOn(const QRect& screen, const QSize& outer) {
     // Halved in floating point, as the layout unit allows half pixels; the frame lands on the nearer pixel.
     const auto half = [](int free) { return static_cast<int>(std::floor(free / 2.0f + 0.5f)); };
-    return {screen.x() + half(screen.width() - outer.width()), screen.y() + half(screen.height() - outer.height())};
+    return {screen.x() + half(screen.width() - outer.width()),
+            screen.y() + half(screen.height() - outer.height())};
 }
 
 QMargins frameMargins(const QWidget* window) {
@@ -35,7 +36,8 @@ void placeFrame(QWidget* window, const QPoint& topLeft) {
     // once the window is on screen the platform places the frame itself. Before that the widget's own
     // geometry is what the showing applies.
     window->move(topLeft);
-    if (QWindow* handle = window->windowHandle(); handle && handle->isVisible()) handle->setFramePosition(topLeft);
+    if (QWindow* handle = window->windowHandle(); handle && handle->isVisible())
+        handle->setFramePosition(topLeft);
 }
 
 } // namespace ordana::app

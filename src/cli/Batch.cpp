@@ -26,8 +26,7 @@ Options parseArguments(const std::vector<std::string>& arguments) {
         } else if (a == "--") {
             onlyFiles = true;
         } else if (a == "--sheet") {
-            if (i + 1 >= arguments.size())
-                throw std::invalid_argument("--sheet cere numele unei foi");
+            if (i + 1 >= arguments.size()) throw std::invalid_argument("--sheet cere numele unei foi");
             o.sheets.push_back(arguments[++i]);
         } else if (a.rfind("--sheet=", 0) == 0) {
             o.sheets.push_back(a.substr(8));
@@ -62,10 +61,13 @@ std::string usageText() {
            "  --help         acest text\n"
            "  --version      versiunea\n"
            "\n"
-           "Cod de iesire: 0 totul prelucrat, 1 cel putin o foaie sau un fisier a esuat, 2 utilizare gresita.\n";
+           "Cod de iesire: 0 totul prelucrat, 1 cel putin o foaie sau un fisier a esuat, 2 utilizare "
+           "gresita.\n";
 }
 
-std::string versionText() { return std::string(identity::title) + " " + identity::version + "\n"; }
+std::string versionText() {
+    return std::string(identity::title) + " " + identity::version + "\n";
+}
 
 namespace {
 
@@ -93,16 +95,17 @@ std::string jsonString(const std::string& text) {
     return s + "\"";
 }
 
-const char* const kJsonFields[12] = {"speciesRichness", "simpsonD",     "simpsonOneMinusD", "simpsonInverse",
-                                     "shannonH",        "shannonEvenness", "brillouin",     "bergerParker",
-                                     "mcIntosh",        "margalef",     "menhinick",        "gleason"};
+const char* const kJsonFields[12] = {
+    "speciesRichness", "simpsonD",     "simpsonOneMinusD", "simpsonInverse", "shannonH",  "shannonEvenness",
+    "brillouin",       "bergerParker", "mcIntosh",         "margalef",       "menhinick", "gleason"};
 
 void printResults(std::ostream& out, bool json, const std::string& workbook, const std::string& sheet,
                   const SpeciesSample& sample, const DiversityResults& results) {
     const auto values = resultValues(results);
     if (json) {
         out << "{\"workbook\":" << jsonString(workbook) << ",\"sheet\":" << jsonString(sheet)
-            << ",\"speciesCount\":" << sample.speciesCount() << ",\"totalIndividuals\":" << sample.totalIndividuals();
+            << ",\"speciesCount\":" << sample.speciesCount()
+            << ",\"totalIndividuals\":" << sample.totalIndividuals();
         for (std::size_t k = 0; k < values.size(); ++k)
             out << ",\"" << kJsonFields[k] << "\":" << exactNumber(values[k]);
         out << "}\n";
@@ -119,10 +122,12 @@ void printResults(std::ostream& out, bool json, const std::string& workbook, con
     out << '\n';
 }
 
-std::string describe(const RuntimeError& e) { return "Eroarea: " + std::to_string(e.number()) + " " + e.description(); }
+std::string describe(const RuntimeError& e) {
+    return "Eroarea: " + std::to_string(e.number()) + " " + e.description();
+}
 
 class WorkbookJob {
-public:
+  public:
     WorkbookJob(const Options& options, const spreadsheet::ApplicationFactory& start, std::ostream& out,
                 std::ostream& err, const std::string& path)
         : options_(options), start_(start), out_(out), err_(err), path_(path) {}
@@ -138,16 +143,17 @@ public:
                     out_ << path_ << '\t' << name << '\n';
                 return finish(false);
             }
-            std::vector<std::string> chosen = options_.sheets.empty() ? dataSheets : std::vector<std::string>();
+            std::vector<std::string> chosen =
+                options_.sheets.empty() ? dataSheets : std::vector<std::string>();
             for (const auto& name : options_.sheets) {
                 if (std::find(dataSheets.begin(), dataSheets.end(), name) == dataSheets.end()) {
-                    fail("foaia \"" + name + "\" nu este o foaie de date a fisierului; fisierul nu a fost schimbat");
+                    fail("foaia \"" + name +
+                         "\" nu este o foaie de date a fisierului; fisierul nu a fost schimbat");
                     abandon(handles_);
                     return false;
                 }
                 // A sheet named twice is done once: a second table would land three columns further on.
-                if (std::find(chosen.begin(), chosen.end(), name) == chosen.end())
-                    chosen.push_back(name);
+                if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) chosen.push_back(name);
             }
             bool allDone = true;
             bool wrote = false;
@@ -168,7 +174,7 @@ public:
         }
     }
 
-private:
+  private:
     enum class Outcome { Written, Computed, Failed, Abandoned };
 
     std::vector<std::string> listDataSheets() {
@@ -176,8 +182,7 @@ private:
         const std::int16_t count = handles_.workbook->worksheetCount();
         for (std::int16_t i = 1; i <= count; ++i) {
             const std::string name = handles_.workbook->worksheetName(i);
-            if (intake::isDataSheet(*handles_.workbook->worksheet(name)))
-                names.push_back(name);
+            if (intake::isDataSheet(*handles_.workbook->worksheet(name))) names.push_back(name);
         }
         return names;
     }
@@ -197,8 +202,7 @@ private:
             return Outcome::Failed;
         }
         printResults(out_, options_.json, path_, name, sample, results);
-        if (options_.dryRun)
-            return Outcome::Computed;
+        if (options_.dryRun) return Outcome::Computed;
         try {
             writeResultsTable(*sheet, results);
             sheet->activate();

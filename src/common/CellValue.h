@@ -8,14 +8,15 @@ namespace ordana {
 
 // What a spreadsheet cell delivers. Text is UTF-8.
 class CellValue {
-public:
+  public:
     enum class Kind { Empty, Number, Text, Boolean, Error };
 
     CellValue() = default;
     static CellValue number(double value) { return CellValue(value); }
     static CellValue text(std::string value) { return CellValue(std::move(value)); }
     static CellValue boolean(bool value) { return CellValue(Bool{value}); }
-    // code: the BIFF error code (0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!, 0x1D #NAME?, 0x24 #NUM!, 0x2A #N/A)
+    // code: the BIFF error code (0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!, 0x1D #NAME?, 0x24
+    // #NUM!, 0x2A #N/A)
     static CellValue error(std::uint8_t code) { return CellValue(Err{code}); }
 
     Kind kind() const { return static_cast<Kind>(value_.index()); }
@@ -35,7 +36,7 @@ public:
 
     friend bool operator==(const CellValue&, const CellValue&) = default;
 
-private:
+  private:
     struct Bool {
         bool value;
         friend bool operator==(Bool, Bool) = default;

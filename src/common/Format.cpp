@@ -8,8 +8,7 @@
 namespace ordana {
 
 std::string formatNumber(double value) {
-    if (value == 0.0)
-        return "0";
+    if (value == 0.0) return "0";
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.15G", value);
     return buffer;
@@ -17,7 +16,9 @@ std::string formatNumber(double value) {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && isBlank(text.front()))
@@ -36,8 +37,7 @@ std::optional<double> parseNumber(std::string_view text) {
         text = trimmed(text.substr(2));
     while (text.size() >= 2 && text.substr(text.size() - 2) == "\xC2\xA0")
         text = trimmed(text.substr(0, text.size() - 2));
-    if (text.empty() || text.size() > 64)
-        return std::nullopt;
+    if (text.empty() || text.size() > 64) return std::nullopt;
 
     const char* decimal = std::localeconv()->decimal_point;
     const char localeDecimal = (decimal && decimal[0] && !decimal[1]) ? decimal[0] : '.';
@@ -62,18 +62,15 @@ std::optional<double> parseNumber(std::string_view text) {
         } else if ((c == 'e' || c == 'E') && digits && !exponent) {
             exponent = true;
             plain += 'e';
-            if (i + 1 < text.size() && (text[i + 1] == '+' || text[i + 1] == '-'))
-                plain += text[++i];
+            if (i + 1 < text.size() && (text[i + 1] == '+' || text[i + 1] == '-')) plain += text[++i];
         } else {
             return std::nullopt;
         }
     }
-    if (!digits)
-        return std::nullopt;
+    if (!digits) return std::nullopt;
     double value = 0.0;
     const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value))
-        return std::nullopt;
+    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) return std::nullopt;
     return negative ? -value : value;
 }
 

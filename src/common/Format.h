@@ -6,7 +6,8 @@
 
 namespace ordana {
 
-// A number as a spreadsheet shows it in a cell of General format: up to 15 significant digits, no trailing zeros.
+// A number as a spreadsheet shows it in a cell of General format: up to 15 significant digits, no trailing
+// zeros.
 std::string formatNumber(double value);
 
 // A text read as a number: blanks around it allowed, an optional sign, digits with the locale's decimal

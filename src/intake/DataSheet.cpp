@@ -25,7 +25,8 @@ std::string cellName(std::int16_t row, std::int16_t column) {
     return letters + std::to_string(row);
 }
 
-void open(const spreadsheet::ApplicationFactory& start, const std::string& path, SpreadsheetHandles& handles) {
+void open(const spreadsheet::ApplicationFactory& start, const std::string& path,
+          SpreadsheetHandles& handles) {
     handles.application = start();
     handles.workbook = handles.application->open(path);
 }
@@ -46,8 +47,7 @@ void listDataSheets(const spreadsheet::ApplicationFactory& start, const std::str
     for (std::int16_t i = 1; i <= count; ++i) {
         const std::string name = handles.workbook->worksheetName(i);
         handles.worksheet = handles.workbook->worksheet(name);
-        if (isDataSheet(*handles.worksheet))
-            found(name);
+        if (isDataSheet(*handles.worksheet)) found(name);
     }
     handles.workbook->close(false);
     handles.quit();
@@ -72,8 +72,7 @@ void readSheet(spreadsheet::Worksheet& sheet, SpeciesSample& sample) {
         }
         const CellValue species = sheet.cell(row, 1);
         const CellValue abundance = sheet.cell(row, 2);
-        if (species.isBlank() || abundance.isBlank())
-            break;
+        if (species.isBlank() || abundance.isBlank()) break;
         const CellValue stored = sheet.cell(row, 2);
         try {
             sample.append(stored);

@@ -22,16 +22,20 @@ bool isDataSheet(spreadsheet::Worksheet& worksheet);
 // Start, open, test every worksheet in order, close without saving, quit. Each qualifying name is passed to
 // found as soon as it is known, so a caller keeps the names found before a failure.
 void listDataSheets(const spreadsheet::ApplicationFactory& start, const std::string& path,
-                    spreadsheet::SpreadsheetHandles& handles, const std::function<void(const std::string&)>& found);
+                    spreadsheet::SpreadsheetHandles& handles,
+                    const std::function<void(const std::string&)>& found);
 std::vector<std::string> listDataSheets(const spreadsheet::ApplicationFactory& start, const std::string& path,
                                         spreadsheet::SpreadsheetHandles& handles);
 
-// Appends rows 2.. of an open worksheet to a freshly reset sample until column A or B is blank, then completes it.
+// Appends rows 2.. of an open worksheet to a freshly reset sample until column A or B is blank, then
+// completes it.
 void readSheet(spreadsheet::Worksheet& worksheet, SpeciesSample& sample);
 
-// Reset the sample, start, open, pick, read rows 2.. until column A or B is blank, close without saving, quit.
-// The row counter is 16-bit (error 6 past row 32767); the species count is set only when the scan ends normally.
+// Reset the sample, start, open, pick, read rows 2.. until column A or B is blank, close without saving,
+// quit. The row counter is 16-bit (error 6 past row 32767); the species count is set only when the scan ends
+// normally.
 void readDataSheet(const spreadsheet::ApplicationFactory& start, const std::string& path,
-                   const std::string& sheetName, SpeciesSample& sample, spreadsheet::SpreadsheetHandles& handles);
+                   const std::string& sheetName, SpeciesSample& sample,
+                   spreadsheet::SpreadsheetHandles& handles);
 
 } // namespace ordana::intake

@@ -19,27 +19,41 @@ namespace ordana::spreadsheet {
 
 namespace {
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 // Romanian words for the failures a user can act on; the rest by number.
 std::string reason(int e) {
     switch (e) {
     case EACCES:
-    case EPERM: return "permisiune refuzata";
-    case ENOSPC: return "discul este plin";
-    case EDQUOT: return "cota de disc a fost depasita";
-    case EFBIG: return "fisierul depaseste dimensiunea permisa";
-    case EROFS: return "sistemul de fisiere este doar pentru citire";
-    case EIO: return "eroare de intrare/iesire";
-    case ELOOP: return "prea multe legaturi simbolice";
-    case ENAMETOOLONG: return "numele este prea lung";
+    case EPERM:
+        return "permisiune refuzata";
+    case ENOSPC:
+        return "discul este plin";
+    case EDQUOT:
+        return "cota de disc a fost depasita";
+    case EFBIG:
+        return "fisierul depaseste dimensiunea permisa";
+    case EROFS:
+        return "sistemul de fisiere este doar pentru citire";
+    case EIO:
+        return "eroare de intrare/iesire";
+    case ELOOP:
+        return "prea multe legaturi simbolice";
+    case ENAMETOOLONG:
+        return "numele este prea lung";
     case EBUSY:
-    case ETXTBSY: return "fisierul este in uz";
-    default: return "eroarea de sistem " + std::to_string(e);
+    case ETXTBSY:
+        return "fisierul este in uz";
+    default:
+        return "eroarea de sistem " + std::to_string(e);
     }
 }
 
-[[noreturn]] void fail(const std::string& description) { throw RuntimeError(err::Application, description); }
+[[noreturn]] void fail(const std::string& description) {
+    throw RuntimeError(err::Application, description);
+}
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -67,7 +81,8 @@ bool writable(const std::string& path, const struct stat& st) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
-// The real file behind a chain of symbolic links (bounded like the kernel's), even when it does not exist yet.
+// The real file behind a chain of symbolic links (bounded like the kernel's), even when it does not exist
+// yet.
 std::string resolveTarget(const std::string& path) {
     std::string p = path;
     for (int hops = 0; hops < 40; ++hops) {
@@ -83,7 +98,7 @@ std::string resolveTarget(const std::string& path) {
 }
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() { reset(); }
     Fd(const Fd&) = delete;
@@ -94,7 +109,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -131,7 +146,8 @@ void removeStaleTemps(const std::string& folder, const std::string& name) {
         const std::string entry = e->d_name;
         if (!entry.starts_with(prefix) || entry.size() != prefix.size() + 6) continue;
         Fd fd(::openat(::dirfd(dir), entry.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) ::unlinkat(::dirfd(dir), entry.c_str(), 0);
+        if (fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(::dirfd(dir), entry.c_str(), 0);
     }
     ::closedir(dir);
 }
@@ -139,9 +155,11 @@ void removeStaleTemps(const std::string& folder, const std::string& name) {
 void writeAll(int fd, std::span<const std::uint8_t> bytes, const std::string& path) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        const ssize_t n =
+            ::write(fd, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 1 << 20));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(n < 0 ? errno : ENOSPC));
+        if (n <= 0)
+            fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(n < 0 ? errno : ENOSPC));
         done += static_cast<std::size_t>(n);
     }
 }
@@ -156,13 +174,16 @@ std::vector<std::uint8_t> readWorkbookFile(const std::string& path) {
         fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
+    if (::fstat(fd.get(), &st) != 0)
+        fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
     if (S_ISDIR(st.st_mode)) fail(quoted(path) + " este un dosar, nu un fisier");
     if (!S_ISREG(st.st_mode)) fail(quoted(path) + " nu este un fisier obisnuit");
     auto tooLarge = [&](std::uint64_t size) {
-        fail("Fisierul " + quoted(path) + " este prea mare pentru un registru (" + std::to_string(size) + " octeti)");
+        fail("Fisierul " + quoted(path) + " este prea mare pentru un registru (" + std::to_string(size) +
+             " octeti)");
     };
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxWorkbookBytes) tooLarge(static_cast<std::uint64_t>(st.st_size));
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxWorkbookBytes)
+        tooLarge(static_cast<std::uint64_t>(st.st_size));
     ::fcntl(fd.get(), F_SETFL, 0); // blocking reads from here on: it is a regular file
 
     std::vector<std::uint8_t> bytes;
@@ -179,7 +200,8 @@ std::vector<std::uint8_t> readWorkbookFile(const std::string& path) {
         if (n < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
         if (n == 0) break;
         if (!room) {
-            if (bytes.size() + static_cast<std::size_t>(n) > kMaxWorkbookBytes) tooLarge(bytes.size() + static_cast<std::size_t>(n));
+            if (bytes.size() + static_cast<std::size_t>(n) > kMaxWorkbookBytes)
+                tooLarge(bytes.size() + static_cast<std::size_t>(n));
             bytes.insert(bytes.end(), more, more + n);
         }
         have += static_cast<std::size_t>(n);
@@ -206,7 +228,8 @@ void checkCanSave(const std::string& path) {
         fail("Dosarul " + quoted(folder) + " este protejat la scriere");
 
     // Lock files sit beside the name the other program opened: the link's or the real file's.
-    for (const auto& [dir, name] : {std::pair{folderOf(path), nameOf(path)}, std::pair{folder, nameOf(target)}}) {
+    for (const auto& [dir, name] :
+         {std::pair{folderOf(path), nameOf(path)}, std::pair{folder, nameOf(target)}}) {
         const std::string lock = lockFileBeside(dir, name);
         if (!lock.empty())
             fail("Fisierul " + quoted(path) + " este deschis in alt program (exista fisierul de blocare " +
@@ -244,7 +267,8 @@ void saveInPlace(const std::string& path, const std::function<void(const ByteSin
             fd.reset();
         }
     }
-    if (fd.get() < 0) fail("Fisierul " + quoted(path) + " nu a putut fi salvat: fisierul temporar nu poate fi creat");
+    if (fd.get() < 0)
+        fail("Fisierul " + quoted(path) + " nu a putut fi salvat: fisierul temporar nu poate fi creat");
 
     try {
         produce([&](std::span<const std::uint8_t> piece) { writeAll(fd.get(), piece, path); });
@@ -261,7 +285,8 @@ void saveInPlace(const std::string& path, const std::function<void(const ByteSin
         }
         if (::fchmod(fd.get(), mode) != 0)
             fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
-        if (::fsync(fd.get()) != 0) fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
+        if (::fsync(fd.get()) != 0)
+            fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
         // Still open, so still locked: no cleanup can take the file away before the rename.
         if (::rename(temp.c_str(), target.c_str()) != 0)
             fail("Fisierul " + quoted(path) + " nu a putut fi inlocuit: " + reason(errno));

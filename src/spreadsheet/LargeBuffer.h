@@ -1,8 +1,8 @@
 #pragma once
 
-// Byte buffers of many megabytes (a whole workbook, a rewritten stream). Touching fresh memory page by page is
-// what costs most in copying a large file, so such buffers ask the kernel for huge pages where it offers them
-// on request (transparent huge pages in "madvise" mode); elsewhere this is a plain reserve.
+// Byte buffers of many megabytes (a whole workbook, a rewritten stream). Touching fresh memory page by page
+// is what costs most in copying a large file, so such buffers ask the kernel for huge pages where it offers
+// them on request (transparent huge pages in "madvise" mode); elsewhere this is a plain reserve.
 
 #include <cstdint>
 #include <vector>

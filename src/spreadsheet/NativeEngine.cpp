@@ -8,7 +8,7 @@ namespace {
 
 // The engine that reads and writes the files itself; the format is recognised by content.
 class NativeApplication : public Application {
-public:
+  public:
     std::shared_ptr<Workbook> open(const std::string& path) override { return xls::openWorkbook(path); }
     void quit() override {}
 };

@@ -22,7 +22,7 @@ inline constexpr std::int32_t LineStyleContinuous = 1;
 inline constexpr std::int32_t WeightThin = 2;
 
 class Worksheet {
-public:
+  public:
     virtual ~Worksheet() = default;
     virtual std::string name() const = 0;
 
@@ -44,18 +44,18 @@ public:
 };
 
 class Workbook {
-public:
+  public:
     virtual ~Workbook() = default;
     // Worksheets only (chart and macro sheets are not listed), in workbook order, hidden ones included.
     virtual std::int16_t worksheetCount() = 0;
-    virtual std::string worksheetName(std::int16_t index) = 0; // from 1; error 9 outside
+    virtual std::string worksheetName(std::int16_t index) = 0;                 // from 1; error 9 outside
     virtual std::shared_ptr<Worksheet> worksheet(const std::string& name) = 0; // error 9 if absent
     // saveChanges: written back safely into its own file, same format. false: nothing is written.
     virtual void close(bool saveChanges) = 0;
 };
 
 class Application {
-public:
+  public:
     virtual ~Application() = default;
     virtual std::shared_ptr<Workbook> open(const std::string& path) = 0;
     virtual void quit() = 0;
@@ -81,8 +81,7 @@ struct SpreadsheetHandles {
     }
     // Quit the application and drop all three references.
     void quit() {
-        if (application)
-            application->quit();
+        if (application) application->quit();
         release();
     }
 };

@@ -46,10 +46,13 @@ TEST_F(Fixture, TableColumnIsTheFirstBlankRowOneCellFromB) {
         int column;
     } rows[] = {
         {"data sheet, C1 empty", {CellValue::text("SPECIA"), CellValue::text("ABUNDENTA")}, 3},
-        {"text in C1 and D1", {CellValue::text("a"), CellValue::text("b"), CellValue::text("c"), CellValue::text("d")}, 5},
+        {"text in C1 and D1",
+         {CellValue::text("a"), CellValue::text("b"), CellValue::text("c"), CellValue::text("d")},
+         5},
         {"A1 empty never gives A", {CellValue(), CellValue()}, 2},
         {"0 counts as filled, empty text as empty",
-         {CellValue(), CellValue::number(0), CellValue::text("")}, 3},
+         {CellValue(), CellValue::number(0), CellValue::text("")},
+         3},
     };
     for (const auto& r : rows) {
         FakeSheet sheet{"s", {}, {}, {}, {}, {}, {}};
@@ -85,15 +88,16 @@ TEST_F(Fixture, WritesTheTableInOrderAndSavesTheActivatedSheet) {
     EXPECT_EQ(s.borders, (std::vector<std::vector<int>>{{1, 4, 13, 5, 1, 2}}));
     EXPECT_EQ(engine.files["/d/a.xls"].activeSheet, "Date");
 
-    // 27 writes: row 1, the names top to bottom, the values top to bottom; then the formatting in table order.
+    // 27 writes: row 1, the names top to bottom, the values top to bottom; then the formatting in table
+    // order.
     std::vector<std::string> ops;
     for (const auto& e : engine.log)
-        if (e.rfind("write", 0) != 0 && e.rfind("cell", 0) != 0)
-            ops.push_back(e);
+        if (e.rfind("write", 0) != 0 && e.rfind("cell", 0) != 0) ops.push_back(e);
     EXPECT_EQ(engine.count("write"), 27);
-    EXPECT_EQ(ops, (std::vector<std::string>{"start", "open /d/a.xls", "pick Date", "width 3", "width 4", "width 5",
-                                             "align 3", "align 4", "format 3 0", "format 5 0.000", "bold 1 4",
-                                             "bold 1 5", "border", "activate Date", "close save", "quit"}));
+    EXPECT_EQ(
+        ops, (std::vector<std::string>{"start", "open /d/a.xls", "pick Date", "width 3", "width 4", "width 5",
+                                       "align 3", "align 4", "format 3 0", "format 5 0.000", "bold 1 4",
+                                       "bold 1 5", "border", "activate Date", "close save", "quit"}));
     EXPECT_EQ(engine.log[5], "write 1 3 .");
     EXPECT_EQ(engine.log[8], "write 2 4 bogatia de specii");
     EXPECT_EQ(engine.log[20], "write 2 5 12");

@@ -14,7 +14,9 @@ SpeciesSample sampleOf(const std::vector<CellValue>& values) {
     s.complete();
     return s;
 }
-CellValue num(double v) { return CellValue::number(v); }
+CellValue num(double v) {
+    return CellValue::number(v);
+}
 } // namespace
 
 TEST(SpeciesSample, RunningTotalIsRoundedAfterEveryAddition) {

@@ -1,8 +1,8 @@
 #include "GuiTestSupport.h"
 
 #include "app/FrmAbout.h"
-#include "common/Identity.h"
 #include "app/Layout.h"
+#include "common/Identity.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -17,7 +17,7 @@ using ordana::test::waitFor;
 namespace {
 
 class FrmAboutTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         owner.setWindowTitle(QStringLiteral("ORDANA"));
         owner.show();
@@ -45,7 +45,8 @@ TEST_F(FrmAboutTest, TextsAreExactAtEveryOpening) {
                      EXPECT_EQ(about->windowTitle(), "Despre Ordana v1.50");
                      EXPECT_EQ(text("lblTitle"), "Ordana v1.50   1.5.2");
                      const QString description = text("lblDescriere");
-                     EXPECT_TRUE(description.startsWith("Aplicatie destinata evaluarii biodiversitatii.\r\n\r\n"));
+                     EXPECT_TRUE(
+                         description.startsWith("Aplicatie destinata evaluarii biodiversitatii.\r\n\r\n"));
                      const QStringList lines = description.split(QStringLiteral("\r\n"));
                      EXPECT_GE(lines.size(), 3);
                      EXPECT_FALSE(lines.last().isEmpty());
@@ -61,7 +62,8 @@ TEST_F(FrmAboutTest, TextsAreExactAtEveryOpening) {
 // The version part is built from the numbers, without leading zeros, after exactly three blanks.
 TEST(FrmAboutIdentity, VersionTextsFollowTheNumbers) {
     using namespace ordana::identity;
-    const QString numbers = QStringLiteral("%1.%2.%3").arg(versionMajor).arg(versionMinor).arg(versionRevision);
+    const QString numbers =
+        QStringLiteral("%1.%2.%3").arg(versionMajor).arg(versionMinor).arg(versionRevision);
     EXPECT_EQ(FrmAbout::titleText(), QStringLiteral("Ordana v1.50   ") + numbers);
     EXPECT_EQ(numbers, "1.5.2");
     EXPECT_EQ(QString::fromLatin1(fileVersionText), QStringLiteral("%1.%2.%3")
@@ -84,7 +86,7 @@ TEST_F(FrmAboutTest, ControlsStandWhereTheLayoutPutsThem) {
         QRect pixels;
     };
     const Place places[] = {
-        {"frmDespre", {8, 8, 199, 225}},      {"cmdOK", {392, 208, 84, 23}}, {"Line1", {216, 40, 256, 1}},
+        {"frmDespre", {8, 8, 199, 225}},       {"cmdOK", {392, 208, 84, 23}},   {"Line1", {216, 40, 256, 1}},
         {"lblDescriere", {216, 48, 259, 158}}, {"lblTitle", {216, 8, 171, 24}},
     };
     for (const Place& p : places) {
@@ -113,7 +115,8 @@ TEST_F(FrmAboutTest, FixedCentredWithFocusOnOK) {
                  EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
                  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
                  const QRect frame = about->frameGeometry();
-                 EXPECT_EQ(frame.topLeft(), ordana::app::centredOn(about->screen()->geometry(), frame.size()));
+                 EXPECT_EQ(frame.topLeft(),
+                           ordana::app::centredOn(about->screen()->geometry(), frame.size()));
                  auto* ok = child<QPushButton>("cmdOK");
                  EXPECT_TRUE(ok->isDefault());
                  EXPECT_TRUE(waitFor([&] { return QApplication::focusWidget() == ok; }));
@@ -126,17 +129,20 @@ struct CloseCase {
     std::function<void(FrmAbout*)> close;
 };
 
-void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CloseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FrmAboutCloses : public FrmAboutTest, public ::testing::WithParamInterface<CloseCase> {};
 
 TEST_P(FrmAboutCloses, ByEveryWay) {
     int result = -1;
-    QWidget* opened = runModal([&] { result = about->exec(); },
-                               [&](QWidget*) {
-                                   EXPECT_TRUE(waitFor([&] { return QApplication::focusWidget() != nullptr; }));
-                                   GetParam().close(about);
-                               });
+    QWidget* opened =
+        runModal([&] { result = about->exec(); },
+                 [&](QWidget*) {
+                     EXPECT_TRUE(waitFor([&] { return QApplication::focusWidget() != nullptr; }));
+                     GetParam().close(about);
+                 });
     EXPECT_EQ(opened, about);
     EXPECT_FALSE(about->isVisible());
     EXPECT_EQ(result, QDialog::Accepted) << "closed the way OK closes it";
@@ -147,11 +153,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CloseCase{"Return", [](FrmAbout*) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }},
         CloseCase{"Enter",
-                  [](FrmAbout*) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier); }},
+                  [](FrmAbout*) {
+                      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+                  }},
         CloseCase{"Escape", [](FrmAbout*) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); }},
         CloseCase{"EscapeOnTheBox", [](FrmAbout* a) { QTest::keyClick(a, Qt::Key_Escape); }},
-        CloseCase{"ClickOK",
-                  [](FrmAbout* a) { QTest::mouseClick(a->findChild<QPushButton*>("cmdOK"), Qt::LeftButton); }},
+        CloseCase{
+            "ClickOK",
+            [](FrmAbout* a) { QTest::mouseClick(a->findChild<QPushButton*>("cmdOK"), Qt::LeftButton); }},
         CloseCase{"CloseBox", [](FrmAbout* a) { a->windowHandle()->close(); }}),
     [](const auto& info) { return std::string(info.param.name); });
 

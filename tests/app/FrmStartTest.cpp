@@ -24,7 +24,7 @@ using ordana::test::waitFor;
 namespace {
 
 class FrmStartTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         window = std::make_unique<FrmStart>(engine.factory());
         window->show();
@@ -123,7 +123,9 @@ struct KeyCase {
     const char* opens;
 };
 
-void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FrmStartKeys : public FrmStartTest, public ::testing::WithParamInterface<KeyCase> {};
 
@@ -208,7 +210,9 @@ struct ResizeCase {
     std::function<void(QWidget*)> attempt;
 };
 
-void PrintTo(const ResizeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ResizeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FrmStartResize : public FrmStartTest, public ::testing::WithParamInterface<ResizeCase> {};
 
@@ -223,15 +227,15 @@ TEST_P(FrmStartResize, SnapsBackAndRecentres) {
         << frame().width() << "x" << frame().height();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Attempts, FrmStartResize,
-    ::testing::Values(ResizeCase{"Larger", [](QWidget* w) { w->resize(640, 500); }},
-                      ResizeCase{"Smaller", [](QWidget* w) { w->resize(120, 90); }},
-                      ResizeCase{"WiderOnly", [](QWidget* w) { w->resize(700, w->height()); }},
-                      ResizeCase{"Maximise", [](QWidget* w) { w->showMaximized(); }},
-                      ResizeCase{"Minimise", [](QWidget* w) { w->showMinimized(); }},
-                      ResizeCase{"FullScreen", [](QWidget* w) { w->showFullScreen(); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Attempts, FrmStartResize,
+                         ::testing::Values(ResizeCase{"Larger", [](QWidget* w) { w->resize(640, 500); }},
+                                           ResizeCase{"Smaller", [](QWidget* w) { w->resize(120, 90); }},
+                                           ResizeCase{"WiderOnly",
+                                                      [](QWidget* w) { w->resize(700, w->height()); }},
+                                           ResizeCase{"Maximise", [](QWidget* w) { w->showMaximized(); }},
+                                           ResizeCase{"Minimise", [](QWidget* w) { w->showMinimized(); }},
+                                           ResizeCase{"FullScreen", [](QWidget* w) { w->showFullScreen(); }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Moving by the title bar raises no resize, so the window stays where it was put.
 TEST_F(FrmStartTest, MovingKeepsThePlaceUntilTheNextResize) {

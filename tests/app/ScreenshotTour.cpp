@@ -91,7 +91,8 @@ int main(int argc, char* argv[]) {
         QTest::qWaitForWindowActive(&frmStart);
         QTest::keyClick(&frmStart, Qt::Key_O, Qt::AltModifier);
         QTest::qWait(500);
-        if (!QApplication::activePopupWidget()) std::fprintf(stderr, "ordana_tour: the menu did not drop down\n");
+        if (!QApplication::activePopupWidget())
+            std::fprintf(stderr, "ordana_tour: the menu did not drop down\n");
         failures += !shoot(QStringLiteral("menu"));
         if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
         note(QStringLiteral("main after"), &frmStart);

@@ -1,7 +1,7 @@
+#include "cli/Batch.h"
 #include "analysis/DiversityIndices.h"
 #include "analysis/ResultsWriter.h"
 #include "analysis/SpeciesSample.h"
-#include "cli/Batch.h"
 #include "support/FakeSpreadsheet.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,9 @@ void dataSheet(FakeSheet& s, std::initializer_list<CellValue> abundances) {
     }
 }
 
-CellValue n(double v) { return CellValue::number(v); }
+CellValue n(double v) {
+    return CellValue::number(v);
+}
 
 struct BatchTest : ::testing::Test {
     FakeEngine engine;
@@ -43,7 +45,9 @@ struct BatchTest : ::testing::Test {
         dataSheet(a.sheet("Rau"), {n(5), CellValue::text("cinci")});
         dataSheet(engine.files["b.xls"].sheet("Doar"), {n(2), n(3), n(5)});
     }
-    int run(std::vector<std::string> args) { return runBatch(parseArguments(args), engine.factory(), out, err, true); }
+    int run(std::vector<std::string> args) {
+        return runBatch(parseArguments(args), engine.factory(), out, err, true);
+    }
 };
 
 } // namespace
@@ -92,7 +96,10 @@ TEST_F(BatchTest, AFailingSheetBesideAGoodOneAndAnUnreadableWorkbook) {
     EXPECT_NE(e.find("celula B3"), std::string::npos) << e;
     EXPECT_NE(e.find("lipsa.xls: Eroarea: 1004"), std::string::npos) << e;
     EXPECT_NE(e.find("[2/3] lipsa.xls"), std::string::npos) << "progress line";
-    EXPECT_NE(out.str().find("  indicele Shannon         " "      1.279854\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  indicele Shannon         "
+                             "      1.279854\n"),
+              std::string::npos)
+        << out.str();
     EXPECT_EQ(engine.openApplications, 0);
     EXPECT_EQ(engine.openWorkbooks, 0);
 }
@@ -107,11 +114,14 @@ TEST_F(BatchTest, JsonCarriesEveryValueExactly) {
     const auto expected = resultValues(ComputeDiversityIndices(sample));
     const std::string line = out.str();
     ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
-    EXPECT_EQ(line.rfind("{\"workbook\":\"a.xls\",\"sheet\":\"Bun\",\"speciesCount\":4,\"totalIndividuals\":100,", 0), 0u)
+    EXPECT_EQ(
+        line.rfind("{\"workbook\":\"a.xls\",\"sheet\":\"Bun\",\"speciesCount\":4,\"totalIndividuals\":100,",
+                   0),
+        0u)
         << line;
-    const char* fields[] = {"speciesRichness", "simpsonD", "simpsonOneMinusD", "simpsonInverse", "shannonH",
-                            "shannonEvenness", "brillouin", "bergerParker", "mcIntosh", "margalef", "menhinick",
-                            "gleason"};
+    const char* fields[] = {"speciesRichness", "simpsonD",        "simpsonOneMinusD", "simpsonInverse",
+                            "shannonH",        "shannonEvenness", "brillouin",        "bergerParker",
+                            "mcIntosh",        "margalef",        "menhinick",        "gleason"};
     for (std::size_t k = 0; k < 12; ++k) {
         const std::string key = std::string("\"") + fields[k] + "\":";
         const auto at = line.find(key);

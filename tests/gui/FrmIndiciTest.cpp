@@ -526,10 +526,8 @@ TEST_F(FrmIndiciTest, FailuresFromOutsideTheEngineAreReportedNotFatal) {
     const spreadsheet::ApplicationFactory fake = engine.factory();
     window = std::make_unique<FrmIndici>([&]() -> std::shared_ptr<spreadsheet::Application> {
         const int mode = std::exchange(throwOn, 0);
-        if (mode == 1)
-            throw std::runtime_error("vector::reserve");
-        if (mode == 2)
-            throw std::bad_alloc();
+        if (mode == 1) throw std::runtime_error("vector::reserve");
+        if (mode == 2) throw std::bad_alloc();
         return fake();
     });
     window->show();

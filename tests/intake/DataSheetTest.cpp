@@ -1,5 +1,5 @@
-#include "analysis/SpeciesSample.h"
 #include "intake/DataSheet.h"
+#include "analysis/SpeciesSample.h"
 #include "support/ErrorAssert.h"
 #include "support/FakeSpreadsheet.h"
 
@@ -9,17 +9,19 @@ using ordana::testing::FakeSheet;
 
 namespace {
 
-CellValue t(const char* s) { return CellValue::text(s); }
-CellValue n(double v) { return CellValue::number(v); }
+CellValue t(const char* s) {
+    return CellValue::text(s);
+}
+CellValue n(double v) {
+    return CellValue::number(v);
+}
 
 // Column A and B from row 1 down; an empty CellValue leaves the cell empty.
 void fill(FakeSheet& sheet, std::initializer_list<std::pair<CellValue, CellValue>> rows) {
     int r = 1;
     for (const auto& [a, b] : rows) {
-        if (!a.isEmpty())
-            sheet.set(r, 1, a);
-        if (!b.isEmpty())
-            sheet.set(r, 2, b);
+        if (!a.isEmpty()) sheet.set(r, 1, a);
+        if (!b.isEmpty()) sheet.set(r, 2, b);
         ++r;
     }
 }
@@ -89,8 +91,14 @@ TEST_F(DataSheetTest, ReadsRowsDownToTheFirstBlankInAOrB) {
         int species, total;
     } cases[] = {
         {"A5 blank ends the list",
-         {{t("SPECIA"), t("ABUNDENTA")}, {t("a"), n(1)}, {t("b"), n(2)}, {t("c"), n(3)}, {CellValue(), n(9)}, {t("e"), n(9)}},
-         3, 6},
+         {{t("SPECIA"), t("ABUNDENTA")},
+          {t("a"), n(1)},
+          {t("b"), n(2)},
+          {t("c"), n(3)},
+          {CellValue(), n(9)},
+          {t("e"), n(9)}},
+         3,
+         6},
         {"zero is filled", {{t("SPECIA"), t("ABUNDENTA")}, {t("a"), n(4)}, {t("b"), n(0)}}, 2, 4},
         {"empty text is blank", {{t("SPECIA"), t("ABUNDENTA")}, {t("a"), n(4)}, {t("b"), t("")}}, 1, 4},
         {"A2 blank gives an empty sample", {{t("SPECIA"), t("ABUNDENTA")}, {CellValue(), n(4)}}, 0, 0},
@@ -104,7 +112,8 @@ TEST_F(DataSheetTest, ReadsRowsDownToTheFirstBlankInAOrB) {
         intake::readDataSheet(local.factory(), "/w.xls", "S", s, handles);
         EXPECT_EQ(s.speciesCount(), c.species) << c.name;
         EXPECT_EQ(s.totalIndividuals(), c.total) << c.name;
-        EXPECT_EQ(local.count("cell"), 3 * c.species + 2) << c.name << ": three reads a data row, two for the last";
+        EXPECT_EQ(local.count("cell"), 3 * c.species + 2)
+            << c.name << ": three reads a data row, two for the last";
         EXPECT_EQ(local.openApplications, 0) << c.name;
         EXPECT_FALSE(handles.application) << c.name;
     }

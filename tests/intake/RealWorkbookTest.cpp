@@ -15,8 +15,8 @@ const std::string kCases = (fixtures() / "cases-xlwt.xls").string();
 TEST(RealWorkbook, ListsOnlyTheSheetsThatPassTheTest) {
     spreadsheet::SpreadsheetHandles handles;
     EXPECT_EQ(intake::listDataSheets(spreadsheet::nativeApplicationFactory(), kCases, handles),
-              (std::vector<std::string>{"Majuscule", "GolA2", "Intrerupt", "Zero", "Fractii", "Jumatati", "Text",
-                                        "TextRau", "Depasire", "TextGol"}));
+              (std::vector<std::string>{"Majuscule", "GolA2", "Intrerupt", "Zero", "Fractii", "Jumatati",
+                                        "Text", "TextRau", "Depasire", "TextGol"}));
     EXPECT_FALSE(handles.application || handles.workbook || handles.worksheet);
 }
 
@@ -28,13 +28,13 @@ TEST(RealWorkbook, ReadsEachCaseAsTheRulesSay) {
         const char* fragment;
     } rows[] = {
         {"Majuscule", 2, 7, 0, ""},
-        {"GolA2", 0, 0, 0, ""},      // an empty first data row: a valid, empty sample
-        {"Intrerupt", 3, 6, 0, ""},  // a blank A row ends the list; what lies below is ignored
-        {"Zero", 3, 10, 0, ""},      // 0 is filled
-        {"Fractii", 2, 4, 0, ""},    // round(1.5) = 2, round(3.5) = 4
-        {"Jumatati", 2, 0, 0, ""},   // 0.5 rounds to 0 twice
-        {"Text", 2, 15, 0, ""},      // the text "12" counts as 12
-        {"TextGol", 1, 7, 0, ""},    // an empty text is blank
+        {"GolA2", 0, 0, 0, ""},     // an empty first data row: a valid, empty sample
+        {"Intrerupt", 3, 6, 0, ""}, // a blank A row ends the list; what lies below is ignored
+        {"Zero", 3, 10, 0, ""},     // 0 is filled
+        {"Fractii", 2, 4, 0, ""},   // round(1.5) = 2, round(3.5) = 4
+        {"Jumatati", 2, 0, 0, ""},  // 0.5 rounds to 0 twice
+        {"Text", 2, 15, 0, ""},     // the text "12" counts as 12
+        {"TextGol", 1, 7, 0, ""},   // an empty text is blank
         {"TextRau", 0, 0, err::TypeMismatch, "celula B3 (\"cinci\")"},
         {"Depasire", 0, 0, err::Overflow, "celula B4"},
     };
@@ -42,9 +42,9 @@ TEST(RealWorkbook, ReadsEachCaseAsTheRulesSay) {
         SpeciesSample sample;
         spreadsheet::SpreadsheetHandles handles;
         if (r.error) {
-            EXPECT_RUNTIME_ERROR(
-                intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, r.sheet, sample, handles),
-                r.error, r.fragment);
+            EXPECT_RUNTIME_ERROR(intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases,
+                                                       r.sheet, sample, handles),
+                                 r.error, r.fragment);
             EXPECT_FALSE(sample.hasSpeciesCount()) << r.sheet << ": the count is written only at the end";
             continue;
         }
@@ -64,8 +64,8 @@ TEST(RealWorkbook, TextAbundancesAreStoredAsText) {
 TEST(RealWorkbook, AMissingWorkbookOrSheetCarriesItsNumber) {
     SpeciesSample sample;
     spreadsheet::SpreadsheetHandles handles;
-    EXPECT_RUNTIME_ERROR(intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases + ".lipsa", "Text",
-                                               sample, handles),
+    EXPECT_RUNTIME_ERROR(intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases + ".lipsa",
+                                               "Text", sample, handles),
                          err::Application, "");
     handles.release();
     EXPECT_RUNTIME_ERROR(

@@ -17,8 +17,12 @@ struct RecordBytes {
     Bytes data;
 };
 
-inline Bytes le16(std::uint32_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8)}; }
-inline Bytes le32(std::uint32_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)}; }
+inline Bytes le16(std::uint32_t v) {
+    return {std::uint8_t(v), std::uint8_t(v >> 8)};
+}
+inline Bytes le32(std::uint32_t v) {
+    return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+}
 inline Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const auto& p : parts)
@@ -51,15 +55,18 @@ struct SheetSpec {
 
 // Globals: BOF, WINDOW1, four fonts (Arial 10), fifteen style XFs and one cell XF (15), the sheets,
 // the given SST records, EOF. Then one substream per sheet.
-inline Bytes buildStream(const std::vector<SheetSpec>& sheets, const std::vector<RecordBytes>& sstRecords = {},
+inline Bytes buildStream(const std::vector<SheetSpec>& sheets,
+                         const std::vector<RecordBytes>& sstRecords = {},
                          const std::vector<RecordBytes>& extraGlobals = {}) {
     using namespace spreadsheet::xls;
     Writer w;
     auto rec = [&](std::uint16_t t, const Bytes& d) { w.record(t, d); };
     rec(rt::Bof, cat({le16(0x0600), le16(0x0005), le16(0), le16(0), le32(0), le32(0)}));
-    rec(rt::Window1, cat({le16(0), le16(0), le16(10000), le16(8000), le16(0x38), le16(0), le16(0), le16(1), le16(600)}));
+    rec(rt::Window1,
+        cat({le16(0), le16(0), le16(10000), le16(8000), le16(0x38), le16(0), le16(0), le16(1), le16(600)}));
     for (int i = 0; i < 4; ++i)
-        rec(rt::Font, cat({le16(200), le16(0), le16(0x7FFF), le16(400), le16(0), Bytes{0, 0, 0, 0}, str8("Arial", true)}));
+        rec(rt::Font, cat({le16(200), le16(0), le16(0x7FFF), le16(400), le16(0), Bytes{0, 0, 0, 0},
+                           str8("Arial", true)}));
     for (int i = 0; i < 16; ++i) {
         Bytes xf(20, 0);
         xf[4] = i < 15 ? 0xF5 : 0x01;
@@ -86,23 +93,25 @@ inline Bytes buildStream(const std::vector<SheetSpec>& sheets, const std::vector
         rec(rt::Dimensions, cat({le32(0), le32(0), le16(0), le16(0), le16(0)}));
         for (const auto& r : sheets[i].records)
             rec(r.type, r.data);
-        rec(rt::Window2, cat({le16(i == 0 ? 0x06B6 : 0x00B6), le16(0), le16(0), le32(0x40), le16(0), le16(0), le32(0)}));
+        rec(rt::Window2,
+            cat({le16(i == 0 ? 0x06B6 : 0x00B6), le16(0), le16(0), le32(0x40), le16(0), le16(0), le32(0)}));
         rec(rt::Eof, {});
     }
     return std::move(w.bytes);
 }
 
 // The records of a stream: type and data, in order.
-inline std::vector<RecordBytes> records(const Bytes& stream, std::size_t begin = 0, std::size_t end = SIZE_MAX) {
+inline std::vector<RecordBytes> records(const Bytes& stream, std::size_t begin = 0,
+                                        std::size_t end = SIZE_MAX) {
     std::vector<RecordBytes> out;
     std::size_t pos = begin;
     end = std::min(end, stream.size());
     while (pos + 4 <= end) {
         const std::uint16_t t = spreadsheet::xls::get16(&stream[pos]);
         const std::uint16_t len = spreadsheet::xls::get16(&stream[pos + 2]);
-        if (pos + 4 + len > end)
-            break;
-        out.push_back({t, Bytes(stream.begin() + std::ptrdiff_t(pos) + 4, stream.begin() + std::ptrdiff_t(pos + 4 + len))});
+        if (pos + 4 + len > end) break;
+        out.push_back({t, Bytes(stream.begin() + std::ptrdiff_t(pos) + 4,
+                                stream.begin() + std::ptrdiff_t(pos + 4 + len))});
         pos += 4 + len;
     }
     return out;

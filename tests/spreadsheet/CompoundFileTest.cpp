@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,7 +29,8 @@ void put16(Bytes& b, std::size_t at, std::uint16_t v) {
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 std::uint32_t get32(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
@@ -37,7 +38,8 @@ std::uint32_t get32(const Bytes& b, std::size_t at) {
 
 Bytes pattern(std::size_t n, std::uint8_t seed) {
     Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
     return b;
 }
 
@@ -86,13 +88,15 @@ Built build(const std::vector<Item>& items, int version = 3) {
     }
     const std::uint32_t miniStart = mini.empty() ? kEnd : nextSector;
     const std::size_t miniSectors = (mini.size() + ss - 1) / ss;
-    for (std::size_t k = 0; k < miniSectors; ++k, ++nextSector) fat[nextSector] = k + 1 < miniSectors ? nextSector + 1 : kEnd;
+    for (std::size_t k = 0; k < miniSectors; ++k, ++nextSector)
+        fat[nextSector] = k + 1 < miniSectors ? nextSector + 1 : kEnd;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const auto& d = items[i].data;
         if (items[i].storage || d.size() < 4096) continue;
         out.firstSector[i] = nextSector;
         const std::size_t n = (d.size() + ss - 1) / ss;
-        for (std::size_t k = 0; k < n; ++k, ++nextSector) fat[nextSector] = k + 1 < n ? nextSector + 1 : kEnd;
+        for (std::size_t k = 0; k < n; ++k, ++nextSector)
+            fat[nextSector] = k + 1 < n ? nextSector + 1 : kEnd;
         big.insert(big.end(), d.begin(), d.end());
         big.resize((nextSector - 4 - miniSectors) * ss, 0);
     }
@@ -113,17 +117,22 @@ Built build(const std::vector<Item>& items, int version = 3) {
     put32(f, 60, miniFat.empty() ? kEnd : 3);
     put32(f, 64, miniFat.empty() ? 0 : 1);
     put32(f, 68, kEnd);
-    for (int i = 0; i < 109; ++i) put32(f, 76 + 4 * i, i == 0 ? 0 : kFree);
-    for (std::size_t i = 0; i < perSector; ++i) put32(f, out.fatOffset() + 4 * i, fat[i]);
-    for (std::size_t i = 0; i < perSector; ++i) put32(f, 4 * ss + 4 * i, i < miniFat.size() ? miniFat[i] : kFree);
+    for (int i = 0; i < 109; ++i)
+        put32(f, 76 + 4 * i, i == 0 ? 0 : kFree);
+    for (std::size_t i = 0; i < perSector; ++i)
+        put32(f, out.fatOffset() + 4 * i, fat[i]);
+    for (std::size_t i = 0; i < perSector; ++i)
+        put32(f, 4 * ss + 4 * i, i < miniFat.size() ? miniFat[i] : kFree);
 
     // Directory: entry 0 is the root, item i is entry i + 1.
     if ((items.size() + 1) * 128 > 2 * ss) throw std::logic_error("test directory too large for one sector");
     auto entry = [&](std::size_t index) { return out.dirOffset() + index * 128; };
     for (std::size_t e = 0; e < 2 * ss / 128; ++e)
-        for (int link = 68; link <= 76; link += 4) put32(f, entry(e) + link, kFree);
+        for (int link = 68; link <= 76; link += 4)
+            put32(f, entry(e) + link, kFree);
     auto setName = [&](std::size_t e, const std::string& name) {
-        for (std::size_t i = 0; i < name.size(); ++i) put16(f, entry(e) + 2 * i, static_cast<unsigned char>(name[i]));
+        for (std::size_t i = 0; i < name.size(); ++i)
+            put16(f, entry(e) + 2 * i, static_cast<unsigned char>(name[i]));
         put16(f, entry(e) + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
     };
     setName(0, "Root Entry");
@@ -142,15 +151,19 @@ Built build(const std::vector<Item>& items, int version = 3) {
         setName(e, slash == std::string::npos ? items[i].path : items[i].path.substr(slash + 1));
         f[entry(e) + 66] = items[i].storage ? 1 : 2;
         f[entry(e) + 67] = 1;
-        for (int k = 0; k < 16; ++k) f[entry(e) + 80 + k] = static_cast<std::uint8_t>(e * 16 + k); // CLSID
-        put32(f, entry(e) + 96, 0x1234u + static_cast<std::uint32_t>(e));                        // state bits
-        for (int k = 0; k < 16; ++k) f[entry(e) + 100 + k] = static_cast<std::uint8_t>(0xA0 + k + e); // times
+        for (int k = 0; k < 16; ++k)
+            f[entry(e) + 80 + k] = static_cast<std::uint8_t>(e * 16 + k); // CLSID
+        put32(f, entry(e) + 96, 0x1234u + static_cast<std::uint32_t>(e)); // state bits
+        for (int k = 0; k < 16; ++k)
+            f[entry(e) + 100 + k] = static_cast<std::uint8_t>(0xA0 + k + e); // times
         if (!items[i].storage) {
             put32(f, entry(e) + 116, out.firstSector[i]);
             put32(f, entry(e) + 120, static_cast<std::uint32_t>(items[i].data.size()));
         }
-        if (lastChild[parent] == 0) put32(f, entry(parent) + 76, static_cast<std::uint32_t>(e));
-        else put32(f, entry(lastChild[parent]) + 72, static_cast<std::uint32_t>(e));
+        if (lastChild[parent] == 0)
+            put32(f, entry(parent) + 76, static_cast<std::uint32_t>(e));
+        else
+            put32(f, entry(lastChild[parent]) + 72, static_cast<std::uint32_t>(e));
         lastChild[parent] = e;
     }
     f.resize(5 * ss + miniSectors * ss, 0);
@@ -174,7 +187,8 @@ std::vector<Bytes> directoryOf(const Bytes& f) {
     std::vector<std::uint32_t> fat;
     for (std::size_t i = 0; i < get32(f, 44); ++i) {
         const std::size_t at = (get32(f, 76 + 4 * i) + 1) * ss;
-        for (std::size_t k = 0; k < ss / 4; ++k) fat.push_back(get32(f, at + 4 * k));
+        for (std::size_t k = 0; k < ss / 4; ++k)
+            fat.push_back(get32(f, at + 4 * k));
     }
     std::vector<Bytes> out;
     for (std::uint32_t s = get32(f, 48); s != kEnd; s = fat.at(s))
@@ -221,8 +235,8 @@ TEST(CompoundFile, ReadsAndRewritesBothVersionsAndEverySize) {
 
 TEST(CompoundFile, ReplacingAStreamKeepsEverythingElse) {
     // Across the mini-stream cutoff both ways, and within each side.
-    const std::vector<std::pair<std::size_t, std::size_t>> sizes = {
-        {1612, 6000}, {6000, 100}, {4096, 4095}, {100, 300}, {9000, 50000}, {50000, 0}};
+    const std::vector<std::pair<std::size_t, std::size_t>> sizes = {{1612, 6000}, {6000, 100},   {4096, 4095},
+                                                                    {100, 300},   {9000, 50000}, {50000, 0}};
     for (auto [before, after] : sizes) {
         SCOPED_TRACE(std::to_string(before) + " -> " + std::to_string(after));
         const auto items = workbookLike(before);
@@ -243,14 +257,16 @@ TEST(CompoundFile, ReplacingAStreamKeepsEverythingElse) {
         const auto dirBefore = directoryOf(original.file);
         const auto dirAfter = directoryOf(saved);
         for (std::size_t e = 0; e <= items.size(); ++e) {
-            EXPECT_TRUE(std::equal(dirBefore[e].begin(), dirBefore[e].begin() + 116, dirAfter[e].begin())) << "entry " << e;
+            EXPECT_TRUE(std::equal(dirBefore[e].begin(), dirBefore[e].begin() + 116, dirAfter[e].begin()))
+                << "entry " << e;
         }
         EXPECT_EQ(CompoundFile::parse(saved).serialize(), saved); // stable
     }
 }
 
 TEST(CompoundFile, ManyFatSectorsNeedTheDifat) {
-    // 8 MB of stream data needs more than 109 FAT sectors of 512 bytes, so the writer must chain DIFAT sectors.
+    // 8 MB of stream data needs more than 109 FAT sectors of 512 bytes, so the writer must chain DIFAT
+    // sectors.
     auto cf = CompoundFile::parse(build(workbookLike(5000)).file);
     const Bytes large = pattern(8 * 1024 * 1024, 5);
     cf.setStream("Workbook", large);
@@ -266,8 +282,8 @@ TEST(CompoundFile, UnknownStreamIsAnError) {
 }
 
 TEST(CompoundFile, RealProducersRoundTrip) {
-    for (const char* name : {"basic-xlwt.xls", "basic-libreoffice.xls", "basic-gnumeric.xls", "basic-v4-libgsf.xls",
-                             "basic-excel95.xls"}) {
+    for (const char* name : {"basic-xlwt.xls", "basic-libreoffice.xls", "basic-gnumeric.xls",
+                             "basic-v4-libgsf.xls", "basic-excel95.xls"}) {
         SCOPED_TRACE(name);
         const Bytes file = readFixture(name);
         if (file.empty()) GTEST_SKIP() << "fixture missing";
@@ -284,7 +300,8 @@ TEST(CompoundFile, RealProducersRoundTrip) {
         for (const auto& e : before) {
             if (e.type != CompoundFile::EntryType::Stream) continue;
             const auto data = back.streamAtPath(e.path);
-            if (e.path == main) EXPECT_EQ(Bytes(data.begin(), data.end()), wb);
+            if (e.path == main)
+                EXPECT_EQ(Bytes(data.begin(), data.end()), wb);
             else {
                 const auto orig = original.streamAtPath(e.path);
                 EXPECT_TRUE(std::equal(data.begin(), data.end(), orig.begin(), orig.end())) << e.path;
@@ -310,14 +327,17 @@ TEST(CompoundFile, HostileFilesAreClearErrors) {
     const std::vector<Case> cases = {
         {"header cut short", [](Bytes& f) { f.resize(300); }, "antetul este trunchiat"},
         {"unknown version", [](Bytes& f) { put16(f, 26, 5); }, "versiunea 5"},
-        {"sector shift of version 4 in version 3", [](Bytes& f) { put16(f, 30, 12); }, "dimensiunea sectorului"},
+        {"sector shift of version 4 in version 3", [](Bytes& f) { put16(f, 30, 12); },
+         "dimensiunea sectorului"},
         {"huge sector shift", [](Bytes& f) { put16(f, 30, 40); }, "dimensiunea sectorului"},
         {"bad mini sector shift", [](Bytes& f) { put16(f, 32, 3); }, "mini-sectorului"},
         {"byte order mark", [](Bytes& f) { put16(f, 28, 0xFEFF); }, "ordinii octetilor"},
         {"mini cutoff", [](Bytes& f) { put32(f, 56, 0xFFFFFFFF); }, "pragul fluxurilor mici"},
         {"FAT count beyond the file", [](Bytes& f) { put32(f, 44, 0x40000000); }, "sectoare FAT"},
-        {"FAT sector beyond the file", [](Bytes& f) { put32(f, 76, 99999); }, "tabela FAT indica sectorul 99999"},
-        {"FAT list names a free sector", [](Bytes& f) { put32(f, 44, 2); }, "tabela FAT indica sectorul 4294967295"},
+        {"FAT sector beyond the file", [](Bytes& f) { put32(f, 76, 99999); },
+         "tabela FAT indica sectorul 99999"},
+        {"FAT list names a free sector", [](Bytes& f) { put32(f, 44, 2); },
+         "tabela FAT indica sectorul 4294967295"},
         {"Workbook chain loops", [&](Bytes& f) { put32(f, fatEntry(wbFirst + 3), wbFirst + 1); },
          "lantul de sectoare al fluxului Workbook se repeta"},
         {"Workbook chain points at itself", [&](Bytes& f) { put32(f, fatEntry(wbFirst), wbFirst); },
@@ -329,21 +349,29 @@ TEST(CompoundFile, HostileFilesAreClearErrors) {
         {"Workbook runs into the FAT", [&](Bytes& f) { put32(f, fatEntry(wbFirst + 5), 0); }, "se repeta"},
         {"Workbook size beyond the file", [&](Bytes& f) { put32(f, dirEntry(1) + 120, 0x7FFFFFFF); },
          "fluxul Workbook declara 2147483647 octeti, mai mult decat are fisierul"},
-        {"stream size beyond the file, version 4 high half", [&](Bytes& f) { put32(f, dirEntry(1) + 124, 1); },
+        {"stream size beyond the file, version 4 high half",
+         [&](Bytes& f) { put32(f, dirEntry(1) + 124, 1); },
          ""}, // version 3 ignores the high half: must still read
-        {"directory loops", [&](Bytes& f) { put32(f, dirEntry(2) + 72, 1); }, "structura directorului contine un ciclu"},
+        {"directory loops", [&](Bytes& f) { put32(f, dirEntry(2) + 72, 1); },
+         "structura directorului contine un ciclu"},
         {"storage contains itself", [&](Bytes& f) { put32(f, dirEntry(5) + 76, 4); }, "ciclu"},
         {"directory link out of range", [&](Bytes& f) { put32(f, dirEntry(3) + 68, 5000); },
          "directorul indica intrarea 5000, care nu exista"},
         {"directory chain loops", [&](Bytes& f) { put32(f, fatEntry(2), 1); }, "al directorului se repeta"},
-        {"directory chain leaves the file", [&](Bytes& f) { put32(f, 48, 77777); }, "al directorului indica sectorul 77777"},
+        {"directory chain leaves the file", [&](Bytes& f) { put32(f, 48, 77777); },
+         "al directorului indica sectorul 77777"},
         {"root entry missing", [&](Bytes& f) { f[dirEntry(0) + 66] = 1; }, "intrarea radacina"},
         {"entry of unknown type", [&](Bytes& f) { f[dirEntry(2) + 66] = 9; }, "tip invalid"},
-        {"mini chain loops", [&](Bytes& f) { put32(f, 4 * ss + 4 * 1, 0); }, "al fluxului SummaryInformation se repeta"},
-        {"mini chain leaves the mini stream", [&](Bytes& f) { put32(f, 4 * ss, 4000); }, "dincolo de sfarsitul mini-fluxului"},
-        {"mini stream size beyond the file", [&](Bytes& f) { put32(f, dirEntry(0) + 120, 0x10000000); }, "mini-fluxul declara"},
-        {"file truncated inside Workbook", [&](Bytes& f) { f.resize(f.size() - 3000); }, "dincolo de sfarsitul fisierului"},
-        {"file truncated in the last sector", [&](Bytes& f) { f.resize(f.size() - 300); }, "fisierul este trunchiat"},
+        {"mini chain loops", [&](Bytes& f) { put32(f, 4 * ss + 4 * 1, 0); },
+         "al fluxului SummaryInformation se repeta"},
+        {"mini chain leaves the mini stream", [&](Bytes& f) { put32(f, 4 * ss, 4000); },
+         "dincolo de sfarsitul mini-fluxului"},
+        {"mini stream size beyond the file", [&](Bytes& f) { put32(f, dirEntry(0) + 120, 0x10000000); },
+         "mini-fluxul declara"},
+        {"file truncated inside Workbook", [&](Bytes& f) { f.resize(f.size() - 3000); },
+         "dincolo de sfarsitul fisierului"},
+        {"file truncated in the last sector", [&](Bytes& f) { f.resize(f.size() - 300); },
+         "fisierul este trunchiat"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -373,8 +401,10 @@ TEST(CompoundFile, RandomDamageNeverEscapes) {
         const int edits = 1 + static_cast<int>(rng() % 4);
         for (int k = 0; k < edits; ++k) {
             // Damage the header, FAT and directory most: that is where structure lives.
-            const std::size_t at = rng() % 3 ? rng() % std::min<std::size_t>(f.size(), 1536) : rng() % f.size();
-            f[at] = rng() % 2 ? static_cast<std::uint8_t>(rng()) : static_cast<std::uint8_t>(f[at] ^ (1u << (rng() % 8)));
+            const std::size_t at =
+                rng() % 3 ? rng() % std::min<std::size_t>(f.size(), 1536) : rng() % f.size();
+            f[at] = rng() % 2 ? static_cast<std::uint8_t>(rng())
+                              : static_cast<std::uint8_t>(f[at] ^ (1u << (rng() % 8)));
         }
         if (rng() % 10 == 0) f.resize(rng() % f.size());
         try {
@@ -393,25 +423,29 @@ TEST(CompoundFile, RandomDamageNeverEscapes) {
 // xlrd, which reads the container with its own code, sees the same workbook in our rewrite.
 TEST(CompoundFile, RewriteReadsTheSameInXlrd) {
     const char* dir = std::getenv("ORDANA_FIXTURES");
-    if (!dir || ::access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "needs ORDANA_FIXTURES and /usr/bin/python3";
+    if (!dir || ::access("/usr/bin/python3", X_OK) != 0)
+        GTEST_SKIP() << "needs ORDANA_FIXTURES and /usr/bin/python3";
     const std::string tool = std::string(dir) + "/../tools/xls_dump.py";
     auto dump = [&](const std::string& file) {
         std::string out;
         FILE* p = ::popen(("/usr/bin/python3 '" + tool + "' --lines '" + file + "' 2>&1").c_str(), "r");
         char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
         ::pclose(p);
         return out;
     };
-    for (const char* name : {"basic-xlwt.xls", "basic-libreoffice.xls", "basic-gnumeric.xls", "formatted-xlwt.xls"}) {
+    for (const char* name :
+         {"basic-xlwt.xls", "basic-libreoffice.xls", "basic-gnumeric.xls", "formatted-xlwt.xls"}) {
         SCOPED_TRACE(name);
         const std::string original = std::string(dir) + "/" + name;
         const Bytes saved = CompoundFile::parse(readFixture(name)).serialize();
         const std::string copy = ::testing::TempDir() + "/rewritten-" + name;
-        std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(saved.data()),
-                                                    static_cast<std::streamsize>(saved.size()));
+        std::ofstream(copy, std::ios::binary)
+            .write(reinterpret_cast<const char*>(saved.data()), static_cast<std::streamsize>(saved.size()));
         const std::string expected = dump(original);
-        EXPECT_NE(expected.find("cell Date!A1 text \"SPECIA\""), std::string::npos) << expected.substr(0, 300);
+        EXPECT_NE(expected.find("cell Date!A1 text \"SPECIA\""), std::string::npos)
+            << expected.substr(0, 300);
         EXPECT_EQ(dump(copy), expected);
         // A new container around the same streams reads the same too.
         const auto source = CompoundFile::parse(readFixture(name));
@@ -430,12 +464,13 @@ TEST(CompoundFile, RewriteReadsTheSameInXlrd) {
 // Gnumeric (libgsf) is the independent reader for version 4 containers, which xlrd does not read.
 TEST(CompoundFile, Version4RewriteReadsTheSameInGnumeric) {
     const char* dir = std::getenv("ORDANA_FIXTURES");
-    if (!dir || ::access("/usr/bin/ssconvert", X_OK) != 0) GTEST_SKIP() << "needs ORDANA_FIXTURES and ssconvert";
+    if (!dir || ::access("/usr/bin/ssconvert", X_OK) != 0)
+        GTEST_SKIP() << "needs ORDANA_FIXTURES and ssconvert";
     const std::string tmp = ::testing::TempDir();
     const Bytes saved = CompoundFile::parse(readFixture("basic-v4-libgsf.xls")).serialize();
     const std::string copy = tmp + "/rewritten-v4.xls";
-    std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(saved.data()),
-                                                static_cast<std::streamsize>(saved.size()));
+    std::ofstream(copy, std::ios::binary)
+        .write(reinterpret_cast<const char*>(saved.data()), static_cast<std::streamsize>(saved.size()));
     auto csv = [&](const std::string& file, const std::string& out) {
         const std::string cmd = "/usr/bin/ssconvert -S '" + file + "' '" + out + ".%n.csv' >/dev/null 2>&1";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
@@ -447,15 +482,19 @@ TEST(CompoundFile, Version4RewriteReadsTheSameInGnumeric) {
     EXPECT_EQ(csv(copy, tmp + "/rewritten-v4"), expected);
     std::remove(copy.c_str());
     for (const char* stem : {"/original-v4.", "/rewritten-v4."})
-        for (int sheet = 0; sheet < 8; ++sheet) std::remove((tmp + stem + std::to_string(sheet) + ".csv").c_str());
+        for (int sheet = 0; sheet < 8; ++sheet)
+            std::remove((tmp + stem + std::to_string(sheet) + ".csv").c_str());
 }
 
 TEST(CompoundFile, CreatesNewContainersThatOthersRead) {
     for (int version : {3, 4}) {
         SCOPED_TRACE(version);
         const Bytes big = pattern(9000, 1), small = pattern(300, 2);
-        auto cf = CompoundFile::create({{"Workbook", big}, {"\005SummaryInformation", small}, {"CompObj", {}},
-                                        {"Zeta", small}, {"Ab", big}},
+        auto cf = CompoundFile::create({{"Workbook", big},
+                                        {"\005SummaryInformation", small},
+                                        {"CompObj", {}},
+                                        {"Zeta", small},
+                                        {"Ab", big}},
                                        version);
         const auto back = CompoundFile::parse(cf.serialize());
         EXPECT_EQ(back.majorVersion(), version);
@@ -465,7 +504,8 @@ TEST(CompoundFile, CreatesNewContainersThatOthersRead) {
         EXPECT_EQ(back.stream("AB"), big);
         EXPECT_EQ(back.entries().size(), 6u);
     }
-    EXPECT_RUNTIME_ERROR(CompoundFile::create({{"Workbook", {}}, {"WORKBOOK", {}}}), 1004, "apare de doua ori");
+    EXPECT_RUNTIME_ERROR(CompoundFile::create({{"Workbook", {}}, {"WORKBOOK", {}}}), 1004,
+                         "apare de doua ori");
     EXPECT_RUNTIME_ERROR(CompoundFile::create({{std::string(32, 'x'), {}}}), 1004, "nu poate fi scris");
 }
 

@@ -26,7 +26,8 @@ namespace {
 
 Bytes content(std::size_t n, std::uint8_t seed) {
     Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed * 31 + i * 13 + (i >> 10));
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(seed * 31 + i * 13 + (i >> 10));
     return b;
 }
 
@@ -44,13 +45,14 @@ Bytes readFile(const fs::path& p) {
 std::vector<std::string> temps(const fs::path& dir) {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(dir))
-        if (e.path().filename().string().starts_with(kTempPrefix)) out.push_back(e.path().filename().string());
+        if (e.path().filename().string().starts_with(kTempPrefix))
+            out.push_back(e.path().filename().string());
     return out;
 }
 
 // A process that holds a lock on the file until killed.
 class LockHolder {
-public:
+  public:
     LockHolder(const fs::path& file, bool useFlock) {
         int ready[2];
         if (::pipe(ready) != 0) throw std::runtime_error("pipe");
@@ -82,13 +84,13 @@ public:
     }
     bool locked() const { return locked_; }
 
-private:
+  private:
     pid_t pid_;
     bool locked_ = false;
 };
 
 class FileAccess : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string tmpl = (fs::temp_directory_path() / "ordana-fa-XXXXXX").string();
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
@@ -98,7 +100,8 @@ protected:
     }
     void TearDown() override {
         for (const auto& e : fs::recursive_directory_iterator(dir_))
-            if (e.is_directory() && !e.is_symlink()) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
+            if (e.is_directory() && !e.is_symlink())
+                fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
         fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
         fs::remove_all(dir_);
     }
@@ -117,9 +120,7 @@ TEST_F(FileAccess, ReadsWholeFilesAndNamesEachFailure) {
     fs::create_directory(dir_ / "dosar.xls");
     ASSERT_EQ(::mkfifo((dir_ / "fifo.xls").c_str(), 0644), 0);
     fs::create_symlink(dir_ / "lipsa.xls", dir_ / "legatura.xls");
-    {
-        std::ofstream big(dir_ / "mare.xls");
-    }
+    { std::ofstream big(dir_ / "mare.xls"); }
     fs::resize_file(dir_ / "mare.xls", kMaxWorkbookBytes + 1); // sparse: costs no disk
 
     struct Case {
@@ -154,10 +155,10 @@ TEST_F(FileAccess, CheckCanSaveRefusesWhatAUserWouldSeeAsLocked) {
     const std::vector<Case> cases = {
         {"plain file", [] {}, 0, ""},
         {"file not there yet", [&] { fs::remove(file_); }, 0, ""},
-        {"read-only file", [&] { fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read); }, 1004,
-         "este protejat la scriere"},
-        {"read-only folder", [&] { fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec); }, 1004,
-         "Dosarul"},
+        {"read-only file", [&] { fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read); },
+         1004, "este protejat la scriere"},
+        {"read-only folder", [&] { fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec); },
+         1004, "Dosarul"},
         {"LibreOffice lock file", [&] { writeFile(dir_ / (".~lock." + name + "#"), {}); }, 1004,
          "fisierul de blocare \".~lock.registru.xls#\""},
         {"Office owner file", [&] { writeFile(dir_ / ("~$" + name), {}); }, 1004, "\"~$registru.xls\""},
@@ -172,8 +173,10 @@ TEST_F(FileAccess, CheckCanSaveRefusesWhatAUserWouldSeeAsLocked) {
         SetUp();
         c.arrange();
         const fs::path target = std::string(c.name) == "folder gone" ? dir_ / "sub" / "registru.xls" : file_;
-        if (c.number == 0) EXPECT_NO_THROW(checkCanSave(target.string()));
-        else EXPECT_RUNTIME_ERROR(checkCanSave(target.string()), c.number, c.fragment);
+        if (c.number == 0)
+            EXPECT_NO_THROW(checkCanSave(target.string()));
+        else
+            EXPECT_RUNTIME_ERROR(checkCanSave(target.string()), c.number, c.fragment);
         // What checkCanSave refuses, saveInPlace refuses too, and the file stays as it was.
         if (c.number != 0) {
             EXPECT_RUNTIME_ERROR(saveInPlace(target.string(), content(10, 2)), c.number, c.fragment);
@@ -259,7 +262,8 @@ TEST_F(FileAccess, AFailedWriteLeavesTheOriginal) {
             saveInPlace(file_.string(), content(1 << 20, 9));
             ::_exit(2);
         } catch (const ordana::RuntimeError& e) {
-            const bool right = e.number() == 1004 && e.description().find("nu a putut fi salvat") != std::string::npos;
+            const bool right =
+                e.number() == 1004 && e.description().find("nu a putut fi salvat") != std::string::npos;
             ::_exit(right ? 0 : 3);
         } catch (...) {
             ::_exit(4);
@@ -281,7 +285,8 @@ TEST_F(FileAccess, AKilledSaveLeavesOldOrNewNeverAMixture) {
     writeFile(file_, a);
     const auto t0 = std::chrono::steady_clock::now();
     saveInPlace(file_.string(), b);
-    const auto saveTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    const auto saveTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
     std::mt19937 rng(7);
     std::uniform_int_distribution<long> delay(0, std::max<long>(200, saveTime.count() * 3 / 2));
     int sawOld = 0, sawNew = 0, leftovers = 0;
@@ -312,8 +317,8 @@ TEST_F(FileAccess, AKilledSaveLeavesOldOrNewNeverAMixture) {
     saveInPlace(file_.string(), a);
     EXPECT_EQ(readFile(file_), a);
     EXPECT_TRUE(temps(dir_).empty());
-    std::cout << "killed saves: " << sawOld << " left the old file, " << sawNew << " the new one, " << leftovers
-              << " left a temporary file\n";
+    std::cout << "killed saves: " << sawOld << " left the old file, " << sawNew << " the new one, "
+              << leftovers << " left a temporary file\n";
 }
 
 TEST_F(FileAccess, ContentProducedInPiecesIsSavedWhole) {
@@ -328,16 +333,18 @@ TEST_F(FileAccess, ContentProducedInPiecesIsSavedWhole) {
     EXPECT_EQ(readFile(file_), expected);
 
     // A producer that fails half-way leaves the file as it was, and no temporary file.
-    EXPECT_THROW(saveInPlace(file_.string(), [&](const ByteSink& sink) {
-        sink(a);
-        throw ordana::RuntimeError(1004, "Fluxul Workbook este deteriorat");
-    }), ordana::RuntimeError);
+    EXPECT_THROW(saveInPlace(file_.string(),
+                             [&](const ByteSink& sink) {
+                                 sink(a);
+                                 throw ordana::RuntimeError(1004, "Fluxul Workbook este deteriorat");
+                             }),
+                 ordana::RuntimeError);
     EXPECT_EQ(readFile(file_), expected);
     EXPECT_TRUE(temps(dir_).empty());
 }
 
-// What the kernel refuses to an ordinary user: an unreadable file, a file of someone else. Run as "nobody" in a
-// child process when the tests run as root.
+// What the kernel refuses to an ordinary user: an unreadable file, a file of someone else. Run as "nobody" in
+// a child process when the tests run as root.
 TEST_F(FileAccess, AnOrdinaryUserIsRefusedWhatTheKernelRefuses) {
     fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                               fs::perms::others_read | fs::perms::others_exec);
@@ -358,9 +365,11 @@ TEST_F(FileAccess, AnOrdinaryUserIsRefusedWhatTheKernelRefuses) {
             return false;
         };
         int failures = 0;
-        failures += !expect([&] { readWorkbookFile(secret.string()); }, 1004, "nu poate fi citit: permisiune refuzata");
+        failures += !expect([&] { readWorkbookFile(secret.string()); }, 1004,
+                            "nu poate fi citit: permisiune refuzata");
         failures += !expect([&] { checkCanSave(file_.string()); }, 1004, "este protejat la scriere");
-        failures += !expect([&] { saveInPlace(file_.string(), content(10, 1)); }, 1004, "protejat la scriere");
+        failures +=
+            !expect([&] { saveInPlace(file_.string(), content(10, 1)); }, 1004, "protejat la scriere");
         try {
             failures += readWorkbookFile(file_.string()).size() != original_.size();
         } catch (...) {

@@ -1,7 +1,7 @@
 // The .xls engine on workbooks made by real producers: listing and reading, the failures the commands tell
-// apart, and the results table written and saved, checked by our reader, by python3-xlrd and record by record.
+// apart, and the results table written and saved, checked by our reader, by python3-xlrd and record by
+// record.
 
-#include "support/SampleResults.h"
 #include "BiffBuilder.h"
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
@@ -9,6 +9,7 @@
 #include "spreadsheet/xls/WorkbookStream.h"
 #include "spreadsheet/xls/XlsWorkbook.h"
 #include "support/ErrorAssert.h"
+#include "support/SampleResults.h"
 
 #include <algorithm>
 #include <charconv>
@@ -25,8 +26,7 @@ namespace {
 const char* const kProducers[] = {"basic-libreoffice.xls", "basic-gnumeric.xls", "basic-xlwt.xls"};
 
 std::string number(double v) {
-    if (v == std::floor(v) && std::fabs(v) < 1e15)
-        return std::to_string(static_cast<long long>(v));
+    if (v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(static_cast<long long>(v));
     char b[64];
     auto r = std::to_chars(b, b + sizeof b, v);
     return std::string(b, r.ptr);
@@ -54,11 +54,16 @@ std::string json(const std::string& s) {
 // A cell as xls_dump.py prints its type and value.
 std::string asXlrd(const CellValue& v) {
     switch (v.kind()) {
-    case CellValue::Kind::Empty: return "blank null";
-    case CellValue::Kind::Number: return "number " + number(v.numberValue());
-    case CellValue::Kind::Text: return "text " + json(v.textValue());
-    case CellValue::Kind::Boolean: return v.booleanValue() ? "boolean true" : "boolean false";
-    case CellValue::Kind::Error: return "error " + json(errorText(v.errorCode()));
+    case CellValue::Kind::Empty:
+        return "blank null";
+    case CellValue::Kind::Number:
+        return "number " + number(v.numberValue());
+    case CellValue::Kind::Text:
+        return "text " + json(v.textValue());
+    case CellValue::Kind::Boolean:
+        return v.booleanValue() ? "boolean true" : "boolean false";
+    case CellValue::Kind::Error:
+        return "error " + json(errorText(v.errorCode()));
     }
     return "?";
 }
@@ -90,14 +95,17 @@ std::vector<std::string> expectedTableLines(const std::string& sheet, int m) {
     std::vector<std::string> lines = {
         "cell " + sheet + "!" + M + "1 text \".\" align=center format=\"0\" bold=0 borders=0,0,0,0",
         "cell " + sheet + "!" + N + "1 text \"Indici\" align=left format=\"General\" bold=1 borders=1,0,1,0",
-        "cell " + sheet + "!" + V + "1 text \"Valoare\" align=general format=\"0.000\" bold=1 borders=0,1,1,0",
+        "cell " + sheet + "!" + V +
+            "1 text \"Valoare\" align=general format=\"0.000\" bold=1 borders=0,1,1,0",
     };
     const auto values = resultValues(ordana::testing::dateSheetResults());
     for (int r = 2; r <= 13; ++r) {
         const std::string bottom = r == 13 ? "1" : "0";
-        lines.push_back("cell " + sheet + "!" + N + std::to_string(r) + " text " + json(kResultLabels[std::size_t(r - 2)]) +
+        lines.push_back("cell " + sheet + "!" + N + std::to_string(r) + " text " +
+                        json(kResultLabels[std::size_t(r - 2)]) +
                         " align=left format=\"General\" bold=0 borders=1,0,0," + bottom);
-        lines.push_back("cell " + sheet + "!" + V + std::to_string(r) + " number " + number(values[std::size_t(r - 2)]) +
+        lines.push_back("cell " + sheet + "!" + V + std::to_string(r) + " number " +
+                        number(values[std::size_t(r - 2)]) +
                         " align=general format=\"0.000\" bold=0 borders=0,1,0," + bottom);
     }
     return lines;
@@ -139,16 +147,15 @@ TEST(XlsEngine, EveryProducersWorkbookListsItsWorksheets) {
 }
 
 TEST(XlsEngine, EveryCellReadsAsTheIndependentReaderSeesIt) {
-    for (const char* file : {"basic-libreoffice.xls", "basic-gnumeric.xls", "basic-xlwt.xls", "formatted-xlwt.xls"}) {
+    for (const char* file :
+         {"basic-libreoffice.xls", "basic-gnumeric.xls", "basic-xlwt.xls", "formatted-xlwt.xls"}) {
         const std::string path = (fixtures() / file).string();
         const auto lines = xlrdLines(path);
-        if (lines.empty())
-            GTEST_SKIP() << "python3-xlrd is not installed";
+        if (lines.empty()) GTEST_SKIP() << "python3-xlrd is not installed";
         auto wb = xls::openWorkbook(path);
         int cells = 0;
         for (const std::string& line : lines) {
-            if (line.rfind("cell ", 0) != 0)
-                continue;
+            if (line.rfind("cell ", 0) != 0) continue;
             const auto bang = line.find('!');
             const auto space = line.find(' ', bang);
             const std::string sheet = line.substr(5, bang - 5);
@@ -168,11 +175,18 @@ TEST(XlsEngine, ProducersAgreeOnTheCellsThatMatter) {
         int row, col;
         const char* value; // as xls_dump prints it
     } cells[] = {
-        {"Date", 1, 1, "text \"SPECIA\""}, {"Date", 5, 2, "number 40"},  {"Date", 1, 3, "blank null"},
-        {"Date", 6, 1, "blank null"},      {"Note", 1, 2, "number 3.25"}, {"Note", 4, 2, "boolean true"},
-        {"Note", 5, 2, "error \"#DIV/0!\""}, {"Note", 9, 1, "number 1234567.890625"},
-        {"Note", 8, 2, "text \"Ωμέγα, 日本語, €, ß, naïve\""}, {"Lista", 4, 2, "text \"5\""},
-        {"Ascunsa", 3, 2, "number 9"},     {"Plin", 1, 4, "text \"Locatie\""},
+        {"Date", 1, 1, "text \"SPECIA\""},
+        {"Date", 5, 2, "number 40"},
+        {"Date", 1, 3, "blank null"},
+        {"Date", 6, 1, "blank null"},
+        {"Note", 1, 2, "number 3.25"},
+        {"Note", 4, 2, "boolean true"},
+        {"Note", 5, 2, "error \"#DIV/0!\""},
+        {"Note", 9, 1, "number 1234567.890625"},
+        {"Note", 8, 2, "text \"Ωμέγα, 日本語, €, ß, naïve\""},
+        {"Lista", 4, 2, "text \"5\""},
+        {"Ascunsa", 3, 2, "number 9"},
+        {"Plin", 1, 4, "text \"Locatie\""},
     };
     for (const char* file : kProducers) {
         auto wb = xls::openWorkbook((fixtures() / file).string());
@@ -247,7 +261,8 @@ TEST(XlsEngine, TheResultsTableLandsWithExactlyItsFormatting) {
         EXPECT_EQ(ws->cell(1, 5), CellValue::text("Valoare"));
         const auto values = resultValues(ordana::testing::dateSheetResults());
         for (int r = 2; r <= 13; ++r) {
-            EXPECT_EQ(ws->cell(std::int16_t(r), 4), CellValue::text(kResultLabels[std::size_t(r - 2)])) << file;
+            EXPECT_EQ(ws->cell(std::int16_t(r), 4), CellValue::text(kResultLabels[std::size_t(r - 2)]))
+                << file;
             EXPECT_EQ(ws->cell(std::int16_t(r), 5), CellValue::number(values[std::size_t(r - 2)])) << file;
             EXPECT_TRUE(ws->cell(std::int16_t(r), 3).isEmpty()) << file;
         }
@@ -273,14 +288,14 @@ TEST(XlsEngine, TheResultsTableLandsWithExactlyItsFormatting) {
 
         // The independent reader.
         const auto lines = xlrdLines(path);
-        if (lines.empty())
-            GTEST_SKIP() << "python3-xlrd is not installed";
+        if (lines.empty()) GTEST_SKIP() << "python3-xlrd is not installed";
         std::set<std::string> got(lines.begin(), lines.end());
         for (const auto& want : expectedTableLines("Date", 3))
             EXPECT_TRUE(got.count(want)) << file << ": missing " << want;
         for (const char* want : {"column Date!C width=1718 hidden=0", "column Date!D width=5814 hidden=0",
                                  "column Date!E width=2742 hidden=0"})
-            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(want, 0) == 0; }))
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const std::string& l) { return l.rfind(want, 0) == 0; }))
                 << file << ": missing " << want;
         EXPECT_TRUE(got.count("window1 active_tab=0 selected_tabs=1")) << file;
         EXPECT_TRUE(got.count("sheet Date visibility=visible selected=1 active=1")) << file;
@@ -302,8 +317,7 @@ TEST(XlsEngine, ASecondRunGoesThreeColumnsFurtherAndLeavesTheFirst) {
     ScratchDir dir;
     const std::string path = write(write(dir.copy("basic-libreoffice.xls")));
     const auto lines = xlrdLines(path);
-    if (lines.empty())
-        GTEST_SKIP() << "python3-xlrd is not installed";
+    if (lines.empty()) GTEST_SKIP() << "python3-xlrd is not installed";
     std::set<std::string> got(lines.begin(), lines.end());
     for (int m : {3, 6})
         for (const auto& want : expectedTableLines("Date", m))
@@ -315,12 +329,12 @@ TEST(XlsEngine, TableOnAHiddenSheetAndOnOneWithFilledHeaders) {
     const std::string path = write(write(dir.copy("basic-gnumeric.xls"), "Ascunsa"), "Plin");
     auto wb = xls::openWorkbook(path);
     EXPECT_EQ(wb->worksheet("Ascunsa")->cell(1, 4), CellValue::text("Indici"));
-    EXPECT_EQ(wb->worksheet("Plin")->cell(1, 6), CellValue::text("Indici")) << "C1 and D1 hold text: table from E";
+    EXPECT_EQ(wb->worksheet("Plin")->cell(1, 6), CellValue::text("Indici"))
+        << "C1 and D1 hold text: table from E";
     EXPECT_EQ(wb->worksheet("Plin")->cell(1, 4), CellValue::text("Locatie"));
     wb->close(false);
     const auto lines = xlrdLines(path);
-    if (lines.empty())
-        GTEST_SKIP();
+    if (lines.empty()) GTEST_SKIP();
     std::set<std::string> got(lines.begin(), lines.end());
     EXPECT_TRUE(got.count("sheet Plin visibility=visible selected=1 active=1"));
     EXPECT_TRUE(got.count("sheet Ascunsa visibility=hidden selected=0 active=0"))
@@ -331,17 +345,16 @@ TEST(XlsEngine, TableOnAHiddenSheetAndOnOneWithFilledHeaders) {
 
 TEST(XlsEngine, OutsideTheTouchedRecordsTheStreamIsByteIdentical) {
     // Per substream: the records left when those the change must touch are taken out.
-    const std::set<std::uint16_t> globalsTouched = {rt::Font, rt::Format, rt::Xf, rt::XfCrc, rt::Sst,
-                                                    rt::ExtSst, rt::BoundSheet, rt::Window1};
-    const std::set<std::uint16_t> sheetTouched = {rt::Row, rt::Dimensions, rt::ColInfo, rt::Index, rt::DbCell,
-                                                  rt::Window2};
+    const std::set<std::uint16_t> globalsTouched = {rt::Font, rt::Format, rt::Xf,         rt::XfCrc,
+                                                    rt::Sst,  rt::ExtSst, rt::BoundSheet, rt::Window1};
+    const std::set<std::uint16_t> sheetTouched = {rt::Row,   rt::Dimensions, rt::ColInfo,
+                                                  rt::Index, rt::DbCell,     rt::Window2};
     auto substreams = [](const Bytes& s) {
         std::vector<std::vector<RecordBytes>> subs;
         int depth = 0;
         for (auto& r : records(s)) {
             if (depth == 0) {
-                if (r.type != rt::Bof)
-                    break; // padding after the last substream
+                if (r.type != rt::Bof) break; // padding after the last substream
                 subs.emplace_back();
             }
             depth += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
@@ -351,30 +364,28 @@ TEST(XlsEngine, OutsideTheTouchedRecordsTheStreamIsByteIdentical) {
     };
     auto isCell = [](std::uint16_t t) {
         return t == rt::Number || t == rt::Rk || t == rt::MulRk || t == rt::LabelSst || t == rt::Label ||
-               t == rt::RString || t == rt::BoolErr || t == rt::Blank || t == rt::MulBlank || t == rt::Formula;
+               t == rt::RString || t == rt::BoolErr || t == rt::Blank || t == rt::MulBlank ||
+               t == rt::Formula;
     };
     auto kept = [&](const std::vector<RecordBytes>& recs, bool globals, bool dataSheet) {
         std::vector<RecordBytes> out;
         bool inSst = false;
         for (const auto& r : recs) {
             inSst = r.type == rt::Sst || (inSst && r.type == rt::Continue);
-            if (globals && (globalsTouched.count(r.type) || inSst))
-                continue;
-            if (!globals && sheetTouched.count(r.type))
-                continue;
+            if (globals && (globalsTouched.count(r.type) || inSst)) continue;
+            if (!globals && sheetTouched.count(r.type)) continue;
             if (dataSheet && isCell(r.type)) {
                 const int row = get16(r.data.data()), col = get16(&r.data[2]);
-                if (row <= 12 && col >= 2 && col <= 4)
-                    continue;
+                if (row <= 12 && col >= 2 && col <= 4) continue;
             }
             out.push_back(r);
         }
         return out;
     };
     auto same = [](const std::vector<RecordBytes>& a, const std::vector<RecordBytes>& b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
-                   return x.type == y.type && x.data == y.data;
-               });
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(),
+                          [](const auto& x, const auto& y) { return x.type == y.type && x.data == y.data; });
     };
     for (const char* file : kProducers) {
         ScratchDir dir;
@@ -390,13 +401,12 @@ TEST(XlsEngine, OutsideTheTouchedRecordsTheStreamIsByteIdentical) {
         for (std::uint16_t type : {rt::Font, rt::Xf, rt::Format}) {
             std::vector<Bytes> x, y;
             for (const auto& r : a[0])
-                if (r.type == type)
-                    x.push_back(r.data);
+                if (r.type == type) x.push_back(r.data);
             for (const auto& r : b[0])
-                if (r.type == type)
-                    y.push_back(r.data);
+                if (r.type == type) y.push_back(r.data);
             ASSERT_GE(y.size(), x.size());
-            EXPECT_TRUE(std::equal(x.begin(), x.end(), y.begin())) << file << ": record " << type << " rewritten";
+            EXPECT_TRUE(std::equal(x.begin(), x.end(), y.begin()))
+                << file << ": record " << type << " rewritten";
         }
         // Unchanged cells of the data sheet: every one outside the table, byte for byte.
         const auto cf = cfb::CompoundFile::parse(fileBytes(path));
@@ -432,8 +442,7 @@ TEST(XlsEngine, SavedStreamsKeepTheirIndexesConsistent) {
         std::size_t pos = 0;
         while (pos + 4 <= s.size() && get16(&s[pos]) != rt::ExtSst)
             pos += 4 + get16(&s[pos + 2]);
-        if (pos + 4 > s.size())
-            continue;
+        if (pos + 4 > s.size()) continue;
         const std::uint16_t dsst = get16(&s[pos + 4]);
         const std::size_t buckets = (get16(&s[pos + 2]) - 2) / 8;
         EXPECT_EQ(buckets, (book.strings().size() + dsst - 1) / dsst) << file;
@@ -461,8 +470,7 @@ TEST(XlsEngine, FormattingEmptyCellsCreatesBlankCellsAndColumnFormatsKeepEachCel
     tabel->setColumnHorizontalAlignment(1, AlignLeft); // over the bold, centred header of the fixture
     wb->close(true);
     const auto lines = xlrdLines(path);
-    if (lines.empty())
-        GTEST_SKIP() << "python3-xlrd is not installed";
+    if (lines.empty()) GTEST_SKIP() << "python3-xlrd is not installed";
     std::set<std::string> got(lines.begin(), lines.end());
     for (const char* want : {
              "cell Date!A21 blank null align=general format=\"General\" bold=0 borders=1,0,1,0",
@@ -477,13 +485,13 @@ TEST(XlsEngine, FormattingEmptyCellsCreatesBlankCellsAndColumnFormatsKeepEachCel
              "sheet Tabel visibility=visible selected=0 active=0",
          })
         EXPECT_TRUE(got.count(want)) << "missing " << want;
-    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("cell Date!B22 ", 0) == 0; }))
-        << "the inside of the frame gets no cell";
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("cell Date!B22 ", 0) == 0;
+    })) << "the inside of the frame gets no cell";
     // Each header cell of column A keeps its bold font and borders and only changes its alignment.
     const auto before = xlrdLines((fixtures() / "formatted-xlwt.xls").string());
     for (const auto& l : before) {
-        if (l.rfind("cell Tabel!A", 0) != 0)
-            continue;
+        if (l.rfind("cell Tabel!A", 0) != 0) continue;
         std::string want = l;
         const auto at = want.find(" align=");
         want.replace(at, want.find(' ', at + 1) - at, " align=left");

@@ -1,9 +1,10 @@
 // Programs we did not write read what the engine saved: LibreOffice (headless conversion to CSV, values as
-// shown, so the number formats count) and Gnumeric's ssconvert. Every original value stays, the table is there.
+// shown, so the number formats count) and Gnumeric's ssconvert. Every original value stays, the table is
+// there.
 
-#include "support/SampleResults.h"
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
+#include "support/SampleResults.h"
 
 #include <cstdio>
 #include <fstream>
@@ -21,27 +22,26 @@ std::vector<std::string> readLines(const std::filesystem::path& p) {
     std::ifstream in(p);
     std::vector<std::string> out;
     for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         out.push_back(line);
     }
     return out;
 }
 
-bool have(const char* program) { return !commandLines(std::string("command -v ") + program).empty(); }
+bool have(const char* program) {
+    return !commandLines(std::string("command -v ") + program).empty();
+}
 
 std::vector<std::string> sheetsOf(const char* producer) {
     std::vector<std::string> s = {"Date", "Note", "Lista", "Ascunsa", "Plin"};
-    if (std::string(producer) != "xlwt")
-        s.push_back("Grafic");
+    if (std::string(producer) != "xlwt") s.push_back("Grafic");
     return s;
 }
 
 } // namespace
 
 TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
-    if (!have("soffice") || !have("ssconvert"))
-        GTEST_SKIP() << "LibreOffice or Gnumeric is not installed";
+    if (!have("soffice") || !have("ssconvert")) GTEST_SKIP() << "LibreOffice or Gnumeric is not installed";
     ScratchDir dir;
     std::string files;
     for (const char* p : kProducers) {
@@ -52,17 +52,21 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
         writeResults(nativeApplicationFactory(), saved, "Date", ordana::testing::dateSheetResults(), handles);
         files += " orig-" + std::string(p) + ".xls saved-" + p + ".xls";
     }
-    // One LibreOffice start for all files, every sheet, values as shown; a private profile reused across runs.
+    // One LibreOffice start for all files, every sheet, values as shown; a private profile reused across
+    // runs.
     const std::string out = (dir.path() / "lo").string();
-    commandLines("cd '" + dir.path().string() + "' && timeout 300 soffice --headless "
+    commandLines("cd '" + dir.path().string() +
+                 "' && timeout 300 soffice --headless "
                  "-env:UserInstallation=file:///tmp/ordana-lo --convert-to "
                  "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' --outdir '" +
                  out + "'" + files);
     const auto values = resultValues(ordana::testing::dateSheetResults());
     for (const char* p : kProducers) {
         for (const std::string& sheet : sheetsOf(p)) {
-            const auto before = readLines(dir.path() / "lo" / ("orig-" + std::string(p) + "-" + sheet + ".csv"));
-            const auto after = readLines(dir.path() / "lo" / ("saved-" + std::string(p) + "-" + sheet + ".csv"));
+            const auto before =
+                readLines(dir.path() / "lo" / ("orig-" + std::string(p) + "-" + sheet + ".csv"));
+            const auto after =
+                readLines(dir.path() / "lo" / ("saved-" + std::string(p) + "-" + sheet + ".csv"));
             ASSERT_FALSE(before.empty()) << p << " " << sheet << ": LibreOffice converted nothing";
             if (sheet != "Date") {
                 EXPECT_EQ(after, before) << p << " " << sheet;
@@ -76,7 +80,8 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
                 want += r == 0 ? ",.,Indici,Valoare" : std::string(",,") + kResultLabels[r - 1] + "," + value;
                 EXPECT_EQ(after[r], want) << p << " row " << r + 1;
             }
-            EXPECT_EQ(after[1].substr(after[1].rfind(',') + 1), "12.000") << "the value column shows three decimals";
+            EXPECT_EQ(after[1].substr(after[1].rfind(',') + 1), "12.000")
+                << "the value column shows three decimals";
         }
     }
     // Gnumeric: raw values, one CSV per sheet.
@@ -84,8 +89,8 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
         for (const char* which : {"orig", "saved"}) {
             const std::string name = std::string(which) + "-" + p;
             int status = -1;
-            commandLines("cd '" + dir.path().string() + "' && timeout 120 ssconvert -S " + name + ".xls 'gn-" + name +
-                             "-%s.csv'",
+            commandLines("cd '" + dir.path().string() + "' && timeout 120 ssconvert -S " + name +
+                             ".xls 'gn-" + name + "-%s.csv'",
                          &status);
             EXPECT_EQ(status, 0) << "ssconvert refused " << name;
         }
@@ -102,8 +107,7 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
                 const std::string label = std::string("\"") + kResultLabels[r - 1] + "\"";
                 const auto at = after[r].find(label);
                 ASSERT_NE(at, std::string::npos) << p << " row " << r + 1 << ": " << after[r];
-                if (r < before.size())
-                    EXPECT_EQ(after[r].substr(0, before[r].size()), before[r]);
+                if (r < before.size()) EXPECT_EQ(after[r].substr(0, before[r].size()), before[r]);
                 EXPECT_NEAR(std::stod(after[r].substr(at + label.size() + 1)), values[r - 1], 1e-12);
             }
         }

@@ -35,13 +35,14 @@ Bytes formula(int row, int col, Bytes value) {
 std::vector<RecordBytes> everyCellKind() {
     std::vector<RecordBytes> r;
     for (int row = 0; row < 5; ++row)
-        r.push_back({rt::Row, cat({le16(std::uint32_t(row)), le16(0), le16(6), le16(255), le16(0), le16(0), le32(0x000F0100)})});
+        r.push_back({rt::Row, cat({le16(std::uint32_t(row)), le16(0), le16(6), le16(255), le16(0), le16(0),
+                                   le32(0x000F0100)})});
     r.push_back({rt::Number, cat({cellHead(0, 0), f64(3.25)})});
     r.push_back({rt::Rk, cat({cellHead(0, 1), le32((42u << 2) | 2)})});
     r.push_back({rt::Rk, cat({cellHead(0, 2), le32((123u << 2) | 3)})});
     r.push_back({rt::Rk, cat({cellHead(0, 3), le32(0x3FF80000)})});
-    r.push_back({rt::MulRk, cat({le16(1), le16(0), le16(15), le32((1u << 2) | 2), le16(15), le32((2u << 2) | 2),
-                                 le16(15), le32((3u << 2) | 2), le16(2)})});
+    r.push_back({rt::MulRk, cat({le16(1), le16(0), le16(15), le32((1u << 2) | 2), le16(15),
+                                 le32((2u << 2) | 2), le16(15), le32((3u << 2) | 2), le16(2)})});
     r.push_back({rt::Label, cat({cellHead(2, 0), str8("inline")})});
     r.push_back({rt::Label, cat({cellHead(2, 1), le16(2), Bytes{0x01}, le16(0x0103), le16(0x0219)})});
     r.push_back({rt::RString, cat({cellHead(2, 2), str8("bogat"), le16(1), le16(0), le16(5)})});
@@ -60,19 +61,25 @@ std::vector<RecordBytes> everyCellKind() {
     return r;
 }
 
-Bytes kindsStream() { return buildStream({{"Tipuri", everyCellKind()}}, trickySst()); }
+Bytes kindsStream() {
+    return buildStream({{"Tipuri", everyCellKind()}}, trickySst());
+}
 
 std::string show(const CellValue& v) {
     switch (v.kind()) {
-    case CellValue::Kind::Empty: return "empty";
+    case CellValue::Kind::Empty:
+        return "empty";
     case CellValue::Kind::Number: {
         char b[32];
         std::snprintf(b, sizeof b, "%.17g", v.numberValue());
         return b;
     }
-    case CellValue::Kind::Text: return "'" + v.textValue() + "'";
-    case CellValue::Kind::Boolean: return v.booleanValue() ? "true" : "false";
-    case CellValue::Kind::Error: return errorText(v.errorCode());
+    case CellValue::Kind::Text:
+        return "'" + v.textValue() + "'";
+    case CellValue::Kind::Boolean:
+        return v.booleanValue() ? "true" : "false";
+    case CellValue::Kind::Error:
+        return errorText(v.errorCode());
     }
     return "?";
 }
@@ -83,11 +90,17 @@ struct Expected {
 };
 
 const Expected kKinds[] = {
-    {0, 0, "3.25"},      {0, 1, "42"},        {0, 2, "1.23"},     {0, 3, "1.5"},       {0, 4, "empty"},
-    {1, 0, "1"},         {1, 1, "2"},         {1, 2, "3"},        {2, 0, "'inline'"},  {2, 1, "'\xC4\x83\xC8\x99'"},
-    {2, 2, "'bogat'"},   {2, 3, "'abcdef\xC8\x99\xC8\x9Bxy'"},   {3, 0, "true"},      {3, 1, "#DIV/0!"},
-    {3, 2, "empty"},     {3, 4, "empty"},     {4, 0, "2.5"},      {4, 1, "'rez'"},     {4, 2, "true"},
-    {4, 3, "#N/A"},      {4, 4, "''"},        {200, 200, "empty"},
+    {0, 0, "3.25"},     {0, 1, "42"},
+    {0, 2, "1.23"},     {0, 3, "1.5"},
+    {0, 4, "empty"},    {1, 0, "1"},
+    {1, 1, "2"},        {1, 2, "3"},
+    {2, 0, "'inline'"}, {2, 1, "'\xC4\x83\xC8\x99'"},
+    {2, 2, "'bogat'"},  {2, 3, "'abcdef\xC8\x99\xC8\x9Bxy'"},
+    {3, 0, "true"},     {3, 1, "#DIV/0!"},
+    {3, 2, "empty"},    {3, 4, "empty"},
+    {4, 0, "2.5"},      {4, 1, "'rez'"},
+    {4, 2, "true"},     {4, 3, "#N/A"},
+    {4, 4, "''"},       {200, 200, "empty"},
 };
 
 // The absolute positions INDEX gives for DBCELL records, and what each DBCELL says, agree with the stream.
@@ -99,13 +112,10 @@ void expectCellIndexConsistent(const Bytes& s, std::size_t sheetBegin) {
     std::size_t indexAt = SIZE_MAX;
     for (const auto& r : recs) {
         offsets.push_back(pos);
-        if (r.type == rt::Index)
-            indexAt = pos;
-        if (r.type == rt::DbCell)
-            dbcells.push_back(std::uint32_t(pos));
+        if (r.type == rt::Index) indexAt = pos;
+        if (r.type == rt::DbCell) dbcells.push_back(std::uint32_t(pos));
         pos += 4 + r.data.size();
-        if (r.type == rt::Eof)
-            break;
+        if (r.type == rt::Eof) break;
     }
     if (indexAt != SIZE_MAX) {
         const std::size_t n = (get16(&s[indexAt + 2]) - 16) / 4;
@@ -122,9 +132,9 @@ void expectCellIndexConsistent(const Bytes& s, std::size_t sheetBegin) {
             cell += get16(&s[db + 8 + 2 * k]);
             ASSERT_LT(cell, s.size());
             const std::uint16_t t = get16(&s[cell]);
-            EXPECT_TRUE(t == rt::Number || t == rt::Rk || t == rt::MulRk || t == rt::LabelSst || t == rt::Label ||
-                        t == rt::RString || t == rt::BoolErr || t == rt::Blank || t == rt::MulBlank ||
-                        t == rt::Formula || t == rt::DbCell)
+            EXPECT_TRUE(t == rt::Number || t == rt::Rk || t == rt::MulRk || t == rt::LabelSst ||
+                        t == rt::Label || t == rt::RString || t == rt::BoolErr || t == rt::Blank ||
+                        t == rt::MulBlank || t == rt::Formula || t == rt::DbCell)
                 << "DBCELL offset " << k << " lands on record " << std::hex << t;
         }
     }
@@ -173,15 +183,16 @@ TEST(XlsRecords, NewStringsAppendAfterTheLastAndSplitAtTheRecordLimit) {
         EXPECT_EQ(show(s2.value(e.row, e.col)), e.value) << "row " << e.row << " col " << e.col;
 }
 
-// A table that holds more than it counts: readers stop at the count, so a new string must come right after the
-// last counted one, not after the uncounted bytes.
+// A table that holds more than it counts: readers stop at the count, so a new string must come right after
+// the last counted one, not after the uncounted bytes.
 TEST(XlsRecords, NewStringsFollowTheLastCountedOneInATableThatHoldsMore) {
     const struct {
         const char* name;
         std::vector<RecordBytes> sst;
     } cases[] = {
         {"surplus in the SST", {{rt::Sst, cat({le32(1), le32(1), str8("ab"), str8("uncounted")})}}},
-        {"surplus in a CONTINUE", {{rt::Sst, cat({le32(1), le32(1), str8("ab")})}, {rt::Continue, str8("uncounted")}}},
+        {"surplus in a CONTINUE",
+         {{rt::Sst, cat({le32(1), le32(1), str8("ab")})}, {rt::Continue, str8("uncounted")}}},
     };
     for (const auto& c : cases) {
         WorkbookStream book(buildStream({{"Date", {}}}, c.sst));
@@ -197,27 +208,30 @@ TEST(XlsRecords, NewStringsFollowTheLastCountedOneInATableThatHoldsMore) {
 TEST(XlsRecords, WritesSplitMultiCellRecordsAndDropAFormulasText) {
     WorkbookStream book(kindsStream());
     Sheet& sheet = book.sheet(0);
-    sheet.setValue(1, 1, CellValue::text("nou"));     // middle of a MULRK
-    sheet.setValue(3, 4, CellValue::number(7));       // middle of a MULBLANK
-    sheet.setValue(4, 1, CellValue::number(0.1));     // a formula with a STRING after it
-    sheet.setValue(0, 5, CellValue::boolean(false));  // a new cell at the end of a row
-    sheet.setValue(9, 2, CellValue::number(-2.5));    // a new row
-    sheet.setValue(0, 0, CellValue());                // cleared: a BLANK keeping the format
+    sheet.setValue(1, 1, CellValue::text("nou"));    // middle of a MULRK
+    sheet.setValue(3, 4, CellValue::number(7));      // middle of a MULBLANK
+    sheet.setValue(4, 1, CellValue::number(0.1));    // a formula with a STRING after it
+    sheet.setValue(0, 5, CellValue::boolean(false)); // a new cell at the end of a row
+    sheet.setValue(9, 2, CellValue::number(-2.5));   // a new row
+    sheet.setValue(0, 0, CellValue());               // cleared: a BLANK keeping the format
     const Bytes saved = book.serialize();
     WorkbookStream again(saved);
     Sheet& s2 = again.sheet(0);
     const Expected after[] = {
-        {1, 0, "1"},        {1, 1, "'nou'"}, {1, 2, "3"},     {3, 3, "empty"}, {3, 4, "7"},   {3, 5, "empty"},
-        {4, 0, "2.5"},      {4, 1, "0.10000000000000001"},    {4, 2, "true"},  {0, 5, "false"},
-        {9, 2, "-2.5"},     {0, 0, "empty"}, {0, 1, "42"},    {2, 3, "'abcdef\xC8\x99\xC8\x9Bxy'"},
+        {1, 0, "1"},    {1, 1, "'nou'"},
+        {1, 2, "3"},    {3, 3, "empty"},
+        {3, 4, "7"},    {3, 5, "empty"},
+        {4, 0, "2.5"},  {4, 1, "0.10000000000000001"},
+        {4, 2, "true"}, {0, 5, "false"},
+        {9, 2, "-2.5"}, {0, 0, "empty"},
+        {0, 1, "42"},   {2, 3, "'abcdef\xC8\x99\xC8\x9Bxy'"},
     };
     for (const auto& e : after)
         EXPECT_EQ(show(s2.value(e.row, e.col)), e.value) << "row " << e.row << " col " << e.col;
 
     std::vector<std::uint16_t> row1, strings;
     for (const auto& r : records(saved)) {
-        if (r.type == rt::String)
-            strings.push_back(r.type);
+        if (r.type == rt::String) strings.push_back(r.type);
         if ((r.type == rt::Rk || r.type == rt::MulRk || r.type == rt::LabelSst) && get16(r.data.data()) == 1)
             row1.push_back(r.type);
     }
@@ -251,8 +265,7 @@ TEST(XlsRecords, DimensionsRowsDbcellAndIndexFollowTheEdits) {
         if (r.type == rt::Row && get16(r.data.data()) == 12) {
             EXPECT_EQ(get16(&r.data[2]), 9u);
         }
-        if (r.type == rt::Eof)
-            break;
+        if (r.type == rt::Eof) break;
     }
 }
 
@@ -269,8 +282,7 @@ TEST(XlsRecords, ColumnRecordsSplitAndMerge) {
     EXPECT_EQ(sheet.column(5)->width, 2340);
     std::vector<std::pair<int, int>> ranges;
     for (const auto& r : records(book.serialize(), 0))
-        if (r.type == rt::ColInfo)
-            ranges.emplace_back(get16(&r.data[0]), get16(&r.data[2]));
+        if (r.type == rt::ColInfo) ranges.emplace_back(get16(&r.data[0]), get16(&r.data[2]));
     EXPECT_EQ(ranges, (std::vector<std::pair<int, int>>{{0, 2}, {3, 4}, {5, 9}}));
 }
 
@@ -293,10 +305,25 @@ TEST(XlsRecords, RkHoldsOnlyWhatItRepresentsExactly) {
     const struct {
         double value;
         bool rk;
-    } rows[] = {{0, true},     {1, true},          {-1, true},          {42, true},         {536870911, true},
-                {-536870912, true}, {1.5, true},   {0.01, true},        {1.23, true},       {-3.75, true},
-                {0.1, true},   {3.141592653589793, false}, {1e300, false}, {1234567.890625, false}, {1234567.5, true}, {-0.25, true},
-                {0.45154499349597177, false}, {NAN, false}, {INFINITY, false}};
+    } rows[] = {{0, true},
+                {1, true},
+                {-1, true},
+                {42, true},
+                {536870911, true},
+                {-536870912, true},
+                {1.5, true},
+                {0.01, true},
+                {1.23, true},
+                {-3.75, true},
+                {0.1, true},
+                {3.141592653589793, false},
+                {1e300, false},
+                {1234567.890625, false},
+                {1234567.5, true},
+                {-0.25, true},
+                {0.45154499349597177, false},
+                {NAN, false},
+                {INFINITY, false}};
     for (const auto& r : rows) {
         std::uint32_t rk = 0;
         EXPECT_EQ(encodeRk(r.value, rk), r.rk) << r.value;
@@ -368,18 +395,16 @@ TEST(XlsRecords, NewFormatsGoAfterTheLastAndKeepXfcrcRight) {
     const auto recs = records(saved);
     std::vector<std::uint16_t> order;
     for (const auto& r : recs) {
-        if (order.empty() || order.back() != r.type)
-            order.push_back(r.type);
-        if (r.type == rt::Eof)
-            break;
+        if (order.empty() || order.back() != r.type) order.push_back(r.type);
+        if (r.type == rt::Eof) break;
         if (r.type == rt::XfCrc) {
             EXPECT_EQ(get16(&r.data[14]), book.xfCount());
             EXPECT_EQ(get32(&r.data[16]), crcOf(recs));
             EXPECT_NE(get32(&r.data[16]), originalCrc);
         }
     }
-    EXPECT_EQ(order, (std::vector<std::uint16_t>{rt::Bof, rt::Window1, rt::Font, rt::Format, rt::Xf, rt::XfCrc,
-                                                 rt::BoundSheet, rt::Sst, rt::Continue, rt::Eof}));
+    EXPECT_EQ(order, (std::vector<std::uint16_t>{rt::Bof, rt::Window1, rt::Font, rt::Format, rt::Xf,
+                                                 rt::XfCrc, rt::BoundSheet, rt::Sst, rt::Continue, rt::Eof}));
     WorkbookStream again(saved);
     Sheet& s2 = again.sheet(0);
     EXPECT_EQ(again.fontWeight(again.fontOf(s2.cellXf(0, 0))), 700);
@@ -394,8 +419,7 @@ TEST(XlsRecords, HostileStreamsAreAClearError) {
     auto at = [](Bytes& s, std::uint16_t type, int nth = 0) -> std::size_t {
         std::size_t pos = 0;
         while (pos + 4 <= s.size()) {
-            if (get16(&s[pos]) == type && nth-- == 0)
-                return pos;
+            if (get16(&s[pos]) == type && nth-- == 0) return pos;
             pos += 4 + get16(&s[pos + 2]);
         }
         throw std::logic_error("no such record");
@@ -408,23 +432,32 @@ TEST(XlsRecords, HostileStreamsAreAClearError) {
         {"empty stream", [](Bytes& s) { s.clear(); }, "trunchiata"},
         {"truncated in the middle", [](Bytes& s) { s.resize(s.size() / 2); }, ""},
         {"truncated before the last EOF", [](Bytes& s) { s.resize(s.size() - 4); }, "trunchiat"},
-        {"record longer than the stream", [&](Bytes& s) { put16(&s[at(s, rt::Number) + 2], 0xFFFF); }, "depaseste"},
+        {"record longer than the stream", [&](Bytes& s) { put16(&s[at(s, rt::Number) + 2], 0xFFFF); },
+         "depaseste"},
         {"not a BOF first", [](Bytes& s) { put16(&s[0], rt::Eof); }, "BOF"},
         {"Excel 5/95 stream", [](Bytes& s) { put16(&s[4], 0x0500); }, "prea vechi"},
         {"encrypted", [&](Bytes& s) { put16(&s[at(s, rt::Window1)], rt::Filepass); }, "parola"},
-        {"string index beyond the table", [&](Bytes& s) { put32(&s[at(s, rt::LabelSst) + 10], 99); }, "tabela de texte"},
-        {"string count larger than present", [&](Bytes& s) { put32(&s[at(s, rt::Sst) + 8], 100000); }, "tabela de texte"},
-        {"string characters beyond the end", [&](Bytes& s) { put16(&s[at(s, rt::Sst) + 12], 60000); }, "trunchiata"},
+        {"string index beyond the table", [&](Bytes& s) { put32(&s[at(s, rt::LabelSst) + 10], 99); },
+         "tabela de texte"},
+        {"string count larger than present", [&](Bytes& s) { put32(&s[at(s, rt::Sst) + 8], 100000); },
+         "tabela de texte"},
+        {"string characters beyond the end", [&](Bytes& s) { put16(&s[at(s, rt::Sst) + 12], 60000); },
+         "trunchiata"},
         {"column beyond the sheet", [&](Bytes& s) { put16(&s[at(s, rt::Number) + 6], 300); }, "in afara"},
         {"MULRK of a broken length", [&](Bytes& s) { put16(&s[at(s, rt::MulRk) + 2], 23); }, ""},
-        {"sheet offset beyond the stream", [&](Bytes& s) { put32(&s[at(s, rt::BoundSheet) + 4], 0x7FFFFFF0); }, "pozitie"},
-        {"sheet offset inside the globals", [&](Bytes& s) { put32(&s[at(s, rt::BoundSheet) + 4], 0); }, "pozitie"},
+        {"sheet offset beyond the stream",
+         [&](Bytes& s) { put32(&s[at(s, rt::BoundSheet) + 4], 0x7FFFFFF0); }, "pozitie"},
+        {"sheet offset inside the globals", [&](Bytes& s) { put32(&s[at(s, rt::BoundSheet) + 4], 0); },
+         "pozitie"},
         {"sheet without its BOF", [&](Bytes& s) { put16(&s[at(s, rt::Bof, 1)], rt::Eof); }, "BOF"},
-        {"cell record too short", [&](Bytes& s) {
+        {"cell record too short",
+         [&](Bytes& s) {
              const std::size_t p = at(s, rt::Number);
              put16(&s[p], rt::Formula);
-         }, "prea scurta"},
-        {"label running past its record", [&](Bytes& s) { put16(&s[at(s, rt::Label) + 10], 500); }, "trunchiat"},
+         },
+         "prea scurta"},
+        {"label running past its record", [&](Bytes& s) { put16(&s[at(s, rt::Label) + 10], 500); },
+         "trunchiat"},
     };
     for (const auto& r : rows) {
         Bytes s = kindsStream();

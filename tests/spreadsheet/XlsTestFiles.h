@@ -24,7 +24,7 @@ inline std::filesystem::path fixtures() {
 
 // A fresh folder per test, removed at the end.
 class ScratchDir {
-public:
+  public:
     ScratchDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         path_ = std::filesystem::temp_directory_path() /
@@ -36,11 +36,12 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string copy(const std::string& fixture, const std::string& as = {}) const {
         const auto target = path_ / (as.empty() ? fixture : as);
-        std::filesystem::copy_file(fixtures() / fixture, target, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(fixtures() / fixture, target,
+                                   std::filesystem::copy_options::overwrite_existing);
         return target.string();
     }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -57,8 +58,7 @@ inline std::vector<std::uint8_t> workbookStream(const std::string& path) {
 inline std::vector<std::string> commandLines(const std::string& command, int* status = nullptr) {
     std::vector<std::string> out;
     FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!p)
-        return out;
+    if (!p) return out;
     std::string line;
     std::array<char, 4096> buf{};
     while (std::fgets(buf.data(), int(buf.size()), p)) {
@@ -69,11 +69,9 @@ inline std::vector<std::string> commandLines(const std::string& command, int* st
             line.clear();
         }
     }
-    if (!line.empty())
-        out.push_back(line);
+    if (!line.empty()) out.push_back(line);
     const int rc = ::pclose(p);
-    if (status)
-        *status = rc;
+    if (status) *status = rc;
     return out;
 }
 

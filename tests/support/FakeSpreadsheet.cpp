@@ -8,8 +8,7 @@ using namespace spreadsheet;
 
 FakeSheet& FakeBook::sheet(const std::string& name) {
     for (auto& s : sheets)
-        if (s.name == name)
-            return s;
+        if (s.name == name) return s;
     sheets.push_back(FakeSheet{name, {}, {}, {}, {}, {}, {}});
     return sheets.back();
 }
@@ -17,30 +16,27 @@ FakeSheet& FakeBook::sheet(const std::string& name) {
 void FakeEngine::hit(const std::string& entry) {
     log.push_back(entry);
     const std::string operation = entry.substr(0, entry.find(' '));
-    if (failNumber == 0 || operation != failOperation)
-        return;
+    if (failNumber == 0 || operation != failOperation) return;
     if (failAfter > 0) {
         --failAfter;
         return;
     }
     const int number = failNumber;
-    if (failOnce)
-        failNumber = 0;
+    if (failOnce) failNumber = 0;
     throw RuntimeError(number, "eroare simulata la " + entry);
 }
 
 int FakeEngine::count(const std::string& operation) const {
     int n = 0;
     for (const auto& entry : log)
-        if (entry.substr(0, entry.find(' ')) == operation)
-            ++n;
+        if (entry.substr(0, entry.find(' ')) == operation) ++n;
     return n;
 }
 
 namespace {
 
 class Sheet : public Worksheet {
-public:
+  public:
     Sheet(FakeEngine& engine, FakeBook& book, FakeSheet& sheet, std::shared_ptr<FakeBook> working)
         : engine_(engine), book_(book), sheet_(sheet), working_(std::move(working)) {}
     std::string name() const override { return sheet_.name; }
@@ -78,7 +74,7 @@ public:
         book_.activeSheet = sheet_.name;
     }
 
-private:
+  private:
     FakeEngine& engine_;
     FakeBook& book_;
     FakeSheet& sheet_;
@@ -87,14 +83,13 @@ private:
 
 // Works on a copy of the file's workbook; close(true) puts the copy back, as a save would.
 class Book : public Workbook, public std::enable_shared_from_this<Book> {
-public:
+  public:
     Book(FakeEngine& engine, std::string path, FakeBook copy)
         : engine_(engine), path_(std::move(path)), working_(std::make_shared<FakeBook>(std::move(copy))) {
         ++engine_.openWorkbooks;
     }
     ~Book() override {
-        if (!closed_)
-            --engine_.openWorkbooks;
+        if (!closed_) --engine_.openWorkbooks;
     }
     std::int16_t worksheetCount() override {
         engine_.hit("count");
@@ -109,9 +104,9 @@ public:
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         engine_.hit("pick " + name);
         for (auto& s : working_->sheets)
-            if (s.name == name)
-                return std::make_shared<Sheet>(engine_, *working_, s, working_);
-        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara listei: foaia \"" + name + "\" nu exista");
+            if (s.name == name) return std::make_shared<Sheet>(engine_, *working_, s, working_);
+        throw RuntimeError(err::SubscriptOutOfRange,
+                           "Indice in afara listei: foaia \"" + name + "\" nu exista");
     }
     void close(bool save) override {
         engine_.hit(save ? "close save" : "close nosave");
@@ -119,12 +114,11 @@ public:
             ++working_->saves;
             engine_.files[path_] = *working_;
         }
-        if (!closed_)
-            --engine_.openWorkbooks;
+        if (!closed_) --engine_.openWorkbooks;
         closed_ = true;
     }
 
-private:
+  private:
     FakeEngine& engine_;
     std::string path_;
     std::shared_ptr<FakeBook> working_;
@@ -132,11 +126,10 @@ private:
 };
 
 class App : public Application {
-public:
+  public:
     explicit App(FakeEngine& engine) : engine_(engine) { ++engine_.openApplications; }
     ~App() override {
-        if (!quit_)
-            --engine_.openApplications;
+        if (!quit_) --engine_.openApplications;
     }
     std::shared_ptr<Workbook> open(const std::string& path) override {
         engine_.hit("open " + path);
@@ -147,12 +140,11 @@ public:
     }
     void quit() override {
         engine_.hit("quit");
-        if (!quit_)
-            --engine_.openApplications;
+        if (!quit_) --engine_.openApplications;
         quit_ = true;
     }
 
-private:
+  private:
     FakeEngine& engine_;
     bool quit_ = false;
 };

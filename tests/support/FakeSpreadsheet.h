@@ -7,8 +7,8 @@
 
 #include <deque>
 #include <map>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,11 +49,11 @@ struct FakeBook {
 // Shared state of every application the factory starts.
 struct FakeEngine {
     std::map<std::string, FakeBook> files;
-    std::vector<std::string> log;       // "start", "open PATH", "list", "name 1", "pick NAME", "cell R C", ...
-    std::string failOperation;          // the operation (first word of a log line) that fails
+    std::vector<std::string> log; // "start", "open PATH", "list", "name 1", "pick NAME", "cell R C", ...
+    std::string failOperation;    // the operation (first word of a log line) that fails
     int failNumber = 0;
-    int failAfter = 0;                  // how many matching calls succeed before the failure
-    bool failOnce = false;              // fail only the first time it triggers
+    int failAfter = 0;     // how many matching calls succeed before the failure
+    bool failOnce = false; // fail only the first time it triggers
 
     // The factory to hand to the code under test.
     spreadsheet::ApplicationFactory factory();

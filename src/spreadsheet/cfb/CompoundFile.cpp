@@ -26,7 +26,9 @@ constexpr std::size_t kMaxDepth = 64;
     throw RuntimeError(err::Application, "Fisierul este deteriorat: " + what);
 }
 
-std::uint16_t get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t get16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t get32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -35,7 +37,8 @@ std::uint64_t get64(const std::uint8_t* p) {
     return static_cast<std::uint64_t>(get32(p)) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
 }
 void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void put64(std::uint8_t* p, std::uint64_t v) {
     put32(p, static_cast<std::uint32_t>(v));
@@ -77,7 +80,8 @@ std::u16string fromUtf8(std::string_view s) {
         int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
         if (extra) c = b & (0x3F >> extra);
         ++i;
-        for (int k = 0; k < extra && i < s.size(); ++k, ++i) c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+        for (int k = 0; k < extra && i < s.size(); ++k, ++i)
+            c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
         if (c >= 0x10000) {
             c -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (c >> 10));
@@ -91,7 +95,8 @@ std::u16string fromUtf8(std::string_view s) {
 
 // The format compares names by their upper-case forms; ASCII and Latin-1 letters cover the names in use.
 char16_t upper(char16_t c) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 32);
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return static_cast<char16_t>(c - 32);
     return c;
 }
 bool sameName(const std::u16string& a, const std::u16string& b) {
@@ -109,13 +114,14 @@ std::string printable(const std::u16string& name) {
     return toUtf8(s);
 }
 
-std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
+    return (a + b - 1) / b;
+}
 
 // The parser's view of the raw file: sectors, the FAT, and which sector already belongs to which chain.
 class Reader {
-public:
-    Reader(const std::vector<std::uint8_t>& file, std::uint32_t sectorSize)
-        : file_(file), ss_(sectorSize) {
+  public:
+    Reader(const std::vector<std::uint8_t>& file, std::uint32_t sectorSize) : file_(file), ss_(sectorSize) {
         sectorCount_ = file.size() > ss_ ? ceilDiv(file.size() - ss_, ss_) : 0;
         owner_.assign(sectorCount_, 0);
     }
@@ -124,7 +130,8 @@ public:
     std::uint32_t sectorSize() const { return ss_; }
 
     // The bytes [offset, offset + length) of a sector, which must all be inside the file.
-    const std::uint8_t* sectorBytes(std::uint32_t sector, std::uint32_t length, const std::string& what) const {
+    const std::uint8_t* sectorBytes(std::uint32_t sector, std::uint32_t length,
+                                    const std::string& what) const {
         const std::uint64_t start = (static_cast<std::uint64_t>(sector) + 1) * ss_;
         if (sector >= sectorCount_ || start + length > file_.size())
             corrupt("fisierul este trunchiat (" + what + " continua dincolo de sfarsitul fisierului)");
@@ -135,14 +142,17 @@ public:
 
     // Claims a sector for one structure; a sector claimed twice means chains that overlap or loop.
     void claim(std::uint32_t sector, const std::string& what) {
-        if (owner_[sector]) corrupt("lantul de sectoare " + what + " se repeta (sectorul " + std::to_string(sector) +
-                                    " este folosit de doua ori)");
+        if (owner_[sector])
+            corrupt("lantul de sectoare " + what + " se repeta (sectorul " + std::to_string(sector) +
+                    " este folosit de doua ori)");
         owner_[sector] = 1;
     }
 
     // Follows a FAT chain from start. With wanted set, stops after that many sectors and fails when the chain
-    // is shorter; without it, runs to the end-of-chain mark. Every sector is claimed, so no walk outlasts the file.
-    std::vector<std::uint32_t> chain(std::uint32_t start, std::uint64_t wanted, bool bounded, const std::string& what) {
+    // is shorter; without it, runs to the end-of-chain mark. Every sector is claimed, so no walk outlasts the
+    // file.
+    std::vector<std::uint32_t> chain(std::uint32_t start, std::uint64_t wanted, bool bounded,
+                                     const std::string& what) {
         std::vector<std::uint32_t> out;
         std::uint32_t cur = start;
         while (!bounded || out.size() < wanted) {
@@ -173,7 +183,7 @@ public:
         return out;
     }
 
-private:
+  private:
     const std::vector<std::uint8_t>& file_;
     std::uint32_t ss_;
     std::uint64_t sectorCount_;
@@ -188,7 +198,8 @@ bool CompoundFile::hasSignature(std::span<const std::uint8_t> bytes) {
 }
 
 CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
-    if (!hasSignature(input)) throw RuntimeError(err::Application, "Fisierul nu este un document compus OLE2");
+    if (!hasSignature(input))
+        throw RuntimeError(err::Application, "Fisierul nu este un document compus OLE2");
     if (input.size() < 512) corrupt("antetul este trunchiat");
 
     CompoundFile cf;
@@ -205,12 +216,12 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
     if ((cf.major_ == 3 && shift != 9) || (cf.major_ == 4 && shift != 12))
         corrupt("dimensiunea sectorului (exponent " + std::to_string(shift) + ") nu corespunde versiunii " +
                 std::to_string(cf.major_));
-    if (get16(h + 32) != 6) corrupt("dimensiunea mini-sectorului (exponent " + std::to_string(get16(h + 32)) +
-                                    ") este invalida");
+    if (get16(h + 32) != 6)
+        corrupt("dimensiunea mini-sectorului (exponent " + std::to_string(get16(h + 32)) + ") este invalida");
     cf.sectorSize_ = 1u << shift;
     cf.miniCutoff_ = get32(h + 56);
-    if (cf.miniCutoff_ != 4096) corrupt("pragul fluxurilor mici (" + std::to_string(cf.miniCutoff_) +
-                                        " octeti) este invalid");
+    if (cf.miniCutoff_ != 4096)
+        corrupt("pragul fluxurilor mici (" + std::to_string(cf.miniCutoff_) + " octeti) este invalid");
 
     const std::uint32_t ss = cf.sectorSize_;
     const std::uint32_t perSector = ss / 4;
@@ -219,7 +230,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
     // The FAT's own sectors: 109 in the header, the rest in the DIFAT chain.
     const std::uint32_t fatCount = get32(h + 44);
     if (fatCount > rd.sectorCount())
-        corrupt("antetul declara " + std::to_string(fatCount) + " sectoare FAT, mai multe decat are fisierul");
+        corrupt("antetul declara " + std::to_string(fatCount) +
+                " sectoare FAT, mai multe decat are fisierul");
     std::vector<std::uint32_t> fatSectors;
     for (std::size_t i = 0; i < kHeaderDifatEntries && fatSectors.size() < fatCount; ++i)
         fatSectors.push_back(get32(h + 76 + 4 * i));
@@ -244,7 +256,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
             corrupt("tabela FAT indica sectorul " + std::to_string(s) + ", dincolo de sfarsitul fisierului");
         rd.claim(s, "al tabelei FAT");
         const std::uint8_t* p = rd.sectorBytes(s, ss, "tabela FAT");
-        for (std::uint32_t i = 0; i < perSector; ++i) fat.push_back(get32(p + 4 * i));
+        for (std::uint32_t i = 0; i < perSector; ++i)
+            fat.push_back(get32(p + 4 * i));
     }
     rd.setFat(std::move(fat));
 
@@ -268,11 +281,15 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
         }
     }
     Entry& root = cf.entries_[0];
-    if (root.type != static_cast<std::uint8_t>(EntryType::Root)) corrupt("intrarea radacina a directorului lipseste");
+    if (root.type != static_cast<std::uint8_t>(EntryType::Root))
+        corrupt("intrarea radacina a directorului lipseste");
     root.reachable = true;
 
     // The tree: every storage's children hang from its child link as a binary tree of siblings.
-    struct Pending { std::uint32_t index; std::int32_t parent; };
+    struct Pending {
+        std::uint32_t index;
+        std::int32_t parent;
+    };
     std::vector<Pending> stack{{get32(root.raw.data() + 76), 0}};
     while (!stack.empty()) {
         const Pending cur = stack.back();
@@ -281,8 +298,10 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
         if (cur.index >= cf.entries_.size())
             corrupt("directorul indica intrarea " + std::to_string(cur.index) + ", care nu exista");
         Entry& e = cf.entries_[cur.index];
-        if (e.reachable) corrupt("structura directorului contine un ciclu (intrarea " + std::to_string(cur.index) + ")");
-        if (e.type != static_cast<std::uint8_t>(EntryType::Storage) && e.type != static_cast<std::uint8_t>(EntryType::Stream))
+        if (e.reachable)
+            corrupt("structura directorului contine un ciclu (intrarea " + std::to_string(cur.index) + ")");
+        if (e.type != static_cast<std::uint8_t>(EntryType::Storage) &&
+            e.type != static_cast<std::uint8_t>(EntryType::Stream))
             corrupt("intrarea " + std::to_string(cur.index) + " din director are un tip invalid (" +
                     std::to_string(e.type) + ")");
         e.reachable = true;
@@ -291,7 +310,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
         // the bound keeps paths small whatever the file says.
         const Entry& parent = cf.entries_[static_cast<std::size_t>(cur.parent)];
         e.depth = parent.depth + 1;
-        if (e.depth > kMaxDepth) corrupt("directorul are mai mult de " + std::to_string(kMaxDepth) + " niveluri");
+        if (e.depth > kMaxDepth)
+            corrupt("directorul are mai mult de " + std::to_string(kMaxDepth) + " niveluri");
         e.path = cur.parent == 0 ? e.name : parent.path + u'/' + e.name;
         stack.push_back({get32(e.raw.data() + 68), cur.parent});
         stack.push_back({get32(e.raw.data() + 72), cur.parent});
@@ -301,7 +321,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
 
     // Version 3 leaves the high half of a stream size undefined.
     auto sizeOf = [&](const Entry& e) {
-        return cf.major_ == 3 ? static_cast<std::uint64_t>(get32(e.raw.data() + 120)) : get64(e.raw.data() + 120);
+        return cf.major_ == 3 ? static_cast<std::uint64_t>(get32(e.raw.data() + 120))
+                              : get64(e.raw.data() + 120);
     };
     auto checkSize = [&](std::uint64_t size, const std::string& what) {
         if (size > bytes.size())
@@ -311,14 +332,16 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
     // The mini stream (the root's data) and the mini FAT that chains its 64-byte sectors.
     const std::uint64_t miniSize = sizeOf(root);
     checkSize(miniSize, "mini-fluxul");
-    const auto miniChain = rd.chain(get32(root.raw.data() + 116), ceilDiv(miniSize, ss), true, "al mini-fluxului");
+    const auto miniChain =
+        rd.chain(get32(root.raw.data() + 116), ceilDiv(miniSize, ss), true, "al mini-fluxului");
     std::vector<std::uint8_t> mini = rd.gather(miniChain, miniSize, "mini-fluxul");
     mini.resize(ceilDiv(mini.size(), kMiniSectorSize) * kMiniSectorSize, 0); // a last mini sector cut short
     std::vector<std::uint32_t> miniFat;
     if (get32(h + 60) != kEndOfChain && get32(h + 60) != kFreeSect) {
         for (std::uint32_t s : rd.chain(get32(h + 60), 0, false, "al tabelei mini-FAT")) {
             const std::uint8_t* p = rd.sectorBytes(s, ss, "tabela mini-FAT");
-            for (std::uint32_t i = 0; i < perSector; ++i) miniFat.push_back(get32(p + 4 * i));
+            for (std::uint32_t i = 0; i < perSector; ++i)
+                miniFat.push_back(get32(p + 4 * i));
         }
     }
     const std::uint64_t miniSectors = mini.size() / kMiniSectorSize;
@@ -335,7 +358,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
         if (size >= cf.miniCutoff_) {
             const auto sectors = rd.chain(start, ceilDiv(size, ss), true, what);
             bool oneRun = true;
-            for (std::size_t k = 1; k < sectors.size() && oneRun; ++k) oneRun = sectors[k] == sectors[0] + k;
+            for (std::size_t k = 1; k < sectors.size() && oneRun; ++k)
+                oneRun = sectors[k] == sectors[0] + k;
             const std::uint64_t offset = (static_cast<std::uint64_t>(sectors[0]) + 1) * ss;
             if (oneRun && offset + size <= bytes.size()) {
                 // Writers lay streams out in one run: no copy.
@@ -350,7 +374,8 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
         e.data.reserve(size);
         std::uint32_t cur = start;
         while (e.data.size() < size) {
-            if (cur == kEndOfChain) corrupt("lantul de sectoare " + what + " este mai scurt decat dimensiunea declarata");
+            if (cur == kEndOfChain)
+                corrupt("lantul de sectoare " + what + " este mai scurt decat dimensiunea declarata");
             if (cur >= miniSectors || cur >= miniFat.size())
                 corrupt("lantul de sectoare " + what + " indica mini-sectorul " + std::to_string(cur) +
                         ", dincolo de sfarsitul mini-fluxului");
@@ -364,20 +389,25 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
             cur = miniFat[cur];
         }
     }
-    if (std::none_of(cf.entries_.begin(), cf.entries_.end(), [](const Entry& e) { return e.inFile; })) cf.file_.reset();
+    if (std::none_of(cf.entries_.begin(), cf.entries_.end(), [](const Entry& e) { return e.inFile; }))
+        cf.file_.reset();
     return cf;
 }
 
 CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
-                                 int majorVersion) {
+                                  int majorVersion) {
     if (majorVersion != 3 && majorVersion != 4)
-        throw RuntimeError(err::Application, "Versiunea " + std::to_string(majorVersion) + " nu poate fi scrisa");
+        throw RuntimeError(err::Application,
+                           "Versiunea " + std::to_string(majorVersion) + " nu poate fi scrisa");
     CompoundFile cf;
     cf.major_ = majorVersion;
     cf.sectorSize_ = majorVersion == 4 ? 4096 : 512;
     std::uint8_t* h = cf.header_.data();
     std::copy(std::begin(kSignature), std::end(kSignature), h);
-    auto put16 = [](std::uint8_t* p, std::uint16_t v) { p[0] = static_cast<std::uint8_t>(v); p[1] = static_cast<std::uint8_t>(v >> 8); };
+    auto put16 = [](std::uint8_t* p, std::uint16_t v) {
+        p[0] = static_cast<std::uint8_t>(v);
+        p[1] = static_cast<std::uint8_t>(v >> 8);
+    };
     put16(h + 24, 0x3E);
     put16(h + 26, static_cast<std::uint16_t>(majorVersion));
     put16(h + 28, 0xFFFE);
@@ -391,7 +421,8 @@ CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector
             throw RuntimeError(err::Application, "Numele fluxului " + toUtf8(name) + " nu poate fi scris");
         e.name = name;
         e.path = name;
-        for (std::size_t i = 0; i < name.size(); ++i) put16(e.raw.data() + 2 * i, name[i]);
+        for (std::size_t i = 0; i < name.size(); ++i)
+            put16(e.raw.data() + 2 * i, name[i]);
         put16(e.raw.data() + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
     };
     for (std::size_t i = 0; i < cf.entries_.size(); ++i) {
@@ -416,16 +447,19 @@ CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector
 
     // Siblings ordered as the format compares names (shorter first, then by upper case), as a balanced tree.
     std::vector<std::uint32_t> order(streams.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i + 1);
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<std::uint32_t>(i + 1);
     auto key = [&](std::uint32_t i) {
         std::u16string u;
-        for (char16_t c : cf.entries_[i].name) u += upper(c);
+        for (char16_t c : cf.entries_[i].name)
+            u += upper(c);
         return std::pair{u.size(), u};
     };
     std::sort(order.begin(), order.end(), [&](auto a, auto b) { return key(a) < key(b); });
     for (std::size_t i = 1; i < order.size(); ++i)
         if (key(order[i - 1]) == key(order[i]))
-            throw RuntimeError(err::Application, "Fluxul " + toUtf8(cf.entries_[order[i]].name) + " apare de doua ori");
+            throw RuntimeError(err::Application,
+                               "Fluxul " + toUtf8(cf.entries_[order[i]].name) + " apare de doua ori");
     auto balanced = [&](auto&& self, std::size_t lo, std::size_t hi) -> std::uint32_t {
         if (lo >= hi) return kNoStream;
         const std::size_t mid = lo + (hi - lo) / 2;
@@ -459,7 +493,9 @@ int CompoundFile::findPath(std::string_view path) const {
     return -1;
 }
 
-bool CompoundFile::hasStream(std::string_view name) const { return findTopLevel(name) >= 0; }
+bool CompoundFile::hasStream(std::string_view name) const {
+    return findTopLevel(name) >= 0;
+}
 
 std::span<const std::uint8_t> CompoundFile::streamView(std::string_view name) const {
     const int i = findTopLevel(name);
@@ -482,7 +518,8 @@ void CompoundFile::setStream(std::string_view name, std::vector<std::uint8_t> da
     const int i = findTopLevel(name);
     if (i < 0) throw RuntimeError(err::Application, "Fluxul " + std::string(name) + " nu exista in fisier");
     if (major_ == 3 && data.size() > 0x7FFFFFFFu)
-        throw RuntimeError(err::Application, "Fluxul " + std::string(name) + " este prea mare pentru acest format");
+        throw RuntimeError(err::Application,
+                           "Fluxul " + std::string(name) + " este prea mare pentru acest format");
     entries_[i].data = std::move(data);
     entries_[i].inFile = false;
 }
@@ -505,8 +542,10 @@ std::span<const std::uint8_t> CompoundFile::bytesOf(const Entry& e) const {
 std::vector<std::uint8_t> CompoundFile::serialize() const {
     std::vector<std::uint8_t> out;
     std::size_t streams = 0;
-    for (const Entry& e : entries_) streams += bytesOf(e).size();
-    reserveLarge(out, streams + streams / 64 + entries_.size() * kEntrySize + 16 * sectorSize_); // + FAT, padding
+    for (const Entry& e : entries_)
+        streams += bytesOf(e).size();
+    reserveLarge(out,
+                 streams + streams / 64 + entries_.size() * kEntrySize + 16 * sectorSize_); // + FAT, padding
     writeTo([&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
     return out;
 }
@@ -514,7 +553,9 @@ std::vector<std::uint8_t> CompoundFile::serialize() const {
 void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t>)>& sink) const {
     const std::uint32_t ss = sectorSize_;
     const std::uint32_t perSector = ss / 4;
-    auto isStream = [](const Entry& e) { return e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream); };
+    auto isStream = [](const Entry& e) {
+        return e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream);
+    };
 
     // Small streams go to the mini stream, the rest to sectors of their own.
     std::vector<std::uint32_t> miniFat;
@@ -532,7 +573,8 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
         const auto first = static_cast<std::uint32_t>(miniFat.size());
         const auto n = static_cast<std::uint32_t>(ceilDiv(data.size(), kMiniSectorSize));
         start[i] = first;
-        for (std::uint32_t k = 0; k < n; ++k) miniFat.push_back(k + 1 < n ? first + k + 1 : kEndOfChain);
+        for (std::uint32_t k = 0; k < n; ++k)
+            miniFat.push_back(k + 1 < n ? first + k + 1 : kEndOfChain);
         miniStream.insert(miniStream.end(), data.begin(), data.end());
         miniStream.resize(static_cast<std::size_t>(first + n) * kMiniSectorSize, 0);
     }
@@ -556,13 +598,16 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
     // Sectors in file order: FAT, DIFAT, directory, mini FAT, mini stream, then each large stream.
     std::vector<std::uint32_t> fat(fatSectors * perSector, kFreeSect);
     std::uint32_t next = 0;
-    for (std::uint64_t i = 0; i < fatSectors; ++i) fat[next++] = kFatSect;
+    for (std::uint64_t i = 0; i < fatSectors; ++i)
+        fat[next++] = kFatSect;
     const std::uint32_t firstDifat = next;
-    for (std::uint64_t i = 0; i < difatSectors; ++i) fat[next++] = kDifSect;
+    for (std::uint64_t i = 0; i < difatSectors; ++i)
+        fat[next++] = kDifSect;
     auto allocate = [&](std::uint64_t count) {
         if (count == 0) return kEndOfChain;
         const std::uint32_t first = next;
-        for (std::uint64_t k = 0; k < count; ++k, ++next) fat[next] = k + 1 < count ? next + 1 : kEndOfChain;
+        for (std::uint64_t k = 0; k < count; ++k, ++next)
+            fat[next] = k + 1 < count ? next + 1 : kEndOfChain;
         return first;
     };
     const std::uint32_t dirStart = allocate(dirSectors);
@@ -588,7 +633,8 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
     sink(head);
 
     std::vector<std::uint8_t> table(fat.size() * 4);
-    for (std::size_t i = 0; i < fat.size(); ++i) put32(table.data() + 4 * i, fat[i]);
+    for (std::size_t i = 0; i < fat.size(); ++i)
+        put32(table.data() + 4 * i, fat[i]);
     sink(table);
 
     std::vector<std::uint8_t> difat(difatSectors * ss);
@@ -598,7 +644,8 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
             const std::uint64_t f = kHeaderDifatEntries + d * (perSector - 1) + k;
             put32(p + 4 * k, f < fatSectors ? static_cast<std::uint32_t>(f) : kFreeSect);
         }
-        put32(p + 4 * (perSector - 1), d + 1 < difatSectors ? static_cast<std::uint32_t>(firstDifat + d + 1) : kEndOfChain);
+        put32(p + 4 * (perSector - 1),
+              d + 1 < difatSectors ? static_cast<std::uint32_t>(firstDifat + d + 1) : kEndOfChain);
     }
     sink(difat);
 
@@ -625,7 +672,8 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
     sink(dir);
 
     std::vector<std::uint8_t> miniFatBytes(miniFatSectors * ss, 0xFF);
-    for (std::size_t i = 0; i < miniFat.size(); ++i) put32(miniFatBytes.data() + 4 * i, miniFat[i]);
+    for (std::size_t i = 0; i < miniFat.size(); ++i)
+        put32(miniFatBytes.data() + 4 * i, miniFat[i]);
     sink(miniFatBytes);
     miniStream.resize(miniStreamSectors * ss, 0);
     sink(miniStream);

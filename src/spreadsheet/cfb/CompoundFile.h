@@ -16,12 +16,12 @@
 namespace ordana::spreadsheet::cfb {
 
 class CompoundFile {
-public:
+  public:
     enum class EntryType : std::uint8_t { Storage = 1, Stream = 2, Root = 5 };
 
     // One reachable directory entry, as seen by callers that list the container.
     struct EntryInfo {
-        std::string path;  // names joined by '/', UTF-8 ("_VBA_PROJECT_CUR/VBA/dir"); empty for the root
+        std::string path; // names joined by '/', UTF-8 ("_VBA_PROJECT_CUR/VBA/dir"); empty for the root
         EntryType type;
         std::uint64_t size; // stream bytes (0 for storages)
     };
@@ -54,7 +54,7 @@ public:
     // The same bytes handed to sink piece by piece, in file order, without building the whole file in memory.
     void writeTo(const std::function<void(std::span<const std::uint8_t>)>& sink) const;
 
-private:
+  private:
     struct Entry {
         std::array<std::uint8_t, 128> raw{}; // as read; start sector and size are rewritten on serialize
         bool reachable = false;
@@ -63,7 +63,8 @@ private:
         std::u16string name;
         std::u16string path; // from the root, '/' between names
         std::uint8_t type = 0;
-        // A stream's bytes: its own copy, or, when its sectors lie in one run, a place in the file it came from.
+        // A stream's bytes: its own copy, or, when its sectors lie in one run, a place in the file it came
+        // from.
         std::vector<std::uint8_t> data;
         bool inFile = false;
         std::size_t fileOffset = 0;

@@ -6,7 +6,9 @@
 
 namespace ordana::spreadsheet::xls {
 
-void corrupt(const std::string& what) { throw RuntimeError(err::Application, what); }
+void corrupt(const std::string& what) {
+    throw RuntimeError(err::Application, what);
+}
 
 void Writer::record(std::uint16_t type, std::span<const std::uint8_t> data) {
     u16(type);
@@ -15,12 +17,10 @@ void Writer::record(std::uint16_t type, std::span<const std::uint8_t> data) {
 }
 
 RecordPos RecordCursor::next() {
-    if (end_ - pos_ < 4)
-        corrupt("o inregistrare este trunchiata");
+    if (end_ - pos_ < 4) corrupt("o inregistrare este trunchiata");
     const std::uint8_t* p = s_.data() + pos_;
     RecordPos r{get16(p), get16(p + 2), std::uint32_t(pos_)};
-    if (r.length > end_ - pos_ - 4)
-        corrupt("o inregistrare depaseste sfarsitul fluxului");
+    if (r.length > end_ - pos_ - 4) corrupt("o inregistrare depaseste sfarsitul fluxului");
     pos_ += 4 + r.length;
     return r;
 }
@@ -94,8 +94,7 @@ std::u16string utf8ToUtf16(const std::string& s) {
 
 std::u16string readUnicodeString(std::span<const std::uint8_t> data, std::size_t& pos, bool shortCount) {
     const std::size_t headerSize = shortCount ? 2 : 3;
-    if (data.size() < pos + headerSize)
-        corrupt("un text este trunchiat");
+    if (data.size() < pos + headerSize) corrupt("un text este trunchiat");
     const std::size_t cch = shortCount ? data[pos] : get16(&data[pos]);
     const std::uint8_t flags = data[pos + headerSize - 1];
     pos += headerSize;
@@ -103,26 +102,22 @@ std::u16string readUnicodeString(std::span<const std::uint8_t> data, std::size_t
     std::size_t skipAfter = 0;
     // Rich and phonetic parts may only appear in cell strings, but reading them costs nothing.
     if (flags & 0x08) {
-        if (data.size() < pos + 2)
-            corrupt("un text este trunchiat");
+        if (data.size() < pos + 2) corrupt("un text este trunchiat");
         skipAfter += std::size_t(get16(&data[pos])) * 4;
         pos += 2;
     }
     if (flags & 0x04) {
-        if (data.size() < pos + 4)
-            corrupt("un text este trunchiat");
+        if (data.size() < pos + 4) corrupt("un text este trunchiat");
         skipAfter += get32(&data[pos]);
         pos += 4;
     }
     const std::size_t bytes = cch * (wide ? 2 : 1);
-    if (data.size() - pos < bytes)
-        corrupt("un text este trunchiat");
+    if (data.size() - pos < bytes) corrupt("un text este trunchiat");
     std::u16string s(cch, u'\0');
     for (std::size_t i = 0; i < cch; ++i)
         s[i] = wide ? char16_t(get16(&data[pos + 2 * i])) : char16_t(data[pos + i]);
     pos += bytes;
-    if (data.size() - pos < skipAfter)
-        corrupt("un text este trunchiat");
+    if (data.size() - pos < skipAfter) corrupt("un text este trunchiat");
     pos += skipAfter;
     return s;
 }
@@ -156,8 +151,7 @@ double decodeRk(std::uint32_t rk) {
 }
 
 bool encodeRk(double value, std::uint32_t& rk) {
-    if (!std::isfinite(value))
-        return false;
+    if (!std::isfinite(value)) return false;
     auto tryInt = [&](double v, std::uint32_t flag) {
         if (v >= -536870912.0 && v < 536870912.0 && v == std::floor(v)) {
             const auto n = std::int32_t(v);
@@ -172,11 +166,9 @@ bool encodeRk(double value, std::uint32_t& rk) {
     auto tryDouble = [&](double v, std::uint32_t flag) {
         std::uint64_t bits;
         std::memcpy(&bits, &v, 8);
-        if ((bits & 0x3FFFFFFFFull) != 0)
-            return false;
+        if ((bits & 0x3FFFFFFFFull) != 0) return false;
         const std::uint32_t candidate = std::uint32_t(bits >> 32) | flag;
-        if (decodeRk(candidate) != value)
-            return false;
+        if (decodeRk(candidate) != value) return false;
         rk = candidate;
         return true;
     };

@@ -1,7 +1,7 @@
 #pragma once
 
-// Little-endian byte access and the record frame of a BIFF8 Workbook stream. Every read is checked against the
-// bytes really present; a short read is RuntimeError 1004.
+// Little-endian byte access and the record frame of a BIFF8 Workbook stream. Every read is checked against
+// the bytes really present; a short read is RuntimeError 1004.
 
 #include <cstdint>
 #include <cstring>
@@ -56,9 +56,12 @@ inline constexpr int kMaxRows = 65536;
 // RuntimeError 1004 describing a damaged workbook stream.
 [[noreturn]] void corrupt(const std::string& what);
 
-inline std::uint16_t get16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+inline std::uint16_t get16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
 inline std::uint32_t get32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
 }
 inline double getDouble(const std::uint8_t* p) {
     double d;
@@ -76,7 +79,7 @@ inline void put32(std::uint8_t* p, std::uint32_t v) {
 
 // Growing output buffer.
 class Writer {
-public:
+  public:
     std::vector<std::uint8_t> bytes;
     std::size_t size() const { return bytes.size(); }
     void u8(std::uint8_t v) { bytes.push_back(v); }
@@ -110,7 +113,7 @@ struct RecordPos {
 
 // Walks the records of [begin, end) of a stream; a header or data running past end is 1004.
 class RecordCursor {
-public:
+  public:
     RecordCursor(std::span<const std::uint8_t> stream, std::size_t begin, std::size_t end)
         : s_(stream), pos_(begin), end_(end) {}
     bool atEnd() const { return pos_ >= end_; }
@@ -119,7 +122,7 @@ public:
     RecordPos next();
     std::size_t position() const { return pos_; }
 
-private:
+  private:
     std::span<const std::uint8_t> s_;
     std::size_t pos_;
     std::size_t end_;

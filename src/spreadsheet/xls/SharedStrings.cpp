@@ -13,8 +13,7 @@ bool ContinuedReader::settle() {
 }
 
 std::uint8_t ContinuedReader::u8() {
-    if (!settle())
-        corrupt("tabela de texte este trunchiata");
+    if (!settle()) corrupt("tabela de texte este trunchiata");
     return segs_[seg_][pos_++];
 }
 
@@ -30,8 +29,7 @@ std::uint32_t ContinuedReader::u32() {
 
 void ContinuedReader::skip(std::size_t n) {
     while (n > 0) {
-        if (!settle())
-            corrupt("tabela de texte este trunchiata");
+        if (!settle()) corrupt("tabela de texte este trunchiata");
         const std::size_t take = std::min(n, segs_[seg_].size() - pos_);
         pos_ += take;
         n -= take;
@@ -51,13 +49,11 @@ std::u16string ContinuedReader::chars(std::size_t count, bool wide) {
                 s += wide ? char16_t(get16(&d[pos_ + 2 * i])) : char16_t(d[pos_ + i]);
             pos_ += take * unit;
         }
-        if (s.size() == count)
-            return s;
+        if (s.size() == count) return s;
         // Split over a record boundary: the next record starts with its own flag byte.
         ++seg_;
         pos_ = 0;
-        if (seg_ >= segs_.size() || segs_[seg_].empty())
-            corrupt("tabela de texte este trunchiata");
+        if (seg_ >= segs_.size() || segs_[seg_].empty()) corrupt("tabela de texte este trunchiata");
         wide = segs_[seg_][pos_++] & 0x01;
     }
 }
@@ -66,10 +62,8 @@ std::u16string ContinuedReader::string(bool rich) {
     const std::uint16_t cch = u16();
     const std::uint8_t flags = u8();
     std::size_t runs = 0, ext = 0;
-    if (rich && (flags & 0x08))
-        runs = u16();
-    if (rich && (flags & 0x04))
-        ext = u32();
+    if (rich && (flags & 0x08)) runs = u16();
+    if (rich && (flags & 0x04)) ext = u32();
     std::u16string s = chars(cch, flags & 0x01);
     skip(runs * 4);
     skip(ext);
@@ -77,23 +71,20 @@ std::u16string ContinuedReader::string(bool rich) {
 }
 
 void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chain) {
-    if (chain.empty() || chain[0].size() < 8)
-        corrupt("tabela de texte este trunchiata");
+    if (chain.empty() || chain[0].size() < 8) corrupt("tabela de texte este trunchiata");
     totalRefs_ = get32(chain[0].data());
     const std::uint32_t unique = get32(chain[0].data() + 4);
     std::size_t totalBytes = 0;
     for (const auto& c : chain)
         totalBytes += c.size();
     // Every string takes at least 3 bytes: a count beyond that is a lie, not a reason to allocate.
-    if (unique > totalBytes / 3)
-        corrupt("tabela de texte anunta mai multe texte decat contine");
+    if (unique > totalBytes / 3) corrupt("tabela de texte anunta mai multe texte decat contine");
     texts_.reserve(unique);
     locations_.reserve(unique);
     ContinuedReader r(chain);
     r.skip(8);
     for (std::uint32_t i = 0; i < unique; ++i) {
-        if (!r.settle())
-            corrupt("tabela de texte anunta mai multe texte decat contine");
+        if (!r.settle()) corrupt("tabela de texte anunta mai multe texte decat contine");
         locations_.push_back({std::uint32_t(r.segment()), std::uint32_t(r.offset())});
         texts_.push_back(utf16ToUtf8(r.string(true)));
     }
@@ -108,8 +99,7 @@ std::uint32_t SharedStrings::intern(const std::string& utf8) {
             lookup_.emplace(texts_[i], std::uint32_t(i));
         lookupBuilt_ = true;
     }
-    if (auto it = lookup_.find(utf8); it != lookup_.end())
-        return it->second;
+    if (auto it = lookup_.find(utf8); it != lookup_.end()) return it->second;
     const auto index = std::uint32_t(texts_.size());
     texts_.push_back(utf8);
     added_.push_back(utf8ToUtf16(utf8));
@@ -120,18 +110,18 @@ std::uint32_t SharedStrings::intern(const std::string& utf8) {
 void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint8_t>>& chain,
                           std::vector<Written>& positions) const {
     positions.assign(texts_.size(), Written{0, 0});
-    // Readers take the strings one after another, so an appended string must follow the last counted one: bytes
-    // beyond it (a table that holds more than it counts) are dropped then, kept as they are otherwise.
+    // Readers take the strings one after another, so an appended string must follow the last counted one:
+    // bytes beyond it (a table that holds more than it counts) are dropped then, kept as they are otherwise.
     const std::size_t records = added_.empty() ? chain.size() : std::size_t(end_.record) + 1;
     std::vector<std::uint32_t> recordStart(records);
     // Originals up to the last record, which may grow with the appended strings.
     std::vector<std::uint8_t> current;
     for (std::size_t k = 0; k < records; ++k) {
         std::vector<std::uint8_t> data(chain[k].begin(), chain[k].end());
-        if (k == end_.record && !added_.empty())
-            data.resize(end_.offset);
+        if (k == end_.record && !added_.empty()) data.resize(end_.offset);
         if (k == 0) {
-            put32(data.data(), std::uint32_t(std::int64_t(totalRefs_) + refDelta_ < 0 ? 0 : totalRefs_ + refDelta_));
+            put32(data.data(),
+                  std::uint32_t(std::int64_t(totalRefs_) + refDelta_ < 0 ? 0 : totalRefs_ + refDelta_));
             put32(data.data() + 4, std::uint32_t(texts_.size()));
         }
         if (k + 1 == records) {
@@ -159,8 +149,7 @@ void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint
         bool wide = std::any_of(s.begin(), s.end(), [](char16_t c) { return c > 0xFF; });
         const std::size_t unit = wide ? 2 : 1;
         // The header and the first character stay together.
-        if (current.size() + 3 + (s.empty() ? 0 : unit) > kMaxRecordData)
-            flush();
+        if (current.size() + 3 + (s.empty() ? 0 : unit) > kMaxRecordData) flush();
         positions[originalCount_ + a] = {currentStart + 4 + std::uint32_t(current.size()),
                                          std::uint16_t(4 + current.size())};
         current.push_back(std::uint8_t(s.size()));
@@ -177,8 +166,7 @@ void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint
             const std::size_t take = std::min(room, s.size() - i);
             for (std::size_t k = 0; k < take; ++k) {
                 current.push_back(std::uint8_t(s[i + k]));
-                if (wide)
-                    current.push_back(std::uint8_t(s[i + k] >> 8));
+                if (wide) current.push_back(std::uint8_t(s[i + k] >> 8));
             }
             i += take;
         }

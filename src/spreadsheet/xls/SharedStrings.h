@@ -16,8 +16,9 @@ namespace ordana::spreadsheet::xls {
 
 // Reads across a record and its CONTINUE records.
 class ContinuedReader {
-public:
-    explicit ContinuedReader(std::vector<std::span<const std::uint8_t>> segments) : segs_(std::move(segments)) {}
+  public:
+    explicit ContinuedReader(std::vector<std::span<const std::uint8_t>> segments)
+        : segs_(std::move(segments)) {}
     std::uint8_t u8();
     std::uint16_t u16();
     std::uint32_t u32();
@@ -31,14 +32,14 @@ public:
     std::size_t segment() const { return seg_; }
     std::size_t offset() const { return pos_; }
 
-private:
+  private:
     std::vector<std::span<const std::uint8_t>> segs_;
     std::size_t seg_ = 0;
     std::size_t pos_ = 0;
 };
 
 class SharedStrings {
-public:
+  public:
     // One location per string: which record of the chain (0 = SST) and the offset in its data.
     struct Location {
         std::uint32_t record;
@@ -57,15 +58,16 @@ public:
     std::size_t originalCount() const { return originalCount_; }
 
     // Writes SST and CONTINUE records: the original ones byte for byte (counts updated), then the appended
-    // strings. positions receives, for every string, its absolute stream position and its offset from the start
-    // of the record (header included) that holds its first byte.
+    // strings. positions receives, for every string, its absolute stream position and its offset from the
+    // start of the record (header included) that holds its first byte.
     struct Written {
         std::uint32_t streamPos;
         std::uint16_t recordOffset;
     };
-    void write(Writer& w, const std::vector<std::span<const std::uint8_t>>& chain, std::vector<Written>& positions) const;
+    void write(Writer& w, const std::vector<std::span<const std::uint8_t>>& chain,
+               std::vector<Written>& positions) const;
 
-private:
+  private:
     std::vector<std::string> texts_;
     std::vector<Location> locations_;
     Location end_{0, 8}; // just past the last counted string

@@ -14,8 +14,16 @@ namespace {
 
 bool isCellRecord(std::uint16_t t) {
     switch (t) {
-    case rt::Number: case rt::Rk: case rt::MulRk: case rt::LabelSst: case rt::Label: case rt::RString:
-    case rt::BoolErr: case rt::Blank: case rt::MulBlank: case rt::Formula:
+    case rt::Number:
+    case rt::Rk:
+    case rt::MulRk:
+    case rt::LabelSst:
+    case rt::Label:
+    case rt::RString:
+    case rt::BoolErr:
+    case rt::Blank:
+    case rt::MulBlank:
+    case rt::Formula:
         return true;
     default:
         return false;
@@ -29,24 +37,35 @@ bool isFormulaTail(std::uint16_t t) {
 
 std::size_t minLength(std::uint16_t t) {
     switch (t) {
-    case rt::Number: return 14;
-    case rt::Rk: return 10;
-    case rt::LabelSst: return 10;
-    case rt::Label: case rt::RString: return 9;
-    case rt::BoolErr: return 8;
-    case rt::Blank: return 6;
-    case rt::Formula: return 20;
-    case rt::MulRk: return 12;
-    case rt::MulBlank: return 8;
-    default: return 0;
+    case rt::Number:
+        return 14;
+    case rt::Rk:
+        return 10;
+    case rt::LabelSst:
+        return 10;
+    case rt::Label:
+    case rt::RString:
+        return 9;
+    case rt::BoolErr:
+        return 8;
+    case rt::Blank:
+        return 6;
+    case rt::Formula:
+        return 20;
+    case rt::MulRk:
+        return 12;
+    case rt::MulBlank:
+        return 8;
+    default:
+        return 0;
     }
 }
 
 // A record's text read across the CONTINUE records that follow it.
 std::u16string continuedString(std::span<const std::uint8_t> stream, const std::vector<RecordPos>& recs,
                                std::size_t rec, std::size_t skip) {
-    std::vector<std::span<const std::uint8_t>> segs{{stream.data() + recs[rec].dataOffset() + skip,
-                                                     recs[rec].length - skip}};
+    std::vector<std::span<const std::uint8_t>> segs{
+        {stream.data() + recs[rec].dataOffset() + skip, recs[rec].length - skip}};
     for (std::size_t k = rec + 1; k < recs.size() && recs[k].type == rt::Continue; ++k)
         segs.emplace_back(stream.data() + recs[k].dataOffset(), recs[k].length);
     ContinuedReader r(std::move(segs));
@@ -55,8 +74,7 @@ std::u16string continuedString(std::span<const std::uint8_t> stream, const std::
 
 } // namespace
 
-Sheet::Sheet(WorkbookStream& book, const SheetInfo& info)
-    : book_(book), stream_(book.bytes()) {
+Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : book_(book), stream_(book.bytes()) {
     RecordCursor cursor(stream_, info.begin, info.end);
     recs_.reserve((info.end - info.begin) / 16 + 16);
     int depth = 0;
@@ -74,53 +92,54 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info)
             --depth;
             continue;
         }
-        if (depth != 1)
-            continue;
+        if (depth != 1) continue;
         const std::uint8_t* d = stream_.data() + r.dataOffset();
-        if (r.length < minLength(r.type))
-            corrupt("o celula are o inregistrare prea scurta");
+        if (r.length < minLength(r.type)) corrupt("o celula are o inregistrare prea scurta");
         const bool cell = isCellRecord(r.type);
         if (cell || r.type == rt::Row || r.type == rt::DbCell) {
-            if (ctFirst_ == npos)
-                ctFirst_ = i;
+            if (ctFirst_ == npos) ctFirst_ = i;
             ctLast_ = i;
         } else if (ctFirst_ != npos && isFormulaTail(r.type) && ctLast_ + 1 == i) {
             ctLast_ = i;
         }
-        if (r.type != rt::Formula && !isFormulaTail(r.type))
-            lastFormula = npos;
+        if (r.type != rt::Formula && !isFormulaTail(r.type)) lastFormula = npos;
         switch (r.type) {
-        case rt::Index: indexRec_ = i; break;
-        case rt::Dimensions: dimRec_ = i; break;
-        case rt::DefColWidth: defColRec_ = i; break;
-        case 0x0099: stdWidthRec_ = i; break;
-        case rt::DefaultRowHeight: defRowRec_ = i; break;
+        case rt::Index:
+            indexRec_ = i;
+            break;
+        case rt::Dimensions:
+            dimRec_ = i;
+            break;
+        case rt::DefColWidth:
+            defColRec_ = i;
+            break;
+        case 0x0099:
+            stdWidthRec_ = i;
+            break;
+        case rt::DefaultRowHeight:
+            defRowRec_ = i;
+            break;
         case rt::ColInfo:
             if (r.length >= 10) {
-                if (firstColInfo_ == npos)
-                    firstColInfo_ = i;
+                if (firstColInfo_ == npos) firstColInfo_ = i;
                 const std::uint16_t first = get16(d), last = get16(d + 2);
-                if (first > last || first >= kMaxColumns)
-                    corrupt("o coloana este in afara limitelor foii");
-                cols_.push_back({first, std::min<std::uint16_t>(last, kMaxColumns - 1), get16(d + 4), get16(d + 6),
-                                 get16(d + 8), std::uint16_t(r.length >= 12 ? get16(d + 10) : 0), std::int64_t(i),
-                                 false});
+                if (first > last || first >= kMaxColumns) corrupt("o coloana este in afara limitelor foii");
+                cols_.push_back({first, std::min<std::uint16_t>(last, kMaxColumns - 1), get16(d + 4),
+                                 get16(d + 6), get16(d + 8),
+                                 std::uint16_t(r.length >= 12 ? get16(d + 10) : 0), std::int64_t(i), false});
             }
             break;
         case rt::Row:
-            if (r.length < 16)
-                corrupt("o inregistrare de rand este prea scurta");
+            if (r.length < 16) corrupt("o inregistrare de rand este prea scurta");
             rowRecs_[get16(d)] = std::uint32_t(i);
             break;
         case rt::String:
-            if (lastFormula != npos)
-                entries_[lastFormula].str = std::uint32_t(i);
+            if (lastFormula != npos) entries_[lastFormula].str = std::uint32_t(i);
             break;
         default:
             break;
         }
-        if (!cell)
-            continue;
+        if (!cell) continue;
         const std::uint16_t row = get16(d), col = get16(d + 2);
         if (col >= kMaxColumns)
             corrupt("o celula este in afara limitelor foii (coloana " + std::to_string(col + 1) + ")");
@@ -140,21 +159,20 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info)
         }
         entries_.push_back({row, col, std::uint32_t(i), npos, 0});
     }
-    if (depth != 0)
-        corrupt("foaia nu se incheie corect");
-    auto less = [](const CellEntry& a, const CellEntry& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; };
+    if (depth != 0) corrupt("foaia nu se incheie corect");
+    auto less = [](const CellEntry& a, const CellEntry& b) {
+        return a.row != b.row ? a.row < b.row : a.col < b.col;
+    };
     if (!std::is_sorted(entries_.begin(), entries_.end(), less))
         std::stable_sort(entries_.begin(), entries_.end(), less);
     // A cell written twice: the later record wins, as a reader going through the records would see it.
     auto same = [](const CellEntry& a, const CellEntry& b) { return a.row == b.row && a.col == b.col; };
     std::vector<CellEntry> unique;
     for (std::size_t k = 0; k < entries_.size(); ++k) {
-        if (k + 1 < entries_.size() && same(entries_[k], entries_[k + 1]))
-            continue;
+        if (k + 1 < entries_.size() && same(entries_[k], entries_[k + 1])) continue;
         unique.push_back(entries_[k]);
     }
-    if (unique.size() != entries_.size())
-        entries_ = std::move(unique);
+    if (unique.size() != entries_.size()) entries_ = std::move(unique);
     const int rows = entries_.empty() ? 0 : entries_.back().row + 1;
     rowStart_.assign(std::size_t(rows) + 1, 0);
     std::size_t k = 0;
@@ -163,15 +181,14 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info)
             ++k;
         rowStart_[std::size_t(r)] = std::uint32_t(k);
     }
-    std::sort(cols_.begin(), cols_.end(), [](const ColInfo& a, const ColInfo& b) { return a.first < b.first; });
+    std::sort(cols_.begin(), cols_.end(),
+              [](const ColInfo& a, const ColInfo& b) { return a.first < b.first; });
     for (std::size_t c = 1; c < cols_.size(); ++c)
-        if (cols_[c].first <= cols_[c - 1].last)
-            corrupt("latimile de coloana se suprapun");
+        if (cols_[c].first <= cols_[c - 1].last) corrupt("latimile de coloana se suprapun");
 }
 
 const Sheet::CellEntry* Sheet::find(int row, int col) const {
-    if (row < 0 || std::size_t(row) + 1 >= rowStart_.size())
-        return nullptr;
+    if (row < 0 || std::size_t(row) + 1 >= rowStart_.size()) return nullptr;
     auto first = entries_.begin() + rowStart_[std::size_t(row)];
     auto last = entries_.begin() + rowStart_[std::size_t(row) + 1];
     auto it = std::lower_bound(first, last, col, [](const CellEntry& e, int c) { return e.col < c; });
@@ -181,43 +198,53 @@ const Sheet::CellEntry* Sheet::find(int row, int col) const {
 std::uint16_t Sheet::entryXf(const CellEntry& e) const {
     const auto d = data(e.rec);
     switch (recs_[e.rec].type) {
-    case rt::MulRk: return get16(&d[4 + 6 * e.sub]);
-    case rt::MulBlank: return get16(&d[4 + 2 * e.sub]);
-    default: return get16(&d[4]);
+    case rt::MulRk:
+        return get16(&d[4 + 6 * e.sub]);
+    case rt::MulBlank:
+        return get16(&d[4 + 2 * e.sub]);
+    default:
+        return get16(&d[4]);
     }
 }
 
 CellValue Sheet::entryValue(const CellEntry& e) const {
     const auto d = data(e.rec);
     switch (recs_[e.rec].type) {
-    case rt::Number: return CellValue::number(getDouble(&d[6]));
-    case rt::Rk: return CellValue::number(decodeRk(get32(&d[6])));
-    case rt::MulRk: return CellValue::number(decodeRk(get32(&d[6 + 6 * e.sub])));
-    case rt::LabelSst: return CellValue::text(std::as_const(book_).strings().text(get32(&d[6])));
+    case rt::Number:
+        return CellValue::number(getDouble(&d[6]));
+    case rt::Rk:
+        return CellValue::number(decodeRk(get32(&d[6])));
+    case rt::MulRk:
+        return CellValue::number(decodeRk(get32(&d[6 + 6 * e.sub])));
+    case rt::LabelSst:
+        return CellValue::text(std::as_const(book_).strings().text(get32(&d[6])));
     case rt::Label:
-    case rt::RString: return CellValue::text(utf16ToUtf8(continuedString(stream_, recs_, e.rec, 6)));
-    case rt::BoolErr: return d[7] ? CellValue::error(d[6]) : CellValue::boolean(d[6] != 0);
+    case rt::RString:
+        return CellValue::text(utf16ToUtf8(continuedString(stream_, recs_, e.rec, 6)));
+    case rt::BoolErr:
+        return d[7] ? CellValue::error(d[6]) : CellValue::boolean(d[6] != 0);
     case rt::Formula:
-        if (get16(&d[12]) != 0xFFFF)
-            return CellValue::number(getDouble(&d[6]));
+        if (get16(&d[12]) != 0xFFFF) return CellValue::number(getDouble(&d[6]));
         switch (d[6]) {
         case 0:
-            if (e.str == npos)
-                return CellValue::text("");
+            if (e.str == npos) return CellValue::text("");
             return CellValue::text(utf16ToUtf8(continuedString(stream_, recs_, e.str, 0)));
-        case 1: return CellValue::boolean(d[8] != 0);
-        case 2: return CellValue::error(d[8]);
-        default: return CellValue::text("");
+        case 1:
+            return CellValue::boolean(d[8] != 0);
+        case 2:
+            return CellValue::error(d[8]);
+        default:
+            return CellValue::text("");
         }
-    default: return CellValue();
+    default:
+        return CellValue();
     }
 }
 
 CellValue Sheet::value(int row, int col) const {
     if (!edits_.empty()) {
         auto it = edits_.find(key(row, col));
-        if (it != edits_.end() && it->second.hasValue)
-            return it->second.value;
+        if (it != edits_.end() && it->second.hasValue) return it->second.value;
     }
     const CellEntry* e = find(row, col);
     return e ? entryValue(*e) : CellValue();
@@ -226,20 +253,17 @@ CellValue Sheet::value(int row, int col) const {
 std::uint16_t Sheet::defaultXf(int row, int col) const {
     if (auto it = rowRecs_.find(row); it != rowRecs_.end()) {
         const std::uint32_t flags = get32(&data(it->second)[12]);
-        if (flags & 0x80)
-            return std::uint16_t((flags >> 16) & 0x0FFF);
+        if (flags & 0x80) return std::uint16_t((flags >> 16) & 0x0FFF);
     }
     for (const ColInfo& c : cols_)
-        if (c.first <= col && col <= c.last)
-            return c.xf;
+        if (c.first <= col && col <= c.last) return c.xf;
     return book_.defaultCellXf();
 }
 
 std::uint16_t Sheet::cellXf(int row, int col) const {
     if (auto it = edits_.find(key(row, col)); it != edits_.end() && it->second.xf >= 0)
         return std::uint16_t(it->second.xf);
-    if (const CellEntry* e = find(row, col))
-        return entryXf(*e);
+    if (const CellEntry* e = find(row, col)) return entryXf(*e);
     return defaultXf(row, col);
 }
 
@@ -257,31 +281,28 @@ void Sheet::setValue(int row, int col, const CellValue& value) {
                                    : (original && recs_[original->rec].type == rt::LabelSst);
     if (value.kind() == CellValue::Kind::Text && utf8ToUtf16(value.textValue()).size() > 32767)
         throw RuntimeError(err::Application, "Textul are mai mult de 32767 de caractere");
-    if (wasSst)
-        book_.mutableStrings().addReferences(-1);
+    if (wasSst) book_.mutableStrings().addReferences(-1);
     e.hasValue = true;
     e.value = value;
     if (value.kind() == CellValue::Kind::Text) {
         e.sst = book_.mutableStrings().intern(value.textValue());
         book_.mutableStrings().addReferences(1);
     }
-    if (e.xf < 0 && !original)
-        e.xf = defaultXf(row, col);
+    if (e.xf < 0 && !original) e.xf = defaultXf(row, col);
     modified_ = true;
 }
 
 std::optional<Sheet::Column> Sheet::column(int col) const {
     for (const ColInfo& c : cols_)
-        if (c.first <= col && col <= c.last)
-            return Column{c.width, c.xf, c.flags};
+        if (c.first <= col && col <= c.last) return Column{c.width, c.xf, c.flags};
     return std::nullopt;
 }
 
 std::uint16_t Sheet::defaultColumnWidth() const {
-    if (stdWidthRec_ != npos && recs_[stdWidthRec_].length >= 2)
-        return get16(data(stdWidthRec_).data());
+    if (stdWidthRec_ != npos && recs_[stdWidthRec_].length >= 2) return get16(data(stdWidthRec_).data());
     const int d = book_.digitWidth();
-    const int chars = defColRec_ != npos && recs_[defColRec_].length >= 2 ? get16(data(defColRec_).data()) : 8;
+    const int chars =
+        defColRec_ != npos && recs_[defColRec_].length >= 2 ? get16(data(defColRec_).data()) : 8;
     // Excel rounds the default column up to a multiple of 8 pixels.
     const int pixels = (chars * d + 5 + 7) / 8 * 8;
     return std::uint16_t(std::min(65535.0, std::floor(double(pixels) / d * 256)));
@@ -290,7 +311,14 @@ std::uint16_t Sheet::defaultColumnWidth() const {
 std::size_t Sheet::splitColumn(int col) {
     auto it = std::find_if(cols_.begin(), cols_.end(), [&](const ColInfo& c) { return c.last >= col; });
     if (it == cols_.end() || it->first > col) {
-        ColInfo c{std::uint16_t(col), std::uint16_t(col), defaultColumnWidth(), book_.defaultCellXf(), 0, 0, -1, true};
+        ColInfo c{std::uint16_t(col),
+                  std::uint16_t(col),
+                  defaultColumnWidth(),
+                  book_.defaultCellXf(),
+                  0,
+                  0,
+                  -1,
+                  true};
         const auto inserted = cols_.insert(it, c);
         return std::size_t(inserted - cols_.begin());
     }
@@ -317,7 +345,8 @@ std::size_t Sheet::splitColumn(int col) {
 
 void Sheet::mergeColumns(std::size_t at) {
     auto same = [](const ColInfo& a, const ColInfo& b) {
-        return a.last + 1 == b.first && a.width == b.width && a.xf == b.xf && a.flags == b.flags && a.tail == b.tail;
+        return a.last + 1 == b.first && a.width == b.width && a.xf == b.xf && a.flags == b.flags &&
+               a.tail == b.tail;
     };
     if (at + 1 < cols_.size() && same(cols_[at], cols_[at + 1])) {
         cols_[at].last = cols_[at + 1].last;
@@ -354,11 +383,9 @@ void Sheet::formatColumn(int col, const XfChange& change) {
     mergeColumns(at);
     std::set<int> rows;
     for (const CellEntry& e : entries_)
-        if (e.col == col)
-            rows.insert(e.row);
+        if (e.col == col) rows.insert(e.row);
     for (const auto& [k, e] : edits_)
-        if (int(k & 0xFF) == col && (e.hasValue || e.xf >= 0))
-            rows.insert(int(k >> 8));
+        if (int(k & 0xFF) == col && (e.hasValue || e.xf >= 0)) rows.insert(int(k >> 8));
     for (int row : rows)
         setCellXf(row, col, book_.deriveXf(cellXf(row, col), change));
     modified_ = true;
@@ -408,10 +435,8 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
     std::map<int, std::vector<int>> newCells;
     for (const auto& [k, e] : edits_) {
         const int row = int(k >> 8), col = int(k & 0xFF);
-        if (find(row, col))
-            continue;
-        if (e.xf >= 0 || (e.hasValue && !e.value.isEmpty()))
-            newCells[row].push_back(col);
+        if (find(row, col)) continue;
+        if (e.xf >= 0 || (e.hasValue && !e.value.isEmpty())) newCells[row].push_back(col);
     }
     std::set<int> cellRows;
     for (const CellEntry& e : entries_)
@@ -431,16 +456,14 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         for (std::size_t i = ctFirst_; i <= ctLast_; ++i) {
             const auto t = recs_[i].type;
             depth += t == rt::Bof ? 1 : t == rt::Eof ? -1 : 0;
-            if (depth != 0)
-                continue;
+            if (depth != 0) continue;
             if (t == rt::DbCell) {
                 dbcellLayout = true;
                 blocks.push_back({start, i, {}, {}, {}});
                 start = i + 1;
             }
         }
-        if (start <= ctLast_)
-            blocks.push_back({start, ctLast_, {}, {}, {}});
+        if (start <= ctLast_) blocks.push_back({start, ctLast_, {}, {}, {}});
     }
     std::size_t anchor = npos; // where a sheet without cells gets its first ones
     if (blocks.empty()) {
@@ -456,8 +479,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
             }
     }
     for (const auto& [row, cols] : newCells) {
-        if (cellRows.count(row))
-            continue; // joins its row's own records
+        if (cellRows.count(row)) continue; // joins its row's own records
         std::size_t b = 0;
         if (auto it = rowBlock.find(row); it != rowBlock.end()) {
             b = it->second;
@@ -473,8 +495,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
                     }
             if (!placed)
                 for (const auto& [r, k] : rowBlock)
-                    if (r < row)
-                        b = k;
+                    if (r < row) b = k;
             blocks[b].newRows.push_back(row);
         }
         blocks[b].pendingRows.push_back(row);
@@ -515,8 +536,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
     bool blockDirty = false;
     auto noteCell = [&](int row) { firstCell.emplace(row, std::uint32_t(w.size())); };
     auto emitRow = [&](int row, std::size_t rec) {
-        if (!firstRowPos)
-            firstRowPos = std::uint32_t(w.size());
+        if (!firstRowPos) firstRowPos = std::uint32_t(w.size());
         rowOrder.push_back(row);
         std::vector<std::uint8_t> d;
         if (rec != npos) {
@@ -547,8 +567,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
     };
     auto emitNewCellsOf = [&](int row, int belowCol, std::size_t& cursor) {
         auto it = newCells.find(row);
-        if (it == newCells.end())
-            return;
+        if (it == newCells.end()) return;
         while (cursor < it->second.size() && it->second[cursor] < belowCol) {
             const int col = it->second[cursor++];
             const Edit& e = *edited(row, col);
@@ -558,8 +577,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         }
     };
     auto finishCellRow = [&] {
-        if (cellRow >= 0)
-            emitNewCellsOf(cellRow, INT_MAX, cellRowCursor);
+        if (cellRow >= 0) emitNewCellsOf(cellRow, INT_MAX, cellRowCursor);
         cellRow = -1;
     };
     auto flushPendingBelow = [&](int limit) {
@@ -584,8 +602,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
             std::vector<std::uint32_t> at(rowOrder.size(), pos);
             std::uint32_t next = pos;
             for (std::size_t k = rowOrder.size(); k-- > 0;) {
-                if (auto it = firstCell.find(rowOrder[k]); it != firstCell.end())
-                    next = it->second;
+                if (auto it = firstCell.find(rowOrder[k]); it != firstCell.end()) next = it->second;
                 at[k] = next;
             }
             for (std::size_t k = 0; k < at.size(); ++k) {
@@ -618,16 +635,15 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         }
     };
     std::size_t colAnchor = firstColInfo_;
-    if (colAnchor == npos && std::any_of(cols_.begin(), cols_.end(), [](const ColInfo& c) { return c.modified; }))
+    if (colAnchor == npos &&
+        std::any_of(cols_.begin(), cols_.end(), [](const ColInfo& c) { return c.modified; }))
         colAnchor = defColRec_ != npos ? defColRec_ + 1 : dimRec_ != npos ? dimRec_ : recs_.size() - 1;
 
     int depth = 0;
     for (std::size_t i = 0; i < recs_.size(); ++i) {
         const RecordPos& r = recs_[i];
-        if (i == colAnchor)
-            emitColInfos();
-        if (i == anchor)
-            finishBlock(npos);
+        if (i == colAnchor) emitColInfos();
+        if (i == anchor) finishBlock(npos);
         const bool nestedBefore = depth > 1;
         depth += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
         if (nestedBefore || depth > 1 || (r.type == rt::Eof && depth > 0)) {
@@ -639,8 +655,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         if (r.type != rt::String && r.type != rt::ShrFmla && r.type != rt::Array && r.type != rt::Table &&
             r.type != rt::Continue)
             skipString = false;
-        if (r.type != rt::Continue)
-            droppedString = false;
+        if (r.type != rt::Continue) droppedString = false;
         switch (r.type) {
         case rt::Index: {
             indexPos = w.size();
@@ -651,8 +666,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
                 dbcells += q.type == rt::DbCell && dd == 1;
             }
             std::vector<std::uint8_t> placeholder(16 + 4 * dbcells, 0);
-            if (d.size() >= 16)
-                std::copy(d.begin(), d.begin() + 16, placeholder.begin());
+            if (d.size() >= 16) std::copy(d.begin(), d.begin() + 16, placeholder.begin());
             w.record(rt::Index, placeholder);
             continue;
         }
@@ -660,17 +674,19 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
             defColPos = std::uint32_t(w.size());
             break;
         case rt::ColInfo:
-            if (r.length >= 10)
-                continue; // written whole at the first one
+            if (r.length >= 10) continue; // written whole at the first one
             break;
         case rt::Dimensions:
             if (newMaxRow >= 0 && d.size() >= 12) {
                 std::vector<std::uint8_t> nd(d.begin(), d.end());
                 const bool empty = get32(&nd[4]) <= get32(&nd[0]) || get16(&nd[10]) <= get16(&nd[8]);
-                put32(&nd[0], std::uint32_t(empty ? newMinRow : std::min<int>(int(get32(&nd[0])), newMinRow)));
-                put32(&nd[4], std::uint32_t(empty ? newMaxRow + 1 : std::max<int>(int(get32(&nd[4])), newMaxRow + 1)));
+                put32(&nd[0],
+                      std::uint32_t(empty ? newMinRow : std::min<int>(int(get32(&nd[0])), newMinRow)));
+                put32(&nd[4], std::uint32_t(empty ? newMaxRow + 1
+                                                  : std::max<int>(int(get32(&nd[4])), newMaxRow + 1)));
                 put16(&nd[8], std::uint32_t(empty ? newMinCol : std::min<int>(get16(&nd[8]), newMinCol)));
-                put16(&nd[10], std::uint32_t(empty ? newMaxCol + 1 : std::max<int>(get16(&nd[10]), newMaxCol + 1)));
+                put16(&nd[10],
+                      std::uint32_t(empty ? newMaxCol + 1 : std::max<int>(get16(&nd[10]), newMaxCol + 1)));
                 w.record(r.type, nd);
                 continue;
             }
@@ -700,8 +716,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
             finishBlock(i);
         } else if (isCellRecord(r.type)) {
             const int row = get16(d.data()), col = get16(&d[2]);
-            if (dbcellLayout)
-                emitNewRowsBefore(INT_MAX);
+            if (dbcellLayout) emitNewRowsBefore(INT_MAX);
             if (row != cellRow) {
                 finishCellRow();
                 flushPendingBelow(row);
@@ -728,8 +743,9 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
                     while (k < n) {
                         const Edit* e = edited(row, col + k);
                         if (e && e->hasValue) {
-                            cellRecord(w, row, col + k, *e,
-                                       std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4 + unit * std::size_t(k)])));
+                            cellRecord(
+                                w, row, col + k, *e,
+                                std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4 + unit * std::size_t(k)])));
                             ++k;
                             continue;
                         }
@@ -743,8 +759,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
                             const Edit* me = edited(row, col + m);
                             const std::uint8_t* src = &d[4 + unit * std::size_t(m)];
                             run.u16(me && me->xf >= 0 ? std::uint32_t(me->xf) : get16(src));
-                            if (unit == 6)
-                                run.raw(src + 2, 4);
+                            if (unit == 6) run.raw(src + 2, 4);
                         }
                         if (end - k > 1) {
                             run.u16(std::uint32_t(col + end - 1));
@@ -774,8 +789,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         } else {
             w.record(r.type, d);
         }
-        if (i == ctLast_ && !dbcellLayout)
-            finishBlock(npos);
+        if (i == ctLast_ && !dbcellLayout) finishBlock(npos);
     }
 
     if (indexPos != npos) {
@@ -783,10 +797,10 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         if (newMaxRow >= 0) {
             const bool empty = get32(p + 8) <= get32(p + 4);
             put32(p + 4, std::uint32_t(empty ? newMinRow : std::min<int>(int(get32(p + 4)), newMinRow)));
-            put32(p + 8, std::uint32_t(empty ? newMaxRow + 1 : std::max<int>(int(get32(p + 8)), newMaxRow + 1)));
+            put32(p + 8,
+                  std::uint32_t(empty ? newMaxRow + 1 : std::max<int>(int(get32(p + 8)), newMaxRow + 1)));
         }
-        if (defColPos && get32(p + 12) != 0)
-            put32(p + 12, *defColPos);
+        if (defColPos && get32(p + 12) != 0) put32(p + 12, *defColPos);
         for (std::size_t k = 0; k < dbcellPositions.size(); ++k)
             put32(p + 16 + 4 * k, dbcellPositions[k]);
     }

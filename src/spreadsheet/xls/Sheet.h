@@ -16,7 +16,7 @@
 namespace ordana::spreadsheet::xls {
 
 class Sheet {
-public:
+  public:
     Sheet(WorkbookStream& book, const SheetInfo& info);
 
     CellValue value(int row, int col) const;
@@ -42,7 +42,7 @@ public:
     // The substream at w's current end, with WINDOW2 marked selected/shown or not when given.
     void write(Writer& w, std::optional<bool> selected) const;
 
-private:
+  private:
     struct CellEntry {
         std::uint16_t row;
         std::uint16_t col;

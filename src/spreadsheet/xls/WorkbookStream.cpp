@@ -12,8 +12,8 @@ namespace {
 
 // The number formats every reader knows without a FORMAT record.
 const std::pair<const char*, std::uint16_t> kBuiltinFormats[] = {
-    {"General", 0}, {"0", 1}, {"0.00", 2}, {"#,##0", 3}, {"#,##0.00", 4}, {"0%", 9}, {"0.00%", 10},
-    {"0.00E+00", 11}, {"@", 49},
+    {"General", 0}, {"0", 1},      {"0.00", 2},      {"#,##0", 3}, {"#,##0.00", 4},
+    {"0%", 9},      {"0.00%", 10}, {"0.00E+00", 11}, {"@", 49},
 };
 
 // [MS-OSHARED] MsoCrc32Compute: polynomial 0xAF, most significant bit first, starting from 0.
@@ -43,15 +43,14 @@ std::string formatString(const std::vector<std::uint8_t>& data) {
 WorkbookStream::WorkbookStream(std::vector<std::uint8_t> stream) : stream_(std::move(stream)) {
     RecordCursor first(stream_, 0, stream_.size());
     const RecordPos bof = first.next();
-    if (bof.type != rt::Bof || bof.length < 4)
-        corrupt("fluxul Workbook nu incepe cu o inregistrare BOF");
+    if (bof.type != rt::Bof || bof.length < 4) corrupt("fluxul Workbook nu incepe cu o inregistrare BOF");
     const std::uint16_t version = get16(&stream_[bof.dataOffset()]);
     const std::uint16_t kind = get16(&stream_[bof.dataOffset() + 2]);
     if (version != 0x0600)
-        throw RuntimeError(err::Application, "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a fi "
-                                             "scris inapoi; salvati registrul ca Excel 97-2003");
-    if (kind != 0x0005)
-        corrupt("fluxul Workbook nu incepe cu datele globale ale registrului");
+        throw RuntimeError(err::Application,
+                           "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a fi "
+                           "scris inapoi; salvati registrul ca Excel 97-2003");
+    if (kind != 0x0005) corrupt("fluxul Workbook nu incepe cu datele globale ale registrului");
     parseGlobals(0);
 }
 
@@ -61,13 +60,13 @@ void WorkbookStream::parseGlobals(std::size_t start) {
     RecordCursor cursor(stream_, start, stream_.size());
     int depth = 0;
     while (true) {
-        if (cursor.atEnd())
-            corrupt("datele globale ale registrului nu se incheie (fisier trunchiat)");
+        if (cursor.atEnd()) corrupt("datele globale ale registrului nu se incheie (fisier trunchiat)");
         const RecordPos r = cursor.next();
         if (r.type == rt::Filepass)
-            throw RuntimeError(err::Application, "Registrul este protejat cu parola (criptat) si nu poate fi deschis");
-        globals_.push_back({r.type, std::vector<std::uint8_t>(stream_.begin() + r.dataOffset(),
-                                                              stream_.begin() + r.end())});
+            throw RuntimeError(err::Application,
+                               "Registrul este protejat cu parola (criptat) si nu poate fi deschis");
+        globals_.push_back(
+            {r.type, std::vector<std::uint8_t>(stream_.begin() + r.dataOffset(), stream_.begin() + r.end())});
         if (r.type == rt::Bof)
             ++depth;
         else if (r.type == rt::Eof && --depth == 0)
@@ -77,10 +76,8 @@ void WorkbookStream::parseGlobals(std::size_t start) {
 
     for (std::size_t i = 0; i < globals_.size(); ++i) {
         const GRec& g = globals_[i];
-        if (g.type != rt::BoundSheet)
-            continue;
-        if (g.data.size() < 8)
-            corrupt("o foaie are o descriere prea scurta");
+        if (g.type != rt::BoundSheet) continue;
+        if (g.data.size() < 8) corrupt("o foaie are o descriere prea scurta");
         SheetInfo s;
         s.begin = get32(g.data.data());
         s.visibility = g.data[4] & 0x03;
@@ -101,23 +98,18 @@ void WorkbookStream::parseGlobals(std::size_t start) {
         previousEnd = s.end;
     }
     for (std::size_t i = 0; i < sheets_.size(); ++i)
-        if (sheets_[i].isWorksheet())
-            worksheets_.push_back(i);
+        if (sheets_[i].isWorksheet()) worksheets_.push_back(i);
 
     const auto chain = sstChain();
-    if (!chain.empty())
-        sst_.parse(chain);
+    if (!chain.empty()) sst_.parse(chain);
     for (const GRec& g : globals_)
-        if (g.type == rt::Xf && g.data.size() < 20)
-            corrupt("un format de celula este prea scurt");
+        if (g.type == rt::Xf && g.data.size() < 20) corrupt("un format de celula este prea scurt");
     xfRecords_.clear();
     fontRecords_.clear();
     for (std::size_t i = 0; i < globals_.size(); ++i) {
-        if (globals_[i].type == rt::Xf)
-            xfRecords_.push_back(i);
+        if (globals_[i].type == rt::Xf) xfRecords_.push_back(i);
         if (globals_[i].type == rt::Font) {
-            if (globals_[i].data.size() < 16)
-                corrupt("un font este descris prea scurt");
+            if (globals_[i].data.size() < 16) corrupt("un font este descris prea scurt");
             fontRecords_.push_back(i);
         }
     }
@@ -131,8 +123,7 @@ void WorkbookStream::scanSheet(SheetInfo& s) {
     s.bofType = get16(&stream_[bof.dataOffset() + 2]);
     int depth = 1;
     while (depth > 0) {
-        if (cursor.atEnd())
-            corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
+        if (cursor.atEnd()) corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
         const RecordPos r = cursor.next();
         if (r.type == rt::Bof) {
             ++depth;
@@ -171,15 +162,15 @@ std::vector<std::size_t> WorkbookStream::sheetsInStreamOrder() const {
     std::vector<std::size_t> order(sheets_.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return sheets_[a].begin < sheets_[b].begin; });
+    std::sort(order.begin(), order.end(),
+              [&](auto a, auto b) { return sheets_[a].begin < sheets_[b].begin; });
     return order;
 }
 
 std::vector<std::span<const std::uint8_t>> WorkbookStream::sstChain() const {
     std::vector<std::span<const std::uint8_t>> chain;
     for (std::size_t i = 0; i < globals_.size(); ++i) {
-        if (globals_[i].type != rt::Sst)
-            continue;
+        if (globals_[i].type != rt::Sst) continue;
         chain.emplace_back(globals_[i].data);
         for (std::size_t k = i + 1; k < globals_.size() && globals_[k].type == rt::Continue; ++k)
             chain.emplace_back(globals_[k].data);
@@ -190,23 +181,20 @@ std::vector<std::span<const std::uint8_t>> WorkbookStream::sstChain() const {
 
 std::array<std::uint8_t, 20> WorkbookStream::xf(std::size_t index) const {
     std::array<std::uint8_t, 20> b{};
-    if (index < xfRecords_.size())
-        std::copy_n(globals_[xfRecords_[index]].data.begin(), 20, b.begin());
+    if (index < xfRecords_.size()) std::copy_n(globals_[xfRecords_[index]].data.begin(), 20, b.begin());
     return b;
 }
 
 std::uint16_t WorkbookStream::defaultCellXf() const {
     auto isCell = [&](std::size_t i) { return !(globals_[xfRecords_[i]].data[4] & 0x04); };
-    if (xfRecords_.size() > 15 && isCell(15))
-        return 15;
+    if (xfRecords_.size() > 15 && isCell(15)) return 15;
     for (std::size_t i = 0; i < xfRecords_.size(); ++i)
-        if (isCell(i))
-            return std::uint16_t(i);
+        if (isCell(i)) return std::uint16_t(i);
     return 0;
 }
 
-std::size_t WorkbookStream::insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
-                                            GRec rec) {
+std::size_t WorkbookStream::insertAfterLast(std::uint16_t type,
+                                            std::initializer_list<std::uint16_t> fallbackBefore, GRec rec) {
     std::size_t at = globals_.size() - 1; // before the globals' EOF
     bool found = false;
     for (std::size_t i = globals_.size(); i-- > 0;)
@@ -217,7 +205,8 @@ std::size_t WorkbookStream::insertAfterLast(std::uint16_t type, std::initializer
         }
     if (!found)
         for (std::size_t i = 0; i < globals_.size(); ++i)
-            if (std::find(fallbackBefore.begin(), fallbackBefore.end(), globals_[i].type) != fallbackBefore.end()) {
+            if (std::find(fallbackBefore.begin(), fallbackBefore.end(), globals_[i].type) !=
+                fallbackBefore.end()) {
                 at = i;
                 break;
             }
@@ -232,13 +221,12 @@ std::size_t WorkbookStream::insertAfterLast(std::uint16_t type, std::initializer
 std::uint16_t WorkbookStream::deriveXf(std::uint16_t source, const XfChange& c) {
     std::string changeKey;
     changeKey += char(c.horizontal.value_or(0xFF));
-    changeKey += std::to_string(c.format ? int(*c.format) : -1) + "/" + std::to_string(c.font ? int(*c.font) : -1);
+    changeKey +=
+        std::to_string(c.format ? int(*c.format) : -1) + "/" + std::to_string(c.font ? int(*c.font) : -1);
     changeKey += char(c.borders);
     changeKey += char(c.borderStyle);
-    if (auto it = derived_.find({source, changeKey}); it != derived_.end())
-        return it->second;
-    if (source >= xfRecords_.size())
-        source = defaultCellXf();
+    if (auto it = derived_.find({source, changeKey}); it != derived_.end()) return it->second;
+    if (source >= xfRecords_.size()) source = defaultCellXf();
     std::array<std::uint8_t, 20> b = xf(source);
     if (b[4] & 0x04) {
         // From a style: a cell format whose parent is that style.
@@ -313,18 +301,14 @@ std::uint16_t WorkbookStream::boldFont(std::uint16_t font, bool bold) {
     // There is no font 4: the fifth FONT record is font 5.
     auto recordOf = [](std::uint16_t f) -> std::size_t { return f < 4 ? f : f == 4 ? 0 : f - 1; };
     auto indexOf = [](std::size_t k) { return std::uint16_t(k < 4 ? k : k + 1); };
-    if (fontRecords_.empty())
-        corrupt("registrul nu are niciun font");
+    if (fontRecords_.empty()) corrupt("registrul nu are niciun font");
     std::size_t k = recordOf(font);
-    if (k >= fontRecords_.size())
-        k = 0;
+    if (k >= fontRecords_.size()) k = 0;
     std::vector<std::uint8_t> data = globals_[fontRecords_[k]].data;
     put16(&data[6], bold ? 700 : 400);
     for (std::size_t i = 0; i < fontRecords_.size(); ++i)
-        if (globals_[fontRecords_[i]].data == data)
-            return indexOf(i);
-    if (fontRecords_.size() >= 510)
-        throw RuntimeError(err::Application, "Registrul are prea multe fonturi");
+        if (globals_[fontRecords_[i]].data == data) return indexOf(i);
+    if (fontRecords_.size() >= 510) throw RuntimeError(err::Application, "Registrul are prea multe fonturi");
     const std::size_t at = insertAfterLast(rt::Font, {rt::Format, rt::Xf}, GRec{rt::Font, std::move(data)});
     fontRecords_.push_back(at);
     return indexOf(fontRecords_.size() - 1);
@@ -334,19 +318,15 @@ std::uint16_t WorkbookStream::formatIndex(const std::string& format) {
     std::uint16_t highest = 163;
     std::vector<std::uint16_t> redefined;
     for (const GRec& g : globals_) {
-        if (g.type != rt::Format || g.data.size() < 5)
-            continue;
+        if (g.type != rt::Format || g.data.size() < 5) continue;
         const std::uint16_t id = get16(g.data.data());
-        if (formatString(g.data) == format)
-            return id;
+        if (formatString(g.data) == format) return id;
         highest = std::max(highest, id);
         redefined.push_back(id);
     }
     for (const auto& [text, id] : kBuiltinFormats)
-        if (format == text && std::find(redefined.begin(), redefined.end(), id) == redefined.end())
-            return id;
-    if (highest >= 0xFFFF)
-        throw RuntimeError(err::Application, "Registrul are prea multe formate de numar");
+        if (format == text && std::find(redefined.begin(), redefined.end(), id) == redefined.end()) return id;
+    if (highest >= 0xFFFF) throw RuntimeError(err::Application, "Registrul are prea multe formate de numar");
     Writer w;
     w.u16(std::uint32_t(highest + 1));
     writeUnicodeString(w, utf8ToUtf16(format), false);
@@ -359,8 +339,7 @@ std::string WorkbookStream::formatText(std::uint16_t format) const {
         if (g.type == rt::Format && g.data.size() >= 5 && get16(g.data.data()) == format)
             return formatString(g.data);
     for (const auto& [text, id] : kBuiltinFormats)
-        if (id == format)
-            return text;
+        if (id == format) return text;
     return {};
 }
 
@@ -370,8 +349,7 @@ std::uint16_t WorkbookStream::fontWeight(std::uint16_t font) const {
 }
 
 int WorkbookStream::digitWidth() const {
-    if (fontRecords_.empty())
-        return 7;
+    if (fontRecords_.empty()) return 7;
     const std::vector<std::uint8_t>& f = globals_[fontRecords_[0]].data;
     const double pixels = get16(f.data()) / 20.0 * 96.0 / 72.0;
     std::string name;
@@ -396,11 +374,9 @@ int WorkbookStream::digitWidth() const {
 void WorkbookStream::setActive(std::size_t sheetIndex) {
     active_ = sheetIndex;
     for (GRec& g : globals_) {
-        if (g.type != rt::Window1 || g.data.size() < 16)
-            continue;
+        if (g.type != rt::Window1 || g.data.size() < 16) continue;
         put16(&g.data[10], std::uint32_t(sheetIndex));
-        if (get16(&g.data[12]) > sheetIndex)
-            put16(&g.data[12], std::uint32_t(sheetIndex));
+        if (get16(&g.data[12]) > sheetIndex) put16(&g.data[12], std::uint32_t(sheetIndex));
         put16(&g.data[14], 1);
     }
 }
@@ -457,8 +433,7 @@ void WorkbookStream::writeGlobals(Writer& w, std::vector<std::size_t>& boundPosi
             }
             break;
         case rt::BoundSheet:
-            if (sheet < sheets_.size())
-                boundPositions[sheet++] = w.size() + 4;
+            if (sheet < sheets_.size()) boundPositions[sheet++] = w.size() + 4;
             break;
         case rt::XfCrc:
             if (xfsChanged_ && g.data.size() >= 20) {
@@ -491,8 +466,7 @@ std::vector<std::uint8_t> WorkbookStream::serialize() {
         w.raw(stream_.data() + previousEnd, s.begin - previousEnd);
         const auto start = std::uint32_t(w.size());
         std::optional<bool> selected;
-        if (active_)
-            selected = *active_ == i;
+        if (active_) selected = *active_ == i;
         if (auto it = parsed_.find(i); it != parsed_.end() && it->second->modified()) {
             it->second->write(w, selected);
         } else {
@@ -514,8 +488,7 @@ std::vector<std::uint8_t> WorkbookStream::serialize() {
                         put32(rec + 4 + off, std::uint32_t(std::int64_t(get32(rec + 4 + off)) + delta));
             }
         }
-        if (boundPositions[i])
-            put32(w.bytes.data() + boundPositions[i], start);
+        if (boundPositions[i]) put32(w.bytes.data() + boundPositions[i], start);
         previousEnd = s.end;
     }
     w.raw(stream_.data() + previousEnd, stream_.size() - previousEnd);

@@ -42,7 +42,7 @@ struct XfChange {
 };
 
 class WorkbookStream {
-public:
+  public:
     explicit WorkbookStream(std::vector<std::uint8_t> stream);
     ~WorkbookStream();
     WorkbookStream(const WorkbookStream&) = delete;
@@ -78,7 +78,7 @@ public:
 
     std::span<const std::uint8_t> bytes() const { return stream_; }
 
-private:
+  private:
     struct GRec {
         std::uint16_t type;
         std::vector<std::uint8_t> data;

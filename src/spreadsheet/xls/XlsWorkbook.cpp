@@ -12,29 +12,39 @@ namespace ordana::spreadsheet::xls {
 
 namespace {
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
 
 std::u16string folded(const std::string& name) {
     std::u16string s = utf8ToUtf16(name);
     for (char16_t& c : s)
-        if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-            c = char16_t(c - 0x20);
+        if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c = char16_t(c - 0x20);
     return s;
 }
 
 // HorizontalAlignment codes to the XF's alc field.
 std::uint8_t horizontalCode(std::int32_t alignment) {
     switch (alignment) {
-    case 1: return 0;      // general
-    case AlignLeft: return 1;
-    case AlignCenter: return 2;
-    case -4152: return 3;  // right
-    case 5: return 4;      // fill
-    case -4130: return 5;  // justify
-    case 7: return 6;      // centre across selection
-    case -4117: return 7;  // distributed
+    case 1:
+        return 0; // general
+    case AlignLeft:
+        return 1;
+    case AlignCenter:
+        return 2;
+    case -4152:
+        return 3; // right
+    case 5:
+        return 4; // fill
+    case -4130:
+        return 5; // justify
+    case 7:
+        return 6; // centre across selection
+    case -4117:
+        return 7; // distributed
     default:
-        throw RuntimeError(err::Application, "Alinierea orizontala " + std::to_string(alignment) + " nu exista");
+        throw RuntimeError(err::Application,
+                           "Alinierea orizontala " + std::to_string(alignment) + " nu exista");
     }
 }
 
@@ -42,23 +52,36 @@ std::uint8_t horizontalCode(std::int32_t alignment) {
 std::uint8_t borderCode(std::int32_t style, std::int32_t weight) {
     constexpr std::int32_t hairline = 1, thin = 2, medium = -4138, thick = 4;
     switch (style) {
-    case -4142: return 0; // none
+    case -4142:
+        return 0; // none
     case LineStyleContinuous:
         switch (weight) {
-        case hairline: return 7;
-        case thin: return 1;
-        case medium: return 2;
-        case thick: return 5;
-        default: break;
+        case hairline:
+            return 7;
+        case thin:
+            return 1;
+        case medium:
+            return 2;
+        case thick:
+            return 5;
+        default:
+            break;
         }
         break;
-    case -4115: return weight == medium || weight == thick ? 8 : 3;   // dash
-    case -4118: return 4;                                              // dot
-    case -4119: return 6;                                              // double
-    case 4: return weight == medium || weight == thick ? 10 : 9;       // dash dot
-    case 5: return weight == medium || weight == thick ? 12 : 11;      // dash dot dot
-    case 13: return 13;                                                // slanted dash dot
-    default: break;
+    case -4115:
+        return weight == medium || weight == thick ? 8 : 3; // dash
+    case -4118:
+        return 4; // dot
+    case -4119:
+        return 6; // double
+    case 4:
+        return weight == medium || weight == thick ? 10 : 9; // dash dot
+    case 5:
+        return weight == medium || weight == thick ? 12 : 11; // dash dot dot
+    case 13:
+        return 13; // slanted dash dot
+    default:
+        break;
     }
     throw RuntimeError(err::Application, "Stilul de chenar " + std::to_string(style) + " cu grosimea " +
                                              std::to_string(weight) + " nu exista");
@@ -67,7 +90,7 @@ std::uint8_t borderCode(std::int32_t style, std::int32_t weight) {
 class XlsWorkbook;
 
 class XlsWorksheet : public Worksheet {
-public:
+  public:
     XlsWorksheet(std::shared_ptr<XlsWorkbook> owner, std::size_t index, Sheet& sheet)
         : owner_(std::move(owner)), index_(index), sheet_(sheet) {}
 
@@ -92,11 +115,11 @@ public:
     }
     void setColumnNumberFormat(std::int16_t column, const std::string& format) override;
     void setBold(std::int16_t row, std::int16_t column, bool bold) override;
-    void borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow, std::int16_t lastColumn,
-                      std::int32_t lineStyle, std::int32_t weight) override;
+    void borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow,
+                      std::int16_t lastColumn, std::int32_t lineStyle, std::int32_t weight) override;
     void activate() override;
 
-private:
+  private:
     void check(int row, int column) const;
     WorkbookStream& book() const;
 
@@ -106,7 +129,7 @@ private:
 };
 
 class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWorkbook> {
-public:
+  public:
     XlsWorkbook(std::string path, cfb::CompoundFile container, std::unique_ptr<WorkbookStream> book)
         : path_(std::move(path)), container_(std::move(container)), book_(std::move(book)) {}
 
@@ -119,15 +142,15 @@ public:
         if (index < 1 || std::size_t(index) > book_->worksheets().size())
             throw RuntimeError(err::SubscriptOutOfRange,
                                "Indice in afara intervalului: foaia de calcul " + std::to_string(index) +
-                                   " nu exista (fisierul are " + std::to_string(book_->worksheets().size()) + ")");
+                                   " nu exista (fisierul are " + std::to_string(book_->worksheets().size()) +
+                                   ")");
         return book_->sheets()[book_->worksheets()[std::size_t(index - 1)]].name;
     }
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
         const std::u16string wanted = folded(name);
         for (std::size_t i : book_->worksheets()) {
-            if (folded(book_->sheets()[i].name) != wanted)
-                continue;
+            if (folded(book_->sheets()[i].name) != wanted) continue;
             try {
                 return std::make_shared<XlsWorksheet>(shared_from_this(), i, book_->sheet(i));
             } catch (const RuntimeError& e) {
@@ -135,8 +158,9 @@ public:
                                                    quoted(path_) + " nu poate fi citita: " + e.description());
             }
         }
-        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " + quoted(name) +
-                                                         " nu exista in fisierul " + quoted(path_));
+        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
+                                                         quoted(name) + " nu exista in fisierul " +
+                                                         quoted(path_));
     }
     void close(bool saveChanges) override {
         checkOpen();
@@ -150,12 +174,11 @@ public:
     }
 
     void checkOpen() const {
-        if (closed_)
-            throw RuntimeError(err::Application, "Registrul " + quoted(path_) + " a fost inchis");
+        if (closed_) throw RuntimeError(err::Application, "Registrul " + quoted(path_) + " a fost inchis");
     }
     WorkbookStream& book() { return *book_; }
 
-private:
+  private:
     std::string path_;
     cfb::CompoundFile container_;
     std::unique_ptr<WorkbookStream> book_;
@@ -167,14 +190,17 @@ std::string XlsWorksheet::name() const {
     return owner_->book().sheets()[index_].name;
 }
 
-WorkbookStream& XlsWorksheet::book() const { return owner_->book(); }
+WorkbookStream& XlsWorksheet::book() const {
+    return owner_->book();
+}
 
 void XlsWorksheet::check(int row, int column) const {
     owner_->checkOpen();
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
-        throw RuntimeError(err::Application, "Celula (" + std::to_string(row) + ", " + std::to_string(column) +
-                                                 ") este in afara foii: un registru .xls are 65536 de randuri si "
-                                                 "256 de coloane");
+        throw RuntimeError(err::Application,
+                           "Celula (" + std::to_string(row) + ", " + std::to_string(column) +
+                               ") este in afara foii: un registru .xls are 65536 de randuri si "
+                               "256 de coloane");
 }
 
 void XlsWorksheet::setColumnNumberFormat(std::int16_t column, const std::string& format) {
@@ -190,8 +216,7 @@ void XlsWorksheet::setBold(std::int16_t row, std::int16_t column, bool bold) {
     const std::uint16_t font = book().fontOf(xf);
     XfChange c;
     c.font = book().boldFont(font, bold);
-    if (*c.font != font)
-        sheet_.setCellXf(row - 1, column - 1, book().deriveXf(xf, c));
+    if (*c.font != font) sheet_.setCellXf(row - 1, column - 1, book().deriveXf(xf, c));
 }
 
 void XlsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow,
@@ -204,7 +229,8 @@ void XlsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
     auto apply = [&](int r, int c) {
         XfChange ch;
         ch.borderStyle = code;
-        ch.borders = std::uint8_t((c == c1 ? 1 : 0) | (c == c2 ? 2 : 0) | (r == r1 ? 4 : 0) | (r == r2 ? 8 : 0));
+        ch.borders =
+            std::uint8_t((c == c1 ? 1 : 0) | (c == c2 ? 2 : 0) | (r == r1 ? 4 : 0) | (r == r2 ? 8 : 0));
         sheet_.setCellXf(r, c, book().deriveXf(sheet_.cellXf(r, c), ch));
     };
     // The outer edges only: walk the frame, not the inside of the block.
@@ -214,8 +240,7 @@ void XlsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
                 apply(r, c);
         } else {
             apply(r, c1);
-            if (c2 != c1)
-                apply(r, c2);
+            if (c2 != c1) apply(r, c2);
         }
     }
 }
@@ -223,8 +248,7 @@ void XlsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
 void XlsWorksheet::activate() {
     owner_->checkOpen();
     // A hidden sheet cannot be the one shown; the selection stays where it was rather than losing the save.
-    if (book().sheets()[index_].visibility != 0)
-        return;
+    if (book().sheets()[index_].visibility != 0) return;
     book().setActive(index_);
 }
 
@@ -234,13 +258,15 @@ std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, con
     const std::string name = quoted(path);
     if (!cfb::CompoundFile::hasSignature(bytes))
         throw RuntimeError(err::Application,
-                           "Fisierul " + name + " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
+                           "Fisierul " + name +
+                               " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
     try {
         cfb::CompoundFile container = cfb::CompoundFile::parse(std::move(bytes));
         if (!container.hasStream("Workbook")) {
             if (container.hasStream("Book"))
-                throw RuntimeError(err::Application, "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a "
-                                                     "fi scris inapoi; salvati registrul ca Excel 97-2003");
+                throw RuntimeError(err::Application,
+                                   "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a "
+                                   "fi scris inapoi; salvati registrul ca Excel 97-2003");
             throw RuntimeError(err::Application, "nu contine un registru Excel");
         }
         auto book = std::make_unique<WorkbookStream>(container.stream("Workbook"));
@@ -248,7 +274,8 @@ std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, con
     } catch (const RuntimeError& e) {
         throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
     } catch (const std::bad_alloc&) {
-        throw RuntimeError(err::Application, "Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
+        throw RuntimeError(err::Application,
+                           "Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
     }
 }
 
