@@ -301,4 +301,18 @@ void saveInPlace(const std::string& path, const std::function<void(const ByteSin
     if (dir.get() >= 0) (void)::fsync(dir.get());
 }
 
+std::shared_ptr<const SourceFile> SourceFile::read(const std::string& path) {
+    return std::shared_ptr<const SourceFile>(
+        new SourceFile(path, std::make_shared<const std::vector<std::uint8_t>>(readWorkbookFile(path))));
+}
+
+std::shared_ptr<const SourceFile> SourceFile::fromBytes(std::vector<std::uint8_t> bytes, std::string path) {
+    return std::shared_ptr<const SourceFile>(
+        new SourceFile(std::move(path), std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))));
+}
+
+void saveInPlace(const SourceFile& source, const std::function<void(const ByteSink&)>& produce) {
+    saveInPlace(source.path(), produce);
+}
+
 } // namespace ordana::spreadsheet

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,5 +40,31 @@ void saveInPlace(const std::string& path, std::span<const std::uint8_t> bytes);
 // untouched.
 using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 void saveInPlace(const std::string& path, const std::function<void(const ByteSink&)>& produce);
+
+// One version of a workbook file as an open read it: its bytes, read once, and what identifies that version
+// on disk. Every engine parses views of these bytes and saves through saveInPlace(source, ...), so all three
+// formats share one way of reading and one safe save.
+class SourceFile {
+  public:
+    // Reads the file (1004 missing, unreadable, not a regular file, too large; 52 the folder is unreachable).
+    static std::shared_ptr<const SourceFile> read(const std::string& path);
+    // Bytes from elsewhere (tests, fuzzers), named path in messages; they have no version on disk to check.
+    static std::shared_ptr<const SourceFile> fromBytes(std::vector<std::uint8_t> bytes, std::string path);
+
+    const std::string& path() const { return path_; }
+    std::span<const std::uint8_t> bytes() const { return {data_->data(), data_->size()}; }
+    // Shared ownership of the bytes, for layers whose views outlive this object.
+    const std::shared_ptr<const std::vector<std::uint8_t>>& data() const { return data_; }
+
+  private:
+    SourceFile(std::string path, std::shared_ptr<const std::vector<std::uint8_t>> data)
+        : path_(std::move(path)), data_(std::move(data)) {}
+    std::string path_;
+    std::shared_ptr<const std::vector<std::uint8_t>> data_;
+};
+
+// Saves the content that produce hands to the sink over the file source was read from, as saveInPlace(path)
+// does. Pieces that are views of source.bytes() may be copied from the original file rather than written.
+void saveInPlace(const SourceFile& source, const std::function<void(const ByteSink&)>& produce);
 
 } // namespace ordana::spreadsheet

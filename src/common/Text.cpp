@@ -1,0 +1,141 @@
+#include "Text.h"
+
+namespace ordana::text {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool isSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
+
+char16_t upper(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return char16_t(c - 0x20);
+    return c;
+}
+
+// The code point at s[i], advancing i past it; an ill-formed sequence yields U+FFFD and advances past its
+// maximal valid prefix (at least one byte), as Unicode's conversion guidelines recommend.
+char32_t decodeUtf8(std::string_view s, std::size_t& i) {
+    const auto b0 = static_cast<unsigned char>(s[i++]);
+    if (b0 < 0x80) return b0;
+    int extra;
+    char32_t c;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        extra = 1;
+        c = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        extra = 2;
+        c = b0 & 0x0F;
+        if (b0 == 0xE0) lo = 0xA0; // no overlong forms
+        if (b0 == 0xED) hi = 0x9F; // no surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        extra = 3;
+        c = b0 & 0x07;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F; // nothing past U+10FFFF
+    } else {
+        return kReplacement;
+    }
+    for (int k = 0; k < extra; ++k) {
+        if (i >= s.size()) return kReplacement;
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (b < lo || b > hi) return kReplacement;
+        lo = 0x80;
+        hi = 0xBF;
+        c = (c << 6) | (b & 0x3F);
+        ++i;
+    }
+    return c;
+}
+
+} // namespace
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (isSurrogate(c) || c > 0x10FFFF) c = kReplacement;
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+std::string utf16ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        }
+        appendUtf8(out, c); // a lone surrogate becomes U+FFFD there
+    }
+    return out;
+}
+
+std::u16string utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const char32_t c = decodeUtf8(s, i);
+        if (c >= 0x10000) {
+            out += char16_t(0xD800 + ((c - 0x10000) >> 10));
+            out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += char16_t(c);
+        }
+    }
+    return out;
+}
+
+std::string latin1ToUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (unsigned char c : s)
+        appendUtf8(out, c);
+    return out;
+}
+
+bool isValidUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t start = i;
+        if (decodeUtf8(s, i) == kReplacement && !(i - start == 3 && s.substr(start, 3) == "\xEF\xBF\xBD"))
+            return false;
+    }
+    return true;
+}
+
+std::u16string foldCase(std::u16string_view s) {
+    std::u16string out(s);
+    for (char16_t& c : out)
+        c = upper(c);
+    return out;
+}
+
+std::string foldCase(std::string_view utf8) {
+    return utf16ToUtf8(foldCase(utf8ToUtf16(utf8)));
+}
+
+std::string quoted(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    out += '"';
+    out += s;
+    out += '"';
+    return out;
+}
+
+} // namespace ordana::text
