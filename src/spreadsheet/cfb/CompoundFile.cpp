@@ -198,12 +198,16 @@ bool CompoundFile::hasSignature(std::span<const std::uint8_t> bytes) {
 }
 
 CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
-    if (!hasSignature(input))
+    return parse(std::make_shared<const std::vector<std::uint8_t>>(std::move(input)));
+}
+
+CompoundFile CompoundFile::parse(std::shared_ptr<const std::vector<std::uint8_t>> file) {
+    if (!hasSignature(*file))
         throw RuntimeError(err::Application, "Fisierul nu este un document compus OLE2");
-    if (input.size() < 512) corrupt("antetul este trunchiat");
+    if (file->size() < 512) corrupt("antetul este trunchiat");
 
     CompoundFile cf;
-    cf.file_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(input));
+    cf.file_ = std::move(file);
     const std::vector<std::uint8_t>& bytes = *cf.file_;
     std::copy_n(bytes.begin(), 512, cf.header_.begin());
     const std::uint8_t* h = cf.header_.data();

@@ -29,6 +29,8 @@ class CompoundFile {
     // The 8-byte OLE2 signature at the start.
     static bool hasSignature(std::span<const std::uint8_t> bytes);
     static CompoundFile parse(std::vector<std::uint8_t> bytes);
+    // The same over bytes shared with the caller (the file as read once), which streams then view in place.
+    static CompoundFile parse(std::shared_ptr<const std::vector<std::uint8_t>> file);
     // A new container holding these top-level streams (names of at most 31 characters), version 3 or 4.
     static CompoundFile create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
                                int majorVersion = 3);

@@ -130,8 +130,10 @@ class XlsWorksheet : public Worksheet {
 
 class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWorkbook> {
   public:
-    XlsWorkbook(std::string path, cfb::CompoundFile container, std::unique_ptr<WorkbookStream> book)
-        : path_(std::move(path)), container_(std::move(container)), book_(std::move(book)) {}
+    XlsWorkbook(std::shared_ptr<const SourceFile> source, cfb::CompoundFile container,
+                std::unique_ptr<WorkbookStream> book)
+        : source_(std::move(source)), path_(source_->path()), container_(std::move(container)),
+          book_(std::move(book)) {}
 
     std::int16_t worksheetCount() override {
         checkOpen();
@@ -166,9 +168,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
         checkOpen();
         if (saveChanges) {
             container_.setStream("Workbook", book_->serialize());
-            const std::vector<std::uint8_t> bytes = container_.serialize();
-            checkCanSave(path_);
-            saveInPlace(path_, bytes);
+            saveInPlace(*source_, [&](const ByteSink& sink) { container_.writeTo(sink); });
         }
         closed_ = true;
     }
@@ -179,6 +179,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     WorkbookStream& book() { return *book_; }
 
   private:
+    std::shared_ptr<const SourceFile> source_;
     std::string path_;
     cfb::CompoundFile container_;
     std::unique_ptr<WorkbookStream> book_;
@@ -254,14 +255,14 @@ void XlsWorksheet::activate() {
 
 } // namespace
 
-std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, const std::string& path) {
-    const std::string name = quoted(path);
-    if (!cfb::CompoundFile::hasSignature(bytes))
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source) {
+    const std::string name = quoted(source->path());
+    if (!cfb::CompoundFile::hasSignature(source->bytes()))
         throw RuntimeError(err::Application,
                            "Fisierul " + name +
                                " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
     try {
-        cfb::CompoundFile container = cfb::CompoundFile::parse(std::move(bytes));
+        cfb::CompoundFile container = cfb::CompoundFile::parse(source->data());
         if (!container.hasStream("Workbook")) {
             if (container.hasStream("Book"))
                 throw RuntimeError(err::Application,
@@ -270,7 +271,7 @@ std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, con
             throw RuntimeError(err::Application, "nu contine un registru Excel");
         }
         auto book = std::make_unique<WorkbookStream>(container.stream("Workbook"));
-        return std::make_shared<XlsWorkbook>(path, std::move(container), std::move(book));
+        return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), std::move(book));
     } catch (const RuntimeError& e) {
         throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
     } catch (const std::bad_alloc&) {
@@ -280,7 +281,11 @@ std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, con
 }
 
 std::shared_ptr<Workbook> openWorkbook(const std::string& path) {
-    return openWorkbookBytes(readWorkbookFile(path), path);
+    return openWorkbook(SourceFile::read(path));
+}
+
+std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, const std::string& path) {
+    return openWorkbook(SourceFile::fromBytes(std::move(bytes), path));
 }
 
 } // namespace ordana::spreadsheet::xls

@@ -3,6 +3,7 @@
 // The Excel 97-2003 engine behind the workbook operations: a compound file whose Workbook stream holds BIFF8
 // records. Everything not touched by the operations is written back as it was.
 
+#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/Spreadsheet.h"
 
 #include <cstdint>
@@ -12,11 +13,14 @@
 
 namespace ordana::spreadsheet::xls {
 
-// Opens a workbook from the whole file's bytes; path names it in messages and is where close(true) saves.
-// Anything that is not an OLE2 file with a BIFF8 Workbook stream is 1004.
-std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, const std::string& path);
+// Opens a workbook from the file as read; close(true) saves over that file. Anything that is not an OLE2 file
+// with a BIFF8 Workbook stream is 1004.
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source);
 
 // Reads the file (1004 missing or unreadable, 52 folder unreachable), then as above.
 std::shared_ptr<Workbook> openWorkbook(const std::string& path);
+
+// The same from bytes alone (tests, fuzzers); path names it in messages and is where close(true) saves.
+std::shared_ptr<Workbook> openWorkbookBytes(std::vector<std::uint8_t> bytes, const std::string& path);
 
 } // namespace ordana::spreadsheet::xls
