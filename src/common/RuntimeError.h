@@ -7,12 +7,13 @@ namespace ordana {
 
 // The failure numbers that the commands tell apart.
 namespace err {
-inline constexpr int InvalidCall = 5;          // logarithm or square root out of domain
-inline constexpr int Overflow = 6;             // 16-bit out of range, 0/0, result too large
-inline constexpr int SubscriptOutOfRange = 9;  // an index outside a list
-inline constexpr int DivisionByZero = 11;      // non-zero value divided by zero
-inline constexpr int TypeMismatch = 13;        // a value that does not read as a number
-inline constexpr int DeviceUnavailable = 52;   // the file's folder or drive cannot be reached
+inline constexpr int InvalidCall = 5;         // logarithm or square root out of domain
+inline constexpr int Overflow = 6;            // 16-bit out of range, 0/0, result too large
+inline constexpr int SubscriptOutOfRange = 9; // an index outside a list
+inline constexpr int DivisionByZero = 11;     // non-zero value divided by zero
+inline constexpr int TypeMismatch = 13;       // a value that does not read as a number
+inline constexpr int Internal = 51;          // a failure that is not a run-time error (a library's exception)
+inline constexpr int DeviceUnavailable = 52; // the file's folder or drive cannot be reached
 inline constexpr int CannotCreateObject = 429; // the spreadsheet engine cannot start
 inline constexpr int Application = 1004;       // a failure reported by the spreadsheet engine
 inline constexpr int Cancelled = 32755;        // the file dialog was cancelled
