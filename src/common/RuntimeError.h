@@ -9,6 +9,7 @@ namespace ordana {
 namespace err {
 inline constexpr int InvalidCall = 5;         // logarithm or square root out of domain
 inline constexpr int Overflow = 6;            // 16-bit out of range, 0/0, result too large
+inline constexpr int OutOfMemory = 7;         // an allocation failed outside the engine's own checks
 inline constexpr int SubscriptOutOfRange = 9; // an index outside a list
 inline constexpr int DivisionByZero = 11;     // non-zero value divided by zero
 inline constexpr int TypeMismatch = 13;       // a value that does not read as a number
