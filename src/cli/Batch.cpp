@@ -136,8 +136,18 @@ class WorkbookJob {
     bool run() {
         try {
             handles_.application = start_();
-            handles_.workbook = handles_.application->open(path_);
+            // One open serves the listing, the reading and the save; a run that will save holds the workbook
+            // for writing from here, so a concurrent run on it waits and then adds its table to this one's.
+            const bool willSave = !options_.list && !options_.dryRun;
+            handles_.workbook =
+                willSave ? handles_.application->openForWriting(path_) : handles_.application->open(path_);
             const std::vector<std::string> dataSheets = listDataSheets();
+            if (dataSheets.empty() && (options_.list || options_.sheets.empty())) {
+                fail("nicio foaie de date: nicio foaie nu are \"SPECIA\" in A1, \"ABUNDENTA\" in B1 si o "
+                     "valoare in B2; fisierul nu a fost schimbat");
+                abandon(handles_);
+                return false;
+            }
             if (options_.list) {
                 for (const auto& name : dataSheets)
                     out_ << path_ << '\t' << name << '\n';
@@ -168,9 +178,13 @@ class WorkbookJob {
             }
             return finish(wrote) && allDone;
         } catch (const RuntimeError& e) {
-            fail(describe(e) + "; fisierul nu a fost schimbat");
-            abandon(handles_);
-            return false;
+            return abandonWith(describe(e));
+        } catch (const std::bad_alloc&) {
+            return abandonWith("Eroarea: " + std::to_string(err::OutOfMemory) + " nu este destula memorie");
+        } catch (const std::exception& e) {
+            return abandonWith("Eroarea: " + std::to_string(err::Internal) + " " + e.what());
+        } catch (...) {
+            return abandonWith("Eroarea: " + std::to_string(err::Internal) + " eroare interna necunoscuta");
         }
     }
 
@@ -218,6 +232,13 @@ class WorkbookJob {
         handles_.workbook.reset();
         handles_.quit();
         return true;
+    }
+
+    // Every failure ends only this workbook's run, without saving; the batch goes on with the next one.
+    bool abandonWith(const std::string& description) {
+        fail(description + "; fisierul nu a fost schimbat");
+        abandon(handles_);
+        return false;
     }
 
     void fail(const std::string& message) { err_ << "ordana-cli: " << path_ << ": " << message << '\n'; }

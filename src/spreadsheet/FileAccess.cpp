@@ -2,26 +2,31 @@
 
 #include "LargeBuffer.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <thread>
 #include <unistd.h>
-
 #include <utility>
+#include <xxhash.h>
 
 namespace ordana::spreadsheet {
 
 namespace {
 
-std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
+using text::quoted;
 
 // Romanian words for the failures a user can act on; the rest by number.
 std::string reason(int e) {
@@ -46,6 +51,8 @@ std::string reason(int e) {
     case EBUSY:
     case ETXTBSY:
         return "fisierul este in uz";
+    case ENOTSUP:
+        return "sistemul de fisiere nu il accepta";
     default:
         return "eroarea de sistem " + std::to_string(e);
     }
@@ -74,18 +81,59 @@ void requireFolder(const std::string& folder) {
         throw RuntimeError(err::DeviceUnavailable, "Dosarul " + quoted(folder) + " nu este accesibil");
 }
 
-// Write access as a user would judge it: the kernel's answer, and for root, who may write anything, the
-// permission bits, so that a file or folder marked read-only stays read-only.
-bool writable(const std::string& path, const struct stat& st) {
-    if (::access(path.c_str(), W_OK) != 0) return false;
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    int fd_;
+};
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The real file behind a chain of symbolic links (bounded like the kernel's), even when it does not exist
-// yet.
+bool sameVersion(const struct stat& st, const SourceFile::Version& v) {
+    return st.st_dev == v.device && st.st_ino == v.inode && std::uint64_t(st.st_size) == v.size &&
+           st.st_mtim.tv_sec == v.mtimeSeconds && st.st_mtim.tv_nsec == v.mtimeNanoseconds;
+}
+
+// A descriptor under /proc names an open file, not a place in a folder: saving "through" it would replace
+// whatever name the file had, or make a new one called "NAME (deleted)".
+bool throughDescriptor(const std::string& path) {
+    if (path.starts_with("/dev/fd/") || path.starts_with("/dev/std") || path.starts_with("/proc/"))
+        return true;
+    char real[PATH_MAX];
+    if (!::realpath(folderOf(path).c_str(), real)) return false;
+    const std::string r = real;
+    return r == "/proc" || r.starts_with("/proc/");
+}
+
+[[noreturn]] void failDescriptor(const std::string& path) {
+    fail("Fisierul " + quoted(path) +
+         " este numit printr-un descriptor deschis (/dev/fd, /proc/.../fd), nu prin numele lui din dosar; "
+         "deschideti fisierul dupa numele lui");
+}
+
+// The real file behind a chain of symbolic links (bounded like the kernel's), even when it does not exist.
 std::string resolveTarget(const std::string& path) {
     std::string p = path;
     for (int hops = 0; hops < 40; ++hops) {
+        if (throughDescriptor(p)) failDescriptor(path);
         struct stat st {};
         if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
         std::string link(PATH_MAX, '\0');
@@ -97,32 +145,47 @@ std::string resolveTarget(const std::string& path) {
     fail("Fisierul " + quoted(path) + " nu poate fi gasit: " + reason(ELOOP));
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
+// Write access as a user would judge it: the kernel's answer, and for root, who may write anything, the
+// permission bits, so that a file or folder marked read-only stays read-only.
+bool writableAt(int dirFd, const char* name, const struct stat& st) {
+    if (::faccessat(dirFd, name, W_OK, AT_EACCESS) != 0) return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
 
-  private:
-    int fd_;
-};
+// Ordana's own writer lock: an open-file-description lock on one byte far past any real content, so it
+// never stands in the way of reading or of other programs' locks on the content, and is told apart from
+// them by its place.
+constexpr off_t kWriterLockOffset = std::numeric_limits<off_t>::max() - 1;
 
-// Another program's lock on the file itself: POSIX/OFD record locks or flock.
-bool lockedByOther(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0) return false;
+bool contentLocked(int fd);
+
+bool tryWriterLock(int fd) {
     struct flock lk {};
     lk.l_type = F_WRLCK;
     lk.l_whence = SEEK_SET;
-    if (::fcntl(fd.get(), F_OFD_GETLK, &lk) == 0 && lk.l_type != F_UNLCK) return true;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
-    ::flock(fd.get(), LOCK_UN);
+    lk.l_start = kWriterLockOffset;
+    lk.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &lk) == 0) return true;
+    if (errno == EAGAIN || errno == EACCES) return false;
+    return true; // a file system without such locks: nothing to wait for
+}
+
+// A record lock (POSIX or OFD) of another program on the file's content.
+bool contentLocked(int fd) {
+    struct flock lk {};
+    lk.l_type = F_WRLCK;
+    lk.l_whence = SEEK_SET;
+    lk.l_start = 0;
+    lk.l_len = kWriterLockOffset; // the content, not Ordana's own lock byte
+    return ::fcntl(fd, F_OFD_GETLK, &lk) == 0 && lk.l_type != F_UNLCK;
+}
+
+// Another program's lock on the file's content: a record lock (POSIX or OFD) or an exclusive flock.
+// Probing never takes an exclusive lock, so two Ordana runs probing at once do not see each other.
+bool lockedByOther(int fd) {
+    if (contentLocked(fd)) return true;
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+    ::flock(fd, LOCK_UN);
     return false;
 }
 
@@ -137,26 +200,49 @@ std::string lockFileBeside(const std::string& folder, const std::string& name) {
     return {};
 }
 
-// Leftovers of saves that died: every temporary file of this workbook whose writer no longer holds its lock.
-void removeStaleTemps(const std::string& folder, const std::string& name) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    const std::string prefix = std::string(kTempPrefix) + name + ".";
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string entry = e->d_name;
-        if (!entry.starts_with(prefix) || entry.size() != prefix.size() + 6) continue;
-        Fd fd(::openat(::dirfd(dir), entry.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(::dirfd(dir), entry.c_str(), 0);
+void checkLockFiles(const std::string& path, const std::string& folder, const std::string& name) {
+    // Lock files sit beside the name the other program opened: the link's or the real file's.
+    for (const auto& [dir, base] : {std::pair{folderOf(path), nameOf(path)}, std::pair{folder, name}}) {
+        const std::string lock = lockFileBeside(dir, base);
+        if (!lock.empty())
+            fail("Fisierul " + quoted(path) + " este deschis in alt program (exista fisierul de blocare " +
+                 quoted(lock) + ")");
     }
-    ::closedir(dir);
+}
+
+std::uint64_t hashOf(std::span<const std::uint8_t> bytes) {
+    return XXH3_64bits(bytes.data(), bytes.size());
+}
+
+// The hash of what fd holds now, read in blocks (bounded by the size the file had when read).
+bool hashNow(int fd, std::uint64_t size, std::uint64_t& hash) {
+    XXH3_state_t* state = XXH3_createState();
+    if (!state) return false;
+    XXH3_64bits_reset(state);
+    std::vector<std::uint8_t> block(1 << 20);
+    std::uint64_t done = 0;
+    bool ok = true;
+    while (done <= size) {
+        const ssize_t n = ::pread(fd, block.data(), block.size(), off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        XXH3_64bits_update(state, block.data(), std::size_t(n));
+        done += std::uint64_t(n);
+    }
+    hash = XXH3_64bits_digest(state);
+    XXH3_freeState(state);
+    return ok && done == size;
 }
 
 void writeAll(int fd, std::span<const std::uint8_t> bytes, const std::string& path) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n =
-            ::write(fd, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 1 << 20));
+            ::write(fd, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 8 << 20));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0)
             fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(n < 0 ? errno : ENOSPC));
@@ -164,38 +250,199 @@ void writeAll(int fd, std::span<const std::uint8_t> bytes, const std::string& pa
     }
 }
 
-} // namespace
-
-std::vector<std::uint8_t> readWorkbookFile(const std::string& path) {
-    requireFolder(folderOf(path));
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0) {
-        if (errno == ENOENT) fail("Fisierul " + quoted(path) + " nu exista");
-        fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
+// Leftovers of saves that died: regular files of ours with this workbook's temporary stem, not locked by a
+// living writer, and old enough that no save still running can own them.
+void removeStaleTemps(int folderFd, const std::string& name) {
+    Fd dup(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    if (dup.get() < 0) return;
+    DIR* dir = ::fdopendir(dup.get());
+    if (!dir) return;
+    dup.release();
+    ::rewinddir(dir);
+    const std::string stem = temporaryStem(name);
+    const std::string suffix = kTempSuffix;
+    const auto now = std::chrono::system_clock::now();
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry.size() != stem.size() + 6 + suffix.size() || !entry.starts_with(stem) ||
+            !entry.ends_with(suffix))
+            continue;
+        Fd fd(::openat(folderFd, entry.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        const auto changed = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+        if (now - changed < std::chrono::seconds(kStaleTempSeconds)) continue;
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        // Still the file we examined (not swapped for another under the same name) when we unlink it.
+        struct stat again {};
+        if (::fstatat(folderFd, entry.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, again))
+            ::unlinkat(folderFd, entry.c_str(), 0);
     }
+    ::closedir(dir);
+}
+
+// A new temporary file in the folder, exclusively created (never through a link), flock'ed while it is ours.
+Fd createTemp(int folderFd, const std::string& name, const std::string& path, std::string& tempName) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const std::string stem = temporaryStem(name);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::uint8_t random[6];
+        if (::getrandom(random, sizeof random, 0) != sizeof random) {
+            for (auto& r : random)
+                r = std::uint8_t(std::rand());
+        }
+        tempName = stem;
+        for (std::uint8_t r : random)
+            tempName += alphabet[r % (sizeof alphabet - 1)];
+        tempName += kTempSuffix;
+        Fd fd(::openat(folderFd, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() < 0) {
+            if (errno == EEXIST) continue;
+            fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return fd;
+        ::unlinkat(folderFd, tempName.c_str(), 0);
+    }
+    fail("Fisierul " + quoted(path) + " nu a putut fi salvat: fisierul temporar nu poate fi creat");
+}
+
+// Every extended attribute of the original, POSIX ACLs included (as attributes, so the mask stays what it
+// was), onto the temporary file. One that cannot be set fails the save: losing it silently would change who
+// may read or write the workbook.
+void copyAttributes(int from, int to, const std::string& path) {
+    ssize_t listSize = ::flistxattr(from, nullptr, 0);
+    if (listSize < 0) {
+        if (errno == ENOTSUP || errno == ENOSYS) return;
+        fail("Atributele extinse ale fisierului " + quoted(path) + " nu pot fi citite: " + reason(errno));
+    }
+    if (listSize == 0) return;
+    std::vector<char> list(std::size_t(listSize) + 1);
+    listSize = ::flistxattr(from, list.data(), list.size());
+    if (listSize < 0)
+        fail("Atributele extinse ale fisierului " + quoted(path) + " nu pot fi citite: " + reason(errno));
+    std::vector<char> value, present;
+    for (std::size_t at = 0; at < std::size_t(listSize);) {
+        const std::string attribute(list.data() + at);
+        at += attribute.size() + 1;
+        if (attribute.empty()) continue;
+        const ssize_t n = ::fgetxattr(from, attribute.c_str(), nullptr, 0);
+        if (n < 0) {
+            if (errno == ENODATA) continue; // removed meanwhile
+            fail("Atributul extins " + quoted(attribute) + " al fisierului " + quoted(path) +
+                 " nu poate fi citit: " + reason(errno));
+        }
+        value.resize(std::size_t(n) + 1);
+        const ssize_t got = ::fgetxattr(from, attribute.c_str(), value.data(), value.size());
+        if (got < 0) continue;
+        if (::fsetxattr(to, attribute.c_str(), value.data(), std::size_t(got), 0) == 0) continue;
+        const int e = errno;
+        // Set on the new file already, with the same value (a label the system gives every file): kept.
+        present.resize(value.size());
+        const ssize_t has = ::fgetxattr(to, attribute.c_str(), present.data(), present.size());
+        if (has == got && std::equal(value.begin(), value.begin() + got, present.begin())) continue;
+        fail("Fisierul " + quoted(path) + " nu a putut fi salvat: atributul extins " + quoted(attribute) +
+             " nu poate fi pastrat (" + reason(e) + "); nimic nu a fost scris");
+    }
+}
+
+enum class LockWait { Locked, Replaced };
+
+// Waits for Ordana's writer lock on fd, the file st that the folder's name held. Another program's lock on
+// the content is refused at once; another Ordana run is waited for until the deadline. Replaced: the name
+// now holds another file (the run we waited for saved).
+LockWait waitForWriterLock(int fd, int folderFd, const std::string& name, const struct stat& st,
+                           const std::string& path, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const bool locked = tryWriterLock(fd);
+        struct stat now {};
+        if (::fstatat(folderFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(now, st))
+            return LockWait::Replaced;
+        if (locked) return LockWait::Locked;
+        if (contentLocked(fd)) fail("Fisierul " + quoted(path) + " este blocat de alt program");
+        if (std::chrono::steady_clock::now() > deadline)
+            fail(
+                "Fisierul " + quoted(path) +
+                " este scris chiar acum de alta rulare Ordana; incercati din nou dupa ce aceasta se termina");
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+}
+
+struct Opened {
+    Fd folder;
+    Fd file;
+    std::string folderPath, name;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
-    if (S_ISDIR(st.st_mode)) fail(quoted(path) + " este un dosar, nu un fisier");
-    if (!S_ISREG(st.st_mode)) fail(quoted(path) + " nu este un fisier obisnuit");
+    bool locked = false;
+};
+
+// Opens the real file through its folder's descriptor, never through a link at the last step, and for a
+// writer takes Ordana's writer lock on it, waiting for another run that holds it.
+Opened openReal(const std::string& path, bool forWriting, int waitMilliseconds) {
+    requireFolder(folderOf(path));
+    const std::string target = resolveTarget(path);
+    Opened o;
+    o.folderPath = folderOf(target);
+    o.name = nameOf(target);
+    requireFolder(o.folderPath);
+    o.folder.reset(::open(o.folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (o.folder.get() < 0) fail("Dosarul " + quoted(o.folderPath) + " nu poate fi citit: " + reason(errno));
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+    for (;;) {
+        if (forWriting && std::chrono::steady_clock::now() > deadline)
+            fail("Fisierul " + quoted(path) + " este inlocuit mereu de alt program si nu poate fi deschis");
+        o.file.reset(::openat(o.folder.get(), o.name.c_str(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (o.file.get() < 0) {
+            if (errno == ENOENT) fail("Fisierul " + quoted(path) + " nu exista");
+            if (errno == ELOOP)
+                fail("Fisierul " + quoted(path) + " a fost inlocuit cu o legatura in timp ce era deschis");
+            fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
+        }
+        if (::fstat(o.file.get(), &o.st) != 0)
+            fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
+        if (S_ISDIR(o.st.st_mode)) fail(quoted(path) + " este un dosar, nu un fisier");
+        if (!S_ISREG(o.st.st_mode)) fail(quoted(path) + " nu este un fisier obisnuit");
+        if (o.st.st_nlink == 0)
+            fail("Fisierul " + quoted(path) + " a fost sters si nu mai are un nume in dosar");
+        if (!forWriting) return o;
+
+        // The lock needs a descriptor open for writing; one the user may not write is read unlocked, and
+        // its save refused as write-protected.
+        Fd rw(::openat(o.folder.get(), o.name.c_str(),
+                       O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat rst {};
+        if (rw.get() < 0) return o;
+        if (::fstat(rw.get(), &rst) != 0 || !sameFile(rst, o.st)) continue; // replaced between the two opens
+        if (waitForWriterLock(rw.get(), o.folder.get(), o.name, rst, path, deadline) == LockWait::Replaced)
+            continue; // the other run saved: its result is what we open now
+        o.file.reset(rw.release());
+        o.st = rst;
+        o.locked = true;
+        return o;
+    }
+}
+
+std::vector<std::uint8_t> readAll(int fd, const std::string& path, std::uint64_t expected) {
     auto tooLarge = [&](std::uint64_t size) {
         fail("Fisierul " + quoted(path) + " este prea mare pentru un registru (" + std::to_string(size) +
              " octeti)");
     };
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxWorkbookBytes)
-        tooLarge(static_cast<std::uint64_t>(st.st_size));
-    ::fcntl(fd.get(), F_SETFL, 0); // blocking reads from here on: it is a regular file
-
+    if (expected > kMaxWorkbookBytes) tooLarge(expected);
+    ::fcntl(fd, F_SETFL, 0); // blocking reads from here on: it is a regular file
     std::vector<std::uint8_t> bytes;
-    reserveLarge(bytes, static_cast<std::size_t>(st.st_size));
-    bytes.resize(static_cast<std::size_t>(st.st_size));
+    reserveLarge(bytes, static_cast<std::size_t>(expected));
+    bytes.resize(static_cast<std::size_t>(expected));
     std::size_t have = 0;
     std::uint8_t more[65536];
     for (;;) {
         // Into the buffer while it has room; past fstat's size (the file grew meanwhile) through a small one.
         const bool room = have < bytes.size();
-        const ssize_t n = room ? ::read(fd.get(), bytes.data() + have, bytes.size() - have)
-                               : ::read(fd.get(), more, sizeof more);
+        const ssize_t n = room ? ::pread(fd, bytes.data() + have, bytes.size() - have, off_t(have))
+                               : ::pread(fd, more, sizeof more, off_t(have));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
         if (n == 0) break;
@@ -210,6 +457,110 @@ std::vector<std::uint8_t> readWorkbookFile(const std::string& path) {
     return bytes;
 }
 
+[[noreturn]] void failChanged(const std::string& path) {
+    fail("Fisierul " + quoted(path) +
+         " a fost schimbat de alt program dupa ce a fost citit; nu a fost scris nimic");
+}
+
+// The name still holds the version that was read: same file, size, time of change and content.
+void requireSameVersion(const SourceFile& source, int folderFd, int fileFd) {
+    struct stat now {};
+    if (::fstatat(folderFd, source.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(now.st_mode) ||
+        !sameVersion(now, source.version()))
+        failChanged(source.path());
+    std::uint64_t hash = 0;
+    if (!hashNow(fileFd, source.version().size, hash) || hash != source.version().hash)
+        failChanged(source.path());
+}
+
+// What checkCanSave refuses, judged through the folder's descriptor for the real file that was read.
+void checkReplaceable(const SourceFile& source, int folderFd, int fileFd) {
+    const std::string& path = source.path();
+    struct stat st {};
+    if (::fstatat(folderFd, source.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        failChanged(path);
+    if (!writableAt(folderFd, source.name().c_str(), st))
+        fail("Fisierul " + quoted(path) + " este protejat la scriere");
+    struct stat dst {};
+    if (::fstat(folderFd, &dst) != 0 || !writableAt(folderFd, ".", dst))
+        fail("Dosarul " + quoted(source.folder()) + " este protejat la scriere");
+    checkLockFiles(path, source.folder(), source.name());
+    if (lockedByOther(fileFd)) fail("Fisierul " + quoted(path) + " este blocat de alt program");
+}
+
+// Writes the pieces in large blocks; long pieces that lie in the original's bytes are copied from the
+// original file by the kernel.
+class TempWriter {
+  public:
+    TempWriter(int fd, const SourceFile& source, int originalFd)
+        : fd_(fd), originalFd_(originalFd), source_(source) {
+        buffer_.reserve(kBlock);
+    }
+    void put(std::span<const std::uint8_t> piece) {
+        if (piece.size() >= kBlock && copyFromOriginal(piece)) return;
+        if (buffer_.size() + piece.size() > kBlock) flush();
+        if (piece.size() >= kBlock) {
+            writeAll(fd_, piece, source_.path());
+            return;
+        }
+        buffer_.insert(buffer_.end(), piece.begin(), piece.end());
+    }
+    void flush() {
+        writeAll(fd_, buffer_, source_.path());
+        buffer_.clear();
+    }
+
+  private:
+    static constexpr std::size_t kBlock = 1 << 20;
+
+    bool copyFromOriginal(std::span<const std::uint8_t> piece) {
+        const auto all = source_.bytes();
+        if (!useCopy_ || piece.data() < all.data() || piece.data() + piece.size() > all.data() + all.size())
+            return false;
+        flush();
+        loff_t from = piece.data() - all.data();
+        std::size_t left = piece.size();
+        while (left > 0) {
+            const ssize_t n = ::copy_file_range(originalFd_, &from, fd_, nullptr, left, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (left == piece.size() && n < 0 &&
+                    (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                     errno == EBADF)) {
+                    useCopy_ = false;
+                    return false;
+                }
+                // Part copied: the rest from memory, which holds the same bytes.
+                writeAll(fd_, piece.last(left), source_.path());
+                return true;
+            }
+            left -= std::size_t(n);
+        }
+        return true;
+    }
+    int fd_;
+    int originalFd_;
+    const SourceFile& source_;
+    std::vector<std::uint8_t> buffer_;
+    bool useCopy_ = true;
+};
+
+} // namespace
+
+std::string temporaryStem(const std::string& name) {
+    // 255 bytes in all: the prefix, KEY, ".", six characters and the suffix.
+    const std::size_t overhead = std::strlen(kTempPrefix) + 1 + 6 + std::strlen(kTempSuffix);
+    const std::size_t room = NAME_MAX - overhead;
+    if (name.size() <= room) return kTempPrefix + name + ".";
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx",
+                  static_cast<unsigned long long>(XXH3_64bits(name.data(), name.size())));
+    std::size_t cut = room - 1 - 16;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a UTF-8 sequence
+    return kTempPrefix + name.substr(0, cut) + "~" + hash + ".";
+}
+
 void checkCanSave(const std::string& path) {
     const std::string target = resolveTarget(path);
     const std::string folder = folderOf(target);
@@ -217,102 +568,183 @@ void checkCanSave(const std::string& path) {
     requireFolder(folder);
 
     struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
+    const bool exists = ::lstat(target.c_str(), &st) == 0;
     if (exists) {
         if (S_ISDIR(st.st_mode)) fail(quoted(path) + " este un dosar, nu un fisier");
         if (!S_ISREG(st.st_mode)) fail(quoted(path) + " nu este un fisier obisnuit");
-        if (!writable(target, st)) fail("Fisierul " + quoted(path) + " este protejat la scriere");
+        if (!writableAt(AT_FDCWD, target.c_str(), st))
+            fail("Fisierul " + quoted(path) + " este protejat la scriere");
     }
     struct stat dst {};
-    if (::stat(folder.c_str(), &dst) != 0 || !writable(folder, dst))
+    if (::stat(folder.c_str(), &dst) != 0 || !writableAt(AT_FDCWD, folder.c_str(), dst))
         fail("Dosarul " + quoted(folder) + " este protejat la scriere");
-
-    // Lock files sit beside the name the other program opened: the link's or the real file's.
-    for (const auto& [dir, name] :
-         {std::pair{folderOf(path), nameOf(path)}, std::pair{folder, nameOf(target)}}) {
-        const std::string lock = lockFileBeside(dir, name);
-        if (!lock.empty())
-            fail("Fisierul " + quoted(path) + " este deschis in alt program (exista fisierul de blocare " +
-                 quoted(lock) + ")");
+    checkLockFiles(path, folder, nameOf(target));
+    if (exists) {
+        Fd fd(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (fd.get() >= 0 && lockedByOther(fd.get()))
+            fail("Fisierul " + quoted(path) + " este blocat de alt program");
+        // Saving by rename makes the saver the owner; another user's file is refused rather than taken.
+        if (::geteuid() != 0 && st.st_uid != ::geteuid())
+            fail("Fisierul " + quoted(path) + " apartine altui utilizator (uid " + std::to_string(st.st_uid) +
+                 "); salvarea l-ar trece pe numele dumneavoastra, asa ca nu a fost scris nimic");
     }
-    if (exists && lockedByOther(target)) fail("Fisierul " + quoted(path) + " este blocat de alt program");
 }
 
-void saveInPlace(const std::string& path, std::span<const std::uint8_t> bytes) {
-    saveInPlace(path, [&](const ByteSink& sink) { sink(bytes); });
+std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, bool forWriting,
+                                                   int waitMilliseconds) {
+    Opened o = openReal(path, forWriting, waitMilliseconds);
+    std::shared_ptr<SourceFile> source(new SourceFile());
+    source->path_ = path;
+    // A file written while we read it is read again (a few times), so the bytes match one version.
+    std::vector<std::uint8_t> bytes;
+    for (int attempt = 0;; ++attempt) {
+        bytes = readAll(o.file.get(), path, std::uint64_t(o.st.st_size));
+        struct stat after {};
+        if (::fstat(o.file.get(), &after) != 0)
+            fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
+        if (std::uint64_t(after.st_size) == bytes.size() && after.st_mtim.tv_sec == o.st.st_mtim.tv_sec &&
+            after.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec)
+            break;
+        if (attempt == 3) fail("Fisierul " + quoted(path) + " este scris de alt program chiar acum");
+        o.st = after;
+    }
+    source->version_ = {std::uint64_t(o.st.st_dev), std::uint64_t(o.st.st_ino), std::uint64_t(bytes.size()),
+                        o.st.st_mtim.tv_sec,        o.st.st_mtim.tv_nsec,       hashOf(bytes)};
+    source->data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    source->folder_ = o.folderPath;
+    source->name_ = o.name;
+    source->locked_ = o.locked;
+    source->folderFd_ = o.folder.release();
+    source->fileFd_ = o.file.release();
+    return source;
 }
 
-void saveInPlace(const std::string& path, const std::function<void(const ByteSink&)>& produce) {
-    checkCanSave(path);
-    const std::string target = resolveTarget(path);
-    const std::string folder = folderOf(target);
-    const std::string name = nameOf(target);
-    removeStaleTemps(folder, name);
+std::shared_ptr<const SourceFile> SourceFile::read(const std::string& path) {
+    return open(path, false, 0);
+}
 
+std::shared_ptr<const SourceFile> SourceFile::readForWriting(const std::string& path, int waitMilliseconds) {
+    return open(path, true, waitMilliseconds);
+}
+
+std::shared_ptr<const SourceFile> SourceFile::fromBytes(std::vector<std::uint8_t> bytes, std::string path) {
+    std::shared_ptr<SourceFile> source(new SourceFile());
+    source->path_ = std::move(path);
+    source->version_.size = bytes.size();
+    source->version_.hash = hashOf(bytes);
+    source->data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    return source;
+}
+
+SourceFile::~SourceFile() {
+    if (fileFd_ >= 0) ::close(fileFd_); // releases the writer lock with the descriptor
+    if (folderFd_ >= 0) ::close(folderFd_);
+}
+
+void saveInPlace(const SourceFile& source, const std::function<void(const ByteSink&)>& produce) {
+    const std::string& path = source.path();
+    if (!source.onDisk())
+        fail("Registrul " + quoted(path) + " nu a fost citit dintr-un fisier si nu poate fi salvat pe loc");
+    requireFolder(source.folder());
+    const int folderFd = source.folderFd_;
+    const std::string& name = source.name();
+
+    // A source read without the writer lock takes it now, and the version check below tells whether another
+    // run saved meanwhile.
+    Fd ownLock;
+    int lockFd = source.fileFd_;
+    if (!source.holdsWriterLock()) {
+        ownLock.reset(
+            ::openat(folderFd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st {};
+        if (ownLock.get() < 0) {
+            if (errno == EACCES || errno == EROFS || errno == EPERM)
+                fail("Fisierul " + quoted(path) + " este protejat la scriere");
+            failChanged(path);
+        }
+        if (::fstat(ownLock.get(), &st) != 0 || !sameVersion(st, source.version())) failChanged(path);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriterWaitMilliseconds);
+        if (waitForWriterLock(ownLock.get(), folderFd, name, st, path, deadline) == LockWait::Replaced)
+            failChanged(path);
+        lockFd = ownLock.get();
+    }
+
+    checkReplaceable(source, folderFd, lockFd);
     struct stat original {};
-    const bool exists = ::stat(target.c_str(), &original) == 0;
+    if (::fstat(source.fileFd_, &original) != 0) failChanged(path);
+    if (::geteuid() != 0 && original.st_uid != ::geteuid())
+        fail("Fisierul " + quoted(path) + " apartine altui utilizator (uid " +
+             std::to_string(original.st_uid) +
+             "); salvarea l-ar trece pe numele dumneavoastra, asa ca nu a fost scris nimic");
+    requireSameVersion(source, folderFd, source.fileFd_);
+    removeStaleTemps(folderFd, name);
 
-    // The temporary file, locked for as long as it is ours so that a concurrent cleanup leaves it alone; if a
-    // cleanup unlinked it between creation and locking, make another.
     std::string temp;
-    Fd fd;
-    for (int attempt = 0; attempt < 5 && fd.get() < 0; ++attempt) {
-        temp = folder + "/" + kTempPrefix + name + ".XXXXXX";
-        const int raw = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (raw < 0) fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
-        fd.reset(raw);
-        struct stat ts {};
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &ts) != 0 || ts.st_nlink == 0) {
-            ::unlink(temp.c_str());
-            fd.reset();
-        }
-    }
-    if (fd.get() < 0)
-        fail("Fisierul " + quoted(path) + " nu a putut fi salvat: fisierul temporar nu poate fi creat");
-
+    Fd fd = createTemp(folderFd, name, path, temp);
     try {
-        produce([&](std::span<const std::uint8_t> piece) { writeAll(fd.get(), piece, path); });
-        mode_t mode;
-        if (exists) {
-            // Owner first: a change of owner may clear the set-id bits that the mode then restores.
-            if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0)
-                (void)::fchown(fd.get(), static_cast<uid_t>(-1), original.st_gid);
-            mode = original.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
+        TempWriter writer(fd.get(), source, source.fileFd_);
+        produce([&](std::span<const std::uint8_t> piece) { writer.put(piece); });
+        writer.flush();
+
+        // Owner and group first (a change of owner clears set-id bits and file capabilities), then the
+        // attributes, then the mode, whose group bits are the ACL's mask the attributes carried.
+        struct stat ts {};
+        if (::fstat(fd.get(), &ts) != 0)
+            fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
+        if ((ts.st_uid != original.st_uid || ts.st_gid != original.st_gid) &&
+            ::fchown(fd.get(), original.st_uid, original.st_gid) != 0)
+            fail("Fisierul " + quoted(path) + " nu a putut fi salvat: proprietarul sau grupul lui (" +
+                 std::to_string(original.st_uid) + ":" + std::to_string(original.st_gid) +
+                 ") nu pot fi pastrate; nimic nu a fost scris");
+        copyAttributes(source.fileFd_, fd.get(), path);
+        if (::fstat(fd.get(), &ts) != 0)
+            fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
+        mode_t mode = original.st_mode & 07777;
+        if (ts.st_uid != original.st_uid) mode &= ~mode_t(S_ISUID);
+        if (ts.st_gid != original.st_gid) mode &= ~mode_t(S_ISGID);
         if (::fchmod(fd.get(), mode) != 0)
             fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
         if (::fsync(fd.get()) != 0)
             fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
-        // Still open, so still locked: no cleanup can take the file away before the rename.
-        if (::rename(temp.c_str(), target.c_str()) != 0)
+
+        // The last moment: other programs' locks, and the name still holding what was read.
+        checkReplaceable(source, folderFd, lockFd);
+        requireSameVersion(source, folderFd, source.fileFd_);
+
+        // Exchanging rather than renaming shows which file left the name; if it was not the one read (changed
+        // in the instant since the check), it goes back.
+        if (::renameat2(folderFd, temp.c_str(), folderFd, name.c_str(), RENAME_EXCHANGE) == 0) {
+            struct stat displaced {};
+            if (::fstatat(folderFd, temp.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !sameVersion(displaced, source.version())) {
+                if (::renameat2(folderFd, temp.c_str(), folderFd, name.c_str(), RENAME_EXCHANGE) == 0)
+                    failChanged(path);
+                fail("Fisierul " + quoted(path) +
+                     " a fost schimbat de alt program in timpul salvarii; "
+                     "versiunea acestuia este pastrata ca " +
+                     quoted(temp));
+            }
+            (void)::unlinkat(folderFd, temp.c_str(), 0);
+        } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
+            if (::renameat(folderFd, temp.c_str(), folderFd, name.c_str()) != 0)
+                fail("Fisierul " + quoted(path) + " nu a putut fi inlocuit: " + reason(errno));
+        } else {
             fail("Fisierul " + quoted(path) + " nu a putut fi inlocuit: " + reason(errno));
+        }
         fd.reset();
     } catch (...) {
-        ::unlink(temp.c_str());
+        struct stat left {};
+        if (::fstatat(folderFd, temp.c_str(), &left, AT_SYMLINK_NOFOLLOW) == 0) {
+            struct stat mine {};
+            if (fd.get() >= 0 && ::fstat(fd.get(), &mine) == 0 && sameFile(mine, left))
+                ::unlinkat(folderFd, temp.c_str(), 0);
+        }
         throw;
     }
 
     // The rename itself must reach the disk; a folder that cannot be synced has the new file all the same.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) (void)::fsync(dir.get());
-}
-
-std::shared_ptr<const SourceFile> SourceFile::read(const std::string& path) {
-    return std::shared_ptr<const SourceFile>(
-        new SourceFile(path, std::make_shared<const std::vector<std::uint8_t>>(readWorkbookFile(path))));
-}
-
-std::shared_ptr<const SourceFile> SourceFile::fromBytes(std::vector<std::uint8_t> bytes, std::string path) {
-    return std::shared_ptr<const SourceFile>(
-        new SourceFile(std::move(path), std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))));
-}
-
-void saveInPlace(const SourceFile& source, const std::function<void(const ByteSink&)>& produce) {
-    saveInPlace(source.path(), produce);
+    (void)::fsync(folderFd);
 }
 
 } // namespace ordana::spreadsheet

@@ -1,8 +1,9 @@
 #pragma once
 
-// Reading a workbook file whole and writing it back in place without ever leaving it half-written.
-// Failures: 1004 (missing, unreadable, read-only, in use by another program, any write failure),
-// 52 (the file's folder cannot be reached).
+// Reading a workbook file once and writing it back in place without ever leaving it half-written, without
+// overwriting what another program saved meanwhile, and without following a link that changed since the open.
+// Failures: 1004 (missing, unreadable, read-only, in use by another program or another Ordana run, changed
+// since it was read, any write failure), 52 (the file's folder cannot be reached).
 
 #include <cstdint>
 #include <functional>
@@ -17,54 +18,96 @@ namespace ordana::spreadsheet {
 // two.
 inline constexpr std::uint64_t kMaxWorkbookBytes = 512ull * 1024 * 1024;
 
-// A save writes ".~ordana.NAME.XXXXXX" beside the real file and renames it over. A save killed half-way
-// leaves at most that one temporary file; the next save of the same workbook removes every such leftover
-// whose writer is gone (each writer holds an flock on its own temporary file while it lives).
-inline constexpr const char* kTempPrefix = ".~ordana.";
+// A save writes ".~ordana-KEY.XXXXXX.saving~" beside the real file and renames it over. KEY is the file's
+// name, or for names too long to take the marker, a cut of it and a hash of the whole name. A save killed
+// half-way leaves at most that one temporary file; a later save of the same workbook removes such leftovers
+// when they are regular files of the same owner, older than kStaleTempSeconds, whose writer is gone (each
+// writer holds an flock on its own temporary file while it lives).
+inline constexpr const char* kTempPrefix = ".~ordana-";
+inline constexpr const char* kTempSuffix = ".saving~";
+inline constexpr int kStaleTempSeconds = 60;
 
-std::vector<std::uint8_t> readWorkbookFile(const std::string& path);
+// The temporary name's stem for a workbook named name: kTempPrefix + KEY + "."; what follows is six random
+// characters and kTempSuffix. The whole temporary name always fits in 255 bytes.
+std::string temporaryStem(const std::string& name);
+
+// How long opening a workbook for writing, or saving it, waits while another Ordana run holds it.
+inline constexpr int kWriterWaitMilliseconds = 10000;
 
 // Fails before anything is written when the file could not be replaced: read-only file or folder, a lock
-// file of another program beside it (".~lock.NAME#", "~$NAME"), a lock held on the file, the folder gone.
-// Read-only means what a user expects from the permission bits, also for root, whom the kernel would let
-// write.
+// file of another program beside it (".~lock.NAME#", "~$NAME"), a lock held on the file, a file of another
+// user, the folder gone. Read-only means what a user expects from the permission bits, also for root, whom
+// the kernel would let write.
 void checkCanSave(const std::string& path);
 
-// A temporary file in the same folder, flushed, renamed over the original (the target of a symbolic link),
-// keeping the original's permissions and, where allowed, its owner. On any failure the original is untouched.
-// Runs checkCanSave first.
-void saveInPlace(const std::string& path, std::span<const std::uint8_t> bytes);
-
-// The same, for content produced piece by piece (CompoundFile::writeTo), so no whole copy of the file is
-// built in memory. An exception thrown by produce aborts the save like a write failure, with the original
-// untouched.
 using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
-void saveInPlace(const std::string& path, const std::function<void(const ByteSink&)>& produce);
 
 // One version of a workbook file as an open read it: its bytes, read once, and what identifies that version
 // on disk. Every engine parses views of these bytes and saves through saveInPlace(source, ...), so all three
 // formats share one way of reading and one safe save.
 class SourceFile {
   public:
-    // Reads the file (1004 missing, unreadable, not a regular file, too large; 52 the folder is unreachable).
+    // What identifies the version read: the file, its size and time of change, and a hash of its bytes.
+    struct Version {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::uint64_t size = 0;
+        std::int64_t mtimeSeconds = 0;
+        std::int64_t mtimeNanoseconds = 0;
+        std::uint64_t hash = 0; // XXH3 64
+        bool operator==(const Version&) const = default;
+    };
+
+    // Resolves links once, then reads the real file (1004 missing, unreadable, not a regular file, too large,
+    // reached through a descriptor under /proc or /dev/fd, deleted; 52 the folder is unreachable).
     static std::shared_ptr<const SourceFile> read(const std::string& path);
-    // Bytes from elsewhere (tests, fuzzers), named path in messages; they have no version on disk to check.
+    // The same for a command that will save: first waits (up to kWriterWaitMilliseconds) for the exclusive
+    // lock that Ordana runs take on a workbook they write, and holds it while this object lives, so that a
+    // second run reads the first run's result. A file that cannot be opened for writing is read without the
+    // lock; its save is refused anyway.
+    static std::shared_ptr<const SourceFile> readForWriting(const std::string& path,
+                                                            int waitMilliseconds = kWriterWaitMilliseconds);
+    // Bytes from elsewhere (tests, fuzzers), named path in messages; they have no version on disk, and
+    // saving them is refused.
     static std::shared_ptr<const SourceFile> fromBytes(std::vector<std::uint8_t> bytes, std::string path);
+
+    ~SourceFile();
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
 
     const std::string& path() const { return path_; }
     std::span<const std::uint8_t> bytes() const { return {data_->data(), data_->size()}; }
     // Shared ownership of the bytes, for layers whose views outlive this object.
     const std::shared_ptr<const std::vector<std::uint8_t>>& data() const { return data_; }
 
+    bool onDisk() const { return fileFd_ >= 0; }
+    const Version& version() const { return version_; }
+    // The real file behind the links, as resolved at the open.
+    const std::string& folder() const { return folder_; }
+    const std::string& name() const { return name_; }
+    bool holdsWriterLock() const { return locked_; }
+
   private:
-    SourceFile(std::string path, std::shared_ptr<const std::vector<std::uint8_t>> data)
-        : path_(std::move(path)), data_(std::move(data)) {}
+    SourceFile() = default;
+    static std::shared_ptr<const SourceFile> open(const std::string& path, bool forWriting,
+                                                  int waitMilliseconds);
+    friend void saveInPlace(const SourceFile&, const std::function<void(const ByteSink&)>&);
+
     std::string path_;
     std::shared_ptr<const std::vector<std::uint8_t>> data_;
+    std::string folder_, name_;
+    int folderFd_ = -1;
+    int fileFd_ = -1; // the descriptor read from; read-write and locked when locked_
+    bool locked_ = false;
+    Version version_;
 };
 
-// Saves the content that produce hands to the sink over the file source was read from, as saveInPlace(path)
-// does. Pieces that are views of source.bytes() may be copied from the original file rather than written.
+// Saves the content that produce hands to the sink over the file source was read from: a temporary file in
+// the real file's folder, flushed, carrying the original's permissions, owner, group and extended attributes
+// (ACLs included), renamed over the name only if that name still holds the very version that was read, and
+// no other program holds the file or its lock file at that moment. On any failure the original is untouched.
+// Pieces that are views of source.bytes() may be copied from the original file rather than written. An
+// exception thrown by produce aborts the save like a write failure.
 void saveInPlace(const SourceFile& source, const std::function<void(const ByteSink&)>& produce);
 
 } // namespace ordana::spreadsheet

@@ -21,6 +21,9 @@ class NativeApplication : public Application {
     std::shared_ptr<Workbook> open(const std::string& path) override {
         return openNativeWorkbook(SourceFile::read(path));
     }
+    std::shared_ptr<Workbook> openForWriting(const std::string& path) override {
+        return openNativeWorkbook(SourceFile::readForWriting(path));
+    }
     void quit() override {}
 };
 

@@ -58,6 +58,9 @@ class Application {
   public:
     virtual ~Application() = default;
     virtual std::shared_ptr<Workbook> open(const std::string& path) = 0;
+    // The same, for a command that will save: the workbook is held for writing from the open, so another
+    // Ordana run on it waits and then reads what this one saved. Engines without such a hold just open.
+    virtual std::shared_ptr<Workbook> openForWriting(const std::string& path) { return open(path); }
     virtual void quit() = 0;
 };
 
