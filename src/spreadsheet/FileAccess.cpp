@@ -391,6 +391,7 @@ Opened openReal(const std::string& path, bool forWriting, int waitMilliseconds) 
     if (o.folder.get() < 0) fail("Dosarul " + quoted(o.folderPath) + " nu poate fi citit: " + reason(errno));
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+    int replaced = 0;
     for (;;) {
         if (forWriting && std::chrono::steady_clock::now() > deadline)
             fail("Fisierul " + quoted(path) + " este inlocuit mereu de alt program si nu poate fi deschis");
@@ -406,8 +407,13 @@ Opened openReal(const std::string& path, bool forWriting, int waitMilliseconds) 
             fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
         if (S_ISDIR(o.st.st_mode)) fail(quoted(path) + " este un dosar, nu un fisier");
         if (!S_ISREG(o.st.st_mode)) fail(quoted(path) + " nu este un fisier obisnuit");
-        if (o.st.st_nlink == 0)
-            fail("Fisierul " + quoted(path) + " a fost sters si nu mai are un nume in dosar");
+        // Unlinked between the open and now: the name has a new file (another save), which is the one to
+        // read.
+        if (o.st.st_nlink == 0) {
+            if (++replaced > 100)
+                fail("Fisierul " + quoted(path) + " a fost sters si nu mai are un nume in dosar");
+            continue;
+        }
         if (!forWriting) return o;
 
         // The lock needs a descriptor open for writing; one the user may not write is read unlocked, and
@@ -682,6 +688,9 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
 
     std::string temp;
     Fd fd = createTemp(folderFd, name, path, temp);
+    // The new file carries the writer lock too, so a run waiting for this one finds it locked once renamed
+    // and reads it only after this run has let go of it (and of its flock) altogether.
+    (void)tryWriterLock(fd.get());
     try {
         TempWriter writer(fd.get(), source, source.fileFd_);
         produce([&](std::span<const std::uint8_t> piece) { writer.put(piece); });

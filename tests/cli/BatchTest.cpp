@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 
 using namespace ordana;
 using namespace ordana::cli;
@@ -154,4 +157,46 @@ TEST_F(BatchTest, AFailedWriteLeavesTheWorkbookUnsaved) {
     EXPECT_EQ(engine.files["b.xls"].saves, 0);
     EXPECT_EQ(engine.files["b.xls"].sheet("Doar").get(1, 4), CellValue());
     EXPECT_NE(err.str().find("fisierul nu a fost schimbat"), std::string::npos);
+}
+
+// Neither is a silent success: a workbook without a data sheet, and a failure that is not a run-time error.
+// Each ends only its own workbook's run; the next workbook is still done.
+TEST_F(BatchTest, NoDataSheetAndForeignExceptionsFailOnlyTheirWorkbook) {
+    engine.files["gol.xls"].sheet("Note").set(1, 1, CellValue::text("observatii"));
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::function<void()> raise; // thrown when the engine for the first workbook starts
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"no data sheet", {"gol.xls", "b.xls"}, nullptr, "gol.xls: nicio foaie de date"},
+        {"no data sheet, listed", {"--list", "gol.xls", "b.xls"}, nullptr, "gol.xls: nicio foaie de date"},
+        {"out of memory", {"a.xls", "b.xls"}, [] { throw std::bad_alloc(); }, "a.xls: Eroarea: 7 "},
+        {"a library's exception",
+         {"a.xls", "b.xls"},
+         [] { throw std::out_of_range("vector::at"); },
+         "a.xls: Eroarea: 51 vector::at"},
+        {"anything else", {"a.xls", "b.xls"}, [] { throw 42; }, "a.xls: Eroarea: 51 "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        out.str("");
+        err.str("");
+        const int savesBefore = engine.files["b.xls"].saves;
+        int starts = 0;
+        const spreadsheet::ApplicationFactory start = [&]() -> std::shared_ptr<spreadsheet::Application> {
+            if (starts++ == 0 && c.raise) c.raise();
+            return engine.factory()();
+        };
+        EXPECT_EQ(runBatch(parseArguments(c.args), start, out, err, false), ExitFailures);
+        EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("fisierul nu a fost schimbat"), std::string::npos) << err.str();
+        if (c.args[0] != "--list") {
+            EXPECT_EQ(engine.files["b.xls"].saves, savesBefore + 1) << "the next workbook was not done";
+        } else {
+            EXPECT_NE(out.str().find("b.xls\tDoar"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(engine.files["gol.xls"].saves + engine.files["a.xls"].saves, 0);
 }

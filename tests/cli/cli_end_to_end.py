@@ -113,6 +113,35 @@ def main():
         check(math.isclose(date["shannonH"], -sum(x * math.log(x) for x in p), rel_tol=1e-14), "Date: Shannon H")
         check(date["bergerParker"] == 0.4 and date["menhinick"] == 0.4, "Date: Berger-Parker and Menhinick")
 
+        # Runs at once on one workbook take turns, each adding its table; listings beside them never fail.
+        shared = folder / "comun.xls"
+        shutil.copy(fixtures / "basic-xlwt.xls", shared)
+        writers = [subprocess.Popen([cli, "--sheet", "Date", str(shared)], stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.PIPE, text=True) for _ in range(6)]
+        readers = [subprocess.Popen([cli, "--list", str(shared)], stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.PIPE, text=True) for _ in range(4)]
+        for proc in writers + readers:
+            _, stderr = proc.communicate(timeout=120)
+            check(proc.returncode == 0, f"a concurrent run exits 0, got {proc.returncode}: {stderr!r}")
+        row = xlrd.open_workbook(str(shared)).sheet_by_name("Date").row_values(0)
+        check(row.count("Indici") == 6, f"six concurrent runs leave six tables, found {row.count('Indici')}")
+
+        # A descriptor's name is not the workbook's: refused, and the file behind it is left alone.
+        before_shared = shared.read_bytes()
+        with open(shared, "rb") as stdin:
+            piped = subprocess.run([cli, "/dev/stdin"], stdin=stdin, capture_output=True, text=True, timeout=120)
+        check(piped.returncode == 1 and "descriptor deschis" in piped.stderr, f"/dev/stdin: {piped.stderr!r}")
+        check(shared.read_bytes() == before_shared, "/dev/stdin leaves the file behind it unchanged")
+
+        # A workbook without a data sheet is a failure, reported with the headers looked for.
+        import xlwt
+        plain = xlwt.Workbook()
+        plain.add_sheet("Note").write(0, 0, "observatii")
+        plain.save(str(folder / "fara-date.xls"))
+        none = run(cli, str(folder / "fara-date.xls"))
+        check(none.returncode == 1 and "nicio foaie de date" in none.stderr and "SPECIA" in none.stderr,
+              f"no data sheet: {none.returncode} {none.stderr!r}")
+
     if failures:
         print(f"{len(failures)} check(s) failed")
         return 1
