@@ -2,6 +2,7 @@
 
 #include "LargeBuffer.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,9 +20,7 @@ namespace ordana::spreadsheet {
 
 namespace {
 
-std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
+using text::quoted;
 
 // Romanian words for the failures a user can act on; the rest by number.
 std::string reason(int e) {
