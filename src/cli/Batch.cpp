@@ -141,7 +141,8 @@ class WorkbookJob {
             if (options_.list) {
                 for (const auto& name : dataSheets)
                     out_ << path_ << '\t' << name << '\n';
-                return finish(false);
+                finish(false);
+                return true;
             }
             std::vector<std::string> chosen =
                 options_.sheets.empty() ? dataSheets : std::vector<std::string>();
@@ -166,7 +167,8 @@ class WorkbookJob {
                 allDone = allDone && outcome != Outcome::Failed;
                 wrote = wrote || outcome == Outcome::Written;
             }
-            return finish(wrote) && allDone;
+            finish(wrote);
+            return allDone;
         } catch (const RuntimeError& e) {
             fail(describe(e) + "; fisierul nu a fost schimbat");
             abandon(handles_);
@@ -213,11 +215,10 @@ class WorkbookJob {
         return Outcome::Written;
     }
 
-    bool finish(bool save) {
+    void finish(bool save) {
         handles_.workbook->close(save);
         handles_.workbook.reset();
         handles_.quit();
-        return true;
     }
 
     void fail(const std::string& message) { err_ << "ordana-cli: " << path_ << ": " << message << '\n'; }

@@ -25,6 +25,7 @@ inline constexpr std::uint16_t DefColWidth = 0x0055;
 inline constexpr std::uint16_t ColInfo = 0x007D;
 inline constexpr std::uint16_t WsBool = 0x0081;
 inline constexpr std::uint16_t BoundSheet = 0x0085;
+inline constexpr std::uint16_t StandardWidth = 0x0099;
 inline constexpr std::uint16_t MulRk = 0x00BD;
 inline constexpr std::uint16_t MulBlank = 0x00BE;
 inline constexpr std::uint16_t RString = 0x00D6;
