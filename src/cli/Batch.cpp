@@ -151,7 +151,8 @@ class WorkbookJob {
             if (options_.list) {
                 for (const auto& name : dataSheets)
                     out_ << path_ << '\t' << name << '\n';
-                return finish(false);
+                finish(false);
+                return true;
             }
             std::vector<std::string> chosen =
                 options_.sheets.empty() ? dataSheets : std::vector<std::string>();
@@ -176,7 +177,8 @@ class WorkbookJob {
                 allDone = allDone && outcome != Outcome::Failed;
                 wrote = wrote || outcome == Outcome::Written;
             }
-            return finish(wrote) && allDone;
+            finish(wrote);
+            return allDone;
         } catch (const RuntimeError& e) {
             return abandonWith(describe(e));
         } catch (const std::bad_alloc&) {
@@ -227,11 +229,10 @@ class WorkbookJob {
         return Outcome::Written;
     }
 
-    bool finish(bool save) {
+    void finish(bool save) {
         handles_.workbook->close(save);
         handles_.workbook.reset();
         handles_.quit();
-        return true;
     }
 
     // Every failure ends only this workbook's run, without saving; the batch goes on with the next one.

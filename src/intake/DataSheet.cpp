@@ -3,6 +3,7 @@
 #include "analysis/SpeciesSample.h"
 #include "common/Arithmetic.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 
 #include <algorithm>
 
@@ -11,12 +12,6 @@ namespace ordana::intake {
 using spreadsheet::SpreadsheetHandles;
 
 namespace {
-
-std::string upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : char(c); });
-    return text;
-}
 
 std::string cellName(std::int16_t row, std::int16_t column) {
     std::string letters;
@@ -34,8 +29,8 @@ void open(const spreadsheet::ApplicationFactory& start, const std::string& path,
 } // namespace
 
 bool isDataSheet(spreadsheet::Worksheet& worksheet) {
-    const bool a1 = upper(worksheet.cell(1, 1).toText()) == "SPECIA";
-    const bool b1 = upper(worksheet.cell(1, 2).toText()) == "ABUNDENTA";
+    const bool a1 = text::foldCase(worksheet.cell(1, 1).toText()) == "SPECIA";
+    const bool b1 = text::foldCase(worksheet.cell(1, 2).toText()) == "ABUNDENTA";
     const bool b2 = !worksheet.cell(2, 2).isBlank();
     return a1 && b1 && b2;
 }

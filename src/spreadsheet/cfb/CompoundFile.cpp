@@ -1,6 +1,8 @@
 #include "CompoundFile.h"
 
+#include "common/Bytes.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "spreadsheet/LargeBuffer.h"
 
 #include <algorithm>
@@ -26,84 +28,18 @@ constexpr std::size_t kMaxDepth = 64;
     throw RuntimeError(err::Application, "Fisierul este deteriorat: " + what);
 }
 
-std::uint16_t get16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t get32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t get64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(get32(p)) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64(std::uint8_t* p, std::uint64_t v) {
-    put32(p, static_cast<std::uint32_t>(v));
-    put32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
+using bytes::get16;
+using bytes::get32;
+using bytes::get64;
+using bytes::put16;
+using bytes::put32;
+using bytes::put64;
+using text::utf16ToUtf8;
+using text::utf8ToUtf16;
 
-std::string toUtf8(const std::u16string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        std::uint32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::u16string fromUtf8(std::string_view s) {
-    std::u16string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        std::uint32_t c = b;
-        int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-        if (extra) c = b & (0x3F >> extra);
-        ++i;
-        for (int k = 0; k < extra && i < s.size(); ++k, ++i)
-            c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-// The format compares names by their upper-case forms; ASCII and Latin-1 letters cover the names in use.
-char16_t upper(char16_t c) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return static_cast<char16_t>(c - 32);
-    return c;
-}
+// The format compares names by their upper-case forms.
 bool sameName(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i])) return false;
-    return true;
+    return a.size() == b.size() && text::foldCase(a) == text::foldCase(b);
 }
 
 // A name fit for a message: control characters such as the \005 of the property streams left out.
@@ -111,7 +47,7 @@ std::string printable(const std::u16string& name) {
     std::u16string s;
     for (char16_t c : name)
         if (c >= 0x20) s += c;
-    return toUtf8(s);
+    return utf16ToUtf8(s);
 }
 
 std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
@@ -408,10 +344,6 @@ CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector
     cf.sectorSize_ = majorVersion == 4 ? 4096 : 512;
     std::uint8_t* h = cf.header_.data();
     std::copy(std::begin(kSignature), std::end(kSignature), h);
-    auto put16 = [](std::uint8_t* p, std::uint16_t v) {
-        p[0] = static_cast<std::uint8_t>(v);
-        p[1] = static_cast<std::uint8_t>(v >> 8);
-    };
     put16(h + 24, 0x3E);
     put16(h + 26, static_cast<std::uint16_t>(majorVersion));
     put16(h + 28, 0xFFFE);
@@ -422,7 +354,8 @@ CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector
     cf.entries_.resize(streams.size() + 1);
     auto setName = [&](Entry& e, const std::u16string& name) {
         if (name.empty() || name.size() > 31)
-            throw RuntimeError(err::Application, "Numele fluxului " + toUtf8(name) + " nu poate fi scris");
+            throw RuntimeError(err::Application,
+                               "Numele fluxului " + utf16ToUtf8(name) + " nu poate fi scris");
         e.name = name;
         e.path = name;
         for (std::size_t i = 0; i < name.size(); ++i)
@@ -442,7 +375,7 @@ CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector
             e.type = e.raw[66] = static_cast<std::uint8_t>(EntryType::Root);
             continue;
         }
-        setName(e, fromUtf8(streams[i - 1].first));
+        setName(e, utf8ToUtf16(streams[i - 1].first));
         e.type = e.raw[66] = static_cast<std::uint8_t>(EntryType::Stream);
         e.parent = 0;
         e.depth = 1;
@@ -454,16 +387,14 @@ CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = static_cast<std::uint32_t>(i + 1);
     auto key = [&](std::uint32_t i) {
-        std::u16string u;
-        for (char16_t c : cf.entries_[i].name)
-            u += upper(c);
+        std::u16string u = text::foldCase(cf.entries_[i].name);
         return std::pair{u.size(), u};
     };
     std::sort(order.begin(), order.end(), [&](auto a, auto b) { return key(a) < key(b); });
     for (std::size_t i = 1; i < order.size(); ++i)
         if (key(order[i - 1]) == key(order[i]))
             throw RuntimeError(err::Application,
-                               "Fluxul " + toUtf8(cf.entries_[order[i]].name) + " apare de doua ori");
+                               "Fluxul " + utf16ToUtf8(cf.entries_[order[i]].name) + " apare de doua ori");
     auto balanced = [&](auto&& self, std::size_t lo, std::size_t hi) -> std::uint32_t {
         if (lo >= hi) return kNoStream;
         const std::size_t mid = lo + (hi - lo) / 2;
@@ -477,7 +408,7 @@ CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector
 }
 
 int CompoundFile::findTopLevel(std::string_view name) const {
-    const std::u16string wanted = fromUtf8(name);
+    const std::u16string wanted = utf8ToUtf16(name);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (e.reachable && e.parent == 0 && e.type == static_cast<std::uint8_t>(EntryType::Stream) &&
@@ -488,7 +419,7 @@ int CompoundFile::findTopLevel(std::string_view name) const {
 }
 
 int CompoundFile::findPath(std::string_view path) const {
-    const std::u16string wanted = fromUtf8(path);
+    const std::u16string wanted = utf8ToUtf16(path);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) && sameName(e.path, wanted))
@@ -533,7 +464,7 @@ std::vector<CompoundFile::EntryInfo> CompoundFile::entries() const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (!e.reachable) continue;
-        out.push_back({toUtf8(e.path), static_cast<EntryType>(e.type), bytesOf(e).size()});
+        out.push_back({utf16ToUtf8(e.path), static_cast<EntryType>(e.type), bytesOf(e).size()});
     }
     return out;
 }

@@ -1,7 +1,10 @@
 #pragma once
 
-// Little-endian byte access and the record frame of a BIFF8 Workbook stream. Every read is checked against
-// the bytes really present; a short read is RuntimeError 1004.
+// The record frame of a BIFF8 Workbook stream. Every read is checked against the bytes really present; a
+// short read is RuntimeError 1004.
+
+#include "common/Bytes.h"
+#include "common/Text.h"
 
 #include <cstdint>
 #include <cstring>
@@ -22,6 +25,7 @@ inline constexpr std::uint16_t DefColWidth = 0x0055;
 inline constexpr std::uint16_t ColInfo = 0x007D;
 inline constexpr std::uint16_t WsBool = 0x0081;
 inline constexpr std::uint16_t BoundSheet = 0x0085;
+inline constexpr std::uint16_t StandardWidth = 0x0099;
 inline constexpr std::uint16_t MulRk = 0x00BD;
 inline constexpr std::uint16_t MulBlank = 0x00BE;
 inline constexpr std::uint16_t RString = 0x00D6;
@@ -56,26 +60,14 @@ inline constexpr int kMaxRows = 65536;
 // RuntimeError 1004 describing a damaged workbook stream.
 [[noreturn]] void corrupt(const std::string& what);
 
-inline std::uint16_t get16(const std::uint8_t* p) {
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-inline std::uint32_t get32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
-}
-inline double getDouble(const std::uint8_t* p) {
-    double d;
-    std::memcpy(&d, p, 8);
-    return d;
-}
-inline void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-inline void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = std::uint8_t(v >> (8 * i));
-}
+// The shared byte and text helpers, by the short names the record code uses.
+using bytes::get16;
+using bytes::get32;
+using bytes::getDouble;
+using bytes::put16;
+using bytes::put32;
+using text::utf16ToUtf8;
+using text::utf8ToUtf16;
 
 // Growing output buffer.
 class Writer {
@@ -83,14 +75,8 @@ class Writer {
     std::vector<std::uint8_t> bytes;
     std::size_t size() const { return bytes.size(); }
     void u8(std::uint8_t v) { bytes.push_back(v); }
-    void u16(std::uint32_t v) {
-        u8(std::uint8_t(v));
-        u8(std::uint8_t(v >> 8));
-    }
-    void u32(std::uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
+    void u16(std::uint32_t v) { ordana::bytes::append16(bytes, v); }
+    void u32(std::uint32_t v) { ordana::bytes::append32(bytes, v); }
     void f64(double d) {
         std::uint8_t b[8];
         std::memcpy(b, &d, 8);
@@ -127,10 +113,6 @@ class RecordCursor {
     std::size_t pos_;
     std::size_t end_;
 };
-
-// UTF-16 code units to UTF-8 (unpaired surrogates become U+FFFD).
-std::string utf16ToUtf8(const std::u16string& s);
-std::u16string utf8ToUtf16(const std::string& s);
 
 // An XLUnicodeString (16-bit count) or ShortXLUnicodeString (8-bit count) read from a record's data;
 // pos is advanced. 1004 when the characters run past the data.

@@ -113,7 +113,7 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : book_(book), stream_
         case rt::DefColWidth:
             defColRec_ = i;
             break;
-        case 0x0099:
+        case rt::StandardWidth:
             stdWidthRec_ = i;
             break;
         case rt::DefaultRowHeight:
@@ -652,9 +652,7 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         }
         const auto d = data(i);
         const bool inTable = ctFirst_ != npos && i >= ctFirst_ && i <= ctLast_;
-        if (r.type != rt::String && r.type != rt::ShrFmla && r.type != rt::Array && r.type != rt::Table &&
-            r.type != rt::Continue)
-            skipString = false;
+        if (!isFormulaTail(r.type)) skipString = false;
         if (r.type != rt::Continue) droppedString = false;
         switch (r.type) {
         case rt::Index: {

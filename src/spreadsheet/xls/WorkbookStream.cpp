@@ -51,13 +51,13 @@ WorkbookStream::WorkbookStream(std::vector<std::uint8_t> stream) : stream_(std::
                            "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a fi "
                            "scris inapoi; salvati registrul ca Excel 97-2003");
     if (kind != 0x0005) corrupt("fluxul Workbook nu incepe cu datele globale ale registrului");
-    parseGlobals(0);
+    parseGlobals();
 }
 
 WorkbookStream::~WorkbookStream() = default;
 
-void WorkbookStream::parseGlobals(std::size_t start) {
-    RecordCursor cursor(stream_, start, stream_.size());
+void WorkbookStream::parseGlobals() {
+    RecordCursor cursor(stream_, 0, stream_.size());
     int depth = 0;
     while (true) {
         if (cursor.atEnd()) corrupt("datele globale ale registrului nu se incheie (fisier trunchiat)");

@@ -83,7 +83,7 @@ class WorkbookStream {
         std::uint16_t type;
         std::vector<std::uint8_t> data;
     };
-    void parseGlobals(std::size_t globalsEnd);
+    void parseGlobals();
     void scanSheet(SheetInfo& info);
     std::size_t insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
                                 GRec rec);

@@ -3,6 +3,7 @@
 #include "Sheet.h"
 #include "WorkbookStream.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "spreadsheet/FileAccess.h"
 #include "spreadsheet/cfb/CompoundFile.h"
 
@@ -12,16 +13,7 @@ namespace ordana::spreadsheet::xls {
 
 namespace {
 
-std::string quoted(const std::string& path) {
-    return "\"" + path + "\"";
-}
-
-std::u16string folded(const std::string& name) {
-    std::u16string s = utf8ToUtf16(name);
-    for (char16_t& c : s)
-        if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c = char16_t(c - 0x20);
-    return s;
-}
+using text::quoted;
 
 // HorizontalAlignment codes to the XF's alc field.
 std::uint8_t horizontalCode(std::int32_t alignment) {
@@ -150,9 +142,9 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     }
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
-        const std::u16string wanted = folded(name);
+        const std::string wanted = text::foldCase(name);
         for (std::size_t i : book_->worksheets()) {
-            if (folded(book_->sheets()[i].name) != wanted) continue;
+            if (text::foldCase(book_->sheets()[i].name) != wanted) continue;
             try {
                 return std::make_shared<XlsWorksheet>(shared_from_this(), i, book_->sheet(i));
             } catch (const RuntimeError& e) {
