@@ -74,14 +74,28 @@ std::u16string continuedString(std::span<const std::uint8_t> stream, const std::
 
 } // namespace
 
-Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : book_(book), stream_(book.bytes()) {
+Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : Sheet(book, info, -1) {}
+
+Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept) : book_(book), stream_(book.bytes()) {
+    const bool limited = rowsKept >= 0;
     RecordCursor cursor(stream_, info.begin, info.end);
-    recs_.reserve((info.end - info.begin) / 16 + 16);
+    recs_.reserve(limited ? 256 : (info.end - info.begin) / 16 + 16);
     int depth = 0;
     std::uint32_t lastFormula = npos;
     const std::size_t sstCount = std::as_const(book).strings().size();
+    bool skipping = false; // a cell past the rows kept, and the records that belong to it
     while (!cursor.atEnd()) {
         const RecordPos r = cursor.next();
+        if (limited) {
+            if (skipping && isFormulaTail(r.type)) continue;
+            skipping = false;
+            if ((isCellRecord(r.type) || r.type == rt::Row) && r.length >= 2 &&
+                get16(stream_.data() + r.dataOffset()) >= rowsKept) {
+                skipping = true;
+                continue;
+            }
+            if (r.type == rt::DbCell) continue;
+        }
         const auto i = recs_.size();
         recs_.push_back(r);
         if (r.type == rt::Bof) {

@@ -18,6 +18,9 @@ namespace ordana::spreadsheet::xls {
 class Sheet {
   public:
     Sheet(WorkbookStream& book, const SheetInfo& info);
+    // Only the cells of the first rows (and the records that are not cells), for reading a few cells
+    // without indexing the whole sheet; such a sheet is for reading only.
+    Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept);
 
     CellValue value(int row, int col) const;
     void setValue(int row, int col, const CellValue& value);

@@ -2,6 +2,7 @@
 
 #include "Sheet.h"
 #include "common/RuntimeError.h"
+#include "spreadsheet/LargeBuffer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,7 +41,19 @@ std::string formatString(const std::vector<std::uint8_t>& data) {
 
 } // namespace
 
-WorkbookStream::WorkbookStream(std::vector<std::uint8_t> stream) : stream_(std::move(stream)) {
+WorkbookStream::WorkbookStream(std::vector<std::uint8_t> stream) {
+    auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(stream));
+    stream_ = *owned;
+    owner_ = std::move(owned);
+    open();
+}
+
+WorkbookStream::WorkbookStream(std::span<const std::uint8_t> stream, std::shared_ptr<const void> owner)
+    : owner_(std::move(owner)), stream_(stream) {
+    open();
+}
+
+void WorkbookStream::open() {
     RecordCursor first(stream_, 0, stream_.size());
     const RecordPos bof = first.next();
     if (bof.type != rt::Bof || bof.length < 4) corrupt("fluxul Workbook nu incepe cu o inregistrare BOF");
@@ -145,6 +158,14 @@ Sheet& WorkbookStream::sheet(std::size_t index) {
     auto it = parsed_.find(index);
     if (it == parsed_.end())
         it = parsed_.emplace(index, std::make_unique<Sheet>(*this, sheets_.at(index))).first;
+    return *it->second;
+}
+
+const Sheet& WorkbookStream::preview(std::size_t index) {
+    if (auto full = parsed_.find(index); full != parsed_.end()) return *full->second;
+    auto it = previews_.find(index);
+    if (it == previews_.end())
+        it = previews_.emplace(index, std::make_unique<Sheet>(*this, sheets_.at(index), kPreviewRows)).first;
     return *it->second;
 }
 
@@ -456,7 +477,7 @@ void WorkbookStream::writeGlobals(Writer& w, std::vector<std::size_t>& boundPosi
 
 std::vector<std::uint8_t> WorkbookStream::serialize() {
     Writer w;
-    w.bytes.reserve(stream_.size() + 65536);
+    reserveLarge(w.bytes, stream_.size() + 65536);
     std::vector<std::size_t> boundPositions;
     writeGlobals(w, boundPositions);
     const std::vector<std::size_t> order = sheetsInStreamOrder();

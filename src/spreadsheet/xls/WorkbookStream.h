@@ -44,6 +44,8 @@ struct XfChange {
 class WorkbookStream {
   public:
     explicit WorkbookStream(std::vector<std::uint8_t> stream);
+    // Over bytes that owner keeps alive (the file as read once): nothing is copied.
+    WorkbookStream(std::span<const std::uint8_t> stream, std::shared_ptr<const void> owner);
     ~WorkbookStream();
     WorkbookStream(const WorkbookStream&) = delete;
     WorkbookStream& operator=(const WorkbookStream&) = delete;
@@ -53,6 +55,10 @@ class WorkbookStream {
     const std::vector<std::size_t>& worksheets() const { return worksheets_; }
     // Parsed on first use and kept.
     Sheet& sheet(std::size_t index);
+    bool sheetParsed(std::size_t index) const { return parsed_.contains(index); }
+    // The cells of the first kPreviewRows rows only, for a quick look (the data-sheet test); kept too.
+    static constexpr int kPreviewRows = 2;
+    const Sheet& preview(std::size_t index);
 
     const SharedStrings& strings() const { return sst_; }
     SharedStrings& mutableStrings();
@@ -83,6 +89,7 @@ class WorkbookStream {
         std::uint16_t type;
         std::vector<std::uint8_t> data;
     };
+    void open();
     void parseGlobals();
     void scanSheet(SheetInfo& info);
     std::size_t insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
@@ -92,12 +99,14 @@ class WorkbookStream {
     std::vector<std::size_t> sheetsInStreamOrder() const;
     void writeGlobals(Writer& w, std::vector<std::size_t>& boundPositions);
 
-    std::vector<std::uint8_t> stream_;
+    std::shared_ptr<const void> owner_;
+    std::span<const std::uint8_t> stream_;
     std::vector<GRec> globals_;
     std::uint32_t globalsEnd_ = 0;
     std::vector<SheetInfo> sheets_;
     std::vector<std::size_t> worksheets_;
     std::map<std::size_t, std::unique_ptr<Sheet>> parsed_;
+    std::map<std::size_t, std::unique_ptr<Sheet>> previews_;
     SharedStrings sst_;
     std::vector<std::size_t> xfRecords_;   // indices into globals_, kept current on insertion
     std::vector<std::size_t> fontRecords_; // likewise

@@ -83,27 +83,31 @@ class XlsWorkbook;
 
 class XlsWorksheet : public Worksheet {
   public:
-    XlsWorksheet(std::shared_ptr<XlsWorkbook> owner, std::size_t index, Sheet& sheet)
-        : owner_(std::move(owner)), index_(index), sheet_(sheet) {}
+    XlsWorksheet(std::shared_ptr<XlsWorkbook> owner, std::size_t index)
+        : owner_(std::move(owner)), index_(index) {}
 
     std::string name() const override;
+    // The first rows are read from a quick look at the sheet, so testing many sheets for data does not index
+    // all their cells; anything further, or any change, parses the sheet once.
     CellValue cell(std::int16_t row, std::int16_t column) override {
         check(row, column);
-        return sheet_.value(row - 1, column - 1);
+        if (!sheet_ && row <= WorkbookStream::kPreviewRows && !book().sheetParsed(index_))
+            return reading([&] { return book().preview(index_).value(row - 1, column - 1); });
+        return sheet().value(row - 1, column - 1);
     }
     void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override {
         check(row, column);
-        sheet_.setValue(row - 1, column - 1, value);
+        sheet().setValue(row - 1, column - 1, value);
     }
     void setColumnWidth(std::int16_t column, double characters) override {
         check(1, column);
-        sheet_.setColumnWidth(column - 1, characters);
+        sheet().setColumnWidth(column - 1, characters);
     }
     void setColumnHorizontalAlignment(std::int16_t column, std::int32_t alignment) override {
         check(1, column);
         XfChange c;
         c.horizontal = horizontalCode(alignment);
-        sheet_.formatColumn(column - 1, c);
+        sheet().formatColumn(column - 1, c);
     }
     void setColumnNumberFormat(std::int16_t column, const std::string& format) override;
     void setBold(std::int16_t row, std::int16_t column, bool bold) override;
@@ -114,10 +118,16 @@ class XlsWorksheet : public Worksheet {
   private:
     void check(int row, int column) const;
     WorkbookStream& book() const;
+    Sheet& sheet() {
+        if (!sheet_) sheet_ = reading([&] { return &book().sheet(index_); });
+        return *sheet_;
+    }
+    // A sheet that cannot be parsed is named in the failure, with its workbook.
+    template <class F> auto reading(F&& f) const -> decltype(f());
 
     std::shared_ptr<XlsWorkbook> owner_;
     std::size_t index_;
-    Sheet& sheet_;
+    Sheet* sheet_ = nullptr;
 };
 
 class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWorkbook> {
@@ -145,12 +155,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
         const std::string wanted = text::foldCase(name);
         for (std::size_t i : book_->worksheets()) {
             if (text::foldCase(book_->sheets()[i].name) != wanted) continue;
-            try {
-                return std::make_shared<XlsWorksheet>(shared_from_this(), i, book_->sheet(i));
-            } catch (const RuntimeError& e) {
-                throw RuntimeError(e.number(), "Foaia " + quoted(book_->sheets()[i].name) + " din fisierul " +
-                                                   quoted(path_) + " nu poate fi citita: " + e.description());
-            }
+            return std::make_shared<XlsWorksheet>(shared_from_this(), i);
         }
         throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
                                                          quoted(name) + " nu exista in fisierul " +
@@ -169,6 +174,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
         if (closed_) throw RuntimeError(err::Application, "Registrul " + quoted(path_) + " a fost inchis");
     }
     WorkbookStream& book() { return *book_; }
+    const std::string& path() const { return path_; }
 
   private:
     std::shared_ptr<const SourceFile> source_;
@@ -187,6 +193,16 @@ WorkbookStream& XlsWorksheet::book() const {
     return owner_->book();
 }
 
+template <class F> auto XlsWorksheet::reading(F&& f) const -> decltype(f()) {
+    try {
+        return f();
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(e.number(), "Foaia " + quoted(owner_->book().sheets()[index_].name) +
+                                           " din fisierul " + quoted(owner_->path()) +
+                                           " nu poate fi citita: " + e.description());
+    }
+}
+
 void XlsWorksheet::check(int row, int column) const {
     owner_->checkOpen();
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
@@ -200,16 +216,16 @@ void XlsWorksheet::setColumnNumberFormat(std::int16_t column, const std::string&
     check(1, column);
     XfChange c;
     c.format = book().formatIndex(format);
-    sheet_.formatColumn(column - 1, c);
+    sheet().formatColumn(column - 1, c);
 }
 
 void XlsWorksheet::setBold(std::int16_t row, std::int16_t column, bool bold) {
     check(row, column);
-    const std::uint16_t xf = sheet_.cellXf(row - 1, column - 1);
+    const std::uint16_t xf = sheet().cellXf(row - 1, column - 1);
     const std::uint16_t font = book().fontOf(xf);
     XfChange c;
     c.font = book().boldFont(font, bold);
-    if (*c.font != font) sheet_.setCellXf(row - 1, column - 1, book().deriveXf(xf, c));
+    if (*c.font != font) sheet().setCellXf(row - 1, column - 1, book().deriveXf(xf, c));
 }
 
 void XlsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow,
@@ -224,7 +240,7 @@ void XlsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
         ch.borderStyle = code;
         ch.borders =
             std::uint8_t((c == c1 ? 1 : 0) | (c == c2 ? 2 : 0) | (r == r1 ? 4 : 0) | (r == r2 ? 8 : 0));
-        sheet_.setCellXf(r, c, book().deriveXf(sheet_.cellXf(r, c), ch));
+        sheet().setCellXf(r, c, book().deriveXf(sheet().cellXf(r, c), ch));
     };
     // The outer edges only: walk the frame, not the inside of the block.
     for (int r = r1; r <= r2; ++r) {
@@ -262,7 +278,16 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source)
                                    "fi scris inapoi; salvati registrul ca Excel 97-2003");
             throw RuntimeError(err::Application, "nu contine un registru Excel");
         }
-        auto book = std::make_unique<WorkbookStream>(container.stream("Workbook"));
+        // The stream as a view of the file's bytes when its sectors lie in one run (as most producers write
+        // them); a scattered one is gathered once.
+        const auto view = container.streamView("Workbook");
+        const auto file = source->bytes();
+        std::unique_ptr<WorkbookStream> book;
+        if (view.empty() ||
+            (view.data() >= file.data() && view.data() + view.size() <= file.data() + file.size()))
+            book = std::make_unique<WorkbookStream>(view, source->data());
+        else
+            book = std::make_unique<WorkbookStream>(std::vector<std::uint8_t>(view.begin(), view.end()));
         return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), std::move(book));
     } catch (const RuntimeError& e) {
         throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
