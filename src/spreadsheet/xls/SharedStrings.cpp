@@ -93,6 +93,15 @@ void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chai
 }
 
 std::uint32_t SharedStrings::intern(const std::string& utf8) {
+    // A table's few labels are looked up one by one; a hash of every string pays only for many lookups.
+    if (!lookupBuilt_ && ++scans_ <= kScansBeforeLookup) {
+        for (std::size_t i = 0; i < texts_.size(); ++i)
+            if (texts_[i].size() == utf8.size() && texts_[i] == utf8) return std::uint32_t(i);
+        const auto index = std::uint32_t(texts_.size());
+        texts_.push_back(utf8);
+        added_.push_back(utf8ToUtf16(utf8));
+        return index;
+    }
     if (!lookupBuilt_) {
         lookup_.reserve(texts_.size());
         for (std::size_t i = 0; i < texts_.size(); ++i)

@@ -74,6 +74,8 @@ class SharedStrings {
     std::vector<std::u16string> added_;
     std::unordered_map<std::string, std::uint32_t> lookup_;
     bool lookupBuilt_ = false;
+    static constexpr int kScansBeforeLookup = 64;
+    int scans_ = 0;
     std::size_t originalCount_ = 0;
     std::uint32_t totalRefs_ = 0;
     int refDelta_ = 0;
