@@ -475,3 +475,41 @@ TEST(XlsRecords, HostileStreamsAreAClearError) {
             err::Application, r.fragment);
     }
 }
+
+// The quick look at a sheet's first rows sees exactly what the whole parse sees there, whatever the order of
+// the records: rows in reverse, cells written twice (the later one wins), texts and formula results whose
+// records follow the cell.
+TEST(XlsRecords, TheFirstRowsReadAloneAsInTheWholeSheet) {
+    const struct {
+        const char* name;
+        int (*row)(int);
+    } arrangements[] = {
+        {"as laid out", [](int r) { return r; }},
+        {"rows in reverse", [](int r) { return 4 - r; }},
+        {"every kind in the first two rows, twice over", [](int r) { return r % 2; }},
+        {"nothing in the first rows", [](int r) { return r + 2; }},
+    };
+    for (const auto& a : arrangements) {
+        SCOPED_TRACE(a.name);
+        auto recs = everyCellKind();
+        for (auto& r : recs) {
+            const bool rowFirst = r.type == rt::Row || r.type == rt::Number || r.type == rt::Rk ||
+                                  r.type == rt::MulRk || r.type == rt::Label || r.type == rt::RString ||
+                                  r.type == rt::LabelSst || r.type == rt::BoolErr || r.type == rt::Blank ||
+                                  r.type == rt::MulBlank || r.type == rt::Formula;
+            if (rowFirst) {
+                const int row = a.row(get16(r.data.data()));
+                r.data[0] = std::uint8_t(row);
+                r.data[1] = std::uint8_t(row >> 8);
+            }
+        }
+        const Bytes stream = buildStream({{"S", recs}}, trickySst());
+        WorkbookStream quick(stream), whole(stream);
+        const Sheet& preview = quick.preview(0);
+        const Sheet& sheet = whole.sheet(0);
+        for (int row = 0; row < WorkbookStream::kPreviewRows; ++row)
+            for (int col = 0; col < 16; ++col)
+                EXPECT_EQ(show(preview.value(row, col)), show(sheet.value(row, col))) << row << "," << col;
+        EXPECT_LT(preview.recordCount(), sheet.recordCount());
+    }
+}

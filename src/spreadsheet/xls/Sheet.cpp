@@ -80,6 +80,7 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept) : book_(
     const bool limited = rowsKept >= 0;
     RecordCursor cursor(stream_, info.begin, info.end);
     recs_.reserve(limited ? 256 : (info.end - info.begin) / 16 + 16);
+    if (!limited) entries_.reserve((info.end - info.begin) / 20 + 16);
     int depth = 0;
     std::uint32_t lastFormula = npos;
     const std::size_t sstCount = std::as_const(book).strings().size();
@@ -145,7 +146,7 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept) : book_(
             break;
         case rt::Row:
             if (r.length < 16) corrupt("o inregistrare de rand este prea scurta");
-            rowRecs_[get16(d)] = std::uint32_t(i);
+            rowRecs_.insert_or_assign(rowRecs_.end(), get16(d), std::uint32_t(i)); // rows come in order
             break;
         case rt::String:
             if (lastFormula != npos) entries_[lastFormula].str = std::uint32_t(i);
@@ -181,12 +182,14 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept) : book_(
         std::stable_sort(entries_.begin(), entries_.end(), less);
     // A cell written twice: the later record wins, as a reader going through the records would see it.
     auto same = [](const CellEntry& a, const CellEntry& b) { return a.row == b.row && a.col == b.col; };
-    std::vector<CellEntry> unique;
-    for (std::size_t k = 0; k < entries_.size(); ++k) {
-        if (k + 1 < entries_.size() && same(entries_[k], entries_[k + 1])) continue;
-        unique.push_back(entries_[k]);
+    if (std::adjacent_find(entries_.begin(), entries_.end(), same) != entries_.end()) {
+        std::vector<CellEntry> unique;
+        for (std::size_t k = 0; k < entries_.size(); ++k) {
+            if (k + 1 < entries_.size() && same(entries_[k], entries_[k + 1])) continue;
+            unique.push_back(entries_[k]);
+        }
+        entries_ = std::move(unique);
     }
-    if (unique.size() != entries_.size()) entries_ = std::move(unique);
     const int rows = entries_.empty() ? 0 : entries_.back().row + 1;
     rowStart_.assign(std::size_t(rows) + 1, 0);
     std::size_t k = 0;
