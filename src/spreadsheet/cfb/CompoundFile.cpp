@@ -456,6 +456,19 @@ void CompoundFile::setStream(std::string_view name, std::vector<std::uint8_t> da
         throw RuntimeError(err::Application,
                            "Fluxul " + std::string(name) + " este prea mare pentru acest format");
     entries_[i].data = std::move(data);
+    entries_[i].pieces.reset();
+    entries_[i].inFile = false;
+}
+
+void CompoundFile::setStream(std::string_view name, Pieces pieces) {
+    if (pieces.size() < miniCutoff_) return setStream(name, pieces.joined()); // goes to the mini stream
+    const int i = findTopLevel(name);
+    if (i < 0) throw RuntimeError(err::Application, "Fluxul " + std::string(name) + " nu exista in fisier");
+    if (major_ == 3 && pieces.size() > 0x7FFFFFFFu)
+        throw RuntimeError(err::Application,
+                           "Fluxul " + std::string(name) + " este prea mare pentru acest format");
+    entries_[i].data.clear();
+    entries_[i].pieces = std::make_shared<const Pieces>(std::move(pieces));
     entries_[i].inFile = false;
 }
 
@@ -464,21 +477,45 @@ std::vector<CompoundFile::EntryInfo> CompoundFile::entries() const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (!e.reachable) continue;
-        out.push_back({utf16ToUtf8(e.path), static_cast<EntryType>(e.type), bytesOf(e).size()});
+        out.push_back({utf16ToUtf8(e.path), static_cast<EntryType>(e.type), sizeOf(e)});
     }
     return out;
 }
 
 std::span<const std::uint8_t> CompoundFile::bytesOf(const Entry& e) const {
     if (e.inFile) return std::span<const std::uint8_t>(*file_).subspan(e.fileOffset, e.fileSize);
+    if (e.pieces) {
+        // Only a caller that asks for the stream whole after a pieced setStream pays for joining it.
+        e.data = e.pieces->joined();
+        e.pieces.reset();
+    }
     return e.data;
+}
+
+std::uint64_t CompoundFile::sizeOf(const Entry& e) const {
+    return e.pieces ? e.pieces->size() : bytesOf(e).size();
+}
+
+std::uint64_t CompoundFile::Pieces::size() const {
+    std::uint64_t n = 0;
+    for (const auto& s : spans)
+        n += s.size();
+    return n;
+}
+
+std::vector<std::uint8_t> CompoundFile::Pieces::joined() const {
+    std::vector<std::uint8_t> out;
+    reserveLarge(out, static_cast<std::size_t>(size()));
+    for (const auto& s : spans)
+        out.insert(out.end(), s.begin(), s.end());
+    return out;
 }
 
 std::vector<std::uint8_t> CompoundFile::serialize() const {
     std::vector<std::uint8_t> out;
     std::size_t streams = 0;
     for (const Entry& e : entries_)
-        streams += bytesOf(e).size();
+        streams += sizeOf(e);
     reserveLarge(out,
                  streams + streams / 64 + entries_.size() * kEntrySize + 16 * sectorSize_); // + FAT, padding
     writeTo([&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
@@ -499,12 +536,12 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
     std::uint64_t bigSectors = 0;
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
-        const auto data = bytesOf(e);
-        if (!isStream(e) || data.empty()) continue;
-        if (data.size() >= miniCutoff_) {
-            bigSectors += ceilDiv(data.size(), ss);
+        if (!isStream(e) || sizeOf(e) == 0) continue;
+        if (sizeOf(e) >= miniCutoff_) {
+            bigSectors += ceilDiv(sizeOf(e), ss);
             continue;
         }
+        const auto data = bytesOf(e);
         const auto first = static_cast<std::uint32_t>(miniFat.size());
         const auto n = static_cast<std::uint32_t>(ceilDiv(data.size(), kMiniSectorSize));
         start[i] = first;
@@ -549,8 +586,8 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
     const std::uint32_t miniFatStart = allocate(miniFatSectors);
     const std::uint32_t miniStreamStart = allocate(miniStreamSectors);
     for (std::size_t i = 1; i < entries_.size(); ++i)
-        if (isStream(entries_[i]) && bytesOf(entries_[i]).size() >= miniCutoff_)
-            start[i] = allocate(ceilDiv(bytesOf(entries_[i]).size(), ss));
+        if (isStream(entries_[i]) && sizeOf(entries_[i]) >= miniCutoff_)
+            start[i] = allocate(ceilDiv(sizeOf(entries_[i]), ss));
 
     // Header: the original's fields, with the layout ones rewritten; the rest of its sector stays zero.
     std::vector<std::uint8_t> head(ss, 0);
@@ -601,7 +638,7 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
             put64(p + 120, miniStream.size());
         } else if (e->type == static_cast<std::uint8_t>(EntryType::Stream)) {
             put32(p + 116, start[i]);
-            put64(p + 120, bytesOf(*e).size());
+            put64(p + 120, sizeOf(*e));
         }
     }
     sink(dir);
@@ -616,10 +653,16 @@ void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t
     // Large streams straight from where they are held; only the tail of the last sector is padding.
     const std::vector<std::uint8_t> padding(ss, 0);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
-        const auto data = bytesOf(entries_[i]);
-        if (!isStream(entries_[i]) || data.size() < miniCutoff_) continue;
-        sink(data);
-        if (data.size() % ss) sink(std::span(padding).first(ss - data.size() % ss));
+        const Entry& e = entries_[i];
+        const std::uint64_t size = sizeOf(e);
+        if (!isStream(e) || size < miniCutoff_) continue;
+        if (e.pieces) {
+            for (const auto& piece : e.pieces->spans)
+                if (!piece.empty()) sink(piece);
+        } else {
+            sink(bytesOf(e));
+        }
+        if (size % ss) sink(std::span(padding).first(ss - size % ss));
     }
 }
 

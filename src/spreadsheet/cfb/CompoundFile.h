@@ -42,6 +42,15 @@ class CompoundFile {
     std::span<const std::uint8_t> streamView(std::string_view name) const;
     // Replaces the contents of an existing top-level stream.
     void setStream(std::string_view name, std::vector<std::uint8_t> data);
+    // The same for contents given as pieces in order (views of the file as read, and the few rewritten
+    // parts, which keep owns), so a save writes them without joining them into one copy first.
+    struct Pieces {
+        std::vector<std::span<const std::uint8_t>> spans;
+        std::shared_ptr<const void> keep;
+        std::uint64_t size() const;
+        std::vector<std::uint8_t> joined() const;
+    };
+    void setStream(std::string_view name, Pieces pieces);
 
     // Every storage and stream reachable from the root, in directory order; streams at any depth by path.
     std::vector<EntryInfo> entries() const;
@@ -67,7 +76,9 @@ class CompoundFile {
         std::uint8_t type = 0;
         // A stream's bytes: its own copy, or, when its sectors lie in one run, a place in the file it came
         // from.
-        std::vector<std::uint8_t> data;
+        // Joined from pieces when a caller asks for the whole stream, hence mutable.
+        mutable std::vector<std::uint8_t> data;
+        mutable std::shared_ptr<const Pieces> pieces; // set by setStream(name, Pieces)
         bool inFile = false;
         std::size_t fileOffset = 0;
         std::size_t fileSize = 0;
@@ -77,7 +88,9 @@ class CompoundFile {
     int findTopLevel(std::string_view name) const;
     int findPath(std::string_view path) const;
 
+    // A pieced stream is joined on first use here; sizeOf and writeTo never join it.
     std::span<const std::uint8_t> bytesOf(const Entry& e) const;
+    std::uint64_t sizeOf(const Entry& e) const;
 
     std::shared_ptr<const std::vector<std::uint8_t>> file_; // shared by copies, so views stay valid
     std::array<std::uint8_t, 512> header_{};

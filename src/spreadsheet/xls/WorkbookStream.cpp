@@ -476,44 +476,101 @@ void WorkbookStream::writeGlobals(Writer& w, std::vector<std::size_t>& boundPosi
 }
 
 std::vector<std::uint8_t> WorkbookStream::serialize() {
-    Writer w;
-    reserveLarge(w.bytes, stream_.size() + 65536);
+    const Pieces pieces = serializePieces();
+    std::size_t size = 0;
+    for (const auto& p : pieces.spans)
+        size += p.size();
+    std::vector<std::uint8_t> out;
+    reserveLarge(out, size);
+    for (const auto& p : pieces.spans)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+namespace {
+
+// INDEX holds absolute positions (of DEFCOLWIDTH and each DBCELL): a substream that moved by delta moves
+// them with it.
+void relocateIndex(std::uint8_t* rec, std::int64_t delta) {
+    const std::uint16_t len = get16(rec + 2);
+    for (std::size_t off = 12; off + 4 <= len; off += 4)
+        if (get32(rec + 4 + off) != 0)
+            put32(rec + 4 + off, std::uint32_t(std::int64_t(get32(rec + 4 + off)) + delta));
+}
+
+} // namespace
+
+WorkbookStream::Pieces WorkbookStream::serializePieces() {
+    auto owned = std::make_shared<std::deque<std::vector<std::uint8_t>>>(); // stable addresses
+    Pieces out;
+    out.keep = owned;
+    std::uint64_t pos = 0;
+    auto own = [&](std::vector<std::uint8_t> bytes) -> std::vector<std::uint8_t>& {
+        owned->push_back(std::move(bytes));
+        out.spans.emplace_back(owned->back());
+        pos += owned->back().size();
+        return owned->back();
+    };
+    auto view = [&](std::size_t from, std::size_t n) {
+        if (n == 0) return;
+        out.spans.push_back(stream_.subspan(from, n));
+        pos += n;
+    };
+
+    Writer g;
     std::vector<std::size_t> boundPositions;
-    writeGlobals(w, boundPositions);
+    writeGlobals(g, boundPositions);
+    std::vector<std::uint8_t>& globals = own(std::move(g.bytes));
     const std::vector<std::size_t> order = sheetsInStreamOrder();
     std::uint32_t previousEnd = globalsEnd_;
     for (std::size_t i : order) {
         const SheetInfo& s = sheets_[i];
-        w.raw(stream_.data() + previousEnd, s.begin - previousEnd);
-        const auto start = std::uint32_t(w.size());
+        view(previousEnd, s.begin - previousEnd);
+        const auto start = std::uint32_t(pos);
         std::optional<bool> selected;
         if (active_) selected = *active_ == i;
         if (auto it = parsed_.find(i); it != parsed_.end() && it->second->modified()) {
+            // Written from position 0, then moved to where it lands.
+            Writer w;
             it->second->write(w, selected);
-        } else {
-            w.raw(stream_.data() + s.begin, s.end - s.begin);
-            std::uint8_t* out = w.bytes.data() + start;
-            if (selected)
-                for (std::uint32_t pos : s.window2) {
-                    std::uint8_t* flags = out + (pos - s.begin) + 4;
-                    if (get16(flags - 2) >= 2)
-                        put16(flags, *selected ? (get16(flags) | 0x0600) : (get16(flags) & ~0x0600));
+            if (start != 0) {
+                RecordCursor c(w.bytes, 0, w.bytes.size());
+                int depth = 0;
+                while (!c.atEnd() && !c.onlyPaddingLeft()) {
+                    const RecordPos r = c.next();
+                    if (r.type == rt::Bof) ++depth;
+                    if (r.type == rt::Eof && --depth == 0) break;
+                    if (depth == 1 && r.type == rt::Index) relocateIndex(w.bytes.data() + r.offset, start);
                 }
-            if (s.index && start != s.begin) {
-                // INDEX holds absolute positions: the substream moved, so they move with it.
-                std::uint8_t* rec = out + (*s.index - s.begin);
-                const std::uint16_t len = get16(rec + 2);
-                const std::int64_t delta = std::int64_t(start) - std::int64_t(s.begin);
-                for (std::size_t off = 12; off + 4 <= len; off += 4)
-                    if (get32(rec + 4 + off) != 0)
-                        put32(rec + 4 + off, std::uint32_t(std::int64_t(get32(rec + 4 + off)) + delta));
             }
+            own(std::move(w.bytes));
+        } else {
+            // The original bytes, but for the few records whose content must change: copied and patched.
+            std::vector<std::uint32_t> patched;
+            if (selected) patched = s.window2;
+            if (s.index && start != s.begin) patched.push_back(*s.index);
+            std::sort(patched.begin(), patched.end());
+            std::uint32_t at = s.begin;
+            for (std::uint32_t rec : patched) {
+                if (rec < at) continue;
+                const std::uint32_t end = rec + 4 + get16(&stream_[rec + 2]);
+                view(at, rec - at);
+                std::vector<std::uint8_t>& copy = own({stream_.begin() + rec, stream_.begin() + end});
+                if (get16(&stream_[rec]) == rt::Index) {
+                    relocateIndex(copy.data(), std::int64_t(start) - std::int64_t(s.begin));
+                } else if (get16(copy.data() + 2) >= 2) {
+                    std::uint8_t* flags = copy.data() + 4;
+                    put16(flags, *selected ? (get16(flags) | 0x0600) : (get16(flags) & ~0x0600));
+                }
+                at = end;
+            }
+            view(at, s.end - at);
         }
-        if (boundPositions[i]) put32(w.bytes.data() + boundPositions[i], start);
+        if (boundPositions[i]) put32(globals.data() + boundPositions[i], start);
         previousEnd = s.end;
     }
-    w.raw(stream_.data() + previousEnd, stream_.size() - previousEnd);
-    return std::move(w.bytes);
+    view(previousEnd, stream_.size() - previousEnd);
+    return out;
 }
 
 } // namespace ordana::spreadsheet::xls

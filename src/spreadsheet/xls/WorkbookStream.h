@@ -8,9 +8,11 @@
 #include "SharedStrings.h"
 
 #include <array>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -81,6 +83,13 @@ class WorkbookStream {
     std::optional<std::size_t> activeSheet() const { return active_; }
 
     std::vector<std::uint8_t> serialize();
+    // The same stream as pieces in order: views of the original bytes for everything unchanged, and owned
+    // buffers (kept alive by keep) for the globals, changed sheets and patched records.
+    struct Pieces {
+        std::vector<std::span<const std::uint8_t>> spans;
+        std::shared_ptr<const void> keep;
+    };
+    Pieces serializePieces();
 
     std::span<const std::uint8_t> bytes() const { return stream_; }
 

@@ -164,7 +164,10 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     void close(bool saveChanges) override {
         checkOpen();
         if (saveChanges) {
-            container_.setStream("Workbook", book_->serialize());
+            // Unchanged parts go to the file as views of the bytes read, never joined into a copy.
+            auto pieces = book_->serializePieces();
+            container_.setStream("Workbook",
+                                 cfb::CompoundFile::Pieces{std::move(pieces.spans), std::move(pieces.keep)});
             saveInPlace(*source_, [&](const ByteSink& sink) { container_.writeTo(sink); });
         }
         closed_ = true;
