@@ -532,6 +532,7 @@ WorkbookStream::Pieces WorkbookStream::serializePieces() {
         if (auto it = parsed_.find(i); it != parsed_.end() && it->second->modified()) {
             // Written from position 0, then moved to where it lands.
             Writer w;
+            reserveLarge(w.bytes, s.end - s.begin + 65536); // the table adds little to what was there
             it->second->write(w, selected);
             if (start != 0) {
                 RecordCursor c(w.bytes, 0, w.bytes.size());
