@@ -549,3 +549,27 @@ TEST(CompoundFile, ScatteredAndContiguousStreamsReadAlike) {
     copy->writeTo([&](std::span<const std::uint8_t> p) { pieces.insert(pieces.end(), p.begin(), p.end()); });
     EXPECT_EQ(pieces, copy->serialize());
 }
+
+// Found by fuzzing: a stream whose name is ill-formed UTF-16 (a lone surrogate) is listed, and must be found
+// again by the name it is listed under.
+TEST(CompoundFile, AStreamWithAnIllFormedNameIsFoundByItsListedName) {
+    Bytes f = build(workbookLike(9000)).file;
+    const Bytes compObj = {'C', 0, 'o', 0, 'm', 0, 'p', 0, 'O', 0, 'b', 0, 'j', 0};
+    const auto at = std::search(f.begin(), f.end(), compObj.begin(), compObj.end());
+    ASSERT_NE(at, f.end());
+    at[8] = 0x00; // 'O' becomes U+D800, a high surrogate with nothing after it
+    at[9] = 0xD8;
+    const auto cf = CompoundFile::parse(f);
+    int found = 0;
+    for (const auto& e : cf.entries()) {
+        if (e.type != CompoundFile::EntryType::Stream) continue;
+        const auto view = cf.streamAtPath(e.path);
+        EXPECT_EQ(view.size(), e.size) << e.path;
+        if (e.path.find("\xEF\xBF\xBD") != std::string::npos) {
+            EXPECT_EQ(Bytes(view.begin(), view.end()), pattern(73, 3));
+            EXPECT_TRUE(cf.hasStream(e.path));
+            ++found;
+        }
+    }
+    EXPECT_EQ(found, 1);
+}

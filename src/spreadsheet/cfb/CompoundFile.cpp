@@ -42,6 +42,12 @@ bool sameName(const std::u16string& a, const std::u16string& b) {
     return a.size() == b.size() && text::foldCase(a) == text::foldCase(b);
 }
 
+// A name as callers hold it: through UTF-8, where an ill-formed UTF-16 name (a lone surrogate) reads as
+// U+FFFD. Looked up in that form, every name that entries() lists is found again.
+std::u16string asListed(const std::u16string& name) {
+    return utf8ToUtf16(utf16ToUtf8(name));
+}
+
 // A name fit for a message: control characters such as the \005 of the property streams left out.
 std::string printable(const std::u16string& name) {
     std::u16string s;
@@ -412,7 +418,7 @@ int CompoundFile::findTopLevel(std::string_view name) const {
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (e.reachable && e.parent == 0 && e.type == static_cast<std::uint8_t>(EntryType::Stream) &&
-            sameName(e.name, wanted))
+            sameName(asListed(e.name), wanted))
             return static_cast<int>(i);
     }
     return -1;
@@ -422,7 +428,8 @@ int CompoundFile::findPath(std::string_view path) const {
     const std::u16string wanted = utf8ToUtf16(path);
     for (std::size_t i = 1; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
-        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) && sameName(e.path, wanted))
+        if (e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream) &&
+            sameName(asListed(e.path), wanted))
             return static_cast<int>(i);
     }
     return -1;
