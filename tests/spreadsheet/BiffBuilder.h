@@ -5,6 +5,7 @@
 #include "spreadsheet/xls/Biff.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,55 @@ inline Bytes buildStream(const std::vector<SheetSpec>& sheets,
         rec(rt::Eof, {});
     }
     return std::move(w.bytes);
+}
+
+// Formula cells that share their formulas the way Excel lays them out. C13:C16 hold 1..4; E13:E16 share
+// =C13*2 (host E13, SHRFMLA after it); H13:I14 share =C13+1 (host H13); F13:F14 hold the array formula
+// {=C13:C14*10} (host F13, ARRAY after it); G13:G14 are a data table (host G13, TABLE after it). Every
+// formula caches its value.
+inline Bytes sharedFormulaCell(int row, int col, double cached, int hostRow, int hostCol, bool shared = true,
+                               std::uint8_t ptg = 0x01) {
+    return cat({cellHead(row, col), f64(cached), le16(shared ? 0x0008 : 0), le32(0), le16(5), Bytes{ptg},
+                le16(std::uint32_t(hostRow)), le16(std::uint32_t(hostCol))});
+}
+inline Bytes rangeRef(int firstRow, int lastRow, int firstCol, int lastCol) {
+    return cat({le16(std::uint32_t(firstRow)), le16(std::uint32_t(lastRow)),
+                Bytes{std::uint8_t(firstCol), std::uint8_t(lastCol)}});
+}
+inline std::vector<RecordBytes> formulaRanges() {
+    using namespace spreadsheet::xls;
+    // PtgRefN to the cell `offset` columns away in the same row, both coordinates relative.
+    auto refN = [](int offset) { return cat({Bytes{0x2C}, le16(0), le16(0xC000u | std::uint8_t(offset))}); };
+    const Bytes times2 = cat({refN(-2), Bytes{0x1E}, le16(2), Bytes{0x05}});
+    const Bytes plus1 = cat({refN(-5), Bytes{0x1E}, le16(1), Bytes{0x03}});
+    const Bytes array = cat(
+        {Bytes{0x25}, le16(12), le16(13), le16(0xC002), le16(0xC002), Bytes{0x1E}, le16(10), Bytes{0x05}});
+    std::vector<RecordBytes> r;
+    for (int row = 12; row < 16; ++row) {
+        const double c = row - 11;
+        r.push_back({rt::Number, cat({cellHead(row, 2), f64(c)})});
+        r.push_back({rt::Formula, sharedFormulaCell(row, 4, 2 * c, 12, 4)});
+        if (row == 12)
+            r.push_back({rt::ShrFmla, cat({rangeRef(12, 15, 4, 4), Bytes{0, 4},
+                                           le16(std::uint32_t(times2.size())), times2})});
+        if (row < 14) {
+            r.push_back({rt::Formula, sharedFormulaCell(row, 5, 10 * c, 12, 5, false)});
+            if (row == 12)
+                r.push_back({rt::Array, cat({rangeRef(12, 13, 5, 5), le16(0), le32(0),
+                                             le16(std::uint32_t(array.size())), array})});
+            r.push_back({rt::Formula, sharedFormulaCell(row, 6, 0, 12, 6, false, 0x02)});
+            if (row == 12)
+                r.push_back({rt::Table, cat({rangeRef(12, 13, 6, 6), Bytes{0, 0}, le16(11), le16(2), le16(0),
+                                             le16(0)})});
+            for (int col = 7; col < 9; ++col) {
+                r.push_back({rt::Formula, sharedFormulaCell(row, col, col == 7 ? c + 1 : 1, 12, 7)});
+                if (row == 12 && col == 7)
+                    r.push_back({rt::ShrFmla, cat({rangeRef(12, 13, 7, 8), Bytes{0, 4},
+                                                   le16(std::uint32_t(plus1.size())), plus1})});
+            }
+        }
+    }
+    return r;
 }
 
 // The records of a stream: type and data, in order.

@@ -1,6 +1,7 @@
 #include "Sheet.h"
 
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <climits>
@@ -43,7 +44,8 @@ std::size_t minLength(std::uint16_t t) {
         return 10;
     case rt::LabelSst:
         return 10;
-    case rt::Label:
+    case rt::Label: // an empty text may come without its flags byte
+        return 8;
     case rt::RString:
         return 9;
     case rt::BoolErr:
@@ -74,7 +76,8 @@ std::u16string continuedString(std::span<const std::uint8_t> stream, const std::
 
 } // namespace
 
-Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : book_(book), stream_(book.bytes()) {
+Sheet::Sheet(WorkbookStream& book, const SheetInfo& info)
+    : book_(book), stream_(book.bytes()), name_(info.name) {
     RecordCursor cursor(stream_, info.begin, info.end);
     recs_.reserve((info.end - info.begin) / 16 + 16);
     int depth = 0;
@@ -136,6 +139,16 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : book_(book), stream_
         case rt::String:
             if (lastFormula != npos) entries_[lastFormula].str = std::uint32_t(i);
             break;
+        case rt::ShrFmla:
+        case rt::Array:
+        case rt::Table:
+            if (r.length >= 6 && recs_[i - 1].type == rt::Formula && recs_[i - 1].length >= 4 &&
+                get16(d) <= get16(d + 2) && d[4] <= d[5]) {
+                const std::uint8_t* host = stream_.data() + recs_[i - 1].dataOffset();
+                ranges_.push_back({r.type, std::uint32_t(i), get16(host), get16(host + 2), get16(d),
+                                   get16(d + 2), d[4], d[5]});
+            }
+            break;
         default:
             break;
         }
@@ -156,6 +169,9 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : book_(book), stream_
             corrupt("o celula trimite la un text care nu exista in tabela de texte");
         if (r.type == rt::Formula) {
             lastFormula = std::uint32_t(entries_.size());
+            // PtgExp or PtgTbl alone: the formula is kept with its range's host.
+            if (r.length >= 27 && get16(d + 20) >= 5 && (d[22] == 0x01 || d[22] == 0x02))
+                members_.push_back({std::uint32_t(i), row, col, get16(d + 23), get16(d + 25)});
         }
         entries_.push_back({row, col, std::uint32_t(i), npos, 0});
     }
@@ -430,7 +446,82 @@ void Sheet::cellRecord(Writer& w, int row, int col, const Edit& e, std::uint16_t
     w.record(type, d.bytes);
 }
 
+bool Sheet::overwritten(int row, int col) const {
+    const auto it = edits_.find(key(row, col));
+    return it != edits_.end() && it->second.hasValue;
+}
+
+Sheet::FormulaMoves Sheet::planFormulaMoves() const {
+    FormulaMoves moves;
+    if (ranges_.empty()) return moves;
+    std::vector<std::pair<int, int>> written;
+    for (const auto& [k, e] : edits_)
+        if (e.hasValue) written.emplace_back(int(k >> 8), int(k & 0xFF));
+    for (const FormulaRange& g : ranges_) {
+        std::size_t covered = 0;
+        for (const auto& [row, col] : written)
+            covered += row >= g.firstRow && row <= g.lastRow && col >= g.firstCol && col <= g.lastCol;
+        if (covered == 0) continue;
+        const std::size_t cells =
+            std::size_t(g.lastRow - g.firstRow + 1) * std::size_t(g.lastCol - g.firstCol + 1);
+        if (g.type != rt::ShrFmla) {
+            // One formula over the whole range: it can go whole, never in part.
+            if (covered == cells) continue;
+            const std::string range = text::cellAddress(g.firstRow + 1, g.firstCol + 1) + ":" +
+                                      text::cellAddress(g.lastRow + 1, g.lastCol + 1);
+            throw RuntimeError(
+                err::Application,
+                "Celulele " + range + " din foaia " + text::quoted(name_) + " tin " +
+                    (g.type == rt::Array ? "o formula matriceala" : "un tabel de date") +
+                    ", pe care scrierea ar acoperi-o doar in parte; mutati-o si incercati din nou");
+        }
+        if (!overwritten(g.hostRow, g.hostCol)) continue;
+        // The cells that keep the shared formula, in record order.
+        std::vector<const RangeMember*> kept;
+        for (const RangeMember& m : members_)
+            if (m.hostRow == g.hostRow && m.hostCol == g.hostCol && !overwritten(m.row, m.col) &&
+                m.row >= g.firstRow && m.row <= g.lastRow && m.col >= g.firstCol && m.col <= g.lastCol)
+                kept.push_back(&m);
+        if (kept.empty()) continue;
+        // One new host at the top left of what is kept if it is a formula cell, else one per column; the
+        // formula itself is relative to each cell, so it reads the same from any host.
+        std::uint16_t top = 0xFFFF, left = 0xFFFF;
+        for (const RangeMember* m : kept) {
+            top = std::min(top, m->row);
+            left = std::min(left, m->col);
+        }
+        const bool oneHost = std::any_of(
+            kept.begin(), kept.end(), [&](const RangeMember* m) { return m->row == top && m->col == left; });
+        std::map<int, std::vector<const RangeMember*>> groups;
+        for (const RangeMember* m : kept)
+            groups[oneHost ? 0 : m->col].push_back(m);
+        const auto original = data(g.rec);
+        for (auto& [col, group] : groups) {
+            std::sort(group.begin(), group.end(), [](const RangeMember* a, const RangeMember* b) {
+                return a->row != b->row ? a->row < b->row : a->col < b->col;
+            });
+            const RangeMember& host = *group.front();
+            std::uint16_t lastRow = host.row, firstCol = host.col, lastCol = host.col;
+            for (const RangeMember* m : group) {
+                lastRow = std::max(lastRow, m->row);
+                firstCol = std::min(firstCol, m->col);
+                lastCol = std::max(lastCol, m->col);
+                moves.retarget[m->rec] = {host.row, host.col};
+            }
+            std::vector<std::uint8_t> range(original.begin(), original.end());
+            put16(&range[0], host.row);
+            put16(&range[2], lastRow);
+            range[4] = std::uint8_t(firstCol);
+            range[5] = std::uint8_t(lastCol);
+            if (range.size() > 7) range[7] = std::uint8_t(std::min<std::size_t>(group.size(), 255));
+            moves.newRange[host.rec] = std::move(range);
+        }
+    }
+    return moves;
+}
+
 void Sheet::write(Writer& w, std::optional<bool> selected) const {
+    const FormulaMoves moves = planFormulaMoves();
     // Cells that have no record yet, by row.
     std::map<int, std::vector<int>> newCells;
     for (const auto& [k, e] : edits_) {
@@ -768,21 +859,30 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
                         k = end;
                     }
                 }
-            } else if (const Edit* e = edited(row, col)) {
-                if (e->hasValue) {
-                    blockDirty = true;
-                    cellRecord(w, row, col, *e, std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4])));
-                    skipString = r.type == rt::Formula;
+            } else if (const Edit* e = edited(row, col); e && e->hasValue) {
+                blockDirty = true;
+                cellRecord(w, row, col, *e, std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4])));
+                skipString = r.type == rt::Formula;
+            } else {
+                const auto target = moves.retarget.find(std::uint32_t(i));
+                if (!e && target == moves.retarget.end()) {
+                    w.record(r.type, d);
                 } else {
                     std::vector<std::uint8_t> nd(d.begin(), d.end());
-                    put16(&nd[4], std::uint32_t(e->xf));
+                    if (e) put16(&nd[4], std::uint32_t(e->xf));
+                    if (target != moves.retarget.end()) {
+                        put16(&nd[23], target->second.first);
+                        put16(&nd[25], target->second.second);
+                    }
                     w.record(r.type, nd);
                 }
-            } else {
-                w.record(r.type, d);
+                if (const auto range = moves.newRange.find(std::uint32_t(i)); range != moves.newRange.end()) {
+                    blockDirty = true;
+                    w.record(rt::ShrFmla, range->second);
+                }
             }
-        } else if ((r.type == rt::String || (r.type == rt::Continue && droppedString)) && skipString) {
-            // The cached text of a formula that is no longer there.
+        } else if (skipString && isFormulaTail(r.type) && (r.type != rt::Continue || droppedString)) {
+            // What belonged to a formula that is no longer there: its cached text, the formula of its range.
             droppedString = true;
         } else {
             w.record(r.type, d);
