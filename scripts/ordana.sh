@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-                libbenchmark-dev fonts-liberation)
+                libbenchmark-dev libxxhash-dev fonts-liberation)
 test_packages=(locales clang-14 libclang-rt-14-dev python3 python3-xlrd python3-xlwt libreoffice-calc-nogui gnumeric
                xvfb xauth openbox)
 

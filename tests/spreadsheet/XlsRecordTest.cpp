@@ -16,52 +16,6 @@ using namespace ordana::testing;
 
 namespace {
 
-// Four strings with every awkward part: a rich-text run, characters that go on in a CONTINUE as 16-bit,
-// phonetic data split over a record boundary, and a string that starts after it.
-std::vector<RecordBytes> trickySst() {
-    const Bytes s0 = cat({le16(2), Bytes{0x08}, le16(1), Bytes{'a', 'b'}, le32(0x00050001)});
-    const Bytes s1 = cat({le16(10), Bytes{0x00}, Bytes{'a', 'b', 'c', 'd', 'e', 'f'}});
-    const Bytes s1rest = cat({Bytes{0x01}, le16(0x0219), le16(0x021B), le16('x'), le16('y')});
-    const Bytes s2 = cat({le16(1), Bytes{0x05}, le32(6), le16(0x03A9), Bytes{1, 2}});
-    return {{rt::Sst, cat({le32(4), le32(4), s0, s1})},
-            {rt::Continue, cat({s1rest, s2})},
-            {rt::Continue, cat({Bytes{3, 4, 5, 6}, str8("zz")})}};
-}
-
-Bytes formula(int row, int col, Bytes value) {
-    return cat({cellHead(row, col), value, le16(0), le32(0), le16(3), Bytes{0x1E, 1, 0}});
-}
-
-// One cell of every kind, rows 0-4, with ROW records, a DBCELL and an INDEX like Excel's.
-std::vector<RecordBytes> everyCellKind() {
-    std::vector<RecordBytes> r;
-    for (int row = 0; row < 5; ++row)
-        r.push_back({rt::Row, cat({le16(std::uint32_t(row)), le16(0), le16(6), le16(255), le16(0), le16(0),
-                                   le32(0x000F0100)})});
-    r.push_back({rt::Number, cat({cellHead(0, 0), f64(3.25)})});
-    r.push_back({rt::Rk, cat({cellHead(0, 1), le32((42u << 2) | 2)})});
-    r.push_back({rt::Rk, cat({cellHead(0, 2), le32((123u << 2) | 3)})});
-    r.push_back({rt::Rk, cat({cellHead(0, 3), le32(0x3FF80000)})});
-    r.push_back({rt::MulRk, cat({le16(1), le16(0), le16(15), le32((1u << 2) | 2), le16(15),
-                                 le32((2u << 2) | 2), le16(15), le32((3u << 2) | 2), le16(2)})});
-    r.push_back({rt::Label, cat({cellHead(2, 0), str8("inline")})});
-    r.push_back({rt::Label, cat({cellHead(2, 1), le16(2), Bytes{0x01}, le16(0x0103), le16(0x0219)})});
-    r.push_back({rt::RString, cat({cellHead(2, 2), str8("bogat"), le16(1), le16(0), le16(5)})});
-    r.push_back({rt::LabelSst, cat({cellHead(2, 3), le32(1)})});
-    r.push_back({rt::BoolErr, cat({cellHead(3, 0), Bytes{1, 0}})});
-    r.push_back({rt::BoolErr, cat({cellHead(3, 1), Bytes{0x07, 1}})});
-    r.push_back({rt::Blank, cellHead(3, 2)});
-    r.push_back({rt::MulBlank, cat({le16(3), le16(3), le16(15), le16(15), le16(15), le16(5)})});
-    r.push_back({rt::Formula, formula(4, 0, f64(2.5))});
-    r.push_back({rt::Formula, formula(4, 1, Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::String, str8("rez")});
-    r.push_back({rt::Formula, formula(4, 2, Bytes{1, 0, 1, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::Formula, formula(4, 3, Bytes{2, 0, 0x2A, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::Formula, formula(4, 4, Bytes{3, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::DbCell, cat({le32(0), le16(0), le16(0), le16(0), le16(0), le16(0)})});
-    return r;
-}
-
 Bytes kindsStream() {
     return buildStream({{"Tipuri", everyCellKind()}}, trickySst());
 }
