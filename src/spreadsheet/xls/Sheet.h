@@ -15,6 +15,8 @@
 
 namespace ordana::spreadsheet::xls {
 
+class SheetWriter;
+
 class Sheet {
   public:
     Sheet(WorkbookStream& book, const SheetInfo& info);
@@ -43,6 +45,7 @@ class Sheet {
     void write(Writer& w, std::optional<bool> selected) const;
 
   private:
+    friend class SheetWriter;
     struct CellEntry {
         std::uint16_t row;
         std::uint16_t col;
