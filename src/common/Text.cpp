@@ -138,4 +138,11 @@ std::string quoted(std::string_view s) {
     return out;
 }
 
+std::string cellAddress(int row, int column) {
+    std::string letters;
+    for (int c = column; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (c - 1) % 26));
+    return letters + std::to_string(row);
+}
+
 } // namespace ordana::text

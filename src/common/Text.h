@@ -25,4 +25,7 @@ std::string foldCase(std::string_view utf8);
 // A path or name as messages show it: in double quotes.
 std::string quoted(std::string_view s);
 
+// A cell as messages name it, rows and columns from 1: "E13".
+std::string cellAddress(int row, int column);
+
 } // namespace ordana::text

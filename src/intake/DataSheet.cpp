@@ -13,13 +13,6 @@ using spreadsheet::SpreadsheetHandles;
 
 namespace {
 
-std::string cellName(std::int16_t row, std::int16_t column) {
-    std::string letters;
-    for (int c = column; c > 0; c = (c - 1) / 26)
-        letters.insert(letters.begin(), char('A' + (c - 1) % 26));
-    return letters + std::to_string(row);
-}
-
 void open(const spreadsheet::ApplicationFactory& start, const std::string& path,
           SpreadsheetHandles& handles) {
     handles.application = start();
@@ -72,7 +65,7 @@ void readSheet(spreadsheet::Worksheet& sheet, SpeciesSample& sample) {
         try {
             sample.append(stored);
         } catch (const RuntimeError& e) {
-            const std::string where = "celula " + cellName(row, 2);
+            const std::string where = "celula " + text::cellAddress(row, 2);
             if (e.number() == err::TypeMismatch)
                 throw RuntimeError(e.number(), "Tip nepotrivit: abundenta din " + where + " (\"" +
                                                    stored.toText() + "\") nu este un numar");

@@ -31,7 +31,8 @@ class NativeApplication : public Application {
 
 std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> source) {
     const auto bytes = source->bytes();
-    if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return xls::openWorkbook(std::move(source));
+    if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") || xls::isOlderBareStream(bytes))
+        return xls::openWorkbook(std::move(source));
     throw RuntimeError(err::Application,
                        "Fisierul " + text::quoted(source->path()) +
                            " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");

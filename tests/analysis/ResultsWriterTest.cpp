@@ -1,27 +1,14 @@
 #include "analysis/ResultsWriter.h"
 #include "support/ErrorAssert.h"
 #include "support/FakeSpreadsheet.h"
+#include "support/SampleResults.h"
 
 using namespace ordana;
+using ordana::testing::dateSheetResults;
 using ordana::testing::FakeEngine;
 using ordana::testing::FakeSheet;
 
 namespace {
-
-DiversityResults sampleResults() {
-    DiversityResults r;
-    r.speciesRichness = 12;
-    r.simpsonD = 0.25;
-    r.shannonH = 1.5;
-    r.shannonEvenness = 0.6;
-    r.brillouin = 1.2;
-    r.bergerParker = 0.4;
-    r.mcIntosh = 0.5;
-    r.margalef = 0.65;
-    r.menhinick = 0.4;
-    r.gleason = 0.45;
-    return r;
-}
 
 struct Fixture : ::testing::Test {
     FakeEngine engine;
@@ -69,7 +56,7 @@ TEST_F(Fixture, TableColumnIsTheFirstBlankRowOneCellFromB) {
 TEST_F(Fixture, WritesTheTableInOrderAndSavesTheActivatedSheet) {
     prepare({{1, "SPECIA"}, {2, "ABUNDENTA"}});
     saved().set(5, 4, CellValue::text("below row 1 is overwritten"));
-    writeResults(engine.factory(), "/d/a.xls", "Date", sampleResults(), handles);
+    writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
 
     const FakeSheet& s = saved();
     EXPECT_EQ(s.get(1, 3), CellValue::text("."));
@@ -78,7 +65,18 @@ TEST_F(Fixture, WritesTheTableInOrderAndSavesTheActivatedSheet) {
     EXPECT_EQ(s.get(2, 3), CellValue()) << "the marker column holds only the dot";
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(s.get(i + 2, 4), CellValue::text(kResultLabels[std::size_t(i)]));
-    const double expected[] = {12, 0.25, 0.75, 4, 1.5, 0.6, 1.2, 0.4, 0.5, 0.65, 0.4, 0.45};
+    const double expected[] = {12,
+                               0.3,
+                               0.7,
+                               3.3333333333333335,
+                               1.2798542258336676,
+                               0.9232196723355077,
+                               1.2132046563990124,
+                               0.4,
+                               0.5025304916609273,
+                               0.6514417228548778,
+                               0.4,
+                               0.45154499349597177};
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(s.get(i + 2, 5), CellValue::number(expected[i]));
     EXPECT_EQ(s.columnWidths, (std::map<int, double>{{3, 6}, {4, 22}, {5, 10}}));
@@ -107,8 +105,8 @@ TEST_F(Fixture, WritesTheTableInOrderAndSavesTheActivatedSheet) {
 
 TEST_F(Fixture, ASecondRunGoesThreeColumnsFurther) {
     prepare({{1, "SPECIA"}, {2, "ABUNDENTA"}});
-    writeResults(engine.factory(), "/d/a.xls", "Date", sampleResults(), handles);
-    writeResults(engine.factory(), "/d/a.xls", "Date", sampleResults(), handles);
+    writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
+    writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
     EXPECT_EQ(saved().get(1, 6), CellValue::text("."));
     EXPECT_EQ(saved().get(1, 8), CellValue::text("Valoare"));
     EXPECT_EQ(saved().get(1, 5), CellValue::text("Valoare")) << "the first table stays";
@@ -117,7 +115,7 @@ TEST_F(Fixture, ASecondRunGoesThreeColumnsFurther) {
 TEST_F(Fixture, AFailureLeavesTheHandlesForTheErrorPathAndSavesNothing) {
     prepare({{1, "SPECIA"}, {2, "ABUNDENTA"}});
     engine.fail("bold", err::Application, 1);
-    EXPECT_RUNTIME_ERROR(writeResults(engine.factory(), "/d/a.xls", "Date", sampleResults(), handles),
+    EXPECT_RUNTIME_ERROR(writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles),
                          err::Application, "bold 1 5");
     ASSERT_TRUE(handles.workbook && handles.application && handles.worksheet);
     abandon(handles);
@@ -132,6 +130,6 @@ TEST_F(Fixture, TheTableColumnOverflowsPast16Bits) {
     FakeSheet& s = prepare({});
     for (int c = 2; c <= 32767; ++c)
         s.set(1, c, CellValue::number(c));
-    EXPECT_RUNTIME_ERROR(writeResults(engine.factory(), "/d/a.xls", "Date", sampleResults(), handles),
+    EXPECT_RUNTIME_ERROR(writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles),
                          err::Overflow, "");
 }

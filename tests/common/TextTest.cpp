@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ordana::test {
+namespace ordana::testing {
 namespace {
 
 using text::foldCase;
@@ -142,4 +142,4 @@ TEST(Bytes, HighBitsReadAsUnsignedAndWriteBack) {
 }
 
 } // namespace
-} // namespace ordana::test
+} // namespace ordana::testing

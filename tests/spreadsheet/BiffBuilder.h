@@ -5,6 +5,7 @@
 #include "spreadsheet/xls/Biff.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,103 @@ inline Bytes buildStream(const std::vector<SheetSpec>& sheets,
         rec(rt::Eof, {});
     }
     return std::move(w.bytes);
+}
+
+// Four strings with every awkward part: a rich-text run, characters that go on in a CONTINUE as 16-bit,
+// phonetic data split over a record boundary, and a string that starts after it.
+inline std::vector<RecordBytes> trickySst() {
+    const Bytes s0 = cat({le16(2), Bytes{0x08}, le16(1), Bytes{'a', 'b'}, le32(0x00050001)});
+    const Bytes s1 = cat({le16(10), Bytes{0x00}, Bytes{'a', 'b', 'c', 'd', 'e', 'f'}});
+    const Bytes s1rest = cat({Bytes{0x01}, le16(0x0219), le16(0x021B), le16('x'), le16('y')});
+    const Bytes s2 = cat({le16(1), Bytes{0x05}, le32(6), le16(0x03A9), Bytes{1, 2}});
+    using namespace spreadsheet::xls;
+    return {{rt::Sst, cat({le32(4), le32(4), s0, s1})},
+            {rt::Continue, cat({s1rest, s2})},
+            {rt::Continue, cat({Bytes{3, 4, 5, 6}, str8("zz")})}};
+}
+
+inline Bytes formula(int row, int col, Bytes value) {
+    return cat({cellHead(row, col), value, le16(0), le32(0), le16(3), Bytes{0x1E, 1, 0}});
+}
+
+// One cell of every kind, rows 0-4, with ROW records, a DBCELL and an INDEX like Excel's.
+inline std::vector<RecordBytes> everyCellKind() {
+    using namespace spreadsheet::xls;
+    std::vector<RecordBytes> r;
+    for (int row = 0; row < 5; ++row)
+        r.push_back({rt::Row, cat({le16(std::uint32_t(row)), le16(0), le16(6), le16(255), le16(0), le16(0),
+                                   le32(0x000F0100)})});
+    r.push_back({rt::Number, cat({cellHead(0, 0), f64(3.25)})});
+    r.push_back({rt::Rk, cat({cellHead(0, 1), le32((42u << 2) | 2)})});
+    r.push_back({rt::Rk, cat({cellHead(0, 2), le32((123u << 2) | 3)})});
+    r.push_back({rt::Rk, cat({cellHead(0, 3), le32(0x3FF80000)})});
+    r.push_back({rt::MulRk, cat({le16(1), le16(0), le16(15), le32((1u << 2) | 2), le16(15),
+                                 le32((2u << 2) | 2), le16(15), le32((3u << 2) | 2), le16(2)})});
+    r.push_back({rt::Label, cat({cellHead(2, 0), str8("inline")})});
+    r.push_back({rt::Label, cat({cellHead(2, 1), le16(2), Bytes{0x01}, le16(0x0103), le16(0x0219)})});
+    r.push_back({rt::RString, cat({cellHead(2, 2), str8("bogat"), le16(1), le16(0), le16(5)})});
+    r.push_back({rt::LabelSst, cat({cellHead(2, 3), le32(1)})});
+    r.push_back({rt::BoolErr, cat({cellHead(3, 0), Bytes{1, 0}})});
+    r.push_back({rt::BoolErr, cat({cellHead(3, 1), Bytes{0x07, 1}})});
+    r.push_back({rt::Blank, cellHead(3, 2)});
+    r.push_back({rt::MulBlank, cat({le16(3), le16(3), le16(15), le16(15), le16(15), le16(5)})});
+    r.push_back({rt::Formula, formula(4, 0, f64(2.5))});
+    r.push_back({rt::Formula, formula(4, 1, Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::String, str8("rez")});
+    r.push_back({rt::Formula, formula(4, 2, Bytes{1, 0, 1, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::Formula, formula(4, 3, Bytes{2, 0, 0x2A, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::Formula, formula(4, 4, Bytes{3, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
+    r.push_back({rt::DbCell, cat({le32(0), le16(0), le16(0), le16(0), le16(0), le16(0)})});
+    return r;
+}
+
+// Formula cells that share their formulas the way Excel lays them out. C13:C16 hold 1..4; E13:E16 share
+// =C13*2 (host E13, SHRFMLA after it); H13:I14 share =C13+1 (host H13); F13:F14 hold the array formula
+// {=C13:C14*10} (host F13, ARRAY after it); G13:G14 are a data table (host G13, TABLE after it). Every
+// formula caches its value.
+inline Bytes sharedFormulaCell(int row, int col, double cached, int hostRow, int hostCol, bool shared = true,
+                               std::uint8_t ptg = 0x01) {
+    return cat({cellHead(row, col), f64(cached), le16(shared ? 0x0008 : 0), le32(0), le16(5), Bytes{ptg},
+                le16(std::uint32_t(hostRow)), le16(std::uint32_t(hostCol))});
+}
+inline Bytes rangeRef(int firstRow, int lastRow, int firstCol, int lastCol) {
+    return cat({le16(std::uint32_t(firstRow)), le16(std::uint32_t(lastRow)),
+                Bytes{std::uint8_t(firstCol), std::uint8_t(lastCol)}});
+}
+inline std::vector<RecordBytes> formulaRanges() {
+    using namespace spreadsheet::xls;
+    // PtgRefN to the cell `offset` columns away in the same row, both coordinates relative.
+    auto refN = [](int offset) { return cat({Bytes{0x2C}, le16(0), le16(0xC000u | std::uint8_t(offset))}); };
+    const Bytes times2 = cat({refN(-2), Bytes{0x1E}, le16(2), Bytes{0x05}});
+    const Bytes plus1 = cat({refN(-5), Bytes{0x1E}, le16(1), Bytes{0x03}});
+    const Bytes array = cat(
+        {Bytes{0x25}, le16(12), le16(13), le16(0xC002), le16(0xC002), Bytes{0x1E}, le16(10), Bytes{0x05}});
+    std::vector<RecordBytes> r;
+    for (int row = 12; row < 16; ++row) {
+        const double c = row - 11;
+        r.push_back({rt::Number, cat({cellHead(row, 2), f64(c)})});
+        r.push_back({rt::Formula, sharedFormulaCell(row, 4, 2 * c, 12, 4)});
+        if (row == 12)
+            r.push_back({rt::ShrFmla, cat({rangeRef(12, 15, 4, 4), Bytes{0, 4},
+                                           le16(std::uint32_t(times2.size())), times2})});
+        if (row < 14) {
+            r.push_back({rt::Formula, sharedFormulaCell(row, 5, 10 * c, 12, 5, false)});
+            if (row == 12)
+                r.push_back({rt::Array, cat({rangeRef(12, 13, 5, 5), le16(0), le32(0),
+                                             le16(std::uint32_t(array.size())), array})});
+            r.push_back({rt::Formula, sharedFormulaCell(row, 6, 0, 12, 6, false, 0x02)});
+            if (row == 12)
+                r.push_back({rt::Table, cat({rangeRef(12, 13, 6, 6), Bytes{0, 0}, le16(11), le16(2), le16(0),
+                                             le16(0)})});
+            for (int col = 7; col < 9; ++col) {
+                r.push_back({rt::Formula, sharedFormulaCell(row, col, col == 7 ? c + 1 : 1, 12, 7)});
+                if (row == 12 && col == 7)
+                    r.push_back({rt::ShrFmla, cat({rangeRef(12, 13, 7, 8), Bytes{0, 4},
+                                                   le16(std::uint32_t(plus1.size())), plus1})});
+            }
+        }
+    }
+    return r;
 }
 
 // The records of a stream: type and data, in order.

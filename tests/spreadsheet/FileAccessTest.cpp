@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -231,54 +232,74 @@ TEST_F(FileAccess, ReadsWholeFilesAndNamesEachFailure) {
     EXPECT_EQ(readFile(file_), original_);
 }
 
-TEST_F(FileAccess, CheckCanSaveRefusesWhatAUserWouldSeeAsLocked) {
-    const std::string name = file_.filename().string();
-    struct Case {
-        const char* name;
-        std::function<void()> arrange;
-        int number; // 0: saving is allowed
-        const char* fragment;
-    };
-    const std::vector<Case> cases = {
-        {"plain file", [] {}, 0, ""},
-        {"file not there yet", [&] { fs::remove(file_); }, 0, ""},
-        {"read-only file", [&] { fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read); },
-         1004, "este protejat la scriere"},
-        {"read-only folder", [&] { fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec); },
-         1004, "Dosarul"},
-        {"LibreOffice lock file", [&] { writeFile(dir_ / (".~lock." + name + "#"), {}); }, 1004,
-         "fisierul de blocare \".~lock.registru.xls#\""},
-        {"Office owner file", [&] { writeFile(dir_ / ("~$" + name), {}); }, 1004, "\"~$registru.xls\""},
-        {"Office owner file of a long name", [&] { writeFile(dir_ / ("~$" + name.substr(2)), {}); }, 1004,
-         "\"~$gistru.xls\""},
-        {"lock file of another workbook", [&] { writeFile(dir_ / ".~lock.altul.xls#", {}); }, 0, ""},
-        {"folder gone", [&] { fs::remove_all(dir_ / "sub"); }, 52, "nu este accesibil"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        const bool gone = std::string(c.name) == "folder gone";
-        if (gone) {
-            fs::create_directory(dir_ / "sub");
-            writeFile(dir_ / "sub" / "registru.xls", original_);
-        }
-        const fs::path target = gone ? dir_ / "sub" / "registru.xls" : file_;
-        // Read before the change, as a command does; what checkCanSave refuses, the save refuses too.
-        const auto source = SourceFile::read(target.string());
-        c.arrange();
-        if (c.number == 0) {
-            EXPECT_NO_THROW(checkCanSave(target.string()));
-            continue;
-        }
-        EXPECT_RUNTIME_ERROR(checkCanSave(target.string()), c.number, c.fragment);
-        EXPECT_RUNTIME_ERROR(saveInPlace(*source, [&](const ByteSink& sink) { sink(content(10, 2)); }),
-                             c.number, c.fragment);
-        if (fs::exists(target)) {
-            EXPECT_EQ(readFile(target), original_);
-        }
+// A case of refusing a save: what is arranged in the fresh folder (holding registru.xls) between the read and
+// the save.
+struct LockCase {
+    const char* name;
+    std::function<void(const fs::path& dir, const fs::path& file)> arrange;
+    int number; // 0: saving is allowed
+    const char* fragment;
+};
+
+class FileAccessLocks : public FileAccess, public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(FileAccessLocks, CheckCanSaveRefusesWhatAUserWouldSeeAsLocked) {
+    const LockCase& c = GetParam();
+    const bool gone = std::string(c.name) == "folder gone";
+    if (gone) {
+        fs::create_directory(dir_ / "sub");
+        writeFile(dir_ / "sub" / "registru.xls", original_);
+    }
+    const fs::path target = gone ? dir_ / "sub" / "registru.xls" : file_;
+    // Read before the change, as a command does; what checkCanSave refuses, the save refuses too.
+    const auto source = SourceFile::read(target.string());
+    c.arrange(dir_, file_);
+    if (c.number == 0) {
+        EXPECT_NO_THROW(checkCanSave(target.string()));
+        return;
+    }
+    EXPECT_RUNTIME_ERROR(checkCanSave(target.string()), c.number, c.fragment);
+    EXPECT_RUNTIME_ERROR(saveInPlace(*source, [&](const ByteSink& sink) { sink(content(10, 2)); }), c.number,
+                         c.fragment);
+    if (fs::exists(target)) {
+        EXPECT_EQ(readFile(target), original_);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    FileAccess, FileAccessLocks,
+    ::testing::Values(
+        LockCase{"plain file", [](auto&, auto&) {}, 0, ""},
+        LockCase{"file not there yet", [](auto&, const fs::path& file) { fs::remove(file); }, 0, ""},
+        LockCase{"read-only file",
+                 [](auto&, const fs::path& file) {
+                     fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+                 },
+                 1004, "este protejat la scriere"},
+        LockCase{"read-only folder",
+                 [](const fs::path& dir, auto&) {
+                     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+                 },
+                 1004, "Dosarul"},
+        LockCase{"LibreOffice lock file",
+                 [](const fs::path& dir, auto&) { writeFile(dir / ".~lock.registru.xls#", {}); }, 1004,
+                 "fisierul de blocare \".~lock.registru.xls#\""},
+        LockCase{"Office owner file",
+                 [](const fs::path& dir, auto&) { writeFile(dir / "~$registru.xls", {}); }, 1004,
+                 "\"~$registru.xls\""},
+        LockCase{"Office owner file of a long name",
+                 [](const fs::path& dir, auto&) { writeFile(dir / "~$gistru.xls", {}); }, 1004,
+                 "\"~$gistru.xls\""},
+        LockCase{"lock file of another workbook",
+                 [](const fs::path& dir, auto&) { writeFile(dir / ".~lock.altul.xls#", {}); }, 0, ""},
+        LockCase{"folder gone", [](const fs::path& dir, auto&) { fs::remove_all(dir / "sub"); }, 52,
+                 "nu este accesibil"}),
+    [](const auto& info) {
+        std::string name;
+        for (const char* p = info.param.name; *p; ++p)
+            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return name;
+    });
 
 TEST_F(FileAccess, ALockHeldOnTheFileIsRefused) {
     for (bool useFlock : {false, true}) {

@@ -507,3 +507,58 @@ TEST(XlsEngine, DamagedFilesAreAClearError) {
         EXPECT_RUNTIME_ERROR(xls::openWorkbookBytes(cut, "trunchiat.xls"), err::Application, "trunchiat.xls");
     }
 }
+
+// The BOF says which version a workbook is, whatever its stream is called; every older format gets the
+// advice to save as Excel 97-2003.
+TEST(XlsEngine, TheBofDecidesTheVersion) {
+    ScratchDir dir;
+    const Bytes biff8 = buildStream({{"Date", {{rt::Label, cat({cellHead(0, 0), str8("SPECIA")})}}}});
+    Bytes biff5 = biff8;
+    put16(&biff5[4], 0x0500);
+    auto compound = [](const char* name, const Bytes& stream) {
+        return cfb::CompoundFile::create({{name, stream}}).serialize();
+    };
+    auto bare = [](std::uint16_t bof, std::uint16_t length) {
+        return cat({le16(bof), le16(length), Bytes(length, 0), le16(0x000A), le16(0)});
+    };
+    const struct {
+        const char* name;
+        Bytes file;
+        const char* refusal; // nullptr: opens
+    } rows[] = {
+        {"BIFF8 in Workbook", compound("Workbook", biff8), nullptr},
+        {"BIFF8 in Book", compound("Book", biff8), nullptr},
+        {"BIFF5 in Book", compound("Book", biff5), "prea vechi"},
+        {"BIFF5 in Workbook", compound("Workbook", biff5), "prea vechi"},
+        {"neither stream", compound("Altceva", biff8), "nu contine un registru Excel"},
+        {"bare BIFF2", bare(0x0009, 4), "salvati registrul ca Excel 97-2003"},
+        {"bare BIFF3", bare(0x0209, 6), "salvati registrul ca Excel 97-2003"},
+        {"bare BIFF4", bare(0x0409, 6), "salvati registrul ca Excel 97-2003"},
+        {"bare BIFF8 is no workbook file", biff8, "nu este un registru Excel 97-2003"},
+        {"a text that starts like a BOF", Bytes{0x09, 0x00, 'a', 'b', 'c', 'd', 'e', 'f'},
+         "nu este un registru Excel 97-2003"},
+    };
+    for (const auto& r : rows) {
+        const auto path = dir.path() / (std::string(r.name) + ".xls");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(r.file.data()), std::streamsize(r.file.size()));
+        if (r.refusal) {
+            EXPECT_RUNTIME_ERROR(nativeApplicationFactory()()->open(path.string()), err::Application,
+                                 r.refusal);
+            continue;
+        }
+        auto wb = nativeApplicationFactory()()->open(path.string());
+        auto ws = wb->worksheet("Date");
+        EXPECT_EQ(ws->cell(1, 1).toText(), "SPECIA") << r.name;
+        ws->setCell(1, 2, CellValue::text("ABUNDENTA"));
+        wb->close(true);
+        // Saved under the name it came with, and read again.
+        const auto saved = cfb::CompoundFile::parse(fileBytes(path.string()));
+        const std::string streamName = std::string(r.name).substr(std::string(r.name).rfind(' ') + 1);
+        EXPECT_TRUE(saved.hasStream(streamName)) << r.name;
+        EXPECT_EQ(saved.entries().size(), 2u) << r.name << ": a stream was added";
+        auto again = nativeApplicationFactory()()->open(path.string());
+        EXPECT_EQ(again->worksheet("Date")->cell(1, 2).toText(), "ABUNDENTA") << r.name;
+        again->close(false);
+    }
+}

@@ -2,12 +2,19 @@
 // shown, so the number formats count) and Gnumeric's ssconvert. Every original value stays, the table is
 // there.
 
+#include "BiffBuilder.h"
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
+#include "common/Text.h"
+#include "spreadsheet/xls/Sheet.h"
+#include "spreadsheet/xls/WorkbookStream.h"
 #include "support/SampleResults.h"
 
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 using namespace ordana;
@@ -112,4 +119,81 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
             }
         }
     }
+}
+
+// Gnumeric's own file keeps formulas, so it shows a formula lost where a value alone would not; LibreOffice
+// shows a cell whose formula points to a missing host as empty; xlrd reads every cached value. Each must see
+// the original sheet with only the written cells changed.
+TEST(XlsJudges, FormulasOutsideTheTableSurviveOverwrittenHosts) {
+    if (!have("soffice") || !have("ssconvert")) GTEST_SKIP() << "LibreOffice or Gnumeric is not installed";
+    ScratchDir dir;
+    const Bytes original = buildStream({{"Formule", formulaRanges()}});
+    xls::WorkbookStream book(original);
+    const std::set<std::string> written = {"E13", "H13", "I14", "F13", "F14"};
+    for (const std::string& a1 : written)
+        book.sheet(0).setValue(std::stoi(a1.substr(1)) - 1, a1[0] - 'A', CellValue::number(100));
+    for (const auto& [name, stream] : {std::pair{"orig", original}, std::pair{"saved", book.serialize()}}) {
+        const Bytes file = cfb::CompoundFile::create({{"Workbook", stream}}).serialize();
+        std::ofstream(dir.path() / (std::string(name) + ".xls"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    }
+    const std::string cd = "cd '" + dir.path().string() + "' && ";
+    using Cells = std::map<std::string, std::string>; // A1 -> what the reader shows
+    auto gnumeric = [&](const std::string& name, std::string& xml) {
+        commandLines(cd + "timeout 120 ssconvert -T Gnumeric_XmlIO:sax " + name + ".xls " + name +
+                     ".gnumeric");
+        Cells cells;
+        const std::regex cell(R"re(Row="(\d+)" Col="(\d+)"([^>]*?)/?>([^<]*))re");
+        for (const auto& line : commandLines(cd + "zcat -f " + name + ".gnumeric | grep '<gnm:Cell '")) {
+            std::smatch m;
+            if (!std::regex_search(line, m, cell)) continue;
+            const std::string a1 = text::cellAddress(std::stoi(m[1]) + 1, std::stoi(m[2]) + 1);
+            const bool formula =
+                m[3].str().find("ExprID") != std::string::npos || m[4].str().starts_with("=");
+            cells[a1] = formula ? "formula" : m[4].str();
+            xml += a1 + " " + m[4].str() + "\n";
+        }
+        return cells;
+    };
+    auto libreOffice = [&](const std::string& name) {
+        commandLines(cd +
+                     "timeout 300 soffice -env:UserInstallation=file:///tmp/ordana-lo --headless "
+                     "--convert-to csv --outdir lo " +
+                     name + ".xls");
+        Cells cells;
+        const auto lines = readLines(dir.path() / "lo" / (name + ".csv"));
+        for (std::size_t r = 0; r < lines.size(); ++r) {
+            std::stringstream row(lines[r]);
+            std::string value;
+            for (int c = 1; std::getline(row, value, ','); ++c)
+                if (!value.empty()) cells[text::cellAddress(int(r) + 1, c)] = value;
+        }
+        return cells;
+    };
+    auto xlrd = [&](const std::string& name) {
+        Cells cells;
+        for (const auto& line : xlrdLines((dir.path() / (name + ".xls")).string())) {
+            std::stringstream in(line);
+            std::string kind, where, type, value;
+            if (in >> kind >> where >> type >> value && kind == "cell")
+                cells[where.substr(where.find('!') + 1)] = value;
+        }
+        return cells;
+    };
+    auto expectOnlyTheWrittenChanged = [&](const char* reader, const Cells& before, const Cells& after,
+                                           const std::string& writtenShows) {
+        ASSERT_FALSE(before.empty()) << reader << " read nothing";
+        Cells want = before;
+        for (const std::string& a1 : written)
+            want[a1] = writtenShows;
+        EXPECT_EQ(after, want) << reader;
+    };
+    std::string origXml, savedXml;
+    const Cells gnBefore = gnumeric("orig", origXml), gnAfter = gnumeric("saved", savedXml);
+    expectOnlyTheWrittenChanged("Gnumeric", gnBefore, gnAfter, "100");
+    // The moved formulas read relative to their new hosts.
+    EXPECT_NE(savedXml.find("E14 =C14*2\n"), std::string::npos) << savedXml;
+    EXPECT_NE(savedXml.find("I13 =D13+1\n"), std::string::npos) << savedXml;
+    expectOnlyTheWrittenChanged("LibreOffice", libreOffice("orig"), libreOffice("saved"), "100");
+    expectOnlyTheWrittenChanged("xlrd", xlrd("orig"), xlrd("saved"), "100");
 }

@@ -2,6 +2,7 @@
 // records, edits that split and replace records, index records, and hostile input.
 
 #include "BiffBuilder.h"
+#include "common/Text.h"
 #include "spreadsheet/xls/Sheet.h"
 #include "spreadsheet/xls/WorkbookStream.h"
 #include "support/ErrorAssert.h"
@@ -14,52 +15,6 @@ using namespace ordana::spreadsheet::xls;
 using namespace ordana::testing;
 
 namespace {
-
-// Four strings with every awkward part: a rich-text run, characters that go on in a CONTINUE as 16-bit,
-// phonetic data split over a record boundary, and a string that starts after it.
-std::vector<RecordBytes> trickySst() {
-    const Bytes s0 = cat({le16(2), Bytes{0x08}, le16(1), Bytes{'a', 'b'}, le32(0x00050001)});
-    const Bytes s1 = cat({le16(10), Bytes{0x00}, Bytes{'a', 'b', 'c', 'd', 'e', 'f'}});
-    const Bytes s1rest = cat({Bytes{0x01}, le16(0x0219), le16(0x021B), le16('x'), le16('y')});
-    const Bytes s2 = cat({le16(1), Bytes{0x05}, le32(6), le16(0x03A9), Bytes{1, 2}});
-    return {{rt::Sst, cat({le32(4), le32(4), s0, s1})},
-            {rt::Continue, cat({s1rest, s2})},
-            {rt::Continue, cat({Bytes{3, 4, 5, 6}, str8("zz")})}};
-}
-
-Bytes formula(int row, int col, Bytes value) {
-    return cat({cellHead(row, col), value, le16(0), le32(0), le16(3), Bytes{0x1E, 1, 0}});
-}
-
-// One cell of every kind, rows 0-4, with ROW records, a DBCELL and an INDEX like Excel's.
-std::vector<RecordBytes> everyCellKind() {
-    std::vector<RecordBytes> r;
-    for (int row = 0; row < 5; ++row)
-        r.push_back({rt::Row, cat({le16(std::uint32_t(row)), le16(0), le16(6), le16(255), le16(0), le16(0),
-                                   le32(0x000F0100)})});
-    r.push_back({rt::Number, cat({cellHead(0, 0), f64(3.25)})});
-    r.push_back({rt::Rk, cat({cellHead(0, 1), le32((42u << 2) | 2)})});
-    r.push_back({rt::Rk, cat({cellHead(0, 2), le32((123u << 2) | 3)})});
-    r.push_back({rt::Rk, cat({cellHead(0, 3), le32(0x3FF80000)})});
-    r.push_back({rt::MulRk, cat({le16(1), le16(0), le16(15), le32((1u << 2) | 2), le16(15),
-                                 le32((2u << 2) | 2), le16(15), le32((3u << 2) | 2), le16(2)})});
-    r.push_back({rt::Label, cat({cellHead(2, 0), str8("inline")})});
-    r.push_back({rt::Label, cat({cellHead(2, 1), le16(2), Bytes{0x01}, le16(0x0103), le16(0x0219)})});
-    r.push_back({rt::RString, cat({cellHead(2, 2), str8("bogat"), le16(1), le16(0), le16(5)})});
-    r.push_back({rt::LabelSst, cat({cellHead(2, 3), le32(1)})});
-    r.push_back({rt::BoolErr, cat({cellHead(3, 0), Bytes{1, 0}})});
-    r.push_back({rt::BoolErr, cat({cellHead(3, 1), Bytes{0x07, 1}})});
-    r.push_back({rt::Blank, cellHead(3, 2)});
-    r.push_back({rt::MulBlank, cat({le16(3), le16(3), le16(15), le16(15), le16(15), le16(5)})});
-    r.push_back({rt::Formula, formula(4, 0, f64(2.5))});
-    r.push_back({rt::Formula, formula(4, 1, Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::String, str8("rez")});
-    r.push_back({rt::Formula, formula(4, 2, Bytes{1, 0, 1, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::Formula, formula(4, 3, Bytes{2, 0, 0x2A, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::Formula, formula(4, 4, Bytes{3, 0, 0, 0, 0, 0, 0xFF, 0xFF})});
-    r.push_back({rt::DbCell, cat({le32(0), le16(0), le16(0), le16(0), le16(0), le16(0)})});
-    return r;
-}
 
 Bytes kindsStream() {
     return buildStream({{"Tipuri", everyCellKind()}}, trickySst());
@@ -414,6 +369,24 @@ TEST(XlsRecords, NewFormatsGoAfterTheLastAndKeepXfcrcRight) {
     EXPECT_EQ(again.xf(s2.column(1)->xf)[6] & 0x07, 2) << "empty cells of the column take it from COLINFO";
 }
 
+// What other writers leave out and xlrd reads all the same.
+TEST(XlsRecords, AnEmptyTextMayOmitItsFlagsByte) {
+    const Bytes stream = buildStream({{"Goale",
+                                       {{rt::Label, cat({cellHead(0, 0), le16(0)})},
+                                        {rt::Label, cat({cellHead(0, 1), le16(0), Bytes{0}})},
+                                        {rt::Label, cat({cellHead(0, 2), str8("dupa")})}}}});
+    WorkbookStream book(stream);
+    Sheet& sheet = book.sheet(0);
+    const Expected cells[] = {{0, 0, "''"}, {0, 1, "''"}, {0, 2, "'dupa'"}};
+    for (const auto& e : cells)
+        EXPECT_EQ(show(sheet.value(e.row, e.col)), e.value) << "col " << e.col;
+    // A written sheet keeps the short record as it was.
+    sheet.setValue(1, 0, CellValue::number(1));
+    WorkbookStream again(book.serialize());
+    EXPECT_EQ(show(again.sheet(0).value(0, 0)), "''");
+    EXPECT_EQ(show(again.sheet(0).value(0, 2)), "'dupa'");
+}
+
 TEST(XlsRecords, HostileStreamsAreAClearError) {
     using Mutate = std::function<void(Bytes&)>;
     auto at = [](Bytes& s, std::uint16_t type, int nth = 0) -> std::size_t {
@@ -511,5 +484,110 @@ TEST(XlsRecords, TheFirstRowsReadAloneAsInTheWholeSheet) {
             for (int col = 0; col < 16; ++col)
                 EXPECT_EQ(show(preview.value(row, col)), show(sheet.value(row, col))) << row << "," << col;
         EXPECT_LT(preview.recordCount(), sheet.recordCount());
+    }
+}
+
+namespace {
+
+// How the formula cells of a written sheet hang together, in record order: "E14>E13" for a FORMULA that
+// points to the host E13, "SHRFMLA[E14:E16]@E14" for a range record and the cell whose FORMULA it follows.
+std::string formulaLinks(const Bytes& stream) {
+    auto at = [](const Bytes& d, std::size_t o) {
+        return text::cellAddress(get16(&d[o]) + 1, get16(&d[o + 2]) + 1);
+    };
+    std::string out, previous;
+    for (const auto& r : records(stream)) {
+        const Bytes& d = r.data;
+        if (r.type == rt::Formula && d.size() >= 27 && (d[22] == 0x01 || d[22] == 0x02))
+            out += at(d, 0) + ">" + at(d, 23) + " ";
+        if (r.type == rt::ShrFmla || r.type == rt::Array || r.type == rt::Table) {
+            const char* name = r.type == rt::ShrFmla ? "SHRFMLA" : r.type == rt::Array ? "ARRAY" : "TABLE";
+            out += std::string(name) + "[" + text::cellAddress(get16(&d[0]) + 1, d[4] + 1) + ":" +
+                   text::cellAddress(get16(&d[2]) + 1, d[5] + 1) + "]@" + previous + " ";
+        }
+        previous = r.type == rt::Formula ? at(d, 0) : "-";
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
+std::pair<int, int> cellOf(const std::string& a1) {
+    return {std::stoi(a1.substr(1)) - 1, a1[0] - 'A'};
+}
+
+struct FormulaRangeCase {
+    const char* name;
+    std::vector<std::string> written; // cells the table writes
+    std::string links;                // formulaLinks of the saved sheet, or the fragment of the refusal
+    bool refused = false;
+};
+
+const char* const kUntouched =
+    "F13>F13 ARRAY[F13:F14]@F13 G13>G13 TABLE[G13:G14]@G13 H13>H13 SHRFMLA[H13:I14]@H13 "
+    "I13>H13";
+
+} // namespace
+
+// Writing over the host of a shared formula moves the formula to a cell that keeps it; an array formula or a
+// data table goes only whole, and a write over part of one is refused before anything is saved.
+TEST(XlsRecords, WritingOverAFormulaHostKeepsTheOtherFormulaCells) {
+    const std::string untouched = kUntouched;
+    const FormulaRangeCase cases[] = {
+        {"nothing written",
+         {},
+         "E13>E13 SHRFMLA[E13:E16]@E13 " + std::string(kUntouched) +
+             " E14>E13 F14>F13 G14>G13 H14>H13 I14>H13 E15>E13 E16>E13"},
+        {"host E13",
+         {"E13"},
+         untouched + " E14>E14 SHRFMLA[E14:E16]@E14 F14>F13 G14>G13 H14>H13 I14>H13 E15>E14 E16>E14"},
+        {"host and the next",
+         {"E13", "E14"},
+         untouched + " F14>F13 G14>G13 H14>H13 I14>H13 E15>E15 SHRFMLA[E15:E16]@E15 E16>E15"},
+        {"the whole shared range",
+         {"E13", "E14", "E15", "E16"},
+         untouched + " F14>F13 G14>G13 H14>H13 I14>H13"},
+        {"a member only",
+         {"E14"},
+         "E13>E13 SHRFMLA[E13:E16]@E13 " + untouched + " F14>F13 G14>G13 H14>H13 I14>H13 E15>E13 E16>E13"},
+        {"host and the far corner of a block",
+         {"H13", "I14"},
+         "E13>E13 SHRFMLA[E13:E16]@E13 F13>F13 ARRAY[F13:F14]@F13 G13>G13 TABLE[G13:G14]@G13 I13>I13 "
+         "SHRFMLA[I13:I13]@I13 E14>E13 F14>F13 G14>G13 H14>H14 SHRFMLA[H14:H14]@H14 E15>E13 E16>E13"},
+        {"the top row of a block",
+         {"H13", "I13"},
+         "E13>E13 SHRFMLA[E13:E16]@E13 F13>F13 ARRAY[F13:F14]@F13 G13>G13 TABLE[G13:G14]@G13 E14>E13 F14>F13 "
+         "G14>G13 H14>H14 SHRFMLA[H14:I14]@H14 I14>H14 E15>E13 E16>E13"},
+        {"a whole array formula and data table",
+         {"F13", "F14", "G13", "G14"},
+         "E13>E13 SHRFMLA[E13:E16]@E13 H13>H13 SHRFMLA[H13:I14]@H13 I13>H13 E14>E13 H14>H13 I14>H13 E15>E13 "
+         "E16>E13"},
+        {"part of an array formula", {"F14"}, "F13:F14", true},
+        {"the host of an array formula", {"F13"}, "formula matriceala", true},
+        {"part of a data table", {"G13", "E13"}, "G13:G14", true},
+    };
+    const Bytes original = buildStream({{"Formule", formulaRanges()}});
+    for (const auto& c : cases) {
+        WorkbookStream book(original);
+        Sheet& sheet = book.sheet(0);
+        for (const auto& a1 : c.written)
+            sheet.setValue(cellOf(a1).first, cellOf(a1).second, CellValue::number(100));
+        if (c.refused) {
+            EXPECT_RUNTIME_ERROR(book.serialize(), err::Application, c.links);
+            EXPECT_RUNTIME_ERROR(book.serialize(), err::Application, "\"Formule\"");
+            continue;
+        }
+        const Bytes saved = book.serialize();
+        EXPECT_EQ(formulaLinks(saved), c.links) << c.name;
+        // Every cell the table does not write keeps its cached value.
+        WorkbookStream again(saved);
+        WorkbookStream before(original);
+        for (int row = 12; row < 16; ++row)
+            for (int col = 2; col < 9; ++col) {
+                const bool written = std::find(c.written.begin(), c.written.end(),
+                                               text::cellAddress(row + 1, col + 1)) != c.written.end();
+                EXPECT_EQ(show(again.sheet(0).value(row, col)),
+                          written ? "100" : show(before.sheet(0).value(row, col)))
+                    << c.name << " " << text::cellAddress(row + 1, col + 1);
+            }
     }
 }

@@ -27,6 +27,11 @@ RecordPos RecordCursor::next() {
 
 std::u16string readUnicodeString(std::span<const std::uint8_t> data, std::size_t& pos, bool shortCount) {
     const std::size_t headerSize = shortCount ? 2 : 3;
+    // Some writers leave out the flags byte of an empty string that ends its record.
+    if (data.size() == pos + headerSize - 1 && (shortCount ? data[pos] : get16(&data[pos])) == 0) {
+        pos += headerSize - 1;
+        return {};
+    }
     if (data.size() < pos + headerSize) corrupt("un text este trunchiat");
     const std::size_t cch = shortCount ? data[pos] : get16(&data[pos]);
     const std::uint8_t flags = data[pos + headerSize - 1];

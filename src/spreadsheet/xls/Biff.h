@@ -57,6 +57,11 @@ inline constexpr std::size_t kMaxRecordData = 8224;
 inline constexpr int kMaxColumns = 256;
 inline constexpr int kMaxRows = 65536;
 
+// What a workbook of an older format (Excel 2.x to 95) is told, whatever its container.
+inline constexpr const char* kOlderFormat =
+    "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a fi "
+    "scris inapoi; salvati registrul ca Excel 97-2003";
+
 // RuntimeError 1004 describing a damaged workbook stream.
 [[noreturn]] void corrupt(const std::string& what);
 

@@ -60,6 +60,8 @@ std::u16string ContinuedReader::chars(std::size_t count, bool wide) {
 
 std::u16string ContinuedReader::string(bool rich) {
     const std::uint16_t cch = u16();
+    // Some writers leave out the flags byte of an empty cell text that ends its record.
+    if (cch == 0 && !rich && (seg_ >= segs_.size() || pos_ >= segs_[seg_].size())) return {};
     const std::uint8_t flags = u8();
     std::size_t runs = 0, ext = 0;
     if (rich && (flags & 0x08)) runs = u16();

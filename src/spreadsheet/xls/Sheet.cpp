@@ -1,6 +1,7 @@
 #include "Sheet.h"
 
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <climits>
@@ -43,7 +44,8 @@ std::size_t minLength(std::uint16_t t) {
         return 10;
     case rt::LabelSst:
         return 10;
-    case rt::Label:
+    case rt::Label: // an empty text may come without its flags byte
+        return 8;
     case rt::RString:
         return 9;
     case rt::BoolErr:
@@ -76,7 +78,8 @@ std::u16string continuedString(std::span<const std::uint8_t> stream, const std::
 
 Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : Sheet(book, info, -1) {}
 
-Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept) : book_(book), stream_(book.bytes()) {
+Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept)
+    : book_(book), stream_(book.bytes()), name_(info.name) {
     const bool limited = rowsKept >= 0;
     RecordCursor cursor(stream_, info.begin, info.end);
     recs_.reserve(limited ? 256 : (info.end - info.begin) / 16 + 16);
@@ -151,6 +154,16 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept) : book_(
         case rt::String:
             if (lastFormula != npos) entries_[lastFormula].str = std::uint32_t(i);
             break;
+        case rt::ShrFmla:
+        case rt::Array:
+        case rt::Table:
+            if (r.length >= 6 && recs_[i - 1].type == rt::Formula && recs_[i - 1].length >= 4 &&
+                get16(d) <= get16(d + 2) && d[4] <= d[5]) {
+                const std::uint8_t* host = stream_.data() + recs_[i - 1].dataOffset();
+                ranges_.push_back({r.type, std::uint32_t(i), get16(host), get16(host + 2), get16(d),
+                                   get16(d + 2), d[4], d[5]});
+            }
+            break;
         default:
             break;
         }
@@ -171,6 +184,9 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept) : book_(
             corrupt("o celula trimite la un text care nu exista in tabela de texte");
         if (r.type == rt::Formula) {
             lastFormula = std::uint32_t(entries_.size());
+            // PtgExp or PtgTbl alone: the formula is kept with its range's host.
+            if (r.length >= 27 && get16(d + 20) >= 5 && (d[22] == 0x01 || d[22] == 0x02))
+                members_.push_back({std::uint32_t(i), row, col, get16(d + 23), get16(d + 25)});
         }
         entries_.push_back({row, col, std::uint32_t(i), npos, 0});
     }
@@ -447,17 +463,112 @@ void Sheet::cellRecord(Writer& w, int row, int col, const Edit& e, std::uint16_t
     w.record(type, d.bytes);
 }
 
-void Sheet::write(Writer& w, std::optional<bool> selected) const {
-    // Cells that have no record yet, by row.
-    std::map<int, std::vector<int>> newCells;
-    for (const auto& [k, e] : edits_) {
-        const int row = int(k >> 8), col = int(k & 0xFF);
-        if (find(row, col)) continue;
-        if (e.xf >= 0 || (e.hasValue && !e.value.isEmpty())) newCells[row].push_back(col);
+bool Sheet::overwritten(int row, int col) const {
+    const auto it = edits_.find(key(row, col));
+    return it != edits_.end() && it->second.hasValue;
+}
+
+Sheet::FormulaMoves Sheet::planFormulaMoves() const {
+    FormulaMoves moves;
+    if (ranges_.empty()) return moves;
+    std::vector<std::pair<int, int>> written;
+    for (const auto& [k, e] : edits_)
+        if (e.hasValue) written.emplace_back(int(k >> 8), int(k & 0xFF));
+    for (const FormulaRange& g : ranges_) {
+        std::size_t covered = 0;
+        for (const auto& [row, col] : written)
+            covered += row >= g.firstRow && row <= g.lastRow && col >= g.firstCol && col <= g.lastCol;
+        if (covered == 0) continue;
+        const std::size_t cells =
+            std::size_t(g.lastRow - g.firstRow + 1) * std::size_t(g.lastCol - g.firstCol + 1);
+        if (g.type != rt::ShrFmla) {
+            // One formula over the whole range: it can go whole, never in part.
+            if (covered == cells) continue;
+            const std::string range = text::cellAddress(g.firstRow + 1, g.firstCol + 1) + ":" +
+                                      text::cellAddress(g.lastRow + 1, g.lastCol + 1);
+            throw RuntimeError(
+                err::Application,
+                "Celulele " + range + " din foaia " + text::quoted(name_) + " tin " +
+                    (g.type == rt::Array ? "o formula matriceala" : "un tabel de date") +
+                    ", pe care scrierea ar acoperi-o doar in parte; mutati-o si incercati din nou");
+        }
+        if (!overwritten(g.hostRow, g.hostCol)) continue;
+        // The cells that keep the shared formula, in record order.
+        std::vector<const RangeMember*> kept;
+        for (const RangeMember& m : members_)
+            if (m.hostRow == g.hostRow && m.hostCol == g.hostCol && !overwritten(m.row, m.col) &&
+                m.row >= g.firstRow && m.row <= g.lastRow && m.col >= g.firstCol && m.col <= g.lastCol)
+                kept.push_back(&m);
+        if (kept.empty()) continue;
+        // One new host at the top left of what is kept if it is a formula cell, else one per column; the
+        // formula itself is relative to each cell, so it reads the same from any host.
+        std::uint16_t top = 0xFFFF, left = 0xFFFF;
+        for (const RangeMember* m : kept) {
+            top = std::min(top, m->row);
+            left = std::min(left, m->col);
+        }
+        const bool oneHost = std::any_of(
+            kept.begin(), kept.end(), [&](const RangeMember* m) { return m->row == top && m->col == left; });
+        std::map<int, std::vector<const RangeMember*>> groups;
+        for (const RangeMember* m : kept)
+            groups[oneHost ? 0 : m->col].push_back(m);
+        const auto original = data(g.rec);
+        for (auto& [col, group] : groups) {
+            std::sort(group.begin(), group.end(), [](const RangeMember* a, const RangeMember* b) {
+                return a->row != b->row ? a->row < b->row : a->col < b->col;
+            });
+            const RangeMember& host = *group.front();
+            std::uint16_t lastRow = host.row, firstCol = host.col, lastCol = host.col;
+            for (const RangeMember* m : group) {
+                lastRow = std::max(lastRow, m->row);
+                firstCol = std::min(firstCol, m->col);
+                lastCol = std::max(lastCol, m->col);
+                moves.retarget[m->rec] = {host.row, host.col};
+            }
+            std::vector<std::uint8_t> range(original.begin(), original.end());
+            put16(&range[0], host.row);
+            put16(&range[2], lastRow);
+            range[4] = std::uint8_t(firstCol);
+            range[5] = std::uint8_t(lastCol);
+            if (range.size() > 7) range[7] = std::uint8_t(std::min<std::size_t>(group.size(), 255));
+            moves.newRange[host.rec] = std::move(range);
+        }
     }
-    std::set<int> cellRows;
-    for (const CellEntry& e : entries_)
-        cellRows.insert(e.row);
+    return moves;
+}
+
+// Writes one sheet's substream: every original record in order, copied unless an edit touches it, with the
+// new cells and rows slotted into the cell table's row blocks, and the records that index the cell table
+// (ROW extents, DBCELL, DIMENSIONS, INDEX) brought up to date.
+class SheetWriter {
+  public:
+    SheetWriter(const Sheet& sheet, Writer& w, std::optional<bool> selected)
+        : s_(sheet), w_(w), selected_(selected), moves_(sheet.planFormulaMoves()) {}
+
+    void run() {
+        collectNewCells();
+        planBlocks();
+        placeNewRows();
+        colAnchor_ = columnAnchor();
+        int depth = 0;
+        for (std::size_t i = 0; i < s_.recs_.size(); ++i) {
+            const RecordPos& r = s_.recs_[i];
+            if (i == colAnchor_) emitColInfos();
+            if (i == anchor_) finishBlock(Sheet::npos);
+            const bool nestedBefore = depth > 1;
+            depth += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
+            if (nestedBefore || depth > 1 || (r.type == rt::Eof && depth > 0)) {
+                w_.record(r.type, s_.data(i));
+                continue;
+            }
+            emitRecord(i);
+        }
+        patchIndex();
+    }
+
+  private:
+    using Edit = Sheet::Edit;
+    static constexpr std::size_t npos = Sheet::npos;
 
     struct Block {
         std::size_t first, last;
@@ -465,180 +576,187 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
         std::vector<int> newRows;     // ROW records to add
         std::vector<int> pendingRows; // rows with only new cells, flushed in row order
     };
-    std::vector<Block> blocks;
-    bool dbcellLayout = false;
-    if (ctFirst_ != npos) {
-        std::size_t start = ctFirst_;
-        int depth = 0;
-        for (std::size_t i = ctFirst_; i <= ctLast_; ++i) {
-            const auto t = recs_[i].type;
-            depth += t == rt::Bof ? 1 : t == rt::Eof ? -1 : 0;
-            if (depth != 0) continue;
-            if (t == rt::DbCell) {
-                dbcellLayout = true;
-                blocks.push_back({start, i, {}, {}, {}});
+
+    const Edit* edited(int row, int col) const {
+        auto it = s_.edits_.find(Sheet::key(row, col));
+        return it == s_.edits_.end() ? nullptr : &it->second;
+    }
+    bool inCellTable(std::size_t i) const {
+        return s_.ctFirst_ != npos && i >= s_.ctFirst_ && i <= s_.ctLast_;
+    }
+
+    // Cells that have no record yet, by row, and how far they reach.
+    void collectNewCells() {
+        for (const auto& [k, e] : s_.edits_) {
+            const int row = int(k >> 8), col = int(k & 0xFF);
+            if (s_.find(row, col)) continue;
+            if (e.xf >= 0 || (e.hasValue && !e.value.isEmpty())) newCells_[row].push_back(col);
+        }
+        for (const auto& [row, cols] : newCells_) {
+            newMinRow_ = std::min(newMinRow_, row);
+            newMaxRow_ = std::max(newMaxRow_, row);
+            newMinCol_ = std::min(newMinCol_, cols.front());
+            newMaxCol_ = std::max(newMaxCol_, cols.back());
+        }
+        for (const auto& e : s_.entries_)
+            cellRows_.insert(e.row);
+    }
+
+    // The cell table's row blocks, each closed by its DBCELL; a sheet without cells gets one empty block
+    // where its first cells go.
+    void planBlocks() {
+        if (s_.ctFirst_ != npos) {
+            std::size_t start = s_.ctFirst_;
+            int depth = 0;
+            for (std::size_t i = s_.ctFirst_; i <= s_.ctLast_; ++i) {
+                const auto t = s_.recs_[i].type;
+                depth += t == rt::Bof ? 1 : t == rt::Eof ? -1 : 0;
+                if (depth != 0 || t != rt::DbCell) continue;
+                dbcellLayout_ = true;
+                blocks_.push_back({start, i, {}, {}, {}});
                 start = i + 1;
             }
+            if (start <= s_.ctLast_) blocks_.push_back({start, s_.ctLast_, {}, {}, {}});
         }
-        if (start <= ctLast_) blocks.push_back({start, ctLast_, {}, {}, {}});
+        if (blocks_.empty()) {
+            anchor_ = s_.dimRec_ != npos ? s_.dimRec_ + 1 : s_.recs_.size() - 1;
+            blocks_.push_back({anchor_, anchor_, {}, {}, {}});
+        }
+        for (const auto& [row, rec] : s_.rowRecs_)
+            for (std::size_t b = 0; b < blocks_.size(); ++b)
+                if (rec >= blocks_[b].first && rec <= blocks_[b].last) {
+                    blocks_[b].rows.push_back(row);
+                    rowBlock_[row] = b;
+                }
     }
-    std::size_t anchor = npos; // where a sheet without cells gets its first ones
-    if (blocks.empty()) {
-        anchor = dimRec_ != npos ? dimRec_ + 1 : recs_.size() - 1;
-        blocks.push_back({anchor, anchor, {}, {}, {}});
-    }
-    std::map<int, std::size_t> rowBlock;
-    for (const auto& [row, rec] : rowRecs_) {
-        for (std::size_t b = 0; b < blocks.size(); ++b)
-            if (rec >= blocks[b].first && rec <= blocks[b].last) {
-                blocks[b].rows.push_back(row);
-                rowBlock[row] = b;
+
+    // A row of new cells joins its row's own records, else the block of its row, else the block of its 32-row
+    // bucket if one has room, else the block of the nearest row above.
+    void placeNewRows() {
+        for (const auto& [row, cols] : newCells_) {
+            if (cellRows_.count(row)) continue;
+            std::size_t b = 0;
+            if (auto it = rowBlock_.find(row); it != rowBlock_.end()) {
+                b = it->second;
+            } else {
+                b = blockForNewRow(row);
+                blocks_[b].newRows.push_back(row);
             }
+            blocks_[b].pendingRows.push_back(row);
+        }
+        for (auto& b : blocks_) {
+            std::sort(b.newRows.begin(), b.newRows.end());
+            std::sort(b.pendingRows.begin(), b.pendingRows.end());
+        }
     }
-    for (const auto& [row, cols] : newCells) {
-        if (cellRows.count(row)) continue; // joins its row's own records
+    std::size_t blockForNewRow(int row) const {
+        for (std::size_t k = 0; k < blocks_.size(); ++k)
+            for (int r : blocks_[k].rows)
+                if (r / 32 == row / 32 && blocks_[k].rows.size() + blocks_[k].newRows.size() < 32) return k;
         std::size_t b = 0;
-        if (auto it = rowBlock.find(row); it != rowBlock.end()) {
-            b = it->second;
+        for (const auto& [r, k] : rowBlock_)
+            if (r < row) b = k;
+        return b;
+    }
+
+    // Where the COLINFO records are written whole: at the first one, or where Excel puts them when a sheet
+    // without any gets a column format.
+    std::size_t columnAnchor() const {
+        if (s_.firstColInfo_ != npos) return s_.firstColInfo_;
+        if (std::none_of(s_.cols_.begin(), s_.cols_.end(), [](const auto& c) { return c.modified; }))
+            return npos;
+        return s_.defColRec_ != npos ? s_.defColRec_ + 1
+               : s_.dimRec_ != npos  ? s_.dimRec_
+                                     : s_.recs_.size() - 1;
+    }
+
+    void emitRecord(std::size_t i) {
+        const RecordPos& r = s_.recs_[i];
+        const auto d = s_.data(i);
+        if (!isFormulaTail(r.type)) skipTail_ = false;
+        if (r.type != rt::Continue) droppedTail_ = false;
+        if (rewriteSheetRecord(i)) return;
+        if (!inCellTable(i)) {
+            w_.record(r.type, d);
+            return;
+        }
+        if (r.type == rt::Row) {
+            const int row = get16(d.data());
+            emitNewRowsBefore(row);
+            emitRow(row, i);
+        } else if (r.type == rt::DbCell) {
+            finishBlock(i);
+        } else if (isCellRecord(r.type)) {
+            emitCell(i);
+        } else if (skipTail_ && isFormulaTail(r.type) && (r.type != rt::Continue || droppedTail_)) {
+            // What belonged to a formula that is no longer there: its cached text, the formula of its range.
+            droppedTail_ = true;
         } else {
-            // The block of its 32-row bucket if one has room, else the block of the nearest row above.
-            bool placed = false;
-            for (std::size_t k = 0; k < blocks.size() && !placed; ++k)
-                for (int r : blocks[k].rows)
-                    if (r / 32 == row / 32 && blocks[k].rows.size() + blocks[k].newRows.size() < 32) {
-                        b = k;
-                        placed = true;
-                        break;
-                    }
-            if (!placed)
-                for (const auto& [r, k] : rowBlock)
-                    if (r < row) b = k;
-            blocks[b].newRows.push_back(row);
+            w_.record(r.type, d);
         }
-        blocks[b].pendingRows.push_back(row);
-    }
-    for (auto& b : blocks) {
-        std::sort(b.newRows.begin(), b.newRows.end());
-        std::sort(b.pendingRows.begin(), b.pendingRows.end());
+        if (i == s_.ctLast_ && !dbcellLayout_) finishBlock(npos);
     }
 
-    // DIMENSIONS and INDEX widen to the new cells.
-    int newMinRow = INT_MAX, newMaxRow = -1, newMinCol = INT_MAX, newMaxCol = -1;
-    for (const auto& [row, cols] : newCells) {
-        newMinRow = std::min(newMinRow, row);
-        newMaxRow = std::max(newMaxRow, row);
-        newMinCol = std::min(newMinCol, cols.front());
-        newMaxCol = std::max(newMaxCol, cols.back());
+    // The records outside the cell table that follow the edits; true when the record was written here.
+    bool rewriteSheetRecord(std::size_t i) {
+        const RecordPos& r = s_.recs_[i];
+        const auto d = s_.data(i);
+        switch (r.type) {
+        case rt::Index:
+            emitIndexPlaceholder(d);
+            return true;
+        case rt::DefColWidth:
+            defColPos_ = std::uint32_t(w_.size());
+            return false;
+        case rt::ColInfo:
+            return r.length >= 10; // written whole at the anchor
+        case rt::Dimensions:
+            if (newMaxRow_ < 0 || d.size() < 12) return false;
+            emitDimensions(d);
+            return true;
+        case rt::Window2: {
+            if (!selected_ || d.size() < 2) return false;
+            std::vector<std::uint8_t> nd(d.begin(), d.end());
+            const std::uint16_t flags = get16(nd.data());
+            put16(nd.data(), *selected_ ? (flags | 0x0600) : (flags & ~0x0600));
+            w_.record(r.type, nd);
+            return true;
+        }
+        default:
+            return false;
+        }
     }
-    std::vector<std::uint32_t> dbcellPositions;
-    std::size_t indexPos = npos;
-    std::optional<std::uint32_t> defColPos;
 
-    // Per-block state.
-    std::size_t blockIdx = 0;
-    std::optional<std::uint32_t> firstRowPos;
-    std::vector<int> rowOrder;
-    std::map<int, std::uint32_t> firstCell;
-    std::size_t newRowCursor = 0, pendingCursor = 0;
-    int cellRow = -1;
-    std::size_t cellRowCursor = 0;
-    bool skipString = false;
-    bool droppedString = false;
+    // INDEX keeps its place and size; the DBCELL positions are filled in at the end.
+    void emitIndexPlaceholder(std::span<const std::uint8_t> d) {
+        indexPos_ = w_.size();
+        std::size_t dbcells = 0;
+        int depth = 0;
+        for (const RecordPos& q : s_.recs_) {
+            depth += q.type == rt::Bof ? 1 : q.type == rt::Eof ? -1 : 0;
+            dbcells += q.type == rt::DbCell && depth == 1;
+        }
+        std::vector<std::uint8_t> placeholder(16 + 4 * dbcells, 0);
+        if (d.size() >= 16) std::copy(d.begin(), d.begin() + 16, placeholder.begin());
+        w_.record(rt::Index, placeholder);
+    }
 
-    auto edited = [&](int row, int col) -> const Edit* {
-        auto it = edits_.find(key(row, col));
-        return it == edits_.end() ? nullptr : &it->second;
-    };
-    // A block whose records keep their sizes keeps its DBCELL as it was.
-    bool blockDirty = false;
-    auto noteCell = [&](int row) { firstCell.emplace(row, std::uint32_t(w.size())); };
-    auto emitRow = [&](int row, std::size_t rec) {
-        if (!firstRowPos) firstRowPos = std::uint32_t(w.size());
-        rowOrder.push_back(row);
-        std::vector<std::uint8_t> d;
-        if (rec != npos) {
-            const auto src = data(rec);
-            d.assign(src.begin(), src.end());
-        } else {
-            blockDirty = true;
-            d.assign(16, 0);
-            put16(&d[0], std::uint32_t(row));
-            put16(&d[4], 0);
-            const std::uint16_t height =
-                defRowRec_ != npos && recs_[defRowRec_].length >= 4 ? get16(&data(defRowRec_)[2]) : 0x00FF;
-            put16(&d[6], height);
-            put32(&d[12], 0x000F0100);
-        }
-        if (auto it = newCells.find(row); it != newCells.end()) {
-            const bool empty = rec == npos || get16(&d[2]) >= get16(&d[4]);
-            const int lo = it->second.front(), hi = it->second.back() + 1;
-            put16(&d[2], std::uint32_t(empty ? lo : std::min<int>(get16(&d[2]), lo)));
-            put16(&d[4], std::uint32_t(empty ? hi : std::max<int>(get16(&d[4]), hi)));
-        }
-        w.record(rt::Row, d);
-    };
-    auto emitNewRowsBefore = [&](int limit) {
-        auto& b = blocks[blockIdx];
-        while (newRowCursor < b.newRows.size() && b.newRows[newRowCursor] < limit)
-            emitRow(b.newRows[newRowCursor++], npos);
-    };
-    auto emitNewCellsOf = [&](int row, int belowCol, std::size_t& cursor) {
-        auto it = newCells.find(row);
-        if (it == newCells.end()) return;
-        while (cursor < it->second.size() && it->second[cursor] < belowCol) {
-            const int col = it->second[cursor++];
-            const Edit& e = *edited(row, col);
-            noteCell(row);
-            blockDirty = true;
-            cellRecord(w, row, col, e, std::uint16_t(e.xf >= 0 ? e.xf : defaultXf(row, col)));
-        }
-    };
-    auto finishCellRow = [&] {
-        if (cellRow >= 0) emitNewCellsOf(cellRow, INT_MAX, cellRowCursor);
-        cellRow = -1;
-    };
-    auto flushPendingBelow = [&](int limit) {
-        auto& b = blocks[blockIdx];
-        while (pendingCursor < b.pendingRows.size() && b.pendingRows[pendingCursor] < limit) {
-            std::size_t cursor = 0;
-            emitNewCellsOf(b.pendingRows[pendingCursor++], INT_MAX, cursor);
-        }
-    };
-    auto finishBlock = [&](std::size_t dbcell) {
-        finishCellRow();
-        emitNewRowsBefore(INT_MAX);
-        flushPendingBelow(INT_MAX);
-        if (dbcell != npos && !blockDirty) {
-            dbcellPositions.push_back(std::uint32_t(w.size()));
-            w.record(rt::DbCell, data(dbcell));
-        } else if (dbcell != npos) {
-            const auto pos = std::uint32_t(w.size());
-            dbcellPositions.push_back(pos);
-            Writer d;
-            d.u32(firstRowPos ? pos - *firstRowPos : 0);
-            std::vector<std::uint32_t> at(rowOrder.size(), pos);
-            std::uint32_t next = pos;
-            for (std::size_t k = rowOrder.size(); k-- > 0;) {
-                if (auto it = firstCell.find(rowOrder[k]); it != firstCell.end()) next = it->second;
-                at[k] = next;
-            }
-            for (std::size_t k = 0; k < at.size(); ++k) {
-                const std::uint32_t from = k == 0 ? *firstRowPos + 20 : at[k - 1];
-                d.u16(at[k] >= from ? std::min<std::uint32_t>(at[k] - from, 0xFFFF) : 0);
-            }
-            w.record(rt::DbCell, d.bytes);
-        }
-        ++blockIdx;
-        firstRowPos.reset();
-        rowOrder.clear();
-        firstCell.clear();
-        newRowCursor = pendingCursor = 0;
-        blockDirty = false;
-    };
-    auto emitColInfos = [&] {
-        for (const ColInfo& c : cols_) {
+    // DIMENSIONS widened to the new cells.
+    void emitDimensions(std::span<const std::uint8_t> d) {
+        std::vector<std::uint8_t> nd(d.begin(), d.end());
+        const bool empty = get32(&nd[4]) <= get32(&nd[0]) || get16(&nd[10]) <= get16(&nd[8]);
+        put32(&nd[0], std::uint32_t(empty ? newMinRow_ : std::min<int>(int(get32(&nd[0])), newMinRow_)));
+        put32(&nd[4],
+              std::uint32_t(empty ? newMaxRow_ + 1 : std::max<int>(int(get32(&nd[4])), newMaxRow_ + 1)));
+        put16(&nd[8], std::uint32_t(empty ? newMinCol_ : std::min<int>(get16(&nd[8]), newMinCol_)));
+        put16(&nd[10], std::uint32_t(empty ? newMaxCol_ + 1 : std::max<int>(get16(&nd[10]), newMaxCol_ + 1)));
+        w_.record(rt::Dimensions, nd);
+    }
+
+    void emitColInfos() {
+        for (const auto& c : s_.cols_) {
             if (!c.modified && c.rec >= 0) {
-                w.record(rt::ColInfo, data(std::size_t(c.rec)));
+                w_.record(rt::ColInfo, s_.data(std::size_t(c.rec)));
                 continue;
             }
             Writer d;
@@ -648,177 +766,251 @@ void Sheet::write(Writer& w, std::optional<bool> selected) const {
             d.u16(c.xf);
             d.u16(c.flags);
             d.u16(c.tail);
-            w.record(rt::ColInfo, d.bytes);
+            w_.record(rt::ColInfo, d.bytes);
         }
-    };
-    std::size_t colAnchor = firstColInfo_;
-    if (colAnchor == npos &&
-        std::any_of(cols_.begin(), cols_.end(), [](const ColInfo& c) { return c.modified; }))
-        colAnchor = defColRec_ != npos ? defColRec_ + 1 : dimRec_ != npos ? dimRec_ : recs_.size() - 1;
+    }
 
-    int depth = 0;
-    for (std::size_t i = 0; i < recs_.size(); ++i) {
-        const RecordPos& r = recs_[i];
-        if (i == colAnchor) emitColInfos();
-        if (i == anchor) finishBlock(npos);
-        const bool nestedBefore = depth > 1;
-        depth += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
-        if (nestedBefore || depth > 1 || (r.type == rt::Eof && depth > 0)) {
-            w.record(r.type, data(i));
-            continue;
-        }
-        const auto d = data(i);
-        const bool inTable = ctFirst_ != npos && i >= ctFirst_ && i <= ctLast_;
-        if (!isFormulaTail(r.type)) skipString = false;
-        if (r.type != rt::Continue) droppedString = false;
-        switch (r.type) {
-        case rt::Index: {
-            indexPos = w.size();
-            std::size_t dbcells = 0;
-            int dd = 0;
-            for (const RecordPos& q : recs_) {
-                dd += q.type == rt::Bof ? 1 : q.type == rt::Eof ? -1 : 0;
-                dbcells += q.type == rt::DbCell && dd == 1;
-            }
-            std::vector<std::uint8_t> placeholder(16 + 4 * dbcells, 0);
-            if (d.size() >= 16) std::copy(d.begin(), d.begin() + 16, placeholder.begin());
-            w.record(rt::Index, placeholder);
-            continue;
-        }
-        case rt::DefColWidth:
-            defColPos = std::uint32_t(w.size());
-            break;
-        case rt::ColInfo:
-            if (r.length >= 10) continue; // written whole at the first one
-            break;
-        case rt::Dimensions:
-            if (newMaxRow >= 0 && d.size() >= 12) {
-                std::vector<std::uint8_t> nd(d.begin(), d.end());
-                const bool empty = get32(&nd[4]) <= get32(&nd[0]) || get16(&nd[10]) <= get16(&nd[8]);
-                put32(&nd[0],
-                      std::uint32_t(empty ? newMinRow : std::min<int>(int(get32(&nd[0])), newMinRow)));
-                put32(&nd[4], std::uint32_t(empty ? newMaxRow + 1
-                                                  : std::max<int>(int(get32(&nd[4])), newMaxRow + 1)));
-                put16(&nd[8], std::uint32_t(empty ? newMinCol : std::min<int>(get16(&nd[8]), newMinCol)));
-                put16(&nd[10],
-                      std::uint32_t(empty ? newMaxCol + 1 : std::max<int>(get16(&nd[10]), newMaxCol + 1)));
-                w.record(r.type, nd);
-                continue;
-            }
-            break;
-        case rt::Window2:
-            if (selected && d.size() >= 2) {
-                std::vector<std::uint8_t> nd(d.begin(), d.end());
-                const std::uint16_t flags = get16(nd.data());
-                put16(nd.data(), *selected ? (flags | 0x0600) : (flags & ~0x0600));
-                w.record(r.type, nd);
-                continue;
-            }
-            break;
-        default:
-            break;
-        }
-        if (!inTable) {
-            w.record(r.type, d);
-            continue;
-        }
-        // The cell table.
-        if (r.type == rt::Row) {
-            const int row = get16(d.data());
-            emitNewRowsBefore(row);
-            emitRow(row, i);
-        } else if (r.type == rt::DbCell) {
-            finishBlock(i);
-        } else if (isCellRecord(r.type)) {
-            const int row = get16(d.data()), col = get16(&d[2]);
-            if (dbcellLayout) emitNewRowsBefore(INT_MAX);
-            if (row != cellRow) {
-                finishCellRow();
-                flushPendingBelow(row);
-                cellRow = row;
-                cellRowCursor = 0;
-            }
-            emitNewCellsOf(row, col, cellRowCursor);
-            noteCell(row);
-            if (r.type == rt::MulRk || r.type == rt::MulBlank) {
-                const std::size_t unit = r.type == rt::MulRk ? 6 : 2;
-                const int n = int((d.size() - 6) / unit);
-                bool touched = false;
-                for (int k = 0; k < n && !touched; ++k)
-                    touched = edited(row, col + k) != nullptr;
-                bool rewritten = false;
-                for (int k = 0; k < n && !rewritten; ++k)
-                    rewritten = edited(row, col + k) && edited(row, col + k)->hasValue;
-                blockDirty = blockDirty || rewritten;
-                if (!touched) {
-                    w.record(r.type, d);
-                } else {
-                    // Split around rewritten cells; runs of one become RK or BLANK.
-                    int k = 0;
-                    while (k < n) {
-                        const Edit* e = edited(row, col + k);
-                        if (e && e->hasValue) {
-                            cellRecord(
-                                w, row, col + k, *e,
-                                std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4 + unit * std::size_t(k)])));
-                            ++k;
-                            continue;
-                        }
-                        int end = k;
-                        while (end < n && !(edited(row, col + end) && edited(row, col + end)->hasValue))
-                            ++end;
-                        Writer run;
-                        run.u16(std::uint32_t(row));
-                        run.u16(std::uint32_t(col + k));
-                        for (int m = k; m < end; ++m) {
-                            const Edit* me = edited(row, col + m);
-                            const std::uint8_t* src = &d[4 + unit * std::size_t(m)];
-                            run.u16(me && me->xf >= 0 ? std::uint32_t(me->xf) : get16(src));
-                            if (unit == 6) run.raw(src + 2, 4);
-                        }
-                        if (end - k > 1) {
-                            run.u16(std::uint32_t(col + end - 1));
-                            w.record(r.type, run.bytes);
-                        } else {
-                            w.record(unit == 6 ? rt::Rk : rt::Blank, run.bytes);
-                        }
-                        k = end;
-                    }
-                }
-            } else if (const Edit* e = edited(row, col)) {
-                if (e->hasValue) {
-                    blockDirty = true;
-                    cellRecord(w, row, col, *e, std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4])));
-                    skipString = r.type == rt::Formula;
-                } else {
-                    std::vector<std::uint8_t> nd(d.begin(), d.end());
-                    put16(&nd[4], std::uint32_t(e->xf));
-                    w.record(r.type, nd);
-                }
-            } else {
-                w.record(r.type, d);
-            }
-        } else if ((r.type == rt::String || (r.type == rt::Continue && droppedString)) && skipString) {
-            // The cached text of a formula that is no longer there.
-            droppedString = true;
+    // A ROW record: the original (rec) or a new one, its column extent widened to the row's new cells.
+    void emitRow(int row, std::size_t rec) {
+        if (!firstRowPos_) firstRowPos_ = std::uint32_t(w_.size());
+        rowOrder_.push_back(row);
+        std::vector<std::uint8_t> d;
+        if (rec != npos) {
+            const auto src = s_.data(rec);
+            d.assign(src.begin(), src.end());
         } else {
-            w.record(r.type, d);
+            blockDirty_ = true;
+            d.assign(16, 0);
+            put16(&d[0], std::uint32_t(row));
+            put16(&d[4], 0);
+            const bool hasDefault = s_.defRowRec_ != npos && s_.recs_[s_.defRowRec_].length >= 4;
+            put16(&d[6], hasDefault ? get16(&s_.data(s_.defRowRec_)[2]) : 0x00FF);
+            put32(&d[12], 0x000F0100);
         }
-        if (i == ctLast_ && !dbcellLayout) finishBlock(npos);
+        if (auto it = newCells_.find(row); it != newCells_.end()) {
+            const bool empty = rec == npos || get16(&d[2]) >= get16(&d[4]);
+            const int lo = it->second.front(), hi = it->second.back() + 1;
+            put16(&d[2], std::uint32_t(empty ? lo : std::min<int>(get16(&d[2]), lo)));
+            put16(&d[4], std::uint32_t(empty ? hi : std::max<int>(get16(&d[4]), hi)));
+        }
+        w_.record(rt::Row, d);
+    }
+    void emitNewRowsBefore(int limit) {
+        auto& b = blocks_[blockIdx_];
+        while (newRowCursor_ < b.newRows.size() && b.newRows[newRowCursor_] < limit)
+            emitRow(b.newRows[newRowCursor_++], npos);
     }
 
-    if (indexPos != npos) {
-        std::uint8_t* p = w.bytes.data() + indexPos + 4;
-        if (newMaxRow >= 0) {
-            const bool empty = get32(p + 8) <= get32(p + 4);
-            put32(p + 4, std::uint32_t(empty ? newMinRow : std::min<int>(int(get32(p + 4)), newMinRow)));
-            put32(p + 8,
-                  std::uint32_t(empty ? newMaxRow + 1 : std::max<int>(int(get32(p + 8)), newMaxRow + 1)));
+    void noteCell(int row) { firstCell_.emplace(row, std::uint32_t(w_.size())); }
+    // The new cells of a row left of belowCol, from cursor on.
+    void emitNewCellsOf(int row, int belowCol, std::size_t& cursor) {
+        auto it = newCells_.find(row);
+        if (it == newCells_.end()) return;
+        while (cursor < it->second.size() && it->second[cursor] < belowCol) {
+            const int col = it->second[cursor++];
+            const Edit& e = *edited(row, col);
+            noteCell(row);
+            blockDirty_ = true;
+            s_.cellRecord(w_, row, col, e, std::uint16_t(e.xf >= 0 ? e.xf : s_.defaultXf(row, col)));
         }
-        if (defColPos && get32(p + 12) != 0) put32(p + 12, *defColPos);
-        for (std::size_t k = 0; k < dbcellPositions.size(); ++k)
-            put32(p + 16 + 4 * k, dbcellPositions[k]);
     }
+    void finishCellRow() {
+        if (cellRow_ >= 0) emitNewCellsOf(cellRow_, INT_MAX, cellRowCursor_);
+        cellRow_ = -1;
+    }
+    void flushPendingBelow(int limit) {
+        auto& b = blocks_[blockIdx_];
+        while (pendingCursor_ < b.pendingRows.size() && b.pendingRows[pendingCursor_] < limit) {
+            std::size_t cursor = 0;
+            emitNewCellsOf(b.pendingRows[pendingCursor_++], INT_MAX, cursor);
+        }
+    }
+
+    // One original cell record, with the new cells of its row that go before it.
+    void emitCell(std::size_t i) {
+        const RecordPos& r = s_.recs_[i];
+        const auto d = s_.data(i);
+        const int row = get16(d.data()), col = get16(&d[2]);
+        if (dbcellLayout_) emitNewRowsBefore(INT_MAX);
+        if (row != cellRow_) {
+            finishCellRow();
+            flushPendingBelow(row);
+            cellRow_ = row;
+            cellRowCursor_ = 0;
+        }
+        emitNewCellsOf(row, col, cellRowCursor_);
+        noteCell(row);
+        if (r.type == rt::MulRk || r.type == rt::MulBlank)
+            emitMultiCell(r.type, d, row, col);
+        else
+            emitSingleCell(i, d, row, col);
+    }
+
+    void emitSingleCell(std::size_t i, std::span<const std::uint8_t> d, int row, int col) {
+        const std::uint16_t type = s_.recs_[i].type;
+        const Edit* e = edited(row, col);
+        if (e && e->hasValue) {
+            blockDirty_ = true;
+            s_.cellRecord(w_, row, col, *e, std::uint16_t(e->xf >= 0 ? e->xf : get16(&d[4])));
+            skipTail_ = type == rt::Formula;
+            return;
+        }
+        const auto target = moves_.retarget.find(std::uint32_t(i));
+        if (!e && target == moves_.retarget.end()) {
+            w_.record(type, d);
+        } else {
+            std::vector<std::uint8_t> nd(d.begin(), d.end());
+            if (e) put16(&nd[4], std::uint32_t(e->xf));
+            if (target != moves_.retarget.end()) {
+                put16(&nd[23], target->second.first);
+                put16(&nd[25], target->second.second);
+            }
+            w_.record(type, nd);
+        }
+        if (const auto range = moves_.newRange.find(std::uint32_t(i)); range != moves_.newRange.end()) {
+            blockDirty_ = true;
+            w_.record(rt::ShrFmla, range->second);
+        }
+    }
+
+    // A MULRK or MULBLANK split around the cells given new values; runs of one become RK or BLANK.
+    void emitMultiCell(std::uint16_t type, std::span<const std::uint8_t> d, int row, int col) {
+        const std::size_t unit = type == rt::MulRk ? 6 : 2;
+        const int n = int((d.size() - 6) / unit);
+        auto rewritten = [&](int k) {
+            const Edit* e = edited(row, col + k);
+            return e && e->hasValue;
+        };
+        bool touched = false, anyRewritten = false;
+        for (int k = 0; k < n; ++k) {
+            touched = touched || edited(row, col + k) != nullptr;
+            anyRewritten = anyRewritten || rewritten(k);
+        }
+        blockDirty_ = blockDirty_ || anyRewritten;
+        if (!touched) {
+            w_.record(type, d);
+            return;
+        }
+        for (int k = 0; k < n;) {
+            if (rewritten(k)) {
+                const Edit& e = *edited(row, col + k);
+                s_.cellRecord(w_, row, col + k, e,
+                              std::uint16_t(e.xf >= 0 ? e.xf : get16(&d[4 + unit * std::size_t(k)])));
+                ++k;
+                continue;
+            }
+            int end = k;
+            while (end < n && !rewritten(end))
+                ++end;
+            Writer run;
+            run.u16(std::uint32_t(row));
+            run.u16(std::uint32_t(col + k));
+            for (int m = k; m < end; ++m) {
+                const Edit* me = edited(row, col + m);
+                const std::uint8_t* src = &d[4 + unit * std::size_t(m)];
+                run.u16(me && me->xf >= 0 ? std::uint32_t(me->xf) : get16(src));
+                if (unit == 6) run.raw(src + 2, 4);
+            }
+            if (end - k > 1) {
+                run.u16(std::uint32_t(col + end - 1));
+                w_.record(type, run.bytes);
+            } else {
+                w_.record(unit == 6 ? rt::Rk : rt::Blank, run.bytes);
+            }
+            k = end;
+        }
+    }
+
+    // Ends a row block: the new rows and cells still due, then its DBCELL, as it was when nothing in the
+    // block changed size, else with the offsets recomputed.
+    void finishBlock(std::size_t dbcell) {
+        finishCellRow();
+        emitNewRowsBefore(INT_MAX);
+        flushPendingBelow(INT_MAX);
+        if (dbcell != npos) {
+            dbcellPositions_.push_back(std::uint32_t(w_.size()));
+            if (blockDirty_)
+                emitDbCell();
+            else
+                w_.record(rt::DbCell, s_.data(dbcell));
+        }
+        ++blockIdx_;
+        firstRowPos_.reset();
+        rowOrder_.clear();
+        firstCell_.clear();
+        newRowCursor_ = pendingCursor_ = 0;
+        blockDirty_ = false;
+    }
+    // DBCELL: back to the block's first ROW, then from each row's first cell to the next's.
+    void emitDbCell() {
+        const auto pos = std::uint32_t(w_.size());
+        Writer d;
+        d.u32(firstRowPos_ ? pos - *firstRowPos_ : 0);
+        std::vector<std::uint32_t> at(rowOrder_.size(), pos);
+        std::uint32_t next = pos;
+        for (std::size_t k = rowOrder_.size(); k-- > 0;) {
+            if (auto it = firstCell_.find(rowOrder_[k]); it != firstCell_.end()) next = it->second;
+            at[k] = next;
+        }
+        for (std::size_t k = 0; k < at.size(); ++k) {
+            const std::uint32_t from = k == 0 ? *firstRowPos_ + 20 : at[k - 1];
+            d.u16(at[k] >= from ? std::min<std::uint32_t>(at[k] - from, 0xFFFF) : 0);
+        }
+        w_.record(rt::DbCell, d.bytes);
+    }
+
+    // INDEX: the row extent widened to the new cells, DEFCOLWIDTH's and every DBCELL's new position.
+    void patchIndex() {
+        if (indexPos_ == npos) return;
+        std::uint8_t* p = w_.bytes.data() + indexPos_ + 4;
+        if (newMaxRow_ >= 0) {
+            const bool empty = get32(p + 8) <= get32(p + 4);
+            put32(p + 4, std::uint32_t(empty ? newMinRow_ : std::min<int>(int(get32(p + 4)), newMinRow_)));
+            put32(p + 8,
+                  std::uint32_t(empty ? newMaxRow_ + 1 : std::max<int>(int(get32(p + 8)), newMaxRow_ + 1)));
+        }
+        if (defColPos_ && get32(p + 12) != 0) put32(p + 12, *defColPos_);
+        for (std::size_t k = 0; k < dbcellPositions_.size(); ++k)
+            put32(p + 16 + 4 * k, dbcellPositions_[k]);
+    }
+
+    const Sheet& s_;
+    Writer& w_;
+    const std::optional<bool> selected_;
+    const Sheet::FormulaMoves moves_;
+
+    // The plan, made before the first record is written.
+    std::map<int, std::vector<int>> newCells_;
+    std::set<int> cellRows_;
+    int newMinRow_ = INT_MAX, newMaxRow_ = -1, newMinCol_ = INT_MAX, newMaxCol_ = -1;
+    std::vector<Block> blocks_;
+    std::map<int, std::size_t> rowBlock_;
+    bool dbcellLayout_ = false;
+    std::size_t anchor_ = npos; // where a sheet without cells gets its first ones
+    std::size_t colAnchor_ = npos;
+
+    // Positions in the output that INDEX needs at the end.
+    std::vector<std::uint32_t> dbcellPositions_;
+    std::size_t indexPos_ = npos;
+    std::optional<std::uint32_t> defColPos_;
+
+    // The block being written.
+    std::size_t blockIdx_ = 0;
+    std::optional<std::uint32_t> firstRowPos_;
+    std::vector<int> rowOrder_;
+    std::map<int, std::uint32_t> firstCell_;
+    std::size_t newRowCursor_ = 0, pendingCursor_ = 0;
+    bool blockDirty_ = false; // a record changed size: the DBCELL is recomputed
+
+    // The row being written, and the records after a replaced formula that went with it.
+    int cellRow_ = -1;
+    std::size_t cellRowCursor_ = 0;
+    bool skipTail_ = false;
+    bool droppedTail_ = false;
+};
+
+void Sheet::write(Writer& w, std::optional<bool> selected) const {
+    SheetWriter(*this, w, selected).run();
 }
 
 } // namespace ordana::spreadsheet::xls

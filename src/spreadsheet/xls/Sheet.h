@@ -15,6 +15,8 @@
 
 namespace ordana::spreadsheet::xls {
 
+class SheetWriter;
+
 class Sheet {
   public:
     Sheet(WorkbookStream& book, const SheetInfo& info);
@@ -46,6 +48,7 @@ class Sheet {
     void write(Writer& w, std::optional<bool> selected) const;
 
   private:
+    friend class SheetWriter;
     struct CellEntry {
         std::uint16_t row;
         std::uint16_t col;
@@ -64,6 +67,24 @@ class Sheet {
         std::int64_t rec; // original record, -1 when new
         bool modified;
     };
+    // A formula kept once for a range of cells (SHRFMLA, ARRAY, TABLE), right after the FORMULA of its host.
+    struct FormulaRange {
+        std::uint16_t type;
+        std::uint32_t rec;
+        std::uint16_t hostRow, hostCol;
+        std::uint16_t firstRow, lastRow, firstCol, lastCol;
+    };
+    // A FORMULA whose expression is only a pointer to its range's host (PtgExp, PtgTbl).
+    struct RangeMember {
+        std::uint32_t rec;
+        std::uint16_t row, col, hostRow, hostCol;
+    };
+    // How writing keeps the formulas of ranges whose host the edits overwrite: members that point to a new
+    // host, and the SHRFMLA that follows each new host.
+    struct FormulaMoves {
+        std::map<std::uint32_t, std::pair<std::uint16_t, std::uint16_t>> retarget;
+        std::map<std::uint32_t, std::vector<std::uint8_t>> newRange;
+    };
     static constexpr std::uint32_t npos = 0xFFFFFFFF;
     static std::uint32_t key(int row, int col) { return (std::uint32_t(row) << 8) | std::uint32_t(col); }
 
@@ -78,6 +99,9 @@ class Sheet {
     void mergeColumns(std::size_t at);
     std::uint16_t defaultColumnWidth() const;
     void cellRecord(Writer& w, int row, int col, const Edit& e, std::uint16_t xf) const;
+    bool overwritten(int row, int col) const;
+    // 1004 naming the cells when the edits cover part of an array formula or a data table.
+    FormulaMoves planFormulaMoves() const;
 
     WorkbookStream& book_;
     std::span<const std::uint8_t> stream_;
@@ -86,6 +110,9 @@ class Sheet {
     std::vector<std::uint32_t> rowStart_; // entries_ of row r: [rowStart_[r], rowStart_[r + 1])
     std::map<int, std::uint32_t> rowRecs_;
     std::vector<ColInfo> cols_;
+    std::vector<FormulaRange> ranges_;
+    std::vector<RangeMember> members_;
+    std::string name_;
     std::map<std::uint32_t, Edit> edits_;
     std::size_t indexRec_ = npos, dimRec_ = npos, defColRec_ = npos, stdWidthRec_ = npos, defRowRec_ = npos;
     std::size_t firstColInfo_ = npos, ctFirst_ = npos, ctLast_ = npos;

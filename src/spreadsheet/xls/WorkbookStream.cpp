@@ -59,10 +59,7 @@ void WorkbookStream::open() {
     if (bof.type != rt::Bof || bof.length < 4) corrupt("fluxul Workbook nu incepe cu o inregistrare BOF");
     const std::uint16_t version = get16(&stream_[bof.dataOffset()]);
     const std::uint16_t kind = get16(&stream_[bof.dataOffset() + 2]);
-    if (version != 0x0600)
-        throw RuntimeError(err::Application,
-                           "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a fi "
-                           "scris inapoi; salvati registrul ca Excel 97-2003");
+    if (version != 0x0600) throw RuntimeError(err::Application, kOlderFormat);
     if (kind != 0x0005) corrupt("fluxul Workbook nu incepe cu datele globale ale registrului");
     parseGlobals();
 }

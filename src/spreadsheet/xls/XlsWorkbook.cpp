@@ -132,10 +132,10 @@ class XlsWorksheet : public Worksheet {
 
 class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWorkbook> {
   public:
-    XlsWorkbook(std::shared_ptr<const SourceFile> source, cfb::CompoundFile container,
+    XlsWorkbook(std::shared_ptr<const SourceFile> source, cfb::CompoundFile container, std::string streamName,
                 std::unique_ptr<WorkbookStream> book)
         : source_(std::move(source)), path_(source_->path()), container_(std::move(container)),
-          book_(std::move(book)) {}
+          streamName_(std::move(streamName)), book_(std::move(book)) {}
 
     std::int16_t worksheetCount() override {
         checkOpen();
@@ -166,7 +166,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
         if (saveChanges) {
             // Unchanged parts go to the file as views of the bytes read, never joined into a copy.
             auto pieces = book_->serializePieces();
-            container_.setStream("Workbook",
+            container_.setStream(streamName_,
                                  cfb::CompoundFile::Pieces{std::move(pieces.spans), std::move(pieces.keep)});
             saveInPlace(*source_, [&](const ByteSink& sink) { container_.writeTo(sink); });
         }
@@ -183,6 +183,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     std::shared_ptr<const SourceFile> source_;
     std::string path_;
     cfb::CompoundFile container_;
+    std::string streamName_; // "Workbook", or "Book" when an Excel 95 name holds BIFF8 records
     std::unique_ptr<WorkbookStream> book_;
     bool closed_ = false;
 };
@@ -266,24 +267,30 @@ void XlsWorksheet::activate() {
 
 } // namespace
 
+bool isOlderBareStream(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 8) return false;
+    const std::uint16_t type = get16(bytes.data()), length = get16(bytes.data() + 2);
+    // BOF of BIFF2 (0x0009), BIFF3 (0x0209) and BIFF4 (0x0409), with the lengths those versions write.
+    return (type == 0x0009 || type == 0x0209 || type == 0x0409) && length >= 4 && length <= 16;
+}
+
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source) {
     const std::string name = quoted(source->path());
+    if (isOlderBareStream(source->bytes()))
+        throw RuntimeError(err::Application, "Fisierul " + name + " nu poate fi deschis: " + kOlderFormat);
     if (!cfb::CompoundFile::hasSignature(source->bytes()))
         throw RuntimeError(err::Application,
                            "Fisierul " + name +
                                " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
     try {
         cfb::CompoundFile container = cfb::CompoundFile::parse(source->data());
-        if (!container.hasStream("Workbook")) {
-            if (container.hasStream("Book"))
-                throw RuntimeError(err::Application,
-                                   "Formatul Excel 5.0/95 (sau mai vechi) este prea vechi pentru a "
-                                   "fi scris inapoi; salvati registrul ca Excel 97-2003");
+        // The stream's name only says where the records are; their BOF says which version they are.
+        const char* streamName = container.hasStream("Workbook") ? "Workbook" : "Book";
+        if (!container.hasStream(streamName))
             throw RuntimeError(err::Application, "nu contine un registru Excel");
-        }
         // The stream as a view of the file's bytes when its sectors lie in one run (as most producers write
         // them); a scattered one is gathered once.
-        const auto view = container.streamView("Workbook");
+        const auto view = container.streamView(streamName);
         const auto file = source->bytes();
         std::unique_ptr<WorkbookStream> book;
         if (view.empty() ||
@@ -291,7 +298,8 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source)
             book = std::make_unique<WorkbookStream>(view, source->data());
         else
             book = std::make_unique<WorkbookStream>(std::vector<std::uint8_t>(view.begin(), view.end()));
-        return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), std::move(book));
+        return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), streamName,
+                                             std::move(book));
     } catch (const RuntimeError& e) {
         throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
     } catch (const std::bad_alloc&) {

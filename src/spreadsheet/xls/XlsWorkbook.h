@@ -8,10 +8,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace ordana::spreadsheet::xls {
+
+// A bare workbook stream of Excel 2.x, 3.0 or 4.0: no compound file, a BOF record of those versions first.
+// openWorkbook refuses it with the same advice as an Excel 5.0/95 file.
+bool isOlderBareStream(std::span<const std::uint8_t> bytes);
 
 // Opens a workbook from the file as read; close(true) saves over that file. Anything that is not an OLE2 file
 // with a BIFF8 Workbook stream is 1004.
