@@ -204,6 +204,65 @@ ssconvert -T Gnumeric_Excel:excel_biff7 "$work/basic.xlsx" "$out/basic-excel95.x
 # itself does not open such files; Gnumeric does.
 "$py" "$here/scripts/fixtures/repack_v4.py" "$out/basic-libreoffice.xls" "$out/basic-v4-libgsf.xls"
 
+# OpenDocument: the source converted by LibreOffice and by Gnumeric, an encrypted copy, a text document, and
+# LibreOffice's file repacked with the mimetype entry last and without settings.xml (as some writers do).
+soffice_convert ods "$work" "$work/basic.xlsx"
+cp "$work/basic.ods" "$out/basic-libreoffice.ods"
+ssconvert -T Gnumeric_OpenCalc:openoffice "$work/basic.xlsx" "$out/basic-gnumeric.ods" >/dev/null 2>&1
+timeout 300 "$py" "$here/scripts/fixtures/encrypt_xls.py" "$work/basic.xlsx" "$out/password-libreoffice.ods" \
+    parola calc8
+# odfpy (python3-odf) writes the text document (the Calc-only LibreOffice has no Writer) and a spreadsheet.
+"$py" - "$out/text-odfpy.odt" "$out/basic-odfpy.ods" <<'EOF'
+import sys
+from odf.opendocument import OpenDocumentSpreadsheet, OpenDocumentText
+from odf.table import Table, TableCell, TableRow
+from odf.text import P
+doc = OpenDocumentText()
+doc.text.addElement(P(text="SPECIA ABUNDENTA"))
+doc.save(sys.argv[1])
+book = OpenDocumentSpreadsheet()
+sheet = Table(name="Date")
+for species, abundance in [("SPECIA", "ABUNDENTA"), ("Quercus robur", 10), ("Fagus sylvatica", 20),
+                           ("Carpinus betulus", 30), ("Acer campestre", 40)]:
+    row = TableRow()
+    cell = TableCell(valuetype="string")
+    cell.addElement(P(text=species))
+    row.addElement(cell)
+    if isinstance(abundance, str):
+        cell = TableCell(valuetype="string")
+        cell.addElement(P(text=abundance))
+    else:
+        cell = TableCell(valuetype="float", value=abundance)
+        cell.addElement(P(text=str(abundance)))
+    row.addElement(cell)
+    sheet.addElement(row)
+book.spreadsheet.addElement(sheet)
+book.save(sys.argv[2])
+EOF
+"$py" - "$out/basic-libreoffice.ods" "$out/mimetype-last.ods" "$out/no-settings.ods" <<'EOF'
+import re, sys, zipfile
+src = zipfile.ZipFile(sys.argv[1])
+names = [i.filename for i in src.infolist()]
+with zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:
+    for n in names[1:] + names[:1]:
+        z.writestr(n, src.read(n))
+with zipfile.ZipFile(sys.argv[3], "w", zipfile.ZIP_DEFLATED) as z:
+    for i in src.infolist():
+        if i.filename == "settings.xml":
+            continue
+        data = src.read(i.filename)
+        if i.filename == "META-INF/manifest.xml":
+            data = re.sub(rb'\s*<manifest:file-entry[^>]*manifest:full-path="settings.xml"[^>]*/>', b"", data)
+        z.writestr(i, data, zipfile.ZIP_STORED if i.filename == "mimetype" else zipfile.ZIP_DEFLATED)
+EOF
+# Real files of other producers (OpenOffice.org, Excel's OpenDocument export, LibreOffice with comments, an
+# .xlsx named .ods), from ../shared/workbooks-elsewhere/ods.
+for f in GNOME__samples_slicers_groups-ooo PHPOffice__tests_data_Reader_Ods_RepeatedDataCells \
+         roo-rb__test_files_comments roo-rb__test_files_type_excelx frictionlessdata__data_table-with-booleans; do
+    cp "$here/../../shared/workbooks-elsewhere/ods/$f.ods" "$out/elsewhere-$f.ods"
+    chmod 644 "$out/elsewhere-$f.ods"
+done
+
 # Files that are not workbooks, whatever their name says.
 : > "$out/not-empty.xls"
 printf 'SPECIA;ABUNDENTA\nQuercus robur;10\n' > "$out/not-text.xls"
@@ -222,5 +281,8 @@ mkdir -p "$here/fuzz/corpus"
 cp "$out/basic-xlwt.xls" "$out/basic-libreoffice.xls" "$out/basic-gnumeric.xls" "$out/basic-excel95.xls" \
     "$out/basic-v4-libgsf.xls" \
     "$here/fuzz/corpus/"
+mkdir -p "$here/fuzz/corpus-ods"
+cp "$out/basic-libreoffice.ods" "$out/basic-gnumeric.ods" "$out/mimetype-last.ods" "$out/no-settings.ods" \
+    "$out/elsewhere-PHPOffice__tests_data_Reader_Ods_RepeatedDataCells.ods" "$here/fuzz/corpus-ods/"
 
 ls -l "$out"

@@ -2,7 +2,9 @@
 
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "ods/OdsWorkbook.h"
 #include "xls/XlsWorkbook.h"
+#include "spreadsheet/zip/ZipArchive.h"
 
 #include <algorithm>
 
@@ -29,6 +31,15 @@ class NativeApplication : public Application {
 std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> source) {
     const auto bytes = source->bytes();
     if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return xls::openWorkbook(std::move(source));
+    if (zip::Archive::hasSignature(bytes)) {
+        bool openDocument = false;
+        try {
+            openDocument = ods::isOpenDocument(zip::Archive::parse(source->data()));
+        } catch (const RuntimeError&) {
+            openDocument = true; // the engine's own open reports what is wrong with the package
+        }
+        if (openDocument) return ods::openWorkbook(std::move(source));
+    }
     throw RuntimeError(err::Application,
                        "Fisierul " + text::quoted(source->path()) +
                            " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");

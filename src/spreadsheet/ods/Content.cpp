@@ -236,18 +236,34 @@ std::string setAttribute(std::string_view tag, std::string_view qn, const std::o
     }
 }
 
-std::string columnWidthFor(double characters) {
-    // LibreOffice maps a width of n characters (Excel's, padding included, in 1/256) to twips with 111 twips
-    // to the digit of its default font, then keeps whole hundredths of a millimetre; measured on its own
-    // conversions of 6, 22 and 10 (0.5165in, 1.75in, 0.8252in).
+double digitTwips(std::string family, double points) {
+    // Advance of the digits, in em, of the families LibreOffice meets as default fonts (and of the fonts that
+    // stand in for them with the same metrics).
+    static const std::pair<std::string_view, double> widths[] = {
+        {"liberation sans", 0.556}, {"arial", 0.556},       {"helvetica", 0.556},   {"arimo", 0.556},
+        {"nimbus sans", 0.556},     {"nimbus sans l", 0.556}, {"albany", 0.556},    {"carlito", 0.507},
+        {"calibri", 0.507},         {"dejavu sans", 0.636}, {"sans", 0.636},        {"verdana", 0.636},
+        {"bitstream vera sans", 0.636}, {"liberation serif", 0.5}, {"times new roman", 0.5}, {"tinos", 0.5},
+        {"liberation mono", 0.6},   {"courier new", 0.6},   {"cousine", 0.6},       {"tahoma", 0.546}};
+    for (char& ch : family) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    double em = 0.556;
+    for (const auto& [name, w] : widths)
+        if (family == name) em = w;
+    if (!(points > 0 && points < 400)) points = 10;
+    return std::round(points * 20 * em);
+}
+
+std::string columnWidthFor(double characters, double twipsPerDigit) {
+    // LibreOffice maps a width of n characters (Excel's, padding included, in 1/256) to twips by the digit
+    // width of the default font, then keeps whole hundredths of a millimetre; measured on its own conversions
+    // of 6, 22 and 10 characters of Liberation Sans 10 (0.5165in, 1.75in, 0.8252in).
     const double padded = std::floor((characters * 7 + 5) / 7 * 256) / 256;
-    const double twips = std::floor(padded * 111 - 0.5);
+    const double twips = std::floor(padded * twipsPerDigit - 0.5);
     const double mm100 = std::round(std::max(0.0, twips) * 127 / 72);
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.4f", mm100 / 2540);
     std::string s(buf);
-    while (s.back() == '0')
-        s.pop_back();
+    while (s.back() == '0') s.pop_back();
     if (s.back() == '.') s.pop_back();
     return s + "in";
 }
@@ -271,7 +287,7 @@ struct ContentParser {
     RowEl* row = nullptr;
     CellEl* cell = nullptr;
     std::string cellType, cellText, cellString, calcType;
-    bool hasStringValue = false, collect = false, anyPara = false;
+    bool hasStringValue = false, collect = false, anyPara = false, hasFormula = false;
     double cellNumber = 0;
     bool cellNumberOk = false;
     int paraCount = 0;
@@ -513,6 +529,7 @@ struct ContentParser {
             cellType = type ? type : "";
             const char* calc = attr(ns::calcext, "value-type");
             calcType = calc ? calc : "";
+            hasFormula = attr(ns::table, "formula") != nullptr;
             const char* sv = attr(ns::office, "string-value");
             hasStringValue = sv != nullptr;
             cellString = sv ? sv : "";
@@ -567,7 +584,10 @@ struct ContentParser {
         }
         switch (ctx) {
         case Ctx::AutoStyles:
-            if (c.autoStylesEnd_ == std::string::npos) c.autoStylesEnd_ = pos();
+            if (c.autoStylesEnd_ == std::string::npos) {
+                c.autoStylesEnd_ = pos();
+                c.autoStylesEmpty_ = count() == 0;
+            }
             break;
         case Ctx::Style:
             style = nullptr;
@@ -618,8 +638,9 @@ struct ContentParser {
 
     void finishCell() {
         CellEl& ce = *cell;
-        if (calcType == "error") {
-            if (auto code = errorCode(cellText)) {
+        // LibreOffice marks a formula's error result; Gnumeric leaves it a formula's text.
+        if (calcType == "error" || (hasFormula && cellType == "string")) {
+            if (auto code = errorCode(hasStringValue && !cellString.empty() ? cellString : cellText)) {
                 ce.value = CellValue::error(*code);
                 return;
             }
@@ -1313,7 +1334,11 @@ std::string Content::write() const {
             text += n;
         for (const AutoStyle& s : newStyles_)
             text += styleXml(s);
-        if (autoStylesEnd_ != std::string::npos) {
+        if (autoStylesEnd_ != std::string::npos && autoStylesEmpty_) {
+            // <office:automatic-styles/>: opened and closed around the new styles
+            const std::string as = q(ns::office, "automatic-styles");
+            pieces.push_back({autoStylesTag_.begin, autoStylesTag_.end, "<" + as + ">" + text + "</" + as + ">"});
+        } else if (autoStylesEnd_ != std::string::npos) {
             pieces.push_back({autoStylesEnd_, autoStylesEnd_, std::move(text)});
         } else {
             const std::string as = q(ns::office, "automatic-styles");

@@ -178,14 +178,18 @@ class Content {
     std::vector<AutoStyle> newStyles_;
     std::vector<std::string> newNumberStyles_;
     std::size_t autoStylesEnd_ = std::string::npos; // start of </office:automatic-styles>
+    Span autoStylesTag_;                            // its start tag
+    bool autoStylesEmpty_ = false;                  // written <office:automatic-styles/>
     std::size_t bodyStart_ = std::string::npos;     // start of <office:body>
     double nullDate_ = 0;                           // days from 1899-12-30 to the document's null date
     bool modified_ = false;
 };
 
-// style:column-width for a width in characters, as LibreOffice stores a column of that many characters of its
-// default font.
-std::string columnWidthFor(double characters);
+// style:column-width for a width in characters, as LibreOffice stores a column of that many characters of the
+// document's default font, whose digit is twipsPerDigit wide (111 for LibreOffice's own Liberation Sans 10).
+std::string columnWidthFor(double characters, double twipsPerDigit = 111);
+// The digit width of a font family at a size, in twips.
+double digitTwips(std::string family, double points);
 
 // Text helpers the package parts share.
 std::string escapeXml(std::string_view s, bool attribute);

@@ -6,6 +6,7 @@
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <algorithm>
+#include <charconv>
 #include <expat.h>
 #include <map>
 #include <optional>
@@ -167,6 +168,52 @@ std::string describeType(const std::string& type) {
     return "un pachet de tipul " + text::quoted(type) + ", nu un registru de calcul";
 }
 
+// The digit width of the font LibreOffice measures column widths by: the "Default" cell style's, else the
+// document's default cell properties', else its own Liberation Sans 10.
+double defaultDigitTwips(const Scan& s) {
+    const Element* chosen = nullptr;
+    auto textProps = [&](int parent) -> const Element* {
+        for (const Element& e : s.elements)
+            if (e.parent == parent && e.uri == ns::style && e.local == "text-properties") return &e;
+        return nullptr;
+    };
+    for (std::size_t i = 0; i < s.elements.size() && !chosen; ++i) {
+        const Element& e = s.elements[i];
+        const std::string* name = e.attr(ns::style, "name");
+        const std::string* family = e.attr(ns::style, "family");
+        if (e.uri == ns::style && e.local == "style" && name && *name == "Default" && family &&
+            *family == "table-cell")
+            chosen = textProps(int(i));
+    }
+    for (std::size_t i = 0; i < s.elements.size() && !chosen; ++i) {
+        const Element& e = s.elements[i];
+        const std::string* family = e.attr(ns::style, "family");
+        if (e.uri == ns::style && e.local == "default-style" && family && *family == "table-cell")
+            chosen = textProps(int(i));
+    }
+    std::string font = "Liberation Sans";
+    double points = 10;
+    if (chosen) {
+        if (const std::string* f = chosen->attr(ns::fo, "font-family")) {
+            font = *f;
+        } else if (const std::string* n = chosen->attr(ns::style, "font-name")) {
+            font = *n;
+            for (const Element& e : s.elements)
+                if (e.local == "font-face" && e.uri == ns::style)
+                    if (const std::string* fn = e.attr(ns::style, "name"); fn && *fn == *n)
+                        if (const std::string* ff = e.attr("urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0",
+                                                           "font-family"))
+                            font = *ff;
+        }
+        if (const std::string* sz = chosen->attr(ns::fo, "font-size"); sz && sz->size() > 2 &&
+                                                                       sz->compare(sz->size() - 2, 2, "pt") == 0)
+            std::from_chars(sz->data(), sz->data() + sz->size() - 2, points); // not the locale's decimal mark
+    }
+    font.erase(std::remove(font.begin(), font.end(), '\''), font.end());
+    if (const auto comma = font.find(','); comma != std::string::npos) font.erase(comma);
+    return digitTwips(font, points);
+}
+
 class OdsWorkbook;
 
 class OdsWorksheet : public Worksheet {
@@ -244,11 +291,16 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
                 for (const Element& el : s.elements)
                     if (const std::string* n = el.attr(ns::style, "name")) names.insert(*n);
                 content_.reserveNames(names);
+                digitTwips_ = defaultDigitTwips(s);
             }
         }
         return content_;
     }
     const Content& reader() const { return content_; }
+    double digitTwips() {
+        content();
+        return digitTwips_;
+    }
     void setActive(const std::string& name) { active_ = name; }
     const std::string& path() const { return source_->path(); }
 
@@ -263,6 +315,7 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     Content content_;
     bool mimetypeOk_;
     bool stylesRead_ = false;
+    double digitTwips_ = 111;
     bool closed_ = false;
     std::optional<std::string> active_;
 };
@@ -458,7 +511,8 @@ void OdsWorksheet::setColumnWidth(std::int16_t column, double characters) {
     if (!(characters >= 0 && characters <= 255))
         throw RuntimeError(err::Application, "Latimea coloanei trebuie sa fie intre 0 si 255");
     Content& c = owner_->content();
-    c.setColumnStyle(table(), std::uint32_t(column - 1), c.columnWidthStyle(columnWidthFor(characters)));
+    c.setColumnStyle(table(), std::uint32_t(column - 1),
+                     c.columnWidthStyle(columnWidthFor(characters, owner_->digitTwips())));
 }
 
 void OdsWorksheet::setColumnHorizontalAlignment(std::int16_t column, std::int32_t alignment) {
