@@ -3,8 +3,8 @@
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 #include "ods/OdsWorkbook.h"
-#include "xls/XlsWorkbook.h"
 #include "spreadsheet/zip/ZipArchive.h"
+#include "xls/XlsWorkbook.h"
 
 #include <algorithm>
 

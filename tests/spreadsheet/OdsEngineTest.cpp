@@ -62,7 +62,8 @@ TEST_P(OdsContentReads, PlacesTheCellWhereASpreadsheetShowsIt) {
     EXPECT_EQ(content.value(content.tables()[0], std::uint32_t(c.row), std::uint32_t(c.col)), c.expected);
 }
 
-const std::string kFloat5 = R"(<table:table-cell office:value-type="float" office:value="5"><text:p>5</text:p></table:table-cell>)";
+const std::string kFloat5 =
+    R"(<table:table-cell office:value-type="float" office:value="5"><text:p>5</text:p></table:table-cell>)";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OdsContentReads,
@@ -71,52 +72,68 @@ INSTANTIATE_TEST_SUITE_P(
                  "<table:table-row><table:table-cell table:number-columns-repeated=\"3\"/>" + kFloat5 +
                      "</table:table-row>",
                  0, 3, CellValue::number(5)},
-        ReadCase{"InsideARepeatedValue",
-                 R"(<table:table-row><table:table-cell table:number-columns-repeated="4" office:value-type="string"><text:p>x</text:p></table:table-cell></table:table-row>)",
-                 0, 2, CellValue::text("x")},
-        ReadCase{"AfterAMillionRepeatedEmptyRows",
-                 "<table:table-row table:number-rows-repeated=\"1000000\"><table:table-cell/></table:table-row>"
-                 "<table:table-row>" + kFloat5 + "</table:table-row>",
-                 1000000, 0, CellValue::number(5)},
-        ReadCase{"CoveredCellsCountAsColumns",
-                 R"(<table:table-row><table:table-cell table:number-columns-spanned="2"><text:p>a</text:p></table:table-cell><table:covered-table-cell/>)" +
-                     kFloat5 + "</table:table-row>",
-                 0, 2, CellValue::number(5)},
+        ReadCase{
+            "InsideARepeatedValue",
+            R"(<table:table-row><table:table-cell table:number-columns-repeated="4" office:value-type="string"><text:p>x</text:p></table:table-cell></table:table-row>)",
+            0, 2, CellValue::text("x")},
+        ReadCase{
+            "AfterAMillionRepeatedEmptyRows",
+            "<table:table-row table:number-rows-repeated=\"1000000\"><table:table-cell/></table:table-row>"
+            "<table:table-row>" +
+                kFloat5 + "</table:table-row>",
+            1000000, 0, CellValue::number(5)},
+        ReadCase{
+            "CoveredCellsCountAsColumns",
+            R"(<table:table-row><table:table-cell table:number-columns-spanned="2"><text:p>a</text:p></table:table-cell><table:covered-table-cell/>)" +
+                kFloat5 + "</table:table-row>",
+            0, 2, CellValue::number(5)},
         ReadCase{"RowsInHeaderAndGroupWrappers",
                  "<table:table-header-rows><table:table-row><table:table-cell/></table:table-row></"
                  "table:table-header-rows><table:table-row-group><table:table-row-group><table:table-row>" +
                      kFloat5 + "</table:table-row></table:table-row-group></table:table-row-group>",
                  1, 0, CellValue::number(5)},
-        ReadCase{"ParagraphsSpacesTabsAndBreaks",
-                 R"(<table:table-row><table:table-cell office:value-type="string"><text:p>a<text:s text:c="3"/>b<text:tab/>c<text:line-break/>d</text:p><text:p><text:span>e</text:span></text:p></table:table-cell></table:table-row>)",
-                 0, 0, CellValue::text("a   b\tc\nd\ne")},
-        ReadCase{"StringValueAttributeWins",
-                 R"(<table:table-row><table:table-cell office:value-type="string" office:string-value="real"><text:p>shown</text:p></table:table-cell></table:table-row>)",
-                 0, 0, CellValue::text("real")},
-        ReadCase{"AnAnnotationIsNotTheText",
-                 R"(<table:table-row><table:table-cell office:value-type="string"><office:annotation><text:p>note</text:p></office:annotation><text:p>value</text:p></table:table-cell></table:table-row>)",
-                 0, 0, CellValue::text("value")},
-        ReadCase{"PercentageAndCurrencyAreNumbers",
-                 R"(<table:table-row><table:table-cell office:value-type="percentage" office:value="0.25"/><table:table-cell office:value-type="currency" office:currency="RON" office:value="12.5"/></table:table-row>)",
-                 0, 1, CellValue::number(12.5)},
-        ReadCase{"BooleanAsTheXlsEngineReadsIt",
-                 R"(<table:table-row><table:table-cell office:value-type="boolean" office:boolean-value="true"><text:p>TRUE</text:p></table:table-cell></table:table-row>)",
-                 0, 0, CellValue::boolean(true)},
-        ReadCase{"DateAsItsSerialNumber",
-                 R"(<table:table-row><table:table-cell office:value-type="date" office:date-value="2024-03-01T12:00:00"/></table:table-row>)",
-                 0, 0, CellValue::number(45352.5)},
-        ReadCase{"DateFromTheDocumentsNullDate",
-                 document(sheet(R"(<table:table-row><table:table-cell office:value-type="date" office:date-value="1904-01-03"/></table:table-row>)"),
-                          "")
-                     .replace(document("").find("<office:body>") + 13, 0,
-                              R"(<table:calculation-settings><table:null-date table:date-value="1904-01-01"/></table:calculation-settings>)"),
-                 0, 0, CellValue::number(2)},
-        ReadCase{"TimeAsAFractionOfADay",
-                 R"(<table:table-row><table:table-cell office:value-type="time" office:time-value="PT18H00M00S"/></table:table-row>)",
-                 0, 0, CellValue::number(0.75)},
-        ReadCase{"FormulaErrorAsAnError",
-                 R"(<table:table-row><table:table-cell table:formula="of:=1/0" office:value-type="string" office:string-value="" calcext:value-type="error"><text:p>#DIV/0!</text:p></table:table-cell></table:table-row>)",
-                 0, 0, CellValue::error(0x07)},
+        ReadCase{
+            "ParagraphsSpacesTabsAndBreaks",
+            R"(<table:table-row><table:table-cell office:value-type="string"><text:p>a<text:s text:c="3"/>b<text:tab/>c<text:line-break/>d</text:p><text:p><text:span>e</text:span></text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::text("a   b\tc\nd\ne")},
+        ReadCase{
+            "StringValueAttributeWins",
+            R"(<table:table-row><table:table-cell office:value-type="string" office:string-value="real"><text:p>shown</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::text("real")},
+        ReadCase{
+            "AnAnnotationIsNotTheText",
+            R"(<table:table-row><table:table-cell office:value-type="string"><office:annotation><text:p>note</text:p></office:annotation><text:p>value</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::text("value")},
+        ReadCase{
+            "PercentageAndCurrencyAreNumbers",
+            R"(<table:table-row><table:table-cell office:value-type="percentage" office:value="0.25"/><table:table-cell office:value-type="currency" office:currency="RON" office:value="12.5"/></table:table-row>)",
+            0, 1, CellValue::number(12.5)},
+        ReadCase{
+            "BooleanAsTheXlsEngineReadsIt",
+            R"(<table:table-row><table:table-cell office:value-type="boolean" office:boolean-value="true"><text:p>TRUE</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::boolean(true)},
+        ReadCase{
+            "DateAsItsSerialNumber",
+            R"(<table:table-row><table:table-cell office:value-type="date" office:date-value="2024-03-01T12:00:00"/></table:table-row>)",
+            0, 0, CellValue::number(45352.5)},
+        ReadCase{
+            "DateFromTheDocumentsNullDate",
+            document(
+                sheet(
+                    R"(<table:table-row><table:table-cell office:value-type="date" office:date-value="1904-01-03"/></table:table-row>)"),
+                "")
+                .replace(
+                    document("").find("<office:body>") + 13, 0,
+                    R"(<table:calculation-settings><table:null-date table:date-value="1904-01-01"/></table:calculation-settings>)"),
+            0, 0, CellValue::number(2)},
+        ReadCase{
+            "TimeAsAFractionOfADay",
+            R"(<table:table-row><table:table-cell office:value-type="time" office:time-value="PT18H00M00S"/></table:table-row>)",
+            0, 0, CellValue::number(0.75)},
+        ReadCase{
+            "FormulaErrorAsAnError",
+            R"(<table:table-row><table:table-cell table:formula="of:=1/0" office:value-type="string" office:string-value="" calcext:value-type="error"><text:p>#DIV/0!</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::error(0x07)},
         ReadCase{"PastTheLastCellIsEmpty", "<table:table-row>" + kFloat5 + "</table:table-row>", 0, 1,
                  CellValue()},
         ReadCase{"ATableInsideACellIsNotItsRows",
@@ -130,26 +147,33 @@ INSTANTIATE_TEST_SUITE_P(
 // back the same.
 TEST(OdsContentEdits, WritesSplitRunsAndKeepEveryOtherPlace) {
     const std::string xml = document(
-        sheet(R"(<table:table-column table:number-columns-repeated="5"/>)"
-              R"(<table:table-row table:number-rows-repeated="3"><table:table-cell table:number-columns-repeated="2" office:value-type="float" office:value="7"/><table:table-cell table:number-columns-repeated="3"/></table:table-row>)"
-              R"(<table:table-row><table:covered-table-cell table:number-columns-repeated="2"/><table:table-cell office:value-type="string"><office:annotation><text:p>n</text:p></office:annotation><text:p>old</text:p></table:table-cell></table:table-row>)") +
+        sheet(
+            R"(<table:table-column table:number-columns-repeated="5"/>)"
+            R"(<table:table-row table:number-rows-repeated="3"><table:table-cell table:number-columns-repeated="2" office:value-type="float" office:value="7"/><table:table-cell table:number-columns-repeated="3"/></table:table-row>)"
+            R"(<table:table-row><table:covered-table-cell table:number-columns-repeated="2"/><table:table-cell office:value-type="string"><office:annotation><text:p>n</text:p></office:annotation><text:p>old</text:p></table:table-cell></table:table-row>)") +
         sheet("<table:table-row>" + kFloat5 + "</table:table-row>", "Other"));
     ods::Content content(xml);
     ods::Table& t = content.tables()[0];
     std::map<std::pair<int, int>, CellValue> expected;
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 2; ++c) expected[{r, c}] = CellValue::number(7);
+        for (int c = 0; c < 2; ++c)
+            expected[{r, c}] = CellValue::number(7);
     expected[{3, 2}] = CellValue::text("old");
     const std::pair<std::pair<int, int>, CellValue> writes[] = {
-        {{1, 1}, CellValue::text("mid")},     {{1, 3}, CellValue::number(2.5)}, {{0, 0}, CellValue::text("  lead")},
-        {{3, 2}, CellValue::number(9)},       {{3, 0}, CellValue::text("on a covered cell")},
-        {{9, 7}, CellValue::text("far\nout")}, {{2, 4}, CellValue::text("end")}};
+        {{1, 1}, CellValue::text("mid")},
+        {{1, 3}, CellValue::number(2.5)},
+        {{0, 0}, CellValue::text("  lead")},
+        {{3, 2}, CellValue::number(9)},
+        {{3, 0}, CellValue::text("on a covered cell")},
+        {{9, 7}, CellValue::text("far\nout")},
+        {{2, 4}, CellValue::text("end")}};
     for (const auto& [at, v] : writes) {
         content.setValue(t, std::uint32_t(at.first), std::uint32_t(at.second), v);
         expected[at] = v;
     }
     const std::string saved = content.write();
-    EXPECT_NE(saved.find(sheet("<table:table-row>" + kFloat5 + "</table:table-row>", "Other")), std::string::npos)
+    EXPECT_NE(saved.find(sheet("<table:table-row>" + kFloat5 + "</table:table-row>", "Other")),
+              std::string::npos)
         << "the other sheet is carried over byte for byte";
     EXPECT_NE(saved.find("<office:annotation><text:p>n</text:p></office:annotation>"), std::string::npos)
         << "an overwritten cell keeps its comment";
@@ -159,15 +183,17 @@ TEST(OdsContentEdits, WritesSplitRunsAndKeepEveryOtherPlace) {
     for (int r = 0; r < 11; ++r)
         for (int c = 0; c < 9; ++c) {
             const auto it = expected.find({r, c});
-            EXPECT_EQ(reread.value(back, std::uint32_t(r), std::uint32_t(c)), it == expected.end() ? CellValue() : it->second)
+            EXPECT_EQ(reread.value(back, std::uint32_t(r), std::uint32_t(c)),
+                      it == expected.end() ? CellValue() : it->second)
                 << "row " << r << " column " << c;
         }
 }
 
 TEST(OdsContentEdits, ColumnFormatsReachStyledCellsAndStylesAreReused) {
     const std::string xml = document(
-        sheet(R"(<table:table-column table:number-columns-repeated="3" table:default-cell-style-name="ce1"/>)"
-              R"(<table:table-row table:number-rows-repeated="4"><table:table-cell table:style-name="ce1" table:number-columns-repeated="3"/></table:table-row>)"),
+        sheet(
+            R"(<table:table-column table:number-columns-repeated="3" table:default-cell-style-name="ce1"/>)"
+            R"(<table:table-row table:number-rows-repeated="4"><table:table-cell table:style-name="ce1" table:number-columns-repeated="3"/></table:table-row>)"),
         R"(<office:automatic-styles><style:style style:name="ce1" style:family="table-cell" style:parent-style-name="Default"><style:text-properties fo:color="#ff0000"/></style:style></office:automatic-styles>)");
     ods::Content content(xml);
     ods::Table& t = content.tables()[0];
@@ -179,9 +205,12 @@ TEST(OdsContentEdits, ColumnFormatsReachStyledCellsAndStylesAreReused) {
     // One derived style, keeping the red text, given to the column and to the run's middle cell.
     EXPECT_EQ(saved.find("fo:text-align=\"center\""), saved.rfind("fo:text-align=\"center\""));
     EXPECT_NE(saved.find("style:name=\"ce2\""), std::string::npos);
-    EXPECT_NE(saved.find(R"(<style:text-properties fo:color="#ff0000"/>)"), saved.rfind(R"(<style:text-properties fo:color="#ff0000"/>)"));
-    EXPECT_NE(saved.find(R"(<table:table-row table:number-rows-repeated="4"><table:table-cell table:style-name="ce1"/><table:table-cell table:style-name="ce2"/><table:table-cell table:style-name="ce1"/></table:table-row>)"),
-              std::string::npos)
+    EXPECT_NE(saved.find(R"(<style:text-properties fo:color="#ff0000"/>)"),
+              saved.rfind(R"(<style:text-properties fo:color="#ff0000"/>)"));
+    EXPECT_NE(
+        saved.find(
+            R"(<table:table-row table:number-rows-repeated="4"><table:table-cell table:style-name="ce1"/><table:table-cell table:style-name="ce2"/><table:table-cell table:style-name="ce1"/></table:table-row>)"),
+        std::string::npos)
         << saved;
     EXPECT_EQ(saved.find(R"(table:number-columns-repeated="1")"), std::string::npos) << "no run of one";
     EXPECT_EQ(content.numberStyle(3), content.numberStyle(3));
@@ -247,12 +276,12 @@ TEST_P(OdsRefusals, AreA1004NamingWhatIsWrong) {
                          err::Application, GetParam().fragment);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, OdsRefusals,
-    ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
-                      Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
-                      Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods", "nu spune ce fel de document"}),
-    [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Files, OdsRefusals,
+                         ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
+                                           Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
+                                           Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods",
+                                                   "nu spune ce fel de document"}),
+                         [](const auto& info) { return std::to_string(info.index); });
 
 // A package of the fixture with one part replaced.
 std::shared_ptr<const SourceFile> withPart(const std::string& fixture, const std::string& part,
@@ -267,8 +296,9 @@ std::shared_ptr<const SourceFile> withPart(const std::string& fixture, const std
 }
 
 TEST(OdsRefusals, ABrokenContentPartIsNamed) {
-    EXPECT_RUNTIME_ERROR(ods::openWorkbook(withPart("basic-odfpy.ods", "content.xml", "<office:document-content")),
-                         err::Application, "\"content.xml\" nu este XML corect");
+    EXPECT_RUNTIME_ERROR(
+        ods::openWorkbook(withPart("basic-odfpy.ods", "content.xml", "<office:document-content")),
+        err::Application, "\"content.xml\" nu este XML corect");
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -314,8 +344,10 @@ TEST_P(OdsWrites, TheTableLandsAndNothingElseChanges) {
     EXPECT_EQ(ws->cell(1, std::int16_t(m + 1)), CellValue::text("Indici"));
     const auto values = resultValues(dateSheetResults());
     for (int r = 2; r <= 13; ++r) {
-        EXPECT_EQ(ws->cell(std::int16_t(r), std::int16_t(m + 1)), CellValue::text(kResultLabels[std::size_t(r - 2)]));
-        EXPECT_EQ(ws->cell(std::int16_t(r), std::int16_t(m + 2)), CellValue::number(values[std::size_t(r - 2)]));
+        EXPECT_EQ(ws->cell(std::int16_t(r), std::int16_t(m + 1)),
+                  CellValue::text(kResultLabels[std::size_t(r - 2)]));
+        EXPECT_EQ(ws->cell(std::int16_t(r), std::int16_t(m + 2)),
+                  CellValue::number(values[std::size_t(r - 2)]));
     }
     EXPECT_EQ(ws->cell(2, 2), b2) << "the data stay";
     book->close(false);
@@ -333,22 +365,30 @@ TEST_P(OdsWrites, TheTableLandsAndNothingElseChanges) {
         if (e.name == "content.xml" || e.name == "settings.xml" || e.name == "mimetype" ||
             (settingsAdded && e.name == "META-INF/manifest.xml"))
             continue;
-        EXPECT_TRUE(std::equal(e.record.begin(), e.record.end(), n->record.begin(), n->record.end())) << e.name;
-        std::vector<std::uint8_t> c1(e.central.begin(), e.central.end()), c2(n->central.begin(), n->central.end());
+        EXPECT_TRUE(std::equal(e.record.begin(), e.record.end(), n->record.begin(), n->record.end()))
+            << e.name;
+        std::vector<std::uint8_t> c1(e.central.begin(), e.central.end()),
+            c2(n->central.begin(), n->central.end());
         ASSERT_EQ(c1.size(), c2.size()) << e.name;
-        for (std::size_t i = 0; i < (e.offsetIs64 ? 8u : 4u); ++i) c1[e.offsetField + i] = c2[n->offsetField + i] = 0;
+        for (std::size_t i = 0; i < (e.offsetIs64 ? 8u : 4u); ++i)
+            c1[e.offsetField + i] = c2[n->offsetField + i] = 0;
         EXPECT_EQ(c1, c2) << e.name << ": the central record differs beyond its offset";
     }
     // The sheet is the active one; other sheets of content.xml are byte-identical.
     const std::string settings = entryText(b, "settings.xml");
-    EXPECT_NE(settings.find(std::string(">") + GetParam().sheet + "</config:config-item>"), std::string::npos);
-    if (settingsAdded) EXPECT_NE(entryText(b, "META-INF/manifest.xml").find("settings.xml"), std::string::npos);
+    EXPECT_NE(settings.find(std::string(">") + GetParam().sheet + "</config:config-item>"),
+              std::string::npos);
+    if (settingsAdded) {
+        EXPECT_NE(entryText(b, "META-INF/manifest.xml").find("settings.xml"), std::string::npos);
+    }
     const std::string oldContent = entryText(a, "content.xml"), newContent = entryText(b, "content.xml");
     ods::Content parsed(oldContent);
-    for (const ods::Table& t : parsed.tables())
-        if (t.name != GetParam().sheet)
-            EXPECT_NE(newContent.find(oldContent.substr(t.span.begin, t.span.end - t.span.begin)), std::string::npos)
-                << t.name;
+    for (const ods::Table& t : parsed.tables()) {
+        if (t.name == GetParam().sheet) continue;
+        EXPECT_NE(newContent.find(oldContent.substr(t.span.begin, t.span.end - t.span.begin)),
+                  std::string::npos)
+            << t.name;
+    }
     EXPECT_EQ(newContent.substr(0, 200), oldContent.substr(0, 200));
 }
 

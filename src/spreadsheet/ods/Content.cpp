@@ -239,13 +239,28 @@ std::string setAttribute(std::string_view tag, std::string_view qn, const std::o
 double digitTwips(std::string family, double points) {
     // Advance of the digits, in em, of the families LibreOffice meets as default fonts (and of the fonts that
     // stand in for them with the same metrics).
-    static const std::pair<std::string_view, double> widths[] = {
-        {"liberation sans", 0.556}, {"arial", 0.556},       {"helvetica", 0.556},   {"arimo", 0.556},
-        {"nimbus sans", 0.556},     {"nimbus sans l", 0.556}, {"albany", 0.556},    {"carlito", 0.507},
-        {"calibri", 0.507},         {"dejavu sans", 0.636}, {"sans", 0.636},        {"verdana", 0.636},
-        {"bitstream vera sans", 0.636}, {"liberation serif", 0.5}, {"times new roman", 0.5}, {"tinos", 0.5},
-        {"liberation mono", 0.6},   {"courier new", 0.6},   {"cousine", 0.6},       {"tahoma", 0.546}};
-    for (char& ch : family) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    static const std::pair<std::string_view, double> widths[] = {{"liberation sans", 0.556},
+                                                                 {"arial", 0.556},
+                                                                 {"helvetica", 0.556},
+                                                                 {"arimo", 0.556},
+                                                                 {"nimbus sans", 0.556},
+                                                                 {"nimbus sans l", 0.556},
+                                                                 {"albany", 0.556},
+                                                                 {"carlito", 0.507},
+                                                                 {"calibri", 0.507},
+                                                                 {"dejavu sans", 0.636},
+                                                                 {"sans", 0.636},
+                                                                 {"verdana", 0.636},
+                                                                 {"bitstream vera sans", 0.636},
+                                                                 {"liberation serif", 0.5},
+                                                                 {"times new roman", 0.5},
+                                                                 {"tinos", 0.5},
+                                                                 {"liberation mono", 0.6},
+                                                                 {"courier new", 0.6},
+                                                                 {"cousine", 0.6},
+                                                                 {"tahoma", 0.546}};
+    for (char& ch : family)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
     double em = 0.556;
     for (const auto& [name, w] : widths)
         if (family == name) em = w;
@@ -263,7 +278,8 @@ std::string columnWidthFor(double characters, double twipsPerDigit) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.4f", mm100 / 2540);
     std::string s(buf);
-    while (s.back() == '0') s.pop_back();
+    while (s.back() == '0')
+        s.pop_back();
     if (s.back() == '.') s.pop_back();
     return s + "in";
 }
@@ -399,9 +415,10 @@ struct ContentParser {
             break;
         default:
             if (n.uri == ns::office) {
-                if (n.local == "automatic-styles" && stack.size() == 1)
+                if (n.local == "automatic-styles" && stack.size() == 1) {
                     ctx = Ctx::AutoStyles;
-                else if (n.local == "body" && c.bodyStart_ == std::string::npos)
+                    c.autoStylesTag_ = {pos(), pos() + count()};
+                } else if (n.local == "body" && c.bodyStart_ == std::string::npos)
                     c.bodyStart_ = pos();
             } else if (n.uri == ns::table) {
                 startTableElement(n, attrs, parent, ctx);
@@ -1337,7 +1354,8 @@ std::string Content::write() const {
         if (autoStylesEnd_ != std::string::npos && autoStylesEmpty_) {
             // <office:automatic-styles/>: opened and closed around the new styles
             const std::string as = q(ns::office, "automatic-styles");
-            pieces.push_back({autoStylesTag_.begin, autoStylesTag_.end, "<" + as + ">" + text + "</" + as + ">"});
+            pieces.push_back(
+                {autoStylesTag_.begin, autoStylesTag_.end, "<" + as + ">" + text + "</" + as + ">"});
         } else if (autoStylesEnd_ != std::string::npos) {
             pieces.push_back({autoStylesEnd_, autoStylesEnd_, std::move(text)});
         } else {

@@ -201,12 +201,12 @@ double defaultDigitTwips(const Scan& s) {
             for (const Element& e : s.elements)
                 if (e.local == "font-face" && e.uri == ns::style)
                     if (const std::string* fn = e.attr(ns::style, "name"); fn && *fn == *n)
-                        if (const std::string* ff = e.attr("urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0",
-                                                           "font-family"))
+                        if (const std::string* ff = e.attr(
+                                "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
                             font = *ff;
         }
-        if (const std::string* sz = chosen->attr(ns::fo, "font-size"); sz && sz->size() > 2 &&
-                                                                       sz->compare(sz->size() - 2, 2, "pt") == 0)
+        if (const std::string* sz = chosen->attr(ns::fo, "font-size");
+            sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0)
             std::from_chars(sz->data(), sz->data() + sz->size() - 2, points); // not the locale's decimal mark
     }
     font.erase(std::remove(font.begin(), font.end(), '\''), font.end());
