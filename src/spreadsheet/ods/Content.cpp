@@ -2,6 +2,7 @@
 
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/xml/XmlPart.h"
 
 #include <algorithm>
 #include <charconv>
@@ -164,36 +165,12 @@ std::string shortest(double v) {
 } // namespace
 
 std::string escapeXml(std::string_view s, bool attribute) {
-    std::string out;
-    out.reserve(s.size());
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (ch) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += attribute ? "&quot;" : "\"";
-            break;
-        case '\t':
-        case '\n':
-            if (attribute)
-                out += ch == '\t' ? "&#9;" : "&#10;";
-            else
-                out += ch;
-            break;
-        default:
-            if (c < 0x20) break; // not allowed in XML 1.0
-            out += ch;
-        }
-    }
-    return out;
+    // XML 1.0 has no place for the other control characters, escaped or not.
+    std::string clean;
+    clean.reserve(s.size());
+    for (char ch : s)
+        if (static_cast<unsigned char>(ch) >= 0x20 || ch == '\t' || ch == '\n') clean += ch;
+    return attribute ? xml::escapeAttribute(clean) : xml::escapeText(clean);
 }
 
 std::string setAttribute(std::string_view tag, std::string_view qn, const std::optional<std::string>& value) {
@@ -1291,12 +1268,14 @@ std::string Content::writeColumn(const ColEl& c) const {
     return tag;
 }
 
-std::string Content::write() const {
-    struct Piece {
-        std::size_t begin, end;
-        std::string text;
+xml::Edits Content::edits() const {
+    xml::Edits edits;
+    auto put = [&](std::size_t begin, std::size_t end, std::string text) {
+        if (begin == end)
+            edits.insert(begin, std::move(text));
+        else
+            edits.replace(begin, end, std::move(text));
     };
-    std::vector<Piece> pieces;
     for (const Table& t : tables_) {
         // Columns: each original element whose pieces changed is replaced by them; new ones go at the end.
         std::string added;
@@ -1317,10 +1296,10 @@ std::string Content::write() const {
                 text += writeColumn(e);
                 ++j;
             }
-            if (changed) pieces.push_back({c.span.begin, c.span.end, std::move(text)});
+            if (changed) put(c.span.begin, c.span.end, std::move(text));
             i = j;
         }
-        if (!added.empty()) pieces.push_back({t.columnsEnd, t.columnsEnd, std::move(added)});
+        if (!added.empty()) put(t.columnsEnd, t.columnsEnd, std::move(added));
         added.clear();
         for (std::size_t i = 0; i < t.rows.size();) {
             const RowEl& r = t.rows[i];
@@ -1339,11 +1318,11 @@ std::string Content::write() const {
                 std::string text;
                 for (std::size_t k = i; k < j; ++k)
                     text += writeRow(t, t.rows[k]);
-                pieces.push_back({r.span.begin, r.span.end, std::move(text)});
+                put(r.span.begin, r.span.end, std::move(text));
             }
             i = j;
         }
-        if (!added.empty()) pieces.push_back({t.rowsEnd, t.rowsEnd, std::move(added)});
+        if (!added.empty()) put(t.rowsEnd, t.rowsEnd, std::move(added));
     }
     if (!newStyles_.empty() || !newNumberStyles_.empty()) {
         std::string text;
@@ -1354,31 +1333,21 @@ std::string Content::write() const {
         if (autoStylesEnd_ != std::string::npos && autoStylesEmpty_) {
             // <office:automatic-styles/>: opened and closed around the new styles
             const std::string as = q(ns::office, "automatic-styles");
-            pieces.push_back(
-                {autoStylesTag_.begin, autoStylesTag_.end, "<" + as + ">" + text + "</" + as + ">"});
+            put(autoStylesTag_.begin, autoStylesTag_.end, "<" + as + ">" + text + "</" + as + ">");
         } else if (autoStylesEnd_ != std::string::npos) {
-            pieces.push_back({autoStylesEnd_, autoStylesEnd_, std::move(text)});
+            put(autoStylesEnd_, autoStylesEnd_, std::move(text));
         } else {
             const std::string as = q(ns::office, "automatic-styles");
             const std::size_t at = bodyStart_ == std::string::npos ? 0 : bodyStart_;
-            pieces.push_back({at, at, "<" + as + ">" + text + "</" + as + ">"});
+            put(at, at, "<" + as + ">" + text + "</" + as + ">");
         }
     }
-    std::stable_sort(pieces.begin(), pieces.end(),
-                     [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
-    std::string out;
-    std::size_t total = xml_.size();
-    for (const Piece& p : pieces)
-        total += p.text.size();
-    out.reserve(total);
-    std::size_t at = 0;
-    for (const Piece& p : pieces) {
-        out.append(xml_.substr(at, p.begin - at));
-        out += p.text;
-        at = p.end;
-    }
-    out.append(xml_.substr(at));
-    return out;
+    return edits;
+}
+
+std::string Content::write() const {
+    const auto out = edits().apply({reinterpret_cast<const std::uint8_t*>(xml_.data()), xml_.size()});
+    return std::string(out.begin(), out.end());
 }
 
 } // namespace ordana::spreadsheet::ods

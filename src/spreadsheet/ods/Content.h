@@ -7,6 +7,7 @@
 // count from 0.
 
 #include "common/CellValue.h"
+#include "spreadsheet/xml/XmlPart.h"
 
 #include <cstdint>
 #include <map>
@@ -145,6 +146,7 @@ class Content {
 
     bool modified() const { return modified_; }
     // The part with the edits: the original bytes outside every touched element.
+    xml::Edits edits() const;
     std::string write() const;
 
     // The prefix the part uses for a namespace ("" when it declares none).

@@ -3,11 +3,11 @@
 #include "Content.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/xml/XmlPart.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <algorithm>
 #include <charconv>
-#include <expat.h>
 #include <map>
 #include <optional>
 #include <set>
@@ -20,87 +20,32 @@ namespace {
 constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
 constexpr std::string_view kOdfPrefix = "application/vnd.oasis.opendocument.";
 
-// The elements of a small part (settings, manifest, styles), with their spans, for finding what to edit.
-struct Element {
-    std::string uri, local, qname;
-    std::vector<std::pair<std::string, std::string>> attrs; // "uri local" -> value
-    std::size_t begin = 0, tagEnd = 0, innerEnd = 0, end = 0;
-    int parent = -1;
-    std::string text; // character data directly inside
-    const std::string* attr(std::string_view uri, std::string_view local) const {
-        for (const auto& [k, v] : attrs)
-            if (k.size() == uri.size() + 1 + local.size() && k.compare(0, uri.size(), uri) == 0 &&
-                k.compare(uri.size() + 1, std::string::npos, local) == 0)
-                return &v;
-        return nullptr;
-    }
-};
+using Node = xml::Document::Node;
 
-struct Scan {
-    std::vector<Element> elements;
-    std::vector<int> open;
-    std::map<std::string, std::string> prefixes;
-    XML_Parser p = nullptr;
+xml::Document parsePart(const std::vector<std::uint8_t>& bytes, const std::string& part) {
+    return xml::Document::parse(bytes, part);
+}
 
-    static std::tuple<std::string, std::string, std::string> split(const char* n) {
-        std::string s(n);
-        const auto a = s.find('\x01');
-        if (a == std::string::npos) return {"", s, s};
-        const auto b = s.find('\x01', a + 1);
-        std::string uri = s.substr(0, a), local = s.substr(a + 1, b == std::string::npos ? b : b - a - 1);
-        std::string prefix = b == std::string::npos ? "" : s.substr(b + 1);
-        return {uri, local, prefix.empty() ? local : prefix + ":" + local};
-    }
-    static void onStart(void* u, const char* n, const char** a) {
-        auto* s = static_cast<Scan*>(u);
-        Element e;
-        std::tie(e.uri, e.local, e.qname) = split(n);
-        for (; *a; a += 2) {
-            auto [uri, local, q] = split(a[0]);
-            e.attrs.emplace_back(uri + " " + local, a[1]);
-        }
-        e.begin = std::size_t(XML_GetCurrentByteIndex(s->p));
-        e.tagEnd = e.begin + std::size_t(XML_GetCurrentByteCount(s->p));
-        e.parent = s->open.empty() ? -1 : s->open.back();
-        s->open.push_back(int(s->elements.size()));
-        s->elements.push_back(std::move(e));
-    }
-    static void onEnd(void* u, const char*) {
-        auto* s = static_cast<Scan*>(u);
-        Element& e = s->elements[std::size_t(s->open.back())];
-        s->open.pop_back();
-        const std::size_t at = std::size_t(XML_GetCurrentByteIndex(s->p));
-        const std::size_t n = std::size_t(XML_GetCurrentByteCount(s->p));
-        e.innerEnd = n == 0 ? e.tagEnd : at;
-        e.end = n == 0 ? e.tagEnd : at + n;
-    }
-    static void onText(void* u, const char* t, int len) {
-        auto* s = static_cast<Scan*>(u);
-        if (!s->open.empty()) s->elements[std::size_t(s->open.back())].text.append(t, std::size_t(len));
-    }
-    static void onNs(void* u, const char* prefix, const char* uri) {
-        auto* s = static_cast<Scan*>(u);
-        if (uri && !s->prefixes.count(uri)) s->prefixes[uri] = prefix ? prefix : "";
-    }
-};
+const std::string* attr(const Node& n, std::string_view uri, std::string_view local) {
+    return n.element.attribute(uri, local);
+}
 
-Scan scanPart(std::string_view xml, const std::string& part) {
-    Scan s;
-    XML_Parser p = XML_ParserCreateNS(nullptr, '\x01');
-    if (!p) throw std::bad_alloc();
-    s.p = p;
-    XML_SetReturnNSTriplet(p, 1);
-    XML_SetUserData(p, &s);
-    XML_SetElementHandler(p, &Scan::onStart, &Scan::onEnd);
-    XML_SetCharacterDataHandler(p, &Scan::onText);
-    XML_SetStartNamespaceDeclHandler(p, &Scan::onNs);
-    const bool ok =
-        xml.size() < 0x7FFFFFFF && XML_Parse(p, xml.data(), int(xml.size()), XML_TRUE) == XML_STATUS_OK;
-    std::string why = ok ? "" : XML_ErrorString(XML_GetErrorCode(p));
-    XML_ParserFree(p);
-    if (!ok)
-        throw RuntimeError(err::Application, "partea " + text::quoted(part) + " nu este XML corect: " + why);
-    return s;
+bool isEmptyElement(const Node& n) {
+    return n.endTag.begin == n.endTag.end;
+}
+
+// Text inserted as the last content of an element, opening it when it was written <x/>.
+void appendInside(xml::Edits& edits, std::span<const std::uint8_t> bytes, const Node& n,
+                  const std::string& text) {
+    if (isEmptyElement(n)) {
+        const std::string tag(bytes.begin() + std::ptrdiff_t(n.element.begin),
+                              bytes.begin() + std::ptrdiff_t(n.element.startEnd));
+        const std::size_t slash = tag.rfind('/');
+        edits.replace(n.element.begin, n.element.startEnd,
+                      tag.substr(0, slash) + ">" + text + "</" + n.element.qualified(n.element.local) + ">");
+    } else {
+        edits.insert(n.endTag.begin, text);
+    }
 }
 
 std::string asString(const std::vector<std::uint8_t>& v) {
@@ -131,14 +76,14 @@ PackageKind kindOf(const zip::Archive& archive) {
     const bool first = mimetype && !archive.entries().empty() && archive.entries().front().name == "mimetype";
     if (first) k.mediaType = *mimetype;
     if (const zip::Entry* m = archive.find("META-INF/manifest.xml")) {
-        const std::string xml = asString(archive.read(*m));
-        const Scan s = scanPart(xml, "META-INF/manifest.xml");
-        for (const Element& e : s.elements) {
-            if (e.uri != ns::manifest) continue;
-            if (e.local == "encryption-data") k.encrypted = true;
-            if (e.local == "file-entry" && k.mediaType.empty())
-                if (const std::string* path = e.attr(ns::manifest, "full-path"); path && *path == "/")
-                    if (const std::string* type = e.attr(ns::manifest, "media-type")) k.mediaType = *type;
+        const auto bytes = archive.read(*m);
+        const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
+        for (const Node& n : d.nodes()) {
+            if (n.element.uri != ns::manifest) continue;
+            if (n.element.local == "encryption-data") k.encrypted = true;
+            if (n.element.local == "file-entry" && k.mediaType.empty())
+                if (const std::string* path = attr(n, ns::manifest, "full-path"); path && *path == "/")
+                    if (const std::string* type = attr(n, ns::manifest, "media-type")) k.mediaType = *type;
         }
     }
     if (k.mediaType.empty() && mimetype) k.mediaType = *mimetype;
@@ -170,42 +115,39 @@ std::string describeType(const std::string& type) {
 
 // The digit width of the font LibreOffice measures column widths by: the "Default" cell style's, else the
 // document's default cell properties', else its own Liberation Sans 10.
-double defaultDigitTwips(const Scan& s) {
-    const Element* chosen = nullptr;
-    auto textProps = [&](int parent) -> const Element* {
-        for (const Element& e : s.elements)
-            if (e.parent == parent && e.uri == ns::style && e.local == "text-properties") return &e;
+double defaultDigitTwips(const xml::Document& d) {
+    const Node* chosen = nullptr;
+    auto textProps = [&](int parent) -> const Node* {
+        for (int c : d.node(parent).children)
+            if (d.node(c).element.uri == ns::style && d.node(c).element.local == "text-properties")
+                return &d.node(c);
         return nullptr;
     };
-    for (std::size_t i = 0; i < s.elements.size() && !chosen; ++i) {
-        const Element& e = s.elements[i];
-        const std::string* name = e.attr(ns::style, "name");
-        const std::string* family = e.attr(ns::style, "family");
-        if (e.uri == ns::style && e.local == "style" && name && *name == "Default" && family &&
-            *family == "table-cell")
-            chosen = textProps(int(i));
-    }
-    for (std::size_t i = 0; i < s.elements.size() && !chosen; ++i) {
-        const Element& e = s.elements[i];
-        const std::string* family = e.attr(ns::style, "family");
-        if (e.uri == ns::style && e.local == "default-style" && family && *family == "table-cell")
-            chosen = textProps(int(i));
-    }
+    for (int pass = 0; pass < 2 && !chosen; ++pass)
+        for (std::size_t i = 0; i < d.nodes().size() && !chosen; ++i) {
+            const Node& n = d.nodes()[i];
+            const std::string* name = attr(n, ns::style, "name");
+            const std::string* family = attr(n, ns::style, "family");
+            if (n.element.uri != ns::style || !family || *family != "table-cell") continue;
+            if (pass == 0 ? n.element.local == "style" && name && *name == "Default"
+                          : n.element.local == "default-style")
+                chosen = textProps(int(i));
+        }
     std::string font = "Liberation Sans";
     double points = 10;
     if (chosen) {
-        if (const std::string* f = chosen->attr(ns::fo, "font-family")) {
+        if (const std::string* f = attr(*chosen, ns::fo, "font-family")) {
             font = *f;
-        } else if (const std::string* n = chosen->attr(ns::style, "font-name")) {
-            font = *n;
-            for (const Element& e : s.elements)
-                if (e.local == "font-face" && e.uri == ns::style)
-                    if (const std::string* fn = e.attr(ns::style, "name"); fn && *fn == *n)
-                        if (const std::string* ff = e.attr(
-                                "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
+        } else if (const std::string* fn = attr(*chosen, ns::style, "font-name")) {
+            font = *fn;
+            for (const Node& n : d.nodes())
+                if (n.element.local == "font-face" && n.element.uri == ns::style)
+                    if (const std::string* face = attr(n, ns::style, "name"); face && *face == *fn)
+                        if (const std::string* ff = attr(
+                                n, "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
                             font = *ff;
         }
-        if (const std::string* sz = chosen->attr(ns::fo, "font-size");
+        if (const std::string* sz = attr(*chosen, ns::fo, "font-size");
             sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0)
             std::from_chars(sz->data(), sz->data() + sz->size() - 2, points); // not the locale's decimal mark
     }
@@ -286,12 +228,13 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
         if (!stylesRead_) {
             stylesRead_ = true;
             if (const zip::Entry* e = archive_.find("styles.xml")) {
-                const Scan s = scanPart(asString(archive_.read(*e)), "styles.xml");
+                const auto bytes = archive_.read(*e);
+                const xml::Document d = parsePart(bytes, "styles.xml");
                 std::set<std::string> names;
-                for (const Element& el : s.elements)
-                    if (const std::string* n = el.attr(ns::style, "name")) names.insert(*n);
+                for (const Node& n : d.nodes())
+                    if (const std::string* name = attr(n, ns::style, "name")) names.insert(*name);
                 content_.reserveNames(names);
-                digitTwips_ = defaultDigitTwips(s);
+                digitTwips_ = defaultDigitTwips(d);
             }
         }
         return content_;
@@ -323,9 +266,9 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
 // settings.xml with ActiveTable naming the sheet: the item's text replaced, or the item (or the whole view
 // settings) added where LibreOffice keeps it.
 std::optional<std::string> OdsWorkbook::settingsWithActive(bool& added) {
-    const std::string value = escapeXml(*active_, false);
+    const std::string value = xml::escapeText(*active_);
     const zip::Entry* entry = archive_.find("settings.xml");
-    const std::string cfg = "urn:oasis:names:tc:opendocument:xmlns:config:1.0";
+    const std::string cfg(ns::config);
     if (!entry) {
         added = true;
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-settings "
@@ -342,101 +285,75 @@ std::optional<std::string> OdsWorkbook::settingsWithActive(bool& added) {
                "</config:config-item></config:config-item-map-entry></config:config-item-map-indexed>"
                "</config:config-item-set></office:settings></office:document-settings>";
     }
-    const std::string xml = asString(archive_.read(*entry));
-    const Scan s = scanPart(xml, "settings.xml");
-    auto pfx = [&](std::string_view uri, const char* fallback) {
-        const auto it = s.prefixes.find(std::string(uri));
-        return it == s.prefixes.end() ? std::string(fallback) : it->second;
-    };
-    const std::string c = pfx(cfg, "config");
-    auto qn = [&](const char* local) { return c.empty() ? std::string(local) : c + ":" + local; };
-    auto named = [&](const Element& e, std::string_view local, std::string_view name) {
-        const std::string* n = e.attr(cfg, "name");
-        return e.uri == cfg && e.local == local && n && *n == name;
-    };
-    struct Edit {
-        std::size_t begin, end;
-        std::string text;
-    };
-    std::vector<Edit> edits;
-    for (const Element& e : s.elements)
-        if (named(e, "config-item", "ActiveTable")) {
-            if (e.innerEnd == e.tagEnd && e.end == e.tagEnd) // <config:config-item .../>
-                edits.push_back({e.begin, e.end,
-                                 std::string(xml.substr(e.begin, e.tagEnd - e.begin - 2)) + ">" + value +
-                                     "</" + e.qname + ">"});
-            else
-                edits.push_back({e.tagEnd, e.innerEnd, value});
+    const auto bytes = archive_.read(*entry);
+    const xml::Document d = parsePart(bytes, "settings.xml");
+    if (!d.isUtf8()) throw RuntimeError(err::Application, "partea \"settings.xml\" nu este scrisa in UTF-8");
+    // New elements take the prefix the part gives the config namespace, or declare one.
+    std::string prefix = "config";
+    bool declared = false;
+    for (const Node& n : d.nodes())
+        if (n.element.uri == cfg) {
+            prefix = n.element.prefix;
+            declared = true;
+            break;
         }
-    const std::string item = "<" + qn("config-item") + " " + qn("name") + "=\"ActiveTable\" " + qn("type") +
-                             "=\"string\">" + value + "</" + qn("config-item") + ">";
+    auto qn = [&](const char* local) { return prefix.empty() ? std::string(local) : prefix + ":" + local; };
+    auto named = [&](const Node& n, std::string_view local, std::string_view name) {
+        const std::string* v = attr(n, cfg, "name");
+        return n.element.uri == cfg && n.element.local == local && v && *v == name;
+    };
+    xml::Edits edits;
+    for (const Node& n : d.nodes())
+        if (named(n, "config-item", "ActiveTable")) {
+            if (isEmptyElement(n))
+                appendInside(edits, bytes, n, value);
+            else
+                edits.replace(n.element.startEnd, n.endTag.begin, value);
+        }
     if (edits.empty()) {
-        // The first view's entry, else the view settings, else the settings root.
+        // Added where LibreOffice keeps it: the first view's entry, else new view settings.
+        const std::string decl = declared ? "" : " xmlns:" + prefix + "=\"" + cfg + "\"";
+        const std::string item = "<" + qn("config-item") + decl + " " + qn("name") + "=\"ActiveTable\" " +
+                                 qn("type") + "=\"string\">" + value + "</" + qn("config-item") + ">";
         int views = -1, viewSet = -1, settings = -1;
-        for (std::size_t i = 0; i < s.elements.size(); ++i) {
-            const Element& e = s.elements[i];
-            if (views < 0 && named(e, "config-item-map-indexed", "Views")) views = int(i);
-            if (viewSet < 0 && named(e, "config-item-set", "ooo:view-settings")) viewSet = int(i);
-            if (settings < 0 && e.local == "settings" &&
-                e.uri == "urn:oasis:names:tc:opendocument:xmlns:office:1.0")
+        for (std::size_t i = 0; i < d.nodes().size(); ++i) {
+            const Node& n = d.nodes()[i];
+            if (views < 0 && named(n, "config-item-map-indexed", "Views")) views = int(i);
+            if (viewSet < 0 && named(n, "config-item-set", "ooo:view-settings")) viewSet = int(i);
+            if (settings < 0 && n.element.local == "settings" &&
+                n.element.uri == "urn:oasis:names:tc:opendocument:xmlns:office:1.0")
                 settings = int(i);
         }
-        int entryEl = -1;
-        for (std::size_t i = 0; views >= 0 && i < s.elements.size(); ++i)
-            if (s.elements[i].parent == views && s.elements[i].local == "config-item-map-entry") {
-                entryEl = int(i);
-                break;
-            }
-        const std::string viewsXml = "<" + qn("config-item-map-indexed") + " " + qn("name") + "=\"Views\"><" +
-                                     qn("config-item-map-entry") + ">" + item + "</" +
-                                     qn("config-item-map-entry") + "></" + qn("config-item-map-indexed") +
-                                     ">";
-        auto insertBeforeEnd = [&](const Element& e, const std::string& text) {
-            if (e.end == e.tagEnd) // an empty element written as <x/>
-                edits.push_back({e.begin, e.end,
-                                 std::string(xml.substr(e.begin, e.tagEnd - e.begin - 2)) + ">" + text +
-                                     "</" + e.qname + ">"});
-            else
-                edits.push_back({e.innerEnd, e.innerEnd, text});
-        };
-        if (entryEl >= 0)
-            insertBeforeEnd(s.elements[std::size_t(entryEl)], item);
+        const int entryNode = views >= 0 ? d.child(views, "config-item-map-entry") : -1;
+        const std::string entryXml =
+            "<" + qn("config-item-map-entry") + decl + ">" + item + "</" + qn("config-item-map-entry") + ">";
+        const std::string viewsXml = "<" + qn("config-item-map-indexed") + decl + " " + qn("name") +
+                                     "=\"Views\">" + entryXml + "</" + qn("config-item-map-indexed") + ">";
+        if (entryNode >= 0)
+            appendInside(edits, bytes, d.node(entryNode), item);
         else if (views >= 0)
-            insertBeforeEnd(s.elements[std::size_t(views)], "<" + qn("config-item-map-entry") + ">" + item +
-                                                                "</" + qn("config-item-map-entry") + ">");
+            appendInside(edits, bytes, d.node(views), entryXml);
         else if (viewSet >= 0)
-            insertBeforeEnd(s.elements[std::size_t(viewSet)], viewsXml);
+            appendInside(edits, bytes, d.node(viewSet), viewsXml);
         else if (settings >= 0)
-            insertBeforeEnd(s.elements[std::size_t(settings)],
-                            "<" + qn("config-item-set") + " " + qn("name") + "=\"ooo:view-settings\">" +
-                                viewsXml + "</" + qn("config-item-set") + ">");
+            appendInside(edits, bytes, d.node(settings),
+                         "<" + qn("config-item-set") + decl + " " + qn("name") + "=\"ooo:view-settings\">" +
+                             viewsXml + "</" + qn("config-item-set") + ">");
         else
             throw RuntimeError(err::Application, "partea \"settings.xml\" nu are elementul office:settings");
-        if (s.prefixes.find(cfg) == s.prefixes.end()) {
-            // Declare the prefix on what is added.
-            Edit& e = edits.back();
-            const auto gt = e.text.find_first_of(" >", 1);
-            e.text.insert(gt, " xmlns:config=\"" + cfg + "\"");
-        }
     }
-    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
-    std::string out;
-    std::size_t at = 0;
-    for (const Edit& e : edits) {
-        out.append(xml, at, e.begin - at);
-        out += e.text;
-        at = e.end;
-    }
-    out.append(xml, at, std::string::npos);
-    return out;
+    const auto out = edits.apply(bytes);
+    return std::string(out.begin(), out.end());
 }
 
 void OdsWorkbook::save() {
     zip::ArchiveWriter writer(archive_);
     if (content_.modified()) {
-        auto text = std::make_shared<std::string>(content_.write());
-        writer.replace(contentName_, [text](const ByteSink& sink) {
-            sink({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()});
+        // Streamed: the original bytes of the part between the edited pieces.
+        auto edits = std::make_shared<xml::Edits>(content_.edits());
+        writer.replace(contentName_, [this, edits](const ByteSink& sink) {
+            edits->writeTo(
+                {reinterpret_cast<const std::uint8_t*>(contentBytes_.data()), contentBytes_.size()}, sink);
         });
     }
     if (active_) {
@@ -451,22 +368,15 @@ void OdsWorkbook::save() {
                 writer.add("settings.xml", producer);
                 // The manifest lists every part; a new one gets its line.
                 if (const zip::Entry* m = archive_.find("META-INF/manifest.xml")) {
-                    const std::string xml = asString(archive_.read(*m));
-                    const Scan s = scanPart(xml, "META-INF/manifest.xml");
-                    const auto it = s.prefixes.find(std::string(ns::manifest));
-                    const std::string p =
-                        it == s.prefixes.end() || it->second.empty() ? "" : it->second + ":";
-                    const Element& root = s.elements.front();
-                    const std::string line = "<" + p + "file-entry " + p + "full-path=\"settings.xml\" " + p +
-                                             "media-type=\"text/xml\"/>";
-                    auto out = std::make_shared<std::string>(
-                        root.end == root.tagEnd
-                            ? xml.substr(0, root.tagEnd - 2) + ">" + line + "</" + root.qname + ">" +
-                                  xml.substr(root.end)
-                            : xml.substr(0, root.innerEnd) + line + xml.substr(root.innerEnd));
-                    writer.replace(m->name, [out](const ByteSink& sink) {
-                        sink({reinterpret_cast<const std::uint8_t*>(out->data()), out->size()});
-                    });
+                    const auto bytes = archive_.read(*m);
+                    const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
+                    const xml::Element& root = d.root().element;
+                    const std::string line = "<" + root.qualified("file-entry") + " " +
+                                             root.qualified("full-path") + "=\"settings.xml\" " +
+                                             root.qualified("media-type") + "=\"text/xml\"/>";
+                    xml::Edits edits;
+                    appendInside(edits, bytes, d.root(), line);
+                    writer.replace(m->name, edits.apply(bytes));
                 }
             } else {
                 writer.replace(archive_.find("settings.xml")->name, producer);
