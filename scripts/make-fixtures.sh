@@ -282,7 +282,8 @@ cp "$out/basic-xlwt.xls" "$out/basic-libreoffice.xls" "$out/basic-gnumeric.xls" 
     "$out/basic-v4-libgsf.xls" \
     "$here/fuzz/corpus/"
 mkdir -p "$here/fuzz/corpus-ods"
-cp "$out/basic-libreoffice.ods" "$out/basic-gnumeric.ods" "$out/mimetype-last.ods" "$out/no-settings.ods" \
+cp "$out/basic-libreoffice.ods" "$out/basic-gnumeric.ods" "$out/basic-odfpy.ods" "$out/mimetype-last.ods" \
+    "$out/no-settings.ods" \
     "$out/elsewhere-PHPOffice__tests_data_Reader_Ods_RepeatedDataCells.ods" "$here/fuzz/corpus-ods/"
 
 ls -l "$out"

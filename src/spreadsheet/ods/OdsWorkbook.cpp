@@ -247,8 +247,10 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     void setActive(const std::string& name) { active_ = name; }
     const std::string& path() const { return source_->path(); }
 
-  private:
     void save();
+    void writeTo(const ByteSink& sink);
+
+  private:
     std::optional<std::string> settingsWithActive(bool& added);
 
     std::shared_ptr<const SourceFile> source_;
@@ -347,6 +349,10 @@ std::optional<std::string> OdsWorkbook::settingsWithActive(bool& added) {
 }
 
 void OdsWorkbook::save() {
+    saveInPlace(*source_, [&](const ByteSink& sink) { writeTo(sink); });
+}
+
+void OdsWorkbook::writeTo(const ByteSink& sink) {
     zip::ArchiveWriter writer(archive_);
     if (content_.modified()) {
         // Streamed: the original bytes of the part between the edited pieces.
@@ -384,7 +390,7 @@ void OdsWorkbook::save() {
         }
     }
     if (!mimetypeOk_ && archive_.find("mimetype")) writer.putFirstStored(archive_.find("mimetype")->name);
-    saveInPlace(*source_, [&](const ByteSink& sink) { writer.writeTo(sink); });
+    writer.writeTo(sink);
 }
 
 std::string OdsWorksheet::name() const {
@@ -534,6 +540,13 @@ void OdsWorksheet::activate() {
 }
 
 } // namespace
+
+void writePackage(Workbook& workbook, const ByteSink& sink) {
+    auto* book = dynamic_cast<OdsWorkbook*>(&workbook);
+    if (!book) throw RuntimeError(err::Internal, "registrul nu este unul OpenDocument");
+    book->checkOpen();
+    book->writeTo(sink);
+}
 
 bool isOpenDocument(const zip::Archive& archive) {
     if (const zip::Entry* m = archive.find("mimetype"); m && m->uncompressedSize <= 256)

@@ -21,4 +21,7 @@ bool isOpenDocument(const zip::Archive& archive);
 // 1004 with a precise description for anything but a readable, unencrypted OpenDocument spreadsheet.
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source);
 
+// The package as close(true) would save it, handed to sink instead of the file (fuzzing, tests).
+void writePackage(Workbook& workbook, const ByteSink& sink);
+
 } // namespace ordana::spreadsheet::ods
