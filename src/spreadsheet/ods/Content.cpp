@@ -302,11 +302,20 @@ struct ContentParser {
         if (uri && !self->c.prefixes_.count(uri)) self->c.prefixes_[uri] = prefix ? prefix : "";
     }
 
+    // The element's attributes, split once.
+    struct ParsedAttr {
+        Name name;
+        const char* value;
+    };
+    std::vector<ParsedAttr> parsed;
+
     void start(const char* rawName, const char** attrs) {
         const Name n = splitName(rawName);
         const Ctx parent = stack.empty() ? Ctx::Other : stack.back();
+        parsed.clear();
         for (const char** a = attrs; *a; a += 2) {
-            const Name an = splitName(a[0]);
+            parsed.push_back({splitName(a[0]), a[1]});
+            const Name& an = parsed.back().name;
             if (an.local == "name" && an.uri == ns::style) c.usedNames_.insert(a[1]);
         }
         Ctx ctx = parent == Ctx::Skip ? Ctx::Skip : Ctx::Other;
@@ -430,11 +439,10 @@ struct ContentParser {
     }
 
     void startTableElement(const Name& n, const char** attrs, Ctx parent, Ctx& ctx) {
+        (void)attrs;
         auto attr = [&](std::string_view uri, std::string_view local) -> const char* {
-            for (const char** a = attrs; *a; a += 2) {
-                const Name an = splitName(a[0]);
-                if (an.local == local && an.uri == uri) return a[1];
-            }
+            for (const ParsedAttr& a : parsed)
+                if (a.name.local == local && a.name.uri == uri) return a.value;
             return nullptr;
         };
         if (n.local == "table") {
