@@ -204,6 +204,45 @@ ssconvert -T Gnumeric_Excel:excel_biff7 "$work/basic.xlsx" "$out/basic-excel95.x
 # itself does not open such files; Gnumeric does.
 "$py" "$here/scripts/fixtures/repack_v4.py" "$out/basic-libreoffice.xls" "$out/basic-v4-libgsf.xls"
 
+# The same content as .xlsx from LibreOffice and Gnumeric. (LibreOffice 7.4 does not encrypt an .xlsx through
+# UNO's Password property; the tests lay out an encrypted package's compound file themselves.)
+mkdir -p "$work/lo"
+soffice_convert "xlsx:Calc MS Excel 2007 XML" "$work/lo" "$work/basic.xlsx"
+cp "$work/lo/basic.xlsx" "$out/basic-libreoffice.xlsx"
+ssconvert -T Gnumeric_Excel:xlsx2 "$work/basic.xlsx" "$out/basic-gnumeric.xlsx" >/dev/null 2>&1
+
+# XlsxWriter: a data sheet beside a chart, an image, a comment and data validation; and a macro workbook
+# carrying the VBA project of Excel's own excel-button07.xlsm (a copied fixture).
+unzip -p "$out/excel-button07.xlsm" xl/vbaProject.bin > "$work/vbaProject.bin"
+(cd "$work" && "$py" - "$out" "$work/vbaProject.bin") <<'EOF'
+import struct, sys, zlib, xlsxwriter
+out, vba = sys.argv[1], sys.argv[2]
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+raw = b"".join(b"\0" + b"\x30\x80\x30" * 8 for _ in range(8))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8, 8, 8, 2, 0, 0, 0)) + \
+    chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+open("image.png", "wb").write(png)
+for name, macro in (("features-xlsxwriter.xlsx", False), ("macro-xlsxwriter.xlsm", True)):
+    wb = xlsxwriter.Workbook(out + "/" + name)
+    ws = wb.add_worksheet("Date")
+    ws.write_row(0, 0, ["SPECIA", "ABUNDENTA"])
+    for i, (sp, n) in enumerate([("Quercus robur", 10), ("Fagus sylvatica", 20), ("Carpinus betulus", 30),
+                                 ("Acer campestre", 40)]):
+        ws.write_row(i + 1, 0, [sp, n])
+    ws.write_formula("D2", "=SUM(B2:B5)", None, 100)
+    ws.write_comment("A2", "stejar")
+    ws.data_validation("B2:B100", {"validate": "integer", "criteria": ">=", "value": 0})
+    ws.insert_image("H8", "image.png")
+    other = wb.add_worksheet("Grafic")
+    chart = wb.add_chart({"type": "column"})
+    chart.add_series({"values": "=Date!$B$2:$B$5", "categories": "=Date!$A$2:$A$5"})
+    other.insert_chart("B2", chart)
+    if macro:
+        wb.add_vba_project(vba)
+    wb.close()
+EOF
+
 # OpenDocument: the source converted by LibreOffice and by Gnumeric, an encrypted copy, a text document, and
 # LibreOffice's file repacked with the mimetype entry last and without settings.xml (as some writers do).
 soffice_convert ods "$work" "$work/basic.xlsx"

@@ -232,8 +232,9 @@ int Document::child(int parent, std::string_view local) const {
     return -1;
 }
 
-bool findAttribute(std::span<const std::uint8_t> part, const Element& element, std::string_view name,
-                   AttributeSpan& out) {
+std::vector<std::pair<std::string, AttributeSpan>> attributeSpans(std::span<const std::uint8_t> part,
+                                                                  const Element& element) {
+    std::vector<std::pair<std::string, AttributeSpan>> out;
     std::size_t p = attributeInsertPoint(element);
     const std::size_t end = std::min(element.startEnd, part.size());
     while (p < end) {
@@ -242,26 +243,33 @@ bool findAttribute(std::span<const std::uint8_t> part, const Element& element, s
         const std::size_t nameBegin = p;
         while (p < end && !isSpace(part[p]) && part[p] != '=' && part[p] != '/' && part[p] != '>')
             ++p;
-        if (p == nameBegin) return false;
-        const std::string_view found(reinterpret_cast<const char*>(&part[nameBegin]), p - nameBegin);
+        if (p == nameBegin) break;
+        std::string name(reinterpret_cast<const char*>(&part[nameBegin]), p - nameBegin);
         while (p < end && isSpace(part[p]))
             ++p;
-        if (p >= end || part[p] != '=') return false;
+        if (p >= end || part[p] != '=') break;
         ++p;
         while (p < end && isSpace(part[p]))
             ++p;
-        if (p >= end || (part[p] != '"' && part[p] != '\'')) return false;
+        if (p >= end || (part[p] != '"' && part[p] != '\'')) break;
         const std::uint8_t quote = part[p++];
         const std::size_t valueBegin = p;
         while (p < end && part[p] != quote)
             ++p;
-        if (p >= end) return false;
-        if (found == name) {
-            out = {nameBegin, p + 1, valueBegin, p};
-            return true;
-        }
+        if (p >= end) break;
+        out.emplace_back(std::move(name), AttributeSpan{nameBegin, p + 1, valueBegin, p});
         ++p;
     }
+    return out;
+}
+
+bool findAttribute(std::span<const std::uint8_t> part, const Element& element, std::string_view name,
+                   AttributeSpan& out) {
+    for (const auto& [n, span] : attributeSpans(part, element))
+        if (n == name) {
+            out = span;
+            return true;
+        }
     return false;
 }
 

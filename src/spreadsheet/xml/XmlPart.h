@@ -106,6 +106,9 @@ struct AttributeSpan {
 // Looks for the attribute by its name as written ("r", "x14ac:dyDescent") in the start tag of element.
 bool findAttribute(std::span<const std::uint8_t> part, const Element& element, std::string_view qualifiedName,
                    AttributeSpan& out);
+// Every attribute of the start tag, by its name as written, in the tag's order.
+std::vector<std::pair<std::string, AttributeSpan>> attributeSpans(std::span<const std::uint8_t> part,
+                                                                  const Element& element);
 // Where a new attribute goes: just after the element's name, so the tag's own ending stays as it was.
 std::size_t attributeInsertPoint(const Element& element);
 
