@@ -204,6 +204,104 @@ ssconvert -T Gnumeric_Excel:excel_biff7 "$work/basic.xlsx" "$out/basic-excel95.x
 # itself does not open such files; Gnumeric does.
 "$py" "$here/scripts/fixtures/repack_v4.py" "$out/basic-libreoffice.xls" "$out/basic-v4-libgsf.xls"
 
+# The same content as .xlsx from LibreOffice and Gnumeric. (LibreOffice 7.4 does not encrypt an .xlsx through
+# UNO's Password property; the tests lay out an encrypted package's compound file themselves.)
+mkdir -p "$work/lo"
+soffice_convert "xlsx:Calc MS Excel 2007 XML" "$work/lo" "$work/basic.xlsx"
+cp "$work/lo/basic.xlsx" "$out/basic-libreoffice.xlsx"
+ssconvert -T Gnumeric_Excel:xlsx2 "$work/basic.xlsx" "$out/basic-gnumeric.xlsx" >/dev/null 2>&1
+
+# XlsxWriter: a data sheet beside a chart, an image, a comment and data validation; and a macro workbook
+# carrying the VBA project of Excel's own excel-button07.xlsm (a copied fixture).
+unzip -p "$out/excel-button07.xlsm" xl/vbaProject.bin > "$work/vbaProject.bin"
+(cd "$work" && "$py" - "$out" "$work/vbaProject.bin") <<'EOF'
+import struct, sys, zlib, xlsxwriter
+out, vba = sys.argv[1], sys.argv[2]
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+raw = b"".join(b"\0" + b"\x30\x80\x30" * 8 for _ in range(8))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8, 8, 8, 2, 0, 0, 0)) + \
+    chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+open("image.png", "wb").write(png)
+for name, macro in (("features-xlsxwriter.xlsx", False), ("macro-xlsxwriter.xlsm", True)):
+    wb = xlsxwriter.Workbook(out + "/" + name)
+    ws = wb.add_worksheet("Date")
+    ws.write_row(0, 0, ["SPECIA", "ABUNDENTA"])
+    for i, (sp, n) in enumerate([("Quercus robur", 10), ("Fagus sylvatica", 20), ("Carpinus betulus", 30),
+                                 ("Acer campestre", 40)]):
+        ws.write_row(i + 1, 0, [sp, n])
+    ws.write_formula("D2", "=SUM(B2:B5)", None, 100)
+    ws.write_comment("A2", "stejar")
+    ws.data_validation("B2:B100", {"validate": "integer", "criteria": ">=", "value": 0})
+    ws.insert_image("H8", "image.png")
+    other = wb.add_worksheet("Grafic")
+    chart = wb.add_chart({"type": "column"})
+    chart.add_series({"values": "=Date!$B$2:$B$5", "categories": "=Date!$A$2:$A$5"})
+    other.insert_chart("B2", chart)
+    if macro:
+        wb.add_vba_project(vba)
+    wb.close()
+EOF
+
+# OpenDocument: the source converted by LibreOffice and by Gnumeric, an encrypted copy, a text document, and
+# LibreOffice's file repacked with the mimetype entry last and without settings.xml (as some writers do).
+soffice_convert ods "$work" "$work/basic.xlsx"
+cp "$work/basic.ods" "$out/basic-libreoffice.ods"
+ssconvert -T Gnumeric_OpenCalc:openoffice "$work/basic.xlsx" "$out/basic-gnumeric.ods" >/dev/null 2>&1
+timeout 300 "$py" "$here/scripts/fixtures/encrypt_xls.py" "$work/basic.xlsx" "$out/password-libreoffice.ods" \
+    parola calc8
+# odfpy (python3-odf) writes the text document (the Calc-only LibreOffice has no Writer) and a spreadsheet.
+"$py" - "$out/text-odfpy.odt" "$out/basic-odfpy.ods" <<'EOF'
+import sys
+from odf.opendocument import OpenDocumentSpreadsheet, OpenDocumentText
+from odf.table import Table, TableCell, TableRow
+from odf.text import P
+doc = OpenDocumentText()
+doc.text.addElement(P(text="SPECIA ABUNDENTA"))
+doc.save(sys.argv[1])
+book = OpenDocumentSpreadsheet()
+sheet = Table(name="Date")
+for species, abundance in [("SPECIA", "ABUNDENTA"), ("Quercus robur", 10), ("Fagus sylvatica", 20),
+                           ("Carpinus betulus", 30), ("Acer campestre", 40)]:
+    row = TableRow()
+    cell = TableCell(valuetype="string")
+    cell.addElement(P(text=species))
+    row.addElement(cell)
+    if isinstance(abundance, str):
+        cell = TableCell(valuetype="string")
+        cell.addElement(P(text=abundance))
+    else:
+        cell = TableCell(valuetype="float", value=abundance)
+        cell.addElement(P(text=str(abundance)))
+    row.addElement(cell)
+    sheet.addElement(row)
+book.spreadsheet.addElement(sheet)
+book.save(sys.argv[2])
+EOF
+"$py" - "$out/basic-libreoffice.ods" "$out/mimetype-last.ods" "$out/no-settings.ods" <<'EOF'
+import re, sys, zipfile
+src = zipfile.ZipFile(sys.argv[1])
+names = [i.filename for i in src.infolist()]
+with zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:
+    for n in names[1:] + names[:1]:
+        z.writestr(n, src.read(n))
+with zipfile.ZipFile(sys.argv[3], "w", zipfile.ZIP_DEFLATED) as z:
+    for i in src.infolist():
+        if i.filename == "settings.xml":
+            continue
+        data = src.read(i.filename)
+        if i.filename == "META-INF/manifest.xml":
+            data = re.sub(rb'\s*<manifest:file-entry[^>]*manifest:full-path="settings.xml"[^>]*/>', b"", data)
+        z.writestr(i, data, zipfile.ZIP_STORED if i.filename == "mimetype" else zipfile.ZIP_DEFLATED)
+EOF
+# Real files of other producers (OpenOffice.org, Excel's OpenDocument export, LibreOffice with comments, an
+# .xlsx named .ods), from ../shared/workbooks-elsewhere/ods.
+for f in GNOME__samples_slicers_groups-ooo PHPOffice__tests_data_Reader_Ods_RepeatedDataCells \
+         roo-rb__test_files_comments roo-rb__test_files_type_excelx frictionlessdata__data_table-with-booleans; do
+    cp "$here/../../shared/workbooks-elsewhere/ods/$f.ods" "$out/elsewhere-$f.ods"
+    chmod 644 "$out/elsewhere-$f.ods"
+done
+
 # Files that are not workbooks, whatever their name says.
 : > "$out/not-empty.xls"
 printf 'SPECIA;ABUNDENTA\nQuercus robur;10\n' > "$out/not-text.xls"
@@ -222,5 +320,9 @@ mkdir -p "$here/fuzz/corpus"
 cp "$out/basic-xlwt.xls" "$out/basic-libreoffice.xls" "$out/basic-gnumeric.xls" "$out/basic-excel95.xls" \
     "$out/basic-v4-libgsf.xls" \
     "$here/fuzz/corpus/"
+mkdir -p "$here/fuzz/corpus-ods"
+cp "$out/basic-libreoffice.ods" "$out/basic-gnumeric.ods" "$out/basic-odfpy.ods" "$out/mimetype-last.ods" \
+    "$out/no-settings.ods" \
+    "$out/elsewhere-PHPOffice__tests_data_Reader_Ods_RepeatedDataCells.ods" "$here/fuzz/corpus-ods/"
 
 ls -l "$out"

@@ -1,8 +1,12 @@
 #include "NativeEngine.h"
 
+#include "cfb/CompoundFile.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "ods/OdsWorkbook.h"
 #include "xls/XlsWorkbook.h"
+#include "xlsx/XlsxWorkbook.h"
+#include "zip/ZipArchive.h"
 
 #include <algorithm>
 
@@ -31,11 +35,44 @@ class NativeApplication : public Application {
 
 std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> source) {
     const auto bytes = source->bytes();
-    if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") || xls::isOlderBareStream(bytes))
+    const std::string name = text::quoted(source->path());
+    if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
+        // A password-protected .xlsx is a compound file holding the encrypted package.
+        bool encryptedPackage = false;
+        try {
+            const auto container = cfb::CompoundFile::parse(source->data());
+            encryptedPackage =
+                container.hasStream("EncryptionInfo") && container.hasStream("EncryptedPackage");
+        } catch (const RuntimeError&) {
+            // the .xls engine names what is wrong with the container
+        }
+        if (encryptedPackage)
+            throw RuntimeError(err::Application, "Fisierul " + name +
+                                                     " nu poate fi deschis: Registrul este protejat "
+                                                     "cu parola (criptat) si nu poate fi deschis");
         return xls::openWorkbook(std::move(source));
+    }
+    if (xls::isOlderBareStream(bytes))
+        return xls::openWorkbook(std::move(source));
+    if (zip::Archive::hasSignature(bytes)) {
+        zip::Archive archive = [&] {
+            try {
+                return zip::Archive::parse(source->data());
+            } catch (const RuntimeError& e) {
+                throw RuntimeError(e.number(),
+                                   "Fisierul " + name + " nu poate fi deschis: " + e.description());
+            }
+        }();
+        if (xlsx::isOfficePackage(archive)) return xlsx::openWorkbook(std::move(source), std::move(archive));
+        if (ods::isOpenDocument(archive)) return ods::openWorkbook(std::move(source));
+        throw RuntimeError(err::Application,
+                           "Fisierul " + name +
+                               " este o arhiva zip, dar nu un registru de calcul (nu are partea "
+                               "[Content_Types].xml) si nu poate fi deschis");
+    }
     throw RuntimeError(err::Application,
                        "Fisierul " + text::quoted(source->path()) +
-                           " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
+                           " nu este un registru de calcul (.xls, .xlsx, .xlsm, .ods) si nu poate fi deschis");
 }
 
 ApplicationFactory nativeApplicationFactory() {

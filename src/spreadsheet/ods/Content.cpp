@@ -1,0 +1,1361 @@
+#include "Content.h"
+
+#include "common/RuntimeError.h"
+#include "common/Text.h"
+#include "spreadsheet/xml/XmlPart.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <expat.h>
+
+namespace ordana::spreadsheet::ods {
+
+namespace {
+
+constexpr char kSep = '\x01';
+
+struct Name {
+    std::string_view uri, local, prefix;
+};
+
+Name splitName(const char* n) {
+    std::string_view s(n);
+    const auto a = s.find(kSep);
+    if (a == std::string_view::npos) return {{}, s, {}};
+    Name out{s.substr(0, a), {}, {}};
+    const auto b = s.find(kSep, a + 1);
+    if (b == std::string_view::npos) {
+        out.local = s.substr(a + 1);
+    } else {
+        out.local = s.substr(a + 1, b - a - 1);
+        out.prefix = s.substr(b + 1);
+    }
+    return out;
+}
+
+std::string qname(const Name& n) {
+    return n.prefix.empty() ? std::string(n.local) : std::string(n.prefix) + ":" + std::string(n.local);
+}
+
+std::uint32_t repeatOf(const char* v) {
+    std::uint64_t n = 0;
+    for (; *v >= '0' && *v <= '9'; ++v)
+        n = std::min<std::uint64_t>(n * 10 + std::uint64_t(*v - '0'), 0x7FFFFFFF);
+    return n == 0 ? 1 : std::uint32_t(n);
+}
+
+std::optional<double> parseDouble(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '+'))
+        s.remove_prefix(1);
+    double d = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+    if (r.ec != std::errc()) return std::nullopt;
+    return d;
+}
+
+// Days since 1899-12-30 of a proleptic Gregorian date.
+double daysOf(int y, int m, int d) {
+    // Days from civil, shifted so that 1899-12-30 is 0.
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return double(era) * 146097 + doe - 719468 + 25569;
+}
+
+// "2024-03-01" or "2024-03-01T12:30:00.5" to days from 1899-12-30.
+std::optional<double> parseDate(std::string_view s) {
+    int y = 0, m = 0, d = 0;
+    bool neg = !s.empty() && s.front() == '-';
+    if (neg) s.remove_prefix(1);
+    auto num = [&](int& out, std::size_t digits) {
+        if (s.size() < digits) return false;
+        const auto r = std::from_chars(s.data(), s.data() + digits, out);
+        if (r.ec != std::errc() || r.ptr != s.data() + digits) return false;
+        s.remove_prefix(digits);
+        return true;
+    };
+    std::size_t yd = s.find('-');
+    if (yd == std::string_view::npos || yd < 4 || yd > 6 || !num(y, yd) || s.empty() || s.front() != '-')
+        return std::nullopt;
+    s.remove_prefix(1);
+    if (!num(m, 2) || s.empty() || s.front() != '-') return std::nullopt;
+    s.remove_prefix(1);
+    if (!num(d, 2) || m < 1 || m > 12 || d < 1 || d > 31) return std::nullopt;
+    double days = daysOf(neg ? -y : y, m, d);
+    if (!s.empty() && s.front() == 'T') {
+        s.remove_prefix(1);
+        int hh = 0, mm = 0;
+        if (!num(hh, 2) || s.empty() || s.front() != ':') return std::nullopt;
+        s.remove_prefix(1);
+        if (!num(mm, 2)) return std::nullopt;
+        double ss = 0;
+        if (!s.empty() && s.front() == ':') {
+            s.remove_prefix(1);
+            std::size_t e = 0;
+            while (e < s.size() && ((s[e] >= '0' && s[e] <= '9') || s[e] == '.'))
+                ++e;
+            auto v = parseDouble(s.substr(0, e));
+            if (!v) return std::nullopt;
+            ss = *v;
+        }
+        days += (hh * 3600.0 + mm * 60.0 + ss) / 86400.0;
+    }
+    return days;
+}
+
+// "PT12H30M05S" (a duration) to a fraction of a day.
+std::optional<double> parseDuration(std::string_view s) {
+    bool neg = !s.empty() && s.front() == '-';
+    if (neg) s.remove_prefix(1);
+    if (s.empty() || s.front() != 'P') return std::nullopt;
+    s.remove_prefix(1);
+    double seconds = 0;
+    bool inTime = false, any = false;
+    while (!s.empty()) {
+        if (s.front() == 'T') {
+            inTime = true;
+            s.remove_prefix(1);
+            continue;
+        }
+        std::size_t e = 0;
+        while (e < s.size() && ((s[e] >= '0' && s[e] <= '9') || s[e] == '.'))
+            ++e;
+        if (e == 0 || e == s.size()) return std::nullopt;
+        auto v = parseDouble(s.substr(0, e));
+        if (!v) return std::nullopt;
+        const char unit = s[e];
+        s.remove_prefix(e + 1);
+        any = true;
+        if (!inTime && unit == 'D')
+            seconds += *v * 86400;
+        else if (inTime && unit == 'H')
+            seconds += *v * 3600;
+        else if (inTime && unit == 'M')
+            seconds += *v * 60;
+        else if (inTime && unit == 'S')
+            seconds += *v;
+        else if (!inTime && (unit == 'Y' || unit == 'M'))
+            return std::nullopt; // no calendar durations in cells
+        else
+            return std::nullopt;
+    }
+    if (!any) return std::nullopt;
+    return (neg ? -seconds : seconds) / 86400.0;
+}
+
+std::optional<std::uint8_t> errorCode(std::string_view text) {
+    static constexpr std::pair<std::string_view, std::uint8_t> codes[] = {
+        {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
+        {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A}};
+    for (const auto& [t, c] : codes)
+        if (t == text) return c;
+    return std::nullopt;
+}
+
+std::string shortest(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+} // namespace
+
+std::string escapeXml(std::string_view s, bool attribute) {
+    // XML 1.0 has no place for the other control characters, escaped or not.
+    std::string clean;
+    clean.reserve(s.size());
+    for (char ch : s)
+        if (static_cast<unsigned char>(ch) >= 0x20 || ch == '\t' || ch == '\n') clean += ch;
+    return attribute ? xml::escapeAttribute(clean) : xml::escapeText(clean);
+}
+
+std::string setAttribute(std::string_view tag, std::string_view qn, const std::optional<std::string>& value) {
+    // The tag is well-formed (expat read it): name, then name="value" pairs, then > or />.
+    std::size_t i = 1;
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (i < tag.size() && !isSpace(tag[i]) && tag[i] != '>' && tag[i] != '/')
+        ++i;
+    while (true) {
+        const std::size_t wsBegin = i;
+        while (i < tag.size() && isSpace(tag[i]))
+            ++i;
+        if (i >= tag.size() || tag[i] == '>' || tag[i] == '/') {
+            std::size_t close = wsBegin;
+            if (!value) return std::string(tag);
+            std::string out(tag.substr(0, close));
+            out += ' ';
+            out += qn;
+            out += "=\"" + escapeXml(*value, true) + "\"";
+            out += tag.substr(close);
+            return out;
+        }
+        const std::size_t nameBegin = i;
+        while (i < tag.size() && tag[i] != '=' && !isSpace(tag[i]))
+            ++i;
+        const std::string_view name = tag.substr(nameBegin, i - nameBegin);
+        while (i < tag.size() && tag[i] != '"' && tag[i] != '\'')
+            ++i;
+        if (i >= tag.size()) return std::string(tag);
+        const char quote = tag[i];
+        const std::size_t valueBegin = ++i;
+        while (i < tag.size() && tag[i] != quote)
+            ++i;
+        const std::size_t valueEnd = i++;
+        if (name == qn) {
+            if (!value) return std::string(tag.substr(0, wsBegin)) + std::string(tag.substr(i));
+            return std::string(tag.substr(0, valueBegin)) + escapeXml(*value, true) +
+                   std::string(tag.substr(valueEnd));
+        }
+    }
+}
+
+double digitTwips(std::string family, double points) {
+    // Advance of the digits, in em, of the families LibreOffice meets as default fonts (and of the fonts that
+    // stand in for them with the same metrics).
+    static const std::pair<std::string_view, double> widths[] = {{"liberation sans", 0.556},
+                                                                 {"arial", 0.556},
+                                                                 {"helvetica", 0.556},
+                                                                 {"arimo", 0.556},
+                                                                 {"nimbus sans", 0.556},
+                                                                 {"nimbus sans l", 0.556},
+                                                                 {"albany", 0.556},
+                                                                 {"carlito", 0.507},
+                                                                 {"calibri", 0.507},
+                                                                 {"dejavu sans", 0.636},
+                                                                 {"sans", 0.636},
+                                                                 {"verdana", 0.636},
+                                                                 {"bitstream vera sans", 0.636},
+                                                                 {"liberation serif", 0.5},
+                                                                 {"times new roman", 0.5},
+                                                                 {"tinos", 0.5},
+                                                                 {"liberation mono", 0.6},
+                                                                 {"courier new", 0.6},
+                                                                 {"cousine", 0.6},
+                                                                 {"tahoma", 0.546}};
+    for (char& ch : family)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    double em = 0.556;
+    for (const auto& [name, w] : widths)
+        if (family == name) em = w;
+    if (!(points > 0 && points < 400)) points = 10;
+    return std::round(points * 20 * em);
+}
+
+std::string columnWidthFor(double characters, double twipsPerDigit) {
+    // LibreOffice maps a width of n characters (Excel's, padding included, in 1/256) to twips by the digit
+    // width of the default font, then keeps whole hundredths of a millimetre; measured on its own conversions
+    // of 6, 22 and 10 characters of Liberation Sans 10 (0.5165in, 1.75in, 0.8252in).
+    const double padded = std::floor((characters * 7 + 5) / 7 * 256) / 256;
+    const double twips = std::floor(padded * twipsPerDigit - 0.5);
+    const double mm100 = std::round(std::max(0.0, twips) * 127 / 72);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4f", mm100 / 2540);
+    std::string s(buf);
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s + "in";
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The one pass over the part.
+
+struct ContentParser {
+    enum class Ctx : std::uint8_t { Other, AutoStyles, Style, NumberStyle, Table, Row, Cell, Para, Skip };
+
+    explicit ContentParser(Content& content) : c(content) {}
+    Content& c;
+    XML_Parser p = nullptr;
+    std::vector<Ctx> stack;
+    AutoStyle* style = nullptr;
+    std::string numberSig, numberName;
+    int numberDepth = 0;
+    Table* table = nullptr;
+    int tableDepth = 0;
+    std::uint64_t nextRow = 0, nextCol = 0, nextColumnEl = 0;
+    RowEl* row = nullptr;
+    CellEl* cell = nullptr;
+    std::string cellType, cellText, cellString, calcType;
+    bool hasStringValue = false, collect = false, anyPara = false, hasFormula = false;
+    double cellNumber = 0;
+    bool cellNumberOk = false;
+    int paraCount = 0;
+
+    std::size_t pos() const { return std::size_t(XML_GetCurrentByteIndex(p)); }
+    std::size_t count() const { return std::size_t(XML_GetCurrentByteCount(p)); }
+
+    static void onStart(void* u, const char* n, const char** a) {
+        static_cast<ContentParser*>(u)->start(n, a);
+    }
+    static void onEnd(void* u, const char* n) { static_cast<ContentParser*>(u)->end(n); }
+    static void onText(void* u, const char* s, int len) {
+        auto* self = static_cast<ContentParser*>(u);
+        if (self->collect && !self->stack.empty() && self->stack.back() == Ctx::Para)
+            self->cellText.append(s, std::size_t(len));
+    }
+    static void onNs(void* u, const char* prefix, const char* uri) {
+        auto* self = static_cast<ContentParser*>(u);
+        if (uri && !self->c.prefixes_.count(uri)) self->c.prefixes_[uri] = prefix ? prefix : "";
+    }
+
+    // The element's attributes, split once.
+    struct ParsedAttr {
+        Name name;
+        const char* value;
+    };
+    std::vector<ParsedAttr> parsed;
+
+    void start(const char* rawName, const char** attrs) {
+        const Name n = splitName(rawName);
+        const Ctx parent = stack.empty() ? Ctx::Other : stack.back();
+        parsed.clear();
+        for (const char** a = attrs; *a; a += 2) {
+            parsed.push_back({splitName(a[0]), a[1]});
+            const Name& an = parsed.back().name;
+            if (an.local == "name" && an.uri == ns::style) c.usedNames_.insert(a[1]);
+        }
+        Ctx ctx = parent == Ctx::Skip ? Ctx::Skip : Ctx::Other;
+        switch (parent) {
+        case Ctx::Skip:
+            break;
+        case Ctx::Cell:
+            if (n.uri == ns::text && (n.local == "p" || n.local == "h")) {
+                ctx = Ctx::Para;
+                if (paraCount++ > 0 && collect) cellText += '\n';
+                anyPara = true;
+            } else {
+                // Annotations, frames, detective marks: not the cell's text, kept when the cell is
+                // overwritten.
+                if (cell) cell->keep.push_back({pos(), 0});
+                keepDepth = stack.size() + 1;
+                ctx = Ctx::Skip;
+            }
+            break;
+        case Ctx::Para:
+            ctx = Ctx::Para;
+            if (n.uri == ns::text && collect) {
+                if (n.local == "s") {
+                    std::uint32_t k = 1;
+                    for (const char** a = attrs; *a; a += 2)
+                        if (splitName(a[0]).local == "c") k = std::min<std::uint32_t>(repeatOf(a[1]), 65536);
+                    cellText.append(k, ' ');
+                } else if (n.local == "tab") {
+                    cellText += '\t';
+                } else if (n.local == "line-break") {
+                    cellText += '\n';
+                } else if (n.local == "note" || n.local == "ruby-text") {
+                    ctx = Ctx::Skip;
+                }
+            } else if (n.uri == ns::office && n.local == "annotation") {
+                ctx = Ctx::Skip;
+            }
+            break;
+        case Ctx::AutoStyles:
+            if (n.uri == ns::style && n.local == "style") {
+                ctx = Ctx::Style;
+                startStyle(attrs);
+            } else if (n.uri == ns::number) {
+                ctx = Ctx::NumberStyle;
+                numberDepth = 1;
+                numberSig = std::string(n.local);
+                numberName.clear();
+                for (const char** a = attrs; *a; a += 2) {
+                    const Name an = splitName(a[0]);
+                    if (an.local == "name" && an.uri == ns::style)
+                        numberName = a[1];
+                    else
+                        numberSig += " " + std::string(an.local) + "=" + a[1];
+                }
+            }
+            break;
+        case Ctx::Style:
+            ctx = Ctx::Skip;
+            if (style) {
+                if (n.uri == ns::style && n.local.size() > 11 &&
+                    n.local.substr(n.local.size() - 11) == "-properties") {
+                    PropertyEl pe{std::string(n.uri), std::string(n.local), qname(n), {}};
+                    for (const char** a = attrs; *a; a += 2) {
+                        const Name an = splitName(a[0]);
+                        pe.attrs.push_back({std::string(an.uri), std::string(an.local), qname(an), a[1]});
+                        if (n.local == "table-properties" && an.local == "display" && an.uri == ns::table &&
+                            std::string_view(a[1]) == "false")
+                            style->hidden = true;
+                    }
+                    style->props.push_back(std::move(pe));
+                } else {
+                    style->other.push_back({pos(), 0});
+                    pendingOther = stack.size() + 1;
+                }
+            }
+            break;
+        case Ctx::NumberStyle:
+            ctx = Ctx::NumberStyle;
+            ++numberDepth;
+            numberSig += " <" + std::string(n.local);
+            for (const char** a = attrs; *a; a += 2)
+                numberSig += " " + std::string(splitName(a[0]).local) + "=" + a[1];
+            break;
+        default:
+            if (n.uri == ns::office) {
+                if (n.local == "automatic-styles" && stack.size() == 1) {
+                    ctx = Ctx::AutoStyles;
+                    c.autoStylesTag_ = {pos(), pos() + count()};
+                } else if (n.local == "body" && c.bodyStart_ == std::string::npos)
+                    c.bodyStart_ = pos();
+            } else if (n.uri == ns::table) {
+                startTableElement(n, attrs, parent, ctx);
+            }
+            break;
+        }
+        stack.push_back(ctx);
+    }
+
+    std::size_t pendingOther = 0, keepDepth = 0;
+
+    void startStyle(const char** attrs) {
+        AutoStyle s;
+        for (const char** a = attrs; *a; a += 2) {
+            const Name an = splitName(a[0]);
+            if (an.uri == ns::style && an.local == "name")
+                s.name = a[1];
+            else if (an.uri == ns::style && an.local == "family")
+                s.family = a[1];
+            else if (an.uri == ns::style && an.local == "parent-style-name")
+                s.parent = a[1];
+            else if (an.uri == ns::style && an.local == "data-style-name")
+                s.dataStyle = a[1];
+            else
+                s.attrs.push_back({std::string(an.uri), std::string(an.local), qname(an), a[1]});
+        }
+        if (s.name.empty() || c.styles_.count(s.name)) {
+            style = nullptr;
+            return;
+        }
+        style = &c.styles_.emplace(s.name, std::move(s)).first->second;
+    }
+
+    void startTableElement(const Name& n, const char** attrs, Ctx parent, Ctx& ctx) {
+        (void)attrs;
+        auto attr = [&](std::string_view uri, std::string_view local) -> const char* {
+            for (const ParsedAttr& a : parsed)
+                if (a.name.local == local && a.name.uri == uri) return a.value;
+            return nullptr;
+        };
+        if (n.local == "table") {
+            if (table || parent == Ctx::Cell || parent == Ctx::Skip) {
+                ctx = Ctx::Skip; // a table inside a cell is not a sheet
+                return;
+            }
+            c.tables_.emplace_back();
+            table = &c.tables_.back();
+            if (const char* v = attr(ns::table, "name")) table->name = v;
+            if (const char* v = attr(ns::table, "style-name")) table->style = v;
+            table->span.begin = pos();
+            table->columnsEnd = table->rowsEnd = pos() + count();
+            tableDepth = int(stack.size());
+            nextRow = nextCol = nextColumnEl = 0;
+            ctx = Ctx::Table;
+            return;
+        }
+        if (!table) {
+            if (n.local == "null-date")
+                if (const char* v = attr(ns::table, "date-value"))
+                    if (auto d = parseDate(v)) c.nullDate_ = *d;
+            return;
+        }
+        if (parent == Ctx::Table) {
+            if (n.local == "table-column") {
+                ColEl col;
+                col.original = true;
+                col.origin = table->cols.size();
+                col.first = std::uint32_t(std::min<std::uint64_t>(nextColumnEl, 0xFFFFFFFF));
+                if (const char* v = attr(ns::table, "number-columns-repeated")) col.repeat = repeatOf(v);
+                col.origRepeat = col.repeat;
+                nextColumnEl += col.repeat;
+                if (const char* v = attr(ns::table, "style-name")) col.style = col.origStyle = v;
+                if (const char* v = attr(ns::table, "default-cell-style-name"))
+                    col.defaultCellStyle = col.origDefaultCellStyle = v;
+                col.span.begin = pos();
+                col.tagEnd = pos() + count();
+                table->cols.push_back(std::move(col));
+                ctx = Ctx::Skip;
+                colOpen = true;
+                return;
+            }
+            if (n.local == "table-column-group" || n.local == "table-header-columns" ||
+                n.local == "table-columns") {
+                ctx = Ctx::Table; // columns inside keep their places
+                return;
+            }
+            if (n.local == "table-row-group" || n.local == "table-header-rows" || n.local == "table-rows") {
+                ctx = Ctx::Table;
+                return;
+            }
+            if (n.local == "table-row") {
+                RowEl r;
+                r.original = true;
+                r.origin = table->rows.size();
+                r.first = std::uint32_t(std::min<std::uint64_t>(nextRow, 0xFFFFFFFF));
+                if (const char* v = attr(ns::table, "number-rows-repeated")) r.repeat = repeatOf(v);
+                r.origRepeat = r.repeat;
+                nextRow += r.repeat;
+                if (const char* v = attr(ns::table, "default-cell-style-name")) r.defaultCellStyle = v;
+                r.span.begin = pos();
+                r.tagEnd = pos() + count();
+                table->rows.push_back(std::move(r));
+                row = &table->rows.back();
+                nextCol = 0;
+                ctx = Ctx::Row;
+                return;
+            }
+            return;
+        }
+        if (parent == Ctx::Row && row && (n.local == "table-cell" || n.local == "covered-table-cell")) {
+            CellEl ce;
+            ce.original = true;
+            ce.covered = n.local == "covered-table-cell";
+            ce.first = std::uint32_t(std::min<std::uint64_t>(nextCol, 0xFFFFFFFF));
+            if (const char* v = attr(ns::table, "number-columns-repeated")) ce.repeat = repeatOf(v);
+            ce.origRepeat = ce.repeat;
+            nextCol += ce.repeat;
+            if (const char* v = attr(ns::table, "style-name")) ce.style = ce.origStyle = v;
+            ce.span.begin = pos();
+            ce.tagEnd = pos() + count();
+            row->cells.push_back(std::move(ce));
+            cell = &row->cells.back();
+            const char* type = attr(ns::office, "value-type");
+            cellType = type ? type : "";
+            const char* calc = attr(ns::calcext, "value-type");
+            calcType = calc ? calc : "";
+            hasFormula = attr(ns::table, "formula") != nullptr;
+            const char* sv = attr(ns::office, "string-value");
+            hasStringValue = sv != nullptr;
+            cellString = sv ? sv : "";
+            cellText.clear();
+            paraCount = 0;
+            anyPara = false;
+            collect = cellType.empty() || cellType == "string" || calcType == "error";
+            cellNumberOk = false;
+            if (cellType == "float" || cellType == "percentage" || cellType == "currency") {
+                if (const char* v = attr(ns::office, "value"))
+                    if (auto d = parseDouble(v)) cellNumber = *d, cellNumberOk = true;
+            } else if (cellType == "date") {
+                if (const char* v = attr(ns::office, "date-value"))
+                    if (auto d = parseDate(v)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
+            } else if (cellType == "time") {
+                if (const char* v = attr(ns::office, "time-value"))
+                    if (auto d = parseDuration(v)) cellNumber = *d, cellNumberOk = true;
+            } else if (cellType == "boolean") {
+                if (const char* v = attr(ns::office, "boolean-value")) {
+                    const std::string_view b(v);
+                    cellNumber = (b == "true" || b == "1") ? 1 : 0;
+                    cellNumberOk = true;
+                }
+            }
+            ctx = Ctx::Cell;
+            return;
+        }
+    }
+    bool colOpen = false;
+
+    void end(const char* rawName) {
+        const Ctx ctx = stack.back();
+        stack.pop_back();
+        const std::size_t endPos = pos() + count();
+        if (pendingOther && stack.size() + 1 == pendingOther) {
+            if (style && !style->other.empty()) style->other.back().end = endPos;
+            pendingOther = 0;
+        }
+        if (keepDepth && stack.size() + 1 == keepDepth) {
+            if (cell && !cell->keep.empty()) cell->keep.back().end = endPos;
+            keepDepth = 0;
+        }
+        const Name n = splitName(rawName);
+        if (ctx == Ctx::Skip) {
+            if (colOpen && n.uri == ns::table && n.local == "table-column" && table && !table->cols.empty()) {
+                table->cols.back().span.end = endPos;
+                table->columnsEnd = std::max(table->columnsEnd, endPos);
+                table->rowsEnd = std::max(table->rowsEnd, endPos);
+                colOpen = false;
+            }
+            return;
+        }
+        switch (ctx) {
+        case Ctx::AutoStyles:
+            if (c.autoStylesEnd_ == std::string::npos) {
+                c.autoStylesEnd_ = pos();
+                c.autoStylesEmpty_ = count() == 0;
+            }
+            break;
+        case Ctx::Style:
+            style = nullptr;
+            break;
+        case Ctx::NumberStyle:
+            if (--numberDepth == 0) {
+                if (!numberName.empty() && !c.numberStyles_.count(numberSig))
+                    c.numberStyles_[numberSig] = numberName;
+            } else {
+                numberSig += " >";
+            }
+            break;
+        case Ctx::Table:
+            if (table && stack.size() == std::size_t(tableDepth)) {
+                table->span.end = endPos;
+                table->rowCount = std::uint32_t(std::min<std::uint64_t>(nextRow, 0xFFFFFFFF));
+                table->columnCount = std::uint32_t(std::min<std::uint64_t>(nextColumnEl, 0xFFFFFFFF));
+                table = nullptr;
+            } else if (table && n.local != "table") {
+                // the end of a row group: new rows go after it
+                table->rowsEnd = std::max(table->rowsEnd, endPos);
+                if (n.local == "table-column-group" || n.local == "table-header-columns" ||
+                    n.local == "table-columns")
+                    table->columnsEnd = std::max(table->columnsEnd, endPos);
+            }
+            break;
+        case Ctx::Row:
+            if (row) {
+                row->span.end = endPos;
+                row->innerEnd = count() == 0 ? endPos : pos();
+                table->rowsEnd = std::max(table->rowsEnd, endPos);
+                row = nullptr;
+            }
+            break;
+        case Ctx::Cell:
+            if (cell) {
+                cell->span.end = endPos;
+                cell->innerEnd = count() == 0 ? endPos : pos();
+                finishCell();
+                cell = nullptr;
+            }
+            collect = false;
+            break;
+        default:
+            break;
+        }
+    }
+
+    void finishCell() {
+        CellEl& ce = *cell;
+        // LibreOffice marks a formula's error result; Gnumeric leaves it a formula's text.
+        if (calcType == "error" || (hasFormula && cellType == "string")) {
+            if (auto code = errorCode(hasStringValue && !cellString.empty() ? cellString : cellText)) {
+                ce.value = CellValue::error(*code);
+                return;
+            }
+        }
+        if (cellType == "boolean") {
+            if (cellNumberOk) ce.value = CellValue::boolean(cellNumber != 0);
+        } else if (cellType == "string") {
+            ce.value = CellValue::text(hasStringValue ? cellString : cellText);
+        } else if (cellType.empty()) {
+            if (anyPara && !cellText.empty()) ce.value = CellValue::text(cellText);
+        } else if (cellNumberOk) {
+            ce.value = CellValue::number(cellNumber);
+        }
+    }
+};
+
+Content::Content(std::string_view xml) : xml_(xml) {
+    ContentParser cp(*this);
+    XML_Parser p = XML_ParserCreateNS(nullptr, kSep);
+    if (!p) throw std::bad_alloc();
+    cp.p = p;
+    XML_SetReturnNSTriplet(p, 1);
+    XML_SetUserData(p, &cp);
+    XML_SetElementHandler(p, &ContentParser::onStart, &ContentParser::onEnd);
+    XML_SetCharacterDataHandler(p, &ContentParser::onText);
+    XML_SetStartNamespaceDeclHandler(p, &ContentParser::onNs);
+    // Parsed in one call, so byte indexes are offsets into the part.
+    const bool ok =
+        xml.size() < 0x7FFFFFFF && XML_Parse(p, xml.data(), int(xml.size()), XML_TRUE) == XML_STATUS_OK;
+    std::string why;
+    if (!ok)
+        why = std::string(XML_ErrorString(XML_GetErrorCode(p))) + " (linia " +
+              std::to_string(XML_GetCurrentLineNumber(p)) + ")";
+    XML_ParserFree(p);
+    if (!ok) throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " + why);
+    for (auto& [name, s] : styles_)
+        if (s.family == "table-cell" || s.family == "table-column") bySignature_[signature(s)] = name;
+}
+
+bool Content::tableHidden(const Table& t) const {
+    const auto it = styles_.find(t.style);
+    return it != styles_.end() && it->second.hidden;
+}
+
+std::string Content::prefix(std::string_view uri) const {
+    const auto it = prefixes_.find(std::string(uri));
+    return it == prefixes_.end() ? std::string() : it->second;
+}
+
+namespace {
+std::string_view fallbackPrefix(std::string_view uri) {
+    if (uri == ns::office) return "office";
+    if (uri == ns::table) return "table";
+    if (uri == ns::text) return "text";
+    if (uri == ns::style) return "style";
+    if (uri == ns::fo) return "fo";
+    if (uri == ns::number) return "number";
+    return "x";
+}
+} // namespace
+
+std::string Content::q(std::string_view uri, std::string_view local) const {
+    const auto it = prefixes_.find(std::string(uri));
+    std::string p = it == prefixes_.end() ? std::string(fallbackPrefix(uri)) : it->second;
+    return p.empty() ? std::string(local) : p + ":" + std::string(local);
+}
+
+std::string Content::nsDecl(std::string_view uri) const {
+    if (prefixes_.count(std::string(uri))) return {};
+    return " xmlns:" + std::string(fallbackPrefix(uri)) + "=\"" + std::string(uri) + "\"";
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Reading
+
+CellValue Content::value(const Table& t, std::uint32_t row, std::uint32_t col) const {
+    const auto rit = std::upper_bound(t.rows.begin(), t.rows.end(), row,
+                                      [](std::uint32_t r, const RowEl& e) { return r < e.first; });
+    if (rit == t.rows.begin()) return {};
+    const RowEl& r = *std::prev(rit);
+    if (std::uint64_t(r.first) + r.repeat <= row) return {};
+    const auto cit = std::upper_bound(r.cells.begin(), r.cells.end(), col,
+                                      [](std::uint32_t c, const CellEl& e) { return c < e.first; });
+    if (cit == r.cells.begin()) return {};
+    const CellEl& c = *std::prev(cit);
+    if (std::uint64_t(c.first) + c.repeat <= col) return {};
+    return c.value;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Splitting runs around one row or cell
+
+std::size_t Content::splitRow(Table& t, std::uint32_t row) {
+    if (row >= t.rowCount) {
+        // New rows after the last one: a filler run, then the row.
+        if (row > t.rowCount) {
+            RowEl filler;
+            filler.first = t.rowCount;
+            filler.repeat = filler.origRepeat = row - t.rowCount;
+            filler.dirty = true;
+            t.rows.push_back(std::move(filler));
+        }
+        RowEl r;
+        r.first = row;
+        r.dirty = true;
+        t.rows.push_back(std::move(r));
+        t.rowCount = row + 1;
+        modified_ = true;
+        return t.rows.size() - 1;
+    }
+    const auto rit = std::upper_bound(t.rows.begin(), t.rows.end(), row,
+                                      [](std::uint32_t r, const RowEl& e) { return r < e.first; });
+    std::size_t i = std::size_t(std::prev(rit) - t.rows.begin());
+    RowEl& r = t.rows[i];
+    if (r.repeat == 1) return i;
+    const std::uint32_t before = row - r.first, after = r.first + r.repeat - row - 1;
+    RowEl mid = r;
+    mid.first = row;
+    mid.repeat = 1;
+    if (before > 0) {
+        t.rows[i].repeat = before;
+        t.rows.insert(t.rows.begin() + std::ptrdiff_t(++i), mid);
+    } else {
+        t.rows[i] = mid;
+    }
+    if (after > 0) {
+        RowEl tail = t.rows[i];
+        tail.first = row + 1;
+        tail.repeat = after;
+        t.rows.insert(t.rows.begin() + std::ptrdiff_t(i + 1), std::move(tail));
+    }
+    modified_ = true;
+    return i;
+}
+
+std::size_t Content::splitCell(RowEl& r, std::uint32_t col) {
+    std::uint64_t end = r.cells.empty() ? 0 : std::uint64_t(r.cells.back().first) + r.cells.back().repeat;
+    if (col >= end) {
+        if (col > end) {
+            CellEl filler;
+            filler.first = std::uint32_t(end);
+            filler.repeat = filler.origRepeat = std::uint32_t(col - end);
+            r.cells.push_back(std::move(filler));
+        }
+        CellEl c;
+        c.first = col;
+        r.cells.push_back(std::move(c));
+        r.dirty = true;
+        modified_ = true;
+        return r.cells.size() - 1;
+    }
+    const auto cit = std::upper_bound(r.cells.begin(), r.cells.end(), col,
+                                      [](std::uint32_t c, const CellEl& e) { return c < e.first; });
+    std::size_t i = std::size_t(std::prev(cit) - r.cells.begin());
+    CellEl& c = r.cells[i];
+    if (c.repeat == 1) return i;
+    const std::uint32_t before = col - c.first, after = c.first + c.repeat - col - 1;
+    CellEl mid = c;
+    mid.first = col;
+    mid.repeat = 1;
+    if (before > 0) {
+        r.cells[i].repeat = before;
+        r.cells.insert(r.cells.begin() + std::ptrdiff_t(++i), mid);
+    } else {
+        r.cells[i] = mid;
+    }
+    if (after > 0) {
+        CellEl tail = r.cells[i];
+        tail.first = col + 1;
+        tail.repeat = after;
+        r.cells.insert(r.cells.begin() + std::ptrdiff_t(i + 1), std::move(tail));
+    }
+    r.dirty = true;
+    modified_ = true;
+    return i;
+}
+
+RowEl& Content::rowAt(Table& t, std::uint32_t row) {
+    return t.rows[splitRow(t, row)];
+}
+
+CellEl& Content::cellAt(RowEl& r, std::uint32_t col) {
+    return r.cells[splitCell(r, col)];
+}
+
+void Content::setValue(Table& t, std::uint32_t row, std::uint32_t col, const CellValue& v) {
+    RowEl& r = rowAt(t, row);
+    CellEl& c = cellAt(r, col);
+    c.value = v;
+    c.valueWritten = true;
+    r.dirty = true;
+    modified_ = true;
+}
+
+namespace {
+// The column element covering col, split out of its run (new column elements are added after the last).
+std::size_t splitColumn(Table& t, std::uint32_t col) {
+    std::uint64_t end = t.cols.empty() ? 0 : std::uint64_t(t.cols.back().first) + t.cols.back().repeat;
+    if (col >= end) {
+        if (col > end) {
+            ColEl filler;
+            filler.first = std::uint32_t(end);
+            filler.repeat = filler.origRepeat = std::uint32_t(col - end);
+            t.cols.push_back(std::move(filler));
+        }
+        ColEl c;
+        c.first = col;
+        t.cols.push_back(std::move(c));
+        t.columnCount = col + 1;
+        return t.cols.size() - 1;
+    }
+    const auto it = std::upper_bound(t.cols.begin(), t.cols.end(), col,
+                                     [](std::uint32_t c, const ColEl& e) { return c < e.first; });
+    std::size_t i = std::size_t(std::prev(it) - t.cols.begin());
+    ColEl& c = t.cols[i];
+    if (c.repeat == 1) return i;
+    const std::uint32_t before = col - c.first, after = c.first + c.repeat - col - 1;
+    ColEl mid = c;
+    mid.first = col;
+    mid.repeat = 1;
+    if (before > 0) {
+        t.cols[i].repeat = before;
+        t.cols.insert(t.cols.begin() + std::ptrdiff_t(++i), mid);
+    } else {
+        t.cols[i] = mid;
+    }
+    if (after > 0) {
+        ColEl tail = t.cols[i];
+        tail.first = col + 1;
+        tail.repeat = after;
+        t.cols.insert(t.cols.begin() + std::ptrdiff_t(i + 1), std::move(tail));
+    }
+    return i;
+}
+} // namespace
+
+void Content::setColumnStyle(Table& t, std::uint32_t col, const std::string& columnStyle) {
+    ColEl& c = t.cols[splitColumn(t, col)];
+    c.style = columnStyle;
+    modified_ = true;
+}
+
+void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& change) {
+    ColEl& c = t.cols[splitColumn(t, col)];
+    c.defaultCellStyle = derive(c.defaultCellStyle.empty() ? "Default" : c.defaultCellStyle, change);
+    // Cells with a style of their own (or their row's) would not show the column's new default.
+    for (RowEl& r : t.rows) {
+        const auto cit = std::upper_bound(r.cells.begin(), r.cells.end(), col,
+                                          [](std::uint32_t v, const CellEl& e) { return v < e.first; });
+        if (cit == r.cells.begin()) continue;
+        const CellEl& found = *std::prev(cit);
+        if (std::uint64_t(found.first) + found.repeat <= col) continue;
+        if (found.style.empty() && r.defaultCellStyle.empty()) continue;
+        CellEl& cell = r.cells[splitCell(r, col)];
+        cell.style = derive(cell.style.empty() ? r.defaultCellStyle : cell.style, change);
+    }
+    modified_ = true;
+}
+
+std::string Content::effectiveStyle(const Table& t, const RowEl& r, const CellEl& c) const {
+    if (!c.style.empty()) return c.style;
+    if (!r.defaultCellStyle.empty()) return r.defaultCellStyle;
+    const auto it = std::upper_bound(t.cols.begin(), t.cols.end(), c.first,
+                                     [](std::uint32_t v, const ColEl& e) { return v < e.first; });
+    if (it != t.cols.begin()) {
+        const ColEl& col = *std::prev(it);
+        if (std::uint64_t(col.first) + col.repeat > c.first && !col.defaultCellStyle.empty())
+            return col.defaultCellStyle;
+    }
+    return "Default";
+}
+
+void Content::formatCell(Table& t, std::uint32_t row, std::uint32_t col, const StyleChange& change) {
+    RowEl& r = rowAt(t, row);
+    CellEl& c = cellAt(r, col);
+    c.style = derive(effectiveStyle(t, r, c), change);
+    r.dirty = true;
+    modified_ = true;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Styles
+
+std::string Content::newName(const std::string& stem) {
+    for (std::size_t n = 1;; ++n) {
+        std::string name = stem + std::to_string(n);
+        if (!usedNames_.count(name) && !styles_.count(name)) {
+            usedNames_.insert(name);
+            return name;
+        }
+    }
+}
+
+std::string Content::signature(const AutoStyle& s) const {
+    std::string sig = s.family + "|" + s.parent + "|" + s.dataStyle;
+    std::vector<std::string> parts;
+    for (const Attr& a : s.attrs)
+        parts.push_back(a.uri + " " + a.local + "=" + a.value);
+    for (const PropertyEl& p : s.props)
+        for (const Attr& a : p.attrs)
+            parts.push_back(p.local + ":" + a.uri + " " + a.local + "=" + a.value);
+    std::sort(parts.begin(), parts.end());
+    for (const auto& p : parts)
+        sig += "|" + p;
+    if (!s.other.empty()) sig += "|other:" + s.name; // conditions make a style its own
+    return sig;
+}
+
+namespace {
+PropertyEl& props(AutoStyle& s, std::string_view local, const std::string& qn) {
+    for (PropertyEl& p : s.props)
+        if (p.local == local && p.uri == ns::style) return p;
+    s.props.push_back({std::string(ns::style), std::string(local), qn, {}});
+    return s.props.back();
+}
+void setProp(PropertyEl& p, std::string_view uri, std::string_view local, const std::string& qn,
+             const std::string& value) {
+    for (Attr& a : p.attrs)
+        if (a.local == local && a.uri == uri) {
+            a.value = value;
+            return;
+        }
+    p.attrs.push_back({std::string(uri), std::string(local), qn, value});
+}
+void removeProp(PropertyEl& p, std::string_view uri, std::string_view local) {
+    std::erase_if(p.attrs, [&](const Attr& a) { return a.local == local && a.uri == uri; });
+}
+const Attr* findProp(const PropertyEl& p, std::string_view uri, std::string_view local) {
+    for (const Attr& a : p.attrs)
+        if (a.local == local && a.uri == uri) return &a;
+    return nullptr;
+}
+} // namespace
+
+std::string Content::derive(const std::string& base, const StyleChange& change) {
+    std::string key = base + "\x01" + (change.textAlign ? *change.textAlign : "-") + "\x01" +
+                      (change.dataStyle ? *change.dataStyle : "-") + "\x01" +
+                      (change.bold ? (*change.bold ? "b" : "n") : "-") + "\x01" + change.border;
+    for (bool b : change.borders)
+        key += b ? '1' : '0';
+    if (const auto it = derived_.find(key); it != derived_.end()) return it->second;
+
+    AutoStyle s;
+    if (const auto it = styles_.find(base); it != styles_.end() && it->second.family == "table-cell") {
+        s = it->second;
+    } else {
+        s.family = "table-cell";
+        s.parent = base;
+    }
+    s.name.clear();
+    if (change.textAlign) {
+        PropertyEl& para = props(s, "paragraph-properties", q(ns::style, "paragraph-properties"));
+        setProp(para, ns::fo, "text-align", q(ns::fo, "text-align"), *change.textAlign);
+        PropertyEl& cellp = props(s, "table-cell-properties", q(ns::style, "table-cell-properties"));
+        setProp(cellp, ns::style, "text-align-source", q(ns::style, "text-align-source"), "fix");
+    }
+    if (change.dataStyle) s.dataStyle = *change.dataStyle;
+    if (change.bold) {
+        PropertyEl& tp = props(s, "text-properties", q(ns::style, "text-properties"));
+        const std::string w = *change.bold ? "bold" : "normal";
+        setProp(tp, ns::fo, "font-weight", q(ns::fo, "font-weight"), w);
+        setProp(tp, ns::style, "font-weight-asian", q(ns::style, "font-weight-asian"), w);
+        setProp(tp, ns::style, "font-weight-complex", q(ns::style, "font-weight-complex"), w);
+    }
+    if (change.borders[0] || change.borders[1] || change.borders[2] || change.borders[3]) {
+        PropertyEl& cp = props(s, "table-cell-properties", q(ns::style, "table-cell-properties"));
+        static constexpr std::string_view sides[4] = {"border-left", "border-right", "border-top",
+                                                      "border-bottom"};
+        if (const Attr* all = findProp(cp, ns::fo, "border")) {
+            const std::string v = all->value;
+            removeProp(cp, ns::fo, "border");
+            for (auto side : sides)
+                if (!findProp(cp, ns::fo, side)) setProp(cp, ns::fo, side, q(ns::fo, side), v);
+        }
+        for (int i = 0; i < 4; ++i)
+            if (change.borders[i]) setProp(cp, ns::fo, sides[i], q(ns::fo, sides[i]), change.border);
+    }
+    const std::string sig = signature(s);
+    std::string name;
+    if (const auto it = bySignature_.find(sig); it != bySignature_.end()) {
+        name = it->second;
+    } else {
+        name = newName("ce");
+        s.name = name;
+        styles_[name] = s;
+        newStyles_.push_back(s);
+        bySignature_[sig] = name;
+    }
+    derived_[key] = name;
+    modified_ = true;
+    return name;
+}
+
+std::string Content::columnWidthStyle(const std::string& width) {
+    AutoStyle s;
+    s.family = "table-column";
+    PropertyEl& p = props(s, "table-column-properties", q(ns::style, "table-column-properties"));
+    setProp(p, ns::fo, "break-before", q(ns::fo, "break-before"), "auto");
+    setProp(p, ns::style, "column-width", q(ns::style, "column-width"), width);
+    const std::string sig = signature(s);
+    if (const auto it = bySignature_.find(sig); it != bySignature_.end()) return it->second;
+    s.name = newName("co");
+    styles_[s.name] = s;
+    newStyles_.push_back(s);
+    bySignature_[sig] = s.name;
+    modified_ = true;
+    return s.name;
+}
+
+std::string Content::numberStyle(int decimals) {
+    // The signature as the parser builds it: root attributes but the name, then each child.
+    // LibreOffice's own form of "0" and "0.000".
+    const std::string d = std::to_string(decimals);
+    const std::string sig =
+        "number-style <number decimal-places=" + d + " min-decimal-places=" + d + " min-integer-digits=1 >";
+    if (const auto it = numberStyles_.find(sig); it != numberStyles_.end()) return it->second;
+    const std::string name = newName("N");
+    std::string x = "<" + q(ns::number, "number-style") + nsDecl(ns::number) + nsDecl(ns::style) + " " +
+                    q(ns::style, "name") + "=\"" + name + "\"><" + q(ns::number, "number");
+    x += " " + q(ns::number, "decimal-places") + "=\"" + d + "\" " + q(ns::number, "min-decimal-places") +
+         "=\"" + d + "\"";
+    x += " " + q(ns::number, "min-integer-digits") + "=\"1\"/></" + q(ns::number, "number-style") + ">";
+    newNumberStyles_.push_back(std::move(x));
+    numberStyles_[sig] = name;
+    modified_ = true;
+    return name;
+}
+
+std::string Content::styleXml(const AutoStyle& s) const {
+    std::string x = "<" + q(ns::style, "style") + nsDecl(ns::style) + " " + q(ns::style, "name") + "=\"" +
+                    escapeXml(s.name, true) + "\" " + q(ns::style, "family") + "=\"" + s.family + "\"";
+    if (!s.parent.empty())
+        x += " " + q(ns::style, "parent-style-name") + "=\"" + escapeXml(s.parent, true) + "\"";
+    if (!s.dataStyle.empty())
+        x += " " + q(ns::style, "data-style-name") + "=\"" + escapeXml(s.dataStyle, true) + "\"";
+    for (const Attr& a : s.attrs)
+        x += " " + a.qname + "=\"" + escapeXml(a.value, true) + "\"";
+    x += ">";
+    // Property elements in the order the schema gives them.
+    static constexpr std::string_view order[] = {"table-column-properties", "table-cell-properties",
+                                                 "paragraph-properties", "text-properties"};
+    std::vector<const PropertyEl*> ps;
+    for (auto o : order)
+        for (const PropertyEl& p : s.props)
+            if (p.local == o) ps.push_back(&p);
+    for (const PropertyEl& p : s.props)
+        if (std::find(ps.begin(), ps.end(), &p) == ps.end()) ps.push_back(&p);
+    bool needFo = false;
+    for (const PropertyEl* p : ps) {
+        x += "<" + p->qname;
+        for (const Attr& a : p->attrs) {
+            x += " " + a.qname + "=\"" + escapeXml(a.value, true) + "\"";
+            needFo |= a.uri == ns::fo;
+        }
+        x += "/>";
+    }
+    if (needFo && !nsDecl(ns::fo).empty()) x.insert(x.find(' '), nsDecl(ns::fo));
+    for (const Span& o : s.other)
+        x += std::string(xml_.substr(o.begin, o.end - o.begin));
+    x += "</" + q(ns::style, "style") + ">";
+    return x;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Writing
+
+std::string Content::writeCell(const CellEl& c) const {
+    const std::string repeatQ = q(ns::table, "number-columns-repeated");
+    const std::optional<std::string> repeat =
+        c.repeat > 1 ? std::optional<std::string>(std::to_string(c.repeat)) : std::nullopt;
+    const std::optional<std::string> style =
+        c.style.empty() ? std::nullopt : std::optional<std::string>(c.style);
+    if (c.original && !c.valueWritten) {
+        if (c.repeat == c.origRepeat && c.style == c.origStyle)
+            return std::string(xml_.substr(c.span.begin, c.span.end - c.span.begin));
+        std::string tag(xml_.substr(c.span.begin, c.tagEnd - c.span.begin));
+        tag = setAttribute(tag, repeatQ, repeat);
+        tag = setAttribute(tag, q(ns::table, "style-name"), style);
+        return tag + std::string(xml_.substr(c.tagEnd, c.span.end - c.tagEnd));
+    }
+    const std::string name = q(ns::table, "table-cell");
+    std::string tag;
+    if (c.original && !c.covered) {
+        tag = std::string(xml_.substr(c.span.begin, c.tagEnd - c.span.begin));
+        for (auto [uri, local] : {std::pair{ns::office, "value-type"},
+                                  {ns::office, "value"},
+                                  {ns::office, "date-value"},
+                                  {ns::office, "time-value"},
+                                  {ns::office, "boolean-value"},
+                                  {ns::office, "string-value"},
+                                  {ns::office, "currency"},
+                                  {ns::table, "formula"},
+                                  {ns::calcext, "value-type"}})
+            if (!prefix(uri).empty() || uri == ns::table || uri == ns::office)
+                tag = setAttribute(tag, q(uri, local), std::nullopt);
+        if (tag.size() >= 2 && tag[tag.size() - 2] == '/') tag.erase(tag.size() - 2, 1);
+    } else {
+        tag = "<" + name + nsDecl(ns::table) + ">";
+    }
+    tag = setAttribute(tag, repeatQ, repeat);
+    tag = setAttribute(tag, q(ns::table, "style-name"), style);
+    std::string body;
+    const std::string p = q(ns::text, "p");
+    auto para = [&](std::string_view text) {
+        std::string out = "<" + p + nsDecl(ns::text) + ">";
+        std::size_t spaces = 0;
+        bool atStart = true;
+        auto flush = [&] {
+            if (spaces == 0) return;
+            std::size_t literal = atStart ? 0 : 1;
+            if (literal) out += ' ';
+            if (spaces > literal) {
+                out += "<" + q(ns::text, "s");
+                if (spaces - literal > 1)
+                    out += " " + q(ns::text, "c") + "=\"" + std::to_string(spaces - literal) + "\"";
+                out += "/>";
+            }
+            spaces = 0;
+        };
+        for (char ch : text) {
+            if (ch == ' ') {
+                ++spaces;
+                continue;
+            }
+            flush();
+            atStart = false;
+            if (ch == '\t')
+                out += "<" + q(ns::text, "tab") + "/>";
+            else
+                out += escapeXml(std::string_view(&ch, 1), false);
+        }
+        if (spaces) {
+            // trailing blanks are kept as text:s so readers do not trim them
+            std::size_t n = spaces;
+            spaces = 0;
+            out += "<" + q(ns::text, "s");
+            if (n > 1) out += " " + q(ns::text, "c") + "=\"" + std::to_string(n) + "\"";
+            out += "/>";
+        }
+        out += "</" + p + ">";
+        return out;
+    };
+    switch (c.value.kind()) {
+    case CellValue::Kind::Empty:
+        break;
+    case CellValue::Kind::Number: {
+        const std::string v = shortest(c.value.numberValue());
+        tag = setAttribute(tag, q(ns::office, "value-type"), "float");
+        tag = setAttribute(tag, q(ns::office, "value"), v);
+        body = para(v);
+        break;
+    }
+    case CellValue::Kind::Boolean:
+        tag = setAttribute(tag, q(ns::office, "value-type"), "boolean");
+        tag = setAttribute(tag, q(ns::office, "boolean-value"), c.value.booleanValue() ? "true" : "false");
+        body = para(c.value.booleanValue() ? "TRUE" : "FALSE");
+        break;
+    case CellValue::Kind::Text:
+    case CellValue::Kind::Error: {
+        const std::string s = c.value.toText();
+        tag = setAttribute(tag, q(ns::office, "value-type"), "string");
+        std::size_t at = 0;
+        while (true) {
+            const std::size_t nl = s.find('\n', at);
+            body +=
+                para(std::string_view(s).substr(at, nl == std::string::npos ? std::string::npos : nl - at));
+            if (nl == std::string::npos) break;
+            at = nl + 1;
+        }
+        break;
+    }
+    }
+    for (const Span& k : c.keep)
+        body += std::string(xml_.substr(k.begin, k.end - k.begin));
+    if (body.empty() && !c.original) {
+        tag.insert(tag.size() - 1, "/");
+        return tag;
+    }
+    return tag + body + "</" + name + ">";
+}
+
+std::string Content::writeRow(const Table& t, const RowEl& r) const {
+    (void)t;
+    const std::string name = q(ns::table, "table-row");
+    const std::optional<std::string> repeat =
+        r.repeat > 1 ? std::optional<std::string>(std::to_string(r.repeat)) : std::nullopt;
+    std::string tag;
+    bool selfClosed = false;
+    if (r.original) {
+        tag = std::string(xml_.substr(r.span.begin, r.tagEnd - r.span.begin));
+        selfClosed = r.tagEnd == r.span.end;
+        if (r.repeat != r.origRepeat) tag = setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
+        if (!r.dirty) {
+            if (selfClosed) return tag;
+            return tag + std::string(xml_.substr(r.tagEnd, r.span.end - r.tagEnd));
+        }
+        if (selfClosed) tag.erase(tag.size() - 2, 1);
+    } else {
+        tag = "<" + name + nsDecl(ns::table) + ">";
+        tag = setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
+    }
+    std::string out = tag;
+    for (const CellEl& c : r.cells)
+        out += writeCell(c);
+    if (r.cells.empty()) out += "<" + q(ns::table, "table-cell") + "/>";
+    out += "</" + name + ">";
+    return out;
+}
+
+std::string Content::writeColumn(const ColEl& c) const {
+    const std::optional<std::string> repeat =
+        c.repeat > 1 ? std::optional<std::string>(std::to_string(c.repeat)) : std::nullopt;
+    auto opt = [](const std::string& s) { return s.empty() ? std::nullopt : std::optional<std::string>(s); };
+    std::string tag;
+    if (c.original) {
+        if (c.repeat == c.origRepeat && c.style == c.origStyle &&
+            c.defaultCellStyle == c.origDefaultCellStyle)
+            return std::string(xml_.substr(c.span.begin, c.span.end - c.span.begin));
+        tag = std::string(xml_.substr(c.span.begin, c.tagEnd - c.span.begin));
+        if (c.repeat != c.origRepeat)
+            tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
+        if (c.style != c.origStyle) tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
+        if (c.defaultCellStyle != c.origDefaultCellStyle)
+            tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
+        return tag + std::string(xml_.substr(c.tagEnd, c.span.end - c.tagEnd));
+    }
+    tag = "<" + q(ns::table, "table-column") + nsDecl(ns::table) + "/>";
+    tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
+    tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
+    tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
+    return tag;
+}
+
+xml::Edits Content::edits() const {
+    xml::Edits edits;
+    auto put = [&](std::size_t begin, std::size_t end, std::string text) {
+        if (begin == end)
+            edits.insert(begin, std::move(text));
+        else
+            edits.replace(begin, end, std::move(text));
+    };
+    for (const Table& t : tables_) {
+        // Columns: each original element whose pieces changed is replaced by them; new ones go at the end.
+        std::string added;
+        for (std::size_t i = 0; i < t.cols.size();) {
+            const ColEl& c = t.cols[i];
+            if (!c.original) {
+                added += writeColumn(c);
+                ++i;
+                continue;
+            }
+            std::size_t j = i;
+            std::string text;
+            bool changed = false;
+            while (j < t.cols.size() && t.cols[j].original && t.cols[j].origin == c.origin) {
+                const ColEl& e = t.cols[j];
+                changed |= e.repeat != e.origRepeat || e.style != e.origStyle ||
+                           e.defaultCellStyle != e.origDefaultCellStyle;
+                text += writeColumn(e);
+                ++j;
+            }
+            if (changed) put(c.span.begin, c.span.end, std::move(text));
+            i = j;
+        }
+        if (!added.empty()) put(t.columnsEnd, t.columnsEnd, std::move(added));
+        added.clear();
+        for (std::size_t i = 0; i < t.rows.size();) {
+            const RowEl& r = t.rows[i];
+            if (!r.original) {
+                added += writeRow(t, r);
+                ++i;
+                continue;
+            }
+            std::size_t j = i;
+            bool changed = false;
+            while (j < t.rows.size() && t.rows[j].original && t.rows[j].origin == r.origin) {
+                changed |= t.rows[j].dirty || t.rows[j].repeat != t.rows[j].origRepeat;
+                ++j;
+            }
+            if (changed) {
+                std::string text;
+                for (std::size_t k = i; k < j; ++k)
+                    text += writeRow(t, t.rows[k]);
+                put(r.span.begin, r.span.end, std::move(text));
+            }
+            i = j;
+        }
+        if (!added.empty()) put(t.rowsEnd, t.rowsEnd, std::move(added));
+    }
+    if (!newStyles_.empty() || !newNumberStyles_.empty()) {
+        std::string text;
+        for (const auto& n : newNumberStyles_)
+            text += n;
+        for (const AutoStyle& s : newStyles_)
+            text += styleXml(s);
+        if (autoStylesEnd_ != std::string::npos && autoStylesEmpty_) {
+            // <office:automatic-styles/>: opened and closed around the new styles
+            const std::string as = q(ns::office, "automatic-styles");
+            put(autoStylesTag_.begin, autoStylesTag_.end, "<" + as + ">" + text + "</" + as + ">");
+        } else if (autoStylesEnd_ != std::string::npos) {
+            put(autoStylesEnd_, autoStylesEnd_, std::move(text));
+        } else {
+            const std::string as = q(ns::office, "automatic-styles");
+            const std::size_t at = bodyStart_ == std::string::npos ? 0 : bodyStart_;
+            put(at, at, "<" + as + ">" + text + "</" + as + ">");
+        }
+    }
+    return edits;
+}
+
+std::string Content::write() const {
+    const auto out = edits().apply({reinterpret_cast<const std::uint8_t*>(xml_.data()), xml_.size()});
+    return std::string(out.begin(), out.end());
+}
+
+} // namespace ordana::spreadsheet::ods

@@ -1,0 +1,202 @@
+#pragma once
+
+// content.xml of an OpenDocument spreadsheet: its sheets, their columns, rows and cells placed through the
+// repeat counts, and the automatic styles, each with the byte span it occupies in the part. One pass of expat
+// builds the index; edits split only the elements they touch, and writing copies every other byte of the part
+// as it was. A run of repeated rows or cells is one element here, however large its count. Rows and columns
+// count from 0.
+
+#include "common/CellValue.h"
+#include "spreadsheet/xml/XmlPart.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ordana::spreadsheet::ods {
+
+// The same namespace URIs under whatever prefixes a producer chose.
+namespace ns {
+inline constexpr std::string_view office = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+inline constexpr std::string_view table = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+inline constexpr std::string_view text = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+inline constexpr std::string_view style = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+inline constexpr std::string_view fo = "urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0";
+inline constexpr std::string_view number = "urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0";
+inline constexpr std::string_view calcext =
+    "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0";
+inline constexpr std::string_view config = "urn:oasis:names:tc:opendocument:xmlns:config:1.0";
+inline constexpr std::string_view manifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
+} // namespace ns
+
+// The largest sheet LibreOffice keeps; positions past it are not placed.
+inline constexpr std::uint32_t kMaxRows = 1u << 20;
+inline constexpr std::uint32_t kMaxColumns = 1u << 14;
+
+struct Span {
+    std::size_t begin = 0, end = 0;
+};
+
+// One table:table-cell or table:covered-table-cell element (or a new one).
+struct CellEl {
+    std::uint32_t first = 0, repeat = 1;
+    std::uint32_t origRepeat = 1;
+    bool original = false; // has a span in the part
+    bool covered = false;
+    Span span;                // the whole element
+    std::size_t tagEnd = 0;   // end of its start tag
+    std::size_t innerEnd = 0; // start of its end tag (== span.end for an empty element)
+    std::string style, origStyle;
+    CellValue value;
+    bool valueWritten = false;
+    std::vector<Span> keep; // children other than paragraphs (annotations, frames): kept on an overwrite
+};
+
+// One table:table-row element, or a piece of one split around a written row.
+struct RowEl {
+    std::uint32_t first = 0, repeat = 1, origRepeat = 1;
+    bool original = false;
+    std::size_t origin = 0; // the original element this piece came from
+    Span span;
+    std::size_t tagEnd = 0, innerEnd = 0;
+    std::string defaultCellStyle;
+    bool dirty = false; // its cells changed
+    std::vector<CellEl> cells;
+};
+
+struct ColEl {
+    std::uint32_t first = 0, repeat = 1, origRepeat = 1;
+    bool original = false;
+    std::size_t origin = 0;
+    Span span;
+    std::size_t tagEnd = 0;
+    std::string style, defaultCellStyle, origStyle, origDefaultCellStyle;
+};
+
+struct Table {
+    std::string name;
+    std::string style;
+    Span span;
+    std::vector<ColEl> cols;
+    std::vector<RowEl> rows;
+    std::size_t columnsEnd = 0; // where new columns go: after the last column element
+    std::size_t rowsEnd = 0;    // where new rows go: after the last row element
+    std::uint32_t columnCount = 0, rowCount = 0;
+    bool rowsInOrder = true;
+};
+
+// A property element of a style: its name and attributes, as URI + local name and as written.
+struct Attr {
+    std::string uri, local, qname, value;
+};
+struct PropertyEl {
+    std::string uri, local, qname;
+    std::vector<Attr> attrs;
+};
+struct AutoStyle {
+    std::string name, family, parent, dataStyle;
+    std::vector<Attr> attrs; // of style:style itself, other than name, family, parent and data style
+    std::vector<PropertyEl> props;
+    std::vector<Span> other; // other children, copied as they are (conditions)
+    bool hidden = false;     // a table style with table:display="false"
+};
+
+// What a derived cell style changes.
+struct StyleChange {
+    std::optional<std::string> textAlign; // fo:text-align
+    std::optional<std::string> dataStyle; // a number:number-style's name
+    std::optional<bool> bold;
+    // Edges to frame: left, right, top, bottom.
+    bool borders[4] = {false, false, false, false};
+    std::string border; // the border value
+    bool any() const {
+        return textAlign || dataStyle || bold || borders[0] || borders[1] || borders[2] || borders[3];
+    }
+};
+
+class Content {
+  public:
+    // Parses the part (1004 naming it when it is not well-formed). The bytes stay owned by the caller.
+    explicit Content(std::string_view xml);
+
+    std::vector<Table>& tables() { return tables_; }
+    const std::vector<Table>& tables() const { return tables_; }
+    bool tableHidden(const Table& t) const;
+
+    CellValue value(const Table& t, std::uint32_t row, std::uint32_t col) const;
+
+    void setValue(Table& t, std::uint32_t row, std::uint32_t col, const CellValue& v);
+    void setColumnStyle(Table& t, std::uint32_t col, const std::string& columnStyle);
+    // The column's default cell style and every styled cell already in it get the change.
+    void formatColumn(Table& t, std::uint32_t col, const StyleChange& change);
+    // One cell's style gets the change (its own, or the one it shows from its row or column).
+    void formatCell(Table& t, std::uint32_t row, std::uint32_t col, const StyleChange& change);
+
+    // Names of new automatic styles, reusing one of the same definition.
+    std::string columnWidthStyle(const std::string& width);
+    std::string numberStyle(int decimals);
+
+    // Every style name in the part, for picking unused ones.
+    void reserveNames(const std::set<std::string>& names) { usedNames_.insert(names.begin(), names.end()); }
+
+    bool modified() const { return modified_; }
+    // The part with the edits: the original bytes outside every touched element.
+    xml::Edits edits() const;
+    std::string write() const;
+
+    // The prefix the part uses for a namespace ("" when it declares none).
+    std::string prefix(std::string_view uri) const;
+
+  private:
+    friend struct ContentParser;
+    RowEl& rowAt(Table& t, std::uint32_t row);
+    CellEl& cellAt(RowEl& r, std::uint32_t col);
+    std::size_t splitRow(Table& t, std::uint32_t row);
+    std::size_t splitCell(RowEl& r, std::uint32_t col);
+    std::string effectiveStyle(const Table& t, const RowEl& r, const CellEl& c) const;
+    std::string derive(const std::string& base, const StyleChange& change);
+    std::string newName(const std::string& stem);
+    std::string q(std::string_view uri, std::string_view local) const;
+    std::string nsDecl(std::string_view uri) const;
+    std::string writeRow(const Table& t, const RowEl& r) const;
+    std::string writeCell(const CellEl& c) const;
+    std::string writeColumn(const ColEl& c) const;
+    std::string styleXml(const AutoStyle& s) const;
+    std::string signature(const AutoStyle& s) const;
+
+    std::string_view xml_;
+    std::vector<Table> tables_;
+    std::map<std::string, std::string> prefixes_; // URI -> prefix, as the root declares them
+    std::map<std::string, AutoStyle> styles_;     // automatic styles of content.xml by name
+    std::map<std::string, std::string> bySignature_;
+    std::map<std::string, std::string> numberStyles_; // signature -> name
+    std::map<std::string, std::string> derived_;      // base + change -> name
+    std::set<std::string> usedNames_;
+    std::vector<AutoStyle> newStyles_;
+    std::vector<std::string> newNumberStyles_;
+    std::size_t autoStylesEnd_ = std::string::npos; // start of </office:automatic-styles>
+    Span autoStylesTag_;                            // its start tag
+    bool autoStylesEmpty_ = false;                  // written <office:automatic-styles/>
+    std::size_t bodyStart_ = std::string::npos;     // start of <office:body>
+    double nullDate_ = 0;                           // days from 1899-12-30 to the document's null date
+    bool modified_ = false;
+};
+
+// style:column-width for a width in characters, as LibreOffice stores a column of that many characters of the
+// document's default font, whose digit is twipsPerDigit wide (111 for LibreOffice's own Liberation Sans 10).
+std::string columnWidthFor(double characters, double twipsPerDigit = 111);
+// The digit width of a font family at a size, in twips.
+double digitTwips(std::string family, double points);
+
+// Text helpers the package parts share.
+std::string escapeXml(std::string_view s, bool attribute);
+// A start tag with one attribute set (value escaped here) or removed (value nullopt).
+std::string setAttribute(std::string_view tag, std::string_view qname,
+                         const std::optional<std::string>& value);
+
+} // namespace ordana::spreadsheet::ods

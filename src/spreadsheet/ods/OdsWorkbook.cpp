@@ -1,0 +1,584 @@
+#include "OdsWorkbook.h"
+
+#include "Content.h"
+#include "common/RuntimeError.h"
+#include "common/Text.h"
+#include "spreadsheet/xml/XmlPart.h"
+#include "spreadsheet/zip/ZipArchive.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <optional>
+#include <set>
+#include <tuple>
+
+namespace ordana::spreadsheet::ods {
+
+namespace {
+
+constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
+constexpr std::string_view kOdfPrefix = "application/vnd.oasis.opendocument.";
+
+using Node = xml::Document::Node;
+
+xml::Document parsePart(const std::vector<std::uint8_t>& bytes, const std::string& part) {
+    return xml::Document::parse(bytes, part);
+}
+
+const std::string* attr(const Node& n, std::string_view uri, std::string_view local) {
+    return n.element.attribute(uri, local);
+}
+
+bool isEmptyElement(const Node& n) {
+    return n.endTag.begin == n.endTag.end;
+}
+
+// Text inserted as the last content of an element, opening it when it was written <x/>.
+void appendInside(xml::Edits& edits, std::span<const std::uint8_t> bytes, const Node& n,
+                  const std::string& text) {
+    if (isEmptyElement(n)) {
+        const std::string tag(bytes.begin() + std::ptrdiff_t(n.element.begin),
+                              bytes.begin() + std::ptrdiff_t(n.element.startEnd));
+        const std::size_t slash = tag.rfind('/');
+        edits.replace(n.element.begin, n.element.startEnd,
+                      tag.substr(0, slash) + ">" + text + "</" + n.element.qualified(n.element.local) + ">");
+    } else {
+        edits.insert(n.endTag.begin, text);
+    }
+}
+
+std::string asString(const std::vector<std::uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t'))
+        s.pop_back();
+    return s;
+}
+
+// What the package says it is: the mimetype entry when it comes first, else the manifest's root entry.
+struct PackageKind {
+    std::string mediaType;
+    bool encrypted = false;
+    bool mimetypeFirstAndPlain = false;
+};
+
+PackageKind kindOf(const zip::Archive& archive) {
+    PackageKind k;
+    std::optional<std::string> mimetype;
+    if (const zip::Entry* m = archive.find("mimetype"); m && m->uncompressedSize <= 256) {
+        mimetype = trimmed(asString(archive.read(*m)));
+        k.mimetypeFirstAndPlain = &archive.entries().front() == m && m->method == 0 &&
+                                  m->record.size() >= 30 && m->record[28] == 0 && m->record[29] == 0;
+    }
+    const bool first = mimetype && !archive.entries().empty() && archive.entries().front().name == "mimetype";
+    if (first) k.mediaType = *mimetype;
+    if (const zip::Entry* m = archive.find("META-INF/manifest.xml")) {
+        const auto bytes = archive.read(*m);
+        const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
+        for (const Node& n : d.nodes()) {
+            if (n.element.uri != ns::manifest) continue;
+            if (n.element.local == "encryption-data") k.encrypted = true;
+            if (n.element.local == "file-entry" && k.mediaType.empty())
+                if (const std::string* path = attr(n, ns::manifest, "full-path"); path && *path == "/")
+                    if (const std::string* type = attr(n, ns::manifest, "media-type")) k.mediaType = *type;
+        }
+    }
+    if (k.mediaType.empty() && mimetype) k.mediaType = *mimetype;
+    return k;
+}
+
+std::string describeType(const std::string& type) {
+    static const std::pair<std::string_view, std::string_view> kinds[] = {
+        {"text", "un document text OpenDocument (.odt)"},
+        {"text-template", "un sablon de document text OpenDocument (.ott)"},
+        {"text-master", "un document principal OpenDocument (.odm)"},
+        {"spreadsheet-template", "un sablon de registru OpenDocument (.ots), nu un registru"},
+        {"presentation", "o prezentare OpenDocument (.odp)"},
+        {"presentation-template", "un sablon de prezentare OpenDocument (.otp)"},
+        {"graphics", "un desen OpenDocument (.odg)"},
+        {"graphics-template", "un sablon de desen OpenDocument (.otg)"},
+        {"chart", "o diagrama OpenDocument (.odc)"},
+        {"formula", "o formula OpenDocument (.odf)"},
+        {"database", "o baza de date OpenDocument (.odb)"},
+        {"image", "o imagine OpenDocument (.odi)"},
+    };
+    if (type.rfind(kOdfPrefix, 0) == 0) {
+        const std::string_view rest = std::string_view(type).substr(kOdfPrefix.size());
+        for (const auto& [k, d] : kinds)
+            if (rest == k) return std::string(d);
+    }
+    return "un pachet de tipul " + text::quoted(type) + ", nu un registru de calcul";
+}
+
+// The digit width of the font LibreOffice measures column widths by: the "Default" cell style's, else the
+// document's default cell properties', else its own Liberation Sans 10.
+double defaultDigitTwips(const xml::Document& d) {
+    const Node* chosen = nullptr;
+    auto textProps = [&](int parent) -> const Node* {
+        for (int c : d.node(parent).children)
+            if (d.node(c).element.uri == ns::style && d.node(c).element.local == "text-properties")
+                return &d.node(c);
+        return nullptr;
+    };
+    for (int pass = 0; pass < 2 && !chosen; ++pass)
+        for (std::size_t i = 0; i < d.nodes().size() && !chosen; ++i) {
+            const Node& n = d.nodes()[i];
+            const std::string* name = attr(n, ns::style, "name");
+            const std::string* family = attr(n, ns::style, "family");
+            if (n.element.uri != ns::style || !family || *family != "table-cell") continue;
+            if (pass == 0 ? n.element.local == "style" && name && *name == "Default"
+                          : n.element.local == "default-style")
+                chosen = textProps(int(i));
+        }
+    std::string font = "Liberation Sans";
+    double points = 10;
+    if (chosen) {
+        if (const std::string* f = attr(*chosen, ns::fo, "font-family")) {
+            font = *f;
+        } else if (const std::string* fn = attr(*chosen, ns::style, "font-name")) {
+            font = *fn;
+            for (const Node& n : d.nodes())
+                if (n.element.local == "font-face" && n.element.uri == ns::style)
+                    if (const std::string* face = attr(n, ns::style, "name"); face && *face == *fn)
+                        if (const std::string* ff = attr(
+                                n, "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
+                            font = *ff;
+        }
+        if (const std::string* sz = attr(*chosen, ns::fo, "font-size");
+            sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0)
+            std::from_chars(sz->data(), sz->data() + sz->size() - 2, points); // not the locale's decimal mark
+    }
+    font.erase(std::remove(font.begin(), font.end(), '\''), font.end());
+    if (const auto comma = font.find(','); comma != std::string::npos) font.erase(comma);
+    return digitTwips(font, points);
+}
+
+class OdsWorkbook;
+
+class OdsWorksheet : public Worksheet {
+  public:
+    OdsWorksheet(std::shared_ptr<OdsWorkbook> owner, std::size_t index)
+        : owner_(std::move(owner)), index_(index) {}
+    std::string name() const override;
+    CellValue cell(std::int16_t row, std::int16_t column) override;
+    void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override;
+    void setColumnWidth(std::int16_t column, double characters) override;
+    void setColumnHorizontalAlignment(std::int16_t column, std::int32_t alignment) override;
+    void setColumnNumberFormat(std::int16_t column, const std::string& format) override;
+    void setBold(std::int16_t row, std::int16_t column, bool bold) override;
+    void borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow,
+                      std::int16_t lastColumn, std::int32_t lineStyle, std::int32_t weight) override;
+    void activate() override;
+
+  private:
+    Table& table() const;
+    void check(int row, int column) const;
+    std::shared_ptr<OdsWorkbook> owner_;
+    std::size_t index_;
+};
+
+class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWorkbook> {
+  public:
+    OdsWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
+                const zip::Entry& contentEntry, bool mimetypeOk)
+        : source_(std::move(source)), archive_(std::move(archive)), contentName_(contentEntry.name),
+          contentBytes_(asString(archive_.read(*archive_.find(contentName_)))), content_(contentBytes_),
+          mimetypeOk_(mimetypeOk) {}
+
+    std::int16_t worksheetCount() override {
+        checkOpen();
+        return std::int16_t(std::min<std::size_t>(content_.tables().size(), 32767));
+    }
+    std::string worksheetName(std::int16_t index) override {
+        checkOpen();
+        const auto& t = content_.tables();
+        if (index < 1 || std::size_t(index) > t.size())
+            throw RuntimeError(err::SubscriptOutOfRange,
+                               "Indice in afara intervalului: foaia de calcul " + std::to_string(index) +
+                                   " nu exista (fisierul are " + std::to_string(t.size()) + ")");
+        return t[std::size_t(index - 1)].name;
+    }
+    std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
+        checkOpen();
+        const std::string wanted = text::foldCase(std::string_view(name));
+        const auto& t = content_.tables();
+        for (std::size_t i = 0; i < t.size(); ++i)
+            if (text::foldCase(std::string_view(t[i].name)) == wanted)
+                return std::make_shared<OdsWorksheet>(shared_from_this(), i);
+        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
+                                                         text::quoted(name) + " nu exista in fisierul " +
+                                                         text::quoted(source_->path()));
+    }
+    void close(bool saveChanges) override {
+        checkOpen();
+        if (saveChanges) save();
+        closed_ = true;
+    }
+
+    void checkOpen() const {
+        if (closed_)
+            throw RuntimeError(err::Application,
+                               "Registrul " + text::quoted(source_->path()) + " a fost inchis");
+    }
+    Content& content() {
+        // New style names must be unused in styles.xml too; read it once, when the first style is made.
+        if (!stylesRead_) {
+            stylesRead_ = true;
+            if (const zip::Entry* e = archive_.find("styles.xml")) {
+                const auto bytes = archive_.read(*e);
+                const xml::Document d = parsePart(bytes, "styles.xml");
+                std::set<std::string> names;
+                for (const Node& n : d.nodes())
+                    if (const std::string* name = attr(n, ns::style, "name")) names.insert(*name);
+                content_.reserveNames(names);
+                digitTwips_ = defaultDigitTwips(d);
+            }
+        }
+        return content_;
+    }
+    const Content& reader() const { return content_; }
+    double digitTwips() {
+        content();
+        return digitTwips_;
+    }
+    void setActive(const std::string& name) { active_ = name; }
+    const std::string& path() const { return source_->path(); }
+
+    void save();
+    void writeTo(const ByteSink& sink);
+
+  private:
+    std::optional<std::string> settingsWithActive(bool& added);
+
+    std::shared_ptr<const SourceFile> source_;
+    zip::Archive archive_;
+    std::string contentName_;
+    std::string contentBytes_;
+    Content content_;
+    bool mimetypeOk_;
+    bool stylesRead_ = false;
+    double digitTwips_ = 111;
+    bool closed_ = false;
+    std::optional<std::string> active_;
+};
+
+// settings.xml with ActiveTable naming the sheet: the item's text replaced, or the item (or the whole view
+// settings) added where LibreOffice keeps it.
+std::optional<std::string> OdsWorkbook::settingsWithActive(bool& added) {
+    const std::string value = xml::escapeText(*active_);
+    const zip::Entry* entry = archive_.find("settings.xml");
+    const std::string cfg(ns::config);
+    if (!entry) {
+        added = true;
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-settings "
+               "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" xmlns:config=\"" +
+               cfg +
+               "\" xmlns:ooo=\"http://openoffice.org/2004/office\" office:version=\"1.2\"><office:settings>"
+               "<config:config-item-set config:name=\"ooo:view-settings\"><config:config-item-map-indexed "
+               "config:name=\"Views\"><config:config-item-map-entry><config:config-item "
+               "config:name=\"ViewId\" "
+               "config:type=\"string\">view1</config:config-item><config:config-item "
+               "config:name=\"ActiveTable\" "
+               "config:type=\"string\">" +
+               value +
+               "</config:config-item></config:config-item-map-entry></config:config-item-map-indexed>"
+               "</config:config-item-set></office:settings></office:document-settings>";
+    }
+    const auto bytes = archive_.read(*entry);
+    const xml::Document d = parsePart(bytes, "settings.xml");
+    if (!d.isUtf8()) throw RuntimeError(err::Application, "partea \"settings.xml\" nu este scrisa in UTF-8");
+    // New elements take the prefix the part gives the config namespace, or declare one.
+    std::string prefix = "config";
+    bool declared = false;
+    for (const Node& n : d.nodes())
+        if (n.element.uri == cfg) {
+            prefix = n.element.prefix;
+            declared = true;
+            break;
+        }
+    auto qn = [&](const char* local) { return prefix.empty() ? std::string(local) : prefix + ":" + local; };
+    auto named = [&](const Node& n, std::string_view local, std::string_view name) {
+        const std::string* v = attr(n, cfg, "name");
+        return n.element.uri == cfg && n.element.local == local && v && *v == name;
+    };
+    xml::Edits edits;
+    for (const Node& n : d.nodes())
+        if (named(n, "config-item", "ActiveTable")) {
+            if (isEmptyElement(n))
+                appendInside(edits, bytes, n, value);
+            else
+                edits.replace(n.element.startEnd, n.endTag.begin, value);
+        }
+    if (edits.empty()) {
+        // Added where LibreOffice keeps it: the first view's entry, else new view settings.
+        const std::string decl = declared ? "" : " xmlns:" + prefix + "=\"" + cfg + "\"";
+        const std::string item = "<" + qn("config-item") + decl + " " + qn("name") + "=\"ActiveTable\" " +
+                                 qn("type") + "=\"string\">" + value + "</" + qn("config-item") + ">";
+        int views = -1, viewSet = -1, settings = -1;
+        for (std::size_t i = 0; i < d.nodes().size(); ++i) {
+            const Node& n = d.nodes()[i];
+            if (views < 0 && named(n, "config-item-map-indexed", "Views")) views = int(i);
+            if (viewSet < 0 && named(n, "config-item-set", "ooo:view-settings")) viewSet = int(i);
+            if (settings < 0 && n.element.local == "settings" &&
+                n.element.uri == "urn:oasis:names:tc:opendocument:xmlns:office:1.0")
+                settings = int(i);
+        }
+        const int entryNode = views >= 0 ? d.child(views, "config-item-map-entry") : -1;
+        const std::string entryXml =
+            "<" + qn("config-item-map-entry") + decl + ">" + item + "</" + qn("config-item-map-entry") + ">";
+        const std::string viewsXml = "<" + qn("config-item-map-indexed") + decl + " " + qn("name") +
+                                     "=\"Views\">" + entryXml + "</" + qn("config-item-map-indexed") + ">";
+        if (entryNode >= 0)
+            appendInside(edits, bytes, d.node(entryNode), item);
+        else if (views >= 0)
+            appendInside(edits, bytes, d.node(views), entryXml);
+        else if (viewSet >= 0)
+            appendInside(edits, bytes, d.node(viewSet), viewsXml);
+        else if (settings >= 0)
+            appendInside(edits, bytes, d.node(settings),
+                         "<" + qn("config-item-set") + decl + " " + qn("name") + "=\"ooo:view-settings\">" +
+                             viewsXml + "</" + qn("config-item-set") + ">");
+        else
+            throw RuntimeError(err::Application, "partea \"settings.xml\" nu are elementul office:settings");
+    }
+    const auto out = edits.apply(bytes);
+    return std::string(out.begin(), out.end());
+}
+
+void OdsWorkbook::save() {
+    saveInPlace(*source_, [&](const ByteSink& sink) { writeTo(sink); });
+}
+
+void OdsWorkbook::writeTo(const ByteSink& sink) {
+    zip::ArchiveWriter writer(archive_);
+    if (content_.modified()) {
+        // Streamed: the original bytes of the part between the edited pieces.
+        auto edits = std::make_shared<xml::Edits>(content_.edits());
+        writer.replace(contentName_, [this, edits](const ByteSink& sink) {
+            edits->writeTo(
+                {reinterpret_cast<const std::uint8_t*>(contentBytes_.data()), contentBytes_.size()}, sink);
+        });
+    }
+    if (active_) {
+        bool added = false;
+        auto settings = settingsWithActive(added);
+        if (settings) {
+            auto text = std::make_shared<std::string>(std::move(*settings));
+            auto producer = [text](const ByteSink& sink) {
+                sink({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()});
+            };
+            if (added) {
+                writer.add("settings.xml", producer);
+                // The manifest lists every part; a new one gets its line.
+                if (const zip::Entry* m = archive_.find("META-INF/manifest.xml")) {
+                    const auto bytes = archive_.read(*m);
+                    const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
+                    const xml::Element& root = d.root().element;
+                    const std::string line = "<" + root.qualified("file-entry") + " " +
+                                             root.qualified("full-path") + "=\"settings.xml\" " +
+                                             root.qualified("media-type") + "=\"text/xml\"/>";
+                    xml::Edits edits;
+                    appendInside(edits, bytes, d.root(), line);
+                    writer.replace(m->name, edits.apply(bytes));
+                }
+            } else {
+                writer.replace(archive_.find("settings.xml")->name, producer);
+            }
+        }
+    }
+    if (!mimetypeOk_ && archive_.find("mimetype")) writer.putFirstStored(archive_.find("mimetype")->name);
+    writer.writeTo(sink);
+}
+
+std::string OdsWorksheet::name() const {
+    owner_->checkOpen();
+    return table().name;
+}
+
+Table& OdsWorksheet::table() const {
+    return owner_->content().tables()[index_];
+}
+
+void OdsWorksheet::check(int row, int column) const {
+    owner_->checkOpen();
+    if (row < 1 || std::uint32_t(row) > kMaxRows || column < 1 || std::uint32_t(column) > kMaxColumns)
+        throw RuntimeError(err::Application,
+                           "Celula (" + std::to_string(row) + ", " + std::to_string(column) +
+                               ") este in afara foii: un registru .ods are 1048576 de randuri "
+                               "si 16384 de coloane");
+}
+
+CellValue OdsWorksheet::cell(std::int16_t row, std::int16_t column) {
+    check(row, column);
+    return owner_->reader().value(owner_->reader().tables()[index_], std::uint32_t(row - 1),
+                                  std::uint32_t(column - 1));
+}
+
+void OdsWorksheet::setCell(std::int16_t row, std::int16_t column, const CellValue& value) {
+    check(row, column);
+    owner_->content().setValue(table(), std::uint32_t(row - 1), std::uint32_t(column - 1), value);
+}
+
+void OdsWorksheet::setColumnWidth(std::int16_t column, double characters) {
+    check(1, column);
+    if (!(characters >= 0 && characters <= 255))
+        throw RuntimeError(err::Application, "Latimea coloanei trebuie sa fie intre 0 si 255");
+    Content& c = owner_->content();
+    c.setColumnStyle(table(), std::uint32_t(column - 1),
+                     c.columnWidthStyle(columnWidthFor(characters, owner_->digitTwips())));
+}
+
+void OdsWorksheet::setColumnHorizontalAlignment(std::int16_t column, std::int32_t alignment) {
+    check(1, column);
+    StyleChange ch;
+    switch (alignment) {
+    case AlignCenter:
+        ch.textAlign = "center";
+        break;
+    case AlignLeft:
+        ch.textAlign = "start";
+        break;
+    case -4152:
+        ch.textAlign = "end";
+        break;
+    case -4130:
+        ch.textAlign = "justify";
+        break;
+    default:
+        throw RuntimeError(err::Application,
+                           "Alinierea orizontala " + std::to_string(alignment) + " nu exista");
+    }
+    owner_->content().formatColumn(table(), std::uint32_t(column - 1), ch);
+}
+
+void OdsWorksheet::setColumnNumberFormat(std::int16_t column, const std::string& format) {
+    check(1, column);
+    // "0", "0.0", "0.00" and so on: the formats the table uses, and their kin.
+    int decimals = -1;
+    if (format == "0")
+        decimals = 0;
+    else if (format.size() > 2 && format.compare(0, 2, "0.") == 0 &&
+             format.find_first_not_of('0', 2) == std::string::npos && format.size() - 2 <= 30)
+        decimals = int(format.size() - 2);
+    if (decimals < 0)
+        throw RuntimeError(err::Application, "Formatul numeric " + text::quoted(format) +
+                                                 " nu poate fi scris intr-un registru .ods");
+    Content& c = owner_->content();
+    StyleChange ch;
+    ch.dataStyle = c.numberStyle(decimals);
+    c.formatColumn(table(), std::uint32_t(column - 1), ch);
+}
+
+void OdsWorksheet::setBold(std::int16_t row, std::int16_t column, bool bold) {
+    check(row, column);
+    StyleChange ch;
+    ch.bold = bold;
+    owner_->content().formatCell(table(), std::uint32_t(row - 1), std::uint32_t(column - 1), ch);
+}
+
+void OdsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow,
+                                std::int16_t lastColumn, std::int32_t lineStyle, std::int32_t weight) {
+    check(firstRow, firstColumn);
+    check(lastRow, lastColumn);
+    // LibreOffice's own widths for Excel's hairline, thin, medium and thick lines.
+    std::string border;
+    if (lineStyle == -4142) {
+        border = "none";
+    } else if (lineStyle == LineStyleContinuous) {
+        switch (weight) {
+        case 1:
+            border = "0.06pt solid #000000";
+            break;
+        case WeightThin:
+            border = "0.74pt solid #000000";
+            break;
+        case -4138:
+            border = "1.76pt solid #000000";
+            break;
+        case 4:
+            border = "2.49pt solid #000000";
+            break;
+        default:
+            break;
+        }
+    }
+    if (border.empty())
+        throw RuntimeError(err::Application, "Stilul de chenar " + std::to_string(lineStyle) +
+                                                 " cu grosimea " + std::to_string(weight) + " nu exista");
+    const int r1 = std::min(firstRow, lastRow) - 1, r2 = std::max(firstRow, lastRow) - 1;
+    const int c1 = std::min(firstColumn, lastColumn) - 1, c2 = std::max(firstColumn, lastColumn) - 1;
+    Content& content = owner_->content();
+    auto apply = [&](int r, int c) {
+        StyleChange ch;
+        ch.border = border;
+        ch.borders[0] = c == c1;
+        ch.borders[1] = c == c2;
+        ch.borders[2] = r == r1;
+        ch.borders[3] = r == r2;
+        content.formatCell(table(), std::uint32_t(r), std::uint32_t(c), ch);
+    };
+    // The outer edges only: walk the frame, not the inside of the block.
+    for (int r = r1; r <= r2; ++r) {
+        if (r == r1 || r == r2) {
+            for (int c = c1; c <= c2; ++c)
+                apply(r, c);
+        } else {
+            apply(r, c1);
+            if (c2 != c1) apply(r, c2);
+        }
+    }
+}
+
+void OdsWorksheet::activate() {
+    owner_->checkOpen();
+    // A hidden sheet cannot be the one shown; the active sheet stays as it was rather than losing the save.
+    if (owner_->reader().tableHidden(owner_->reader().tables()[index_])) return;
+    owner_->setActive(owner_->reader().tables()[index_].name);
+}
+
+} // namespace
+
+void writePackage(Workbook& workbook, const ByteSink& sink) {
+    auto* book = dynamic_cast<OdsWorkbook*>(&workbook);
+    if (!book) throw RuntimeError(err::Internal, "registrul nu este unul OpenDocument");
+    book->checkOpen();
+    book->writeTo(sink);
+}
+
+bool isOpenDocument(const zip::Archive& archive) {
+    if (const zip::Entry* m = archive.find("mimetype"); m && m->uncompressedSize <= 256)
+        return trimmed(asString(archive.read(*m))).rfind(kOdfPrefix, 0) == 0;
+    return archive.find("META-INF/manifest.xml") && !archive.find("[Content_Types].xml");
+}
+
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source) {
+    const std::string name = text::quoted(source->path());
+    try {
+        zip::Archive archive = zip::Archive::parse(source->data());
+        const PackageKind kind = kindOf(archive);
+        if (kind.mediaType != kSpreadsheet) {
+            if (kind.mediaType.empty())
+                throw RuntimeError(err::Application,
+                                   "pachetul nu spune ce fel de document OpenDocument este");
+            throw RuntimeError(err::Application, "este " + describeType(kind.mediaType));
+        }
+        if (kind.encrypted)
+            throw RuntimeError(err::Application,
+                               "Registrul este protejat cu parola (criptat) si nu poate fi deschis");
+        const zip::Entry* content = archive.find("content.xml");
+        if (!content) throw RuntimeError(err::Application, "pachetul nu contine partea \"content.xml\"");
+        const zip::Entry contentEntry = *content;
+        return std::make_shared<OdsWorkbook>(std::move(source), std::move(archive), contentEntry,
+                                             kind.mimetypeFirstAndPlain);
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
+    } catch (const std::bad_alloc&) {
+        throw RuntimeError(err::Application,
+                           "Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
+    }
+}
+
+} // namespace ordana::spreadsheet::ods

@@ -1,0 +1,1749 @@
+#include "XlsxWorkbook.h"
+
+#include "XlsxParts.h"
+#include "common/RuntimeError.h"
+#include "common/Text.h"
+#include "spreadsheet/xml/XmlPart.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace ordana::spreadsheet::xlsx {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using BytesPtr = std::shared_ptr<const Bytes>;
+
+constexpr std::string_view kContentTypes = "[Content_Types].xml";
+constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+constexpr int kMaxColumns = 16384;
+
+[[noreturn]] void fail(const std::string& what) {
+    throw RuntimeError(err::Application, what);
+}
+
+std::string partText(const std::string& part) {
+    return "partea " + text::quoted(part);
+}
+
+double toDouble(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nan("");
+    return v;
+}
+
+int toInt(const std::string* s, int fallback) {
+    if (!s) return fallback;
+    int v = 0;
+    const auto r = std::from_chars(s->data(), s->data() + s->size(), v);
+    return r.ec == std::errc() && r.ptr == s->data() + s->size() ? v : fallback;
+}
+
+std::uint8_t errorCode(std::string_view s) {
+    static const std::pair<std::string_view, std::uint8_t> codes[] = {
+        {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
+        {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
+    for (const auto& [t, c] : codes)
+        if (t == s) return c;
+    return 0x0F;
+}
+
+std::string qualifiedName(const std::string& prefix, std::string_view local) {
+    return prefix.empty() ? std::string(local) : prefix + ":" + std::string(local);
+}
+
+std::span<const std::uint8_t> view(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The package: parts read once, on demand.
+
+class Package {
+  public:
+    Package(std::shared_ptr<const SourceFile> source, zip::Archive archive)
+        : source_(std::move(source)), archive_(std::move(archive)) {}
+
+    bool has(const std::string& part) const { return archive_.find(part) != nullptr; }
+    BytesPtr read(const std::string& part) {
+        const zip::Entry* e = archive_.find(part);
+        if (!e) fail(partText(part) + " lipseste din pachet");
+        auto& slot = cache_[text::foldCase(part)];
+        if (!slot) slot = std::make_shared<const Bytes>(archive_.read(*e));
+        return slot;
+    }
+    const zip::Entry* entry(const std::string& part) const { return archive_.find(part); }
+    const zip::Archive& archive() const { return archive_; }
+    const std::shared_ptr<const SourceFile>& source() const { return source_; }
+
+    std::vector<Relationship> relationships(const std::string& part) {
+        std::vector<Relationship> out;
+        const std::string rels = relsPartOf(part);
+        if (!has(rels)) return out;
+        const BytesPtr bytes = read(rels);
+        const auto doc = xml::Document::parse(*bytes, rels);
+        for (int c : doc.node(0).children) {
+            const xml::Element& e = doc.node(c).element;
+            if (e.local != "Relationship") continue;
+            Relationship r;
+            if (const auto* v = e.attribute("Id")) r.id = *v;
+            if (const auto* v = e.attribute("Type")) r.type = *v;
+            r.external = e.attribute("TargetMode") && *e.attribute("TargetMode") == "External";
+            if (const auto* v = e.attribute("Target")) r.target = r.external ? *v : resolveTarget(part, *v);
+            out.push_back(std::move(r));
+        }
+        return out;
+    }
+
+  private:
+    std::shared_ptr<const SourceFile> source_;
+    zip::Archive archive_;
+    std::unordered_map<std::string, BytesPtr> cache_;
+};
+
+// A part to be written back: its original bytes and what changes in them.
+struct EditedPart {
+    std::string name;
+    BytesPtr bytes;
+    xml::Edits edits;
+};
+
+void checkEditable(const std::string& part, std::span<const std::uint8_t> bytes) {
+    if (!xml::isUtf8Part(bytes))
+        fail(partText(part) + " nu este codificata UTF-8 si nu poate fi modificata pe loc");
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Shared strings: read whole when first needed; new texts appended.
+
+class SharedStrings {
+  public:
+    SharedStrings(std::string part, BytesPtr bytes) : part_(std::move(part)), bytes_(std::move(bytes)) {
+        if (!bytes_) return;
+        struct Reader : xml::Handler {
+            std::vector<std::string>& out;
+            int phonetic = 0;
+            bool inSi = false, inT = false;
+            xml::Element sst;
+            xml::EndTag sstEnd;
+            bool haveSst = false;
+            explicit Reader(std::vector<std::string>& o) : out(o) {}
+            void start(const xml::Element& e) override {
+                if (e.depth == 0) sst = e, haveSst = true;
+                if (e.depth == 1 && e.local == "si") inSi = true, out.emplace_back();
+                if (inSi && e.local == "rPh") ++phonetic;
+                if (inSi && e.local == "t" && !phonetic) inT = true;
+            }
+            void end(const xml::Element& e, const xml::EndTag& t) override {
+                if (e.depth == 0) sstEnd = t;
+                if (e.local == "t") inT = false;
+                if (inSi && e.local == "rPh") --phonetic;
+                if (e.depth == 1 && e.local == "si") inSi = false;
+            }
+            void text(const xml::Element&, std::string_view s) override {
+                if (inT) out.back().append(s);
+            }
+        } reader(strings_);
+        xml::scan(*bytes_, part_, reader);
+        root_ = reader.sst;
+        rootEnd_ = reader.sstEnd;
+        original_ = strings_.size();
+        count_ = toInt(root_.attribute("count"), -1);
+    }
+
+    const std::string* at(std::size_t i) const { return i < strings_.size() ? &strings_[i] : nullptr; }
+
+    std::size_t indexOf(const std::string& s) {
+        if (lookup_.empty())
+            for (std::size_t i = strings_.size(); i-- > 0;)
+                lookup_[strings_[i]] = i;
+        auto it = lookup_.find(s);
+        if (it != lookup_.end()) return it->second;
+        strings_.push_back(s);
+        lookup_[s] = strings_.size() - 1;
+        return strings_.size() - 1;
+    }
+    void referenced(int delta) { refs_ += delta; }
+    bool changed() const { return strings_.size() != original_ || refs_ != 0; }
+    bool exists() const { return bytes_ != nullptr; }
+    const std::string& part() const { return part_; }
+
+    // The part as it is written: the original with the new items, or a new part.
+    EditedPart write(const std::string& mainNs) const {
+        EditedPart out;
+        out.name = part_;
+        std::string items;
+        const std::string p = bytes_ ? root_.prefix : std::string();
+        for (std::size_t i = original_; i < strings_.size(); ++i) {
+            const std::string& s = strings_[i];
+            const bool keepSpaces = !s.empty() && (std::isspace(static_cast<unsigned char>(s.front())) ||
+                                                   std::isspace(static_cast<unsigned char>(s.back())));
+            items += "<" + qualifiedName(p, "si") + "><" + qualifiedName(p, "t") +
+                     (keepSpaces ? " xml:space=\"preserve\">" : ">") + xml::escapeText(s) + "</" +
+                     qualifiedName(p, "t") + "></" + qualifiedName(p, "si") + ">";
+        }
+        const std::string counts = " count=\"" + std::to_string(std::max(refs_, 0)) + "\" uniqueCount=\"" +
+                                   std::to_string(strings_.size()) + "\"";
+        if (!bytes_) {
+            const std::string xmlText =
+                "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<sst xmlns=\"" + mainNs +
+                "\"" + counts + ">" + items + "</sst>";
+            out.bytes = std::make_shared<const Bytes>(xmlText.begin(), xmlText.end());
+            return out;
+        }
+        checkEditable(part_, *bytes_);
+        out.bytes = bytes_;
+        PartEditor ed(*bytes_);
+        if (count_ >= 0) ed.setAttribute(root_, "count", std::to_string(std::max(count_ + refs_, 0)));
+        if (root_.attribute("uniqueCount") || strings_.size() != original_)
+            ed.setAttribute(root_, "uniqueCount", std::to_string(strings_.size()));
+        if (!items.empty()) ed.appendChild(root_, rootEnd_, items);
+        out.edits = ed.edits();
+        return out;
+    }
+    void setPart(std::string part) { part_ = std::move(part); }
+
+  private:
+    std::string part_;
+    BytesPtr bytes_;
+    std::vector<std::string> strings_;
+    std::unordered_map<std::string, std::size_t> lookup_;
+    xml::Element root_;
+    xml::EndTag rootEnd_;
+    std::size_t original_ = 0;
+    int count_ = -1;
+    int refs_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Styles: fonts, borders, number formats and cell formats appended after the existing ones.
+
+struct XfChange {
+    std::optional<int> numFmt, font, border;
+    std::optional<std::string> horizontal;
+};
+
+class Styles {
+  public:
+    Styles(std::string part, BytesPtr bytes)
+        : part_(std::move(part)), bytes_(std::move(bytes)), doc_(xml::Document::parse(*bytes_, part_)) {
+        numFmts_ = doc_.child(0, "numFmts");
+        fonts_ = doc_.child(0, "fonts");
+        borders_ = doc_.child(0, "borders");
+        cellXfs_ = doc_.child(0, "cellXfs");
+        if (fonts_ < 0 || borders_ < 0 || cellXfs_ < 0 || doc_.children(cellXfs_, "xf").empty())
+            fail(partText(part_) + " nu are listele de fonturi, chenare si formate de celula");
+        fontNodes_ = doc_.children(fonts_, "font");
+        borderNodes_ = doc_.children(borders_, "border");
+        for (int x : doc_.children(cellXfs_, "xf"))
+            xfs_.push_back(render(parseXf(x)));
+        if (numFmts_ >= 0)
+            for (int n : doc_.children(numFmts_, "numFmt")) {
+                const xml::Element& e = doc_.node(n).element;
+                const int id = toInt(e.attribute("numFmtId"), -1);
+                if (e.attribute("formatCode")) customFmts_.emplace(*e.attribute("formatCode"), id);
+                maxFmt_ = std::max(maxFmt_, id);
+            }
+        prefix_ = doc_.node(cellXfs_).element.prefix;
+    }
+
+    std::size_t xfCount() const { return xfs_.size(); }
+    int clampXf(int xf) const { return xf >= 0 && std::size_t(xf) < xfs_.size() ? xf : 0; }
+
+    int fontOf(int xf) {
+        xf = clampXf(xf);
+        if (std::size_t(xf) >= originalXfs()) return fontOfNew_[std::size_t(xf) - originalXfs()];
+        return toInt(doc_.node(doc_.children(cellXfs_, "xf")[std::size_t(xf)]).element.attribute("fontId"),
+                     0);
+    }
+    int borderOf(int xf) {
+        xf = clampXf(xf);
+        if (std::size_t(xf) >= originalXfs()) return borderOfNew_[std::size_t(xf) - originalXfs()];
+        return toInt(doc_.node(doc_.children(cellXfs_, "xf")[std::size_t(xf)]).element.attribute("borderId"),
+                     0);
+    }
+
+    int derive(int xf, const XfChange& c) {
+        xf = clampXf(xf);
+        Xf x = std::size_t(xf) < originalXfs() ? parseXf(doc_.children(cellXfs_, "xf")[std::size_t(xf)])
+                                               : newXfs_[std::size_t(xf) - originalXfs()];
+        auto set = [](std::vector<std::pair<std::string, std::string>>& attrs, const std::string& n,
+                      const std::string& v) {
+            for (auto& [k, val] : attrs)
+                if (k == n) {
+                    val = v;
+                    return;
+                }
+            attrs.emplace_back(n, v);
+        };
+        if (c.numFmt)
+            set(x.attrs, "numFmtId", std::to_string(*c.numFmt)), set(x.attrs, "applyNumberFormat", "1");
+        if (c.font) set(x.attrs, "fontId", std::to_string(*c.font)), set(x.attrs, "applyFont", "1");
+        if (c.border) set(x.attrs, "borderId", std::to_string(*c.border)), set(x.attrs, "applyBorder", "1");
+        if (c.horizontal)
+            set(x.align, "horizontal", *c.horizontal), set(x.attrs, "applyAlignment", "1"), x.hasAlign = true;
+        const std::string s = render(x);
+        for (std::size_t i = 0; i < xfs_.size(); ++i)
+            if (xfs_[i] == s) return int(i);
+        xfs_.push_back(s);
+        newXfs_.push_back(x);
+        int font = 0, border = 0;
+        for (auto& [k, v] : x.attrs) {
+            if (k == "fontId") font = toInt(&v, 0);
+            if (k == "borderId") border = toInt(&v, 0);
+        }
+        fontOfNew_.push_back(font);
+        borderOfNew_.push_back(border);
+        return int(xfs_.size() - 1);
+    }
+
+    int boldFont(int font, bool bold) {
+        const std::string base = fontText(font);
+        // The font's children without any <b>, then <b/> first when bold.
+        const auto doc = xml::Document::parse(view(base), part_);
+        const xml::Element& e = doc.root().element;
+        std::string inner;
+        bool isBold = false;
+        std::size_t at = e.startEnd;
+        for (int c : doc.root().children) {
+            const auto& n = doc.node(c);
+            if (n.element.local == "b") {
+                const auto* v = n.element.attribute("val");
+                isBold = !v || (*v != "0" && *v != "false");
+                inner += base.substr(at, n.element.begin - at);
+                at = n.endTag.end;
+            }
+        }
+        if (isBold == bold) return font;
+        inner += base.substr(at, doc.root().endTag.begin - at);
+        const std::string tag = base.substr(0, e.startEnd);
+        const std::string open =
+            doc.root().endTag.begin == e.startEnd ? tag.substr(0, tag.rfind('/')) + ">" : tag;
+        const std::string text =
+            open + (bold ? "<" + e.qualified("b") + "/>" : "") + inner + "</" + e.qualified(e.local) + ">";
+        return addFont(text);
+    }
+
+    int borderWith(int border, unsigned sides, const std::string& style) {
+        const std::string base = borderText(border);
+        const auto doc = xml::Document::parse(view(base), part_);
+        const xml::Element& e = doc.root().element;
+        const bool strict = e.uri == kStrictMain;
+        const char* order[] = {strict ? "start" : "left",
+                               strict ? "end" : "right",
+                               "top",
+                               "bottom",
+                               "diagonal",
+                               "vertical",
+                               "horizontal"};
+        // sides: 1 left, 2 right, 4 top, 8 bottom
+        std::string inner;
+        for (int i = 0; i < 7; ++i) {
+            const bool replaced = i < 4 && (sides & (1u << i));
+            if (replaced) {
+                inner += "<" + e.qualified(order[i]) + " style=\"" + style + "\"><" + e.qualified("color") +
+                         " indexed=\"64\"/></" + e.qualified(order[i]) + ">";
+                continue;
+            }
+            int c = doc.child(0, order[i]);
+            if (c < 0 && i < 2)
+                c = doc.child(0, i == 0 ? (strict ? "left" : "start") : (strict ? "right" : "end"));
+            if (c >= 0)
+                inner += base.substr(doc.node(c).element.begin,
+                                     doc.node(c).endTag.end - doc.node(c).element.begin);
+        }
+        const std::string tag = base.substr(0, e.startEnd);
+        const std::string open =
+            doc.root().endTag.begin == e.startEnd ? tag.substr(0, tag.rfind('/')) + ">" : tag;
+        return addBorder(open + inner + "</" + e.qualified(e.local) + ">");
+    }
+
+    int numFmt(const std::string& code) {
+        static const std::pair<std::string_view, int> builtIn[] = {
+            {"General", 0}, {"0", 1},         {"0.00", 2},   {"#,##0", 3},      {"#,##0.00", 4}, {"0%", 9},
+            {"0.00%", 10},  {"0.00E+00", 11}, {"# ?/?", 12}, {"# ?\?/?\?", 13}, {"@", 49}};
+        for (const auto& [c, id] : builtIn)
+            if (c == code) return id;
+        auto it = customFmts_.find(code);
+        if (it != customFmts_.end()) return it->second;
+        const int id = std::max(maxFmt_, 163) + 1;
+        maxFmt_ = id;
+        customFmts_.emplace(code, id);
+        newFmts_.push_back("<" + qualifiedName(prefix_, "numFmt") + " numFmtId=\"" + std::to_string(id) +
+                           "\" formatCode=\"" + xml::escapeAttribute(code) + "\"/>");
+        return id;
+    }
+
+    // The widest digit of the default font, in pixels at 96 dpi, as Excel measures column widths.
+    int maxDigitWidth() const {
+        if (fontNodes_.empty()) return 7;
+        std::string name;
+        double size = 11;
+        for (int c : doc_.node(fontNodes_[0]).children) {
+            const xml::Element& e = doc_.node(c).element;
+            if (e.local == "name" && e.attribute("val")) name = text::foldCase(*e.attribute("val"));
+            if (e.local == "sz" && e.attribute("val")) size = toDouble(*e.attribute("val"));
+        }
+        if (!(size > 0 && size < 410)) size = 11;
+        double factor = 0.52; // digit advance in ems
+        if (name.starts_with("CALIBRI"))
+            factor = 0.5068;
+        else if (name == "ARIAL" || name.starts_with("LIBERATION SANS") || name == "HELVETICA" ||
+                 name == "ARIMO")
+            factor = 0.556;
+        else if (name.starts_with("TIMES") || name.starts_with("LIBERATION SERIF"))
+            factor = 0.5;
+        else if (name.starts_with("APTOS"))
+            factor = 0.5;
+        return std::max(1, int(std::lround(size * 96 / 72 * factor)));
+    }
+
+    bool changed() const {
+        return !newFonts_.empty() || !newBorders_.empty() || !newXfs_.empty() || !newFmts_.empty();
+    }
+
+    EditedPart write() const {
+        checkEditable(part_, *bytes_);
+        PartEditor ed(*bytes_);
+        auto append = [&](int node, const std::vector<std::string>& items, std::size_t before) {
+            if (items.empty()) return;
+            std::string all;
+            for (const auto& s : items)
+                all += s;
+            ed.setAttribute(doc_.node(node).element, "count", std::to_string(before + items.size()));
+            ed.appendChild(doc_.node(node).element, doc_.node(node).endTag, all);
+        };
+        if (!newFmts_.empty()) {
+            if (numFmts_ >= 0) {
+                append(numFmts_, newFmts_, doc_.children(numFmts_, "numFmt").size());
+            } else {
+                std::string all;
+                for (const auto& s : newFmts_)
+                    all += s;
+                ed.insert(doc_.root().element.startEnd, "<" + qualifiedName(prefix_, "numFmts") +
+                                                            " count=\"" + std::to_string(newFmts_.size()) +
+                                                            "\">" + all + "</" +
+                                                            qualifiedName(prefix_, "numFmts") + ">");
+            }
+        }
+        append(fonts_, newFonts_, fontNodes_.size());
+        append(borders_, newBorders_, borderNodes_.size());
+        std::vector<std::string> xfTexts(xfs_.begin() + std::ptrdiff_t(originalXfs()), xfs_.end());
+        append(cellXfs_, xfTexts, originalXfs());
+        return {part_, bytes_, ed.edits()};
+    }
+
+  private:
+    struct Xf {
+        std::string prefix;
+        std::vector<std::pair<std::string, std::string>> attrs, align;
+        bool hasAlign = false;
+        std::string rest; // protection, extLst: as written
+    };
+    std::size_t originalXfs() const { return xfs_.size() - newXfs_.size(); }
+
+    Xf parseXf(int node) const {
+        Xf x;
+        const auto& n = doc_.node(node);
+        x.prefix = n.element.prefix;
+        for (const auto& a : n.element.attributes)
+            x.attrs.emplace_back(qualifiedName(a.prefix, a.local), a.value);
+        for (int c : n.children) {
+            const auto& ch = doc_.node(c);
+            if (ch.element.local == "alignment") {
+                x.hasAlign = true;
+                for (const auto& a : ch.element.attributes)
+                    x.align.emplace_back(qualifiedName(a.prefix, a.local), a.value);
+            } else {
+                x.rest += std::string(reinterpret_cast<const char*>(bytes_->data() + ch.element.begin),
+                                      ch.endTag.end - ch.element.begin);
+            }
+        }
+        return x;
+    }
+    static std::string render(const Xf& x) {
+        std::string s = "<" + qualifiedName(x.prefix, "xf");
+        for (const auto& [k, v] : x.attrs)
+            s += " " + k + "=\"" + xml::escapeAttribute(v) + "\"";
+        if (!x.hasAlign && x.rest.empty()) return s + "/>";
+        s += ">";
+        if (x.hasAlign) {
+            s += "<" + qualifiedName(x.prefix, "alignment");
+            for (const auto& [k, v] : x.align)
+                s += " " + k + "=\"" + xml::escapeAttribute(v) + "\"";
+            s += "/>";
+        }
+        return s + x.rest + "</" + qualifiedName(x.prefix, "xf") + ">";
+    }
+    std::string nodeText(int node) const {
+        const auto& n = doc_.node(node);
+        return std::string(reinterpret_cast<const char*>(bytes_->data() + n.element.begin),
+                           n.endTag.end - n.element.begin);
+    }
+    std::string fontText(int font) const {
+        if (font >= 0 && std::size_t(font) < fontNodes_.size())
+            return nodeText(fontNodes_[std::size_t(font)]);
+        if (font >= 0 && std::size_t(font) < fontNodes_.size() + newFonts_.size())
+            return newFonts_[std::size_t(font) - fontNodes_.size()];
+        return fontNodes_.empty() ? "<" + qualifiedName(prefix_, "font") + "/>" : nodeText(fontNodes_[0]);
+    }
+    std::string borderText(int border) const {
+        if (border >= 0 && std::size_t(border) < borderNodes_.size())
+            return nodeText(borderNodes_[std::size_t(border)]);
+        if (border >= 0 && std::size_t(border) < borderNodes_.size() + newBorders_.size())
+            return newBorders_[std::size_t(border) - borderNodes_.size()];
+        return "<" + qualifiedName(prefix_, "border") + "/>";
+    }
+    int addFont(const std::string& s) {
+        for (std::size_t i = 0; i < fontNodes_.size(); ++i)
+            if (nodeText(fontNodes_[i]) == s) return int(i);
+        for (std::size_t i = 0; i < newFonts_.size(); ++i)
+            if (newFonts_[i] == s) return int(fontNodes_.size() + i);
+        newFonts_.push_back(s);
+        return int(fontNodes_.size() + newFonts_.size() - 1);
+    }
+    int addBorder(const std::string& s) {
+        for (std::size_t i = 0; i < borderNodes_.size(); ++i)
+            if (nodeText(borderNodes_[i]) == s) return int(i);
+        for (std::size_t i = 0; i < newBorders_.size(); ++i)
+            if (newBorders_[i] == s) return int(borderNodes_.size() + i);
+        newBorders_.push_back(s);
+        return int(borderNodes_.size() + newBorders_.size() - 1);
+    }
+
+    std::string part_;
+    BytesPtr bytes_;
+    xml::Document doc_;
+    std::string prefix_;
+    int numFmts_ = -1, fonts_ = -1, borders_ = -1, cellXfs_ = -1;
+    std::vector<int> fontNodes_, borderNodes_;
+    std::vector<std::string> xfs_; // rendered, existing then new
+    std::vector<Xf> newXfs_;
+    std::vector<int> fontOfNew_, borderOfNew_;
+    std::vector<std::string> newFonts_, newBorders_, newFmts_;
+    std::map<std::string, int> customFmts_;
+    int maxFmt_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// A worksheet part: rows and cells indexed by their spans, reading as far as asked.
+
+struct Span {
+    std::size_t begin = 0, startEnd = 0, endBegin = 0, end = 0;
+    bool empty() const { return endBegin == startEnd && end == startEnd; }
+};
+
+struct Cell {
+    int column = 0;
+    bool hasRef = true;
+    Span span;
+    char type = 'n'; // n s b e d i (inline) f (formula string)
+    int style = -1;
+    bool formula = false, groupMaster = false;
+    std::string value;
+};
+
+struct Row {
+    int r = 0;
+    bool hasRef = true;
+    Span span;
+    std::string spans;
+    bool hasSpans = false;
+    std::vector<Cell> cells;
+};
+
+struct ColRange {
+    int min = 0, max = 0;
+    std::vector<std::pair<std::string, std::string>> attrs;
+    int origin = -1; // index of the original <col>, -1 for a new one
+    bool dirty = false;
+    const std::string* get(std::string_view n) const {
+        for (const auto& [k, v] : attrs)
+            if (k == n) return &v;
+        return nullptr;
+    }
+    void set(const std::string& n, const std::string& v) {
+        for (auto& [k, val] : attrs)
+            if (k == n) {
+                val = v;
+                return;
+            }
+        attrs.emplace_back(n, v);
+    }
+};
+
+xml::Element elementAt(const Span& s, const std::string& prefix, const std::string& local) {
+    xml::Element e;
+    e.prefix = prefix;
+    e.local = local;
+    e.begin = s.begin;
+    e.startEnd = s.startEnd;
+    return e;
+}
+
+class SheetIndexer : public xml::Handler {
+  public:
+    SheetIndexer(std::vector<Row>& rows, int lastRow, xml::Scanner* scanner)
+        : rows_(rows), lastRow_(lastRow), scanner_(scanner) {}
+
+    std::string prefix;
+    std::optional<std::pair<xml::Element, xml::EndTag>> dimension, sheetViews, sheetFormatPr, cols, sheetData;
+    std::vector<xml::Element> sheetViewList;
+    std::vector<std::pair<xml::Element, xml::EndTag>> colList;
+    bool ordered = true;
+
+    void start(const xml::Element& e) override {
+        if (e.depth == 2 && inSheetData_ && e.local == "row") {
+            Row r;
+            const std::string* ref = e.attribute("r");
+            r.hasRef = ref != nullptr;
+            r.r = ref ? toInt(ref, 0) : (rows_.empty() ? 1 : rows_.back().r + 1);
+            if (r.r < 1 || r.r > 1048576) fail("randul " + (ref ? *ref : std::string("?")) + " nu exista");
+            if (!rows_.empty() && r.r <= rows_.back().r) ordered = false;
+            if (lastRow_ > 0 && r.r > lastRow_) {
+                if (scanner_) scanner_->stop();
+                stopped_ = true;
+                return;
+            }
+            if (const auto* s = e.attribute("spans")) r.spans = *s, r.hasSpans = true;
+            r.span.begin = e.begin;
+            r.span.startEnd = e.startEnd;
+            prefix = e.prefix;
+            rows_.push_back(std::move(r));
+        } else if (e.depth == 3 && inSheetData_ && e.local == "c" && !rows_.empty() && !stopped_) {
+            Row& row = rows_.back();
+            Cell c;
+            const std::string* ref = e.attribute("r");
+            int rr = 0, cc = 0;
+            c.hasRef = ref != nullptr;
+            if (ref && parseCellRef(*ref, rr, cc))
+                c.column = cc;
+            else
+                c.column = row.cells.empty() ? 1 : row.cells.back().column + 1;
+            if (c.column > kMaxColumns) fail("celula " + (ref ? *ref : std::string("?")) + " nu exista");
+            if (!row.cells.empty() && c.column <= row.cells.back().column) ordered = false;
+            if (const auto* t = e.attribute("t")) {
+                const std::string& tt = *t;
+                c.type = tt == "s"           ? 's'
+                         : tt == "b"         ? 'b'
+                         : tt == "e"         ? 'e'
+                         : tt == "str"       ? 'f'
+                         : tt == "inlineStr" ? 'i'
+                         : tt == "d"         ? 'd'
+                                             : 'n';
+            }
+            c.style = toInt(e.attribute("s"), -1);
+            c.span.begin = e.begin;
+            c.span.startEnd = e.startEnd;
+            row.cells.push_back(std::move(c));
+            inCell_ = true;
+        } else if (inCell_ && e.depth == 4) {
+            what_ = e.local == "v" ? 'v' : e.local == "is" ? 'i' : e.local == "f" ? 'f' : 0;
+            if (what_ == 'f') {
+                Cell& c = rows_.back().cells.back();
+                c.formula = true;
+                const std::string* t = e.attribute("t");
+                const std::string* ref = e.attribute("ref");
+                if (t && (*t == "shared" || *t == "array" || *t == "dataTable") && ref &&
+                    ref->find(':') != std::string::npos)
+                    c.groupMaster = true;
+            }
+        } else if (inCell_ && what_ == 'i' && e.local == "rPh") {
+            ++phonetic_;
+        } else if (inCell_ && what_ == 'i' && e.local == "t" && !phonetic_) {
+            inT_ = true;
+        } else if (e.depth == 1) {
+            if (e.local == "sheetData") inSheetData_ = true, prefix = e.prefix;
+        } else if (e.depth == 2 && e.local == "sheetView") {
+            sheetViewList.push_back(e);
+        }
+        if (e.depth == 2 && e.local == "col") colStart_ = e;
+    }
+
+    void end(const xml::Element& e, const xml::EndTag& t) override {
+        if (stopped_) return;
+        if (e.depth == 1) {
+            auto keep = [&](auto& slot) {
+                if (!slot) slot = std::make_pair(e, t);
+            };
+            if (e.local == "dimension") keep(dimension);
+            if (e.local == "sheetViews") keep(sheetViews);
+            if (e.local == "sheetFormatPr") keep(sheetFormatPr);
+            if (e.local == "cols") keep(cols);
+            if (e.local == "sheetData") {
+                keep(sheetData);
+                inSheetData_ = false;
+                if (scanner_ && lastRow_ > 0) scanner_->stop();
+            }
+        } else if (e.depth == 2 && e.local == "col" && !inSheetData_) {
+            colList.emplace_back(e, t);
+        } else if (e.depth == 2 && inSheetData_ && e.local == "row" && !rows_.empty()) {
+            rows_.back().span.endBegin = t.begin;
+            rows_.back().span.end = t.end;
+        } else if (e.depth == 3 && inCell_ && e.local == "c") {
+            Cell& c = rows_.back().cells.back();
+            c.span.endBegin = t.begin;
+            c.span.end = t.end;
+            inCell_ = false;
+        } else if (inCell_ && e.depth == 4) {
+            what_ = 0;
+        } else if (inCell_ && e.local == "rPh") {
+            --phonetic_;
+        } else if (inCell_ && e.local == "t") {
+            inT_ = false;
+        }
+    }
+
+    void text(const xml::Element&, std::string_view s) override {
+        if (stopped_ || !inCell_) return;
+        if (what_ == 'v' || (what_ == 'i' && inT_)) rows_.back().cells.back().value.append(s);
+    }
+
+  private:
+    std::vector<Row>& rows_;
+    int lastRow_;
+    xml::Scanner* scanner_;
+    bool inSheetData_ = false, inCell_ = false, inT_ = false, stopped_ = false;
+    int phonetic_ = 0;
+    char what_ = 0;
+    xml::Element colStart_;
+};
+
+CellValue decode(const Cell& c, SharedStrings* strings) {
+    switch (c.type) {
+    case 's': {
+        if (c.value.empty()) return {};
+        const std::size_t i = std::size_t(toDouble(c.value));
+        const std::string* s = strings ? strings->at(i) : nullptr;
+        if (!s) fail("celula trimite la textul partajat " + c.value + ", care nu exista");
+        return CellValue::text(*s);
+    }
+    case 'i':
+    case 'f':
+    case 'd':
+        if (c.type != 'i' && c.value.empty()) return {};
+        return CellValue::text(c.value);
+    case 'b':
+        if (c.value.empty()) return {};
+        return CellValue::boolean(c.value == "1" || c.value == "true");
+    case 'e':
+        if (c.value.empty()) return {};
+        return CellValue::error(errorCode(c.value));
+    default: {
+        if (c.value.empty()) return {};
+        const double v = toDouble(c.value);
+        if (std::isnan(v))
+            fail("celula are valoarea numerica " + text::quoted(c.value) + ", care nu este un numar");
+        return CellValue::number(v);
+    }
+    }
+}
+
+struct Pending {
+    std::optional<CellValue> value;
+    std::optional<int> style;
+};
+
+class Sheet {
+  public:
+    Sheet(std::string name, std::string part, int sheetId)
+        : name_(std::move(name)), part_(std::move(part)), sheetId_(sheetId) {}
+    const std::string& name() const { return name_; }
+    const std::string& part() const { return part_; }
+    int sheetId() const { return sheetId_; }
+
+    // The first rows only, inflated and scanned as far as they go.
+    void loadHead(Package& pkg, int lastRow) {
+        if (loaded_ || headRows_ >= lastRow) return;
+        const zip::Entry* e = pkg.entry(part_);
+        if (!e) fail(partText(part_) + " lipseste din pachet");
+        rows_.clear();
+        zip::EntryReader reader(pkg.archive(), *e);
+        SheetIndexer* indexer = nullptr;
+        xml::Handler* h = nullptr;
+        struct Forward : xml::Handler {
+            SheetIndexer** to;
+            void start(const xml::Element& el) override { (*to)->start(el); }
+            void end(const xml::Element& el, const xml::EndTag& t) override { (*to)->end(el, t); }
+            void text(const xml::Element& el, std::string_view s) override { (*to)->text(el, s); }
+        } forward;
+        forward.to = &indexer;
+        h = &forward;
+        xml::Scanner scanner(part_, *h);
+        SheetIndexer idx(rows_, lastRow, &scanner);
+        indexer = &idx;
+        std::vector<std::uint8_t> buf(64 * 1024);
+        for (;;) {
+            const std::size_t n = reader.read(buf);
+            if (!scanner.feed(std::span(buf).first(n), n == 0) || n == 0) break;
+        }
+        if (!idx.ordered)
+            fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
+        headRows_ = lastRow;
+    }
+
+    void load(Package& pkg) {
+        if (loaded_) return;
+        bytes_ = pkg.read(part_);
+        rows_.clear();
+        SheetIndexer idx(rows_, 0, nullptr);
+        xml::scan(*bytes_, part_, idx);
+        if (!idx.ordered)
+            fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
+        if (!idx.sheetData) fail(partText(part_) + " nu are elementul sheetData al unei foi de calcul");
+        prefix_ = idx.prefix.empty() ? idx.sheetData->first.prefix : idx.prefix;
+        dimension_ = idx.dimension;
+        sheetViews_ = idx.sheetViews;
+        sheetFormatPr_ = idx.sheetFormatPr;
+        cols_ = idx.cols;
+        sheetData_ = idx.sheetData;
+        sheetViewList_ = idx.sheetViewList;
+        for (std::size_t i = 0; i < idx.colList.size(); ++i) {
+            const xml::Element& e = idx.colList[i].first;
+            ColRange c;
+            c.min = toInt(e.attribute("min"), 0);
+            c.max = toInt(e.attribute("max"), 0);
+            if (c.min < 1 || c.max < c.min || c.max > kMaxColumns) continue;
+            for (const auto& a : e.attributes)
+                c.attrs.emplace_back(qualifiedName(a.prefix, a.local), a.value);
+            c.origin = int(i);
+            colSpans_.push_back(
+                {e.begin, e.startEnd, idx.colList[i].second.begin, idx.colList[i].second.end});
+            colRanges_.push_back(std::move(c));
+        }
+        std::sort(colRanges_.begin(), colRanges_.end(),
+                  [](const ColRange& a, const ColRange& b) { return a.min < b.min; });
+        loaded_ = true;
+    }
+    bool loaded() const { return loaded_; }
+
+    CellValue value(Package& pkg, SharedStrings* strings, int row, int column) {
+        auto p = pending_.find({row, column});
+        if (p != pending_.end() && p->second.value) return *p->second.value;
+        if (!loaded_ && row <= 2)
+            loadHead(pkg, 2);
+        else
+            load(pkg);
+        const Cell* c = find(row, column);
+        return c ? decode(*c, strings) : CellValue();
+    }
+
+    const Cell* find(int row, int column) const {
+        auto r =
+            std::lower_bound(rows_.begin(), rows_.end(), row, [](const Row& x, int v) { return x.r < v; });
+        if (r == rows_.end() || r->r != row) return nullptr;
+        auto c = std::lower_bound(r->cells.begin(), r->cells.end(), column,
+                                  [](const Cell& x, int v) { return x.column < v; });
+        return c != r->cells.end() && c->column == column ? &*c : nullptr;
+    }
+
+    int styleOf(int row, int column) const {
+        auto p = pending_.find({row, column});
+        if (p != pending_.end() && p->second.style) return *p->second.style;
+        if (const Cell* c = find(row, column); c && c->style >= 0) return c->style;
+        for (const ColRange& c : colRanges_)
+            if (c.min <= column && column <= c.max) return toInt(c.get("style"), 0);
+        return 0;
+    }
+
+    // A formula overwritten: it leaves the calculation chain; a formula other cells share cannot be.
+    void write(int row, int column, const CellValue& v, SharedStrings& strings) {
+        if (const Cell* c = find(row, column)) {
+            if (c->groupMaster)
+                fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
+                     " tine formula folosita si de alte celule (formula partajata sau matriceala) si nu "
+                     "poate fi "
+                     "suprascrisa");
+            if (c->formula) formulasDropped_.insert(cellRef(row, column));
+            if (c->type == 's' && !pending_.count({row, column})) strings.referenced(-1);
+        }
+        Pending& p = pending_[{row, column}];
+        if (p.value && p.value->kind() == CellValue::Kind::Text) strings.referenced(-1);
+        if (v.kind() == CellValue::Kind::Text) strings.indexOf(v.textValue()), strings.referenced(1);
+        p.value = v;
+    }
+    void setStyle(int row, int column, int style) { pending_[{row, column}].style = style; }
+
+    // Makes [column, column] one range of its own, keeping the attributes of the range it came from.
+    ColRange& isolate(int column, const std::string& defaultWidth) {
+        for (std::size_t i = 0; i < colRanges_.size(); ++i) {
+            ColRange& c = colRanges_[i];
+            if (c.min > column || c.max < column) continue;
+            if (c.min == column && c.max == column) return c;
+            ColRange left = c, mid = c, right = c;
+            left.max = column - 1;
+            mid.min = mid.max = column;
+            right.min = column + 1;
+            std::vector<ColRange> parts;
+            if (left.min <= left.max) parts.push_back(left);
+            parts.push_back(mid);
+            if (right.min <= right.max) parts.push_back(right);
+            for (auto& p : parts) {
+                p.dirty = true;
+                p.set("min", std::to_string(p.min));
+                p.set("max", std::to_string(p.max));
+            }
+            const std::size_t at = i + (left.min <= left.max ? 1 : 0);
+            colRanges_.erase(colRanges_.begin() + std::ptrdiff_t(i));
+            colRanges_.insert(colRanges_.begin() + std::ptrdiff_t(i), parts.begin(), parts.end());
+            return colRanges_[at];
+        }
+        ColRange c;
+        c.min = c.max = column;
+        c.attrs = {{"min", std::to_string(column)}, {"max", std::to_string(column)}, {"width", defaultWidth}};
+        c.dirty = true;
+        auto it = std::lower_bound(colRanges_.begin(), colRanges_.end(), column,
+                                   [](const ColRange& x, int v) { return x.min < v; });
+        return *colRanges_.insert(it, c);
+    }
+
+    // Every cell already in the column, written or read from the file.
+    std::vector<int> rowsWithCellsIn(int column) const {
+        std::set<int> out;
+        for (const Row& r : rows_)
+            for (const Cell& c : r.cells)
+                if (c.column == column) out.insert(r.r);
+        for (const auto& [key, p] : pending_)
+            if (key.second == column) out.insert(key.first);
+        return {out.begin(), out.end()};
+    }
+
+    double defaultWidth(int mdw) const {
+        if (sheetFormatPr_) {
+            if (const auto* w = sheetFormatPr_->first.attribute("defaultColWidth")) {
+                const double d = toDouble(*w);
+                if (d > 0) return d;
+            }
+        }
+        int base = 8;
+        if (sheetFormatPr_) base = toInt(sheetFormatPr_->first.attribute("baseColWidth"), 8);
+        const double px = base * mdw + 5;
+        return std::trunc(px / mdw * 256) / 256;
+    }
+
+    void select(bool on) {
+        selected_ = on;
+        selectionChanged_ = true;
+    }
+    bool isSelected(Package& pkg) {
+        if (selectionChanged_) return selected_;
+        load(pkg);
+        for (const auto& v : sheetViewList_)
+            if (const auto* t = v.attribute("tabSelected"); t && (*t == "1" || *t == "true")) return true;
+        return false;
+    }
+    const std::set<std::string>& formulasDropped() const { return formulasDropped_; }
+    bool changed() const {
+        return !pending_.empty() || selectionChanged_ ||
+               std::any_of(colRanges_.begin(), colRanges_.end(), [](const ColRange& c) { return c.dirty; });
+    }
+
+    EditedPart write(Styles* styles, SharedStrings& strings) const;
+
+  private:
+    std::string cellXml(int row, int column, const Cell* old, const Pending& p, SharedStrings& strings) const;
+    std::string colXml(const ColRange& c) const {
+        std::string s = "<" + qualifiedName(prefix_, "col");
+        for (const auto& [k, v] : c.attrs)
+            s += " " + k + "=\"" + xml::escapeAttribute(v) + "\"";
+        return s + "/>";
+    }
+
+    std::string name_, part_;
+    int sheetId_;
+    BytesPtr bytes_;
+    bool loaded_ = false;
+    int headRows_ = 0;
+    std::string prefix_;
+    std::vector<Row> rows_;
+    std::optional<std::pair<xml::Element, xml::EndTag>> dimension_, sheetViews_, sheetFormatPr_, cols_,
+        sheetData_;
+    std::vector<xml::Element> sheetViewList_;
+    std::vector<ColRange> colRanges_;
+    std::vector<Span> colSpans_;
+    std::map<std::pair<int, int>, Pending> pending_;
+    std::set<std::string> formulasDropped_;
+    bool selected_ = false, selectionChanged_ = false;
+};
+
+std::string Sheet::cellXml(int row, int column, const Cell* old, const Pending& p,
+                           SharedStrings& strings) const {
+    std::string s = "<" + qualifiedName(prefix_, "c") + " r=\"" + cellRef(row, column) + "\"";
+    int style = p.style ? *p.style : (old ? old->style : -1);
+    if (!p.style && !old) {
+        const int colStyle = styleOf(row, column);
+        if (colStyle > 0) style = colStyle;
+    }
+    if (old) {
+        // The cell's other attributes stay; its type and value metadata go with the old value.
+        for (const auto& [n, span] : xml::attributeSpans(*bytes_, elementAt(old->span, prefix_, "c"))) {
+            if (n == "r" || n == "s" || n == "t" || n == "vm" || n == "cm") continue;
+            s += " " + std::string(reinterpret_cast<const char*>(bytes_->data() + span.begin),
+                                   span.end - span.begin);
+        }
+    }
+    if (style >= 0 && !(style == 0 && (!old || old->style < 0))) s += " s=\"" + std::to_string(style) + "\"";
+    const std::string v = qualifiedName(prefix_, "v");
+    const CellValue& value = *p.value;
+    switch (value.kind()) {
+    case CellValue::Kind::Empty:
+        return s + "/>";
+    case CellValue::Kind::Number:
+        return s + "><" + v + ">" + numberText(value.numberValue()) + "</" + v + "></" +
+               qualifiedName(prefix_, "c") + ">";
+    case CellValue::Kind::Text:
+        return s + " t=\"s\"><" + v + ">" + std::to_string(strings.indexOf(value.textValue())) + "</" + v +
+               "></" + qualifiedName(prefix_, "c") + ">";
+    case CellValue::Kind::Boolean:
+        return s + " t=\"b\"><" + v + ">" + (value.booleanValue() ? "1" : "0") + "</" + v + "></" +
+               qualifiedName(prefix_, "c") + ">";
+    case CellValue::Kind::Error:
+        return s + " t=\"e\"><" + v + ">" + errorText(value.errorCode()) + "</" + v + "></" +
+               qualifiedName(prefix_, "c") + ">";
+    }
+    return s + "/>";
+}
+
+EditedPart Sheet::write(Styles*, SharedStrings& strings) const {
+    checkEditable(part_, *bytes_);
+    PartEditor ed(*bytes_);
+    const std::string p = prefix_;
+
+    // Selection first: a new <sheetViews> goes before anything else inserted at the same place.
+    if (selectionChanged_) {
+        if (!sheetViewList_.empty()) {
+            const auto* t = sheetViewList_.front().attribute("tabSelected");
+            const bool on = t && (*t == "1" || *t == "true");
+            if (on != selected_)
+                ed.setAttribute(sheetViewList_.front(), "tabSelected", selected_ ? "1" : "0");
+            for (std::size_t i = 1; i < sheetViewList_.size() && !selected_; ++i)
+                if (const auto* u = sheetViewList_[i].attribute("tabSelected");
+                    u && (*u == "1" || *u == "true"))
+                    ed.setAttribute(sheetViewList_[i], "tabSelected", "0");
+        } else if (selected_ && !sheetViews_) {
+            const std::size_t at = sheetFormatPr_ ? sheetFormatPr_->first.begin
+                                   : cols_        ? cols_->first.begin
+                                                  : sheetData_->first.begin;
+            ed.insert(at, "<" + qualifiedName(p, "sheetViews") + "><" + qualifiedName(p, "sheetView") +
+                              " tabSelected=\"1\" workbookViewId=\"0\"/></" + qualifiedName(p, "sheetViews") +
+                              ">");
+        }
+    }
+
+    // Columns: each changed original <col> is replaced by what it became; new ranges go beside their
+    // neighbours.
+    {
+        std::map<int, std::string> byOrigin;
+        std::map<int, bool> originDirty;
+        for (const ColRange& c : colRanges_)
+            if (c.origin >= 0) originDirty[c.origin] = originDirty[c.origin] || c.dirty;
+        std::string leading;                    // new ranges before any original one
+        std::map<int, std::string> afterOrigin; // new ranges after an original one
+        int lastOrigin = -1;
+        for (const ColRange& c : colRanges_) {
+            if (c.origin >= 0) {
+                lastOrigin = c.origin;
+                if (originDirty[c.origin]) byOrigin[c.origin] += colXml(c);
+            } else if (lastOrigin < 0) {
+                leading += colXml(c);
+            } else if (originDirty[lastOrigin]) {
+                byOrigin[lastOrigin] += colXml(c);
+            } else {
+                afterOrigin[lastOrigin] += colXml(c);
+            }
+        }
+        for (const auto& [o, text] : byOrigin)
+            ed.replace(colSpans_[std::size_t(o)].begin, colSpans_[std::size_t(o)].end, text);
+        for (const auto& [o, text] : afterOrigin)
+            ed.insert(colSpans_[std::size_t(o)].end, text);
+        if (!leading.empty()) {
+            if (!colSpans_.empty())
+                ed.insert(colSpans_.front().begin, leading);
+            else if (cols_)
+                ed.appendChild(cols_->first, cols_->second, leading);
+            else
+                ed.insert(sheetData_->first.begin, "<" + qualifiedName(p, "cols") + ">" + leading + "</" +
+                                                       qualifiedName(p, "cols") + ">");
+        }
+    }
+
+    // Cells, row by row, in ascending order.
+    int minRow = INT32_MAX, maxRow = 0, minCol = INT32_MAX, maxCol = 0;
+    std::map<int, std::vector<std::pair<int, const Pending*>>> byRow;
+    for (const auto& [key, pend] : pending_) {
+        byRow[key.first].emplace_back(key.second, &pend);
+        minRow = std::min(minRow, key.first), maxRow = std::max(maxRow, key.first);
+        minCol = std::min(minCol, key.second), maxCol = std::max(maxCol, key.second);
+    }
+    bool rowsNeedRefs = false;
+    for (const auto& [r, cells] : byRow) {
+        auto it =
+            std::lower_bound(rows_.begin(), rows_.end(), r, [](const Row& x, int v) { return x.r < v; });
+        if (it != rows_.end() && it->r == r) {
+            const Row& row = *it;
+            const xml::Element rowEl = elementAt(row.span, p, "row");
+            bool addsCells = false;
+            std::set<int> replaced;
+            for (const auto& [col, pend] : cells) {
+                const Cell* old = find(r, col);
+                if (old && pend->value) {
+                    ed.replace(old->span.begin, old->span.end, cellXml(r, col, old, *pend, strings));
+                    replaced.insert(col);
+                } else if (old) {
+                    ed.setAttribute(elementAt(old->span, p, "c"), "s", std::to_string(*pend->style));
+                    replaced.insert(col);
+                } else {
+                    Pending full = *pend;
+                    if (!full.value) full.value = CellValue();
+                    addsCells = true;
+                    auto next = std::lower_bound(row.cells.begin(), row.cells.end(), col,
+                                                 [](const Cell& x, int v) { return x.column < v; });
+                    if (next != row.cells.end())
+                        ed.insert(next->span.begin, cellXml(r, col, nullptr, full, strings));
+                    else
+                        ed.appendChild(rowEl, {row.span.endBegin, row.span.end},
+                                       cellXml(r, col, nullptr, full, strings));
+                }
+            }
+            if (addsCells)
+                for (const Cell& c : row.cells)
+                    if (!c.hasRef && !replaced.count(c.column))
+                        ed.setAttribute(elementAt(c.span, p, "c"), "r", cellRef(r, c.column));
+            if (row.hasSpans) {
+                const auto colon = row.spans.find(':');
+                int a = toInt(&row.spans, 0), b = a;
+                if (colon != std::string::npos) {
+                    const std::string x = row.spans.substr(0, colon), y = row.spans.substr(colon + 1);
+                    a = toInt(&x, 0), b = toInt(&y, 0);
+                }
+                const int na = std::min(a > 0 ? a : cells.front().first, cells.front().first);
+                const int nb = std::max(b, cells.back().first);
+                if (na != a || nb != b)
+                    ed.setAttribute(rowEl, "spans", std::to_string(na) + ":" + std::to_string(nb));
+            }
+        } else {
+            std::string text = "<" + qualifiedName(p, "row") + " r=\"" + std::to_string(r) + "\">";
+            for (const auto& [col, pend] : cells) {
+                Pending full = *pend;
+                if (!full.value) full.value = CellValue();
+                text += cellXml(r, col, nullptr, full, strings);
+            }
+            text += "</" + qualifiedName(p, "row") + ">";
+            rowsNeedRefs = true;
+            if (it != rows_.end())
+                ed.insert(it->span.begin, text);
+            else
+                ed.appendChild(sheetData_->first, sheetData_->second, text);
+        }
+    }
+    if (rowsNeedRefs)
+        for (const Row& row : rows_)
+            if (!row.hasRef) ed.setAttribute(elementAt(row.span, p, "row"), "r", std::to_string(row.r));
+
+    // The used range grows to cover what was written.
+    if (dimension_ && maxRow > 0) {
+        const std::string* ref = dimension_->first.attribute("ref");
+        int r1 = minRow, c1 = minCol, r2 = maxRow, c2 = maxCol;
+        bool had = false;
+        if (ref) {
+            const auto colon = ref->find(':');
+            int a = 0, b = 0, c = 0, d = 0;
+            if (parseCellRef(ref->substr(0, colon), a, b)) {
+                c = a, d = b;
+                if (colon != std::string::npos && !parseCellRef(ref->substr(colon + 1), c, d)) c = a, d = b;
+                if (!(a == 1 && b == 1 && c == 1 && d == 1 && rows_.empty())) {
+                    had = true;
+                    r1 = std::min(r1, a), c1 = std::min(c1, b), r2 = std::max(r2, c), c2 = std::max(c2, d);
+                }
+            }
+        }
+        const std::string now =
+            r1 == r2 && c1 == c2 ? cellRef(r1, c1) : cellRef(r1, c1) + ":" + cellRef(r2, c2);
+        if (!had || !ref || *ref != now) ed.setAttribute(dimension_->first, "ref", now);
+    }
+    return {part_, bytes_, ed.edits()};
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The workbook.
+
+std::string horizontalName(std::int32_t alignment) {
+    switch (alignment) {
+    case 1:
+        return "general";
+    case AlignLeft:
+        return "left";
+    case AlignCenter:
+        return "center";
+    case -4152:
+        return "right";
+    case 5:
+        return "fill";
+    case -4130:
+        return "justify";
+    case 7:
+        return "centerContinuous";
+    case -4117:
+        return "distributed";
+    default:
+        fail("Alinierea orizontala " + std::to_string(alignment) + " nu exista");
+    }
+}
+
+std::string borderStyleName(std::int32_t style, std::int32_t weight) {
+    constexpr std::int32_t hairline = 1, thin = 2, medium = -4138, thick = 4;
+    if (style == LineStyleContinuous) {
+        if (weight == hairline) return "hair";
+        if (weight == thin) return "thin";
+        if (weight == medium) return "medium";
+        if (weight == thick) return "thick";
+    }
+    if (style == -4115) return weight == medium || weight == thick ? "mediumDashed" : "dashed";
+    if (style == -4118) return "dotted";
+    if (style == -4119) return "double";
+    if (style == 4) return weight == medium || weight == thick ? "mediumDashDot" : "dashDot";
+    if (style == 5) return weight == medium || weight == thick ? "mediumDashDotDot" : "dashDotDot";
+    if (style == 13) return "slantDashDot";
+    fail("Stilul de chenar " + std::to_string(style) + " cu grosimea " + std::to_string(weight) +
+         " nu exista");
+}
+
+struct SheetEntry {
+    std::string name, part;
+    int position = 0; // among all sheets of the workbook, as activeTab counts
+    int sheetId = 0;
+    bool hidden = false;
+};
+
+class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWorkbook> {
+  public:
+    XlsxWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive)
+        : pkg_(std::move(source), std::move(archive)), path_(pkg_.source()->path()) {}
+
+    void open();
+
+    std::int16_t worksheetCount() override {
+        checkOpen();
+        return std::int16_t(std::min<std::size_t>(sheets_.size(), 32767));
+    }
+    std::string worksheetName(std::int16_t index) override {
+        checkOpen();
+        if (index < 1 || std::size_t(index) > sheets_.size())
+            throw RuntimeError(err::SubscriptOutOfRange,
+                               "Indice in afara intervalului: foaia de calcul " + std::to_string(index) +
+                                   " nu exista (fisierul are " + std::to_string(sheets_.size()) + ")");
+        return sheets_[std::size_t(index - 1)].name;
+    }
+    std::shared_ptr<Worksheet> worksheet(const std::string& name) override;
+    void close(bool saveChanges) override;
+
+    void checkOpen() const {
+        if (closed_) fail("Registrul " + text::quoted(path_) + " a fost inchis");
+    }
+    Sheet& sheet(std::size_t i) {
+        auto& s = loaded_[i];
+        if (!s) s = std::make_unique<Sheet>(sheets_[i].name, sheets_[i].part, sheets_[i].sheetId);
+        return *s;
+    }
+    Package& package() { return pkg_; }
+    SharedStrings& strings() {
+        if (!strings_) {
+            if (!sstPart_.empty() && pkg_.has(sstPart_))
+                strings_ = std::make_unique<SharedStrings>(sstPart_, pkg_.read(sstPart_));
+            else
+                strings_ = std::make_unique<SharedStrings>(freePart("xl/sharedStrings", ".xml"), nullptr);
+        }
+        return *strings_;
+    }
+    Styles& styles() {
+        if (!styles_) {
+            if (stylesPart_.empty() || !pkg_.has(stylesPart_))
+                fail("Registrul " + text::quoted(path_) +
+                     " nu are partea de stiluri, in care se pastreaza formatarea");
+            styles_ = std::make_unique<Styles>(stylesPart_, pkg_.read(stylesPart_));
+        }
+        return *styles_;
+    }
+    void activate(std::size_t i);
+    const SheetEntry& entry(std::size_t i) const { return sheets_[i]; }
+    std::string describe(const std::string& sheet, const RuntimeError& e) const {
+        return "Foaia " + text::quoted(sheet) + " din fisierul " + text::quoted(path_) + ": " +
+               e.description();
+    }
+
+  private:
+    std::string freePart(const std::string& stem, const std::string& ext) const {
+        for (int i = 0; i < 1000; ++i) {
+            const std::string name = stem + (i ? std::to_string(i) : "") + ext;
+            if (!pkg_.has(name)) return name;
+        }
+        fail("nu se gaseste un nume liber pentru o parte noua");
+    }
+
+    Package pkg_;
+    std::string path_;
+    std::string workbookPart_, stylesPart_, sstPart_, calcChainPart_, mainNs_;
+    std::vector<SheetEntry> sheets_;
+    int allSheets_ = 0;
+    std::map<std::size_t, std::unique_ptr<Sheet>> loaded_;
+    std::unique_ptr<SharedStrings> strings_;
+    std::unique_ptr<Styles> styles_;
+    std::optional<int> activeTab_;
+    bool closed_ = false;
+};
+
+class XlsxWorksheet : public Worksheet {
+  public:
+    XlsxWorksheet(std::shared_ptr<XlsxWorkbook> owner, std::size_t index)
+        : owner_(std::move(owner)), index_(index) {}
+
+    std::string name() const override {
+        owner_->checkOpen();
+        return owner_->entry(index_).name;
+    }
+    CellValue cell(std::int16_t row, std::int16_t column) override {
+        check(row, column);
+        return guard([&] {
+            Sheet& s = sheet();
+            SharedStrings* strings = nullptr;
+            try {
+                strings = &owner_->strings();
+            } catch (const RuntimeError&) {
+                strings = nullptr; // a broken table fails only the cells that need it
+            }
+            return s.value(owner_->package(), strings, row, column);
+        });
+    }
+    void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override {
+        check(row, column);
+        guard([&] {
+            Sheet& s = loadedSheet();
+            s.write(row, column, value, owner_->strings());
+            return 0;
+        });
+    }
+    void setColumnWidth(std::int16_t column, double characters) override {
+        check(1, column);
+        guard([&] {
+            Sheet& s = loadedSheet();
+            const int mdw = owner_->styles().maxDigitWidth();
+            if (!(characters >= 0 && characters <= 255))
+                fail("Latimea coloanei trebuie sa fie intre 0 si 255 de caractere");
+            // Characters of the default font's widest digit plus 5 pixels of padding, in 1/256 of a
+            // character.
+            const double width = std::trunc((characters * mdw + 5) / mdw * 256) / 256;
+            ColRange& c = s.isolate(column, numberText(s.defaultWidth(mdw)));
+            c.set("width", numberText(characters == 0 ? 0 : width));
+            c.set("customWidth", "1");
+            c.dirty = true;
+            return 0;
+        });
+    }
+    void setColumnHorizontalAlignment(std::int16_t column, std::int32_t alignment) override {
+        check(1, column);
+        XfChange c;
+        c.horizontal = horizontalName(alignment);
+        formatColumn(column, c);
+    }
+    void setColumnNumberFormat(std::int16_t column, const std::string& format) override {
+        check(1, column);
+        guard([&] {
+            XfChange c;
+            c.numFmt = owner_->styles().numFmt(format);
+            formatColumn(column, c);
+            return 0;
+        });
+    }
+    void setBold(std::int16_t row, std::int16_t column, bool bold) override {
+        check(row, column);
+        guard([&] {
+            Sheet& s = loadedSheet();
+            Styles& st = owner_->styles();
+            const int xf = s.styleOf(row, column);
+            XfChange c;
+            c.font = st.boldFont(st.fontOf(xf), bold);
+            if (*c.font != st.fontOf(xf)) s.setStyle(row, column, st.derive(xf, c));
+            return 0;
+        });
+    }
+    void borderAround(std::int16_t firstRow, std::int16_t firstColumn, std::int16_t lastRow,
+                      std::int16_t lastColumn, std::int32_t lineStyle, std::int32_t weight) override {
+        check(firstRow, firstColumn);
+        check(lastRow, lastColumn);
+        const std::string style = borderStyleName(lineStyle, weight);
+        guard([&] {
+            Sheet& s = loadedSheet();
+            Styles& st = owner_->styles();
+            const int r1 = std::min(firstRow, lastRow), r2 = std::max(firstRow, lastRow);
+            const int c1 = std::min(firstColumn, lastColumn), c2 = std::max(firstColumn, lastColumn);
+            for (int r = r1; r <= r2; ++r)
+                for (int c = c1; c <= c2; ++c) {
+                    const unsigned sides =
+                        (c == c1 ? 1u : 0) | (c == c2 ? 2u : 0) | (r == r1 ? 4u : 0) | (r == r2 ? 8u : 0);
+                    if (!sides) continue;
+                    const int xf = s.styleOf(r, c);
+                    XfChange ch;
+                    ch.border = st.borderWith(st.borderOf(xf), sides, style);
+                    s.setStyle(r, c, st.derive(xf, ch));
+                }
+            return 0;
+        });
+    }
+    void activate() override {
+        owner_->checkOpen();
+        guard([&] {
+            owner_->activate(index_);
+            return 0;
+        });
+    }
+
+  private:
+    void check(int row, int column) const {
+        owner_->checkOpen();
+        if (row < 1 || column < 1 || column > kMaxColumns)
+            fail("Celula (" + std::to_string(row) + ", " + std::to_string(column) +
+                 ") este in afara foii: un registru .xlsx are 1048576 de randuri si 16384 de coloane");
+    }
+    Sheet& sheet() { return owner_->sheet(index_); }
+    Sheet& loadedSheet() {
+        Sheet& s = sheet();
+        s.load(owner_->package());
+        return s;
+    }
+    void formatColumn(int column, const XfChange& change) {
+        guard([&] {
+            Sheet& s = loadedSheet();
+            Styles& st = owner_->styles();
+            const int mdw = st.maxDigitWidth();
+            ColRange& c = s.isolate(column, numberText(s.defaultWidth(mdw)));
+            const int xf = st.derive(toInt(c.get("style"), 0), change);
+            c.set("style", std::to_string(xf));
+            c.dirty = true;
+            for (int r : s.rowsWithCellsIn(column))
+                s.setStyle(r, column, st.derive(s.styleOf(r, column), change));
+            return 0;
+        });
+    }
+    template <class F> auto guard(F&& f) -> decltype(f()) {
+        try {
+            return f();
+        } catch (const RuntimeError& e) {
+            if (e.number() != err::Application) throw;
+            throw RuntimeError(e.number(), owner_->describe(owner_->entry(index_).name, e));
+        } catch (const std::bad_alloc&) {
+            fail(owner_->describe(owner_->entry(index_).name,
+                                  RuntimeError(err::Application, "nu este destula memorie")));
+        }
+    }
+
+    std::shared_ptr<XlsxWorkbook> owner_;
+    std::size_t index_;
+};
+
+std::shared_ptr<Worksheet> XlsxWorkbook::worksheet(const std::string& name) {
+    checkOpen();
+    const std::string wanted = text::foldCase(name);
+    for (std::size_t i = 0; i < sheets_.size(); ++i)
+        if (text::foldCase(sheets_[i].name) == wanted)
+            return std::make_shared<XlsxWorksheet>(shared_from_this(), i);
+    throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
+                                                     text::quoted(name) + " nu exista in fisierul " +
+                                                     text::quoted(path_));
+}
+
+void XlsxWorkbook::activate(std::size_t i) {
+    // A hidden sheet cannot be the one shown; the selection stays where it was.
+    if (sheets_[i].hidden) return;
+    activeTab_ = sheets_[i].position;
+    for (std::size_t k = 0; k < sheets_.size(); ++k) {
+        if (k == i) {
+            Sheet& s = sheet(k);
+            s.load(pkg_);
+            if (!s.isSelected(pkg_)) s.select(true);
+        } else if (loaded_.count(k) || pkg_.has(sheets_[k].part)) {
+            Sheet& s = sheet(k);
+            if (s.isSelected(pkg_)) s.select(false);
+        }
+    }
+}
+
+std::string contentTypeOf(const xml::Document& types, const std::string& part) {
+    const std::string wanted = text::foldCase("/" + part);
+    for (int c : types.node(0).children) {
+        const xml::Element& e = types.node(c).element;
+        if (e.local == "Override" && e.attribute("PartName") &&
+            text::foldCase(*e.attribute("PartName")) == wanted)
+            return e.attribute("ContentType") ? *e.attribute("ContentType") : std::string();
+    }
+    const auto dot = part.rfind('.');
+    const std::string ext = text::foldCase(dot == std::string::npos ? "" : part.substr(dot + 1));
+    for (int c : types.node(0).children) {
+        const xml::Element& e = types.node(c).element;
+        if (e.local == "Default" && e.attribute("Extension") &&
+            text::foldCase(*e.attribute("Extension")) == ext)
+            return e.attribute("ContentType") ? *e.attribute("ContentType") : std::string();
+    }
+    return {};
+}
+
+void XlsxWorkbook::open() {
+    const std::string typesPart(kContentTypes);
+    const BytesPtr typesBytes = pkg_.read(typesPart);
+    const auto types = xml::Document::parse(*typesBytes, typesPart);
+
+    for (const Relationship& r : pkg_.relationships(""))
+        if (!r.external && isType(r.type, "officeDocument")) {
+            workbookPart_ = r.target;
+            break;
+        }
+    if (workbookPart_.empty())
+        fail("pachetul nu are relatia catre documentul principal (_rels/.rels), deci nu este un document "
+             "Office");
+    if (!pkg_.has(workbookPart_))
+        fail("documentul principal " + partText(workbookPart_) + " lipseste din pachet");
+
+    const std::string type = contentTypeOf(types, workbookPart_);
+    static const std::pair<std::string_view, std::string_view> refused[] = {
+        {"application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml",
+         "un sablon Excel (.xltx)"},
+        {"application/vnd.ms-excel.template.macroEnabled.main+xml",
+         "un sablon Excel cu macrocomenzi (.xltm)"},
+        {"application/vnd.ms-excel.addin.macroEnabled.main+xml", "un supliment Excel (.xlam)"},
+        {"application/vnd.ms-excel.sheet.binary.macroEnabled.main", "un registru Excel binar (.xlsb)"},
+        {"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml",
+         "un document Word"},
+        {"application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml",
+         "o prezentare PowerPoint"}};
+    for (const auto& [t, what] : refused)
+        if (type == t)
+            fail("este " + std::string(what) +
+                 ", nu un registru .xlsx sau .xlsm; salvati-l ca registru Excel "
+                 "pentru a-l prelucra");
+    if (type != "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml" &&
+        type != "application/vnd.ms-excel.sheet.macroEnabled.main+xml")
+        fail("nu este un registru de calcul: documentul principal are tipul " + text::quoted(type));
+
+    const BytesPtr wb = pkg_.read(workbookPart_);
+    const auto doc = xml::Document::parse(*wb, workbookPart_);
+    mainNs_ = doc.root().element.uri;
+    std::map<std::string, Relationship> rels;
+    for (Relationship& r : pkg_.relationships(workbookPart_)) {
+        if (r.external) continue;
+        if (isType(r.type, "styles")) stylesPart_ = r.target;
+        if (isType(r.type, "sharedStrings")) sstPart_ = r.target;
+        if (isType(r.type, "calcChain")) calcChainPart_ = r.target;
+        rels.emplace(r.id, std::move(r));
+    }
+    const int sheetsNode = doc.child(0, "sheets");
+    if (sheetsNode < 0) fail(partText(workbookPart_) + " nu are lista foilor (sheets)");
+    for (int s : doc.children(sheetsNode, "sheet")) {
+        const xml::Element& e = doc.node(s).element;
+        const int position = allSheets_++;
+        const std::string* id = nullptr;
+        for (const auto& a : e.attributes)
+            if (a.local == "id" && !a.uri.empty()) id = &a.value;
+        if (!id) continue;
+        auto it = rels.find(*id);
+        if (it == rels.end() || !isType(it->second.type, "worksheet"))
+            continue; // chart, dialog, macro sheets
+        SheetEntry en;
+        en.name = e.attribute("name") ? *e.attribute("name") : std::string();
+        en.part = it->second.target;
+        en.position = position;
+        en.sheetId = toInt(e.attribute("sheetId"), 0);
+        const std::string* state = e.attribute("state");
+        en.hidden = state && *state != "visible";
+        sheets_.push_back(std::move(en));
+    }
+}
+
+void XlsxWorkbook::close(bool saveChanges) {
+    checkOpen();
+    if (!saveChanges) {
+        closed_ = true;
+        return;
+    }
+    std::vector<EditedPart> parts;
+    std::set<std::pair<int, std::string>> dropped;
+    try {
+        for (auto& [i, s] : loaded_)
+            if (s && s->changed()) {
+                parts.push_back(s->write(styles_.get(), strings()));
+                for (const auto& ref : s->formulasDropped())
+                    dropped.emplace(s->sheetId(), ref);
+            }
+        if (styles_ && styles_->changed()) parts.push_back(styles_->write());
+        const bool newStrings = strings_ && strings_->changed() && !strings_->exists();
+        if (strings_ && strings_->changed() && strings_->exists()) parts.push_back(strings_->write(mainNs_));
+
+        // The active sheet.
+        if (activeTab_) {
+            const BytesPtr wb = pkg_.read(workbookPart_);
+            const auto doc = xml::Document::parse(*wb, workbookPart_);
+            PartEditor ed(*wb);
+            const int views = doc.child(0, "bookViews");
+            const int view = views >= 0 ? doc.child(views, "workbookView") : -1;
+            if (view >= 0) {
+                const xml::Element& e = doc.node(view).element;
+                if (toInt(e.attribute("activeTab"), 0) != *activeTab_)
+                    ed.setAttribute(e, "activeTab", std::to_string(*activeTab_));
+                if (toInt(e.attribute("firstSheet"), 0) > *activeTab_)
+                    ed.setAttribute(e, "firstSheet", std::to_string(*activeTab_));
+            } else if (*activeTab_ != 0) {
+                const int sheetsNode = doc.child(0, "sheets");
+                const xml::Element& s = doc.node(sheetsNode).element;
+                ed.insert(s.begin, "<" + s.qualified("bookViews") + "><" + s.qualified("workbookView") +
+                                       " activeTab=\"" + std::to_string(*activeTab_) + "\"/></" +
+                                       s.qualified("bookViews") + ">");
+            }
+            if (ed.changed()) {
+                checkEditable(workbookPart_, *wb);
+                parts.push_back({workbookPart_, wb, ed.edits()});
+            }
+        }
+
+        // Overwritten formulas leave the calculation chain; an empty chain goes with its relationship.
+        bool dropChain = false;
+        if (!dropped.empty() && !calcChainPart_.empty() && pkg_.has(calcChainPart_)) {
+            const BytesPtr cc = pkg_.read(calcChainPart_);
+            const auto doc = xml::Document::parse(*cc, calcChainPart_);
+            PartEditor ed(*cc);
+            int current = 0, kept = 0;
+            std::optional<std::string> carry;
+            for (int c : doc.node(0).children) {
+                const auto& n = doc.node(c);
+                if (n.element.local != "c") continue;
+                const std::string* i = n.element.attribute("i");
+                if (i) current = toInt(i, current);
+                const std::string* r = n.element.attribute("r");
+                if (r && dropped.count({current, *r})) {
+                    ed.replace(n.element.begin, n.endTag.end, "");
+                    if (i) carry = *i;
+                    continue;
+                }
+                ++kept;
+                if (!i && carry) ed.setAttribute(n.element, "i", *carry);
+                carry.reset();
+            }
+            if (kept == 0)
+                dropChain = true;
+            else if (ed.changed())
+                parts.push_back({calcChainPart_, cc, ed.edits()});
+        }
+
+        if (parts.empty() && !newStrings && !dropChain) {
+            closed_ = true;
+            return;
+        }
+
+        // Relationships and content types, only when a part comes or goes.
+        const std::string relsPart = relsPartOf(workbookPart_);
+        if (newStrings || dropChain) {
+            const BytesPtr rb = pkg_.read(relsPart);
+            const auto rdoc = xml::Document::parse(*rb, relsPart);
+            const std::string typesPart(kContentTypes);
+            const BytesPtr tb = pkg_.read(typesPart);
+            const auto tdoc = xml::Document::parse(*tb, typesPart);
+            checkEditable(relsPart, *rb);
+            checkEditable(typesPart, *tb);
+            PartEditor red(*rb), ted(*tb);
+            const xml::Element& rroot = rdoc.root().element;
+            const xml::Element& troot = tdoc.root().element;
+            const bool strict = mainNs_ == kStrictMain;
+            const std::string relBase =
+                strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/"
+                       : "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+            if (newStrings) {
+                std::set<std::string> ids;
+                for (int c : rdoc.node(0).children)
+                    if (const auto* id = rdoc.node(c).element.attribute("Id")) ids.insert(*id);
+                int n = 1;
+                while (ids.count("rId" + std::to_string(n)))
+                    ++n;
+                const std::string& sst = strings_->part();
+                const std::string dir = workbookPart_.substr(0, workbookPart_.rfind('/') + 1);
+                const std::string target = sst.starts_with(dir) ? sst.substr(dir.size()) : "/" + sst;
+                red.appendChild(rroot, rdoc.root().endTag,
+                                "<" + rroot.qualified("Relationship") + " Id=\"rId" + std::to_string(n) +
+                                    "\" Type=\"" + relBase + "sharedStrings\" Target=\"" +
+                                    xml::escapeAttribute(target) + "\"/>");
+                ted.appendChild(
+                    troot, tdoc.root().endTag,
+                    "<" + troot.qualified("Override") + " PartName=\"/" + xml::escapeAttribute(sst) +
+                        "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml."
+                        "sharedStrings+xml\"/>");
+            }
+            if (dropChain) {
+                for (int c : rdoc.node(0).children) {
+                    const auto& n = rdoc.node(c);
+                    const std::string* t = n.element.attribute("Type");
+                    const std::string* target = n.element.attribute("Target");
+                    if (t && isType(*t, "calcChain") && target &&
+                        resolveTarget(workbookPart_, *target) == calcChainPart_)
+                        red.replace(n.element.begin, n.endTag.end, "");
+                }
+                for (int c : tdoc.node(0).children) {
+                    const auto& n = tdoc.node(c);
+                    const std::string* name = n.element.attribute("PartName");
+                    if (n.element.local == "Override" && name &&
+                        text::foldCase(*name) == text::foldCase("/" + calcChainPart_))
+                        ted.replace(n.element.begin, n.endTag.end, "");
+                }
+            }
+            if (red.changed()) parts.push_back({relsPart, rb, red.edits()});
+            if (ted.changed()) parts.push_back({typesPart, tb, ted.edits()});
+        }
+
+        zip::ArchiveWriter writer(pkg_.archive());
+        for (EditedPart& p : parts) {
+            auto shared = std::make_shared<EditedPart>(std::move(p));
+            writer.replace(shared->name,
+                           [shared](const ByteSink& sink) { shared->edits.writeTo(*shared->bytes, sink); });
+        }
+        if (newStrings) {
+            auto sst = std::make_shared<EditedPart>(strings_->write(mainNs_));
+            writer.add(sst->name, [sst](const ByteSink& sink) { sink(*sst->bytes); });
+        }
+        if (dropChain) writer.remove(calcChainPart_);
+        saveInPlace(*pkg_.source(), [&](const ByteSink& sink) { writer.writeTo(sink); });
+    } catch (const RuntimeError& e) {
+        if (e.number() != err::Application) throw;
+        throw RuntimeError(e.number(),
+                           "Registrul " + text::quoted(path_) + " nu poate fi salvat: " + e.description());
+    } catch (const std::bad_alloc&) {
+        fail("Registrul " + text::quoted(path_) + " nu poate fi salvat: nu este destula memorie");
+    }
+    closed_ = true;
+}
+
+} // namespace
+
+bool isOfficePackage(const zip::Archive& archive) {
+    return archive.find(kContentTypes) != nullptr;
+}
+
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
+    const std::string name = text::quoted(source->path());
+    try {
+        auto wb = std::make_shared<XlsxWorkbook>(std::move(source), std::move(archive));
+        wb->open();
+        return wb;
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
+    } catch (const std::bad_alloc&) {
+        fail("Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
+    }
+}
+
+} // namespace ordana::spreadsheet::xlsx

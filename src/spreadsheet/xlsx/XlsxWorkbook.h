@@ -1,0 +1,21 @@
+#pragma once
+
+// The .xlsx / .xlsm engine: a zip package of XML parts, read through its relationships and written back with
+// only the parts the table touches edited in place.
+
+#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/zip/ZipArchive.h"
+
+#include <memory>
+
+namespace ordana::spreadsheet::xlsx {
+
+// Is this package an Office Open XML document (it has "[Content_Types].xml")?
+bool isOfficePackage(const zip::Archive& archive);
+
+// Opens a package that isOfficePackage accepted; 1004 with a precise description when it is not a workbook
+// Ordana can write (a template, an add-in, a binary workbook, another kind of document) or is broken.
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive);
+
+} // namespace ordana::spreadsheet::xlsx

@@ -1,0 +1,388 @@
+#include "XmlPart.h"
+
+#include "common/RuntimeError.h"
+#include "common/Text.h"
+
+#include <expat.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace ordana::spreadsheet::xml {
+
+namespace {
+
+constexpr char kSeparator = '\x01';
+// Deeper nesting than any spreadsheet part holds: a guard for the open-element stack of hostile parts.
+constexpr int kMaxDepth = 4096;
+
+void splitName(const char* raw, std::string& uri, std::string& local, std::string& prefix) {
+    const std::string_view s(raw);
+    const auto first = s.find(kSeparator);
+    if (first == std::string_view::npos) {
+        uri.clear();
+        prefix.clear();
+        local.assign(s);
+        return;
+    }
+    uri.assign(s.substr(0, first));
+    const auto second = s.find(kSeparator, first + 1);
+    if (second == std::string_view::npos) {
+        local.assign(s.substr(first + 1));
+        prefix.clear();
+    } else {
+        local.assign(s.substr(first + 1, second - first - 1));
+        prefix.assign(s.substr(second + 1));
+    }
+}
+
+bool isSpace(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+} // namespace
+
+const std::string* Element::attribute(std::string_view name) const {
+    for (const Attribute& a : attributes)
+        if (a.uri.empty() && a.local == name) return &a.value;
+    return nullptr;
+}
+
+const std::string* Element::attribute(std::string_view u, std::string_view name) const {
+    for (const Attribute& a : attributes)
+        if (a.uri == u && a.local == name) return &a.value;
+    return nullptr;
+}
+
+std::string Element::qualified(std::string_view name) const {
+    return prefix.empty() ? std::string(name) : prefix + ":" + std::string(name);
+}
+
+struct Scanner::State {
+    std::string part;
+    Handler& handler;
+    XML_Parser parser = nullptr;
+    std::vector<Element> open; // the stack of open elements, reused between siblings
+    int depth = 0;
+    bool stopped = false;
+    std::string failure; // set by a handler that refuses the part
+
+    State(std::string p, Handler& h) : part(std::move(p)), handler(h) {}
+
+    static void onStart(void* user, const XML_Char* name, const XML_Char** atts) {
+        auto& s = *static_cast<State*>(user);
+        if (s.depth >= kMaxDepth)
+            return s.refuse("are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) +
+                            " niveluri");
+        if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back();
+        Element& e = s.open[std::size_t(s.depth)];
+        splitName(name, e.uri, e.local, e.prefix);
+        e.attributes.clear();
+        for (const XML_Char** a = atts; *a; a += 2) {
+            Attribute& at = e.attributes.emplace_back();
+            splitName(a[0], at.uri, at.local, at.prefix);
+            at.value.assign(a[1]);
+        }
+        e.begin = std::size_t(XML_GetCurrentByteIndex(s.parser));
+        e.startEnd = e.begin + std::size_t(XML_GetCurrentByteCount(s.parser));
+        e.depth = s.depth;
+        ++s.depth;
+        s.handler.start(e);
+    }
+    static void onEnd(void* user, const XML_Char*) {
+        auto& s = *static_cast<State*>(user);
+        --s.depth;
+        const Element& e = s.open[std::size_t(s.depth)];
+        EndTag t;
+        const auto count = XML_GetCurrentByteCount(s.parser);
+        if (count == 0) {
+            t.begin = t.end = e.startEnd; // <a/>
+        } else {
+            t.begin = std::size_t(XML_GetCurrentByteIndex(s.parser));
+            t.end = t.begin + std::size_t(count);
+        }
+        s.handler.end(e, t);
+    }
+    static void onText(void* user, const XML_Char* text, int len) {
+        auto& s = *static_cast<State*>(user);
+        if (s.depth > 0)
+            s.handler.text(s.open[std::size_t(s.depth - 1)], std::string_view(text, std::size_t(len)));
+    }
+    static void onDoctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        static_cast<State*>(user)->refuse("contine o declaratie DOCTYPE, pe care acest tip de fisier nu o "
+                                          "permite");
+    }
+    void refuse(std::string why) {
+        if (failure.empty()) failure = std::move(why);
+        XML_StopParser(parser, XML_FALSE);
+    }
+};
+
+Scanner::Scanner(std::string partName, Handler& handler)
+    : state_(std::make_unique<State>(std::move(partName), handler)) {
+    State& s = *state_;
+    s.parser = XML_ParserCreateNS(nullptr, kSeparator);
+    if (!s.parser) throw std::bad_alloc();
+    XML_SetReturnNSTriplet(s.parser, 1);
+    XML_SetUserData(s.parser, &s);
+    XML_SetElementHandler(s.parser, &State::onStart, &State::onEnd);
+    XML_SetCharacterDataHandler(s.parser, &State::onText);
+    XML_SetStartDoctypeDeclHandler(s.parser, &State::onDoctype);
+}
+
+Scanner::~Scanner() {
+    if (state_->parser) XML_ParserFree(state_->parser);
+}
+
+bool Scanner::feed(std::span<const std::uint8_t> bytes, bool last) {
+    State& s = *state_;
+    if (s.stopped) return false;
+    // Expat takes int lengths: hand over large parts in slices.
+    std::size_t at = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(bytes.size() - at, INT_MAX / 2);
+        const bool final = last && at + n == bytes.size();
+        const XML_Status rc = XML_Parse(s.parser, reinterpret_cast<const char*>(bytes.data() + at), int(n),
+                                        final ? XML_TRUE : XML_FALSE);
+        if (!s.failure.empty())
+            throw RuntimeError(err::Application, "partea " + text::quoted(s.part) + " " + s.failure);
+        if (rc == XML_STATUS_SUSPENDED || s.stopped) {
+            s.stopped = true;
+            return false;
+        }
+        if (rc == XML_STATUS_ERROR) {
+            if (XML_GetErrorCode(s.parser) == XML_ERROR_ABORTED && s.stopped) return false;
+            throw RuntimeError(err::Application,
+                               "partea " + text::quoted(s.part) + " nu este XML corect (linia " +
+                                   std::to_string(XML_GetCurrentLineNumber(s.parser)) + ", coloana " +
+                                   std::to_string(XML_GetCurrentColumnNumber(s.parser)) +
+                                   "): " + XML_ErrorString(XML_GetErrorCode(s.parser)));
+        }
+        at += n;
+    } while (at < bytes.size());
+    return true;
+}
+
+void Scanner::stop() {
+    State& s = *state_;
+    if (s.stopped) return;
+    s.stopped = true;
+    XML_StopParser(s.parser, XML_FALSE);
+}
+
+bool Scanner::stopped() const {
+    return state_->stopped;
+}
+
+void scan(std::span<const std::uint8_t> part, const std::string& partName, Handler& handler) {
+    Scanner scanner(partName, handler);
+    scanner.feed(part, true);
+}
+
+namespace {
+
+class TreeBuilder : public Handler {
+  public:
+    explicit TreeBuilder(std::vector<Document::Node>& nodes) : nodes_(nodes) {}
+    void start(const Element& e) override {
+        Document::Node n;
+        n.element = e;
+        n.parent = stack_.empty() ? -1 : stack_.back();
+        const int index = int(nodes_.size());
+        if (n.parent >= 0) nodes_[std::size_t(n.parent)].children.push_back(index);
+        nodes_.push_back(std::move(n));
+        stack_.push_back(index);
+    }
+    void end(const Element&, const EndTag& t) override {
+        nodes_[std::size_t(stack_.back())].endTag = t;
+        stack_.pop_back();
+    }
+    void text(const Element&, std::string_view s) override {
+        nodes_[std::size_t(stack_.back())].text.append(s);
+    }
+
+  private:
+    std::vector<Document::Node>& nodes_;
+    std::vector<int> stack_;
+};
+
+} // namespace
+
+Document Document::parse(std::span<const std::uint8_t> bytes, const std::string& partName) {
+    Document d;
+    d.bytes_ = bytes;
+    d.utf8_ = isUtf8Part(bytes);
+    TreeBuilder builder(d.nodes_);
+    scan(bytes, partName, builder);
+    if (d.nodes_.empty())
+        throw RuntimeError(err::Application, "partea " + text::quoted(partName) + " nu are niciun element");
+    return d;
+}
+
+std::vector<int> Document::children(int parent, std::string_view local) const {
+    std::vector<int> out;
+    for (int c : node(parent).children)
+        if (node(c).element.local == local) out.push_back(c);
+    return out;
+}
+
+int Document::child(int parent, std::string_view local) const {
+    for (int c : node(parent).children)
+        if (node(c).element.local == local) return c;
+    return -1;
+}
+
+std::vector<std::pair<std::string, AttributeSpan>> attributeSpans(std::span<const std::uint8_t> part,
+                                                                  const Element& element) {
+    std::vector<std::pair<std::string, AttributeSpan>> out;
+    std::size_t p = attributeInsertPoint(element);
+    const std::size_t end = std::min(element.startEnd, part.size());
+    while (p < end) {
+        while (p < end && isSpace(part[p]))
+            ++p;
+        const std::size_t nameBegin = p;
+        while (p < end && !isSpace(part[p]) && part[p] != '=' && part[p] != '/' && part[p] != '>')
+            ++p;
+        if (p == nameBegin) break;
+        std::string name(reinterpret_cast<const char*>(&part[nameBegin]), p - nameBegin);
+        while (p < end && isSpace(part[p]))
+            ++p;
+        if (p >= end || part[p] != '=') break;
+        ++p;
+        while (p < end && isSpace(part[p]))
+            ++p;
+        if (p >= end || (part[p] != '"' && part[p] != '\'')) break;
+        const std::uint8_t quote = part[p++];
+        const std::size_t valueBegin = p;
+        while (p < end && part[p] != quote)
+            ++p;
+        if (p >= end) break;
+        out.emplace_back(std::move(name), AttributeSpan{nameBegin, p + 1, valueBegin, p});
+        ++p;
+    }
+    return out;
+}
+
+bool findAttribute(std::span<const std::uint8_t> part, const Element& element, std::string_view name,
+                   AttributeSpan& out) {
+    for (const auto& [n, span] : attributeSpans(part, element))
+        if (n == name) {
+            out = span;
+            return true;
+        }
+    return false;
+}
+
+std::size_t attributeInsertPoint(const Element& element) {
+    return element.begin + 1 + element.prefix.size() + (element.prefix.empty() ? 0 : 1) +
+           element.local.size();
+}
+
+bool isUtf8Part(std::span<const std::uint8_t> part) {
+    if (part.size() >= 2 && ((part[0] == 0xFF && part[1] == 0xFE) || (part[0] == 0xFE && part[1] == 0xFF)))
+        return false;
+    if (part.size() >= 2 && (part[0] == 0 || part[1] == 0)) return false;
+    std::string_view head(reinterpret_cast<const char*>(part.data()),
+                          std::min<std::size_t>(part.size(), 200));
+    if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+    if (!head.starts_with("<?xml")) return true;
+    head = head.substr(0, head.find("?>"));
+    const auto at = head.find("encoding");
+    if (at == std::string_view::npos) return true;
+    const auto q = head.find_first_of("\"'", at);
+    if (q == std::string_view::npos) return true;
+    const auto e = head.find(head[q], q + 1);
+    const std::string enc = text::foldCase(head.substr(q + 1, e == std::string_view::npos ? 0 : e - q - 1));
+    return enc == "UTF-8" || enc == "UTF8" || enc == "US-ASCII";
+}
+
+std::string escapeText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string escapeAttribute(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+        case '"':
+            out += "&quot;";
+            break;
+        case '\t':
+            out += "&#9;";
+            break;
+        case '\n':
+            out += "&#10;";
+            break;
+        default:
+            out += escapeText(std::string_view(&c, 1));
+        }
+    }
+    return out;
+}
+
+void Edits::replace(std::size_t begin, std::size_t end, std::string text) {
+    edits_.push_back({begin, end, std::move(text), edits_.size()});
+}
+
+void Edits::insert(std::size_t at, std::string text) {
+    edits_.push_back({at, at, std::move(text), edits_.size()});
+}
+
+std::vector<Edits::Edit> Edits::sorted() const {
+    std::vector<Edit> s = edits_;
+    // By position; at one position insertions first (in the order given), then the replacement.
+    std::stable_sort(s.begin(), s.end(), [](const Edit& a, const Edit& b) {
+        if (a.begin != b.begin) return a.begin < b.begin;
+        const bool ai = a.begin == a.end, bi = b.begin == b.end;
+        if (ai != bi) return ai;
+        return a.order < b.order;
+    });
+    std::size_t reached = 0;
+    for (const Edit& e : s) {
+        if (e.begin < reached || e.end < e.begin)
+            throw RuntimeError(err::Internal, "doua modificari ale aceleiasi parti XML se suprapun");
+        reached = e.end;
+    }
+    return s;
+}
+
+void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const {
+    std::size_t at = 0;
+    for (const Edit& e : sorted()) {
+        if (e.end > original.size()) throw RuntimeError(err::Internal, "o modificare iese din partea XML");
+        if (e.begin > at) sink(original.subspan(at, e.begin - at));
+        sink({reinterpret_cast<const std::uint8_t*>(e.text.data()), e.text.size()});
+        at = e.end;
+    }
+    if (at < original.size()) sink(original.subspan(at));
+}
+
+std::vector<std::uint8_t> Edits::apply(std::span<const std::uint8_t> original) const {
+    std::vector<std::uint8_t> out;
+    writeTo(original,
+            [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+    return out;
+}
+
+} // namespace ordana::spreadsheet::xml

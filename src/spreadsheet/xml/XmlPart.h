@@ -1,0 +1,142 @@
+#pragma once
+
+// XML parts read with expat and edited in place: the reader reports each element with the exact byte span of
+// its start tag, content and end tag, names resolved through their namespaces (so any prefix, and Strict
+// OOXML's URIs, read alike) while the prefix is kept for writing new elements the part's own way. An edit
+// list then turns the original bytes plus a few new pieces into the edited part: nothing outside the touched
+// spans changes. A part that is not well-formed is RuntimeError 1004 naming the part.
+
+#include "spreadsheet/FileAccess.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ordana::spreadsheet::xml {
+
+struct Attribute {
+    std::string uri, local, prefix; // uri and prefix empty for an unprefixed attribute
+    std::string value;              // decoded
+};
+
+struct Element {
+    std::string uri, local, prefix;
+    std::vector<Attribute> attributes;
+    std::size_t begin = 0;    // the '<' of the start tag
+    std::size_t startEnd = 0; // one past the start tag's '>'
+    int depth = 0;            // the root is 0
+
+    // An attribute without a namespace (the usual kind), or one in the given namespace; nullptr if absent.
+    const std::string* attribute(std::string_view local) const;
+    const std::string* attribute(std::string_view uri, std::string_view local) const;
+    // "prefix:local" or "local", as a new sibling or child would be written.
+    std::string qualified(std::string_view local) const;
+};
+
+// Where an element ends: its end tag, or nothing for an empty element (<a/>: endBegin == endEnd == startEnd).
+struct EndTag {
+    std::size_t begin = 0, end = 0;
+};
+
+class Handler {
+  public:
+    virtual ~Handler() = default;
+    virtual void start(const Element&) {}
+    virtual void end(const Element&, const EndTag&) {}
+    // Character data directly inside the innermost open element, decoded, possibly in several pieces.
+    virtual void text(const Element&, std::string_view) {}
+};
+
+// Reads a part piece by piece (an entry being inflated), so a reader can stop once it has what it needs.
+class Scanner {
+  public:
+    Scanner(std::string partName, Handler& handler);
+    ~Scanner();
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // Offsets count from the first byte fed. Returns false once the handler has called stop().
+    bool feed(std::span<const std::uint8_t> bytes, bool last);
+    void stop();
+    bool stopped() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+void scan(std::span<const std::uint8_t> part, const std::string& partName, Handler& handler);
+
+// A small part (workbook, styles, relationships) held as a tree of spans over its bytes.
+class Document {
+  public:
+    struct Node {
+        Element element;
+        EndTag endTag;
+        int parent = -1;
+        std::vector<int> children;
+        std::string text; // the character data directly inside, decoded
+    };
+
+    static Document parse(std::span<const std::uint8_t> bytes, const std::string& partName);
+
+    const std::vector<Node>& nodes() const { return nodes_; }
+    const Node& node(int i) const { return nodes_[std::size_t(i)]; }
+    const Node& root() const { return nodes_.front(); }
+    // Children of a node by local name (any namespace); the first, or -1.
+    std::vector<int> children(int parent, std::string_view local) const;
+    int child(int parent, std::string_view local) const;
+    std::span<const std::uint8_t> bytes() const { return bytes_; }
+    // The bytes can take edits written as UTF-8 (no UTF-16, no other declared encoding).
+    bool isUtf8() const { return utf8_; }
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+    std::vector<Node> nodes_;
+    bool utf8_ = true;
+};
+
+// Where an attribute stands in a start tag: the whole "name="value"" and the value between the quotes.
+struct AttributeSpan {
+    std::size_t begin = 0, end = 0, valueBegin = 0, valueEnd = 0;
+};
+// Looks for the attribute by its name as written ("r", "x14ac:dyDescent") in the start tag of element.
+bool findAttribute(std::span<const std::uint8_t> part, const Element& element, std::string_view qualifiedName,
+                   AttributeSpan& out);
+// Every attribute of the start tag, by its name as written, in the tag's order.
+std::vector<std::pair<std::string, AttributeSpan>> attributeSpans(std::span<const std::uint8_t> part,
+                                                                  const Element& element);
+// Where a new attribute goes: just after the element's name, so the tag's own ending stays as it was.
+std::size_t attributeInsertPoint(const Element& element);
+
+// Does the part declare an encoding other than UTF-8, or start as UTF-16?
+bool isUtf8Part(std::span<const std::uint8_t> part);
+
+std::string escapeText(std::string_view s);
+std::string escapeAttribute(std::string_view s);
+
+// Replacements and insertions over the original bytes of a part. Spans must not overlap; an insertion at the
+// start of a replaced span goes before it.
+class Edits {
+  public:
+    void replace(std::size_t begin, std::size_t end, std::string text);
+    void insert(std::size_t at, std::string text);
+    bool empty() const { return edits_.empty(); }
+
+    void writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const;
+    std::vector<std::uint8_t> apply(std::span<const std::uint8_t> original) const;
+
+  private:
+    struct Edit {
+        std::size_t begin, end;
+        std::string text;
+        std::size_t order;
+    };
+    std::vector<Edit> sorted() const;
+    std::vector<Edit> edits_;
+};
+
+} // namespace ordana::spreadsheet::xml

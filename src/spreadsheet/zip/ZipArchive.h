@@ -1,0 +1,122 @@
+#pragma once
+
+// A zip package read as views of the file's bytes and written back entry by entry: untouched entries go out
+// as their original bytes (local header, data, data descriptor) with only the offset in their central record
+// changed, so a save changes nothing but the parts it edits. Every failure is RuntimeError 1004 whose
+// description names the entry at fault (callers add the file's name).
+
+#include "spreadsheet/FileAccess.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ordana::spreadsheet::zip {
+
+// What a package may hold before it is taken for a zip bomb or a broken file.
+struct Limits {
+    std::uint64_t maxEntries = 100000;
+    std::uint64_t maxEntryBytes = kMaxWorkbookBytes;     // one inflated entry
+    std::uint64_t maxTotalBytes = 4 * kMaxWorkbookBytes; // all entries inflated
+    // Deflate cannot shrink data by more than about 1032:1; a larger claim is a bomb or a lie.
+    std::uint64_t maxRatio = 1100;
+};
+
+struct Entry {
+    std::string name; // UTF-8
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0; // 0 stored, 8 deflated
+    std::uint32_t crc = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    std::uint64_t localOffset = 0;
+    std::span<const std::uint8_t> record;  // local header, data and data descriptor, as in the file
+    std::span<const std::uint8_t> data;    // the compressed data alone
+    std::span<const std::uint8_t> central; // the central directory record
+    std::size_t offsetField = 0; // where the offset sits in central: 42, or inside the zip64 extra field
+    bool offsetIs64 = false;
+};
+
+class Archive {
+  public:
+    // Checks the whole index: central directory against every local header, zip64, duplicates, overlaps,
+    // encryption, split archives, and the limits.
+    static Archive parse(std::shared_ptr<const std::vector<std::uint8_t>> file, const Limits& limits = {});
+    // A zip's first bytes: a local header, or the end record of an empty archive.
+    static bool hasSignature(std::span<const std::uint8_t> bytes);
+
+    const std::vector<Entry>& entries() const { return entries_; }
+    // By name, compared as zip names are (case-insensitive); nullptr when absent.
+    const Entry* find(std::string_view name) const;
+
+    // The whole inflated content, its size and CRC checked.
+    std::vector<std::uint8_t> read(const Entry& entry) const;
+    const Limits& limits() const { return limits_; }
+    std::span<const std::uint8_t> comment() const { return comment_; }
+    bool usesZip64() const { return zip64_; }
+
+  private:
+    std::shared_ptr<const std::vector<std::uint8_t>> file_;
+    std::vector<Entry> entries_;
+    std::vector<std::pair<std::string, std::size_t>> byFoldedName_; // sorted
+    std::span<const std::uint8_t> comment_;
+    Limits limits_;
+    bool zip64_ = false;
+};
+
+// Inflates one entry piece by piece, for readers that stop early. Never produces more than the declared
+// size; the CRC is checked when the end is reached.
+class EntryReader {
+  public:
+    EntryReader(const Archive& archive, const Entry& entry);
+    ~EntryReader();
+    EntryReader(const EntryReader&) = delete;
+    EntryReader& operator=(const EntryReader&) = delete;
+    // Fills out with up to out.size() bytes; 0 at the end of the entry.
+    std::size_t read(std::span<std::uint8_t> out);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// A new content for an entry, handed over piece by piece to the sink when the archive is written.
+using Producer = std::function<void(const ByteSink&)>;
+
+// The package as it will be written: the original entries in their order, less the dropped ones, with the
+// replaced ones deflated afresh, then the added ones.
+class ArchiveWriter {
+  public:
+    explicit ArchiveWriter(Archive archive) : archive_(std::move(archive)) {}
+
+    // Replaces the entry of that name, keeping its place; adds it at the end when absent.
+    void replace(const std::string& name, Producer content);
+    void replace(const std::string& name, std::vector<std::uint8_t> content);
+    // Adds a new entry after the existing ones (deflated, or stored when deflate is false).
+    void add(const std::string& name, Producer content, bool deflate = true);
+    void remove(std::string_view name);
+    // That entry is written first, stored, with no extra field (a package's leading "mimetype").
+    void putFirstStored(const std::string& name);
+
+    void writeTo(const ByteSink& sink) const;
+
+  private:
+    struct Change {
+        std::string name;
+        enum Kind { Replace, Add, Remove } kind;
+        Producer content;
+        bool deflate = true;
+    };
+    const Change* changeFor(std::string_view name) const;
+
+    Archive archive_; // a copy: entries are views of the shared file bytes
+    std::vector<Change> changes_;
+    std::optional<std::string> first_;
+};
+
+} // namespace ordana::spreadsheet::zip

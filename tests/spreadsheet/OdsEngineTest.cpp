@@ -1,0 +1,416 @@
+// The .ods engine: content.xml read as a spreadsheet places its cells, edits split only what they touch, and
+// whole workbooks of real producers read like their .xls twins and take the results table with nothing else
+// in the package changed.
+
+#include "XlsTestFiles.h"
+#include "analysis/ResultsWriter.h"
+#include "common/RuntimeError.h"
+#include "spreadsheet/NativeEngine.h"
+#include "spreadsheet/ods/Content.h"
+#include "spreadsheet/ods/OdsWorkbook.h"
+#include "spreadsheet/xls/XlsWorkbook.h"
+#include "spreadsheet/zip/ZipArchive.h"
+#include "support/ErrorAssert.h"
+#include "support/SampleResults.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+using namespace ordana;
+using namespace ordana::spreadsheet;
+using namespace ordana::testing;
+
+namespace {
+
+std::string document(const std::string& tables, const std::string& head = "") {
+    return R"(<?xml version="1.0" encoding="UTF-8"?>)"
+           R"(<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+           R"(xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" )"
+           R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+           R"(xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" )"
+           R"(xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" )"
+           R"(xmlns:number="urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0" )"
+           R"(xmlns:calcext="urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0">)" +
+           head + "<office:body><office:spreadsheet>" + tables +
+           "</office:spreadsheet></office:body></office:document-content>";
+}
+
+std::string sheet(const std::string& rows, const std::string& name = "S") {
+    return "<table:table table:name=\"" + name + "\">" + rows + "</table:table>";
+}
+
+struct ReadCase {
+    const char* name;
+    std::string xml; // inside one table, or a whole document when it starts with "<?xml"
+    int row, col;    // from 0
+    CellValue expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const ReadCase& c) {
+    return os << c.name;
+}
+
+class OdsContentReads : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(OdsContentReads, PlacesTheCellWhereASpreadsheetShowsIt) {
+    const ReadCase& c = GetParam();
+    const std::string xml = c.xml.rfind("<?xml", 0) == 0 ? c.xml : document(sheet(c.xml));
+    ods::Content content(xml);
+    ASSERT_FALSE(content.tables().empty());
+    EXPECT_EQ(content.value(content.tables()[0], std::uint32_t(c.row), std::uint32_t(c.col)), c.expected);
+}
+
+const std::string kFloat5 =
+    R"(<table:table-cell office:value-type="float" office:value="5"><text:p>5</text:p></table:table-cell>)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OdsContentReads,
+    ::testing::Values(
+        ReadCase{"AfterRepeatedColumns",
+                 "<table:table-row><table:table-cell table:number-columns-repeated=\"3\"/>" + kFloat5 +
+                     "</table:table-row>",
+                 0, 3, CellValue::number(5)},
+        ReadCase{
+            "InsideARepeatedValue",
+            R"(<table:table-row><table:table-cell table:number-columns-repeated="4" office:value-type="string"><text:p>x</text:p></table:table-cell></table:table-row>)",
+            0, 2, CellValue::text("x")},
+        ReadCase{
+            "AfterAMillionRepeatedEmptyRows",
+            "<table:table-row table:number-rows-repeated=\"1000000\"><table:table-cell/></table:table-row>"
+            "<table:table-row>" +
+                kFloat5 + "</table:table-row>",
+            1000000, 0, CellValue::number(5)},
+        ReadCase{
+            "CoveredCellsCountAsColumns",
+            R"(<table:table-row><table:table-cell table:number-columns-spanned="2"><text:p>a</text:p></table:table-cell><table:covered-table-cell/>)" +
+                kFloat5 + "</table:table-row>",
+            0, 2, CellValue::number(5)},
+        ReadCase{"RowsInHeaderAndGroupWrappers",
+                 "<table:table-header-rows><table:table-row><table:table-cell/></table:table-row></"
+                 "table:table-header-rows><table:table-row-group><table:table-row-group><table:table-row>" +
+                     kFloat5 + "</table:table-row></table:table-row-group></table:table-row-group>",
+                 1, 0, CellValue::number(5)},
+        ReadCase{
+            "ParagraphsSpacesTabsAndBreaks",
+            R"(<table:table-row><table:table-cell office:value-type="string"><text:p>a<text:s text:c="3"/>b<text:tab/>c<text:line-break/>d</text:p><text:p><text:span>e</text:span></text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::text("a   b\tc\nd\ne")},
+        ReadCase{
+            "StringValueAttributeWins",
+            R"(<table:table-row><table:table-cell office:value-type="string" office:string-value="real"><text:p>shown</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::text("real")},
+        ReadCase{
+            "AnAnnotationIsNotTheText",
+            R"(<table:table-row><table:table-cell office:value-type="string"><office:annotation><text:p>note</text:p></office:annotation><text:p>value</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::text("value")},
+        ReadCase{
+            "PercentageAndCurrencyAreNumbers",
+            R"(<table:table-row><table:table-cell office:value-type="percentage" office:value="0.25"/><table:table-cell office:value-type="currency" office:currency="RON" office:value="12.5"/></table:table-row>)",
+            0, 1, CellValue::number(12.5)},
+        ReadCase{
+            "BooleanAsTheXlsEngineReadsIt",
+            R"(<table:table-row><table:table-cell office:value-type="boolean" office:boolean-value="true"><text:p>TRUE</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::boolean(true)},
+        ReadCase{
+            "DateAsItsSerialNumber",
+            R"(<table:table-row><table:table-cell office:value-type="date" office:date-value="2024-03-01T12:00:00"/></table:table-row>)",
+            0, 0, CellValue::number(45352.5)},
+        ReadCase{
+            "DateFromTheDocumentsNullDate",
+            document(
+                sheet(
+                    R"(<table:table-row><table:table-cell office:value-type="date" office:date-value="1904-01-03"/></table:table-row>)"),
+                "")
+                .replace(
+                    document("").find("<office:body>") + 13, 0,
+                    R"(<table:calculation-settings><table:null-date table:date-value="1904-01-01"/></table:calculation-settings>)"),
+            0, 0, CellValue::number(2)},
+        ReadCase{
+            "TimeAsAFractionOfADay",
+            R"(<table:table-row><table:table-cell office:value-type="time" office:time-value="PT18H00M00S"/></table:table-row>)",
+            0, 0, CellValue::number(0.75)},
+        ReadCase{
+            "FormulaErrorAsAnError",
+            R"(<table:table-row><table:table-cell table:formula="of:=1/0" office:value-type="string" office:string-value="" calcext:value-type="error"><text:p>#DIV/0!</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::error(0x07)},
+        ReadCase{"PastTheLastCellIsEmpty", "<table:table-row>" + kFloat5 + "</table:table-row>", 0, 1,
+                 CellValue()},
+        ReadCase{"ATableInsideACellIsNotItsRows",
+                 R"(<table:table-row><table:table-cell><table:table table:name="inner"><table:table-row>)" +
+                     kFloat5 + "</table:table-row></table:table></table:table-cell>" + kFloat5 +
+                     "</table:table-row>",
+                 0, 1, CellValue::number(5)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Writes inside and past repeated runs; every other position keeps its value, and the rewritten part reads
+// back the same.
+TEST(OdsContentEdits, WritesSplitRunsAndKeepEveryOtherPlace) {
+    const std::string xml = document(
+        sheet(
+            R"(<table:table-column table:number-columns-repeated="5"/>)"
+            R"(<table:table-row table:number-rows-repeated="3"><table:table-cell table:number-columns-repeated="2" office:value-type="float" office:value="7"/><table:table-cell table:number-columns-repeated="3"/></table:table-row>)"
+            R"(<table:table-row><table:covered-table-cell table:number-columns-repeated="2"/><table:table-cell office:value-type="string"><office:annotation><text:p>n</text:p></office:annotation><text:p>old</text:p></table:table-cell></table:table-row>)") +
+        sheet("<table:table-row>" + kFloat5 + "</table:table-row>", "Other"));
+    ods::Content content(xml);
+    ods::Table& t = content.tables()[0];
+    std::map<std::pair<int, int>, CellValue> expected;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 2; ++c)
+            expected[{r, c}] = CellValue::number(7);
+    expected[{3, 2}] = CellValue::text("old");
+    const std::pair<std::pair<int, int>, CellValue> writes[] = {
+        {{1, 1}, CellValue::text("mid")},
+        {{1, 3}, CellValue::number(2.5)},
+        {{0, 0}, CellValue::text("  lead")},
+        {{3, 2}, CellValue::number(9)},
+        {{3, 0}, CellValue::text("on a covered cell")},
+        {{9, 7}, CellValue::text("far\nout")},
+        {{2, 4}, CellValue::text("end")}};
+    for (const auto& [at, v] : writes) {
+        content.setValue(t, std::uint32_t(at.first), std::uint32_t(at.second), v);
+        expected[at] = v;
+    }
+    const std::string saved = content.write();
+    EXPECT_NE(saved.find(sheet("<table:table-row>" + kFloat5 + "</table:table-row>", "Other")),
+              std::string::npos)
+        << "the other sheet is carried over byte for byte";
+    EXPECT_NE(saved.find("<office:annotation><text:p>n</text:p></office:annotation>"), std::string::npos)
+        << "an overwritten cell keeps its comment";
+    ods::Content reread(saved);
+    const ods::Table& back = reread.tables()[0];
+    EXPECT_EQ(back.rowCount, 10u);
+    for (int r = 0; r < 11; ++r)
+        for (int c = 0; c < 9; ++c) {
+            const auto it = expected.find({r, c});
+            EXPECT_EQ(reread.value(back, std::uint32_t(r), std::uint32_t(c)),
+                      it == expected.end() ? CellValue() : it->second)
+                << "row " << r << " column " << c;
+        }
+}
+
+TEST(OdsContentEdits, ColumnFormatsReachStyledCellsAndStylesAreReused) {
+    const std::string xml = document(
+        sheet(
+            R"(<table:table-column table:number-columns-repeated="3" table:default-cell-style-name="ce1"/>)"
+            R"(<table:table-row table:number-rows-repeated="4"><table:table-cell table:style-name="ce1" table:number-columns-repeated="3"/></table:table-row>)"),
+        R"(<office:automatic-styles><style:style style:name="ce1" style:family="table-cell" style:parent-style-name="Default"><style:text-properties fo:color="#ff0000"/></style:style></office:automatic-styles>)");
+    ods::Content content(xml);
+    ods::Table& t = content.tables()[0];
+    ods::StyleChange centre;
+    centre.textAlign = "center";
+    content.formatColumn(t, 1, centre);
+    content.formatColumn(t, 1, centre);
+    const std::string saved = content.write();
+    // One derived style, keeping the red text, given to the column and to the run's middle cell.
+    EXPECT_EQ(saved.find("fo:text-align=\"center\""), saved.rfind("fo:text-align=\"center\""));
+    EXPECT_NE(saved.find("style:name=\"ce2\""), std::string::npos);
+    EXPECT_NE(saved.find(R"(<style:text-properties fo:color="#ff0000"/>)"),
+              saved.rfind(R"(<style:text-properties fo:color="#ff0000"/>)"));
+    EXPECT_NE(
+        saved.find(
+            R"(<table:table-row table:number-rows-repeated="4"><table:table-cell table:style-name="ce1"/><table:table-cell table:style-name="ce2"/><table:table-cell table:style-name="ce1"/></table:table-row>)"),
+        std::string::npos)
+        << saved;
+    EXPECT_EQ(saved.find(R"(table:number-columns-repeated="1")"), std::string::npos) << "no run of one";
+    EXPECT_EQ(content.numberStyle(3), content.numberStyle(3));
+}
+
+TEST(OdsContentEdits, ColumnWidthsAreWhatLibreOfficeGivesThoseCharacters) {
+    // Measured: LibreOffice 7.4 converting Excel columns of 6, 22 and 10 characters of Arial 10.
+    EXPECT_EQ(ods::columnWidthFor(6), "0.5165in");
+    EXPECT_EQ(ods::columnWidthFor(22), "1.75in");
+    EXPECT_EQ(ods::columnWidthFor(10), "0.8252in");
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Whole workbooks
+
+std::shared_ptr<Workbook> openOds(const std::string& path) {
+    return openNativeWorkbook(SourceFile::read(path));
+}
+
+struct Twin {
+    const char* ods;
+    const char* xls;
+};
+
+class OdsTwins : public ::testing::TestWithParam<Twin> {};
+
+TEST_P(OdsTwins, ReadLikeTheirXlsTwins) {
+    auto ods = openOds((fixtures() / GetParam().ods).string());
+    auto xls = xls::openWorkbook((fixtures() / GetParam().xls).string());
+    ASSERT_EQ(ods->worksheetCount(), xls->worksheetCount());
+    for (std::int16_t i = 1; i <= xls->worksheetCount(); ++i) {
+        const std::string name = xls->worksheetName(i);
+        EXPECT_EQ(ods->worksheetName(i), name);
+        auto a = ods->worksheet(name);
+        auto b = xls->worksheet(name);
+        for (std::int16_t r = 1; r <= 12; ++r)
+            for (std::int16_t c = 1; c <= 6; ++c) {
+                const CellValue x = a->cell(r, c), y = b->cell(r, c);
+                // LibreOffice stores the formula =TRUE() as the number 1 in .ods.
+                if (y.kind() == CellValue::Kind::Boolean && x.kind() == CellValue::Kind::Number) continue;
+                EXPECT_EQ(x, y) << name << " row " << r << " column " << c << ": " << x.toText() << " / "
+                                << y.toText();
+            }
+    }
+    ods->close(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, OdsTwins,
+                         ::testing::Values(Twin{"basic-libreoffice.ods", "basic-libreoffice.xls"},
+                                           Twin{"basic-gnumeric.ods", "basic-gnumeric.xls"},
+                                           Twin{"mimetype-last.ods", "basic-libreoffice.xls"}),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+struct Refusal {
+    const char* file;
+    const char* fragment;
+};
+
+class OdsRefusals : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(OdsRefusals, AreA1004NamingWhatIsWrong) {
+    EXPECT_RUNTIME_ERROR(ods::openWorkbook(SourceFile::read((fixtures() / GetParam().file).string())),
+                         err::Application, GetParam().fragment);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, OdsRefusals,
+                         ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
+                                           Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
+                                           Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods",
+                                                   "nu spune ce fel de document"}),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+// A package of the fixture with one part replaced.
+std::shared_ptr<const SourceFile> withPart(const std::string& fixture, const std::string& part,
+                                           const std::string& text) {
+    auto file = std::make_shared<const std::vector<std::uint8_t>>(fileBytes((fixtures() / fixture).string()));
+    zip::Archive archive = zip::Archive::parse(file);
+    zip::ArchiveWriter w(archive);
+    w.replace(part, std::vector<std::uint8_t>(text.begin(), text.end()));
+    std::vector<std::uint8_t> out;
+    w.writeTo([&](std::span<const std::uint8_t> s) { out.insert(out.end(), s.begin(), s.end()); });
+    return SourceFile::fromBytes(std::move(out), "/work/" + fixture);
+}
+
+TEST(OdsRefusals, ABrokenContentPartIsNamed) {
+    EXPECT_RUNTIME_ERROR(
+        ods::openWorkbook(withPart("basic-odfpy.ods", "content.xml", "<office:document-content")),
+        err::Application, "\"content.xml\" nu este XML corect");
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The results table written and saved
+
+struct Target {
+    const char* file;
+    const char* sheet;
+    int markerColumn;
+};
+
+class OdsWrites : public ::testing::TestWithParam<Target> {};
+
+std::string entryText(const zip::Archive& a, const std::string& name) {
+    const zip::Entry* e = a.find(name);
+    if (!e) return {};
+    const auto v = a.read(*e);
+    return {v.begin(), v.end()};
+}
+
+TEST_P(OdsWrites, TheTableLandsAndNothingElseChanges) {
+    ScratchDir dir;
+    const std::string path = dir.copy(GetParam().file);
+    const auto before = std::make_shared<const std::vector<std::uint8_t>>(fileBytes(path));
+    CellValue b2;
+    {
+        auto book = openOds(path);
+        b2 = book->worksheet(GetParam().sheet)->cell(2, 2);
+        book->close(false);
+    }
+    {
+        SpreadsheetHandles handles;
+        writeResults(nativeApplicationFactory(), path, GetParam().sheet, dateSheetResults(), handles);
+    }
+    const auto after = std::make_shared<const std::vector<std::uint8_t>>(fileBytes(path));
+    const zip::Archive a = zip::Archive::parse(before), b = zip::Archive::parse(after);
+
+    // The values, read back by this engine.
+    auto book = openOds(path);
+    auto ws = book->worksheet(GetParam().sheet);
+    const int m = GetParam().markerColumn;
+    EXPECT_EQ(ws->cell(1, std::int16_t(m)), CellValue::text("."));
+    EXPECT_EQ(ws->cell(1, std::int16_t(m + 1)), CellValue::text("Indici"));
+    const auto values = resultValues(dateSheetResults());
+    for (int r = 2; r <= 13; ++r) {
+        EXPECT_EQ(ws->cell(std::int16_t(r), std::int16_t(m + 1)),
+                  CellValue::text(kResultLabels[std::size_t(r - 2)]));
+        EXPECT_EQ(ws->cell(std::int16_t(r), std::int16_t(m + 2)),
+                  CellValue::number(values[std::size_t(r - 2)]));
+    }
+    EXPECT_EQ(ws->cell(2, 2), b2) << "the data stay";
+    book->close(false);
+
+    // The package: mimetype first, stored, without an extra field; every other untouched entry identical.
+    ASSERT_FALSE(b.entries().empty());
+    const zip::Entry& first = b.entries().front();
+    EXPECT_EQ(first.name, "mimetype");
+    EXPECT_EQ(first.method, 0);
+    EXPECT_EQ(first.record[28] | first.record[29], 0);
+    const bool settingsAdded = !a.find("settings.xml");
+    for (const zip::Entry& e : a.entries()) {
+        const zip::Entry* n = b.find(e.name);
+        ASSERT_NE(n, nullptr) << e.name << " survives";
+        if (e.name == "content.xml" || e.name == "settings.xml" || e.name == "mimetype" ||
+            (settingsAdded && e.name == "META-INF/manifest.xml"))
+            continue;
+        EXPECT_TRUE(std::equal(e.record.begin(), e.record.end(), n->record.begin(), n->record.end()))
+            << e.name;
+        std::vector<std::uint8_t> c1(e.central.begin(), e.central.end()),
+            c2(n->central.begin(), n->central.end());
+        ASSERT_EQ(c1.size(), c2.size()) << e.name;
+        for (std::size_t i = 0; i < (e.offsetIs64 ? 8u : 4u); ++i)
+            c1[e.offsetField + i] = c2[n->offsetField + i] = 0;
+        EXPECT_EQ(c1, c2) << e.name << ": the central record differs beyond its offset";
+    }
+    // The sheet is the active one; other sheets of content.xml are byte-identical.
+    const std::string settings = entryText(b, "settings.xml");
+    EXPECT_NE(settings.find(std::string(">") + GetParam().sheet + "</config:config-item>"),
+              std::string::npos);
+    if (settingsAdded) {
+        EXPECT_NE(entryText(b, "META-INF/manifest.xml").find("settings.xml"), std::string::npos);
+    }
+    const std::string oldContent = entryText(a, "content.xml"), newContent = entryText(b, "content.xml");
+    ods::Content parsed(oldContent);
+    for (const ods::Table& t : parsed.tables()) {
+        if (t.name == GetParam().sheet) continue;
+        EXPECT_NE(newContent.find(oldContent.substr(t.span.begin, t.span.end - t.span.begin)),
+                  std::string::npos)
+            << t.name;
+    }
+    EXPECT_EQ(newContent.substr(0, 200), oldContent.substr(0, 200));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Producers, OdsWrites,
+    ::testing::Values(Target{"basic-libreoffice.ods", "Date", 3}, Target{"basic-gnumeric.ods", "Date", 3},
+                      Target{"basic-odfpy.ods", "Date", 3}, Target{"mimetype-last.ods", "Plin", 5},
+                      Target{"no-settings.ods", "Lista", 3},
+                      Target{"elsewhere-GNOME__samples_slicers_groups-ooo.ods", "Data", 7},
+                      Target{"elsewhere-PHPOffice__tests_data_Reader_Ods_RepeatedDataCells.ods", "Sheet1", 2},
+                      Target{"elsewhere-roo-rb__test_files_comments.ods", "Sheet1", 2}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+TEST(OdsWrites, CloseWithoutSavingWritesNothingAndAClosedBookRefuses) {
+    ScratchDir dir;
+    const std::string path = dir.copy("basic-libreoffice.ods");
+    const auto before = fileBytes(path);
+    auto book = openOds(path);
+    book->worksheet("Date")->setCell(1, 3, CellValue::text("x"));
+    book->close(false);
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_RUNTIME_ERROR(book->worksheetCount(), err::Application, "a fost inchis");
+}
+
+} // namespace

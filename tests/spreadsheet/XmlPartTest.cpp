@@ -1,0 +1,259 @@
+#include "support/ErrorAssert.h"
+
+#include "spreadsheet/xml/XmlPart.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace ordana;
+using namespace ordana::spreadsheet;
+
+namespace {
+
+std::span<const std::uint8_t> view(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+std::string cut(const std::string& s, std::size_t begin, std::size_t end) {
+    return s.substr(begin, end - begin);
+}
+
+constexpr const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr const char* kStrict = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+
+// --- Each element's exact spans, whatever the producer's spelling
+// -------------------------------------------
+
+struct SpanCase {
+    const char* what;
+    std::string part;
+    const char* local; // the first element of that local name
+    const char* uri;
+    const char* prefix;
+    const char* startTag;
+    const char* content;
+    const char* endTag;
+};
+
+void PrintTo(const SpanCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class XmlSpans : public ::testing::TestWithParam<SpanCase> {};
+
+TEST_P(XmlSpans, StartContentAndEndTagAreTheBytesOfThePart) {
+    const SpanCase& c = GetParam();
+    for (const bool pieceByPiece : {false, true}) {
+        // The same spans whether the part arrives whole or a byte at a time (an entry being inflated).
+        struct Finder : xml::Handler {
+            const char* local;
+            bool found = false;
+            xml::Element element;
+            xml::EndTag endTag;
+            void end(const xml::Element& e, const xml::EndTag& t) override {
+                if (!found && e.local == local) found = true, element = e, endTag = t;
+            }
+        } f;
+        f.local = c.local;
+        if (pieceByPiece) {
+            xml::Scanner s("xl/part.xml", f);
+            for (std::size_t i = 0; i < c.part.size(); ++i)
+                s.feed(view(c.part).subspan(i, 1), false);
+            s.feed({}, true);
+        } else {
+            xml::scan(view(c.part), "xl/part.xml", f);
+        }
+        ASSERT_TRUE(f.found) << c.what;
+        EXPECT_EQ(f.element.uri, c.uri);
+        EXPECT_EQ(f.element.prefix, c.prefix);
+        EXPECT_EQ(cut(c.part, f.element.begin, f.element.startEnd), c.startTag);
+        EXPECT_EQ(cut(c.part, f.element.startEnd, f.endTag.begin), c.content);
+        EXPECT_EQ(cut(c.part, f.endTag.begin, f.endTag.end), c.endTag);
+    }
+}
+
+const std::string kX = std::string("<x:worksheet xmlns:x=\"") + kMain + "\">";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, XmlSpans,
+    ::testing::Values(
+        SpanCase{"default namespace",
+                 std::string("<worksheet xmlns=\"") + kMain + "\"><row r=\"1\"><c/></row></worksheet>", "row",
+                 kMain, "", "<row r=\"1\">", "<c/>", "</row>"},
+        SpanCase{"x prefix on every element",
+                 kX +
+                     "<x:sheetData><x:row><x:c r='A1'><x:v>1</x:v></x:c></x:row></x:sheetData></x:worksheet>",
+                 "c", kMain, "x", "<x:c r='A1'>", "<x:v>1</x:v>", "</x:c>"},
+        SpanCase{"empty element", kX + "<x:dimension ref=\"A1\" /></x:worksheet>", "dimension", kMain, "x",
+                 "<x:dimension ref=\"A1\" />", "", ""},
+        SpanCase{"byte-order mark and CRLF declaration",
+                 std::string("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\" "
+                             "standalone=\"yes\"?>\r\n<sst xmlns=\"") +
+                     kStrict + "\">\r\n<si><t xml:space=\"preserve\"> a&amp;b </t></si></sst>",
+                 "t", kStrict, "", "<t xml:space=\"preserve\">", " a&amp;b ", "</t>"},
+        SpanCase{"nested elements of one name", "<a><b id=\"outer\"><b id=\"inner\">x</b></b></a>", "b", "",
+                 "", "<b id=\"inner\">", "x", "</b>"},
+        SpanCase{"unknown elements and extension lists",
+                 kX + "<x:extLst><x:ext uri=\"{1}\"><x14:slicer "
+                      "xmlns:x14=\"urn:x14\"/></x:ext></x:extLst></x:worksheet>",
+                 "slicer", "urn:x14", "x14", "<x14:slicer xmlns:x14=\"urn:x14\"/>", "", ""},
+        SpanCase{"multi-byte text before the element",
+                 "<a><t>\xC8\x98"
+                 "coal\xC4\x83</t><v>2</v></a>",
+                 "v", "", "", "<v>", "2", "</v>"}));
+
+TEST(XmlNames, PrefixedAttributesResolveThroughTheirNamespace) {
+    const std::string part = kX + "<x:sheet xmlns:r=\"urn:rel\" name=\"Date\" r:id=\"rId3\"/></x:worksheet>";
+    struct H : xml::Handler {
+        xml::Element sheet;
+        void start(const xml::Element& e) override {
+            if (e.local == "sheet") sheet = e;
+        }
+    } h;
+    xml::scan(view(part), "xl/workbook.xml", h);
+    ASSERT_NE(h.sheet.attribute("urn:rel", "id"), nullptr);
+    EXPECT_EQ(*h.sheet.attribute("urn:rel", "id"), "rId3");
+    EXPECT_EQ(h.sheet.attribute("id"), nullptr) << "a prefixed attribute is not an unprefixed one";
+    EXPECT_EQ(*h.sheet.attribute("name"), "Date");
+    EXPECT_EQ(h.sheet.qualified("sheet"), "x:sheet");
+
+    xml::AttributeSpan s;
+    ASSERT_TRUE(xml::findAttribute(view(part), h.sheet, "r:id", s));
+    EXPECT_EQ(cut(part, s.begin, s.end), "r:id=\"rId3\"");
+    EXPECT_EQ(cut(part, s.valueBegin, s.valueEnd), "rId3");
+    EXPECT_FALSE(xml::findAttribute(view(part), h.sheet, "id", s));
+    EXPECT_EQ(cut(part, h.sheet.begin, xml::attributeInsertPoint(h.sheet)), "<x:sheet");
+}
+
+TEST(XmlNames, AttributeSpansInEverySpelling) {
+    struct Case {
+        std::string tag, name, whole, value;
+    };
+    for (const Case& c : std::vector<Case>{{"<c r=\"B2\" s='3' t=\"s\">", "s", "s='3'", "3"},
+                                           {"<c  r = \"B2\"\n\tt=\"n\"/>", "r", "r = \"B2\"", "B2"},
+                                           {"<c rr=\"1\" r=\"2\">", "r", "r=\"2\"", "2"},
+                                           {"<c x=\"a&quot;b\" r=\"C3\"/>", "r", "r=\"C3\"", "C3"}}) {
+        const std::string part = c.tag + (c.tag.ends_with("/>") ? "" : "</c>");
+        struct H : xml::Handler {
+            xml::Element c;
+            void start(const xml::Element& e) override { c = e; }
+        } h;
+        xml::scan(view(part), "p.xml", h);
+        xml::AttributeSpan s;
+        ASSERT_TRUE(xml::findAttribute(view(part), h.c, c.name, s)) << c.tag;
+        EXPECT_EQ(cut(part, s.begin, s.end), c.whole);
+        EXPECT_EQ(cut(part, s.valueBegin, s.valueEnd), c.value);
+    }
+}
+
+// --- Edited parts: the original bytes with the new pieces, nothing else
+// ---------------------------------------
+
+TEST(XmlEdits, ReplaceAndInsertKeepEveryOtherByte) {
+    const std::string part = "<?xml version=\"1.0\"?>\r\n<a><b>1</b><c/></a>";
+    const std::size_t b = part.find("<b>"), bEnd = part.find("<c/>"), c = bEnd;
+    xml::Edits edits;
+    edits.replace(b, bEnd, "<b>2</b>");
+    edits.insert(c, "<new/>");    // after the replacement ending here
+    edits.insert(b, "<first/>");  // before the replacement starting here
+    edits.insert(b, "<second/>"); // insertions at one place keep their order
+    const auto out = edits.apply(view(part));
+    EXPECT_EQ(std::string(out.begin(), out.end()),
+              "<?xml version=\"1.0\"?>\r\n<a><first/><second/><b>2</b><new/><c/></a>");
+    EXPECT_EQ(xml::Edits().apply(view(part)), std::vector<std::uint8_t>(part.begin(), part.end()));
+}
+
+TEST(XmlEdits, OverlappingEditsAreAnInternalFailureNotACorruptPart) {
+    const std::string part = "<a><b>1</b></a>";
+    xml::Edits edits;
+    edits.replace(3, 11, "<b/>");
+    edits.replace(6, 7, "2");
+    EXPECT_RUNTIME_ERROR(edits.apply(view(part)), err::Internal, "se suprapun");
+}
+
+TEST(XmlEdits, EscapesWhatTextAndAttributesCannotHoldAsIs) {
+    EXPECT_EQ(xml::escapeText("a<b & c>d"), "a&lt;b &amp; c&gt;d");
+    EXPECT_EQ(xml::escapeAttribute("\"x\"\t\n"), "&quot;x&quot;&#9;&#10;");
+}
+
+// --- Broken and hostile parts
+// ---------------------------------------------------------------------------------
+
+struct BadPart {
+    const char* what;
+    std::string part;
+    const char* fragment;
+};
+
+void PrintTo(const BadPart& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class XmlRejects : public ::testing::TestWithParam<BadPart> {};
+
+TEST_P(XmlRejects, NamingThePart) {
+    xml::Handler ignore;
+    EXPECT_RUNTIME_ERROR(xml::scan(view(GetParam().part), "xl/worksheets/sheet7.xml", ignore),
+                         err::Application,
+                         "partea \"xl/worksheets/sheet7.xml\" " + std::string(GetParam().fragment));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, XmlRejects,
+    ::testing::Values(BadPart{"unclosed", "<a><b></a>", "nu este XML corect (linia 1"},
+                      BadPart{"truncated", "<a><b>", "nu este XML corect"},
+                      BadPart{"unbound prefix", "<x:a/>", "nu este XML corect"},
+                      BadPart{"empty", "", "nu este XML corect"},
+                      BadPart{
+                          "entity expansion",
+                          "<!DOCTYPE a [<!ENTITY e \"xxxxxxxxxx\"><!ENTITY f \"&e;&e;&e;&e;\">]><a>&f;</a>",
+                          "contine o declaratie DOCTYPE"},
+                      BadPart{"nested beyond reason",
+                              std::string(5000 * 3, ' ')
+                                  .replace(0, 0,
+                                           [] {
+                                               std::string s;
+                                               for (int i = 0; i < 5000; ++i)
+                                                   s += "<a>";
+                                               return s;
+                                           }()),
+                              "are elementele imbricate"}));
+
+TEST(XmlScanner, StopsWhenTheReaderHasWhatItNeeds) {
+    std::string part = "<sheetData>";
+    for (int r = 1; r <= 1000; ++r)
+        part += "<row r=\"" + std::to_string(r) + "\"/>";
+    part += "</sheetData>";
+    struct H : xml::Handler {
+        xml::Scanner* scanner = nullptr;
+        int rows = 0;
+        void start(const xml::Element& e) override {
+            if (e.local == "row" && ++rows == 3) scanner->stop();
+        }
+    } h;
+    xml::Scanner s("p.xml", h);
+    h.scanner = &s;
+    EXPECT_FALSE(s.feed(view(part), true));
+    EXPECT_EQ(h.rows, 3);
+}
+
+TEST(XmlDocument, TreeOfSpansWithText) {
+    const std::string part =
+        kX + "<x:numFmts count=\"1\"><x:numFmt numFmtId=\"164\" formatCode=\"0.000\"/></x:numFmts>"
+             "<x:t>a&lt;b</x:t></x:worksheet>";
+    const auto d = xml::Document::parse(view(part), "xl/styles.xml");
+    EXPECT_TRUE(d.isUtf8());
+    const int numFmts = d.child(0, "numFmts");
+    ASSERT_GE(numFmts, 0);
+    ASSERT_EQ(d.children(numFmts, "numFmt").size(), 1u);
+    EXPECT_EQ(*d.node(d.children(numFmts, "numFmt")[0]).element.attribute("formatCode"), "0.000");
+    EXPECT_EQ(d.node(d.child(0, "t")).text, "a<b");
+    EXPECT_EQ(d.child(0, "absent"), -1);
+    const std::string utf16("\xFF\xFE<\0a\0/\0>\0", 10);
+    EXPECT_FALSE(xml::Document::parse(view(utf16), "u.xml").isUtf8());
+    EXPECT_FALSE(xml::isUtf8Part(view("<?xml version='1.0' encoding='ISO-8859-1'?><a/>")));
+}
+
+} // namespace

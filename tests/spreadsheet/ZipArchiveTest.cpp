@@ -1,0 +1,333 @@
+#include "support/ErrorAssert.h"
+
+#include "common/Bytes.h"
+#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/zip/ZipArchive.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace ordana;
+using namespace ordana::spreadsheet;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes toBytes(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
+
+// Lays out a stored-entry zip by hand, so each test can break one field of it.
+struct Laid {
+    std::string name;
+    std::string content;
+    bool descriptor = false;
+    bool zip64 = false; // sizes and offset through the zip64 extra field
+};
+
+struct Layout {
+    Bytes file;
+    std::vector<std::size_t> local, central; // where each entry's headers start
+    std::size_t end = 0;
+};
+
+Layout lay(const std::vector<Laid>& entries) {
+    using bytes::append16;
+    using bytes::append32;
+    using bytes::append64;
+    Layout l;
+    Bytes& f = l.file;
+    for (const Laid& e : entries) {
+        l.local.push_back(f.size());
+        const auto crc =
+            std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.content.data()), uInt(e.content.size())));
+        append32(f, 0x04034b50);
+        append16(f, 20);
+        append16(f, e.descriptor ? 8 : 0);
+        append16(f, 0);
+        append32(f, 0);
+        append32(f, e.descriptor ? 0 : crc);
+        append32(f, e.descriptor ? 0 : std::uint32_t(e.content.size()));
+        append32(f, e.descriptor ? 0 : std::uint32_t(e.content.size()));
+        append16(f, std::uint32_t(e.name.size()));
+        append16(f, 0);
+        f.insert(f.end(), e.name.begin(), e.name.end());
+        f.insert(f.end(), e.content.begin(), e.content.end());
+        if (e.descriptor) {
+            append32(f, 0x08074b50);
+            append32(f, crc);
+            append32(f, std::uint32_t(e.content.size()));
+            append32(f, std::uint32_t(e.content.size()));
+        }
+    }
+    const std::size_t cd = f.size();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Laid& e = entries[i];
+        l.central.push_back(f.size());
+        const auto crc =
+            std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.content.data()), uInt(e.content.size())));
+        const std::uint32_t size = e.zip64 ? 0xFFFFFFFF : std::uint32_t(e.content.size());
+        append32(f, 0x02014b50);
+        append16(f, 20);
+        append16(f, 20);
+        append16(f, e.descriptor ? 8 : 0);
+        append16(f, 0);
+        append32(f, 0);
+        append32(f, crc);
+        append32(f, size);
+        append32(f, size);
+        append16(f, std::uint32_t(e.name.size()));
+        append16(f, e.zip64 ? 28 : 0);
+        append16(f, 0);
+        append16(f, 0);
+        append16(f, 0);
+        append32(f, 0);
+        append32(f, e.zip64 ? 0xFFFFFFFF : std::uint32_t(l.local[i]));
+        f.insert(f.end(), e.name.begin(), e.name.end());
+        if (e.zip64) {
+            append16(f, 1);
+            append16(f, 24);
+            append64(f, e.content.size());
+            append64(f, e.content.size());
+            append64(f, l.local[i]);
+        }
+    }
+    l.end = f.size();
+    append32(f, 0x06054b50);
+    append16(f, 0);
+    append16(f, 0);
+    append16(f, std::uint32_t(entries.size()));
+    append16(f, std::uint32_t(entries.size()));
+    append32(f, std::uint32_t(l.end - cd));
+    append32(f, std::uint32_t(cd));
+    append16(f, 0);
+    return l;
+}
+
+zip::Archive parse(Bytes b, const zip::Limits& limits = {}) {
+    return zip::Archive::parse(std::make_shared<const Bytes>(std::move(b)), limits);
+}
+
+Bytes write(const zip::ArchiveWriter& w) {
+    Bytes out;
+    w.writeTo(
+        [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+    return out;
+}
+
+std::string readText(const zip::Archive& a, std::string_view name) {
+    const zip::Entry* e = a.find(name);
+    if (!e) return "<absent>";
+    const Bytes b = a.read(*e);
+    return std::string(b.begin(), b.end());
+}
+
+Bytes fixture(const std::string& name) {
+    const char* dir = std::getenv("ORDANA_FIXTURES");
+    std::ifstream in(std::string(dir ? dir : "tests/fixtures") + "/" + name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+const std::vector<Laid> kThree = {
+    {"mimetype", "application/x-test"}, {"a/one.xml", "<one/>", true}, {"b/two.bin", std::string(300, 'x')}};
+
+// --- Packages other programs wrote come back byte for byte -----------------------------------------------
+
+TEST(ZipRoundTrip, UntouchedPackagesComeBackIdentical) {
+    for (const char* name : {"basic-source.xlsx", "lo-universal-content.xlsx", "gnumeric-countif.xlsx",
+                             "strict-collapsed-hide.xlsx", "excel-button07.xlsm", "pivot-versioning.xlsx",
+                             "wps-fn.xlsx", "phpoffice-2885.xlsx", "poi-countifs.xlsx"}) {
+        const Bytes original = fixture(name);
+        ASSERT_FALSE(original.empty()) << name;
+        const zip::Archive a = parse(original);
+        EXPECT_EQ(write(zip::ArchiveWriter(a)), original) << name;
+    }
+    const Layout laid = lay({{"x.xml", "<x/>", false, true}, {"y.xml", "<y/>", true, false}});
+    EXPECT_EQ(write(zip::ArchiveWriter(parse(laid.file))), laid.file) << "zip64 fields and data descriptors";
+}
+
+TEST(ZipRoundTrip, ReplacingOneEntryLeavesTheOthersByteIdentical) {
+    const Bytes original = fixture("basic-source.xlsx");
+    const zip::Archive a = parse(original);
+    ASSERT_GE(a.entries().size(), 3u);
+    const std::string target = a.entries()[1].name;
+    zip::ArchiveWriter w(a);
+    w.replace(target, toBytes("<edited/>"));
+    const zip::Archive b = parse(write(w));
+
+    ASSERT_EQ(b.entries().size(), a.entries().size());
+    for (std::size_t i = 0; i < a.entries().size(); ++i) {
+        const zip::Entry &was = a.entries()[i], &now = b.entries()[i];
+        EXPECT_EQ(was.name, now.name);
+        if (was.name == target) {
+            EXPECT_EQ(readText(b, target), "<edited/>");
+            EXPECT_EQ(now.method, 8);
+            continue;
+        }
+        EXPECT_TRUE(std::equal(was.record.begin(), was.record.end(), now.record.begin(), now.record.end()))
+            << was.name;
+        // The central record differs in its offset alone.
+        Bytes c(was.central.begin(), was.central.end());
+        bytes::put32(c.data() + 42, std::uint32_t(now.localOffset));
+        EXPECT_TRUE(std::equal(c.begin(), c.end(), now.central.begin(), now.central.end())) << was.name;
+    }
+}
+
+TEST(ZipRoundTrip, AddsDropsAndLeadsWithAStoredEntry) {
+    const Layout laid = lay({{"a/one.xml", "<one/>", true}, {"mimetype", "application/x-test", true}});
+    const zip::Archive a = parse(laid.file);
+    zip::ArchiveWriter w(a);
+    w.add("c/new.xml", [](const ByteSink& s) {
+        s(toBytes("<new>"));
+        s(toBytes("</new>"));
+    });
+    w.add(
+        "c/plain.txt", [](const ByteSink& s) { s(toBytes("plain")); }, false);
+    w.remove("A/ONE.XML");
+    w.putFirstStored("mimetype");
+    const Bytes out = write(w);
+    const zip::Archive b = parse(out);
+
+    std::vector<std::string> names;
+    for (const zip::Entry& e : b.entries())
+        names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"mimetype", "c/new.xml", "c/plain.txt"}));
+    const zip::Entry& first = b.entries()[0];
+    EXPECT_EQ(first.localOffset, 0u);
+    EXPECT_EQ(first.method, 0);
+    EXPECT_EQ(bytes::get16(first.record.data() + 28), 0) << "no extra field";
+    EXPECT_EQ(bytes::get16(first.record.data() + 6) & 8, 0) << "no data descriptor";
+    EXPECT_EQ(std::string(out.begin() + 30, out.begin() + 38), "mimetype");
+    EXPECT_EQ(readText(b, "mimetype"), "application/x-test");
+    EXPECT_EQ(readText(b, "c/new.xml"), "<new></new>");
+    EXPECT_EQ(b.entries()[2].method, 0);
+    EXPECT_EQ(readText(b, "c/plain.txt"), "plain");
+    EXPECT_RUNTIME_ERROR(w.add("mimetype", {}), err::Application, "contine deja");
+}
+
+TEST(ZipRead, ReadsPieceByPieceAndStopsEarly) {
+    const std::string big(200000, 'q');
+    zip::ArchiveWriter w(parse(lay({}).file));
+    w.add("big.xml", [&](const ByteSink& s) { s(toBytes(big)); });
+    const zip::Archive b = parse(write(w));
+    zip::EntryReader r(b, *b.find("big.xml"));
+    std::uint8_t buf[1000];
+    EXPECT_EQ(r.read(buf), sizeof buf);
+    EXPECT_EQ(buf[999], 'q');
+    EXPECT_EQ(b.read(*b.find("big.xml")).size(), big.size());
+}
+
+// --- Hostile and broken packages: 1004 naming what is wrong ---------------------------------------------
+
+struct Broken {
+    const char* what;
+    std::function<void(Layout&)> damage;
+    const char* fragment;
+    zip::Limits limits = {};
+};
+
+void PrintTo(const Broken& b, std::ostream* os) {
+    *os << b.what;
+}
+
+class ZipRejects : public ::testing::TestWithParam<Broken> {};
+
+TEST_P(ZipRejects, WithAPreciseDescription) {
+    Layout l = lay(kThree);
+    GetParam().damage(l);
+    EXPECT_RUNTIME_ERROR(
+        {
+            const zip::Archive a = parse(l.file, GetParam().limits);
+            for (const zip::Entry& e : a.entries())
+                (void)a.read(e);
+        },
+        err::Application, GetParam().fragment);
+}
+
+void set16(Layout& l, std::size_t at, std::uint32_t v) {
+    bytes::put16(&l.file[at], v);
+}
+void set32(Layout& l, std::size_t at, std::uint32_t v) {
+    bytes::put32(&l.file[at], v);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZipRejects,
+    ::testing::Values(
+        Broken{"truncated", [](Layout& l) { l.file.resize(l.end - 5); }, "directorul central"},
+        Broken{"not a zip", [](Layout& l) { l.file.assign(100, 'z'); }, "directorul central"},
+        Broken{"split archive", [](Layout& l) { set16(l, l.end + 6, 1); }, "mai multe discuri"},
+        Broken{"encrypted entry", [](Layout& l) { set16(l, l.central[1] + 8, 9); }, "criptata"},
+        Broken{"duplicate name in other case",
+               [](Layout& l) {
+                   const std::size_t at = l.central[2] + 46, lat = l.local[2] + 30;
+                   for (std::size_t i = 0; i < 9; ++i)
+                       l.file[at + i] = l.file[lat + i] = std::uint8_t("A/ONE.XML"[i]);
+               },
+               "de doua ori"},
+        Broken{"overlapping entries",
+               [](Layout& l) { set32(l, l.central[2] + 42, std::uint32_t(l.local[1])); }, "antetul local"},
+        Broken{"data running into the next entry",
+               [](Layout& l) {
+                   // The first entry's data now covers the second entry's local header.
+                   for (std::size_t at :
+                        {l.local[0] + 18, l.local[0] + 22, l.central[0] + 20, l.central[0] + 24})
+                       set32(l, at, 40);
+               },
+               "se suprapun"},
+        Broken{"local name differs", [](Layout& l) { l.file[l.local[2] + 30] = 'B'; }, "nu corespunde"},
+        Broken{"local size differs", [](Layout& l) { set32(l, l.local[0] + 18, 3); }, "nu corespunde"},
+        Broken{"bad crc", [](Layout& l) { l.file[l.local[2] + 30 + 9 + 5] ^= 1; }, "suma de control"},
+        Broken{"entry offset past the directory", [](Layout& l) { set32(l, l.central[0] + 42, 0x7FFFFFFF); },
+               "antetul local"},
+        Broken{"count beyond the directory",
+               [](Layout& l) { set16(l, l.end + 10, 900), set16(l, l.end + 8, 900); }, "prea scurt"},
+        Broken{"unknown method",
+               [](Layout& l) { set16(l, l.central[0] + 10, 12), set16(l, l.local[0] + 8, 12); },
+               "metoda de compresie 12"},
+        Broken{"too many entries", [](Layout&) {}, "peste limita de 2", zip::Limits{2}},
+        Broken{"entry too large", [](Layout&) {}, "peste limita de 100", zip::Limits{10, 100}},
+        Broken{"all entries too large", [](Layout&) {}, "impreuna", zip::Limits{10, 1000, 300}}),
+    [](const auto& info) {
+        std::string n = info.param.what;
+        for (char& c : n)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return n;
+    });
+
+TEST(ZipBomb, DeclaredRatioBeyondDeflateIsRefusedBeforeInflating) {
+    // A 10-byte deflate stream cannot stand for 2 MB.
+    Layout l = lay({{"bomb.xml", std::string(10, 'b')}});
+    set16(l, l.central[0] + 10, 8);
+    set16(l, l.local[0] + 8, 8);
+    set32(l, l.central[0] + 24, 2 << 20);
+    set32(l, l.local[0] + 22, 2 << 20);
+    EXPECT_RUNTIME_ERROR(parse(l.file), err::Application, "bomba zip");
+}
+
+TEST(ZipBomb, AStreamLongerThanDeclaredStopsAtTheDeclaredSize) {
+    // Real deflate data of 100000 bytes declared as 1000.
+    zip::ArchiveWriter w(parse(lay({}).file));
+    w.add("z.xml", [](const ByteSink& s) { s(Bytes(100000, 'z')); });
+    Bytes b = write(w);
+    const zip::Archive honest = parse(b);
+    const zip::Entry& e = honest.entries()[0];
+    bytes::put32(&b[e.localOffset + 22], 1000);
+    bytes::put32(&b[e.central.data() - honest.entries()[0].record.data() + e.localOffset + 24], 1000);
+    EXPECT_RUNTIME_ERROR(
+        {
+            const zip::Archive a = parse(b);
+            (void)a.read(a.entries()[0]);
+        },
+        err::Application, "mai mare decat declara");
+}
+
+} // namespace
