@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -938,10 +939,33 @@ class Sheet {
     }
     bool isSelected(Package& pkg) {
         if (selectionChanged_) return selected_;
-        load(pkg);
-        for (const auto& v : sheetViewList_)
-            if (const auto* t = v.attribute("tabSelected"); t && (*t == "1" || *t == "true")) return true;
-        return false;
+        auto on = [](const xml::Element& v) {
+            const auto* t = v.attribute("tabSelected");
+            return t && (*t == "1" || *t == "true");
+        };
+        if (loaded_) return std::any_of(sheetViewList_.begin(), sheetViewList_.end(), on);
+        // The views come before the cells: inflate and scan only that far.
+        const zip::Entry* e = pkg.entry(part_);
+        if (!e) fail(partText(part_) + " lipseste din pachet");
+        struct Views : xml::Handler {
+            xml::Scanner* scanner = nullptr;
+            bool selected = false;
+            std::function<bool(const xml::Element&)> test;
+            void start(const xml::Element& el) override {
+                if (el.depth == 2 && el.local == "sheetView" && test(el)) selected = true;
+                if (el.depth == 1 && el.local == "sheetData") scanner->stop();
+            }
+        } views;
+        views.test = on;
+        xml::Scanner scanner(part_, views);
+        views.scanner = &scanner;
+        zip::EntryReader reader(pkg.archive(), *e);
+        std::vector<std::uint8_t> buf(16 * 1024);
+        for (;;) {
+            const std::size_t n = reader.read(buf);
+            if (!scanner.feed(std::span(buf).first(n), n == 0) || n == 0) break;
+        }
+        return views.selected;
     }
     const std::set<std::string>& formulasDropped() const { return formulasDropped_; }
     bool changed() const {
@@ -1247,6 +1271,8 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override;
     void close(bool saveChanges) override;
+    // The saved package into sink (or, without one, safely over the file); false when nothing changed.
+    bool writeChanges(const ByteSink* sink);
 
     void checkOpen() const {
         if (closed_) fail("Registrul " + text::quoted(path_) + " a fost inchis");
@@ -1473,7 +1499,10 @@ void XlsxWorkbook::activate(std::size_t i) {
             if (!s.isSelected(pkg_)) s.select(true);
         } else if (loaded_.count(k) || pkg_.has(sheets_[k].part)) {
             Sheet& s = sheet(k);
-            if (s.isSelected(pkg_)) s.select(false);
+            if (s.isSelected(pkg_)) {
+                s.load(pkg_);
+                s.select(false);
+            }
         }
     }
 }
@@ -1570,10 +1599,12 @@ void XlsxWorkbook::open() {
 
 void XlsxWorkbook::close(bool saveChanges) {
     checkOpen();
-    if (!saveChanges) {
-        closed_ = true;
-        return;
-    }
+    if (saveChanges) writeChanges(nullptr);
+    closed_ = true;
+}
+
+bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
+    checkOpen();
     std::vector<EditedPart> parts;
     std::set<std::pair<int, std::string>> dropped;
     try {
@@ -1642,10 +1673,7 @@ void XlsxWorkbook::close(bool saveChanges) {
                 parts.push_back({calcChainPart_, cc, ed.edits()});
         }
 
-        if (parts.empty() && !newStrings && !dropChain) {
-            closed_ = true;
-            return;
-        }
+        if (parts.empty() && !newStrings && !dropChain) return false;
 
         // Relationships and content types, only when a part comes or goes.
         const std::string relsPart = relsPartOf(workbookPart_);
@@ -1716,7 +1744,10 @@ void XlsxWorkbook::close(bool saveChanges) {
             writer.add(sst->name, [sst](const ByteSink& sink) { sink(*sst->bytes); });
         }
         if (dropChain) writer.remove(calcChainPart_);
-        saveInPlace(*pkg_.source(), [&](const ByteSink& sink) { writer.writeTo(sink); });
+        if (sink)
+            writer.writeTo(*sink);
+        else
+            saveInPlace(*pkg_.source(), [&](const ByteSink& out) { writer.writeTo(out); });
     } catch (const RuntimeError& e) {
         if (e.number() != err::Application) throw;
         throw RuntimeError(e.number(),
@@ -1724,10 +1755,16 @@ void XlsxWorkbook::close(bool saveChanges) {
     } catch (const std::bad_alloc&) {
         fail("Registrul " + text::quoted(path_) + " nu poate fi salvat: nu este destula memorie");
     }
-    closed_ = true;
+    return true;
 }
 
 } // namespace
+
+bool writePackage(Workbook& workbook, const ByteSink& sink) {
+    auto* wb = dynamic_cast<XlsxWorkbook*>(&workbook);
+    if (!wb) throw RuntimeError(err::Internal, "registrul nu este un pachet .xlsx");
+    return wb->writeChanges(&sink);
+}
 
 bool isOfficePackage(const zip::Archive& archive) {
     return archive.find(kContentTypes) != nullptr;

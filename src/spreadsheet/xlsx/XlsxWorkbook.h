@@ -18,4 +18,8 @@ bool isOfficePackage(const zip::Archive& archive);
 // Ordana can write (a template, an add-in, a binary workbook, another kind of document) or is broken.
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive);
 
+// What close(true) would save, written to sink instead of the file (fuzzing, benchmarks); false when nothing
+// changed and nothing was written. The workbook stays open.
+bool writePackage(Workbook& workbook, const ByteSink& sink);
+
 } // namespace ordana::spreadsheet::xlsx
