@@ -533,9 +533,9 @@ TEST(XlsEngine, TheBofDecidesTheVersion) {
         {"bare BIFF2", bare(0x0009, 4), "salvati registrul ca Excel 97-2003"},
         {"bare BIFF3", bare(0x0209, 6), "salvati registrul ca Excel 97-2003"},
         {"bare BIFF4", bare(0x0409, 6), "salvati registrul ca Excel 97-2003"},
-        {"bare BIFF8 is no workbook file", biff8, "nu este un registru Excel 97-2003"},
+        {"bare BIFF8 is no workbook file", biff8, "nu este un registru de calcul"},
         {"a text that starts like a BOF", Bytes{0x09, 0x00, 'a', 'b', 'c', 'd', 'e', 'f'},
-         "nu este un registru Excel 97-2003"},
+         "nu este un registru de calcul"},
     };
     for (const auto& r : rows) {
         const auto path = dir.path() / (std::string(r.name) + ".xls");

@@ -50,6 +50,11 @@ inline std::vector<std::uint8_t> fileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+inline void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 inline std::vector<std::uint8_t> workbookStream(const std::string& path) {
     return spreadsheet::cfb::CompoundFile::parse(fileBytes(path)).stream("Workbook");
 }

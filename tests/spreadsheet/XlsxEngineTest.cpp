@@ -18,6 +18,7 @@
 using namespace ordana;
 using namespace ordana::spreadsheet;
 using ordana::testing::fileBytes;
+using ordana::testing::writeFileBytes;
 using ordana::testing::fixtures;
 using ordana::testing::ScratchDir;
 
@@ -178,7 +179,7 @@ TEST(XlsxOpen, RefusesWhatItCannotWriteNamingIt) {
         {"OpenDocument",
          edited("basic-source.xlsx", {{"[Content_Types].xml", ""},
                                       {"mimetype", "application/vnd.oasis.opendocument.spreadsheet"}}),
-         "registrele OpenDocument (.ods) nu pot fi deschise inca"},
+         "nu contine partea \"content.xml\""},
         {"no main document",
          edited(
              "basic-source.xlsx",
@@ -279,7 +280,7 @@ TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
         });
         Bytes out;
         w.writeTo([&](std::span<const std::uint8_t> p) { out.insert(out.end(), p.begin(), p.end()); });
-        saveInPlace(path, out);
+        writeFileBytes(path, out);
     }
     auto wb = nativeApplicationFactory()()->open(path);
     wb->worksheet("Date")->setCell(1, 3, CellValue::number(5));
