@@ -1,7 +1,7 @@
 #include "app/FrmAbout.h"
 
-#include "app/Layout.h"
 #include "common/Identity.h"
+#include "gui/Placement.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -13,6 +13,10 @@
 #include <QWindow>
 
 namespace ordana::app {
+
+using gui::frameMargins;
+using gui::twipsRect;
+using gui::twipsToPixels;
 
 namespace {
 
@@ -99,10 +103,7 @@ QString FrmAbout::descriptionText() {
 }
 
 void FrmAbout::centre() {
-    if (const QScreen* s = screen()) {
-        frameAtLoad_ = frameMargins(this);
-        placeFrame(this, centredOn(s->geometry(), size().grownBy(frameAtLoad_)));
-    }
+    frameAtLoad_ = gui::centreOnScreen(this);
 }
 
 void FrmAbout::Form_Load() {

@@ -1,7 +1,7 @@
 #include "app/FrmStart.h"
 
 #include "app/FrmAbout.h"
-#include "app/Layout.h"
+#include "gui/Placement.h"
 #include "intake/gui/FrmIndici.h"
 
 #include <QAction>
@@ -14,6 +14,8 @@
 #include <QWindow>
 
 namespace ordana::app {
+
+using gui::frameMargins;
 
 namespace {
 constexpr Qt::WindowStates notNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
@@ -38,7 +40,7 @@ void FrmStart::createPicture() {
 
     Picture1 = new QLabel(client);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(twipsRect(0, 0, 6815, 5655, logicalDpiX(), logicalDpiY()));
+    Picture1->setGeometry(gui::twipsRect(this, 0, 0, 6815, 5655));
     Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Picture1->setPixmap(QPixmap(QStringLiteral(":/ordana/title.jpg")));
@@ -92,10 +94,8 @@ void FrmStart::Form_Resize() {
     const bool normal = !(windowState() & notNormal);
     if (normal) {
         const QMargins frame = frameMargins(this);
-        frameAtLastResize_ = frame;
-        resize(outerSize.width() - frame.left() - frame.right(),
-               outerSize.height() - frame.top() - frame.bottom());
-        if (const QScreen* s = screen()) placeFrame(this, centredOn(s->geometry(), size().grownBy(frame)));
+        resize(outerSize.shrunkBy(frame));
+        frameAtLastResize_ = gui::centreOnScreen(this);
         return;
     }
     restoring_.setRemainingTime(1000);

@@ -3,7 +3,7 @@
 
 #include "app/FrmAbout.h"
 #include "app/FrmStart.h"
-#include "app/Layout.h"
+#include "gui/Placement.h"
 #include "intake/gui/FrmIndici.h"
 
 #include <QAction>
@@ -18,8 +18,7 @@
 
 using ordana::app::FrmAbout;
 using ordana::app::FrmStart;
-using ordana::test::runModal;
-using ordana::test::waitFor;
+using ordana::testing::runModal;
 
 namespace {
 
@@ -53,7 +52,7 @@ class FrmStartTest : public ::testing::Test {
     bool fixedAndCentred() const {
         const QRect frame = this->frame();
         return window->windowState() == Qt::WindowNoState && frame.size() == FrmStart::outerSize &&
-               frame.topLeft() == ordana::app::centredOn(window->screen()->geometry(), frame.size());
+               frame.topLeft() == ordana::gui::centredOn(window->screen()->geometry(), frame.size());
     }
 
     ordana::testing::FakeEngine engine;
@@ -152,10 +151,10 @@ INSTANTIATE_TEST_SUITE_P(Shortcuts, FrmStartKeys,
 // Alt+O drops the "Optiuni" menu down; "Despre" has nothing to drop.
 TEST_F(FrmStartTest, AltOOpensTheOptiuniMenu) {
     QTest::keyClick(window.get(), Qt::Key_O, Qt::AltModifier);
-    ASSERT_TRUE(waitFor([&] { return optiuni()->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return optiuni()->isVisible(); }));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     optiuni()->close();
-    EXPECT_TRUE(waitFor([&] { return !optiuni()->isVisible(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !optiuni()->isVisible(); }));
 }
 
 // While a modal window is open the main window is not active, so F3 does nothing.
@@ -201,7 +200,7 @@ TEST_F(FrmStartTest, SecondaryWindowsAreMadeOnceAndReused) {
 }
 
 TEST_F(FrmStartTest, ShownAtItsFixedSizeInTheMiddleOfTheScreen) {
-    EXPECT_TRUE(waitFor([&] { return fixedAndCentred(); }))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fixedAndCentred(); }))
         << frame().x() << "," << frame().y() << " " << frame().width() << "x" << frame().height();
 }
 
@@ -220,9 +219,9 @@ class FrmStartResize : public FrmStartTest, public ::testing::WithParamInterface
 // had moved it away first.
 TEST_P(FrmStartResize, SnapsBackAndRecentres) {
     dragTo({12, 34});
-    ASSERT_TRUE(waitFor([&] { return frame().topLeft() == QPoint(12, 34); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame().topLeft() == QPoint(12, 34); }));
     GetParam().attempt(window.get());
-    EXPECT_TRUE(waitFor([&] { return fixedAndCentred(); }))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fixedAndCentred(); }))
         << "state " << int(window->windowState()) << " at " << frame().x() << "," << frame().y() << " "
         << frame().width() << "x" << frame().height();
 }
@@ -239,9 +238,9 @@ INSTANTIATE_TEST_SUITE_P(Attempts, FrmStartResize,
 
 // Moving by the title bar raises no resize, so the window stays where it was put.
 TEST_F(FrmStartTest, MovingKeepsThePlaceUntilTheNextResize) {
-    ASSERT_TRUE(waitFor([&] { return fixedAndCentred(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixedAndCentred(); }));
     dragTo({40, 30});
-    EXPECT_TRUE(waitFor([&] { return frame().topLeft() == QPoint(40, 30); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame().topLeft() == QPoint(40, 30); }));
     QTest::qWait(100);
     EXPECT_EQ(frame(), QRect(QPoint(40, 30), FrmStart::outerSize));
 }
