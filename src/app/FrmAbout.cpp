@@ -1,5 +1,6 @@
 #include "app/FrmAbout.h"
 
+#include "app/Artwork.h"
 #include "common/Identity.h"
 #include "gui/Placement.h"
 
@@ -33,7 +34,7 @@ FrmAbout::FrmAbout(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowIcon(QIcon(QStringLiteral(":/ordana/ordana.png")));
+    setWindowIcon(applicationIcon());
     setSizeGripEnabled(false);
     const qreal dx = logicalDpiX();
     const qreal dy = logicalDpiY();
@@ -46,7 +47,7 @@ FrmAbout::FrmAbout(QWidget* parent)
     frmDespre->setFrameStyle(QFrame::Box | QFrame::Plain);
     frmDespre->setLineWidth(1);
     frmDespre->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    frmDespre->setPixmap(QPixmap(QStringLiteral(":/ordana/about.jpg")));
+    frmDespre->setPixmap(picture(QStringLiteral("about.jpg"), this));
     QPalette pictureColours = frmDespre->palette();
     pictureColours.setColor(QPalette::Window, pictureColours.color(QPalette::Base));
     pictureColours.setColor(QPalette::WindowText, Qt::black);

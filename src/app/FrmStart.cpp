@@ -1,5 +1,6 @@
 #include "app/FrmStart.h"
 
+#include "app/Artwork.h"
 #include "app/FrmAbout.h"
 #include "gui/Placement.h"
 #include "intake/gui/FrmIndici.h"
@@ -25,7 +26,7 @@ FrmStart::FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent)
     : QMainWindow(parent), start_(std::move(start)) {
     setObjectName(QStringLiteral("frmStart"));
     setWindowTitle(QStringLiteral("ORDANA"));
-    setWindowIcon(QIcon(QStringLiteral(":/ordana/ordana.png")));
+    setWindowIcon(applicationIcon());
     createPicture();
     createMenus();
 }
@@ -43,7 +44,7 @@ void FrmStart::createPicture() {
     Picture1->setGeometry(gui::twipsRect(this, 0, 0, 6815, 5655));
     Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/ordana/title.jpg")));
+    Picture1->setPixmap(picture(QStringLiteral("title.jpg"), this));
     QPalette palette = Picture1->palette();
     palette.setColor(QPalette::Window, palette.color(QPalette::Button));
     Picture1->setPalette(palette);

@@ -95,7 +95,8 @@ TEST_F(FrmAboutTest, ControlsStandWhereTheLayoutPutsThem) {
         EXPECT_EQ(w->geometry(), p.pixels);
     }
     auto* picture = child<QLabel>("frmDespre");
-    EXPECT_EQ(picture->pixmap().size(), QSize(197, 223));
+    EXPECT_EQ(picture->pixmap().deviceIndependentSize(), QSizeF(197, 223));
+    EXPECT_EQ(picture->pixmap().devicePixelRatio(), picture->devicePixelRatioF() > 1 ? 2 : 1);
     EXPECT_EQ(picture->contentsRect().size(), QSize(197, 223)); // one pixel of border each side
     EXPECT_EQ(picture->frameShadow(), QFrame::Plain);
     EXPECT_EQ(child<QWidget>("Line1")->palette().color(QPalette::Window), QColor(128, 128, 128));

@@ -107,7 +107,9 @@ TEST_F(FrmStartTest, TitlePicture) {
     ASSERT_NE(picture, nullptr);
     ASSERT_EQ(window->logicalDpiX(), 96);
     EXPECT_EQ(picture->geometry(), QRect(0, 0, 454, 377));
-    EXPECT_EQ(picture->pixmap().size(), QSize(450, 377));
+    EXPECT_EQ(picture->pixmap().deviceIndependentSize(), QSizeF(450, 377));
+    EXPECT_EQ(picture->pixmap().devicePixelRatio(), window->devicePixelRatioF() > 1 ? 2 : 1)
+        << "drawn from the 2x picture on a scaled screen";
     EXPECT_EQ(picture->frameShape(), QFrame::WinPanel);
     EXPECT_EQ(picture->frameShadow(), QFrame::Sunken);
     EXPECT_FALSE(picture->hasScaledContents());

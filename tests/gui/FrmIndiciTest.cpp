@@ -323,8 +323,9 @@ TEST_F(FrmIndiciTest, CaptionsReadInALightAndADarkPalette) {
             EXPECT_EQ(control<QWidget>(name)->palette().color(QPalette::ButtonText),
                       palette.color(QPalette::ButtonText))
                 << name;
-        if (!isDark)
+        if (!isDark) {
             EXPECT_EQ(control<QWidget>("lblFis")->palette().color(QPalette::WindowText), QColor(64, 64, 64));
+        }
     }
     // The window follows a change of palette while it is open.
     QApplication::setPalette(dark);
