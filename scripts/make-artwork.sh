@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Draws Ordana's artwork with ImageMagick (Debian's imagemagick package) and writes it into src/app/resources/:
-#   title.jpg   450 x 377, 72 dpi: the main window's title picture
-#   about.jpg   197 x 223, 72 dpi: the About box picture
-#   ordana.png  48 x 48, 256 colours: the application icon (ordana.ico carries 48, 32 and 16 for Windows)
+#   title.jpg, title@2x.jpg   450 x 377 (and twice that), 72 dpi: the main window's title picture
+#   about.jpg, about@2x.jpg   197 x 223 (and twice that), 72 dpi: the About box picture
+#   ordana.png, ordana@2x.png 48 x 48, 256 colours (and 96 x 96): the application icon in the windows
+#   icons/ordana-N.png        the icon in the freedesktop sizes 16 to 256, and icons/ordana.svg
+#   ordana.ico                48, 32 and 16 for Windows
+# Each picture is drawn at every size from the same vector description, never scaled up from a bitmap.
 # The pictures are committed; run this again only to change them. Output is deterministic.
 set -euo pipefail
 
@@ -88,9 +91,10 @@ rank_abundance() {
             ab = abundance[i]
             px[i] = x0 + 10 + (w - 22) * (i - 1) / (n - 1)
             py[i] = y0 - 8 - (h - 20) * log(ab + 1) / top
-            pts = pts sprintf(" %.1f,%.1f", px[i], py[i])
+            if (i > 1) pts = pts sprintf(" line %.1f,%.1f %.1f,%.1f", px[i - 1], py[i - 1], px[i], py[i])
         }
-        printf "fill none stroke \"%s\" stroke-width 2 polyline%s\n", moss, pts
+        # Segments rather than a polyline: scaled, ImageMagick closes an open polyline with a chord.
+        printf "fill none stroke \"%s\" stroke-width 2 stroke-linecap round%s\n", moss, pts
         for (i = 1; i <= n; i++)
             printf "fill \"#7fb24a\" stroke \"%s\" stroke-width 1.2 circle %.1f,%.1f %.1f,%.1f\n", moss, px[i], py[i], px[i] + 3.5, py[i]
         printf "fill \"%s\" stroke none font \"%s\" font-size 11 text-anchor middle\n", ink, font
@@ -136,8 +140,15 @@ rank_abundance() {
     rank_abundance 258 318 168 162 12 "$sans"
 } >"$work/title.mvg"
 
-"$convert" -size 450x377 'gradient:#f6f3e6-#dce8c9' -draw "$(cat "$work/title.mvg")" \
-    -strip -sampling-factor 1x1 -quality 92 -units PixelsPerInch -density 72 "$out/title.jpg"
+# The picture at a scale: the drawing's coordinates are those of the 1x picture.
+picture() {
+    local mvg=$1 w=$2 h=$3 scale=$4 file=$5
+    "$convert" -size $((w * scale))x$((h * scale)) 'gradient:#f6f3e6-#dce8c9' \
+        -draw "affine $scale 0 0 $scale 0 0 $(cat "$mvg")" \
+        -strip -sampling-factor 1x1 -quality 92 -units PixelsPerInch -density $((72 * scale)) "$file"
+}
+picture "$work/title.mvg" 450 377 1 "$out/title.jpg"
+picture "$work/title.mvg" 450 377 2 "$out/title@2x.jpg"
 
 # --- The About picture -------------------------------------------------------------------------
 {
@@ -156,8 +167,8 @@ rank_abundance() {
     echo "font \"$serif_bold\" font-size 22 text-anchor middle fill \"$moss\" stroke none text 98,212 \"ORDANA\""
 } >"$work/about.mvg"
 
-"$convert" -size 197x223 'gradient:#f6f3e6-#dce8c9' -draw "$(cat "$work/about.mvg")" \
-    -strip -sampling-factor 1x1 -quality 92 -units PixelsPerInch -density 72 "$out/about.jpg"
+picture "$work/about.mvg" 197 223 1 "$out/about.jpg"
+picture "$work/about.mvg" 197 223 2 "$out/about@2x.jpg"
 
 # --- The icon: drawn at 4x and reduced, so the small sizes stay smooth ------------------------
 {
@@ -171,8 +182,38 @@ rank_abundance() {
     leaf 40 156 -10 80 20 '#5f9a3a'
 } >"$work/icon.mvg"
 
-"$convert" -size 192x192 xc:none -draw "$(cat "$work/icon.mvg")" "$work/icon192.png"
-"$convert" "$work/icon192.png" -filter Lanczos -resize 48x48 -strip -colors 256 "PNG8:$out/ordana.png"
-"$convert" "$work/icon192.png" -filter Lanczos -define icon:auto-resize=48,32,16 -colors 256 "$out/ordana.ico"
+# Drawn at 1024 and reduced, so every size is sharp; the 48 of the windows keeps its 256 colours.
+"$convert" -size 1024x1024 xc:none -draw "affine 5.3333 0 0 5.3333 0 0 $(cat "$work/icon.mvg")" "$work/icon1024.png"
+"$convert" "$work/icon1024.png" -filter Lanczos -resize 48x48 -strip -colors 256 "PNG8:$out/ordana.png"
+"$convert" "$work/icon1024.png" -filter Lanczos -resize 96x96 -strip "PNG32:$out/ordana@2x.png"
+mkdir -p "$out/icons"
+for size in 16 22 24 32 48 64 128 256; do
+    "$convert" "$work/icon1024.png" -filter Lanczos -resize ${size}x${size} -strip "PNG32:$out/icons/ordana-$size.png"
+done
+"$convert" "$work/icon1024.png" -filter Lanczos -define icon:auto-resize=48,32,16 -colors 256 "$out/ordana.ico"
 
-echo "make-artwork: wrote title.jpg, about.jpg, ordana.png, ordana.ico in $out"
+# The same icon as SVG, from the same shapes.
+leaf_svg() {
+    leaf "$@" | awk '
+        /push graphic-context/ { next }
+        /translate/ { split($0, t, " "); tr = "translate(" t[2] ") rotate(" t[4] ")"; next }
+        /stroke "/ { f = "none"; if (match($0, /fill "[^"]*"/)) f = substr($0, RSTART + 6, RLENGTH - 7)
+                                match($0, /stroke "[^"]*"/); st = substr($0, RSTART + 8, RLENGTH - 9)
+                                match($0, /stroke-width [0-9.]+/); sw = substr($0, RSTART + 13, RLENGTH - 13); next }
+        /path "/ { match($0, /"[^"]*"/); d = substr($0, RSTART + 1, RLENGTH - 2)
+                   printf "  <path transform=\"%s\" d=\"%s\" fill=\"%s\" stroke=\"%s\" stroke-width=\"%s\"/>\n", tr, d, f, st, sw }
+        /pop graphic-context/ { next }'
+}
+{
+    echo '<?xml version="1.0" encoding="UTF-8"?>'
+    echo '<svg xmlns="http://www.w3.org/2000/svg" width="192" height="192" viewBox="0 0 192 192">'
+    echo '  <rect x="6" y="6" width="180" height="180" rx="26" fill="#eef3e2" stroke="#6b4a24" stroke-width="6"/>'
+    echo '  <path d="M66,22 V170 M126,22 V170 M22,66 H170 M22,126 H170" fill="none" stroke="#b8946a" stroke-width="4"/>'
+    echo "  <rect x=\"22\" y=\"22\" width=\"148\" height=\"148\" fill=\"none\" stroke=\"$wood\" stroke-width=\"10\"/>"
+    leaf_svg 40 156 -45 150 40 '#4d8a32'
+    leaf_svg 40 156 -80 80 20 '#72ad48'
+    leaf_svg 40 156 -10 80 20 '#5f9a3a'
+    echo '</svg>'
+} >"$out/icons/ordana.svg"
+
+echo "make-artwork: wrote the pictures at 1x and 2x, the icons and ordana.ico in $out"

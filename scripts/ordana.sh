@@ -2,6 +2,7 @@
 # One entry point for a fresh Debian 12 machine:
 #   scripts/ordana.sh run    install what is missing, build, start Ordana
 #   scripts/ordana.sh test   install what is missing, build, run the whole test suite
+#   scripts/ordana.sh package  install what is missing, build the Debian package and install it
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +11,9 @@ cd "$here"
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                 libbenchmark-dev libxxhash-dev zlib1g-dev libexpat1-dev fonts-liberation)
 test_packages=(locales clang-14 libclang-rt-14-dev python3 python3-xlrd python3-xlwt python3-odf python3-openpyxl
-               libreoffice-calc-nogui gnumeric xvfb xauth openbox acl)
+               libreoffice-calc-nogui gnumeric xvfb xauth openbox acl desktop-file-utils appstream lintian man-db)
+# CPack's Debian generator: dpkg-shlibdeps computes the dependencies, file tells it the binaries.
+package_packages=(dpkg-dev file)
 
 install_missing() {
     local missing=()
@@ -37,13 +40,22 @@ run)
     exec build/src/app/ordana
     ;;
 test)
-    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    install_missing "${build_packages[@]}" "${test_packages[@]}" "${package_packages[@]}"
     build
     QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
     scripts/fuzz.sh 60
     ;;
+package)
+    install_missing "${build_packages[@]}" "${package_packages[@]}"
+    build
+    (cd build && cpack -G DEB)
+    sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    version=$(sed -n 's/^project(Ordana VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "$here/build/ordana_${version}_$(dpkg --print-architecture).deb"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package" >&2
     exit 2
     ;;
 esac

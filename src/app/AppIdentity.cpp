@@ -1,5 +1,6 @@
 #include "app/AppIdentity.h"
 
+#include "app/Artwork.h"
 #include "common/Identity.h"
 
 #include <QApplication>
@@ -17,7 +18,7 @@ void installIdentity(QApplication& app) {
     QApplication::setApplicationName(QString::fromUtf8(identity::title));
     QApplication::setApplicationVersion(QString::fromUtf8(identity::version));
     QGuiApplication::setDesktopFileName(QString::fromUtf8(identity::desktopId));
-    app.setWindowIcon(QIcon(QStringLiteral(":/ordana/ordana.png")));
+    app.setWindowIcon(applicationIcon());
 }
 
 } // namespace ordana::app

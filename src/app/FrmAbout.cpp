@@ -1,7 +1,8 @@
 #include "app/FrmAbout.h"
 
-#include "app/Layout.h"
+#include "app/Artwork.h"
 #include "common/Identity.h"
+#include "gui/Placement.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -13,6 +14,10 @@
 #include <QWindow>
 
 namespace ordana::app {
+
+using gui::frameMargins;
+using gui::twipsRect;
+using gui::twipsToPixels;
 
 namespace {
 
@@ -29,7 +34,7 @@ FrmAbout::FrmAbout(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowIcon(QIcon(QStringLiteral(":/ordana/ordana.png")));
+    setWindowIcon(applicationIcon());
     setSizeGripEnabled(false);
     const qreal dx = logicalDpiX();
     const qreal dy = logicalDpiY();
@@ -42,7 +47,7 @@ FrmAbout::FrmAbout(QWidget* parent)
     frmDespre->setFrameStyle(QFrame::Box | QFrame::Plain);
     frmDespre->setLineWidth(1);
     frmDespre->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    frmDespre->setPixmap(QPixmap(QStringLiteral(":/ordana/about.jpg")));
+    frmDespre->setPixmap(picture(QStringLiteral("about.jpg"), this));
     QPalette pictureColours = frmDespre->palette();
     pictureColours.setColor(QPalette::Window, pictureColours.color(QPalette::Base));
     pictureColours.setColor(QPalette::WindowText, Qt::black);
@@ -99,10 +104,7 @@ QString FrmAbout::descriptionText() {
 }
 
 void FrmAbout::centre() {
-    if (const QScreen* s = screen()) {
-        frameAtLoad_ = frameMargins(this);
-        placeFrame(this, centredOn(s->geometry(), size().grownBy(frameAtLoad_)));
-    }
+    frameAtLoad_ = gui::centreOnScreen(this);
 }
 
 void FrmAbout::Form_Load() {

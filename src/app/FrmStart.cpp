@@ -1,7 +1,8 @@
 #include "app/FrmStart.h"
 
+#include "app/Artwork.h"
 #include "app/FrmAbout.h"
-#include "app/Layout.h"
+#include "gui/Placement.h"
 #include "intake/gui/FrmIndici.h"
 
 #include <QAction>
@@ -15,6 +16,8 @@
 
 namespace ordana::app {
 
+using gui::frameMargins;
+
 namespace {
 constexpr Qt::WindowStates notNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 }
@@ -23,7 +26,7 @@ FrmStart::FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent)
     : QMainWindow(parent), start_(std::move(start)) {
     setObjectName(QStringLiteral("frmStart"));
     setWindowTitle(QStringLiteral("ORDANA"));
-    setWindowIcon(QIcon(QStringLiteral(":/ordana/ordana.png")));
+    setWindowIcon(applicationIcon());
     createPicture();
     createMenus();
 }
@@ -38,10 +41,10 @@ void FrmStart::createPicture() {
 
     Picture1 = new QLabel(client);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(twipsRect(0, 0, 6815, 5655, logicalDpiX(), logicalDpiY()));
+    Picture1->setGeometry(gui::twipsRect(this, 0, 0, 6815, 5655));
     Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/ordana/title.jpg")));
+    Picture1->setPixmap(picture(QStringLiteral("title.jpg"), this));
     QPalette palette = Picture1->palette();
     palette.setColor(QPalette::Window, palette.color(QPalette::Button));
     Picture1->setPalette(palette);
@@ -92,10 +95,8 @@ void FrmStart::Form_Resize() {
     const bool normal = !(windowState() & notNormal);
     if (normal) {
         const QMargins frame = frameMargins(this);
-        frameAtLastResize_ = frame;
-        resize(outerSize.width() - frame.left() - frame.right(),
-               outerSize.height() - frame.top() - frame.bottom());
-        if (const QScreen* s = screen()) placeFrame(this, centredOn(s->geometry(), size().grownBy(frame)));
+        resize(outerSize.shrunkBy(frame));
+        frameAtLastResize_ = gui::centreOnScreen(this);
         return;
     }
     restoring_.setRemainingTime(1000);

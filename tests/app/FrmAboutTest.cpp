@@ -1,8 +1,8 @@
 #include "GuiTestSupport.h"
 
 #include "app/FrmAbout.h"
-#include "app/Layout.h"
 #include "common/Identity.h"
+#include "gui/Placement.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -11,8 +11,7 @@
 #include <memory>
 
 using ordana::app::FrmAbout;
-using ordana::test::runModal;
-using ordana::test::waitFor;
+using ordana::testing::runModal;
 
 namespace {
 
@@ -96,7 +95,8 @@ TEST_F(FrmAboutTest, ControlsStandWhereTheLayoutPutsThem) {
         EXPECT_EQ(w->geometry(), p.pixels);
     }
     auto* picture = child<QLabel>("frmDespre");
-    EXPECT_EQ(picture->pixmap().size(), QSize(197, 223));
+    EXPECT_EQ(picture->pixmap().deviceIndependentSize(), QSizeF(197, 223));
+    EXPECT_EQ(picture->pixmap().devicePixelRatio(), picture->devicePixelRatioF() > 1 ? 2 : 1);
     EXPECT_EQ(picture->contentsRect().size(), QSize(197, 223)); // one pixel of border each side
     EXPECT_EQ(picture->frameShadow(), QFrame::Plain);
     EXPECT_EQ(child<QWidget>("Line1")->palette().color(QPalette::Window), QColor(128, 128, 128));
@@ -116,10 +116,10 @@ TEST_F(FrmAboutTest, FixedCentredWithFocusOnOK) {
                  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
                  const QRect frame = about->frameGeometry();
                  EXPECT_EQ(frame.topLeft(),
-                           ordana::app::centredOn(about->screen()->geometry(), frame.size()));
+                           ordana::gui::centredOn(about->screen()->geometry(), frame.size()));
                  auto* ok = child<QPushButton>("cmdOK");
                  EXPECT_TRUE(ok->isDefault());
-                 EXPECT_TRUE(waitFor([&] { return QApplication::focusWidget() == ok; }));
+                 EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == ok; }));
                  about->close();
              });
 }
@@ -140,7 +140,7 @@ TEST_P(FrmAboutCloses, ByEveryWay) {
     QWidget* opened =
         runModal([&] { result = about->exec(); },
                  [&](QWidget*) {
-                     EXPECT_TRUE(waitFor([&] { return QApplication::focusWidget() != nullptr; }));
+                     EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr; }));
                      GetParam().close(about);
                  });
     EXPECT_EQ(opened, about);

@@ -3,7 +3,7 @@
 
 #include "app/FrmAbout.h"
 #include "app/FrmStart.h"
-#include "app/Layout.h"
+#include "gui/Placement.h"
 #include "intake/gui/FrmIndici.h"
 
 #include <QAction>
@@ -18,8 +18,7 @@
 
 using ordana::app::FrmAbout;
 using ordana::app::FrmStart;
-using ordana::test::runModal;
-using ordana::test::waitFor;
+using ordana::testing::runModal;
 
 namespace {
 
@@ -53,7 +52,7 @@ class FrmStartTest : public ::testing::Test {
     bool fixedAndCentred() const {
         const QRect frame = this->frame();
         return window->windowState() == Qt::WindowNoState && frame.size() == FrmStart::outerSize &&
-               frame.topLeft() == ordana::app::centredOn(window->screen()->geometry(), frame.size());
+               frame.topLeft() == ordana::gui::centredOn(window->screen()->geometry(), frame.size());
     }
 
     ordana::testing::FakeEngine engine;
@@ -108,7 +107,9 @@ TEST_F(FrmStartTest, TitlePicture) {
     ASSERT_NE(picture, nullptr);
     ASSERT_EQ(window->logicalDpiX(), 96);
     EXPECT_EQ(picture->geometry(), QRect(0, 0, 454, 377));
-    EXPECT_EQ(picture->pixmap().size(), QSize(450, 377));
+    EXPECT_EQ(picture->pixmap().deviceIndependentSize(), QSizeF(450, 377));
+    EXPECT_EQ(picture->pixmap().devicePixelRatio(), window->devicePixelRatioF() > 1 ? 2 : 1)
+        << "drawn from the 2x picture on a scaled screen";
     EXPECT_EQ(picture->frameShape(), QFrame::WinPanel);
     EXPECT_EQ(picture->frameShadow(), QFrame::Sunken);
     EXPECT_FALSE(picture->hasScaledContents());
@@ -152,10 +153,10 @@ INSTANTIATE_TEST_SUITE_P(Shortcuts, FrmStartKeys,
 // Alt+O drops the "Optiuni" menu down; "Despre" has nothing to drop.
 TEST_F(FrmStartTest, AltOOpensTheOptiuniMenu) {
     QTest::keyClick(window.get(), Qt::Key_O, Qt::AltModifier);
-    ASSERT_TRUE(waitFor([&] { return optiuni()->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return optiuni()->isVisible(); }));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     optiuni()->close();
-    EXPECT_TRUE(waitFor([&] { return !optiuni()->isVisible(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !optiuni()->isVisible(); }));
 }
 
 // While a modal window is open the main window is not active, so F3 does nothing.
@@ -201,7 +202,7 @@ TEST_F(FrmStartTest, SecondaryWindowsAreMadeOnceAndReused) {
 }
 
 TEST_F(FrmStartTest, ShownAtItsFixedSizeInTheMiddleOfTheScreen) {
-    EXPECT_TRUE(waitFor([&] { return fixedAndCentred(); }))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fixedAndCentred(); }))
         << frame().x() << "," << frame().y() << " " << frame().width() << "x" << frame().height();
 }
 
@@ -220,9 +221,9 @@ class FrmStartResize : public FrmStartTest, public ::testing::WithParamInterface
 // had moved it away first.
 TEST_P(FrmStartResize, SnapsBackAndRecentres) {
     dragTo({12, 34});
-    ASSERT_TRUE(waitFor([&] { return frame().topLeft() == QPoint(12, 34); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame().topLeft() == QPoint(12, 34); }));
     GetParam().attempt(window.get());
-    EXPECT_TRUE(waitFor([&] { return fixedAndCentred(); }))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fixedAndCentred(); }))
         << "state " << int(window->windowState()) << " at " << frame().x() << "," << frame().y() << " "
         << frame().width() << "x" << frame().height();
 }
@@ -239,9 +240,9 @@ INSTANTIATE_TEST_SUITE_P(Attempts, FrmStartResize,
 
 // Moving by the title bar raises no resize, so the window stays where it was put.
 TEST_F(FrmStartTest, MovingKeepsThePlaceUntilTheNextResize) {
-    ASSERT_TRUE(waitFor([&] { return fixedAndCentred(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixedAndCentred(); }));
     dragTo({40, 30});
-    EXPECT_TRUE(waitFor([&] { return frame().topLeft() == QPoint(40, 30); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame().topLeft() == QPoint(40, 30); }));
     QTest::qWait(100);
     EXPECT_EQ(frame(), QRect(QPoint(40, 30), FrmStart::outerSize));
 }

@@ -1,15 +1,14 @@
 // The indices window driven by its named controls, headless, on the in-memory engine.
 
 #include "intake/gui/FrmIndici.h"
+#include "gui/Placement.h"
 #include "intake/gui/Dialogs.h"
-#include "intake/gui/Twips.h"
 #include "support/FakeSpreadsheet.h"
 
 #include "common/RuntimeError.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -27,6 +26,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -74,14 +74,6 @@ void dataSheet(FakeBook& book, const std::string& name, std::initializer_list<Ce
         sheet.set(row, 2, a);
         ++row;
     }
-}
-
-bool waitFor(const std::function<bool()>& condition, int ms = 2000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < ms)
-        QTest::qWait(10);
-    return condition();
 }
 
 // What the user sees of the workflow.
@@ -178,7 +170,6 @@ View readView(QStringList items = {"Date", "mici"}, int current = 0, const QStri
 // --------------------------------------------------------------------------------------------------
 
 TEST_F(FrmIndiciTest, ControlsStandWhereTheTwipsTablePutsThem) {
-    const gui::TwipsPerPixel tpp = gui::TwipsPerPixel::forDpi(window->logicalDpiX(), window->logicalDpiY());
     const struct {
         const char* name;
         const char* parent;
@@ -197,13 +188,13 @@ TEST_F(FrmIndiciTest, ControlsStandWhereTheTwipsTablePutsThem) {
         QWidget* w = control<QWidget>(r.name);
         ASSERT_TRUE(w);
         EXPECT_EQ(w->parentWidget()->objectName(), r.parent) << r.name;
-        EXPECT_EQ(w->geometry(), gui::twipsRect(r.left, r.top, r.width, r.height, tpp)) << r.name;
+        EXPECT_EQ(w->geometry(), gui::twipsRect(window.get(), r.left, r.top, r.width, r.height)) << r.name;
         if (window->logicalDpiX() == 96 && window->logicalDpiY() == 96) {
             EXPECT_EQ(w->geometry(), r.at96dpi) << r.name;
         }
     }
     auto* bar = control<QStatusBar>("StatusBar");
-    EXPECT_EQ(bar->height(), gui::twipsToPixels(495, tpp.y));
+    EXPECT_EQ(bar->height(), gui::twipsToPixels(495, window->logicalDpiY()));
     EXPECT_EQ(bar->geometry(), QRect(0, window->height() - bar->height(), window->width(), bar->height()))
         << "docked at the bottom, full width";
     EXPECT_FALSE(bar->isSizeGripEnabled());
@@ -245,6 +236,106 @@ TEST_F(FrmIndiciTest, CaptionsColoursFontAndCursor) {
     EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
 }
 
+// Enter, on the main keyboard or the keypad, presses the button that has the focus and nothing else.
+TEST_F(FrmIndiciTest, EnterPressesTheFocusedButton) {
+    const struct {
+        const char* focus;
+        std::function<bool(FrmIndiciTest&)> pressed;
+    } rows[] = {
+        {"cmdFis", [](FrmIndiciTest&) { return FileDialog::requests().size() == 2; }},
+        {"cmdCalcul", [](FrmIndiciTest& t) { return t.window->statusText() == kDone; }},
+        {"cmdCancel", [](FrmIndiciTest& t) { return !t.window->isVisible(); }},
+        {"cboFoaie",
+         [](FrmIndiciTest& t) {
+             return t.window->isVisible() && FileDialog::requests().size() == 1 &&
+                    t.window->statusText() == kReady;
+         }},
+        {"txtLocatie",
+         [](FrmIndiciTest& t) {
+             return t.window->isVisible() && FileDialog::requests().size() == 1 &&
+                    t.window->statusText() == kReady;
+         }},
+    };
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+        for (const auto& r : rows) {
+            SCOPED_TRACE(std::string(r.focus) + (key == Qt::Key_Return ? " Return" : " Enter"));
+            SetUp();
+            chooseFile("/date.xls");
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+            QWidget* target = control<QWidget>(r.focus);
+            target->setFocus();
+            ASSERT_EQ(QApplication::focusWidget(), target);
+            QTest::keyClick(target, key);
+            EXPECT_TRUE(r.pressed(*this)) << "status " << window->statusText().toStdString();
+        }
+}
+
+// In a dark palette as in a light one, every caption reads against what it stands on.
+TEST_F(FrmIndiciTest, CaptionsReadInALightAndADarkPalette) {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(60, 60, 64));
+    dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+    const QPalette light = QApplication::palette();
+
+    // The background is the colour most of the control shows; the text, the one farthest from it.
+    const auto contrastOf = [](const QImage& image) {
+        std::map<QRgb, int> counts;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                ++counts[image.pixel(x, y)];
+        const QColor ground(std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                                return a.second < b.second;
+                            })->first);
+        double best = 1;
+        for (const auto& [rgb, n] : counts)
+            best = std::max(best, gui::contrastRatio(QColor(rgb), ground));
+        return best;
+    };
+    const auto captionOf = [&](const char* name) -> QImage {
+        QWidget* w = control<QWidget>(name);
+        if (auto* frame = qobject_cast<QGroupBox*>(w)) {
+            // Only the title, not the frame's line or its controls.
+            const QFontMetrics fm(frame->font());
+            return frame->grab(QRect(fm.height(), 0, fm.horizontalAdvance(frame->title()), fm.height()))
+                .toImage();
+        }
+        return w->grab().toImage();
+    };
+
+    for (const bool isDark : {false, true}) {
+        const QPalette& palette = isDark ? dark : light;
+        SCOPED_TRACE(isDark ? "dark palette" : "light palette");
+        QApplication::setPalette(palette);
+        SetUp();
+        chooseFile("/date.xls"); // every button enabled
+        for (const char* name :
+             {"FraFisier", "lblFis", "cmdFis", "cmdCalcul", "cmdCancel", "txtLocatie", "cboFoaie"}) {
+            SCOPED_TRACE(name);
+            EXPECT_GE(contrastOf(captionOf(name)), 4.5);
+        }
+        // The buttons, the one in the frame too, take the palette's button text.
+        for (const char* name : {"cmdFis", "cmdCalcul", "cmdCancel"})
+            EXPECT_EQ(control<QWidget>(name)->palette().color(QPalette::ButtonText),
+                      palette.color(QPalette::ButtonText))
+                << name;
+        if (!isDark) {
+            EXPECT_EQ(control<QWidget>("lblFis")->palette().color(QPalette::WindowText), QColor(64, 64, 64));
+        }
+    }
+    // The window follows a change of palette while it is open.
+    QApplication::setPalette(dark);
+    QApplication::processEvents();
+    EXPECT_GE(gui::contrastRatio(control<QWidget>("lblFis")->palette().color(QPalette::WindowText),
+                                 dark.color(QPalette::Window)),
+              4.5);
+    QApplication::setPalette(light);
+}
+
 TEST_F(FrmIndiciTest, TabOrderStartsAtCmdCancel) {
     chooseFile("/date.xls"); // enables the list and cmdCalcul
     window->activateWindow();
@@ -261,32 +352,8 @@ TEST_F(FrmIndiciTest, TabOrderStartsAtCmdCancel) {
 // ---- size and position
 // ---------------------------------------------------------------------------------------
 
-TEST(FrmIndiciGeometry, CentredInTwipsOnTheScreen) {
-    const struct {
-        const char* name;
-        QRect screen;
-        gui::TwipsPerPixel tpp;
-        QPoint topLeft;
-    } rows[] = {
-        // (15360 - 6930) / 2 = 4215 twips, (11520 - 6270) / 2 = 2625 twips.
-        {"1024 x 768 at 96 DPI", {0, 0, 1024, 768}, {15, 15}, {281, 175}},
-        {"1024 x 768 at 120 DPI", {0, 0, 1024, 768}, {12, 12}, {281, 175}},
-        {"800 x 600", {0, 0, 800, 600}, {15, 15}, {169, 91}},
-        {"odd width: half a pixel rounds", {0, 0, 1023, 767}, {15, 15}, {281, 175}},
-        {"smaller than the window: off both edges", {0, 0, 400, 300}, {15, 15}, {-31, -59}},
-        {"second screen", {1024, 0, 1280, 1024}, {15, 15}, {1024 + 409, 303}},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(gui::centredTopLeft(r.screen, {462, 418}, r.tpp), r.topLeft) << r.name;
-    EXPECT_EQ((1024 * 15 - 462 * 15) / 2, 4215);
-    EXPECT_EQ((768 * 15 - 418 * 15) / 2, 2625);
-}
-
 TEST_F(FrmIndiciTest, FixedOuterSizeCentredOnItsScreen) {
-    const QRect screen = window->screen()->geometry();
-    const gui::TwipsPerPixel tpp = gui::TwipsPerPixel::forDpi(window->screen()->logicalDotsPerInchX(),
-                                                              window->screen()->logicalDotsPerInchY());
-    const QPoint centre = gui::centredTopLeft(screen, {462, 418}, tpp);
+    const QPoint centre = gui::centredOn(window->screen()->geometry(), {462, 418});
     EXPECT_EQ(window->frameGeometry().size(), QSize(462, 418));
     EXPECT_EQ(window->frameGeometry().topLeft(), centre);
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the border cannot be dragged";
@@ -299,13 +366,15 @@ TEST_F(FrmIndiciTest, FixedOuterSizeCentredOnItsScreen) {
     QTest::qWait(20);
     EXPECT_EQ(window->frameGeometry().topLeft(), centre + QPoint(40, 30));
     window->setWindowState(Qt::WindowMinimized);
-    EXPECT_TRUE(waitFor([&] { return !(window->windowState() & Qt::WindowMinimized); })) << "minimise undone";
-    EXPECT_TRUE(waitFor([&] { return window->frameGeometry() == QRect(centre, QSize(462, 418)); }))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !(window->windowState() & Qt::WindowMinimized); }))
+        << "minimise undone";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->frameGeometry() == QRect(centre, QSize(462, 418)); }))
         << window->frameGeometry().x() << "," << window->frameGeometry().y();
 
     window->setWindowState(Qt::WindowMaximized);
-    EXPECT_TRUE(waitFor([&] { return window->windowState() == Qt::WindowNoState; })) << "maximise undone";
-    EXPECT_TRUE(waitFor([&] { return window->frameGeometry() == QRect(centre, QSize(462, 418)); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->windowState() == Qt::WindowNoState; }))
+        << "maximise undone";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->frameGeometry() == QRect(centre, QSize(462, 418)); }));
 }
 
 // ---- the workflow
@@ -319,8 +388,11 @@ TEST_F(FrmIndiciTest, TypicalUseEndToEnd) {
     ASSERT_EQ(FileDialog::requests().size(), 1u);
     const FileDialog::Request& dialog = FileDialog::requests().front();
     EXPECT_EQ(dialog.title, "Alege fisierul Excel");
-    EXPECT_EQ(dialog.filters, (QStringList{"Fisiere Excel  (*.xls)", "Toate fisierele (*)"}));
-    EXPECT_EQ(dialog.selectedFilter, dialog.shownFilters.front()) << "the Excel filter is selected";
+    EXPECT_EQ(dialog.filters,
+              (QStringList{"Registre de calcul  (*.xls *.xlsx *.xlsm *.ods)", "Fisiere Excel  (*.xls)",
+                           "Fisiere Excel 2007-365  (*.xlsx *.xlsm)", "Fisiere OpenDocument  (*.ods)",
+                           "Toate fisierele  (*)"}));
+    EXPECT_EQ(dialog.selectedFilter, dialog.shownFilters.front()) << "every workbook is offered first";
 
     // The misspelt sheet is left out; the first listed is read at once.
     EXPECT_EQ(view(), readView());
@@ -443,23 +515,24 @@ TEST_F(FrmIndiciTest, EveryErrorShowsItsBox) {
         QString text;
         QString caption;
         B buttons;
+        bool detailed = false; // the engine's description beneath a prompt that does not carry it
     } rows[] = {
         {"file: engine cannot start", Command::File, "start", 429, kActiveX, "Ordana v1.50", ari},
         {"file: workbook refused", Command::File, "open", 1004, "Parola nu s-a introdus sau e incorecta ",
-         "Deschiderea fisierului Excel", ok},
+         "Deschiderea fisierului Excel", ok, true},
         {"file: drive lost while listing", Command::File, "pick", 52, "Eroarea: 52",
          "Deschiderea fisierului Excel", ok},
         {"file: other error, no description", Command::File, "count", 9, "Eroarea: 9",
          "Deschiderea fisierului Excel", ok},
         {"sheet: engine cannot start", Command::Sheet, "start", 429, kActiveX, "Ordana v1.50", ari},
         {"sheet: workbook gone", Command::Sheet, "open", 1004, "Fisier inaccesibil",
-         "Accesarea  fisierului Excel", ok},
+         "Accesarea  fisierului Excel", ok, true},
         {"sheet: other error with description", Command::Sheet, "cell", 52,
          "Eroarea: 52\r\neroare simulata la cell 2 1", "Accesarea fisierului Excel", ok},
         {"calc: drive lost", Command::Calc, "close", 52, "Unitate inacesibila",
          "Eroare la scrierea in fisier", ok},
         {"calc: file in use", Command::Calc, "close", 1004,
-         "Fisierul este in uz sau este protejat la scriere", "Eroare la scrierea in fisier", ok},
+         "Fisierul este in uz sau este protejat la scriere", "Eroare la scrierea in fisier", ok, true},
         {"calc: engine cannot start", Command::Calc, "start", 429, kActiveX, "Ordana v1.50", ari},
         {"calc: other error with description", Command::Calc, "write", 13,
          "Eroare : 13eroare simulata la write 1 3 .", "Eroare la scrierea in fisier", ok},
@@ -485,6 +558,11 @@ TEST_F(FrmIndiciTest, EveryErrorShowsItsBox) {
         ASSERT_EQ(MessageBox::shown().size(), 1u);
         const MessageBox::Shown& box = lastBox();
         EXPECT_EQ(box.text, r.text);
+        if (r.detailed)
+            EXPECT_TRUE(box.detail.startsWith(QStringLiteral("eroare simulata la %1").arg(r.operation)))
+                << box.detail.toStdString();
+        else
+            EXPECT_EQ(box.detail, "");
         EXPECT_EQ(box.caption, r.caption);
         EXPECT_EQ(box.buttons, r.buttons);
         EXPECT_EQ(box.defaultButton, r.buttons.front());
@@ -834,14 +912,3 @@ TEST_F(FrmIndiciTest, RealWorkbookEndToEnd) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // The offscreen platform cannot pass a fixed size on to a window manager, and says so at every showing.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-        if (!message.contains(QLatin1String("propagateSizeHints"))) qt_message_output(type, context, message);
-    });
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

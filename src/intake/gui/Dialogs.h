@@ -21,15 +21,22 @@ class MessageBox {
     enum Buttons { OkOnly, AbortRetryIgnore };
 
     struct Shown {
-        QString text; // exactly as given, line breaks included
+        QString text;   // exactly as given, line breaks included
+        QString detail; // the informative text beneath it, or empty
         QString caption;
         std::vector<Answer> buttons; // in the order they stand in the box
         Answer defaultButton = Ok;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
     };
 
-    // A modal box without icon whose first button is the default; returns the button chosen.
-    static Answer show(QWidget* parent, const QString& text, const QString& caption, Buttons buttons);
+    // A modal box without icon whose first button is the default; returns the button chosen. The detail, when
+    // given, stands beneath the text in the box's smaller informative type. The box is wide enough for its
+    // caption in the title bar.
+    static Answer show(QWidget* parent, const QString& text, const QString& caption, Buttons buttons,
+                       const QString& detail = {});
+
+    // The narrowest a box may be so that the window manager's title bar shows the whole caption.
+    static int minimumWidthFor(const QString& caption);
 
     // Test seam: once an answer is queued (or test mode is set), boxes are built and recorded but never
     // shown; each takes the next queued answer, or its default button when the queue is empty.
@@ -47,6 +54,9 @@ class FileDialog {
         QStringList shownFilters; // as the dialog holds them: Qt collapses repeated blanks
         QString selectedFilter;
     };
+
+    // The texts of the dialog that Qt lets a program set, in Romanian.
+    static QString labelText(int label); // a QFileDialog::DialogLabel
 
     // The chosen file's full path, or nothing when the user cancelled.
     static std::optional<QString> getOpenFileName(QWidget* parent, const QString& title,

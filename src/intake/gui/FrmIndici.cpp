@@ -1,27 +1,29 @@
 #include "FrmIndici.h"
 
 #include "Dialogs.h"
-#include "Twips.h"
 
 #include "analysis/ResultsWriter.h"
 #include "common/Identity.h"
 #include "common/RuntimeError.h"
+#include "gui/Placement.h"
 #include "intake/DataSheet.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShowEvent>
-#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QWindow>
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <new>
 #include <optional>
@@ -40,8 +42,14 @@ const QString kStatusWorking = QStringLiteral(" Procesare...");
 const QString kStatusDone = QStringLiteral(" Prelucrare efectuata");
 
 const QString kDialogTitle = QStringLiteral("Alege fisierul Excel");
-const QString kFilterXls = QStringLiteral("Fisiere Excel  (*.xls)");
-const QString kFilterAll = QStringLiteral("Toate fisierele (*)");
+// Every workbook the engines open first, then the documented Excel entry, then each format alone.
+const QStringList kFilters = {
+    QStringLiteral("Registre de calcul  (*.xls *.xlsx *.xlsm *.ods)"),
+    QStringLiteral("Fisiere Excel  (*.xls)"),
+    QStringLiteral("Fisiere Excel 2007-365  (*.xlsx *.xlsm)"),
+    QStringLiteral("Fisiere OpenDocument  (*.ods)"),
+    QStringLiteral("Toate fisierele  (*)"),
+};
 
 const QString kActiveX = QStringLiteral("Eroare la inregistrarea unei componente ActiveX");
 const QString kOpenCaption = QStringLiteral("Deschiderea fisierului Excel");
@@ -85,8 +93,6 @@ class BusyCursor {
 // Runs a command's body and hands any failure to the command's error branch, outside the catch so that a
 // Retry runs the command again from a clean state. Failures that are not numbered run-time errors (memory, a
 // library's own exception) take the automation runtime's numbers for them instead of ending the program.
-constexpr int kOutOfMemory = 7;
-constexpr int kInternalError = 51;
 
 template <class Body, class Branch> void withErrorBranch(Body&& body, Branch&& branch) {
     std::optional<RuntimeError> failure;
@@ -95,28 +101,51 @@ template <class Body, class Branch> void withErrorBranch(Body&& body, Branch&& b
     } catch (const RuntimeError& e) {
         failure = e;
     } catch (const std::bad_alloc&) {
-        failure.emplace(kOutOfMemory, "Memorie insuficienta");
+        failure.emplace(err::OutOfMemory, "Memorie insuficienta");
     } catch (const std::exception& e) {
-        failure.emplace(kInternalError, std::string("Eroare interna: ") + e.what());
+        failure.emplace(err::Internal, std::string("Eroare interna: ") + e.what());
     }
     if (failure) branch(*failure);
 }
 
-void setTextColours(QWidget* widget, const QColor& text, std::optional<QColor> background) {
+// Relative luminance and contrast ratio as WCAG 2 defines them.
+double luminance(const QColor& c) {
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+// The frame's labels are dark grey. On a dark window colour dark grey cannot be read, so there they take the
+// same grey mirrored towards white, which keeps them a shade quieter than the palette's own text.
+QColor labelGrey(const QPalette& palette) {
+    const QColor window = palette.color(QPalette::Active, QPalette::Window);
+    return contrastRatio(kDarkGrey, window) >= 4.5 ? kDarkGrey : QColor(255 - 64, 255 - 64, 255 - 64);
+}
+
+// Text roles only: a role set here is inherited by every child, and the buttons in the frame must keep the
+// palette's own button text.
+void setTextColour(QWidget* widget, const QColor& text, std::optional<QColor> background) {
     QPalette palette = widget->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
         palette.setColor(group, QPalette::WindowText, text);
         palette.setColor(group, QPalette::Text, text);
-        palette.setColor(group, QPalette::ButtonText, text);
     }
     if (background) {
         palette.setColor(QPalette::Base, *background);
         palette.setColor(QPalette::Button, *background);
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::ButtonText, text);
     }
     widget->setPalette(palette);
 }
 
 } // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
 FrmIndici::FrmIndici(spreadsheet::ApplicationFactory start, QWidget* parent)
     : QDialog(parent), start_(std::move(start)) {
@@ -139,15 +168,13 @@ void FrmIndici::createControls() {
     dialogFont.setPointSize(8);
     setFont(dialogFont);
 
-    const TwipsPerPixel tpp = TwipsPerPixel::forDpi(logicalDpiX(), logicalDpiY());
-    auto place = [&](QWidget* widget, const Place& p) {
-        widget->setGeometry(twipsRect(p.left, p.top, p.width, p.height, tpp));
+    auto place = [this](QWidget* widget, const Place& p) {
+        widget->setGeometry(twipsRect(this, p.left, p.top, p.width, p.height));
     };
 
     FraFisier = new QGroupBox(QStringLiteral("  Sursa date  "), this);
     FraFisier->setObjectName(QStringLiteral("FraFisier"));
     place(FraFisier, kFraFisier);
-    setTextColours(FraFisier, kDarkGrey, std::nullopt);
 
     cmdFis = new QPushButton(QStringLiteral("Fisierul cu datele"), FraFisier);
     cmdFis->setObjectName(QStringLiteral("cmdFis"));
@@ -162,18 +189,16 @@ void FrmIndici::createControls() {
     QFont arial(QStringLiteral("Arial"), 9);
     arial.setStyleHint(QFont::SansSerif);
     txtLocatie->setFont(arial);
-    setTextColours(txtLocatie, kDarkGrey, kLightGrey);
 
     lblFis = new QLabel(QStringLiteral("Alege foaia de calcul"), FraFisier);
     lblFis->setObjectName(QStringLiteral("lblFis"));
     place(lblFis, kLblFis);
-    setTextColours(lblFis, kDarkGrey, std::nullopt);
 
     cboFoaie = new QComboBox(FraFisier);
     cboFoaie->setObjectName(QStringLiteral("cboFoaie"));
     place(cboFoaie, kCboFoaie);
     cboFoaie->setEditable(false);
-    setTextColours(cboFoaie, kDarkGrey, kLightGrey);
+    applyColours();
 
     cmdCalcul = new QPushButton(QStringLiteral("Prelucrarea datelor"), this);
     cmdCalcul->setObjectName(QStringLiteral("cmdCalcul"));
@@ -183,10 +208,12 @@ void FrmIndici::createControls() {
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     place(cmdCancel, kCmdCancel);
 
-    // No button is the default: Enter must not close the window or start a command by accident.
+    // Enter presses the button that has the focus, and only that one (see eventFilter). No button is a
+    // default, so Enter on the list or the path box starts nothing.
     for (QPushButton* button : {cmdFis, cmdCalcul, cmdCancel}) {
         button->setAutoDefault(false);
         button->setDefault(false);
+        button->installEventFilter(this);
     }
 
     StatusBar = new QStatusBar(this);
@@ -194,8 +221,14 @@ void FrmIndici::createControls() {
     StatusBar->setSizeGripEnabled(false);
     statusLabel_ = new QLabel(StatusBar);
     statusLabel_->setObjectName(QStringLiteral("StatusBarText"));
+    // The one text area as a sunken panel across the bar, as status bars are drawn on the desktop; some
+    // styles (Fusion) draw no edge of their own.
+    statusLabel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    statusLabel_->setLineWidth(1);
+    statusLabel_->setMargin(1);
+    StatusBar->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
     StatusBar->addWidget(statusLabel_, 1);
-    StatusBar->setFixedHeight(twipsToPixels(kStatusBarHeight, tpp.y));
+    StatusBar->setFixedHeight(twipsToPixels(kStatusBarHeight, logicalDpiY()));
     placeStatusBar();
 
     // Tab order: cmdCancel first, then the frame's controls, then the calculation.
@@ -213,10 +246,7 @@ void FrmIndici::createControls() {
 
 // The controls as laid out, before Form_Load.
 void FrmIndici::initialState() {
-    {
-        const QSignalBlocker block(cboFoaie);
-        cboFoaie->clear();
-    }
+    cboFoaie->clear();
     cboFoaie->setEnabled(false);
     txtLocatie->clear();
     cmdCalcul->setEnabled(true);
@@ -262,15 +292,41 @@ void FrmIndici::changeEvent(QEvent* event) {
 
 bool FrmIndici::event(QEvent* event) {
     const bool handled = QDialog::event(event);
-    if (event->type() == QEvent::Move) refitToFrame();
+    if (event->type() == QEvent::Move)
+        refitToFrame();
+    else if (event->type() == QEvent::ApplicationPaletteChange)
+        applyColours();
     return handled;
+}
+
+bool FrmIndici::eventFilter(QObject* watched, QEvent* event) {
+    // An auto-default button would also become the dialog's default whenever the focus rests elsewhere.
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && button->isEnabled() && key->modifiers() == Qt::NoModifier &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void FrmIndici::applyColours() {
+    const QColor grey = labelGrey(QApplication::palette(this));
+    setTextColour(FraFisier, grey, std::nullopt);
+    setTextColour(lblFis, grey, std::nullopt);
+    // The path box and the list keep their light grey ground, on which dark grey always reads.
+    setTextColour(txtLocatie, kDarkGrey, kLightGrey);
+    setTextColour(cboFoaie, kDarkGrey, kLightGrey);
 }
 
 // The window manager's frame is known only some time after the first showing, by the time the window is
 // activated; size and centre again once it is. A move by the title bar leaves the frame as it was, and the
 // window where the user put it.
 void FrmIndici::refitToFrame() {
-    if (isVisible() && windowHandle() && windowHandle()->frameMargins() != frameMargins_)
+    if (isVisible() && windowHandle() && frameMargins(this) != frameMargins_)
         QMetaObject::invokeMethod(this, &FrmIndici::Form_Resize, Qt::QueuedConnection);
 }
 
@@ -285,14 +341,11 @@ void FrmIndici::Form_Resize() {
     const Qt::WindowStates abnormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
     // A minimised or maximised window cannot be sized or moved; the restore below brings this handler back.
     if (!(windowState() & abnormal)) {
-        frameMargins_ = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-        const QSize outer(kOuterWidth, kOuterHeight);
-        setFixedSize(outer.shrunkBy(frameMargins_));
+        frameMargins_ = frameMargins(this);
+        setFixedSize(QSize(kOuterWidth, kOuterHeight).shrunkBy(frameMargins_));
         // The resize event of a window about to be shown may come too late for the docked bar.
         placeStatusBar();
-        if (const QScreen* s = screen())
-            move(centredTopLeft(s->geometry(), outer,
-                                TwipsPerPixel::forDpi(s->logicalDotsPerInchX(), s->logicalDotsPerInchY())));
+        centreOnScreen(this);
     } else {
         // Queued: the window system is still delivering the state change that brought us here.
         QMetaObject::invokeMethod(
@@ -306,23 +359,20 @@ void FrmIndici::cmdFis_Click() {
     withErrorBranch(
         [&] {
             sheetName_.clear();
-            const std::optional<QString> chosen =
-                FileDialog::getOpenFileName(this, kDialogTitle, {kFilterXls, kFilterAll});
+            const std::optional<QString> chosen = FileDialog::getOpenFileName(this, kDialogTitle, kFilters);
             if (!chosen) throw RuntimeError(err::Cancelled, "Selectia fisierului a fost anulata");
             if (chosen->isEmpty()) return;
             busy.emplace();
             workbookPath_ = chosen->toStdString();
             // Whatever sample is held belongs to another workbook from now on.
             cmdCalcul->setEnabled(false);
-            {
-                const QSignalBlocker block(cboFoaie);
-                cboFoaie->clear();
-                intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
-                    cboFoaie->addItem(qs(name));
-                    // Nothing is selected until the listing is complete.
-                    cboFoaie->setCurrentIndex(-1);
-                });
-            }
+            // Programmatic changes never raise the list's click (activated): only the selection below does.
+            cboFoaie->clear();
+            intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
+                cboFoaie->addItem(qs(name));
+                // Nothing is selected until the listing is complete.
+                cboFoaie->setCurrentIndex(-1);
+            });
             cboFoaie->setEnabled(true);
             txtLocatie->setText(*chosen);
             if (cboFoaie->count() > 0) {
@@ -343,7 +393,7 @@ void FrmIndici::cmdFis_Click() {
                     cmdFis_Click();
                 break;
             case err::Application:
-                MessageBox::show(this, kPassword, kOpenCaption, MessageBox::OkOnly);
+                MessageBox::show(this, kPassword, kOpenCaption, MessageBox::OkOnly, qs(e.description()));
                 cboFoaie->clear();
                 txtLocatie->clear();
                 cmdCalcul->setEnabled(false);
@@ -375,7 +425,8 @@ void FrmIndici::cboFoaie_Click() {
                 if (lastAnswer_ == MessageBox::Retry) cboFoaie_Click();
                 break;
             case err::Application:
-                MessageBox::show(this, kUnreachable, kReadCaption1004, MessageBox::OkOnly);
+                MessageBox::show(this, kUnreachable, kReadCaption1004, MessageBox::OkOnly,
+                                 qs(e.description()));
                 break;
             default:
                 MessageBox::show(this,
@@ -405,7 +456,7 @@ void FrmIndici::cmdCalcul_Click() {
                 MessageBox::show(this, kDriveUnreachable, kWriteCaption, MessageBox::OkOnly);
                 break;
             case err::Application:
-                MessageBox::show(this, kFileInUse, kWriteCaption, MessageBox::OkOnly);
+                MessageBox::show(this, kFileInUse, kWriteCaption, MessageBox::OkOnly, qs(e.description()));
                 break;
             case err::CannotCreateObject:
                 lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);

@@ -4,6 +4,7 @@
 #include "analysis/SpeciesSample.h"
 #include "spreadsheet/Spreadsheet.h"
 
+#include <QColor>
 #include <QDialog>
 #include <QMargins>
 
@@ -17,6 +18,9 @@ class QPushButton;
 class QStatusBar;
 
 namespace ordana::gui {
+
+// The contrast ratio of two colours as WCAG 2 defines it: 1 for equal colours, 21 for black on white.
+double contrastRatio(const QColor& a, const QColor& b);
 
 // The indices window: choose the workbook, pick the worksheet, compute and write. One object lives for the
 // whole run; every showing rebuilds the initial state of its controls (Form_Load) while its fields survive.
@@ -44,6 +48,7 @@ class FrmIndici : public QDialog {
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private slots:
     void Form_Load();
@@ -59,6 +64,7 @@ class FrmIndici : public QDialog {
     void setStatusText(const QString& text);
     void placeStatusBar();
     void refitToFrame();
+    void applyColours();
 
     spreadsheet::ApplicationFactory start_;
 

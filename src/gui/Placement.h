@@ -1,5 +1,8 @@
 #pragma once
 
+// Where the windows stand and how big they are. Every window is laid out in twips, 1/1440 inch: 15 to a
+// logical pixel at 96 logical dots per inch, fewer pixels per twip on a screen set to larger text.
+
 #include <QMargins>
 #include <QPoint>
 #include <QRect>
@@ -7,12 +10,12 @@
 
 class QWidget;
 
-namespace ordana::app {
+namespace ordana::gui {
 
-// The windows are laid out in twips, 1/1440 inch: 15 to a logical pixel at 96 logical dots per inch, fewer
-// pixels per twip on a screen set to larger text.
 int twipsToPixels(int twips, qreal logicalDpi);
 QRect twipsRect(int left, int top, int width, int height, qreal logicalDpiX, qreal logicalDpiY);
+// The same, at the widget's own logical DPI.
+QRect twipsRect(const QWidget* widget, int left, int top, int width, int height);
 
 // Where the frame of a window of the given outer size stands when centred on the screen. On a screen smaller
 // than the window the result is negative, so the window's edges lie off the screen on both sides.
@@ -26,4 +29,7 @@ QMargins frameMargins(const QWidget* window);
 // itself, so a frame that the window manager has not reported yet is still accounted for.
 void placeFrame(QWidget* window, const QPoint& topLeft);
 
-} // namespace ordana::app
+// Centres the window's frame on its screen at its present size; returns the frame it went by.
+QMargins centreOnScreen(QWidget* window);
+
+} // namespace ordana::gui

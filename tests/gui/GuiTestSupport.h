@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -11,17 +10,7 @@
 
 #include <gtest/gtest.h>
 
-namespace ordana::test {
-
-// Waits, spinning the event loop, until the condition holds or two seconds pass; returns the condition.
-inline bool waitFor(const std::function<bool()>& condition, int ms = 2000) {
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
+namespace ordana::testing {
 
 // Runs `open`, which shows a window modally and returns once it is closed. While it is open, `whileOpen`
 // gets the modal window and must close it; if it does not, a watchdog closes it so the test cannot hang.
@@ -50,4 +39,4 @@ inline QWidget* runModal(const std::function<void()>& open, const std::function<
     return seen;
 }
 
-} // namespace ordana::test
+} // namespace ordana::testing

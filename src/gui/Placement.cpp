@@ -1,11 +1,12 @@
-#include "app/Layout.h"
+#include "gui/Placement.h"
 
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
 #include <cmath>
 
-namespace ordana::app {
+namespace ordana::gui {
 
 int twipsToPixels(int twips, qreal logicalDpi) {
     return static_cast<int>(std::lround(twips * logicalDpi / 1440.0));
@@ -14,6 +15,10 @@ int twipsToPixels(int twips, qreal logicalDpi) {
 QRect twipsRect(int left, int top, int width, int height, qreal logicalDpiX, qreal logicalDpiY) {
     return {twipsToPixels(left, logicalDpiX), twipsToPixels(top, logicalDpiY),
             twipsToPixels(width, logicalDpiX), twipsToPixels(height, logicalDpiY)};
+}
+
+QRect twipsRect(const QWidget* widget, int left, int top, int width, int height) {
+    return twipsRect(left, top, width, height, widget->logicalDpiX(), widget->logicalDpiY());
 }
 
 QPoint centredOn(const QRect& screen, const QSize& outer) {
@@ -40,4 +45,11 @@ void placeFrame(QWidget* window, const QPoint& topLeft) {
         handle->setFramePosition(topLeft);
 }
 
-} // namespace ordana::app
+QMargins centreOnScreen(QWidget* window) {
+    const QMargins frame = frameMargins(window);
+    if (const QScreen* s = window->screen())
+        placeFrame(window, centredOn(s->geometry(), window->size().grownBy(frame)));
+    return frame;
+}
+
+} // namespace ordana::gui
