@@ -65,7 +65,7 @@ std::int16_t writeResultsTable(Worksheet& ws, const DiversityResults& results) {
 void writeResults(const ApplicationFactory& start, const std::string& path, const std::string& sheetName,
                   const DiversityResults& results, SpreadsheetHandles& handles) {
     handles.application = start();
-    handles.workbook = handles.application->open(path);
+    handles.workbook = handles.application->openForWriting(path);
     handles.worksheet = handles.workbook->worksheet(sheetName);
     writeResultsTable(*handles.worksheet, results);
     handles.worksheet->activate();

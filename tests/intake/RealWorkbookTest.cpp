@@ -1,9 +1,14 @@
 // The reading command on workbooks written by a real producer, through the native engine.
 
+#include "analysis/ResultsWriter.h"
 #include "analysis/SpeciesSample.h"
 #include "intake/DataSheet.h"
 #include "spreadsheet/XlsTestFiles.h"
 #include "support/ErrorAssert.h"
+#include "support/SampleResults.h"
+
+#include <array>
+#include <thread>
 
 using namespace ordana;
 using ordana::testing::fixtures;
@@ -71,4 +76,33 @@ TEST(RealWorkbook, AMissingWorkbookOrSheetCarriesItsNumber) {
     EXPECT_RUNTIME_ERROR(
         intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, "Nu exista", sample, handles),
         err::SubscriptOutOfRange, "Nu exista");
+}
+
+// Two calculations started on one workbook at the same moment, as two windows or a window and a batch would:
+// the second waits for the first one's save and then writes its own table beside it, whatever the format.
+TEST(RealWorkbook, TwoCalculationsOnOneWorkbookTakeTurns) {
+    for (const char* fixture : {"basic-libreoffice.xls", "basic-libreoffice.xlsx", "basic-libreoffice.ods"}) {
+        SCOPED_TRACE(fixture);
+        const ordana::testing::ScratchDir dir;
+        const std::string path = dir.copy(fixture);
+        std::array<std::string, 2> failures;
+        std::vector<std::thread> runs;
+        for (std::size_t k = 0; k < failures.size(); ++k)
+            runs.emplace_back([&, k] {
+                spreadsheet::SpreadsheetHandles handles;
+                try {
+                    writeResults(spreadsheet::nativeApplicationFactory(), path, "Date",
+                                 ordana::testing::dateSheetResults(), handles);
+                } catch (const RuntimeError& e) {
+                    failures[k] = e.description();
+                    abandon(handles);
+                }
+            });
+        for (auto& t : runs)
+            t.join();
+        EXPECT_EQ(failures, (std::array<std::string, 2>{}));
+        auto sheet = spreadsheet::nativeApplicationFactory()()->open(path)->worksheet("Date");
+        EXPECT_EQ(sheet->cell(1, 3), CellValue::text("."));
+        EXPECT_EQ(sheet->cell(1, 6), CellValue::text("."));
+    }
 }
