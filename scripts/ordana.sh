@@ -9,9 +9,8 @@ cd "$here"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                 libbenchmark-dev fonts-liberation zlib1g-dev libexpat1-dev)
-test_packages=(locales clang-14 libclang-rt-14-dev python3 python3-xlrd python3-xlwt python3-openpyxl libreoffice-calc-nogui
-               gnumeric
-               xvfb xauth openbox)
+test_packages=(locales clang-14 libclang-rt-14-dev python3 python3-xlrd python3-xlwt python3-openpyxl
+               libreoffice-calc-nogui gnumeric xvfb xauth openbox)
 
 install_missing() {
     local missing=()
