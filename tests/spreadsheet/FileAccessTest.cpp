@@ -166,7 +166,9 @@ TEST_P(FileAccessLocks, CheckCanSaveRefusesWhatAUserWouldSeeAsLocked) {
     EXPECT_RUNTIME_ERROR(checkCanSave(target.string()), c.number, c.fragment);
     // What checkCanSave refuses, saveInPlace refuses too, and the file stays as it was.
     EXPECT_RUNTIME_ERROR(saveInPlace(target.string(), content(10, 2)), c.number, c.fragment);
-    if (fs::exists(file_)) EXPECT_EQ(readFile(file_), original_);
+    if (fs::exists(file_)) {
+        EXPECT_EQ(readFile(file_), original_);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
