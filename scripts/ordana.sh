@@ -48,7 +48,7 @@ test)
     cmake --build build-asan
     QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         LSAN_OPTIONS=suppressions="$here/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest --test-dir build-asan --output-on-failure -j2 -E 'judges|end_to_end|fixtures_xlrd|app_install'
+        ctest --test-dir build-asan --output-on-failure -j2 -E 'XlsJudges|cli_end_to_end|fixtures_xlrd|app_install'
     scripts/tidy.sh build
     scripts/fuzz.sh 60
     ;;
