@@ -10,8 +10,9 @@ cd "$here"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                 libbenchmark-dev libxxhash-dev zlib1g-dev libexpat1-dev fonts-liberation)
-test_packages=(locales clang-14 libclang-rt-14-dev python3 python3-xlrd python3-xlwt python3-odf python3-openpyxl
-               libreoffice-calc-nogui gnumeric xvfb xauth openbox acl desktop-file-utils appstream lintian man-db)
+test_packages=(locales clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14 python3 python3-xlrd python3-xlwt
+               python3-odf python3-openpyxl libreoffice-calc-nogui gnumeric xvfb xauth openbox acl desktop-file-utils
+               appstream lintian man-db)
 # CPack's Debian generator: dpkg-shlibdeps computes the dependencies, file tells it the binaries.
 package_packages=(dpkg-dev file)
 
@@ -41,8 +42,18 @@ run)
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}" "${package_packages[@]}"
-    build
+    scripts/check-format.sh
+    build -DORDANA_WERROR=ON
     QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
+    # The unit and window tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer; the tests
+    # that only drive other programs (LibreOffice, Gnumeric, python3-xlrd, the installer) run once, above.
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORDANA_SANITIZE=ON -DORDANA_WERROR=ON \
+          -DORDANA_BUILD_BENCHMARKS=OFF
+    cmake --build build-asan
+    QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        LSAN_OPTIONS=suppressions="$here/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir build-asan --output-on-failure -j2 -E 'XlsJudges|cli_.*end_to_end|fixtures_xlrd|app_install|app_package'
+    scripts/tidy.sh build
     scripts/fuzz.sh 60
     ;;
 package)

@@ -48,7 +48,7 @@ struct BatchTest : ::testing::Test {
         dataSheet(a.sheet("Rau"), {n(5), CellValue::text("cinci")});
         dataSheet(engine.files["b.xls"].sheet("Doar"), {n(2), n(3), n(5)});
     }
-    int run(std::vector<std::string> args) {
+    int run(const std::vector<std::string>& args) {
         return runBatch(parseArguments(args), engine.factory(), out, err, true);
     }
 };

@@ -114,7 +114,7 @@ inline std::vector<RecordBytes> trickySst() {
             {rt::Continue, cat({Bytes{3, 4, 5, 6}, str8("zz")})}};
 }
 
-inline Bytes formula(int row, int col, Bytes value) {
+inline Bytes formula(int row, int col, const Bytes& value) {
     return cat({cellHead(row, col), value, le16(0), le32(0), le16(3), Bytes{0x1E, 1, 0}});
 }
 

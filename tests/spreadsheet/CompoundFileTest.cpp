@@ -398,7 +398,7 @@ TEST(CompoundFile, HostileFilesAreClearErrors) {
         try {
             CompoundFile::parse(f);
         } catch (const ordana::RuntimeError& e) {
-            const std::string d = e.description();
+            const std::string& d = e.description();
             EXPECT_TRUE(d.starts_with("Fisierul este deteriorat: ")) << d;
         }
     }

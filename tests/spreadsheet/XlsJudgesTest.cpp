@@ -41,7 +41,7 @@ bool have(const char* program) {
 
 std::vector<std::string> sheetsOf(const char* producer) {
     std::vector<std::string> s = {"Date", "Note", "Lista", "Ascunsa", "Plin"};
-    if (std::string(producer) != "xlwt") s.push_back("Grafic");
+    if (std::string(producer) != "xlwt") s.emplace_back("Grafic");
     return s;
 }
 
@@ -114,7 +114,9 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
                 const std::string label = std::string("\"") + kResultLabels[r - 1] + "\"";
                 const auto at = after[r].find(label);
                 ASSERT_NE(at, std::string::npos) << p << " row " << r + 1 << ": " << after[r];
-                if (r < before.size()) EXPECT_EQ(after[r].substr(0, before[r].size()), before[r]);
+                if (r < before.size()) {
+                    EXPECT_EQ(after[r].substr(0, before[r].size()), before[r]);
+                }
                 EXPECT_NEAR(std::stod(after[r].substr(at + label.size() + 1)), values[r - 1], 1e-12);
             }
         }

@@ -41,7 +41,6 @@ std::size_t minLength(std::uint16_t t) {
     case rt::Number:
         return 14;
     case rt::Rk:
-        return 10;
     case rt::LabelSst:
         return 10;
     case rt::Label: // an empty text may come without its flags byte
