@@ -1,8 +1,8 @@
 #include "Batch.h"
 
 #include <clocale>
-#include <malloc.h>
 #include <iostream>
+#include <malloc.h>
 #include <stdexcept>
 #include <unistd.h>
 

@@ -52,8 +52,7 @@ std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> s
                                                      "cu parola (criptat) si nu poate fi deschis");
         return xls::openWorkbook(std::move(source));
     }
-    if (xls::isOlderBareStream(bytes))
-        return xls::openWorkbook(std::move(source));
+    if (xls::isOlderBareStream(bytes)) return xls::openWorkbook(std::move(source));
     if (zip::Archive::hasSignature(bytes)) {
         zip::Archive archive = [&] {
             try {
@@ -70,9 +69,10 @@ std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> s
                                " este o arhiva zip, dar nu un registru de calcul (nu are partea "
                                "[Content_Types].xml) si nu poate fi deschis");
     }
-    throw RuntimeError(err::Application,
-                       "Fisierul " + text::quoted(source->path()) +
-                           " nu este un registru de calcul (.xls, .xlsx, .xlsm, .ods) si nu poate fi deschis");
+    throw RuntimeError(
+        err::Application,
+        "Fisierul " + text::quoted(source->path()) +
+            " nu este un registru de calcul (.xls, .xlsx, .xlsm, .ods) si nu poate fi deschis");
 }
 
 ApplicationFactory nativeApplicationFactory() {

@@ -18,9 +18,9 @@
 using namespace ordana;
 using namespace ordana::spreadsheet;
 using ordana::testing::fileBytes;
-using ordana::testing::writeFileBytes;
 using ordana::testing::fixtures;
 using ordana::testing::ScratchDir;
+using ordana::testing::writeFileBytes;
 
 namespace {
 
