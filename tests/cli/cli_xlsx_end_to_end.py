@@ -2,8 +2,9 @@
 """ordana-cli on .xlsx and .xlsm copies of the fixtures, checked with openpyxl (a reader we did not write).
 
 Each workbook gives the same results as its .xls twin; --list and --dry-run leave every file byte-identical; a
-full run writes tables holding exactly the values its JSON lines print; a password-protected package and a
-zip that is no workbook fail alone, untouched.
+full run writes tables holding exactly the values its JSON lines print, and LibreOffice (through its own
+conversion, read with openpyxl) and Gnumeric's ssconvert read every saved file with its table and the data
+beside it; a password-protected package and a zip that is no workbook fail alone, untouched.
 
     cli_xlsx_end_to_end.py ORDANA_CLI FIXTURES_DIR
 """
@@ -48,6 +49,40 @@ def results(stdout):
     return out
 
 
+def judge_with_others(folder, written):
+    """LibreOffice and Gnumeric open what was saved: the table's values and the data columns are there."""
+    books = sorted({book for book, _ in written})
+    converted = folder / "libreoffice"
+    subprocess.run(["soffice", "-env:UserInstallation=file:///tmp/lo-xlsx-e2e", "--headless", "--convert-to",
+                    "xlsx", "--outdir", str(converted), *[str(folder / b) for b in books]],
+                   capture_output=True, timeout=600)
+    for (book, sheet), values in written.items():
+        again = converted / (Path(book).stem + ".xlsx")
+        check(again.exists(), f"{book}: LibreOffice opens and converts the saved file")
+        if not again.exists():
+            continue
+        ws = openpyxl.load_workbook(again)[sheet]
+        ours = openpyxl.load_workbook(folder / book, keep_vba=book.endswith(".xlsm"))[sheet]
+        row1 = [c.value for c in ws[1]]
+        check("Indici" in row1, f"{book} {sheet}: LibreOffice shows no table")
+        if "Indici" in row1:
+            col = row1.index("Indici") + 2
+            table = [ws.cell(r, col).value for r in range(2, 14)]
+            check(all(abs(a - b) <= 1e-12 * max(1.0, abs(b)) for a, b in zip(table, values)),
+                  f"{book} {sheet}: LibreOffice shows {table}, printed {values}")
+        for r in range(1, ours.max_row + 1):
+            for c in (1, 2):
+                check(ws.cell(r, c).value == ours.cell(r, c).value, f"{book} {sheet}: LibreOffice's cell ({r}, {c})")
+    for book in books:
+        out = folder / "gnumeric" / Path(book).stem
+        out.mkdir(parents=True)
+        g = subprocess.run(["ssconvert", "-S", str(folder / book), str(out / "%n.csv")], capture_output=True,
+                           text=True, timeout=300)
+        check(g.returncode == 0, f"{book}: Gnumeric reads the saved file: {g.stderr}")
+        texts = "".join(p.read_text(errors="replace") for p in out.glob("*.csv"))
+        check("indicele Gleason" in texts, f"{book}: Gnumeric shows the table")
+
+
 def main():
     cli, fixtures = sys.argv[1], Path(sys.argv[2])
     with tempfile.TemporaryDirectory() as tmp:
@@ -82,6 +117,7 @@ def main():
             col = row1.index("Indici") + 2  # the value column, 1-based
             table = [ws.cell(r, col).value for r in range(2, 14)]
             check(table == values, f"{book} {sheet}: table {table} != printed {values}")
+        judge_with_others(folder, results(full.stdout))
     if failures:
         sys.exit(1)
     print("cli_xlsx_end_to_end: ok")
