@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
         failures += !visit(frmStart, Qt::Key_D, Qt::AltModifier, QStringLiteral("about"));
         // The menu dropped down by Alt+O, shown over the main window.
         frmStart.activateWindow();
-        QTest::qWaitForWindowActive(&frmStart);
+        (void)QTest::qWaitForWindowActive(&frmStart);
         QTest::keyClick(&frmStart, Qt::Key_O, Qt::AltModifier);
         QTest::qWait(500);
         if (!QApplication::activePopupWidget())
