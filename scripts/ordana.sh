@@ -53,7 +53,6 @@ test)
     QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         LSAN_OPTIONS=suppressions="$here/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir build-asan --output-on-failure -j2 -E 'XlsJudges|cli_.*end_to_end|fixtures_xlrd|app_install|app_package'
-    scripts/tidy.sh build
     scripts/fuzz.sh 60
     ;;
 package)

@@ -22,8 +22,8 @@ using gui::twipsToPixels;
 namespace {
 
 const char* const creditLines[] = {
-    "Indici: bogatia specifica, Simpson, Shannon, Brillouin, Berger-Parker, McIntosh, Margalef, "
-    "Menhinick, Gleason.",
+    ("Indici: bogatia specifica, Simpson, Shannon, Brillouin, Berger-Parker, McIntosh, Margalef, "
+     "Menhinick, Gleason."),
     "Realizare: echipa Ordana.",
     "Imaginile sunt desenate de echipa Ordana.",
 };

@@ -284,7 +284,8 @@ std::optional<QString> FileDialog::getOpenFileName(QWidget* parent, const QStrin
         script.requests.push_back(
             {dialog.windowTitle(), filters, dialog.nameFilters(), dialog.selectedNameFilter()});
         if (script.answers.empty()) return std::nullopt;
-        const std::optional<QString> next = script.answers.front();
+        // Const on purpose: GCC 12 reports a moved-from optional as maybe uninitialised.
+        const std::optional<QString> next = script.answers.front(); // NOLINT(performance-no-automatic-move)
         script.answers.pop_front();
         return next;
     }

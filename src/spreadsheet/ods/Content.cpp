@@ -138,10 +138,8 @@ std::optional<double> parseDuration(std::string_view s) {
             seconds += *v * 60;
         else if (inTime && unit == 'S')
             seconds += *v;
-        else if (!inTime && (unit == 'Y' || unit == 'M'))
-            return std::nullopt; // no calendar durations in cells
         else
-            return std::nullopt;
+            return std::nullopt; // calendar durations (years, months) and stray units have no serial number
     }
     if (!any) return std::nullopt;
     return (neg ? -seconds : seconds) / 86400.0;
@@ -1059,7 +1057,7 @@ std::string Content::numberStyle(int decimals) {
     const std::string sig =
         "number-style <number decimal-places=" + d + " min-decimal-places=" + d + " min-integer-digits=1 >";
     if (const auto it = numberStyles_.find(sig); it != numberStyles_.end()) return it->second;
-    const std::string name = newName("N");
+    std::string name = newName("N");
     std::string x = "<" + q(ns::number, "number-style") + nsDecl(ns::number) + nsDecl(ns::style) + " " +
                     q(ns::style, "name") + "=\"" + name + "\"><" + q(ns::number, "number");
     x += " " + q(ns::number, "decimal-places") + "=\"" + d + "\" " + q(ns::number, "min-decimal-places") +

@@ -403,9 +403,8 @@ class Styles {
         else if (name == "ARIAL" || name.starts_with("LIBERATION SANS") || name == "HELVETICA" ||
                  name == "ARIMO")
             factor = 0.556;
-        else if (name.starts_with("TIMES") || name.starts_with("LIBERATION SERIF"))
-            factor = 0.5;
-        else if (name.starts_with("APTOS"))
+        else if (name.starts_with("TIMES") || name.starts_with("LIBERATION SERIF") ||
+                 name.starts_with("APTOS"))
             factor = 0.5;
         return std::max(1, int(std::lround(size * 96 / 72 * factor)));
     }
@@ -1311,7 +1310,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
   private:
     std::string freePart(const std::string& stem, const std::string& ext) const {
         for (int i = 0; i < 1000; ++i) {
-            const std::string name = stem + (i ? std::to_string(i) : "") + ext;
+            std::string name = stem + (i ? std::to_string(i) : "") + ext;
             if (!pkg_.has(name)) return name;
         }
         fail("nu se gaseste un nume liber pentru o parte noua");

@@ -472,13 +472,11 @@ void ArchiveWriter::writeTo(const ByteSink& sink) const {
         const Change* c = changeFor(*first_);
         Out o;
         o.name = e ? e->name : *first_;
-        if (c && c->kind == Change::Remove) {
-            firstKey.clear();
-        } else if (c) {
+        if (c && c->kind != Change::Remove) {
             o.packed = pack(c->content, false, c->name, limit);
             o.original = e;
             outs.push_back(std::move(o));
-        } else if (e) {
+        } else if (!c && e) {
             o.original = e;
             if (!plainStored(*e)) {
                 auto data = std::make_shared<std::vector<std::uint8_t>>(archive_.read(*e));
