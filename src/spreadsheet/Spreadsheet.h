@@ -7,6 +7,7 @@
 
 #include "common/CellValue.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,21 @@ inline constexpr std::int32_t AlignLeft = -4131;
 // BorderAround arguments.
 inline constexpr std::int32_t LineStyleContinuous = 1;
 inline constexpr std::int32_t WeightThin = 2;
+
+// The cells on the outer edges of a block, in rows from the top, each with the sides of the block it lies on
+// (1 left, 2 right, 4 top, 8 bottom); the corners are given in any order. The engines' borderAround walks
+// this.
+template <typename Visit>
+void forEachFrameCell(int firstRow, int firstColumn, int lastRow, int lastColumn, Visit visit) {
+    const int r1 = std::min(firstRow, lastRow), r2 = std::max(firstRow, lastRow);
+    const int c1 = std::min(firstColumn, lastColumn), c2 = std::max(firstColumn, lastColumn);
+    for (int r = r1; r <= r2; ++r)
+        for (int c = c1; c <= c2; c = (r == r1 || r == r2 || c == c2) ? c + 1 : c2) {
+            const unsigned sides =
+                (c == c1 ? 1u : 0u) | (c == c2 ? 2u : 0u) | (r == r1 ? 4u : 0u) | (r == r2 ? 8u : 0u);
+            visit(r, c, sides);
+        }
+}
 
 class Worksheet {
   public:

@@ -508,28 +508,14 @@ void OdsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
     if (border.empty())
         throw RuntimeError(err::Application, "Stilul de chenar " + std::to_string(lineStyle) +
                                                  " cu grosimea " + std::to_string(weight) + " nu exista");
-    const int r1 = std::min(firstRow, lastRow) - 1, r2 = std::max(firstRow, lastRow) - 1;
-    const int c1 = std::min(firstColumn, lastColumn) - 1, c2 = std::max(firstColumn, lastColumn) - 1;
     Content& content = owner_->content();
-    auto apply = [&](int r, int c) {
+    forEachFrameCell(firstRow, firstColumn, lastRow, lastColumn, [&](int r, int c, unsigned sides) {
         StyleChange ch;
         ch.border = border;
-        ch.borders[0] = c == c1;
-        ch.borders[1] = c == c2;
-        ch.borders[2] = r == r1;
-        ch.borders[3] = r == r2;
-        content.formatCell(table(), std::uint32_t(r), std::uint32_t(c), ch);
-    };
-    // The outer edges only: walk the frame, not the inside of the block.
-    for (int r = r1; r <= r2; ++r) {
-        if (r == r1 || r == r2) {
-            for (int c = c1; c <= c2; ++c)
-                apply(r, c);
-        } else {
-            apply(r, c1);
-            if (c2 != c1) apply(r, c2);
-        }
-    }
+        for (int k = 0; k < 4; ++k)
+            ch.borders[k] = (sides >> k) & 1u;
+        content.formatCell(table(), std::uint32_t(r - 1), std::uint32_t(c - 1), ch);
+    });
 }
 
 void OdsWorksheet::activate() {

@@ -237,25 +237,12 @@ void XlsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
     check(firstRow, firstColumn);
     check(lastRow, lastColumn);
     const std::uint8_t code = borderCode(lineStyle, weight);
-    const int r1 = std::min(firstRow, lastRow) - 1, r2 = std::max(firstRow, lastRow) - 1;
-    const int c1 = std::min(firstColumn, lastColumn) - 1, c2 = std::max(firstColumn, lastColumn) - 1;
-    auto apply = [&](int r, int c) {
+    forEachFrameCell(firstRow, firstColumn, lastRow, lastColumn, [&](int r, int c, unsigned sides) {
         XfChange ch;
         ch.borderStyle = code;
-        ch.borders =
-            std::uint8_t((c == c1 ? 1 : 0) | (c == c2 ? 2 : 0) | (r == r1 ? 4 : 0) | (r == r2 ? 8 : 0));
-        sheet().setCellXf(r, c, book().deriveXf(sheet().cellXf(r, c), ch));
-    };
-    // The outer edges only: walk the frame, not the inside of the block.
-    for (int r = r1; r <= r2; ++r) {
-        if (r == r1 || r == r2) {
-            for (int c = c1; c <= c2; ++c)
-                apply(r, c);
-        } else {
-            apply(r, c1);
-            if (c2 != c1) apply(r, c2);
-        }
-    }
+        ch.borders = std::uint8_t(sides);
+        sheet().setCellXf(r - 1, c - 1, book().deriveXf(sheet().cellXf(r - 1, c - 1), ch));
+    });
 }
 
 void XlsWorksheet::activate() {

@@ -1410,18 +1410,12 @@ class XlsxWorksheet : public Worksheet {
         guard([&] {
             Sheet& s = loadedSheet();
             Styles& st = owner_->styles();
-            const int r1 = std::min(firstRow, lastRow), r2 = std::max(firstRow, lastRow);
-            const int c1 = std::min(firstColumn, lastColumn), c2 = std::max(firstColumn, lastColumn);
-            for (int r = r1; r <= r2; ++r)
-                for (int c = c1; c <= c2; ++c) {
-                    const unsigned sides =
-                        (c == c1 ? 1u : 0) | (c == c2 ? 2u : 0) | (r == r1 ? 4u : 0) | (r == r2 ? 8u : 0);
-                    if (!sides) continue;
-                    const int xf = s.styleOf(r, c);
-                    XfChange ch;
-                    ch.border = st.borderWith(st.borderOf(xf), sides, style);
-                    s.setStyle(r, c, st.derive(xf, ch));
-                }
+            forEachFrameCell(firstRow, firstColumn, lastRow, lastColumn, [&](int r, int c, unsigned sides) {
+                const int xf = s.styleOf(r, c);
+                XfChange ch;
+                ch.border = st.borderWith(st.borderOf(xf), sides, style);
+                s.setStyle(r, c, st.derive(xf, ch));
+            });
             return 0;
         });
     }
