@@ -107,8 +107,8 @@ def main():
                     check(t is not None and strip(o) == strip(t), f"{name} {s}: the same results as {twin}")
 
         convert = folder / "xlsx"
-        run("soffice", "-env:UserInstallation=file:///tmp/lo-ods-e2e", "--headless", "--convert-to", "xlsx",
-            "--outdir", str(convert), *[str(folder / n) for n, _, _ in GOOD])
+        run("soffice", "-env:UserInstallation=" + (folder / ".lo-profile").as_uri(), "--headless",
+            "--convert-to", "xlsx", "--outdir", str(convert), *[str(folder / n) for n, _, _ in GOOD])
         for name, _, widths in GOOD:
             path = folder / name
             with zipfile.ZipFile(path) as z:

@@ -53,8 +53,8 @@ def judge_with_others(folder, written):
     """LibreOffice and Gnumeric open what was saved: the table's values and the data columns are there."""
     books = sorted({book for book, _ in written})
     converted = folder / "libreoffice"
-    subprocess.run(["soffice", "-env:UserInstallation=file:///tmp/lo-xlsx-e2e", "--headless", "--convert-to",
-                    "xlsx", "--outdir", str(converted), *[str(folder / b) for b in books]],
+    subprocess.run(["soffice", "-env:UserInstallation=" + (folder / ".lo-profile").as_uri(), "--headless",
+                    "--convert-to", "xlsx", "--outdir", str(converted), *[str(folder / b) for b in books]],
                    capture_output=True, timeout=600)
     for (book, sheet), values in written.items():
         again = converted / (Path(book).stem + ".xlsx")

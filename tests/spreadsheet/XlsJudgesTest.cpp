@@ -59,14 +59,9 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
         writeResults(nativeApplicationFactory(), saved, "Date", ordana::testing::dateSheetResults(), handles);
         files += " orig-" + std::string(p) + ".xls saved-" + p + ".xls";
     }
-    // One LibreOffice start for all files, every sheet, values as shown; a private profile reused across
-    // runs.
-    const std::string out = (dir.path() / "lo").string();
-    commandLines("cd '" + dir.path().string() +
-                 "' && timeout 300 soffice --headless "
-                 "-env:UserInstallation=file:///tmp/ordana-lo --convert-to "
-                 "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' --outdir '" +
-                 out + "'" + files);
+    // One LibreOffice start for all files, every sheet, values as shown.
+    libreOfficeConvert(dir, "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1",
+                       "lo", files);
     const auto values = resultValues(ordana::testing::dateSheetResults());
     for (const char* p : kProducers) {
         for (const std::string& sheet : sheetsOf(p)) {
@@ -158,10 +153,7 @@ TEST(XlsJudges, FormulasOutsideTheTableSurviveOverwrittenHosts) {
         return cells;
     };
     auto libreOffice = [&](const std::string& name) {
-        commandLines(cd +
-                     "timeout 300 soffice -env:UserInstallation=file:///tmp/ordana-lo --headless "
-                     "--convert-to csv --outdir lo " +
-                     name + ".xls");
+        libreOfficeConvert(dir, "csv", "lo", name + ".xls");
         Cells cells;
         const auto lines = readLines(dir.path() / "lo" / (name + ".csv"));
         for (std::size_t r = 0; r < lines.size(); ++r) {

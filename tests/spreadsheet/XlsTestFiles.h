@@ -89,4 +89,15 @@ inline std::vector<std::string> xlrdLines(const std::string& file) {
     return commandLines("/usr/bin/python3 " + toolsDir() + "/xls_dump.py --lines '" + file + "'");
 }
 
+// LibreOffice headless converts FILES (names inside DIR) with FILTER into DIR/OUTDIR. Each call has a
+// profile of its own inside DIR: two instances sharing one profile hand their work to each other, and the
+// one that exits first takes the other's files with it.
+inline void libreOfficeConvert(const ScratchDir& dir, const std::string& filter, const std::string& outDir,
+                               const std::string& files) {
+    commandLines("cd '" + dir.path().string() +
+                 "' && timeout 300 soffice --headless -env:UserInstallation=file://" +
+                 (dir.path() / ".lo-profile").string() + " --convert-to '" + filter + "' --outdir '" +
+                 outDir + "' " + files);
+}
+
 } // namespace ordana::testing
