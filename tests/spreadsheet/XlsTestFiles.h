@@ -89,9 +89,9 @@ inline std::vector<std::string> xlrdLines(const std::string& file) {
     return commandLines("/usr/bin/python3 " + toolsDir() + "/xls_dump.py --lines '" + file + "'");
 }
 
-// LibreOffice headless converts FILES (names inside DIR) with FILTER into DIR/OUTDIR. Each call has a
-// profile of its own inside DIR: two instances sharing one profile hand their work to each other, and the
-// one that exits first takes the other's files with it.
+// LibreOffice headless converts FILES (names inside DIR) with FILTER into DIR/OUTDIR, on a profile kept
+// inside DIR: two instances on one profile at once hand their work to each other, and the one that exits
+// first takes the other's files with it.
 inline void libreOfficeConvert(const ScratchDir& dir, const std::string& filter, const std::string& outDir,
                                const std::string& files) {
     commandLines("cd '" + dir.path().string() +
