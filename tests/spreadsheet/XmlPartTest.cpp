@@ -165,6 +165,37 @@ TEST(XmlEdits, ReplaceAndInsertKeepEveryOtherByte) {
     EXPECT_EQ(xml::Edits().apply(view(part)), std::vector<std::uint8_t>(part.begin(), part.end()));
 }
 
+// A part too large to hold is edited while it is read piece by piece; any cut between pieces (inside a
+// replaced span, at an insertion, at either end) gives the bytes of the edit made in memory.
+TEST(XmlEdits, ReadPieceByPieceTheyGiveTheSameBytes) {
+    const std::string part = "<a><b>1</b><c/><d>long text</d></a>";
+    xml::Edits edits;
+    edits.insert(0, "<!--0-->");
+    edits.replace(part.find("<b>"), part.find("<c/>"), "<b>2</b>");
+    edits.insert(part.find("<c/>"), "<new/>");
+    edits.replace(part.find("<d>"), part.find("</a>"), "");
+    edits.insert(part.size(), "<!--end-->");
+    const auto whole = edits.apply(view(part));
+    for (std::size_t piece = 1; piece <= part.size() + 1; ++piece) {
+        std::string out;
+        std::size_t at = 0;
+        edits.writeTo(
+            [&](std::span<std::uint8_t> buf) {
+                const std::size_t n = std::min({buf.size(), piece, part.size() - at});
+                std::copy_n(part.begin() + std::ptrdiff_t(at), n, buf.begin());
+                at += n;
+                return n;
+            },
+            [&](std::span<const std::uint8_t> b) { out.append(b.begin(), b.end()); });
+        EXPECT_EQ(out, std::string(whole.begin(), whole.end())) << "pieces of " << piece;
+    }
+    xml::Edits past;
+    past.replace(part.size() - 2, part.size() + 3, "x");
+    EXPECT_RUNTIME_ERROR(past.writeTo([](std::span<std::uint8_t>) { return std::size_t(0); },
+                                      [](std::span<const std::uint8_t>) {}),
+                         err::Internal, "iese din partea");
+}
+
 TEST(XmlEdits, OverlappingEditsAreAnInternalFailureNotACorruptPart) {
     const std::string part = "<a><b>1</b></a>";
     xml::Edits edits;

@@ -268,6 +268,11 @@ struct ContentParser {
     explicit ContentParser(Content& content) : c(content) {}
     Content& c;
     XML_Parser p = nullptr;
+    // Reading a whole sheet: its element alone, wrapped in its namespace declarations; positions are shifted
+    // back to the part's.
+    Table* target = nullptr;
+    std::int64_t shift = 0;
+    std::vector<std::pair<std::string, std::string>> scope; // prefix, URI of the declarations in force
     std::vector<Ctx> stack;
     AutoStyle* style = nullptr;
     std::string numberSig, numberName;
@@ -283,7 +288,7 @@ struct ContentParser {
     bool cellNumberOk = false;
     int paraCount = 0;
 
-    std::size_t pos() const { return std::size_t(XML_GetCurrentByteIndex(p)); }
+    std::size_t pos() const { return std::size_t(XML_GetCurrentByteIndex(p) + shift); }
     std::size_t count() const { return std::size_t(XML_GetCurrentByteCount(p)); }
 
     static void onStart(void* u, const char* n, const char** a) {
@@ -297,7 +302,27 @@ struct ContentParser {
     }
     static void onNs(void* u, const char* prefix, const char* uri) {
         auto* self = static_cast<ContentParser*>(u);
-        if (uri && !self->c.prefixes_.count(uri)) self->c.prefixes_[uri] = prefix ? prefix : "";
+        self->scope.emplace_back(prefix ? prefix : "", uri ? uri : "");
+        if (!self->target && uri && !self->c.prefixes_.count(uri))
+            self->c.prefixes_[uri] = prefix ? prefix : "";
+    }
+    static void onNsEnd(void* u, const char* prefix) {
+        auto& scope = static_cast<ContentParser*>(u)->scope;
+        const std::string_view pf = prefix ? prefix : "";
+        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+            if (it->first == pf) {
+                scope.erase(std::next(it).base());
+                break;
+            }
+    }
+    std::string declarationsInScope() const {
+        std::string out;
+        std::set<std::string_view> seen;
+        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+            if (seen.insert(it->first).second)
+                out += (it->first.empty() ? std::string(" xmlns") : " xmlns:" + it->first) + "=\"" +
+                       xml::escapeAttribute(it->second) + "\"";
+        return out;
     }
 
     // The element's attributes, split once.
@@ -308,8 +333,13 @@ struct ContentParser {
     std::vector<ParsedAttr> parsed;
 
     void start(const char* rawName, const char** attrs) {
-        const Name n = splitName(rawName);
         const Ctx parent = stack.empty() ? Ctx::Other : stack.back();
+        if (parent == Ctx::Skip) {
+            // Most of a large part: rows past the first ones of a sheet not asked for yet.
+            stack.push_back(Ctx::Skip);
+            return;
+        }
+        const Name n = splitName(rawName);
         parsed.clear();
         for (const char** a = attrs; *a; a += 2) {
             parsed.push_back({splitName(a[0]), a[1]});
@@ -399,10 +429,13 @@ struct ContentParser {
             break;
         default:
             if (n.uri == ns::office) {
-                if (n.local == "automatic-styles" && stack.size() == 1) {
+                // Styles after the body are not kept (the body is not held), nor are they where any
+                // producer writes them.
+                if (n.local == "automatic-styles" && stack.size() == 1 && c.bodyStart_ == std::string::npos &&
+                    !target) {
                     ctx = Ctx::AutoStyles;
                     c.autoStylesTag_ = {pos(), pos() + count()};
-                } else if (n.local == "body" && c.bodyStart_ == std::string::npos)
+                } else if (n.local == "body" && c.bodyStart_ == std::string::npos && !target)
                     c.bodyStart_ = pos();
             } else if (n.uri == ns::table) {
                 startTableElement(n, attrs, parent, ctx);
@@ -448,8 +481,14 @@ struct ContentParser {
                 ctx = Ctx::Skip; // a table inside a cell is not a sheet
                 return;
             }
-            c.tables_.emplace_back();
-            table = &c.tables_.back();
+            if (target) {
+                *target = Table{};
+                table = target;
+            } else {
+                table = &c.tables_.emplace_back();
+                table->nsInScope = declarationsInScope();
+            }
+            table->whole = target != nullptr;
             if (const char* v = attr(ns::table, "name")) table->name = v;
             if (const char* v = attr(ns::table, "style-name")) table->style = v;
             table->span.begin = pos();
@@ -494,6 +533,10 @@ struct ContentParser {
                 return;
             }
             if (n.local == "table-row") {
+                if (!table->whole && nextRow >= kFirstRows) {
+                    ctx = Ctx::Skip;
+                    return;
+                }
                 RowEl r;
                 r.original = true;
                 r.origin = table->rows.size();
@@ -657,27 +700,102 @@ struct ContentParser {
     }
 };
 
-Content::Content(std::string_view xml) : xml_(xml) {
+namespace {
+
+struct Parser {
+    XML_Parser p;
+    explicit Parser(ContentParser& cp) : p(XML_ParserCreateNS(nullptr, kSep)) {
+        if (!p) throw std::bad_alloc();
+        cp.p = p;
+        XML_SetReturnNSTriplet(p, 1);
+        XML_SetUserData(p, &cp);
+        XML_SetElementHandler(p, &ContentParser::onStart, &ContentParser::onEnd);
+        XML_SetCharacterDataHandler(p, &ContentParser::onText);
+        XML_SetNamespaceDeclHandler(p, &ContentParser::onNs, &ContentParser::onNsEnd);
+    }
+    ~Parser() { XML_ParserFree(p); }
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
+
+    void feed(std::string_view bytes, bool last) {
+        // Byte indexes count across calls, so pieces of any size keep them offsets into the input.
+        for (std::size_t at = 0; at < bytes.size() || (last && at == bytes.size());) {
+            const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 << 30);
+            const bool final = last && at + n == bytes.size();
+            if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK)
+                throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " +
+                                                         std::string(XML_ErrorString(XML_GetErrorCode(p))) +
+                                                         " (linia " +
+                                                         std::to_string(XML_GetCurrentLineNumber(p)) + ")");
+            at += n;
+            if (final) break;
+        }
+    }
+};
+
+std::string_view chars(std::span<const std::uint8_t> b) {
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
+
+} // namespace
+
+Content::Content(Source source) : source_(std::move(source)) {
     ContentParser cp(*this);
-    XML_Parser p = XML_ParserCreateNS(nullptr, kSep);
-    if (!p) throw std::bad_alloc();
-    cp.p = p;
-    XML_SetReturnNSTriplet(p, 1);
-    XML_SetUserData(p, &cp);
-    XML_SetElementHandler(p, &ContentParser::onStart, &ContentParser::onEnd);
-    XML_SetCharacterDataHandler(p, &ContentParser::onText);
-    XML_SetStartNamespaceDeclHandler(p, &ContentParser::onNs);
-    // Parsed in one call, so byte indexes are offsets into the part.
-    const bool ok =
-        xml.size() < 0x7FFFFFFF && XML_Parse(p, xml.data(), int(xml.size()), XML_TRUE) == XML_STATUS_OK;
-    std::string why;
-    if (!ok)
-        why = std::string(XML_ErrorString(XML_GetErrorCode(p))) + " (linia " +
-              std::to_string(XML_GetCurrentLineNumber(p)) + ")";
-    XML_ParserFree(p);
-    if (!ok) throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " + why);
+    Parser parser(cp);
+    const xml::PieceReader read = source_();
+    std::vector<std::uint8_t> buf(std::size_t(1) << 20);
+    bool keepHead = true;
+    for (std::size_t n; (n = read(buf)) > 0;) {
+        parser.feed(chars(std::span(buf).first(n)), false);
+        if (keepHead) {
+            // Kept piece by piece until the body starts: the automatic styles a save copies from.
+            head_.append(chars(std::span(buf).first(n)));
+            if (bodyStart_ != std::string::npos) {
+                head_.resize(std::min(head_.size(), bodyStart_));
+                head_.shrink_to_fit();
+                keepHead = false;
+            }
+        }
+    }
+    parser.feed({}, true);
     for (auto& [name, s] : styles_)
         if (s.family == "table-cell" || s.family == "table-column") bySignature_[signature(s)] = name;
+}
+
+void Content::wholeTable(Table& t) {
+    if (t.whole) return;
+    std::string bytes;
+    bytes.reserve(t.span.end - t.span.begin);
+    const xml::PieceReader read = source_();
+    std::vector<std::uint8_t> buf(std::size_t(1) << 20);
+    std::size_t base = 0;
+    for (std::size_t n; base < t.span.end && (n = read(buf)) > 0; base += n) {
+        const std::size_t from = std::max(base, t.span.begin), to = std::min(base + n, t.span.end);
+        if (from < to) bytes.append(chars(std::span(buf).subspan(from - base, to - from)));
+    }
+    if (bytes.size() != t.span.end - t.span.begin)
+        throw RuntimeError(err::Application, "partea \"content.xml\" s-a scurtat de la deschidere");
+    // The sheet alone, inside an element that declares the namespaces in force where it stands.
+    const std::string open = "<w" + t.nsInScope + ">";
+    Table whole;
+    ContentParser cp(*this);
+    cp.target = &whole;
+    cp.shift = std::int64_t(t.span.begin) - std::int64_t(open.size());
+    Parser parser(cp);
+    parser.feed(open, false);
+    parser.feed(bytes, false);
+    parser.feed("</w>", true);
+    whole.nsInScope = std::move(t.nsInScope);
+    whole.bytes = std::move(bytes);
+    t = std::move(whole);
+}
+
+std::string_view Content::original(std::size_t begin, std::size_t end, const Table* t) const {
+    if (end <= head_.size()) return std::string_view(head_).substr(begin, end - begin);
+    if (t && t->whole && begin >= t->span.begin && end - t->span.begin <= t->bytes.size())
+        return std::string_view(t->bytes).substr(begin - t->span.begin, end - begin);
+    throw RuntimeError(err::Internal, "octetii " + std::to_string(begin) + "-" + std::to_string(end) +
+                                          " din \"content.xml\" nu au fost pastrati");
 }
 
 bool Content::tableHidden(const Table& t) const {
@@ -716,7 +834,8 @@ std::string Content::nsDecl(std::string_view uri) const {
 // ---------------------------------------------------------------------------------------------------------
 // Reading
 
-CellValue Content::value(const Table& t, std::uint32_t row, std::uint32_t col) const {
+CellValue Content::value(Table& t, std::uint32_t row, std::uint32_t col) {
+    if (row >= kFirstRows) wholeTable(t);
     const auto rit = std::upper_bound(t.rows.begin(), t.rows.end(), row,
                                       [](std::uint32_t r, const RowEl& e) { return r < e.first; });
     if (rit == t.rows.begin()) return {};
@@ -827,6 +946,7 @@ CellEl& Content::cellAt(RowEl& r, std::uint32_t col) {
 }
 
 void Content::setValue(Table& t, std::uint32_t row, std::uint32_t col, const CellValue& v) {
+    wholeTable(t);
     RowEl& r = rowAt(t, row);
     CellEl& c = cellAt(r, col);
     c.value = v;
@@ -878,12 +998,14 @@ std::size_t splitColumn(Table& t, std::uint32_t col) {
 } // namespace
 
 void Content::setColumnStyle(Table& t, std::uint32_t col, const std::string& columnStyle) {
+    wholeTable(t);
     ColEl& c = t.cols[splitColumn(t, col)];
     c.style = columnStyle;
     modified_ = true;
 }
 
 void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& change) {
+    wholeTable(t);
     ColEl& c = t.cols[splitColumn(t, col)];
     c.defaultCellStyle = derive(c.defaultCellStyle.empty() ? "Default" : c.defaultCellStyle, change);
     // Cells with a style of their own (or their row's) would not show the column's new default.
@@ -914,6 +1036,7 @@ std::string Content::effectiveStyle(const Table& t, const RowEl& r, const CellEl
 }
 
 void Content::formatCell(Table& t, std::uint32_t row, std::uint32_t col, const StyleChange& change) {
+    wholeTable(t);
     RowEl& r = rowAt(t, row);
     CellEl& c = cellAt(r, col);
     c.style = derive(effectiveStyle(t, r, c), change);
@@ -1099,7 +1222,7 @@ std::string Content::styleXml(const AutoStyle& s) const {
     }
     if (needFo && !nsDecl(ns::fo).empty()) x.insert(x.find(' '), nsDecl(ns::fo));
     for (const Span& o : s.other)
-        x += std::string(xml_.substr(o.begin, o.end - o.begin));
+        x += original(o.begin, o.end, nullptr);
     x += "</" + q(ns::style, "style") + ">";
     return x;
 }
@@ -1107,24 +1230,24 @@ std::string Content::styleXml(const AutoStyle& s) const {
 // ---------------------------------------------------------------------------------------------------------
 // Writing
 
-std::string Content::writeCell(const CellEl& c) const {
+std::string Content::writeCell(const Table& t, const CellEl& c) const {
+    auto orig = [&](std::size_t begin, std::size_t end) { return std::string(original(begin, end, &t)); };
     const std::string repeatQ = q(ns::table, "number-columns-repeated");
     const std::optional<std::string> repeat =
         c.repeat > 1 ? std::optional<std::string>(std::to_string(c.repeat)) : std::nullopt;
     const std::optional<std::string> style =
         c.style.empty() ? std::nullopt : std::optional<std::string>(c.style);
     if (c.original && !c.valueWritten) {
-        if (c.repeat == c.origRepeat && c.style == c.origStyle)
-            return std::string(xml_.substr(c.span.begin, c.span.end - c.span.begin));
-        std::string tag(xml_.substr(c.span.begin, c.tagEnd - c.span.begin));
+        if (c.repeat == c.origRepeat && c.style == c.origStyle) return orig(c.span.begin, c.span.end);
+        std::string tag = orig(c.span.begin, c.tagEnd);
         tag = setAttribute(tag, repeatQ, repeat);
         tag = setAttribute(tag, q(ns::table, "style-name"), style);
-        return tag + std::string(xml_.substr(c.tagEnd, c.span.end - c.tagEnd));
+        return tag + orig(c.tagEnd, c.span.end);
     }
     const std::string name = q(ns::table, "table-cell");
     std::string tag;
     if (c.original && !c.covered) {
-        tag = std::string(xml_.substr(c.span.begin, c.tagEnd - c.span.begin));
+        tag = orig(c.span.begin, c.tagEnd);
         for (auto [uri, local] : {std::pair{ns::office, "value-type"},
                                   {ns::office, "value"},
                                   {ns::office, "date-value"},
@@ -1214,7 +1337,7 @@ std::string Content::writeCell(const CellEl& c) const {
     }
     }
     for (const Span& k : c.keep)
-        body += std::string(xml_.substr(k.begin, k.end - k.begin));
+        body += orig(k.begin, k.end);
     if (body.empty() && !c.original) {
         tag.insert(tag.size() - 1, "/");
         return tag;
@@ -1223,19 +1346,19 @@ std::string Content::writeCell(const CellEl& c) const {
 }
 
 std::string Content::writeRow(const Table& t, const RowEl& r) const {
-    (void)t;
+    auto orig = [&](std::size_t begin, std::size_t end) { return std::string(original(begin, end, &t)); };
     const std::string name = q(ns::table, "table-row");
     const std::optional<std::string> repeat =
         r.repeat > 1 ? std::optional<std::string>(std::to_string(r.repeat)) : std::nullopt;
     std::string tag;
     bool selfClosed = false;
     if (r.original) {
-        tag = std::string(xml_.substr(r.span.begin, r.tagEnd - r.span.begin));
+        tag = orig(r.span.begin, r.tagEnd);
         selfClosed = r.tagEnd == r.span.end;
         if (r.repeat != r.origRepeat) tag = setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
         if (!r.dirty) {
             if (selfClosed) return tag;
-            return tag + std::string(xml_.substr(r.tagEnd, r.span.end - r.tagEnd));
+            return tag + orig(r.tagEnd, r.span.end);
         }
         if (selfClosed) tag.erase(tag.size() - 2, 1);
     } else {
@@ -1244,13 +1367,14 @@ std::string Content::writeRow(const Table& t, const RowEl& r) const {
     }
     std::string out = tag;
     for (const CellEl& c : r.cells)
-        out += writeCell(c);
+        out += writeCell(t, c);
     if (r.cells.empty()) out += "<" + q(ns::table, "table-cell") + "/>";
     out += "</" + name + ">";
     return out;
 }
 
-std::string Content::writeColumn(const ColEl& c) const {
+std::string Content::writeColumn(const Table& t, const ColEl& c) const {
+    auto orig = [&](std::size_t begin, std::size_t end) { return std::string(original(begin, end, &t)); };
     const std::optional<std::string> repeat =
         c.repeat > 1 ? std::optional<std::string>(std::to_string(c.repeat)) : std::nullopt;
     auto opt = [](const std::string& s) { return s.empty() ? std::nullopt : std::optional<std::string>(s); };
@@ -1258,14 +1382,14 @@ std::string Content::writeColumn(const ColEl& c) const {
     if (c.original) {
         if (c.repeat == c.origRepeat && c.style == c.origStyle &&
             c.defaultCellStyle == c.origDefaultCellStyle)
-            return std::string(xml_.substr(c.span.begin, c.span.end - c.span.begin));
-        tag = std::string(xml_.substr(c.span.begin, c.tagEnd - c.span.begin));
+            return orig(c.span.begin, c.span.end);
+        tag = orig(c.span.begin, c.tagEnd);
         if (c.repeat != c.origRepeat)
             tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
         if (c.style != c.origStyle) tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
         if (c.defaultCellStyle != c.origDefaultCellStyle)
             tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
-        return tag + std::string(xml_.substr(c.tagEnd, c.span.end - c.tagEnd));
+        return tag + orig(c.tagEnd, c.span.end);
     }
     tag = "<" + q(ns::table, "table-column") + nsDecl(ns::table) + "/>";
     tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
@@ -1283,12 +1407,13 @@ xml::Edits Content::edits() const {
             edits.replace(begin, end, std::move(text));
     };
     for (const Table& t : tables_) {
+        if (!t.whole) continue; // never edited
         // Columns: each original element whose pieces changed is replaced by them; new ones go at the end.
         std::string added;
         for (std::size_t i = 0; i < t.cols.size();) {
             const ColEl& c = t.cols[i];
             if (!c.original) {
-                added += writeColumn(c);
+                added += writeColumn(t, c);
                 ++i;
                 continue;
             }
@@ -1299,7 +1424,7 @@ xml::Edits Content::edits() const {
                 const ColEl& e = t.cols[j];
                 changed |= e.repeat != e.origRepeat || e.style != e.origStyle ||
                            e.defaultCellStyle != e.origDefaultCellStyle;
-                text += writeColumn(e);
+                text += writeColumn(t, e);
                 ++j;
             }
             if (changed) put(c.span.begin, c.span.end, std::move(text));
@@ -1351,9 +1476,25 @@ xml::Edits Content::edits() const {
     return edits;
 }
 
+void Content::writeTo(const ByteSink& sink) const {
+    edits().writeTo(source_(), sink);
+}
+
 std::string Content::write() const {
-    const auto out = edits().apply({reinterpret_cast<const std::uint8_t*>(xml_.data()), xml_.size()});
-    return std::string(out.begin(), out.end());
+    std::string out;
+    writeTo([&](std::span<const std::uint8_t> piece) { out.append(chars(piece)); });
+    return out;
+}
+
+Content::Source Content::fromBytes(std::string_view xml, std::size_t piece) {
+    return [xml, piece]() -> xml::PieceReader {
+        return [xml, piece, at = std::size_t(0)](std::span<std::uint8_t> out) mutable {
+            const std::size_t n = std::min({out.size(), piece, xml.size() - at});
+            std::memcpy(out.data(), xml.data() + at, n);
+            at += n;
+            return n;
+        };
+    };
 }
 
 } // namespace ordana::spreadsheet::ods

@@ -1,15 +1,18 @@
 #pragma once
 
 // content.xml of an OpenDocument spreadsheet: its sheets, their columns, rows and cells placed through the
-// repeat counts, and the automatic styles, each with the byte span it occupies in the part. One pass of expat
-// builds the index; edits split only the elements they touch, and writing copies every other byte of the part
-// as it was. A run of repeated rows or cells is one element here, however large its count. Rows and columns
-// count from 0.
+// repeat counts, and the automatic styles, each with the byte span it occupies in the part. The part can be
+// far larger than the file (it compresses well), so it is never held whole: opening reads it once, piece by
+// piece, keeping the bytes before the body, each sheet's name and place and its first rows (what a listing
+// asks); a sheet is indexed in full, and its bytes kept, only when it is read past those rows or edited.
+// Edits split only the elements they touch, and writing streams every other byte of the part as it was. A run
+// of repeated rows or cells is one element here, however large its count. Rows and columns count from 0.
 
 #include "common/CellValue.h"
 #include "spreadsheet/xml/XmlPart.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -78,10 +81,16 @@ struct ColEl {
     std::string style, defaultCellStyle, origStyle, origDefaultCellStyle;
 };
 
+// Rows a sheet gets indexed when the part is first read: enough for the data-sheet test of a listing.
+inline constexpr std::uint32_t kFirstRows = 2;
+
 struct Table {
     std::string name;
     std::string style;
     Span span;
+    bool whole = false;    // every row indexed, and the bytes of the span kept
+    std::string bytes;     // the span's bytes, once whole
+    std::string nsInScope; // the namespace declarations in force at its start, as attributes
     std::vector<ColEl> cols;
     std::vector<RowEl> rows;
     std::size_t columnsEnd = 0; // where new columns go: after the last column element
@@ -121,14 +130,18 @@ struct StyleChange {
 
 class Content {
   public:
-    // Parses the part (1004 naming it when it is not well-formed). The bytes stay owned by the caller.
-    explicit Content(std::string_view xml);
+    // Reads the part from its start, each time it is called.
+    using Source = std::function<xml::PieceReader()>;
+    // Reads the part once (1004 naming it when it is not well-formed).
+    explicit Content(Source source);
+    // A part already in memory (it must outlive the content), handed over at most piece bytes at a time.
+    static Source fromBytes(std::string_view xml, std::size_t piece = std::size_t(1) << 20);
 
     std::vector<Table>& tables() { return tables_; }
     const std::vector<Table>& tables() const { return tables_; }
     bool tableHidden(const Table& t) const;
 
-    CellValue value(const Table& t, std::uint32_t row, std::uint32_t col) const;
+    CellValue value(Table& t, std::uint32_t row, std::uint32_t col);
 
     void setValue(Table& t, std::uint32_t row, std::uint32_t col, const CellValue& v);
     void setColumnStyle(Table& t, std::uint32_t col, const std::string& columnStyle);
@@ -145,8 +158,9 @@ class Content {
     void reserveNames(const std::set<std::string>& names) { usedNames_.insert(names.begin(), names.end()); }
 
     bool modified() const { return modified_; }
-    // The part with the edits: the original bytes outside every touched element.
+    // The part with the edits: the original bytes outside every touched element, read again from the source.
     xml::Edits edits() const;
+    void writeTo(const ByteSink& sink) const;
     std::string write() const;
 
     // The prefix the part uses for a namespace ("" when it declares none).
@@ -154,6 +168,10 @@ class Content {
 
   private:
     friend struct ContentParser;
+    // Indexes every row of the sheet and keeps its bytes, the first time it is needed.
+    void wholeTable(Table& t);
+    // Original bytes of the part: before the body, or inside a whole sheet.
+    std::string_view original(std::size_t begin, std::size_t end, const Table* t) const;
     RowEl& rowAt(Table& t, std::uint32_t row);
     CellEl& cellAt(RowEl& r, std::uint32_t col);
     std::size_t splitRow(Table& t, std::uint32_t row);
@@ -164,12 +182,13 @@ class Content {
     std::string q(std::string_view uri, std::string_view local) const;
     std::string nsDecl(std::string_view uri) const;
     std::string writeRow(const Table& t, const RowEl& r) const;
-    std::string writeCell(const CellEl& c) const;
-    std::string writeColumn(const ColEl& c) const;
+    std::string writeCell(const Table& t, const CellEl& c) const;
+    std::string writeColumn(const Table& t, const ColEl& c) const;
     std::string styleXml(const AutoStyle& s) const;
     std::string signature(const AutoStyle& s) const;
 
-    std::string_view xml_;
+    Source source_;
+    std::string head_; // the part's bytes before <office:body>
     std::vector<Table> tables_;
     std::map<std::string, std::string> prefixes_; // URI -> prefix, as the root declares them
     std::map<std::string, AutoStyle> styles_;     // automatic styles of content.xml by name

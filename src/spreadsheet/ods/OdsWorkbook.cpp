@@ -156,6 +156,14 @@ double defaultDigitTwips(const xml::Document& d) {
     return digitTwips(font, points);
 }
 
+// content.xml inflated piece by piece, from its start each time: the part may be hundreds of megabytes.
+Content::Source partSource(const zip::Archive& archive, const zip::Entry& entry) {
+    return [&archive, &entry]() -> xml::PieceReader {
+        auto reader = std::make_shared<zip::EntryReader>(archive, entry);
+        return [reader](std::span<std::uint8_t> out) { return reader->read(out); };
+    };
+}
+
 class OdsWorkbook;
 
 class OdsWorksheet : public Worksheet {
@@ -185,8 +193,7 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     OdsWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
                 const zip::Entry& contentEntry, bool mimetypeOk)
         : source_(std::move(source)), archive_(std::move(archive)), contentName_(contentEntry.name),
-          contentBytes_(asString(archive_.read(*archive_.find(contentName_)))), content_(contentBytes_),
-          mimetypeOk_(mimetypeOk) {}
+          content_(partSource(archive_, *archive_.find(contentName_))), mimetypeOk_(mimetypeOk) {}
 
     std::int16_t worksheetCount() override {
         checkOpen();
@@ -239,7 +246,8 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
         }
         return content_;
     }
-    const Content& reader() const { return content_; }
+    // Reading needs no styles; a sheet read past its first rows is indexed then.
+    Content& reader() { return content_; }
     double digitTwips() {
         content();
         return digitTwips_;
@@ -256,7 +264,6 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     std::shared_ptr<const SourceFile> source_;
     zip::Archive archive_;
     std::string contentName_;
-    std::string contentBytes_;
     Content content_;
     bool mimetypeOk_;
     bool stylesRead_ = false;
@@ -355,12 +362,8 @@ void OdsWorkbook::save() {
 void OdsWorkbook::writeTo(const ByteSink& sink) {
     zip::ArchiveWriter writer(archive_);
     if (content_.modified()) {
-        // Streamed: the original bytes of the part between the edited pieces.
-        auto edits = std::make_shared<xml::Edits>(content_.edits());
-        writer.replace(contentName_, [this, edits](const ByteSink& sink) {
-            edits->writeTo(
-                {reinterpret_cast<const std::uint8_t*>(contentBytes_.data()), contentBytes_.size()}, sink);
-        });
+        // Streamed: the original bytes of the part, inflated again, between the edited pieces.
+        writer.replace(contentName_, [this](const ByteSink& sink) { content_.writeTo(sink); });
     }
     if (active_) {
         bool added = false;

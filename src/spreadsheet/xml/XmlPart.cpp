@@ -378,6 +378,47 @@ void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink
     if (at < original.size()) sink(original.subspan(at));
 }
 
+void Edits::writeTo(const PieceReader& original, const ByteSink& sink) const {
+    const std::vector<Edit> edits = sorted();
+    std::vector<std::uint8_t> buf(std::size_t(1) << 20);
+    std::size_t next = 0; // the first edit not yet finished
+    bool textOut = false; // its text is written (its span may reach into later pieces)
+    std::size_t base = 0; // offset of buf[0] in the part
+    std::size_t at = 0;   // the first byte not yet written or skipped
+    auto text = [&](const Edit& e) {
+        if (!textOut) sink({reinterpret_cast<const std::uint8_t*>(e.text.data()), e.text.size()});
+        textOut = true;
+    };
+    for (std::size_t n; (n = original(buf)) > 0; base += n) {
+        // An edit at the very end of a piece waits for the next one, so insertions there keep their order.
+        const std::size_t end = base + n;
+        while (next < edits.size() && edits[next].begin < end) {
+            const Edit& e = edits[next];
+            if (e.begin > at) {
+                sink(std::span(buf).subspan(at - base, e.begin - at));
+                at = e.begin;
+            }
+            text(e);
+            if (e.end > end) {
+                at = end; // the replaced span goes on into the next piece
+                break;
+            }
+            at = e.end;
+            textOut = false;
+            ++next;
+        }
+        if (end > at) sink(std::span(buf).subspan(at - base, end - at));
+        at = end;
+    }
+    for (; next < edits.size(); ++next) {
+        const Edit& e = edits[next];
+        if (e.begin != base || e.end != base)
+            throw RuntimeError(err::Internal, "o modificare iese din partea XML");
+        text(e);
+        textOut = false;
+    }
+}
+
 std::vector<std::uint8_t> Edits::apply(std::span<const std::uint8_t> original) const {
     std::vector<std::uint8_t> out;
     writeTo(original,

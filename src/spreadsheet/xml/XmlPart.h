@@ -120,6 +120,9 @@ std::string escapeAttribute(std::string_view s);
 
 // Replacements and insertions over the original bytes of a part. Spans must not overlap; an insertion at the
 // start of a replaced span goes before it.
+// Hands over the next bytes of a part (up to out.size()); 0 at its end.
+using PieceReader = std::function<std::size_t(std::span<std::uint8_t> out)>;
+
 class Edits {
   public:
     void replace(std::size_t begin, std::size_t end, std::string text);
@@ -127,6 +130,8 @@ class Edits {
     bool empty() const { return edits_.empty(); }
 
     void writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const;
+    // The same, reading the original piece by piece: a part too large to keep whole in memory.
+    void writeTo(const PieceReader& original, const ByteSink& sink) const;
     std::vector<std::uint8_t> apply(std::span<const std::uint8_t> original) const;
 
   private:
