@@ -23,7 +23,7 @@ using namespace ordana;
 using namespace ordana::spreadsheet;
 
 fs::path workDir() {
-    const fs::path dir = fs::temp_directory_path() / "ordana-bench-ods";
+    fs::path dir = fs::temp_directory_path() / "ordana-bench-ods";
     fs::create_directories(dir);
     return dir;
 }
@@ -99,7 +99,7 @@ fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, std::
         w.add(
             "Pictures/field-photo.jpg", [picture](const ByteSink& sink) { sink(*picture); }, false);
     }
-    const fs::path path = workDir() / (name + ".ods");
+    fs::path path = workDir() / (name + ".ods");
     std::ofstream out(path, std::ios::binary);
     w.writeTo([&](std::span<const std::uint8_t> s) {
         out.write(reinterpret_cast<const char*>(s.data()), std::streamsize(s.size()));

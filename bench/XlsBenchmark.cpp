@@ -31,7 +31,7 @@ std::vector<std::uint8_t> readAll(const fs::path& p) {
 }
 
 fs::path workDir() {
-    const fs::path dir = fs::temp_directory_path() / "ordana-bench";
+    fs::path dir = fs::temp_directory_path() / "ordana-bench";
     fs::create_directories(dir);
     return dir;
 }
@@ -61,7 +61,7 @@ fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, int b
             note.setValue(r, c, CellValue::number(r * 1.37 + c * 0.011));
     container.setStream("Workbook", book.serialize());
     const auto bytes = container.serialize();
-    const fs::path path = workDir() / (name + ".xls");
+    fs::path path = workDir() / (name + ".xls");
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     made[name] = path;

@@ -24,7 +24,7 @@ using namespace ordana;
 using namespace ordana::spreadsheet;
 
 fs::path workDir() {
-    const fs::path dir = fs::temp_directory_path() / "ordana-bench-xlsx";
+    fs::path dir = fs::temp_directory_path() / "ordana-bench-xlsx";
     fs::create_directories(dir);
     return dir;
 }
@@ -72,7 +72,7 @@ fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows) {
             put("</sheetData></worksheet>");
         });
     }
-    const fs::path path = workDir() / (name + ".xlsx");
+    fs::path path = workDir() / (name + ".xlsx");
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     writer.writeTo([&](std::span<const std::uint8_t> piece) {
         out.write(reinterpret_cast<const char*>(piece.data()), std::streamsize(piece.size()));

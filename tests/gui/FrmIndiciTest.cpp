@@ -163,7 +163,7 @@ View initialView() {
     return {{}, -1, false, "", false, kChooseFile};
 }
 View readView(QStringList items = {"Date", "mici"}, int current = 0, const QString& path = "/date.xls") {
-    return {items, current, true, path, true, kReady};
+    return {std::move(items), current, true, path, true, kReady};
 }
 
 // ---- layout

@@ -285,9 +285,9 @@ std::optional<QString> FileDialog::getOpenFileName(QWidget* parent, const QStrin
             {dialog.windowTitle(), filters, dialog.nameFilters(), dialog.selectedNameFilter()});
         if (script.answers.empty()) return std::nullopt;
         // Const on purpose: GCC 12 reports a moved-from optional as maybe uninitialised.
-        const std::optional<QString> next = script.answers.front(); // NOLINT(performance-no-automatic-move)
+        const std::optional<QString> next = script.answers.front();
         script.answers.pop_front();
-        return next;
+        return next; // NOLINT(performance-no-automatic-move)
     }
 
     ArrowWhileAsking arrow;
