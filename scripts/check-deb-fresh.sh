@@ -84,6 +84,10 @@ for program in ordana ordana-cli; do
     [ -z "$missing" ] || fail "$program lacks libraries: $missing"
 done
 
+# The path box asks for Arial; fontconfig gives its metric twin only if that is installed.
+arial=$(in_root fc-match -f '%{family}' Arial 2>&1 || true)
+grep -q 'Liberation Sans' <<<"$arial" || fail "Arial is drawn as $arial, not Liberation Sans"
+
 # A user's own account, as on a desktop: nothing runs as root from here on.
 in_root useradd -m -s /bin/bash ana
 as_ana() { chroot --userspec=ana:ana "$root" env -i HOME=/home/ana USER=ana PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"; }
