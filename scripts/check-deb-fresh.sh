@@ -19,7 +19,9 @@ mirror=http://deb.debian.org/debian
 
 [ "$(id -u)" -eq 0 ] || { echo "check-deb-fresh: needs root (debootstrap, chroot, mount)" >&2; exit 2; }
 [ -f "$deb" ] || { echo "check-deb-fresh: no package $deb; make it with scripts/ordana.sh package" >&2; exit 2; }
-command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap
+for tool in debootstrap:debootstrap convert:imagemagick; do
+    command -v "${tool%%:*}" >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${tool#*:}"
+done
 mkdir -p "$out"
 rm -f "$out"/*.log "$out"/*.png "$out"/report.txt
 
