@@ -15,7 +15,7 @@ deb="$build/ordana_${version}_amd64.deb"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 names=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6; do
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6 fonts-liberation; do
     grep -qxF "$lib" <<<"$names" || fail "Depends lacks $lib: $depends"
 done
 
