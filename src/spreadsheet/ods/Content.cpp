@@ -742,21 +742,20 @@ std::string_view chars(std::span<const std::uint8_t> b) {
 Content::Content(Source source) : source_(std::move(source)) {
     ContentParser cp(*this);
     Parser parser(cp);
-    const xml::PieceReader read = source_();
-    std::vector<std::uint8_t> buf(std::size_t(1) << 20);
     bool keepHead = true;
-    for (std::size_t n; (n = read(buf)) > 0;) {
-        parser.feed(chars(std::span(buf).first(n)), false);
+    xml::readPieces(source_(), [&](std::size_t, std::span<const std::uint8_t> piece) {
+        parser.feed(chars(piece), false);
         if (keepHead) {
             // Kept piece by piece until the body starts: the automatic styles a save copies from.
-            head_.append(chars(std::span(buf).first(n)));
+            head_.append(chars(piece));
             if (bodyStart_ != std::string::npos) {
                 head_.resize(std::min(head_.size(), bodyStart_));
                 head_.shrink_to_fit();
                 keepHead = false;
             }
         }
-    }
+        return true;
+    });
     parser.feed({}, true);
     for (auto& [name, s] : styles_)
         if (s.family == "table-cell" || s.family == "table-column") bySignature_[signature(s)] = name;
@@ -766,13 +765,11 @@ void Content::wholeTable(Table& t) {
     if (t.whole) return;
     std::string bytes;
     bytes.reserve(t.span.end - t.span.begin);
-    const xml::PieceReader read = source_();
-    std::vector<std::uint8_t> buf(std::size_t(1) << 20);
-    std::size_t base = 0;
-    for (std::size_t n; base < t.span.end && (n = read(buf)) > 0; base += n) {
-        const std::size_t from = std::max(base, t.span.begin), to = std::min(base + n, t.span.end);
-        if (from < to) bytes.append(chars(std::span(buf).subspan(from - base, to - from)));
-    }
+    xml::readPieces(source_(), [&](std::size_t base, std::span<const std::uint8_t> piece) {
+        const std::size_t from = std::max(base, t.span.begin), to = std::min(base + piece.size(), t.span.end);
+        if (from < to) bytes.append(chars(piece.subspan(from - base, to - from)));
+        return to < t.span.end;
+    });
     if (bytes.size() != t.span.end - t.span.begin)
         throw RuntimeError(err::Application, "partea \"content.xml\" s-a scurtat de la deschidere");
     // The sheet alone, inside an element that declares the namespaces in force where it stands.
@@ -1231,23 +1228,23 @@ std::string Content::styleXml(const AutoStyle& s) const {
 // Writing
 
 std::string Content::writeCell(const Table& t, const CellEl& c) const {
-    auto orig = [&](std::size_t begin, std::size_t end) { return std::string(original(begin, end, &t)); };
     const std::string repeatQ = q(ns::table, "number-columns-repeated");
     const std::optional<std::string> repeat =
         c.repeat > 1 ? std::optional<std::string>(std::to_string(c.repeat)) : std::nullopt;
     const std::optional<std::string> style =
         c.style.empty() ? std::nullopt : std::optional<std::string>(c.style);
     if (c.original && !c.valueWritten) {
-        if (c.repeat == c.origRepeat && c.style == c.origStyle) return orig(c.span.begin, c.span.end);
-        std::string tag = orig(c.span.begin, c.tagEnd);
+        if (c.repeat == c.origRepeat && c.style == c.origStyle)
+            return std::string(original(c.span.begin, c.span.end, &t));
+        std::string tag(original(c.span.begin, c.tagEnd, &t));
         tag = setAttribute(tag, repeatQ, repeat);
         tag = setAttribute(tag, q(ns::table, "style-name"), style);
-        return tag + orig(c.tagEnd, c.span.end);
+        return tag + std::string(original(c.tagEnd, c.span.end, &t));
     }
     const std::string name = q(ns::table, "table-cell");
     std::string tag;
     if (c.original && !c.covered) {
-        tag = orig(c.span.begin, c.tagEnd);
+        tag = std::string(original(c.span.begin, c.tagEnd, &t));
         for (auto [uri, local] : {std::pair{ns::office, "value-type"},
                                   {ns::office, "value"},
                                   {ns::office, "date-value"},
@@ -1337,7 +1334,7 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
     }
     }
     for (const Span& k : c.keep)
-        body += orig(k.begin, k.end);
+        body += original(k.begin, k.end, &t);
     if (body.empty() && !c.original) {
         tag.insert(tag.size() - 1, "/");
         return tag;
@@ -1346,19 +1343,18 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
 }
 
 std::string Content::writeRow(const Table& t, const RowEl& r) const {
-    auto orig = [&](std::size_t begin, std::size_t end) { return std::string(original(begin, end, &t)); };
     const std::string name = q(ns::table, "table-row");
     const std::optional<std::string> repeat =
         r.repeat > 1 ? std::optional<std::string>(std::to_string(r.repeat)) : std::nullopt;
     std::string tag;
     bool selfClosed = false;
     if (r.original) {
-        tag = orig(r.span.begin, r.tagEnd);
+        tag = std::string(original(r.span.begin, r.tagEnd, &t));
         selfClosed = r.tagEnd == r.span.end;
         if (r.repeat != r.origRepeat) tag = setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
         if (!r.dirty) {
             if (selfClosed) return tag;
-            return tag + orig(r.tagEnd, r.span.end);
+            return tag + std::string(original(r.tagEnd, r.span.end, &t));
         }
         if (selfClosed) tag.erase(tag.size() - 2, 1);
     } else {
@@ -1374,7 +1370,6 @@ std::string Content::writeRow(const Table& t, const RowEl& r) const {
 }
 
 std::string Content::writeColumn(const Table& t, const ColEl& c) const {
-    auto orig = [&](std::size_t begin, std::size_t end) { return std::string(original(begin, end, &t)); };
     const std::optional<std::string> repeat =
         c.repeat > 1 ? std::optional<std::string>(std::to_string(c.repeat)) : std::nullopt;
     auto opt = [](const std::string& s) { return s.empty() ? std::nullopt : std::optional<std::string>(s); };
@@ -1382,14 +1377,14 @@ std::string Content::writeColumn(const Table& t, const ColEl& c) const {
     if (c.original) {
         if (c.repeat == c.origRepeat && c.style == c.origStyle &&
             c.defaultCellStyle == c.origDefaultCellStyle)
-            return orig(c.span.begin, c.span.end);
-        tag = orig(c.span.begin, c.tagEnd);
+            return std::string(original(c.span.begin, c.span.end, &t));
+        tag = std::string(original(c.span.begin, c.tagEnd, &t));
         if (c.repeat != c.origRepeat)
             tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
         if (c.style != c.origStyle) tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
         if (c.defaultCellStyle != c.origDefaultCellStyle)
             tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
-        return tag + orig(c.tagEnd, c.span.end);
+        return tag + std::string(original(c.tagEnd, c.span.end, &t));
     }
     tag = "<" + q(ns::table, "table-column") + nsDecl(ns::table) + "/>";
     tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);

@@ -378,24 +378,31 @@ void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink
     if (at < original.size()) sink(original.subspan(at));
 }
 
+void readPieces(const PieceReader& read,
+                const std::function<bool(std::size_t offset, std::span<const std::uint8_t> piece)>& fn) {
+    std::vector<std::uint8_t> buf(std::size_t(1) << 20);
+    std::size_t offset = 0;
+    for (std::size_t n; (n = read(buf)) > 0; offset += n)
+        if (!fn(offset, std::span(buf).first(n))) return;
+}
+
 void Edits::writeTo(const PieceReader& original, const ByteSink& sink) const {
     const std::vector<Edit> edits = sorted();
-    std::vector<std::uint8_t> buf(std::size_t(1) << 20);
     std::size_t next = 0; // the first edit not yet finished
     bool textOut = false; // its text is written (its span may reach into later pieces)
-    std::size_t base = 0; // offset of buf[0] in the part
     std::size_t at = 0;   // the first byte not yet written or skipped
     auto text = [&](const Edit& e) {
         if (!textOut) sink({reinterpret_cast<const std::uint8_t*>(e.text.data()), e.text.size()});
         textOut = true;
     };
-    for (std::size_t n; (n = original(buf)) > 0; base += n) {
+    readPieces(original, [&](std::size_t offset, std::span<const std::uint8_t> piece) {
+        const std::size_t base = offset;
         // An edit at the very end of a piece waits for the next one, so insertions there keep their order.
-        const std::size_t end = base + n;
+        const std::size_t end = base + piece.size();
         while (next < edits.size() && edits[next].begin < end) {
             const Edit& e = edits[next];
             if (e.begin > at) {
-                sink(std::span(buf).subspan(at - base, e.begin - at));
+                sink(piece.subspan(at - base, e.begin - at));
                 at = e.begin;
             }
             text(e);
@@ -407,12 +414,13 @@ void Edits::writeTo(const PieceReader& original, const ByteSink& sink) const {
             textOut = false;
             ++next;
         }
-        if (end > at) sink(std::span(buf).subspan(at - base, end - at));
+        if (end > at) sink(piece.subspan(at - base, end - at));
         at = end;
-    }
+        return true;
+    });
     for (; next < edits.size(); ++next) {
         const Edit& e = edits[next];
-        if (e.begin != base || e.end != base)
+        if (e.begin != at || e.end != at)
             throw RuntimeError(err::Internal, "o modificare iese din partea XML");
         text(e);
         textOut = false;

@@ -122,6 +122,9 @@ std::string escapeAttribute(std::string_view s);
 // start of a replaced span goes before it.
 // Hands over the next bytes of a part (up to out.size()); 0 at its end.
 using PieceReader = std::function<std::size_t(std::span<std::uint8_t> out)>;
+// Reads to the end, or until fn returns false, in pieces of up to 1 MiB; fn gets each piece and its offset.
+void readPieces(const PieceReader& read,
+                const std::function<bool(std::size_t offset, std::span<const std::uint8_t> piece)>& fn);
 
 class Edits {
   public:
