@@ -147,6 +147,55 @@ INSTANTIATE_TEST_SUITE_P(
                  0, 1, CellValue::number(5)}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Opening steps over every row past a sheet's first ones without parsing it; however the part is cut into
+// pieces, each sheet ends where it does and reads whole afterwards, and markup that only looks like a sheet's
+// end (in a comment, CDATA, a quoted value, a table inside a cell) does not end it.
+TEST(OdsContentReads, RowsSteppedOverAtOpenReadWholeInAnyPieces) {
+    auto row = [](const std::string& text) {
+        return R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)" + text +
+               "</text:p></table:table-cell></table:table-row>";
+    };
+    const std::string tricky =
+        R"(<!-- a > b </table:table> --><table:table-row><table:table-cell office:value-type="string" )"
+        R"(office:string-value="a>b&lt;/table:table>"><text:p><![CDATA[</table:table>]]></text:p>)"
+        R"(<table:table table:name="inner"><table:table-row/></table:table></table:table-cell></table:table-row>)";
+    const std::string xml = document(
+        sheet(row("a0") + row("a1") + "<table:table-row-group>" + row("a2") + tricky +
+                  "</table:table-row-group><table:table-row/>" + row("a5"),
+              "A") +
+        R"(<t:table xmlns:t="urn:oasis:names:tc:opendocument:xmlns:table:1.0" t:name="B"><t:table-row/>)"
+        R"(<t:table-row/><t:table-row/><t:table-row><t:table-cell office:value-type="float" office:value="3"/>)"
+        R"(</t:table-row></t:table>)" +
+        sheet(row("c0"), "C"));
+    ods::Content once(ods::Content::fromBytes(xml, xml.size()));
+    ASSERT_EQ(once.tables().size(), 3u);
+    for (std::size_t piece = 1; piece <= xml.size(); ++piece) {
+        ods::Content content(ods::Content::fromBytes(xml, piece));
+        auto& t = content.tables();
+        ASSERT_EQ(t.size(), 3u) << "pieces of " << piece;
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            EXPECT_EQ(t[i].name, once.tables()[i].name);
+            EXPECT_EQ(t[i].span.begin, once.tables()[i].span.begin) << t[i].name << ", pieces of " << piece;
+            EXPECT_EQ(t[i].span.end, once.tables()[i].span.end) << t[i].name << ", pieces of " << piece;
+        }
+        EXPECT_EQ(content.value(t[0], 1, 0), CellValue::text("a1"));
+        EXPECT_EQ(content.value(t[0], 3, 0), CellValue::text("a>b</table:table>"));
+        EXPECT_EQ(content.value(t[0], 5, 0), CellValue::text("a5"));
+        EXPECT_EQ(content.value(t[1], 3, 0), CellValue::number(3));
+        EXPECT_EQ(content.value(t[2], 0, 0), CellValue::text("c0"));
+    }
+    // A part that ends inside a stepped-over sheet is refused, as one cut anywhere else is.
+    const std::string cut = xml.substr(0, xml.find("a5"));
+    EXPECT_RUNTIME_ERROR(ods::Content(ods::Content::fromBytes(cut, 64)), err::Application,
+                         "foaia \"A\" nu se incheie");
+    // A fault in rows a listing does not read is found when the sheet is read past them.
+    const std::string late = document(sheet(row("x") + row("y") + row("z") + "<a></b>", "L"));
+    ods::Content lateContent(ods::Content::fromBytes(late));
+    EXPECT_EQ(lateContent.value(lateContent.tables()[0], 0, 0), CellValue::text("x"));
+    EXPECT_RUNTIME_ERROR(lateContent.value(lateContent.tables()[0], 2, 0), err::Application,
+                         "nu este XML corect");
+}
+
 // Writes inside and past repeated runs; every other position keeps its value, and the rewritten part reads
 // back the same.
 TEST(OdsContentEdits, WritesSplitRunsAndKeepEveryOtherPlace) {

@@ -196,6 +196,39 @@ TEST(XmlEdits, ReadPieceByPieceTheyGiveTheSameBytes) {
                          err::Internal, "iese din partea");
 }
 
+// Stepping over the bulk of a sheet: only the end tag that closes the enclosing element stops the scan,
+// wherever the pieces are cut; tags inside comments, CDATA, instructions and quoted values do not.
+TEST(XmlEndFinder, FindsTheEndOfTheEnclosingElementWhereverPiecesAreCut) {
+    struct Case {
+        const char* bytes;
+        std::size_t open;
+        std::string_view end; // what the end tag found starts with; "" when there is none
+    } cases[] = {
+        {"<r/><r a=\"x>y\">t</r></t>rest", 0, "</t>rest"},
+        {"<r a='/>'><c/></r></t>", 0, "</t>"},
+        {"<!-- </t> <r> --><r/></t>", 0, "</t>"},
+        {"<!----></t>", 0, "</t>"},
+        {"<![CDATA[</t><r>]]></t>", 0, "</t>"},
+        {"<?pi </t> ?></t>", 0, "</t>"},
+        {"<r><r><r/></r></r></t>", 0, "</t>"},
+        {"<c/></g><r/></t>", 1, "</t>"},
+        {"</t>", 0, "</t>"},
+        {"<r>unclosed</t>", 0, ""},
+        {"<!-- never closed </t>", 0, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string_view bytes = c.bytes;
+        const std::size_t want = c.end.empty() ? std::string::npos : bytes.rfind(c.end);
+        for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
+            xml::EndFinder finder(c.open);
+            std::size_t got = std::string::npos;
+            for (std::size_t at = 0; at < bytes.size() && got == std::string::npos; at += piece)
+                got = finder.feed(view(std::string(bytes.substr(at, piece))));
+            EXPECT_EQ(got, want) << c.bytes << " in pieces of " << piece;
+        }
+    }
+}
+
 TEST(XmlEdits, OverlappingEditsAreAnInternalFailureNotACorruptPart) {
     const std::string part = "<a><b>1</b></a>";
     xml::Edits edits;

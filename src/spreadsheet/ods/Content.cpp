@@ -288,6 +288,14 @@ struct ContentParser {
     bool cellNumberOk = false;
     int paraCount = 0;
 
+    // Opening: the rows of a sheet past its first ones are stepped over unparsed. The handler stops the
+    // parser at such a row; the part is scanned to the sheet's end tag, and a new parser takes it up from
+    // there, first fed the start tags of the elements still open (replayed, not reported).
+    std::size_t pieceBase = 0; // where the bytes being fed start in the part
+    bool skipRequested = false, replay = false;
+    std::size_t skipFrom = 0, skipOpen = 0;
+    std::vector<std::string> open; // the open elements' names as written
+
     std::size_t pos() const { return std::size_t(XML_GetCurrentByteIndex(p) + shift); }
     std::size_t count() const { return std::size_t(XML_GetCurrentByteCount(p)); }
 
@@ -302,6 +310,7 @@ struct ContentParser {
     }
     static void onNs(void* u, const char* prefix, const char* uri) {
         auto* self = static_cast<ContentParser*>(u);
+        if (self->replay) return;
         self->scope.emplace_back(prefix ? prefix : "", uri ? uri : "");
         if (!self->target && uri && !self->c.prefixes_.count(uri))
             self->c.prefixes_[uri] = prefix ? prefix : "";
@@ -333,6 +342,8 @@ struct ContentParser {
     std::vector<ParsedAttr> parsed;
 
     void start(const char* rawName, const char** attrs) {
+        if (replay) return;
+        if (!target) open.push_back(qname(splitName(rawName)));
         const Ctx parent = stack.empty() ? Ctx::Other : stack.back();
         if (parent == Ctx::Skip) {
             // Most of a large part: rows past the first ones of a sheet not asked for yet.
@@ -535,6 +546,13 @@ struct ContentParser {
             if (n.local == "table-row") {
                 if (!table->whole && nextRow >= kFirstRows) {
                     ctx = Ctx::Skip;
+                    // The row's '<' must be in the bytes at hand for the scan to start there.
+                    if (!target && pos() >= pieceBase) {
+                        skipRequested = true;
+                        skipFrom = pos();
+                        skipOpen = stack.size() - std::size_t(tableDepth) - 1; // row groups
+                        XML_StopParser(p, XML_FALSE);
+                    }
                     return;
                 }
                 RowEl r;
@@ -606,6 +624,7 @@ struct ContentParser {
     void end(const char* rawName) {
         const Ctx ctx = stack.back();
         stack.pop_back();
+        if (!target) open.pop_back();
         const std::size_t endPos = pos() + count();
         if (pendingOther && stack.size() + 1 == pendingOther) {
             if (style && !style->other.empty()) style->other.back().end = endPos;
@@ -717,19 +736,23 @@ struct Parser {
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
 
-    void feed(std::string_view bytes, bool last) {
+    // False when the handler stopped the parser.
+    bool feed(std::string_view bytes, bool last) {
         // Byte indexes count across calls, so pieces of any size keep them offsets into the input.
         for (std::size_t at = 0; at < bytes.size() || (last && at == bytes.size());) {
             const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 << 30);
             const bool final = last && at + n == bytes.size();
-            if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK)
+            if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK) {
+                if (XML_GetErrorCode(p) == XML_ERROR_ABORTED) return false;
                 throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " +
                                                          std::string(XML_ErrorString(XML_GetErrorCode(p))) +
                                                          " (linia " +
                                                          std::to_string(XML_GetCurrentLineNumber(p)) + ")");
+            }
             at += n;
             if (final) break;
         }
+        return true;
     }
 };
 
@@ -741,10 +764,39 @@ std::string_view chars(std::span<const std::uint8_t> b) {
 
 Content::Content(Source source) : source_(std::move(source)) {
     ContentParser cp(*this);
-    Parser parser(cp);
+    auto parser = std::make_unique<Parser>(cp);
+    std::optional<xml::EndFinder> skipping;
     bool keepHead = true;
-    xml::readPieces(source_(), [&](std::size_t, std::span<const std::uint8_t> piece) {
-        parser.feed(chars(piece), false);
+    xml::readPieces(source_(), [&](std::size_t offset, std::span<const std::uint8_t> piece) {
+        for (std::size_t at = 0; at < piece.size();) {
+            if (skipping) {
+                const std::size_t found = skipping->feed(piece.subspan(at));
+                if (found == std::string::npos) break;
+                // The sheet's end tag: a new parser goes on from its '<' (which may end the last piece).
+                const std::size_t resume = cp.skipFrom + found;
+                skipping.reset();
+                std::string reopen = "<" + cp.open.front() + cp.declarationsInScope() + ">";
+                for (std::size_t i = 1; i < cp.open.size(); ++i)
+                    reopen += "<" + cp.open[i] + ">";
+                if (resume < offset) reopen += '<';
+                cp.shift = std::int64_t(resume) - std::int64_t(reopen.size()) + (resume < offset ? 1 : 0);
+                parser = std::make_unique<Parser>(cp);
+                cp.replay = true;
+                parser->feed(reopen, false);
+                cp.replay = false;
+                at = resume < offset ? 0 : resume - offset;
+            }
+            cp.pieceBase = offset + at;
+            if (parser->feed(chars(piece.subspan(at)), false)) break;
+            // Stopped at a row to step over: the elements inside the sheet are closed by the scan.
+            cp.skipRequested = false;
+            cp.stack.resize(std::size_t(cp.tableDepth) + 1);
+            cp.open.resize(std::size_t(cp.tableDepth) + 1);
+            cp.row = nullptr;
+            cp.cell = nullptr;
+            skipping.emplace(cp.skipOpen);
+            at = cp.skipFrom - offset;
+        }
         if (keepHead) {
             // Kept piece by piece until the body starts: the automatic styles a save copies from.
             head_.append(chars(piece));
@@ -756,7 +808,11 @@ Content::Content(Source source) : source_(std::move(source)) {
         }
         return true;
     });
-    parser.feed({}, true);
+    if (skipping)
+        throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: foaia \"" +
+                                                 (cp.table ? cp.table->name : std::string()) +
+                                                 "\" nu se incheie");
+    parser->feed({}, true);
     for (auto& [name, s] : styles_)
         if (s.family == "table-cell" || s.family == "table-column") bySignature_[signature(s)] = name;
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace ordana::spreadsheet::xml {
 
@@ -376,6 +377,132 @@ void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink
         at = e.end;
     }
     if (at < original.size()) sink(original.subspan(at));
+}
+
+std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
+    const std::uint8_t* const data = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    auto found = [&](std::size_t at) {
+        scanned_ += n;
+        return at;
+    };
+    while (i < n) {
+        switch (state_) {
+        case State::Text: {
+            const void* lt = std::memchr(data + i, '<', n - i);
+            if (!lt) {
+                i = n;
+                break;
+            }
+            i = std::size_t(static_cast<const std::uint8_t*>(lt) - data);
+            lt_ = scanned_ + i++;
+            state_ = State::Open;
+            break;
+        }
+        case State::Open: {
+            const std::uint8_t c = data[i++];
+            if (c == '/') {
+                if (depth_ == 0) return found(lt_);
+                --depth_;
+                state_ = State::Declaration; // an end tag holds no quotes: on to its '>'
+            } else if (c == '!') {
+                state_ = State::Bang;
+                run_ = 0;
+            } else if (c == '?') {
+                state_ = State::Pi;
+                last_ = 0;
+            } else {
+                state_ = State::Tag;
+                last_ = c;
+            }
+            break;
+        }
+        case State::Tag:
+            // Up to the tag's '>', stepping over quoted values (which may hold '>').
+            for (; i < n; ++i) {
+                const std::uint8_t c = data[i];
+                if (c == '"' || c == '\'') {
+                    quote_ = c;
+                    state_ = State::Quoted;
+                    ++i;
+                    break;
+                }
+                if (c == '>') {
+                    if (last_ != '/') ++depth_;
+                    state_ = State::Text;
+                    ++i;
+                    break;
+                }
+                last_ = c;
+            }
+            break;
+        case State::Quoted: {
+            const void* q = std::memchr(data + i, quote_, n - i);
+            if (!q) {
+                i = n;
+                break;
+            }
+            i = std::size_t(static_cast<const std::uint8_t*>(q) - data) + 1;
+            last_ = quote_;
+            state_ = State::Tag;
+            break;
+        }
+        case State::Bang: {
+            // "<!--" opens a comment, "<![CDATA[" a CDATA section; anything else is read to its '>'.
+            const std::uint8_t c = data[i];
+            if (run_ == 0) quote_ = c; // which of the two it may be
+            const std::string_view want = quote_ == '-' ? "--" : "[CDATA[";
+            if (c != want[run_]) {
+                state_ = State::Declaration;
+                break;
+            }
+            ++i;
+            if (++run_ == want.size()) {
+                state_ = want.size() == 2 ? State::Comment : State::CData;
+                run_ = 0;
+            }
+            break;
+        }
+        case State::Comment:
+        case State::CData: {
+            const std::uint8_t mark = state_ == State::Comment ? '-' : ']';
+            for (; i < n; ++i) {
+                const std::uint8_t c = data[i];
+                if (c == '>' && run_ >= 2) {
+                    state_ = State::Text;
+                    ++i;
+                    break;
+                }
+                run_ = c == mark ? run_ + 1 : 0;
+            }
+            break;
+        }
+        case State::Pi:
+            for (; i < n; ++i) {
+                const std::uint8_t c = data[i];
+                if (c == '>' && last_ == '?') {
+                    state_ = State::Text;
+                    ++i;
+                    break;
+                }
+                last_ = c;
+            }
+            break;
+        case State::Declaration: {
+            const void* gt = std::memchr(data + i, '>', n - i);
+            if (!gt) {
+                i = n;
+                break;
+            }
+            i = std::size_t(static_cast<const std::uint8_t*>(gt) - data) + 1;
+            state_ = State::Text;
+            break;
+        }
+        }
+    }
+    scanned_ += n;
+    return std::string::npos;
 }
 
 void readPieces(const PieceReader& read,
