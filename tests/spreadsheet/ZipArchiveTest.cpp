@@ -112,6 +112,13 @@ Layout lay(const std::vector<Laid>& entries) {
     return l;
 }
 
+void set16(Layout& l, std::size_t at, std::uint32_t v) {
+    bytes::put16(&l.file[at], v);
+}
+void set32(Layout& l, std::size_t at, std::uint32_t v) {
+    bytes::put32(&l.file[at], v);
+}
+
 zip::Archive parse(Bytes b, const zip::Limits& limits = {}) {
     return zip::Archive::parse(std::make_shared<const Bytes>(std::move(b)), limits);
 }
@@ -225,6 +232,73 @@ TEST(ZipRead, ReadsPieceByPieceAndStopsEarly) {
     EXPECT_EQ(b.read(*b.find("big.xml")).size(), big.size());
 }
 
+// --- A large entry edited near its start keeps its compressed tail --------------------------------------
+
+// One deflated entry whose stream is made as the test asks (levels, flushes that leave stored and fixed-code
+// blocks at every bit alignment), laid out by hand.
+Bytes deflatedPackage(const std::string& content, int level, int flush, std::size_t every) {
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string packed(compressBound(uLong(content.size())) + content.size() / 64 + 1024, '\0');
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = uInt(packed.size());
+    for (std::size_t at = 0; at < content.size(); at += every) {
+        const std::size_t n = std::min(every, content.size() - at);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data() + at));
+        z.avail_in = uInt(n);
+        deflate(&z, at + n == content.size() ? Z_FINISH : flush);
+    }
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    Layout l = lay({{"big.xml", packed}});
+    const auto crc =
+        std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(content.data()), uInt(content.size())));
+    for (const std::size_t h : {l.local[0], l.central[0]}) {
+        const std::size_t shift = h == l.central[0] ? 2 : 0;
+        set16(l, h + 8 + shift, 8);
+        set32(l, h + 14 + shift, crc);
+        set32(l, h + 22 + shift, std::uint32_t(content.size()));
+    }
+    return l.file;
+}
+
+// Every cut and every kind of stream: the entry reads back as the new head plus the original's rest, with a
+// right CRC; past a block boundary far enough from the cut, the original's compressed bytes are its own.
+TEST(ZipReplaceHead, NewHeadThenTheOriginalsRestWhateverTheStream) {
+    std::string content;
+    for (int i = 0; content.size() < 600000; ++i)
+        content +=
+            "<row r=\"" + std::to_string(i) + "\"><c>" + std::to_string(i * 7919 % 100003) + "</c></row>";
+    struct Stream {
+        const char* what;
+        int level, flush;
+        std::size_t every;
+    } streams[] = {
+        {"one stream", 6, Z_NO_FLUSH, 1 << 30},        {"sync flushes", 6, Z_SYNC_FLUSH, 7001},
+        {"partial flushes", 9, Z_PARTIAL_FLUSH, 5003}, {"block flushes", 1, Z_BLOCK, 3001},
+        {"all stored", 0, Z_NO_FLUSH, 1 << 30},
+    };
+    const std::size_t cuts[] = {0, 1, 12345, content.size() / 2, content.size() - 40000, content.size()};
+    for (const Stream& st : streams) {
+        const zip::Archive a = parse(deflatedPackage(content, st.level, st.flush, st.every));
+        const zip::Entry& was = *a.find("big.xml");
+        ASSERT_EQ(readText(a, "big.xml"), content) << st.what;
+        for (const std::size_t cut : cuts) {
+            const std::string head = "<new cut=\"" + std::to_string(cut) + "\"/>";
+            zip::ArchiveWriter w(a);
+            w.replaceHead(
+                "big.xml", [&](const ByteSink& s) { s(toBytes(head)); }, cut);
+            const zip::Archive b = parse(write(w));
+            EXPECT_EQ(readText(b, "big.xml"), head + content.substr(cut)) << st.what << ", cut at " << cut;
+            if (cut + 100000 < content.size()) {
+                const auto old = was.data.last(64), now = b.find("big.xml")->data.last(64);
+                EXPECT_TRUE(std::equal(old.begin(), old.end(), now.begin(), now.end()))
+                    << st.what << ", cut at " << cut << ": the tail was deflated again";
+            }
+        }
+    }
+}
+
 // --- Hostile and broken packages: 1004 naming what is wrong ---------------------------------------------
 
 struct Broken {
@@ -250,13 +324,6 @@ TEST_P(ZipRejects, WithAPreciseDescription) {
                 (void)a.read(e);
         },
         err::Application, GetParam().fragment);
-}
-
-void set16(Layout& l, std::size_t at, std::uint32_t v) {
-    bytes::put16(&l.file[at], v);
-}
-void set32(Layout& l, std::size_t at, std::uint32_t v) {
-    bytes::put32(&l.file[at], v);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1531,6 +1531,18 @@ void Content::writeTo(const ByteSink& sink) const {
     edits().writeTo(source_(), sink);
 }
 
+void Content::writeTo(const xml::Edits& edits, std::size_t upTo, const ByteSink& sink) const {
+    xml::PieceReader read = source_();
+    std::size_t left = upTo;
+    edits.writeTo(
+        [&](std::span<std::uint8_t> out) {
+            const std::size_t n = left ? read(out.first(std::min(out.size(), left))) : 0;
+            left -= n;
+            return n;
+        },
+        sink);
+}
+
 std::string Content::write() const {
     std::string out;
     writeTo([&](std::span<const std::uint8_t> piece) { out.append(chars(piece)); });

@@ -161,6 +161,8 @@ class Content {
     // The part with the edits: the original bytes outside every touched element, read again from the source.
     xml::Edits edits() const;
     void writeTo(const ByteSink& sink) const;
+    // The part with those edits up to the original byte upTo (what follows is the original's own).
+    void writeTo(const xml::Edits& edits, std::size_t upTo, const ByteSink& sink) const;
     std::string write() const;
 
     // The prefix the part uses for a namespace ("" when it declares none).

@@ -362,8 +362,14 @@ void OdsWorkbook::save() {
 void OdsWorkbook::writeTo(const ByteSink& sink) {
     zip::ArchiveWriter writer(archive_);
     if (content_.modified()) {
-        // Streamed: the original bytes of the part, inflated again, between the edited pieces.
-        writer.replace(contentName_, [this](const ByteSink& sink) { content_.writeTo(sink); });
+        // Streamed: the original bytes of the part, inflated again, between the edited pieces; past the last
+        // edit the original's compressed bytes can serve as they are.
+        auto edits = std::make_shared<const xml::Edits>(content_.edits());
+        const std::size_t keptFrom = edits->end();
+        writer.replaceHead(
+            contentName_,
+            [this, edits, keptFrom](const ByteSink& sink) { content_.writeTo(*edits, keptFrom, sink); },
+            keptFrom);
     }
     if (active_) {
         bool added = false;

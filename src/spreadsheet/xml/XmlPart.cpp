@@ -368,6 +368,13 @@ std::vector<Edits::Edit> Edits::sorted() const {
     return s;
 }
 
+std::size_t Edits::end() const {
+    std::size_t end = 0;
+    for (const Edit& e : edits_)
+        end = std::max(end, e.end);
+    return end;
+}
+
 void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const {
     std::size_t at = 0;
     for (const Edit& e : sorted()) {

@@ -151,6 +151,9 @@ class Edits {
     void replace(std::size_t begin, std::size_t end, std::string text);
     void insert(std::size_t at, std::string text);
     bool empty() const { return edits_.empty(); }
+    // One past the last original byte an edit touches (where the last insertion goes): the bytes from here
+    // on are the original's.
+    std::size_t end() const;
 
     void writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const;
     // The same, reading the original piece by piece: a part too large to keep whole in memory.

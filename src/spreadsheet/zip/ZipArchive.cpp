@@ -357,7 +357,8 @@ std::size_t EntryReader::read(std::span<std::uint8_t> out) {
 
 void ArchiveWriter::replace(const std::string& name, Producer content) {
     std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
-    changes_.push_back({name, archive_.find(name) ? Change::Replace : Change::Add, std::move(content), true});
+    changes_.push_back(
+        {name, archive_.find(name) ? Change::Replace : Change::Add, std::move(content), true, std::nullopt});
 }
 
 void ArchiveWriter::replace(const std::string& name, std::vector<std::uint8_t> content) {
@@ -365,14 +366,21 @@ void ArchiveWriter::replace(const std::string& name, std::vector<std::uint8_t> c
     replace(name, [data](const ByteSink& sink) { sink(*data); });
 }
 
+void ArchiveWriter::replaceHead(const std::string& name, Producer head, std::uint64_t keptFrom) {
+    const Entry* e = archive_.find(name);
+    if (!e) fail("arhiva zip nu contine " + entryName(name));
+    replace(name, std::move(head));
+    changes_.back().keptFrom = std::min(keptFrom, e->uncompressedSize);
+}
+
 void ArchiveWriter::add(const std::string& name, Producer content, bool deflate) {
     if (archive_.find(name) || changeFor(name)) fail("arhiva zip contine deja " + entryName(name));
-    changes_.push_back({name, Change::Add, std::move(content), deflate});
+    changes_.push_back({name, Change::Add, std::move(content), deflate, std::nullopt});
 }
 
 void ArchiveWriter::remove(std::string_view name) {
     std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
-    if (archive_.find(name)) changes_.push_back({std::string(name), Change::Remove, {}, true});
+    if (archive_.find(name)) changes_.push_back({std::string(name), Change::Remove, {}, true, std::nullopt});
 }
 
 void ArchiveWriter::putFirstStored(const std::string& name) {
@@ -397,7 +405,9 @@ struct Packed {
     std::uint16_t method = 8;
 };
 
-Packed pack(const Producer& content, bool deflate, const std::string& name, std::uint64_t limit) {
+// The deflate stream ends with flush: Z_FINISH, or Z_SYNC_FLUSH for one that other blocks will follow.
+Packed pack(const Producer& content, bool deflate, const std::string& name, std::uint64_t limit,
+            int flush = Z_FINISH) {
     Packed p;
     p.method = deflate ? 8 : 0;
     p.crc = std::uint32_t(crc32(0, nullptr, 0));
@@ -442,7 +452,110 @@ Packed pack(const Producer& content, bool deflate, const std::string& name, std:
     if (deflate) {
         z.next_in = nullptr;
         z.avail_in = 0;
-        drain(Z_FINISH);
+        drain(flush);
+    }
+    return p;
+}
+
+// Where a deflate stream can be taken up as it stands: a block boundary at least a window past `from`, so no
+// back-reference after it reaches a byte before `from`. The bytes from `from` to the boundary are kept (up to
+// a cap), with the CRC of all bytes before the boundary.
+struct Boundary {
+    std::uint64_t out = 0; // uncompressed bytes before it
+    std::uint64_t bit = 0; // its place in the compressed data, in bits
+    std::uint32_t crcBefore = 0;
+    std::vector<std::uint8_t> between;
+};
+
+std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from) {
+    constexpr std::uint64_t kWindow = 32768;
+    constexpr std::size_t kCap = std::size_t(64) << 20;
+    if (e.method != 8 || e.uncompressedSize < from + kWindow) return std::nullopt;
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    struct End {
+        z_stream* z;
+        ~End() { inflateEnd(z); }
+    } guard{&z};
+    Boundary b;
+    b.crcBefore = std::uint32_t(crc32(0, nullptr, 0));
+    std::uint64_t consumed = 0;
+    std::uint8_t buf[1 << 16];
+    while (true) {
+        if (z.avail_in == 0) {
+            if (consumed >= e.data.size()) return std::nullopt;
+            z.next_in = const_cast<Bytef*>(e.data.data() + consumed);
+            z.avail_in = uInt(std::min<std::uint64_t>(e.data.size() - consumed, 1 << 30));
+            consumed += z.avail_in;
+        }
+        z.next_out = buf;
+        z.avail_out = sizeof buf;
+        const int rc = inflate(&z, Z_BLOCK);
+        const std::size_t n = sizeof buf - z.avail_out;
+        if ((rc != Z_OK && rc != Z_BUF_ERROR) || b.out + n > e.uncompressedSize) return std::nullopt;
+        b.crcBefore = std::uint32_t(crc32(b.crcBefore, buf, uInt(n)));
+        if (b.out + n > from) {
+            const std::size_t skip = b.out >= from ? 0 : std::size_t(from - b.out);
+            b.between.insert(b.between.end(), buf + skip, buf + n);
+            if (b.between.size() > kCap) return std::nullopt;
+        }
+        b.out += n;
+        // At a block's end (bit 128), not the last block's (bit 64); the low bits are those left unread.
+        // Only where the block starts an even number of bits into its byte: empty blocks can bring the new
+        // stream there (see packHead).
+        if ((z.data_type & 128) && !(z.data_type & 64) && b.out >= from + kWindow && (z.data_type & 1) == 0) {
+            const std::uint64_t taken = consumed - z.avail_in;
+            b.bit = taken * 8 - std::uint64_t(z.data_type & 7);
+            return b;
+        }
+        if (rc == Z_BUF_ERROR && n == 0 && z.avail_in != 0) return std::nullopt;
+    }
+}
+
+// The entry's new bytes: head's, then the original's from keptFrom. Past a boundary the original's compressed
+// blocks are copied byte for byte, so stored blocks among them keep their alignment: the new stream ends in a
+// sync flush (on a byte boundary), then empty fixed-code blocks of 10 bits each bring it to the boundary's
+// bit within its byte, whose lower bits (the end of the block before) they take.
+Packed packHead(const Archive& archive, const Entry& original, const Producer& head, std::uint64_t keptFrom,
+                const std::string& name, std::uint64_t limit) {
+    auto whole = [&](const ByteSink& sink) {
+        head(sink);
+        EntryReader reader(archive, original);
+        std::vector<std::uint8_t> buf(std::size_t(1) << 20);
+        std::uint64_t at = 0;
+        for (std::size_t n; (n = reader.read(buf)) > 0; at += n)
+            if (at + n > keptFrom)
+                sink(std::span(buf)
+                         .subspan(at >= keptFrom ? 0 : std::size_t(keptFrom - at))
+                         .first(at >= keptFrom ? n : std::size_t(at + n - keptFrom)));
+    };
+    const std::optional<Boundary> b = findBoundary(original, keptFrom);
+    if (!b) return pack(whole, true, name, limit);
+    const Boundary& boundary = *b;
+    Packed p = pack(
+        [&](const ByteSink& sink) {
+            head(sink);
+            sink(boundary.between);
+        },
+        true, name, limit, Z_SYNC_FLUSH);
+    const std::uint64_t tail = original.uncompressedSize - boundary.out;
+    p.size += tail;
+    if (p.size > limit) fail(entryName(name) + " ar depasi " + std::to_string(limit) + " de octeti");
+    // crc(A + B) = combine(crc(A), crc(B), |B|), and combine is linear in crc(A): so crc(B) of the tail.
+    const auto tailCrc = std::uint32_t(original.crc ^ crc32_combine(boundary.crcBefore, 0, z_off_t(tail)));
+    p.crc = std::uint32_t(crc32_combine(p.crc, tailCrc, z_off_t(tail)));
+    const std::span<const std::uint8_t> d = original.data;
+    const std::size_t from = std::size_t(boundary.bit / 8);
+    const unsigned bit = unsigned(boundary.bit % 8);
+    // BFINAL 0, BTYPE 01, end-of-block 0000000, least significant bit first: 2, 0x802, 0x200802 for one, two
+    // or three of them; their bits past the last whole byte are zeros.
+    static constexpr std::uint8_t kEmptyBlocks[] = {0x02, 0x08, 0x20};
+    p.data.insert(p.data.end(), kEmptyBlocks, kEmptyBlocks + bit / 2);
+    if (bit == 0) {
+        p.data.insert(p.data.end(), d.begin() + std::ptrdiff_t(from), d.end());
+    } else {
+        p.data.push_back(std::uint8_t(d[from] & ~((1u << bit) - 1)));
+        p.data.insert(p.data.end(), d.begin() + std::ptrdiff_t(from) + 1, d.end());
     }
     return p;
 }
@@ -500,7 +613,9 @@ void ArchiveWriter::writeTo(const ByteSink& sink) const {
         Out o;
         o.original = e;
         o.name = e->name;
-        if (c) o.packed = packedFor(*c);
+        if (c)
+            o.packed = c->keptFrom ? packHead(archive_, *e, c->content, *c->keptFrom, c->name, limit)
+                                   : packedFor(*c);
         outs.push_back(std::move(o));
     }
     for (const Change& c : changes_) {

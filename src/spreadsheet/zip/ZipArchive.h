@@ -97,6 +97,11 @@ class ArchiveWriter {
     // Replaces the entry of that name, keeping its place; adds it at the end when absent.
     void replace(const std::string& name, Producer content);
     void replace(const std::string& name, std::vector<std::uint8_t> content);
+    // Replaces the entry with head's bytes followed by the original's own from byte keptFrom on. Where the
+    // original's deflate stream has a block boundary a window (32 KiB) or more past keptFrom, its compressed
+    // bits from there are copied rather than inflated and deflated again: a large part edited near its start
+    // costs no more than its start.
+    void replaceHead(const std::string& name, Producer head, std::uint64_t keptFrom);
     // Adds a new entry after the existing ones (deflated, or stored when deflate is false).
     void add(const std::string& name, Producer content, bool deflate = true);
     void remove(std::string_view name);
@@ -111,6 +116,7 @@ class ArchiveWriter {
         enum Kind { Replace, Add, Remove } kind;
         Producer content;
         bool deflate = true;
+        std::optional<std::uint64_t> keptFrom; // content is a head, the original's bytes follow from here
     };
     const Change* changeFor(std::string_view name) const;
 
