@@ -1729,8 +1729,18 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         zip::ArchiveWriter writer(pkg_.archive());
         for (EditedPart& p : parts) {
             auto shared = std::make_shared<EditedPart>(std::move(p));
-            writer.replace(shared->name,
-                           [shared](const ByteSink& sink) { shared->edits.writeTo(*shared->bytes, sink); });
+            // Past its last edit a part is the original's: a large sheet edited near its top keeps the rest
+            // of its compressed bytes.
+            const std::size_t keptFrom = std::min(shared->edits.end(), shared->bytes->size());
+            auto head = [shared, keptFrom](const ByteSink& sink) {
+                shared->edits.writeTo(std::span(*shared->bytes).first(keptFrom), sink);
+            };
+            if (pkg_.archive().find(shared->name))
+                writer.replaceHead(shared->name, head, keptFrom);
+            else
+                writer.replace(shared->name, [shared](const ByteSink& sink) {
+                    shared->edits.writeTo(*shared->bytes, sink);
+                });
         }
         if (newStrings) {
             auto sst = std::make_shared<EditedPart>(strings_->write(mainNs_));
