@@ -1,8 +1,8 @@
 // content.xml of an .ods alone, read in pieces of every size: at open, a sheet's rows past its first ones are
 // stepped over by a scan rather than parsed. Read one byte at a time (when the scan has no whole tag to start
-// from, so expat parses everything) and read whole, the same well-formed part must give the same sheets at the
-// same places. Then each sheet is read whole, written into, and the rewritten part must read again. Failures
-// must be RuntimeError 1004; anything else, or a crash, hang or sanitizer report, is a finding.
+// from, so expat parses everything) and read whole, the same well-formed part must give the same sheets at
+// the same places. Then each sheet is read whole, written into, and the rewritten part must read again.
+// Failures must be RuntimeError 1004; anything else, or a crash, hang or sanitizer report, is a finding.
 
 #include "common/RuntimeError.h"
 #include "spreadsheet/ods/Content.h"
