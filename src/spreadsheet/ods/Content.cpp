@@ -292,7 +292,7 @@ struct ContentParser {
     // parser at such a row; the part is scanned to the sheet's end tag, and a new parser takes it up from
     // there, first fed the start tags of the elements still open (replayed, not reported).
     std::size_t pieceBase = 0; // where the bytes being fed start in the part
-    bool skipRequested = false, replay = false;
+    bool replay = false;
     std::size_t skipFrom = 0, skipOpen = 0;
     std::vector<std::string> open; // the open elements' names as written
 
@@ -548,7 +548,6 @@ struct ContentParser {
                     ctx = Ctx::Skip;
                     // The row's '<' must be in the bytes at hand for the scan to start there.
                     if (!target && pos() >= pieceBase) {
-                        skipRequested = true;
                         skipFrom = pos();
                         skipOpen = stack.size() - std::size_t(tableDepth) - 1; // row groups
                         XML_StopParser(p, XML_FALSE);
@@ -789,7 +788,6 @@ Content::Content(Source source) : source_(std::move(source)) {
             cp.pieceBase = offset + at;
             if (parser->feed(chars(piece.subspan(at)), false)) break;
             // Stopped at a row to step over: the elements inside the sheet are closed by the scan.
-            cp.skipRequested = false;
             cp.stack.resize(std::size_t(cp.tableDepth) + 1);
             cp.open.resize(std::size_t(cp.tableDepth) + 1);
             cp.row = nullptr;
