@@ -324,5 +324,10 @@ mkdir -p "$here/fuzz/corpus-ods"
 cp "$out/basic-libreoffice.ods" "$out/basic-gnumeric.ods" "$out/basic-odfpy.ods" "$out/mimetype-last.ods" \
     "$out/no-settings.ods" \
     "$out/elsewhere-PHPOffice__tests_data_Reader_Ods_RepeatedDataCells.ods" "$here/fuzz/corpus-ods/"
+# content.xml of those packages alone, for the content fuzzer (steps-over-rows.xml there is written by hand).
+mkdir -p "$here/fuzz/corpus-ods_content"
+for f in basic-libreoffice basic-gnumeric basic-odfpy elsewhere-PHPOffice__tests_data_Reader_Ods_RepeatedDataCells; do
+    unzip -p "$out/$f.ods" content.xml >"$here/fuzz/corpus-ods_content/$f.xml"
+done
 
 ls -l "$out"
