@@ -722,7 +722,8 @@ namespace {
 
 struct Parser {
     XML_Parser p;
-    explicit Parser(ContentParser& cp) : p(XML_ParserCreateNS(nullptr, kSep)) {
+    const ContentParser& cp;
+    explicit Parser(ContentParser& cp) : p(XML_ParserCreateNS(nullptr, kSep)), cp(cp) {
         if (!p) throw std::bad_alloc();
         cp.p = p;
         XML_SetReturnNSTriplet(p, 1);
@@ -743,10 +744,13 @@ struct Parser {
             const bool final = last && at + n == bytes.size();
             if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK) {
                 if (XML_GetErrorCode(p) == XML_ERROR_ABORTED) return false;
+                // A parser that took up the part past its start counts lines from there: then the byte.
+                const std::string where = cp.shift == 0
+                                              ? "linia " + std::to_string(XML_GetCurrentLineNumber(p))
+                                              : "octetul " + std::to_string(cp.pos() + 1);
                 throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " +
                                                          std::string(XML_ErrorString(XML_GetErrorCode(p))) +
-                                                         " (linia " +
-                                                         std::to_string(XML_GetCurrentLineNumber(p)) + ")");
+                                                         " (" + where + ")");
             }
             at += n;
             if (final) break;
