@@ -38,7 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::vector<std::uint8_t> head{'<', 'h', '/', '>'};
             zip::ArchiveWriter hw(a);
             hw.replaceHead(
-                e.name, [&](const ByteSink& sink) { sink(head); }, cut);
+                e.name,
+                [&](const ByteSink& sink, std::uint64_t upTo) {
+                    sink(head);
+                    const std::size_t end = upTo == zip::kWholeEntry ? was.size() : std::size_t(upTo);
+                    sink(std::span(was).subspan(cut, end - cut));
+                },
+                cut);
             std::vector<std::uint8_t> spliced;
             hw.writeTo(
                 [&](std::span<const std::uint8_t> p) { spliced.insert(spliced.end(), p.begin(), p.end()); });

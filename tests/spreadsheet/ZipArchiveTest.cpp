@@ -286,8 +286,15 @@ TEST(ZipReplaceHead, NewHeadThenTheOriginalsRestWhateverTheStream) {
         for (const std::size_t cut : cuts) {
             const std::string head = "<new cut=\"" + std::to_string(cut) + "\"/>";
             zip::ArchiveWriter w(a);
+            // The new part for the original's first upTo bytes: the head, then those past the cut.
             w.replaceHead(
-                "big.xml", [&](const ByteSink& s) { s(toBytes(head)); }, cut);
+                "big.xml",
+                [&](const ByteSink& s, std::uint64_t upTo) {
+                    s(toBytes(head + content.substr(cut, upTo == zip::kWholeEntry
+                                                             ? std::string::npos
+                                                             : std::size_t(upTo - cut))));
+                },
+                cut);
             const zip::Archive b = parse(write(w));
             EXPECT_EQ(readText(b, "big.xml"), head + content.substr(cut)) << st.what << ", cut at " << cut;
             if (cut + 100000 < content.size()) {

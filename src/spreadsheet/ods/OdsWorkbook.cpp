@@ -365,11 +365,12 @@ void OdsWorkbook::writeTo(const ByteSink& sink) {
         // Streamed: the original bytes of the part, inflated again, between the edited pieces; past the last
         // edit the original's compressed bytes can serve as they are.
         auto edits = std::make_shared<const xml::Edits>(content_.edits());
-        const std::size_t keptFrom = edits->end();
         writer.replaceHead(
             contentName_,
-            [this, edits, keptFrom](const ByteSink& sink) { content_.writeTo(*edits, keptFrom, sink); },
-            keptFrom);
+            [this, edits](const ByteSink& sink, std::uint64_t upTo) {
+                content_.writeTo(*edits, std::size_t(upTo), sink);
+            },
+            edits->end());
     }
     if (active_) {
         bool added = false;

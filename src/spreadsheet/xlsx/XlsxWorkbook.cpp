@@ -1731,16 +1731,14 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
             auto shared = std::make_shared<EditedPart>(std::move(p));
             // Past its last edit a part is the original's: a large sheet edited near its top keeps the rest
             // of its compressed bytes.
-            const std::size_t keptFrom = std::min(shared->edits.end(), shared->bytes->size());
-            auto head = [shared, keptFrom](const ByteSink& sink) {
-                shared->edits.writeTo(std::span(*shared->bytes).first(keptFrom), sink);
-            };
-            if (pkg_.archive().find(shared->name))
-                writer.replaceHead(shared->name, head, keptFrom);
-            else
-                writer.replace(shared->name, [shared](const ByteSink& sink) {
-                    shared->edits.writeTo(*shared->bytes, sink);
-                });
+            writer.replaceHead(
+                shared->name,
+                [shared](const ByteSink& sink, std::uint64_t upTo) {
+                    const std::span<const std::uint8_t> bytes(*shared->bytes);
+                    shared->edits.writeTo(
+                        bytes.first(std::size_t(std::min<std::uint64_t>(upTo, bytes.size()))), sink);
+                },
+                shared->edits.end());
         }
         if (newStrings) {
             auto sst = std::make_shared<EditedPart>(strings_->write(mainNs_));

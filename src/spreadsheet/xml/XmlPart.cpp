@@ -394,19 +394,20 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
         scanned_ += n;
         return at;
     };
+    // Moves just past the next c; false, at the end, when these bytes hold none.
+    auto past = [&](std::uint8_t c) {
+        const void* at = std::memchr(data + i, c, n - i);
+        i = at ? std::size_t(static_cast<const std::uint8_t*>(at) - data) + 1 : n;
+        return at != nullptr;
+    };
     while (i < n) {
         switch (state_) {
-        case State::Text: {
-            const void* lt = std::memchr(data + i, '<', n - i);
-            if (!lt) {
-                i = n;
-                break;
+        case State::Text:
+            if (past('<')) {
+                lt_ = scanned_ + i - 1;
+                state_ = State::Open;
             }
-            i = std::size_t(static_cast<const std::uint8_t*>(lt) - data);
-            lt_ = scanned_ + i++;
-            state_ = State::Open;
             break;
-        }
         case State::Open: {
             const std::uint8_t c = data[i++];
             if (c == '/') {
@@ -444,17 +445,12 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
                 last_ = c;
             }
             break;
-        case State::Quoted: {
-            const void* q = std::memchr(data + i, quote_, n - i);
-            if (!q) {
-                i = n;
-                break;
+        case State::Quoted:
+            if (past(quote_)) {
+                last_ = quote_;
+                state_ = State::Tag;
             }
-            i = std::size_t(static_cast<const std::uint8_t*>(q) - data) + 1;
-            last_ = quote_;
-            state_ = State::Tag;
             break;
-        }
         case State::Bang: {
             // "<!--" opens a comment, "<![CDATA[" a CDATA section; anything else is read to its '>'.
             const std::uint8_t c = data[i];
@@ -496,16 +492,9 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
                 last_ = c;
             }
             break;
-        case State::Declaration: {
-            const void* gt = std::memchr(data + i, '>', n - i);
-            if (!gt) {
-                i = n;
-                break;
-            }
-            i = std::size_t(static_cast<const std::uint8_t*>(gt) - data) + 1;
-            state_ = State::Text;
+        case State::Declaration:
+            if (past('>')) state_ = State::Text;
             break;
-        }
         }
     }
     scanned_ += n;

@@ -358,7 +358,7 @@ std::size_t EntryReader::read(std::span<std::uint8_t> out) {
 void ArchiveWriter::replace(const std::string& name, Producer content) {
     std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
     changes_.push_back(
-        {name, archive_.find(name) ? Change::Replace : Change::Add, std::move(content), true, std::nullopt});
+        {name, archive_.find(name) ? Change::Replace : Change::Add, std::move(content), true, {}, 0});
 }
 
 void ArchiveWriter::replace(const std::string& name, std::vector<std::uint8_t> content) {
@@ -366,21 +366,22 @@ void ArchiveWriter::replace(const std::string& name, std::vector<std::uint8_t> c
     replace(name, [data](const ByteSink& sink) { sink(*data); });
 }
 
-void ArchiveWriter::replaceHead(const std::string& name, Producer head, std::uint64_t keptFrom) {
-    const Entry* e = archive_.find(name);
-    if (!e) fail("arhiva zip nu contine " + entryName(name));
-    replace(name, std::move(head));
-    changes_.back().keptFrom = std::min(keptFrom, e->uncompressedSize);
+void ArchiveWriter::replaceHead(const std::string& name, HeadProducer head, std::uint64_t keptFrom) {
+    replace(name, [head](const ByteSink& sink) { head(sink, kWholeEntry); });
+    if (const Entry* e = archive_.find(name)) {
+        changes_.back().head = std::move(head);
+        changes_.back().keptFrom = std::min(keptFrom, e->uncompressedSize);
+    }
 }
 
 void ArchiveWriter::add(const std::string& name, Producer content, bool deflate) {
     if (archive_.find(name) || changeFor(name)) fail("arhiva zip contine deja " + entryName(name));
-    changes_.push_back({name, Change::Add, std::move(content), deflate, std::nullopt});
+    changes_.push_back({name, Change::Add, std::move(content), deflate, {}, 0});
 }
 
 void ArchiveWriter::remove(std::string_view name) {
     std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
-    if (archive_.find(name)) changes_.push_back({std::string(name), Change::Remove, {}, true, std::nullopt});
+    if (archive_.find(name)) changes_.push_back({std::string(name), Change::Remove, {}, true, {}, 0});
 }
 
 void ArchiveWriter::putFirstStored(const std::string& name) {
@@ -516,25 +517,14 @@ std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from) {
 // blocks are copied byte for byte, so stored blocks among them keep their alignment: the new stream ends in a
 // sync flush (on a byte boundary), then empty fixed-code blocks of 10 bits each bring it to the boundary's
 // bit within its byte, whose lower bits (the end of the block before) they take.
-Packed packHead(const Archive& archive, const Entry& original, const Producer& head, std::uint64_t keptFrom,
+Packed packHead(const Entry& original, const HeadProducer& head, std::uint64_t keptFrom,
                 const std::string& name, std::uint64_t limit) {
-    auto whole = [&](const ByteSink& sink) {
-        head(sink);
-        EntryReader reader(archive, original);
-        std::vector<std::uint8_t> buf(std::size_t(1) << 20);
-        std::uint64_t at = 0;
-        for (std::size_t n; (n = reader.read(buf)) > 0; at += n)
-            if (at + n > keptFrom)
-                sink(std::span(buf)
-                         .subspan(at >= keptFrom ? 0 : std::size_t(keptFrom - at))
-                         .first(at >= keptFrom ? n : std::size_t(at + n - keptFrom)));
-    };
     const std::optional<Boundary> b = findBoundary(original, keptFrom);
-    if (!b) return pack(whole, true, name, limit);
+    if (!b) return pack([&](const ByteSink& sink) { head(sink, kWholeEntry); }, true, name, limit);
     const Boundary& boundary = *b;
     Packed p = pack(
         [&](const ByteSink& sink) {
-            head(sink);
+            head(sink, keptFrom);
             sink(boundary.between);
         },
         true, name, limit, Z_SYNC_FLUSH);
@@ -613,9 +603,7 @@ void ArchiveWriter::writeTo(const ByteSink& sink) const {
         Out o;
         o.original = e;
         o.name = e->name;
-        if (c)
-            o.packed = c->keptFrom ? packHead(archive_, *e, c->content, *c->keptFrom, c->name, limit)
-                                   : packedFor(*c);
+        if (c) o.packed = c->head ? packHead(*e, c->head, c->keptFrom, c->name, limit) : packedFor(*c);
         outs.push_back(std::move(o));
     }
     for (const Change& c : changes_) {

@@ -87,6 +87,10 @@ class EntryReader {
 
 // A new content for an entry, handed over piece by piece to the sink when the archive is written.
 using Producer = std::function<void(const ByteSink&)>;
+// The new content for the original's first upTo bytes (all of them for kWholeEntry); the original's bytes
+// from upTo on are to follow unchanged.
+using HeadProducer = std::function<void(const ByteSink&, std::uint64_t upTo)>;
+inline constexpr std::uint64_t kWholeEntry = ~std::uint64_t(0);
 
 // The package as it will be written: the original entries in their order, less the dropped ones, with the
 // replaced ones deflated afresh, then the added ones.
@@ -97,11 +101,12 @@ class ArchiveWriter {
     // Replaces the entry of that name, keeping its place; adds it at the end when absent.
     void replace(const std::string& name, Producer content);
     void replace(const std::string& name, std::vector<std::uint8_t> content);
-    // Replaces the entry with head's bytes followed by the original's own from byte keptFrom on. Where the
-    // original's deflate stream has a block boundary a window (32 KiB) or more past keptFrom, its compressed
-    // bits from there are copied rather than inflated and deflated again: a large part edited near its start
-    // costs no more than its start.
-    void replaceHead(const std::string& name, Producer head, std::uint64_t keptFrom);
+    // Replaces the entry with what head writes for the original's bytes up to keptFrom (past which nothing
+    // changed), then the original's own bytes. Where the original's deflate stream has a block boundary a
+    // window (32 KiB) or more past keptFrom, its compressed bits from there are copied rather than inflated
+    // and deflated again: a large part edited near its start costs no more than its start. Otherwise, or for
+    // an entry not in the archive, head writes it whole.
+    void replaceHead(const std::string& name, HeadProducer head, std::uint64_t keptFrom);
     // Adds a new entry after the existing ones (deflated, or stored when deflate is false).
     void add(const std::string& name, Producer content, bool deflate = true);
     void remove(std::string_view name);
@@ -116,7 +121,8 @@ class ArchiveWriter {
         enum Kind { Replace, Add, Remove } kind;
         Producer content;
         bool deflate = true;
-        std::optional<std::uint64_t> keptFrom; // content is a head, the original's bytes follow from here
+        HeadProducer head; // when set, content is head's whole entry, and the original is kept from keptFrom
+        std::uint64_t keptFrom;
     };
     const Change* changeFor(std::string_view name) const;
 
