@@ -740,7 +740,7 @@ struct Parser {
     bool feed(std::string_view bytes, bool last) {
         // Byte indexes count across calls, so pieces of any size keep them offsets into the input.
         for (std::size_t at = 0; at < bytes.size() || (last && at == bytes.size());) {
-            const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 << 30);
+            const std::size_t n = std::min(bytes.size() - at, xml::kParseSlice);
             const bool final = last && at + n == bytes.size();
             if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK) {
                 if (XML_GetErrorCode(p) == XML_ERROR_ABORTED) return false;

@@ -6,7 +6,6 @@
 #include <expat.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace ordana::spreadsheet::xml {
@@ -138,10 +137,9 @@ Scanner::~Scanner() {
 bool Scanner::feed(std::span<const std::uint8_t> bytes, bool last) {
     State& s = *state_;
     if (s.stopped) return false;
-    // Expat takes int lengths: hand over large parts in slices.
     std::size_t at = 0;
     do {
-        const std::size_t n = std::min<std::size_t>(bytes.size() - at, INT_MAX / 2);
+        const std::size_t n = std::min(bytes.size() - at, kParseSlice);
         const bool final = last && at + n == bytes.size();
         const XML_Status rc = XML_Parse(s.parser, reinterpret_cast<const char*>(bytes.data() + at), int(n),
                                         final ? XML_TRUE : XML_FALSE);

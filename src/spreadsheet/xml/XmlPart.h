@@ -17,6 +17,10 @@
 
 namespace ordana::spreadsheet::xml {
 
+// Expat copies all it is given into a buffer of its own before parsing: a large part handed over whole would
+// be held twice, in fresh memory. Parts are fed in slices of this size.
+inline constexpr std::size_t kParseSlice = std::size_t(1) << 16;
+
 struct Attribute {
     std::string uri, local, prefix; // uri and prefix empty for an unprefixed attribute
     std::string value;              // decoded
