@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <expat.h>
+#include <iterator>
 
 namespace ordana::spreadsheet::ods {
 
@@ -282,6 +283,9 @@ struct ContentParser {
     std::uint64_t nextRow = 0, nextCol = 0, nextColumnEl = 0;
     RowEl* row = nullptr;
     CellEl* cell = nullptr;
+    // The open row's cells, moved into it at its end: one exact allocation per row, where growing each
+    // row's own vector cell by cell would allocate and move a large sheet's cells several times over.
+    std::vector<CellEl> rowCells;
     std::string cellType, cellText, cellString, calcType;
     bool hasStringValue = false, collect = false, anyPara = false, hasFormula = false;
     double cellNumber = 0;
@@ -566,6 +570,7 @@ struct ContentParser {
                 r.tagEnd = pos() + count();
                 table->rows.push_back(std::move(r));
                 row = &table->rows.back();
+                rowCells.clear();
                 nextCol = 0;
                 ctx = Ctx::Row;
                 return;
@@ -583,8 +588,8 @@ struct ContentParser {
             if (const char* v = attr(ns::table, "style-name")) ce.style = ce.origStyle = v;
             ce.span.begin = pos();
             ce.tagEnd = pos() + count();
-            row->cells.push_back(std::move(ce));
-            cell = &row->cells.back();
+            rowCells.push_back(std::move(ce));
+            cell = &rowCells.back();
             const char* type = attr(ns::office, "value-type");
             cellType = type ? type : "";
             const char* calc = attr(ns::calcext, "value-type");
@@ -679,6 +684,9 @@ struct ContentParser {
             if (row) {
                 row->span.end = endPos;
                 row->innerEnd = count() == 0 ? endPos : pos();
+                row->cells.reserve(rowCells.size());
+                std::move(rowCells.begin(), rowCells.end(), std::back_inserter(row->cells));
+                rowCells.clear();
                 table->rowsEnd = std::max(table->rowsEnd, endPos);
                 row = nullptr;
             }
