@@ -197,30 +197,35 @@ TEST(XmlEdits, ReadPieceByPieceTheyGiveTheSameBytes) {
 }
 
 // Stepping over the bulk of a sheet: only the end tag that closes the enclosing element stops the scan,
-// wherever the pieces are cut; tags inside comments, CDATA, instructions and quoted values do not.
+// wherever the pieces are cut; tags inside comments, CDATA and instructions do not, nor do other elements'
+// tags that begin like it, and elements of its name inside it are closed first.
 TEST(XmlEndFinder, FindsTheEndOfTheEnclosingElementWhereverPiecesAreCut) {
     struct Case {
         const char* bytes;
-        std::size_t open;
+        const char* name;
         std::string_view end; // what the end tag found starts with; "" when there is none
     } cases[] = {
-        {"<r/><r a=\"x>y\">t</r></t>rest", 0, "</t>rest"},
-        {"<r a='/>'><c/></r></t>", 0, "</t>"},
-        {"<!-- </t> <r> --><r/></t>", 0, "</t>"},
-        {"<!----></t>", 0, "</t>"},
-        {"<![CDATA[</t><r>]]></t>", 0, "</t>"},
-        {"<?pi </t> ?></t>", 0, "</t>"},
-        {"<r><r><r/></r></r></t>", 0, "</t>"},
-        {"<c/></g><r/></t>", 1, "</t>"},
-        {"</t>", 0, "</t>"},
-        {"<r>unclosed</t>", 0, ""},
-        {"<!-- never closed </t>", 0, ""},
+        {"<r/><r a=\"x>y\">t</r></t>rest", "t", "</t>rest"},
+        {"<r a='/>'><c/></r></t>", "t", "</t>"},
+        {"<!-- </t> <r> --><r/></t>", "t", "</t>"},
+        {"<!----></t>", "t", "</t>"},
+        {"<![CDATA[</t><r>]]></t>", "t", "</t>"},
+        {"<?pi </t> ?></t>", "t", "</t>"},
+        {"<t><t a='>'><t/></t></t></t>", "t", "</t>"},
+        {"<t a=\"/>\"></t></t >", "t", "</t >"},
+        {"<c/></g><r/></t>", "t", "</t>"},
+        {"<tr></tr><t-x/></tb></t\n>", "t", "</t\n>"},
+        {"<x:table-row><x:table/></x:table-row></y:table></x:table>", "x:table", "</x:table>"},
+        {"</t>", "t", "</t>"},
+        {"<r>unclosed</t", "t", ""},
+        {"<t>inner</t>", "t", ""},
+        {"<!-- never closed </t>", "t", ""},
     };
     for (const Case& c : cases) {
         const std::string_view bytes = c.bytes;
         const std::size_t want = c.end.empty() ? std::string::npos : bytes.rfind(c.end);
         for (std::size_t piece = 1; piece <= bytes.size(); ++piece) {
-            xml::EndFinder finder(c.open);
+            xml::EndFinder finder(c.name);
             std::size_t got = std::string::npos;
             for (std::size_t at = 0; at < bytes.size() && got == std::string::npos; at += piece)
                 got = finder.feed(view(std::string(bytes.substr(at, piece))));

@@ -297,7 +297,7 @@ struct ContentParser {
     // there, first fed the start tags of the elements still open (replayed, not reported).
     std::size_t pieceBase = 0; // where the bytes being fed start in the part
     bool replay = false;
-    std::size_t skipFrom = 0, skipOpen = 0;
+    std::size_t skipFrom = 0;
     std::vector<std::string> open; // the open elements' names as written
 
     std::size_t pos() const { return std::size_t(XML_GetCurrentByteIndex(p) + shift); }
@@ -553,7 +553,6 @@ struct ContentParser {
                     // The row's '<' must be in the bytes at hand for the scan to start there.
                     if (!target && pos() >= pieceBase) {
                         skipFrom = pos();
-                        skipOpen = stack.size() - std::size_t(tableDepth) - 1; // row groups
                         XML_StopParser(p, XML_FALSE);
                     }
                     return;
@@ -783,19 +782,21 @@ Content::Content(Source source) : source_(std::move(source)) {
             if (skipping) {
                 const std::size_t found = skipping->feed(piece.subspan(at));
                 if (found == std::string::npos) break;
-                // The sheet's end tag: a new parser goes on from its '<' (which may end the last piece).
+                // The sheet's end tag: a new parser goes on from its '<'. The tag may begin in earlier
+                // pieces; the bytes there are "</" and the start of the sheet's name, which the scan matched.
                 const std::size_t resume = cp.skipFrom + found;
+                const std::size_t carried = resume < offset ? offset - resume : 0;
                 skipping.reset();
                 std::string reopen = "<" + cp.open.front() + cp.declarationsInScope() + ">";
                 for (std::size_t i = 1; i < cp.open.size(); ++i)
                     reopen += "<" + cp.open[i] + ">";
-                if (resume < offset) reopen += '<';
-                cp.shift = std::int64_t(resume) - std::int64_t(reopen.size()) + (resume < offset ? 1 : 0);
+                reopen += ("</" + cp.open.back()).substr(0, carried);
+                cp.shift = std::int64_t(resume) - std::int64_t(reopen.size()) + std::int64_t(carried);
                 parser = std::make_unique<Parser>(cp);
                 cp.replay = true;
                 parser->feed(reopen, false);
                 cp.replay = false;
-                at = resume < offset ? 0 : resume - offset;
+                at = carried ? 0 : resume - offset;
             }
             cp.pieceBase = offset + at;
             if (parser->feed(chars(piece.subspan(at)), false)) break;
@@ -804,7 +805,7 @@ Content::Content(Source source) : source_(std::move(source)) {
             cp.open.resize(std::size_t(cp.tableDepth) + 1);
             cp.row = nullptr;
             cp.cell = nullptr;
-            skipping.emplace(cp.skipOpen);
+            skipping.emplace(cp.open.back()); // the sheet's own name, as written
             at = cp.skipFrom - offset;
         }
         if (keepHead) {

@@ -4,6 +4,9 @@
 #include "common/Text.h"
 
 #include <expat.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -384,9 +387,50 @@ void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink
     if (at < original.size()) sink(original.subspan(at));
 }
 
+namespace {
+
+// The first '>', '"' or '\'' in [p, end), or end.
+const std::uint8_t* tagStop(const std::uint8_t* p, const std::uint8_t* end) {
+#if defined(__SSE2__)
+    const __m128i gt = _mm_set1_epi8('>'), dq = _mm_set1_epi8('"'), sq = _mm_set1_epi8('\'');
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, dq)), _mm_cmpeq_epi8(v, sq));
+        if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    for (; p < end; ++p)
+        if (*p == '>' || *p == '"' || *p == '\'') return p;
+    return end;
+}
+
+// The first '<' in [p, end), or end. Inline: in a sheet they come every forty bytes or so, too close for a
+// call to memchr to pay.
+const std::uint8_t* nextLt(const std::uint8_t* p, const std::uint8_t* end) {
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, lt)))
+            return p + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    for (; p < end; ++p)
+        if (*p == '<') return p;
+    return end;
+}
+
+bool space(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+} // namespace
+
 std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* const data = bytes.data();
     const std::size_t n = bytes.size();
+    const std::size_t q = name_.size();
     std::size_t i = 0;
     auto found = [&](std::size_t at) {
         scanned_ += n;
@@ -401,48 +445,87 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
     while (i < n) {
         switch (state_) {
         case State::Text:
-            if (past('<')) {
-                lt_ = scanned_ + i - 1;
-                state_ = State::Open;
-            }
+            // Only '<' can start markup, and none stands in text or in a quoted value: the tags of other
+            // elements are passed over without being read.
+            i = std::size_t(nextLt(data + i, data + n) - data);
+            if (i == n) break;
+            lt_ = scanned_ + i++;
+            state_ = State::Open;
             break;
         case State::Open: {
-            const std::uint8_t c = data[i++];
-            if (c == '/') {
-                if (depth_ == 0) return found(lt_);
-                --depth_;
-                state_ = State::Declaration; // an end tag holds no quotes: on to its '>'
-            } else if (c == '!') {
+            const std::uint8_t c = data[i];
+            run_ = 0;
+            if (c == '!') {
                 state_ = State::Bang;
-                run_ = 0;
-            } else if (c == '?') {
+                ++i;
+                break;
+            }
+            if (c == '?') {
                 state_ = State::Pi;
                 last_ = 0;
+                ++i;
+                break;
+            }
+            closing_ = c == '/';
+            if (closing_) ++i;
+            // Most tags: the whole name and the byte after it are at hand.
+            if (i + q < n) {
+                if (std::memcmp(data + i, name_.data(), q) != 0) {
+                    state_ = State::Text;
+                    break;
+                }
+                i += q;
+                run_ = q;
+            }
+            state_ = State::Name;
+            break;
+        }
+        case State::Name: {
+            const std::uint8_t c = data[i];
+            if (run_ < q) {
+                if (c != std::uint8_t(name_[run_])) {
+                    state_ = State::Text; // not consumed: it may be a '<'
+                    break;
+                }
+                ++run_;
+                ++i;
+                break;
+            }
+            // After the name: one of the element's own tags, or another's whose name only begins the same.
+            state_ = State::Text;
+            if (!space(c) && c != '>' && (closing_ || c != '/')) break; // not consumed
+            if (closing_) {
+                if (depth_ == 0) return found(lt_);
+                --depth_;
+                break;
+            }
+            ++i;
+            last_ = c;
+            if (c == '>')
+                ++depth_;
+            else
+                state_ = State::Tag; // an element of the same name inside: its '>' tells if it holds any
+            break;
+        }
+        case State::Tag: {
+            // Up to the tag's '>', stepping over quoted values (which may hold '>').
+            const std::size_t at = std::size_t(tagStop(data + i, data + n) - data);
+            if (at == n) {
+                if (n > i) last_ = data[n - 1];
+                i = n;
+                break;
+            }
+            const std::uint8_t c = data[at], before = at > i ? data[at - 1] : last_;
+            i = at + 1;
+            if (c == '>') {
+                if (before != '/') ++depth_;
+                state_ = State::Text;
             } else {
-                state_ = State::Tag;
-                last_ = c;
+                quote_ = c;
+                state_ = State::Quoted;
             }
             break;
         }
-        case State::Tag:
-            // Up to the tag's '>', stepping over quoted values (which may hold '>').
-            for (; i < n; ++i) {
-                const std::uint8_t c = data[i];
-                if (c == '"' || c == '\'') {
-                    quote_ = c;
-                    state_ = State::Quoted;
-                    ++i;
-                    break;
-                }
-                if (c == '>') {
-                    if (last_ != '/') ++depth_;
-                    state_ = State::Text;
-                    ++i;
-                    break;
-                }
-                last_ = c;
-            }
-            break;
         case State::Quoted:
             if (past(quote_)) {
                 last_ = quote_;

@@ -119,24 +119,28 @@ std::size_t attributeInsertPoint(const Element& element);
 // Does the part declare an encoding other than UTF-8, or start as UTF-16?
 bool isUtf8Part(std::span<const std::uint8_t> part);
 
-// Finds where an element ends without parsing what it holds: the '<' of the end tag that closes the element
-// `open` levels above the first byte scanned. Comments, CDATA sections, processing instructions and quoted
-// attribute values are passed over whole. Nothing is checked for well-formedness: bytes passed over this way
-// are parsed properly when they are needed. Lets a reader step over the bulk of a large part at memchr speed.
+// Finds where an element ends without parsing what it holds: the '<' of the end tag "</name" that closes the
+// element named name whose content the first byte scanned is in. Elements of the same name inside it are
+// counted; comments, CDATA sections and processing instructions are passed over whole; other tags are not
+// read at all, since no '<' stands in text or in a quoted value. Nothing is checked for well-formedness:
+// bytes passed over this way are parsed properly when they are needed. Lets a reader step over the bulk of
+// a large part at the speed of a search for '<'.
 class EndFinder {
   public:
-    explicit EndFinder(std::size_t open) : depth_(open) {}
+    explicit EndFinder(std::string name) : name_(std::move(name)) {}
     // Scans the next bytes; the offset of that '<' counted from the first byte ever scanned, or npos.
     std::size_t feed(std::span<const std::uint8_t> bytes);
 
   private:
-    enum class State : std::uint8_t { Text, Open, Tag, Quoted, Bang, Comment, CData, Pi, Declaration };
+    enum class State : std::uint8_t { Text, Open, Name, Tag, Quoted, Bang, Comment, CData, Pi, Declaration };
+    std::string name_; // as written, prefix and all: an end tag repeats its start tag's name
     State state_ = State::Text;
-    std::size_t depth_;
+    std::size_t depth_ = 0;   // elements of the same name open inside
     std::size_t scanned_ = 0; // bytes before those being fed
     std::size_t lt_ = 0;      // where the construct being read began
     std::uint8_t quote_ = 0, last_ = 0;
-    std::size_t run_ = 0; // '-' or ']' just seen; characters after "<!"
+    bool closing_ = false; // the tag being named is an end tag
+    std::size_t run_ = 0;  // '-' or ']' just seen; characters after "<!"; of the name matched
 };
 
 std::string escapeText(std::string_view s);
