@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-                libbenchmark-dev libxxhash-dev zlib1g-dev libexpat1-dev fonts-liberation)
+                libbenchmark-dev libxxhash-dev zlib1g-dev libisal-dev libexpat1-dev fonts-liberation)
 test_packages=(locales clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14 python3 python3-xlrd python3-xlwt
                python3-odf python3-openpyxl libreoffice-calc-nogui gnumeric xvfb xauth openbox acl desktop-file-utils
                appstream lintian man-db)

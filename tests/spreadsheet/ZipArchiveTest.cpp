@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace ordana;
@@ -307,6 +308,80 @@ TEST(ZipReplaceHead, NewHeadThenTheOriginalsRestWhateverTheStream) {
 }
 
 // --- Hostile and broken packages: 1004 naming what is wrong ---------------------------------------------
+
+// --- Inflating ------------------------------------------------------------------------------------------
+
+// The whole entry, read through buffers of one size.
+std::string readInPieces(const zip::Archive& a, const zip::Entry& e, std::size_t piece) {
+    zip::EntryReader r(a, e);
+    std::string out;
+    std::vector<std::uint8_t> buf(piece);
+    for (std::size_t n; (n = r.read(buf)) > 0;)
+        out.append(buf.begin(), buf.begin() + std::ptrdiff_t(n));
+    return out;
+}
+
+// Every kind of stream reads back whole through buffers of any size (back-references reach into earlier
+// buffers); a broken stream or a size that lies is refused, naming what is wrong.
+TEST(ZipInflate, ReadsInAnyPiecesAndRefusesBrokenStreams) {
+    std::string content;
+    for (int i = 0; content.size() < 300000; ++i)
+        content +=
+            "<row r=\"" + std::to_string(i) + "\"><c>" + std::to_string(i * 7919 % 100003) + "</c></row>";
+    const std::size_t pieces[] = {1, 7, 1000, 65536, 1 << 20};
+    for (const auto& [level, flush, every] : {std::tuple{6, Z_NO_FLUSH, 1 << 30},
+                                              {9, Z_SYNC_FLUSH, 7001},
+                                              {1, Z_BLOCK, 3001},
+                                              {0, Z_NO_FLUSH, 1 << 30}}) {
+        const zip::Archive a = parse(deflatedPackage(content, level, flush, std::size_t(every)));
+        for (const std::size_t piece : pieces)
+            EXPECT_EQ(readInPieces(a, a.entries()[0], piece), content)
+                << "level " << level << ", pieces of " << piece;
+    }
+
+    // Where the stream and the sizes stand in the one entry's local header and central record.
+    const Bytes good = deflatedPackage(content, 6, Z_NO_FLUSH, 1 << 30);
+    const std::size_t data = 30 + bytes::get16(&good[26]) + bytes::get16(&good[28]);
+    const std::size_t central = [&] {
+        const zip::Archive a = parse(good);
+        return std::size_t(a.entries()[0].central.data() - a.entries()[0].record.data());
+    }();
+    auto both32 = [&](Bytes& b, std::size_t local, std::uint32_t v) {
+        bytes::put32(&b[local], v);
+        bytes::put32(&b[central + local + 2], v); // the central record has two more bytes before them
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> spoil;
+        const char* fragment;
+    } cases[] = {
+        {"a reserved block type", [&](Bytes& b) { b[data] |= 0x06; }, "comprimate deteriorate"},
+        // A fixed-code block whose first symbol copies from before the start.
+        {"a distance before the start",
+         [&](Bytes& b) {
+             const std::uint8_t far[] = {0x03, 0x02, 0x00, 0x00};
+             std::copy(std::begin(far), std::end(far), b.begin() + std::ptrdiff_t(data));
+         },
+         "comprimate deteriorate"},
+        {"cut short", [&](Bytes& b) { both32(b, 18, bytes::get32(&b[18]) / 2); }, "trunchiate"},
+        {"declared longer than it is", [&](Bytes& b) { both32(b, 22, std::uint32_t(content.size() + 1)); },
+         "dimensiunea declarata"},
+        {"a wrong CRC", [&](Bytes& b) { both32(b, 14, bytes::get32(&b[14]) ^ 1); }, "suma de control"},
+    };
+    for (const Case& c : cases) {
+        Bytes b = good;
+        c.spoil(b);
+        for (const std::size_t piece : pieces) {
+            SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
+            EXPECT_RUNTIME_ERROR(
+                {
+                    const zip::Archive a = parse(b);
+                    (void)readInPieces(a, a.entries()[0], piece);
+                },
+                err::Application, c.fragment);
+        }
+    }
+}
 
 struct Broken {
     const char* what;
