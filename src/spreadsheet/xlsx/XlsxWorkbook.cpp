@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -622,7 +623,9 @@ class SheetIndexer : public xml::Handler {
             prefix = e.prefix;
             rows_.push_back(std::move(r));
         } else if (e.depth == 3 && inSheetData_ && e.local == "c" && !rows_.empty() && !stopped_) {
-            Row& row = rows_.back();
+            const Cell* last = cells_.empty()
+                                   ? rows_.back().cells.empty() ? nullptr : &rows_.back().cells.back()
+                                   : &cells_.back();
             Cell c;
             const std::string* ref = e.attribute("r");
             int rr = 0, cc = 0;
@@ -630,9 +633,9 @@ class SheetIndexer : public xml::Handler {
             if (ref && parseCellRef(*ref, rr, cc))
                 c.column = cc;
             else
-                c.column = row.cells.empty() ? 1 : row.cells.back().column + 1;
+                c.column = last ? last->column + 1 : 1;
             if (c.column > kMaxColumns) fail("celula " + (ref ? *ref : std::string("?")) + " nu exista");
-            if (!row.cells.empty() && c.column <= row.cells.back().column) ordered = false;
+            if (last && c.column <= last->column) ordered = false;
             if (const auto* t = e.attribute("t")) {
                 const std::string& tt = *t;
                 c.type = tt == "s"           ? 's'
@@ -646,12 +649,12 @@ class SheetIndexer : public xml::Handler {
             c.style = toInt(e.attribute("s"), -1);
             c.span.begin = e.begin;
             c.span.startEnd = e.startEnd;
-            row.cells.push_back(std::move(c));
+            cells_.push_back(std::move(c));
             inCell_ = true;
         } else if (inCell_ && e.depth == 4) {
             what_ = e.local == "v" ? 'v' : e.local == "is" ? 'i' : e.local == "f" ? 'f' : 0;
             if (what_ == 'f') {
-                Cell& c = rows_.back().cells.back();
+                Cell& c = cells_.back();
                 c.formula = true;
                 const std::string* t = e.attribute("t");
                 const std::string* ref = e.attribute("ref");
@@ -673,6 +676,13 @@ class SheetIndexer : public xml::Handler {
 
     void end(const xml::Element& e, const xml::EndTag& t) override {
         if (stopped_) return;
+        if (e.depth == 2 && inSheetData_ && !cells_.empty()) {
+            // A row's cells go into it at its end, in one allocation of the right size.
+            std::vector<Cell>& into = rows_.back().cells;
+            into.reserve(into.size() + cells_.size());
+            std::move(cells_.begin(), cells_.end(), std::back_inserter(into));
+            cells_.clear();
+        }
         if (e.depth == 1) {
             auto keep = [&](auto& slot) {
                 if (!slot) slot = std::make_pair(e, t);
@@ -692,7 +702,7 @@ class SheetIndexer : public xml::Handler {
             rows_.back().span.endBegin = t.begin;
             rows_.back().span.end = t.end;
         } else if (e.depth == 3 && inCell_ && e.local == "c") {
-            Cell& c = rows_.back().cells.back();
+            Cell& c = cells_.back();
             c.span.endBegin = t.begin;
             c.span.end = t.end;
             inCell_ = false;
@@ -707,11 +717,12 @@ class SheetIndexer : public xml::Handler {
 
     void text(const xml::Element&, std::string_view s) override {
         if (stopped_ || !inCell_) return;
-        if (what_ == 'v' || (what_ == 'i' && inT_)) rows_.back().cells.back().value.append(s);
+        if (what_ == 'v' || (what_ == 'i' && inT_)) cells_.back().value.append(s);
     }
 
   private:
     std::vector<Row>& rows_;
+    std::vector<Cell> cells_; // of the row being read
     int lastRow_;
     xml::Scanner* scanner_;
     bool inSheetData_ = false, inCell_ = false, inT_ = false, stopped_ = false;
