@@ -252,6 +252,44 @@ TEST(OdsContentEdits, WritesSplitRunsAndKeepEveryOtherPlace) {
     EXPECT_EQ(inPieces.write(), saved) << "the same edits of the part read in pieces of 3 bytes";
 }
 
+// A sheet far larger than the pieces the part is read in, behind another one, edited deep down and near the
+// top in no order: the bytes the save needs are read again from the part, wherever the pieces fall, and only
+// the written rows change.
+TEST(OdsContentEdits, EditsDeepInALargeSheetChangeOnlyTheirRows) {
+    auto row = [](int r) {
+        return R"(<table:table-row><table:table-cell office:value-type="string"><text:p>row )" +
+               std::to_string(r) + "</text:p></table:table-cell>" + kFloat5 + "</table:table-row>";
+    };
+    std::string rows;
+    for (int r = 0; r < 6000; ++r)
+        rows += row(r);
+    const std::string xml = document(sheet(row(0), "Before") + sheet(rows, "Big"));
+    const int written[] = {5000, 1, 3000};
+    std::string first;
+    for (const std::size_t piece :
+         {std::size_t(1) << 20, std::size_t(65536), std::size_t(4097), std::size_t(7)}) {
+        ods::Content content(ods::Content::fromBytes(xml, piece));
+        ods::Table& t = content.tables()[1];
+        for (const int r : written)
+            content.setValue(t, std::uint32_t(r), 1, CellValue::number(r + 0.5));
+        const std::string saved = content.write();
+        if (first.empty()) first = saved;
+        EXPECT_EQ(saved, first) << "pieces of " << piece;
+    }
+    ods::Content back(ods::Content::fromBytes(first));
+    ods::Table& t = back.tables()[1];
+    for (const int r : {0, 1, 2, 2999, 3000, 5000, 5999}) {
+        const bool isWritten = r == 1 || r == 3000 || r == 5000;
+        EXPECT_EQ(back.value(t, std::uint32_t(r), 0), CellValue::text("row " + std::to_string(r)));
+        EXPECT_EQ(back.value(t, std::uint32_t(r), 1), CellValue::number(isWritten ? r + 0.5 : 5))
+            << "row " << r;
+    }
+    // Everything before the first written row and after the last is the original's, byte for byte.
+    const std::size_t before = xml.find(row(1)), after = xml.find(row(5000)) + row(5000).size();
+    EXPECT_EQ(first.substr(0, before), xml.substr(0, before));
+    EXPECT_EQ(first.substr(first.size() - (xml.size() - after)), xml.substr(after));
+}
+
 TEST(OdsContentEdits, ColumnFormatsReachStyledCellsAndStylesAreReused) {
     const std::string xml = document(
         sheet(

@@ -830,16 +830,8 @@ Content::Content(Source source) : source_(std::move(source)) {
 
 void Content::wholeTable(Table& t) {
     if (t.whole) return;
-    std::string bytes;
-    bytes.reserve(t.span.end - t.span.begin);
-    xml::readPieces(source_(), [&](std::size_t base, std::span<const std::uint8_t> piece) {
-        const std::size_t from = std::max(base, t.span.begin), to = std::min(base + piece.size(), t.span.end);
-        if (from < to) bytes.append(chars(piece.subspan(from - base, to - from)));
-        return to < t.span.end;
-    });
-    if (bytes.size() != t.span.end - t.span.begin)
-        throw RuntimeError(err::Application, "partea \"content.xml\" s-a scurtat de la deschidere");
-    // The sheet alone, inside an element that declares the namespaces in force where it stands.
+    // The sheet alone, inside an element that declares the namespaces in force where it stands, parsed as
+    // it is inflated.
     const std::string open = "<w" + t.nsInScope + ">";
     Table whole;
     ContentParser cp(*this);
@@ -847,19 +839,43 @@ void Content::wholeTable(Table& t) {
     cp.shift = std::int64_t(t.span.begin) - std::int64_t(open.size());
     Parser parser(cp);
     parser.feed(open, false);
-    parser.feed(bytes, false);
+    std::size_t fed = 0;
+    xml::readPieces(source_(), [&](std::size_t base, std::span<const std::uint8_t> piece) {
+        const std::size_t from = std::max(base, t.span.begin), to = std::min(base + piece.size(), t.span.end);
+        if (from < to) {
+            parser.feed(chars(piece.subspan(from - base, to - from)), false);
+            fed += to - from;
+        }
+        return to < t.span.end;
+    });
+    if (fed != t.span.end - t.span.begin)
+        throw RuntimeError(err::Application, "partea \"content.xml\" s-a scurtat de la deschidere");
     parser.feed("</w>", true);
     whole.nsInScope = std::move(t.nsInScope);
-    whole.bytes = std::move(bytes);
     t = std::move(whole);
 }
 
 std::string_view Content::original(std::size_t begin, std::size_t end, const Table* t) const {
     if (end <= head_.size()) return std::string_view(head_).substr(begin, end - begin);
-    if (t && t->whole && begin >= t->span.begin && end - t->span.begin <= t->bytes.size())
-        return std::string_view(t->bytes).substr(begin - t->span.begin, end - begin);
-    throw RuntimeError(err::Internal, "octetii " + std::to_string(begin) + "-" + std::to_string(end) +
-                                          " din \"content.xml\" nu au fost pastrati");
+    if (!t || !t->whole || begin < t->span.begin || end > t->span.end || begin > end)
+        throw RuntimeError(err::Internal, "octetii " + std::to_string(begin) + "-" + std::to_string(end) +
+                                              " din \"content.xml\" nu au fost pastrati");
+    if (!t->rest) {
+        t->rest = source_();
+        t->restAt = 0;
+    }
+    // On from where the last call stopped, a piece at a time: the part is inflated once at most.
+    std::uint8_t buf[1 << 16];
+    while (t->span.begin + t->bytes.size() < end) {
+        const std::size_t n = t->rest(buf);
+        if (n == 0)
+            throw RuntimeError(err::Application, "partea \"content.xml\" s-a scurtat de la deschidere");
+        const std::size_t from = std::max(t->restAt, t->span.begin + t->bytes.size());
+        const std::size_t to = std::min(t->restAt + n, t->span.end);
+        if (from < to) t->bytes.append(chars(std::span(buf).subspan(from - t->restAt, to - from)));
+        t->restAt += n;
+    }
+    return std::string_view(t->bytes).substr(begin - t->span.begin, end - begin);
 }
 
 bool Content::tableHidden(const Table& t) const {

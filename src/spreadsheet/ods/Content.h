@@ -88,8 +88,12 @@ struct Table {
     std::string name;
     std::string style;
     Span span;
-    bool whole = false;    // every row indexed, and the bytes of the span kept
-    std::string bytes;     // the span's bytes, once whole
+    bool whole = false; // every row indexed
+    // The span's first bytes, read again from the part as far as a save needs them (the table it writes is
+    // near the top), and the reader positioned at restAt to go on: a whole sheet's bytes are not held.
+    mutable std::string bytes;
+    mutable xml::PieceReader rest;
+    mutable std::size_t restAt = 0;
     std::string nsInScope; // the namespace declarations in force at its start, as attributes
     std::vector<ColEl> cols;
     std::vector<RowEl> rows;
@@ -170,9 +174,9 @@ class Content {
 
   private:
     friend struct ContentParser;
-    // Indexes every row of the sheet and keeps its bytes, the first time it is needed.
+    // Indexes every row of the sheet, the first time it is needed.
     void wholeTable(Table& t);
-    // Original bytes of the part: before the body, or inside a whole sheet.
+    // Original bytes of the part: before the body, or inside a whole sheet. Valid until the next call.
     std::string_view original(std::size_t begin, std::size_t end, const Table* t) const;
     RowEl& rowAt(Table& t, std::uint32_t row);
     CellEl& cellAt(RowEl& r, std::uint32_t col);
