@@ -860,10 +860,7 @@ std::string_view Content::original(std::size_t begin, std::size_t end, const Tab
     if (!t || !t->whole || begin < t->span.begin || end > t->span.end || begin > end)
         throw RuntimeError(err::Internal, "octetii " + std::to_string(begin) + "-" + std::to_string(end) +
                                               " din \"content.xml\" nu au fost pastrati");
-    if (!t->rest) {
-        t->rest = source_();
-        t->restAt = 0;
-    }
+    if (!t->rest) t->rest = source_();
     // On from where the last call stopped, a piece at a time: the part is inflated once at most.
     std::uint8_t buf[1 << 16];
     while (t->span.begin + t->bytes.size() < end) {

@@ -405,7 +405,6 @@ Packed pack(const Producer& content, bool deflate, const std::string& name, std:
             int flush = Z_FINISH) {
     Packed p;
     p.method = deflate ? 8 : 0;
-    p.crc = std::uint32_t(crc32(0, nullptr, 0));
     z_stream z{};
     if (deflate &&
         deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
@@ -473,7 +472,6 @@ std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from) {
         ~End() { inflateEnd(z); }
     } guard{&z};
     Boundary b;
-    b.crcBefore = std::uint32_t(crc32(0, nullptr, 0));
     std::uint64_t consumed = 0;
     std::uint8_t buf[1 << 16];
     while (true) {
