@@ -468,12 +468,16 @@ std::vector<std::uint8_t> readAll(int fd, const std::string& path, std::uint64_t
          " a fost schimbat de alt program dupa ce a fost citit; nu a fost scris nimic");
 }
 
-// The name still holds the version that was read: same file, size, time of change and content.
-void requireSameVersion(const SourceFile& source, int folderFd, int fileFd) {
+// The name still holds the file that was read, with its size and time of change.
+void requireSameFile(const SourceFile& source, int folderFd) {
     struct stat now {};
     if (::fstatat(folderFd, source.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(now.st_mode) ||
         !sameVersion(now, source.version()))
         failChanged(source.path());
+}
+
+// And its bytes are the ones read, for a program that puts the time of change back after writing.
+void requireSameContent(const SourceFile& source, int fileFd) {
     std::uint64_t hash = 0;
     if (!hashNow(fileFd, source.version().size, hash) || hash != source.version().hash)
         failChanged(source.path());
@@ -683,7 +687,8 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
         fail("Fisierul " + quoted(path) + " apartine altui utilizator (uid " +
              std::to_string(original.st_uid) +
              "); salvarea l-ar trece pe numele dumneavoastra, asa ca nu a fost scris nimic");
-    requireSameVersion(source, folderFd, source.fileFd_);
+    // The content is compared once the new file is written, and before anything of it takes the name.
+    requireSameFile(source, folderFd);
     removeStaleTemps(folderFd, name);
 
     std::string temp;
@@ -714,12 +719,16 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
         if (ts.st_gid != original.st_gid) mode &= ~mode_t(S_ISGID);
         if (::fchmod(fd.get(), mode) != 0)
             fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
+        // The disk writes the new file while the original's bytes are compared with those read; the copy
+        // came from them, so the comparison comes after it.
+        (void)::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        requireSameContent(source, source.fileFd_);
         if (::fsync(fd.get()) != 0)
             fail("Fisierul " + quoted(path) + " nu a putut fi salvat: " + reason(errno));
 
-        // The last moment: other programs' locks, and the name still holding what was read.
+        // The last moment: other programs' locks, and the name still holding the file read.
         checkReplaceable(source, folderFd, lockFd);
-        requireSameVersion(source, folderFd, source.fileFd_);
+        requireSameFile(source, folderFd);
 
         // Exchanging rather than renaming shows which file left the name; if it was not the one read (changed
         // in the instant since the check), it goes back.
