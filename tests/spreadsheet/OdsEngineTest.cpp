@@ -138,6 +138,22 @@ INSTANTIATE_TEST_SUITE_P(
             "PrefixesDeclaredInsideTheBody",
             R"(<?xml version="1.0"?><office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"><office:body xmlns:t="urn:oasis:names:tc:opendocument:xmlns:table:1.0"><office:spreadsheet xmlns:x="urn:oasis:names:tc:opendocument:xmlns:text:1.0"><t:table t:name="S"><t:table-row t:number-rows-repeated="3"/><t:table-row><t:table-cell office:value-type="string"><x:p>deep</x:p></t:table-cell></t:table-row></t:table></office:spreadsheet></office:body></office:document-content>)",
             3, 0, CellValue::text("deep")},
+        ReadCase{
+            "TheDefaultNamespaceNamesTheSheetsElements",
+            document(
+                R"(<table xmlns="urn:oasis:names:tc:opendocument:xmlns:table:1.0" table:name="S"><table-row>)"
+                R"(<table-cell table:number-columns-repeated="2"/><table-cell office:value-type="float" )"
+                R"(office:value="7"/></table-row></table>)"),
+            0, 2, CellValue::number(7)},
+        ReadCase{
+            "APrefixRedeclaredInsideACellHoldsOnlyThere",
+            R"(<table:table-row><table:table-cell office:value-type="string"><text:p xmlns:text="urn:x-other">hidden</text:p><text:p>shown</text:p></table:table-cell></table:table-row>)",
+            0, 0, CellValue::text("shown")},
+        ReadCase{
+            "TwoPrefixesForOneNamespace",
+            R"(<table:table-row xmlns:tt="urn:oasis:names:tc:opendocument:xmlns:table:1.0"><tt:table-cell tt:number-columns-repeated="2"/>)" +
+                kFloat5 + "</table:table-row>",
+            0, 2, CellValue::number(5)},
         ReadCase{"PastTheLastCellIsEmpty", "<table:table-row>" + kFloat5 + "</table:table-row>", 0, 1,
                  CellValue()},
         ReadCase{"ATableInsideACellIsNotItsRows",
@@ -196,6 +212,43 @@ TEST(OdsContentReads, RowsSteppedOverAtOpenReadWholeInAnyPieces) {
     EXPECT_RUNTIME_ERROR(lateContent.value(lateContent.tables()[0], 2, 0), err::Application,
                          "nu este XML corect: mismatched tag (octetul " +
                              std::to_string(late.find("</b>") + 3) + ")");
+}
+
+// A name whose prefix nothing binds where it stands is a fault of the part, found in the rows read at open or
+// in those read later, as expat finds it.
+TEST(OdsContentReads, APrefixNothingBindsIsAFault) {
+    auto row = [](const std::string& text) {
+        return R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)" + text +
+               "</text:p></table:table-cell></table:table-row>";
+    };
+    struct Case {
+        const char* name;
+        std::string rows;
+        int readRow; // -1: refused at open
+    };
+    const std::vector<Case> cases = {
+        {"an element", "<table:table-row><q:x/></table:table-row>", -1},
+        {"an attribute", R"(<table:table-row q:a="1"/>)", -1},
+        {"a prefix declared on a sibling",
+         R"(<table:table-row><table:table-cell xmlns:q="urn:q"/><table:table-cell q:a="1"/></table:table-row>)",
+         -1},
+        {"a prefix declared empty", R"(<table:table-row xmlns:q=""><q:x/></table:table-row>)", -1},
+        {"in rows stepped over at open", row("x") + row("y") + "<table:table-row><q:x/></table:table-row>",
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string xml = document(sheet(c.rows));
+        if (c.readRow < 0) {
+            EXPECT_RUNTIME_ERROR(ods::Content(ods::Content::fromBytes(xml)), err::Application,
+                                 "nu este XML corect: unbound prefix (linia 1)");
+            continue;
+        }
+        ods::Content content(ods::Content::fromBytes(xml));
+        EXPECT_RUNTIME_ERROR(
+            content.value(content.tables()[0], std::uint32_t(c.readRow), 0), err::Application,
+            "nu este XML corect: unbound prefix (octetul " + std::to_string(xml.find("<q:x") + 1) + ")");
+    }
 }
 
 // Writes inside and past repeated runs; every other position keeps its value, and the rewritten part reads

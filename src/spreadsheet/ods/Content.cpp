@@ -5,6 +5,7 @@
 #include "spreadsheet/xml/XmlPart.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -15,25 +16,17 @@ namespace ordana::spreadsheet::ods {
 
 namespace {
 
-constexpr char kSep = '\x01';
+constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
 
 struct Name {
     std::string_view uri, local, prefix;
+    // The reader's namespaces resolve to their constants: most tests are one comparison of addresses.
+    bool in(std::string_view ns) const { return uri.data() == ns.data() || uri == ns; }
 };
 
-Name splitName(const char* n) {
-    std::string_view s(n);
-    const auto a = s.find(kSep);
-    if (a == std::string_view::npos) return {{}, s, {}};
-    Name out{s.substr(0, a), {}, {}};
-    const auto b = s.find(kSep, a + 1);
-    if (b == std::string_view::npos) {
-        out.local = s.substr(a + 1);
-    } else {
-        out.local = s.substr(a + 1, b - a - 1);
-        out.prefix = s.substr(b + 1);
-    }
-    return out;
+bool isDeclaration(const char* attributeName) {
+    return attributeName[0] == 'x' && std::strncmp(attributeName, "xmlns", 5) == 0 &&
+           (attributeName[5] == '\0' || attributeName[5] == ':');
 }
 
 std::string qname(const Name& n) {
@@ -273,7 +266,23 @@ struct ContentParser {
     // back to the part's.
     Table* target = nullptr;
     std::int64_t shift = 0;
-    std::vector<std::pair<std::string, std::string>> scope; // prefix, URI of the declarations in force
+    // The namespace declarations in force, innermost last. Names are resolved here rather than by expat:
+    // its namespace processing builds a new string for every name, a third of its time on a sheet.
+    struct Binding {
+        std::string prefix, uri;
+        std::size_t depth;      // of the element that declares it
+        std::string_view known; // the constant of a namespace this reader knows, compared by address
+    };
+    std::vector<Binding> scope;
+    // The bindings last found for a prefix, by a hash of it; emptied whenever the scope changes.
+    struct Found {
+        std::string_view prefix, uri;
+    };
+    std::array<Found, 64> found{};
+    // A prefix no declaration binds: the part is not namespace-well-formed. Where the name stands, as expat
+    // would say it.
+    bool badName = false;
+    std::size_t badLine = 0, badByte = 0;
     std::vector<Ctx> stack;
     AutoStyle* style = nullptr;
     std::string numberSig, numberName;
@@ -312,30 +321,74 @@ struct ContentParser {
         if (self->collect && !self->stack.empty() && self->stack.back() == Ctx::Para)
             self->cellText.append(s, std::size_t(len));
     }
-    static void onNs(void* u, const char* prefix, const char* uri) {
-        auto* self = static_cast<ContentParser*>(u);
-        if (self->replay) return;
-        self->scope.emplace_back(prefix ? prefix : "", uri ? uri : "");
-        if (!self->target && uri && !self->c.prefixes_.count(uri))
-            self->c.prefixes_[uri] = prefix ? prefix : "";
+    void declare(std::string_view prefix, const char* uri) {
+        Binding b{std::string(prefix), uri, stack.size() + 1, {}};
+        for (std::string_view k :
+             {ns::office, ns::table, ns::text, ns::style, ns::fo, ns::number, ns::calcext})
+            if (b.uri == k) b.known = k;
+        scope.push_back(std::move(b));
+        found.fill({});
+        if (!target && *uri && !c.prefixes_.count(uri)) c.prefixes_[uri] = std::string(prefix);
     }
-    static void onNsEnd(void* u, const char* prefix) {
-        auto& scope = static_cast<ContentParser*>(u)->scope;
-        const std::string_view pf = prefix ? prefix : "";
+    // The declarations of the elements closed, down to depth.
+    void undeclare(std::size_t depth) {
+        if (scope.empty() || scope.back().depth <= depth) return;
+        while (!scope.empty() && scope.back().depth > depth)
+            scope.pop_back();
+        found.fill({});
+    }
+    std::string_view uriOf(std::string_view prefix) {
+        Found& f =
+            found[(prefix.size() * 7 + std::uint8_t(prefix.front()) + std::uint8_t(prefix.back())) & 63];
+        if (f.prefix.data() && f.prefix == prefix) return f.uri;
         for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-            if (it->first == pf) {
-                scope.erase(std::next(it).base());
-                break;
+            if (it->prefix == prefix) {
+                // xmlns:p="" takes nothing back in XML 1.0; expat refuses it, and so does the lookup.
+                if (it->uri.empty()) break;
+                f = {it->prefix, it->known.empty() ? std::string_view(it->uri) : it->known};
+                return f.uri;
             }
+        if (prefix == "xml") return kXmlNamespace;
+        return {};
+    }
+    // False for a prefix that nothing binds.
+    bool resolve(const char* qn, bool element, Name& out) {
+        const char* colon = qn;
+        while (*colon && *colon != ':')
+            ++colon;
+        const char* e = *colon ? colon + 1 + std::strlen(colon + 1) : colon;
+        if (!*colon) colon = nullptr;
+        if (!colon || colon == qn) {
+            out = {{}, std::string_view(qn, std::size_t(e - qn)), {}};
+            if (element)
+                for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+                    if (it->prefix.empty()) {
+                        out.uri = it->uri;
+                        break;
+                    }
+            return true;
+        }
+        out.prefix = std::string_view(qn, std::size_t(colon - qn));
+        out.local = std::string_view(colon + 1, std::size_t(e - colon - 1));
+        out.uri = uriOf(out.prefix);
+        return !out.uri.empty();
     }
     std::string declarationsInScope() const {
         std::string out;
         std::set<std::string_view> seen;
         for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-            if (seen.insert(it->first).second)
-                out += (it->first.empty() ? std::string(" xmlns") : " xmlns:" + it->first) + "=\"" +
-                       xml::escapeAttribute(it->second) + "\"";
+            if (seen.insert(it->prefix).second)
+                out += (it->prefix.empty() ? std::string(" xmlns") : " xmlns:" + it->prefix) + "=\"" +
+                       xml::escapeAttribute(it->uri) + "\"";
         return out;
+    }
+    // A prefix that nothing binds: the parse stops, with expat's own error for it.
+    void refuseName() {
+        if (badName) return;
+        badName = true;
+        badLine = std::size_t(XML_GetCurrentLineNumber(p));
+        badByte = pos();
+        XML_StopParser(p, XML_FALSE);
     }
 
     // The element's attributes, split once.
@@ -347,26 +400,39 @@ struct ContentParser {
 
     void start(const char* rawName, const char** attrs) {
         if (replay) return;
-        if (!target) open.push_back(qname(splitName(rawName)));
+        if (!target) open.emplace_back(rawName);
         const Ctx parent = stack.empty() ? Ctx::Other : stack.back();
-        if (parent == Ctx::Skip) {
+        if (parent == Ctx::Skip || badName) {
             // Most of a large part: rows past the first ones of a sheet not asked for yet.
             stack.push_back(Ctx::Skip);
             return;
         }
-        const Name n = splitName(rawName);
+        for (const char** a = attrs; *a; a += 2)
+            if (isDeclaration(a[0])) declare(a[0][5] ? std::string_view(a[0] + 6) : std::string_view(), a[1]);
+        Name n;
+        if (!resolve(rawName, true, n)) {
+            refuseName();
+            stack.push_back(Ctx::Skip);
+            return;
+        }
         parsed.clear();
         for (const char** a = attrs; *a; a += 2) {
-            parsed.push_back({splitName(a[0]), a[1]});
-            const Name& an = parsed.back().name;
-            if (an.local == "name" && an.uri == ns::style) c.usedNames_.insert(a[1]);
+            if (isDeclaration(a[0])) continue;
+            Name an;
+            if (!resolve(a[0], false, an)) {
+                refuseName();
+                stack.push_back(Ctx::Skip);
+                return;
+            }
+            parsed.push_back({an, a[1]});
+            if (an.local == "name" && an.in(ns::style)) c.usedNames_.insert(a[1]);
         }
         Ctx ctx = parent == Ctx::Skip ? Ctx::Skip : Ctx::Other;
         switch (parent) {
         case Ctx::Skip:
             break;
         case Ctx::Cell:
-            if (n.uri == ns::text && (n.local == "p" || n.local == "h")) {
+            if (n.in(ns::text) && (n.local == "p" || n.local == "h")) {
                 ctx = Ctx::Para;
                 if (paraCount++ > 0 && collect) cellText += '\n';
                 anyPara = true;
@@ -380,11 +446,11 @@ struct ContentParser {
             break;
         case Ctx::Para:
             ctx = Ctx::Para;
-            if (n.uri == ns::text && collect) {
+            if (n.in(ns::text) && collect) {
                 if (n.local == "s") {
                     std::uint32_t k = 1;
-                    for (const char** a = attrs; *a; a += 2)
-                        if (splitName(a[0]).local == "c") k = std::min<std::uint32_t>(repeatOf(a[1]), 65536);
+                    for (const ParsedAttr& a : parsed)
+                        if (a.name.local == "c") k = std::min<std::uint32_t>(repeatOf(a.value), 65536);
                     cellText.append(k, ' ');
                 } else if (n.local == "tab") {
                     cellText += '\t';
@@ -393,39 +459,38 @@ struct ContentParser {
                 } else if (n.local == "note" || n.local == "ruby-text") {
                     ctx = Ctx::Skip;
                 }
-            } else if (n.uri == ns::office && n.local == "annotation") {
+            } else if (n.in(ns::office) && n.local == "annotation") {
                 ctx = Ctx::Skip;
             }
             break;
         case Ctx::AutoStyles:
-            if (n.uri == ns::style && n.local == "style") {
+            if (n.in(ns::style) && n.local == "style") {
                 ctx = Ctx::Style;
-                startStyle(attrs);
-            } else if (n.uri == ns::number) {
+                startStyle();
+            } else if (n.in(ns::number)) {
                 ctx = Ctx::NumberStyle;
                 numberDepth = 1;
                 numberSig = std::string(n.local);
                 numberName.clear();
-                for (const char** a = attrs; *a; a += 2) {
-                    const Name an = splitName(a[0]);
-                    if (an.local == "name" && an.uri == ns::style)
-                        numberName = a[1];
+                for (const ParsedAttr& a : parsed) {
+                    if (a.name.local == "name" && a.name.in(ns::style))
+                        numberName = a.value;
                     else
-                        numberSig += " " + std::string(an.local) + "=" + a[1];
+                        numberSig += " " + std::string(a.name.local) + "=" + a.value;
                 }
             }
             break;
         case Ctx::Style:
             ctx = Ctx::Skip;
             if (style) {
-                if (n.uri == ns::style && n.local.size() > 11 &&
+                if (n.in(ns::style) && n.local.size() > 11 &&
                     n.local.substr(n.local.size() - 11) == "-properties") {
                     PropertyEl pe{std::string(n.uri), std::string(n.local), qname(n), {}};
-                    for (const char** a = attrs; *a; a += 2) {
-                        const Name an = splitName(a[0]);
-                        pe.attrs.push_back({std::string(an.uri), std::string(an.local), qname(an), a[1]});
-                        if (n.local == "table-properties" && an.local == "display" && an.uri == ns::table &&
-                            std::string_view(a[1]) == "false")
+                    for (const ParsedAttr& a : parsed) {
+                        const Name& an = a.name;
+                        pe.attrs.push_back({std::string(an.uri), std::string(an.local), qname(an), a.value});
+                        if (n.local == "table-properties" && an.local == "display" && an.in(ns::table) &&
+                            std::string_view(a.value) == "false")
                             style->hidden = true;
                     }
                     style->props.push_back(std::move(pe));
@@ -439,11 +504,11 @@ struct ContentParser {
             ctx = Ctx::NumberStyle;
             ++numberDepth;
             numberSig += " <" + std::string(n.local);
-            for (const char** a = attrs; *a; a += 2)
-                numberSig += " " + std::string(splitName(a[0]).local) + "=" + a[1];
+            for (const ParsedAttr& a : parsed)
+                numberSig += " " + std::string(a.name.local) + "=" + a.value;
             break;
         default:
-            if (n.uri == ns::office) {
+            if (n.in(ns::office)) {
                 // Styles after the body are not kept (the body is not held), nor are they where any
                 // producer writes them.
                 if (n.local == "automatic-styles" && stack.size() == 1 && c.bodyStart_ == std::string::npos &&
@@ -452,8 +517,8 @@ struct ContentParser {
                     c.autoStylesTag_ = {pos(), pos() + count()};
                 } else if (n.local == "body" && c.bodyStart_ == std::string::npos && !target)
                     c.bodyStart_ = pos();
-            } else if (n.uri == ns::table) {
-                startTableElement(n, attrs, parent, ctx);
+            } else if (n.in(ns::table)) {
+                startTableElement(n, parent, ctx);
             }
             break;
         }
@@ -462,20 +527,20 @@ struct ContentParser {
 
     std::size_t pendingOther = 0, keepDepth = 0;
 
-    void startStyle(const char** attrs) {
+    void startStyle() {
         AutoStyle s;
-        for (const char** a = attrs; *a; a += 2) {
-            const Name an = splitName(a[0]);
-            if (an.uri == ns::style && an.local == "name")
-                s.name = a[1];
-            else if (an.uri == ns::style && an.local == "family")
-                s.family = a[1];
-            else if (an.uri == ns::style && an.local == "parent-style-name")
-                s.parent = a[1];
-            else if (an.uri == ns::style && an.local == "data-style-name")
-                s.dataStyle = a[1];
+        for (const ParsedAttr& a : parsed) {
+            const Name& an = a.name;
+            if (an.in(ns::style) && an.local == "name")
+                s.name = a.value;
+            else if (an.in(ns::style) && an.local == "family")
+                s.family = a.value;
+            else if (an.in(ns::style) && an.local == "parent-style-name")
+                s.parent = a.value;
+            else if (an.in(ns::style) && an.local == "data-style-name")
+                s.dataStyle = a.value;
             else
-                s.attrs.push_back({std::string(an.uri), std::string(an.local), qname(an), a[1]});
+                s.attrs.push_back({std::string(an.uri), std::string(an.local), qname(an), a.value});
         }
         if (s.name.empty() || c.styles_.count(s.name)) {
             style = nullptr;
@@ -484,11 +549,10 @@ struct ContentParser {
         style = &c.styles_.emplace(s.name, std::move(s)).first->second;
     }
 
-    void startTableElement(const Name& n, const char** attrs, Ctx parent, Ctx& ctx) {
-        (void)attrs;
+    void startTableElement(const Name& n, Ctx parent, Ctx& ctx) {
         auto attr = [&](std::string_view uri, std::string_view local) -> const char* {
             for (const ParsedAttr& a : parsed)
-                if (a.name.local == local && a.name.uri == uri) return a.value;
+                if (a.name.local == local && a.name.in(uri)) return a.value;
             return nullptr;
         };
         if (n.local == "table") {
@@ -626,7 +690,11 @@ struct ContentParser {
 
     void end(const char* rawName) {
         const Ctx ctx = stack.back();
+        // The name in the scope of its own element's declarations, which go with it.
+        Name n;
+        if (!resolve(rawName, true, n)) n = {};
         stack.pop_back();
+        undeclare(stack.size());
         if (!target) open.pop_back();
         const std::size_t endPos = pos() + count();
         if (pendingOther && stack.size() + 1 == pendingOther) {
@@ -637,9 +705,8 @@ struct ContentParser {
             if (cell && !cell->keep.empty()) cell->keep.back().end = endPos;
             keepDepth = 0;
         }
-        const Name n = splitName(rawName);
         if (ctx == Ctx::Skip) {
-            if (colOpen && n.uri == ns::table && n.local == "table-column" && table && !table->cols.empty()) {
+            if (colOpen && n.in(ns::table) && n.local == "table-column" && table && !table->cols.empty()) {
                 table->cols.back().span.end = endPos;
                 table->columnsEnd = std::max(table->columnsEnd, endPos);
                 table->rowsEnd = std::max(table->rowsEnd, endPos);
@@ -730,14 +797,12 @@ namespace {
 struct Parser {
     XML_Parser p;
     const ContentParser& cp;
-    explicit Parser(ContentParser& cp) : p(XML_ParserCreateNS(nullptr, kSep)), cp(cp) {
+    explicit Parser(ContentParser& cp) : p(XML_ParserCreate(nullptr)), cp(cp) {
         if (!p) throw std::bad_alloc();
         cp.p = p;
-        XML_SetReturnNSTriplet(p, 1);
         XML_SetUserData(p, &cp);
         XML_SetElementHandler(p, &ContentParser::onStart, &ContentParser::onEnd);
         XML_SetCharacterDataHandler(p, &ContentParser::onText);
-        XML_SetNamespaceDeclHandler(p, &ContentParser::onNs, &ContentParser::onNsEnd);
     }
     ~Parser() { XML_ParserFree(p); }
     Parser(const Parser&) = delete;
@@ -750,14 +815,16 @@ struct Parser {
             const std::size_t n = std::min(bytes.size() - at, xml::kParseSlice);
             const bool final = last && at + n == bytes.size();
             if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK) {
-                if (XML_GetErrorCode(p) == XML_ERROR_ABORTED) return false;
+                const XML_Error code = cp.badName ? XML_ERROR_UNBOUND_PREFIX : XML_GetErrorCode(p);
+                if (code == XML_ERROR_ABORTED) return false;
                 // A parser that took up the part past its start counts lines from there: then the byte.
-                const std::string where = cp.shift == 0
-                                              ? "linia " + std::to_string(XML_GetCurrentLineNumber(p))
-                                              : "octetul " + std::to_string(cp.pos() + 1);
+                const std::size_t line = cp.badName ? cp.badLine : std::size_t(XML_GetCurrentLineNumber(p));
+                const std::size_t byte = cp.badName ? cp.badByte : cp.pos();
+                const std::string where =
+                    cp.shift == 0 ? "linia " + std::to_string(line) : "octetul " + std::to_string(byte + 1);
                 throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " +
-                                                         std::string(XML_ErrorString(XML_GetErrorCode(p))) +
-                                                         " (" + where + ")");
+                                                         std::string(XML_ErrorString(code)) + " (" + where +
+                                                         ")");
             }
             at += n;
             if (final) break;
@@ -803,6 +870,7 @@ Content::Content(Source source) : source_(std::move(source)) {
             // Stopped at a row to step over: the elements inside the sheet are closed by the scan.
             cp.stack.resize(std::size_t(cp.tableDepth) + 1);
             cp.open.resize(std::size_t(cp.tableDepth) + 1);
+            cp.undeclare(cp.stack.size());
             cp.row = nullptr;
             cp.cell = nullptr;
             skipping.emplace(cp.open.back()); // the sheet's own name, as written
@@ -913,11 +981,17 @@ std::string Content::nsDecl(std::string_view uri) const {
 
 CellValue Content::value(Table& t, std::uint32_t row, std::uint32_t col) {
     if (row >= kFirstRows) wholeTable(t);
-    const auto rit = std::upper_bound(t.rows.begin(), t.rows.end(), row,
-                                      [](std::uint32_t r, const RowEl& e) { return r < e.first; });
-    if (rit == t.rows.begin()) return {};
-    const RowEl& r = *std::prev(rit);
-    if (std::uint64_t(r.first) + r.repeat <= row) return {};
+    auto holds = [&](std::size_t i) {
+        return i < t.rows.size() && t.rows[i].first <= row && row - t.rows[i].first < t.rows[i].repeat;
+    };
+    if (!holds(t.lastRead) && !holds(++t.lastRead)) {
+        const auto rit = std::upper_bound(t.rows.begin(), t.rows.end(), row,
+                                          [](std::uint32_t r, const RowEl& e) { return r < e.first; });
+        if (rit == t.rows.begin()) return {};
+        t.lastRead = std::size_t(std::prev(rit) - t.rows.begin());
+        if (!holds(t.lastRead)) return {};
+    }
+    const RowEl& r = t.rows[t.lastRead];
     const auto cit = std::upper_bound(r.cells.begin(), r.cells.end(), col,
                                       [](std::uint32_t c, const CellEl& e) { return c < e.first; });
     if (cit == r.cells.begin()) return {};

@@ -101,6 +101,7 @@ struct Table {
     std::size_t rowsEnd = 0;    // where new rows go: after the last row element
     std::uint32_t columnCount = 0, rowCount = 0;
     bool rowsInOrder = true;
+    std::size_t lastRead = 0; // the row element a cell was last read from: reading goes row by row
 };
 
 // A property element of a style: its name and attributes, as URI + local name and as written.
