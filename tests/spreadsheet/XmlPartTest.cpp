@@ -99,6 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
                  kX + "<x:extLst><x:ext uri=\"{1}\"><x14:slicer "
                       "xmlns:x14=\"urn:x14\"/></x:ext></x:extLst></x:worksheet>",
                  "slicer", "urn:x14", "x14", "<x14:slicer xmlns:x14=\"urn:x14\"/>", "", ""},
+        SpanCase{"a default namespace taken back inside",
+                 std::string("<worksheet xmlns=\"") + kMain +
+                     "\"><extLst xmlns=\"\"><c/></extLst></worksheet>",
+                 "c", "", "", "<c/>", "", ""},
+        SpanCase{"a prefix rebound on a sibling holds only there",
+                 kX + "<x:a xmlns:x=\"urn:other\"/><x:c/></x:worksheet>", "c", kMain, "x", "<x:c/>", "", ""},
+        SpanCase{"a prefix rebound inside", kX + "<x:a xmlns:x=\"urn:other\"><x:c/></x:a></x:worksheet>", "c",
+                 "urn:other", "x", "<x:c/>", "", ""},
         SpanCase{"multi-byte text before the element",
                  "<a><t>\xC8\x98"
                  "coal\xC4\x83</t><v>2</v></a>",
@@ -271,24 +279,30 @@ TEST_P(XmlRejects, NamingThePart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, XmlRejects,
-    ::testing::Values(BadPart{"unclosed", "<a><b></a>", "nu este XML corect (linia 1"},
-                      BadPart{"truncated", "<a><b>", "nu este XML corect"},
-                      BadPart{"unbound prefix", "<x:a/>", "nu este XML corect"},
-                      BadPart{"empty", "", "nu este XML corect"},
-                      BadPart{
-                          "entity expansion",
-                          "<!DOCTYPE a [<!ENTITY e \"xxxxxxxxxx\"><!ENTITY f \"&e;&e;&e;&e;\">]><a>&f;</a>",
-                          "contine o declaratie DOCTYPE"},
-                      BadPart{"nested beyond reason",
-                              std::string(5000 * 3, ' ')
-                                  .replace(0, 0,
-                                           [] {
-                                               std::string s;
-                                               for (int i = 0; i < 5000; ++i)
-                                                   s += "<a>";
-                                               return s;
-                                           }()),
-                              "are elementele imbricate"}));
+    ::testing::Values(
+        BadPart{"unclosed", "<a><b></a>", "nu este XML corect (linia 1"},
+        BadPart{"truncated", "<a><b>", "nu este XML corect"},
+        BadPart{"unbound prefix", "<x:a/>", "nu este XML corect (linia 1, coloana 0): unbound prefix"},
+        BadPart{"unbound attribute prefix", "<a>\n <b x:c=\"1\"/></a>",
+                "nu este XML corect (linia 2, coloana 1): unbound prefix"},
+        BadPart{"a prefix out of its scope", "<a><b xmlns:x=\"urn:x\"/><x:c/></a>",
+                "nu este XML corect (linia 1, coloana 23): unbound prefix"},
+        BadPart{"a prefix declared empty", "<a xmlns:x=\"\"><x:c/></a>",
+                "nu este XML corect (linia 1, coloana 14): unbound prefix"},
+        BadPart{"empty", "", "nu este XML corect"},
+        BadPart{"entity expansion",
+                "<!DOCTYPE a [<!ENTITY e \"xxxxxxxxxx\"><!ENTITY f \"&e;&e;&e;&e;\">]><a>&f;</a>",
+                "contine o declaratie DOCTYPE"},
+        BadPart{"nested beyond reason",
+                std::string(5000 * 3, ' ')
+                    .replace(0, 0,
+                             [] {
+                                 std::string s;
+                                 for (int i = 0; i < 5000; ++i)
+                                     s += "<a>";
+                                 return s;
+                             }()),
+                "are elementele imbricate"}));
 
 TEST(XmlScanner, StopsWhenTheReaderHasWhatItNeeds) {
     std::string part = "<sheetData>";

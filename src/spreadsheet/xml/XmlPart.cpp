@@ -15,28 +15,12 @@ namespace ordana::spreadsheet::xml {
 
 namespace {
 
-constexpr char kSeparator = '\x01';
 // Deeper nesting than any spreadsheet part holds: a guard for the open-element stack of hostile parts.
 constexpr int kMaxDepth = 4096;
+constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
 
-void splitName(const char* raw, std::string& uri, std::string& local, std::string& prefix) {
-    const std::string_view s(raw);
-    const auto first = s.find(kSeparator);
-    if (first == std::string_view::npos) {
-        uri.clear();
-        prefix.clear();
-        local.assign(s);
-        return;
-    }
-    uri.assign(s.substr(0, first));
-    const auto second = s.find(kSeparator, first + 1);
-    if (second == std::string_view::npos) {
-        local.assign(s.substr(first + 1));
-        prefix.clear();
-    } else {
-        local.assign(s.substr(first + 1, second - first - 1));
-        prefix.assign(s.substr(second + 1));
-    }
+bool isDeclaration(const char* name) {
+    return name[0] == 'x' && std::strncmp(name, "xmlns", 5) == 0 && (name[5] == '\0' || name[5] == ':');
 }
 
 bool isSpace(std::uint8_t c) {
@@ -67,6 +51,14 @@ struct Scanner::State {
     XML_Parser parser = nullptr;
     std::vector<Element> open; // the stack of open elements, reused between siblings
     int depth = 0;
+    // The namespace declarations in force, innermost last. Prefixes are resolved here rather than by expat:
+    // its namespace processing builds a new string for every name, a good part of its time on a sheet.
+    struct Binding {
+        std::string prefix, uri;
+        int depth; // of the element that declares it
+    };
+    std::vector<Binding> scope;
+    const Binding* defaultNs = nullptr; // the innermost declaration of no prefix
     bool stopped = false;
     std::string failure; // set by a handler that refuses the part
 
@@ -79,11 +71,14 @@ struct Scanner::State {
                             " niveluri");
         if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back();
         Element& e = s.open[std::size_t(s.depth)];
-        splitName(name, e.uri, e.local, e.prefix);
+        for (const XML_Char** a = atts; *a; a += 2)
+            if (isDeclaration(a[0])) s.declare(a[0][5] ? a[0] + 6 : "", a[1]);
+        if (!s.resolve(name, true, e.uri, e.local, e.prefix)) return;
         e.attributes.clear();
         for (const XML_Char** a = atts; *a; a += 2) {
+            if (isDeclaration(a[0])) continue;
             Attribute& at = e.attributes.emplace_back();
-            splitName(a[0], at.uri, at.local, at.prefix);
+            if (!s.resolve(a[0], false, at.uri, at.local, at.prefix)) return;
             at.value.assign(a[1]);
         }
         e.begin = std::size_t(XML_GetCurrentByteIndex(s.parser));
@@ -94,7 +89,13 @@ struct Scanner::State {
     }
     static void onEnd(void* user, const XML_Char*) {
         auto& s = *static_cast<State*>(user);
+        if (!s.failure.empty()) return;
         --s.depth;
+        if (!s.scope.empty() && s.scope.back().depth >= s.depth) {
+            while (!s.scope.empty() && s.scope.back().depth >= s.depth)
+                s.scope.pop_back();
+            s.findDefault();
+        }
         const Element& e = s.open[std::size_t(s.depth)];
         EndTag t;
         const auto count = XML_GetCurrentByteCount(s.parser);
@@ -108,12 +109,55 @@ struct Scanner::State {
     }
     static void onText(void* user, const XML_Char* text, int len) {
         auto& s = *static_cast<State*>(user);
-        if (s.depth > 0)
+        if (s.depth > 0 && s.failure.empty())
             s.handler.text(s.open[std::size_t(s.depth - 1)], std::string_view(text, std::size_t(len)));
     }
     static void onDoctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {
         static_cast<State*>(user)->refuse("contine o declaratie DOCTYPE, pe care acest tip de fisier nu o "
                                           "permite");
+    }
+    void declare(const char* prefix, const char* uri) {
+        scope.push_back({prefix, uri, depth});
+        findDefault();
+    }
+    void findDefault() {
+        defaultNs = nullptr;
+        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+            if (it->prefix.empty()) {
+                defaultNs = &*it;
+                break;
+            }
+    }
+    // False, with the part refused as expat refuses it, for a prefix that nothing binds.
+    bool resolve(const char* qn, bool element, std::string& uri, std::string& local, std::string& prefix) {
+        const char* colon = std::strchr(qn, ':');
+        if (!colon || colon == qn) {
+            local.assign(qn);
+            prefix.clear();
+            if (element && defaultNs)
+                uri.assign(defaultNs->uri);
+            else
+                uri.clear();
+            return true;
+        }
+        const std::string_view p(qn, std::size_t(colon - qn));
+        prefix.assign(p);
+        local.assign(colon + 1);
+        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+            if (it->prefix == p) {
+                // xmlns:p="" takes nothing back in XML 1.0: p stays unbound.
+                if (it->uri.empty()) break;
+                uri.assign(it->uri);
+                return true;
+            }
+        if (p == "xml") {
+            uri.assign(kXmlNamespace);
+            return true;
+        }
+        refuse("nu este XML corect (linia " + std::to_string(XML_GetCurrentLineNumber(parser)) +
+               ", coloana " + std::to_string(XML_GetCurrentColumnNumber(parser)) +
+               "): " + XML_ErrorString(XML_ERROR_UNBOUND_PREFIX));
+        return false;
     }
     void refuse(std::string why) {
         if (failure.empty()) failure = std::move(why);
@@ -124,9 +168,8 @@ struct Scanner::State {
 Scanner::Scanner(std::string partName, Handler& handler)
     : state_(std::make_unique<State>(std::move(partName), handler)) {
     State& s = *state_;
-    s.parser = XML_ParserCreateNS(nullptr, kSeparator);
+    s.parser = XML_ParserCreate(nullptr);
     if (!s.parser) throw std::bad_alloc();
-    XML_SetReturnNSTriplet(s.parser, 1);
     XML_SetUserData(s.parser, &s);
     XML_SetElementHandler(s.parser, &State::onStart, &State::onEnd);
     XML_SetCharacterDataHandler(s.parser, &State::onText);
