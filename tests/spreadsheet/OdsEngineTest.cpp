@@ -251,6 +251,34 @@ TEST(OdsContentReads, APrefixNothingBindsIsAFault) {
     }
 }
 
+// A part may declare thousands of prefixes, hold thousands of sheets and use every prefix: opening it costs
+// no more per sheet and per name than a plain part does (each sheet once kept its own copy of every
+// declaration: 17 s and 1.5 GB for a 0.6 MB package).
+TEST(OdsContentReads, ThousandsOfDeclarationsAndSheetsStayCheap) {
+    constexpr int kPrefixes = 4000, kSheets = 3000;
+    std::string decl;
+    for (int i = 0; i < kPrefixes; ++i)
+        decl += " xmlns:p" + std::to_string(i) + "=\"urn:p" + std::to_string(i) + "\"";
+    std::string names;
+    for (int i = 0; i < 4 * kPrefixes; ++i)
+        names += "<p" + std::to_string(i % kPrefixes) + ":x/>";
+    std::string sheets =
+        sheet("<table:table-row><table:table-cell>" + names + "</table:table-cell>" + kFloat5 +
+                  "</table:table-row><table:table-row/><table:table-row>" + kFloat5 + "</table:table-row>",
+              "S0");
+    for (int i = 1; i < kSheets; ++i)
+        sheets += sheet("<table:table-row/>", "S" + std::to_string(i));
+    std::string xml = document(sheets);
+    xml.insert(xml.find("><office:body>"), decl);
+    ods::Content content(ods::Content::fromBytes(xml));
+    auto& t = content.tables();
+    ASSERT_EQ(t.size(), std::size_t(kSheets));
+    // The declarations in force are held once for all the sheets that start under them.
+    EXPECT_EQ(t.front().nsInScope, t.back().nsInScope);
+    EXPECT_EQ(content.value(t[0], 0, 1), CellValue::number(5));
+    EXPECT_EQ(content.value(t[0], 2, 0), CellValue::number(5));
+}
+
 // Writes inside and past repeated runs; every other position keeps its value, and the rewritten part reads
 // back the same.
 TEST(OdsContentEdits, WritesSplitRunsAndKeepEveryOtherPlace) {

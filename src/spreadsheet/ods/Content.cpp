@@ -16,18 +16,11 @@ namespace ordana::spreadsheet::ods {
 
 namespace {
 
-constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
-
 struct Name {
     std::string_view uri, local, prefix;
-    // The reader's namespaces resolve to their constants: most tests are one comparison of addresses.
+    // Compared by address first: the reader's own namespaces resolve to their constants.
     bool in(std::string_view ns) const { return uri.data() == ns.data() || uri == ns; }
 };
-
-bool isDeclaration(const char* attributeName) {
-    return attributeName[0] == 'x' && std::strncmp(attributeName, "xmlns", 5) == 0 &&
-           (attributeName[5] == '\0' || attributeName[5] == ':');
-}
 
 std::string qname(const Name& n) {
     return n.prefix.empty() ? std::string(n.local) : std::string(n.prefix) + ":" + std::string(n.local);
@@ -266,19 +259,17 @@ struct ContentParser {
     // back to the part's.
     Table* target = nullptr;
     std::int64_t shift = 0;
-    // The namespace declarations in force, innermost last. Names are resolved here rather than by expat:
-    // its namespace processing builds a new string for every name, a third of its time on a sheet.
-    struct Binding {
-        std::string prefix, uri;
-        std::size_t depth;      // of the element that declares it
-        std::string_view known; // the constant of a namespace this reader knows, compared by address
-    };
-    std::vector<Binding> scope;
-    // The bindings last found for a prefix, by a hash of it; emptied whenever the scope changes.
+    // Names are resolved here rather than by expat, whose namespace processing builds a new string for every
+    // name: a third of its time on a sheet.
+    xml::NamespaceScope scope;
+    // The URIs last found for a prefix, by a hash of it; emptied whenever the scope changes.
     struct Found {
-        std::string_view prefix, uri;
+        std::string prefix;
+        std::string_view uri;
     };
     std::array<Found, 64> found{};
+    // The declarations in force as attributes, for the sheets that start while they hold.
+    mutable std::shared_ptr<const std::string> declared;
     // A prefix no declaration binds: the part is not namespace-well-formed. Where the name stands, as expat
     // would say it.
     bool badName = false;
@@ -322,34 +313,35 @@ struct ContentParser {
             self->cellText.append(s, std::size_t(len));
     }
     void declare(std::string_view prefix, const char* uri) {
-        Binding b{std::string(prefix), uri, stack.size() + 1, {}};
-        for (std::string_view k :
-             {ns::office, ns::table, ns::text, ns::style, ns::fo, ns::number, ns::calcext})
-            if (b.uri == k) b.known = k;
-        scope.push_back(std::move(b));
-        found.fill({});
+        scope.declare(prefix, uri, stack.size() + 1);
+        changed();
         if (!target && *uri && !c.prefixes_.count(uri)) c.prefixes_[uri] = std::string(prefix);
     }
     // The declarations of the elements closed, down to depth.
     void undeclare(std::size_t depth) {
-        if (scope.empty() || scope.back().depth <= depth) return;
-        while (!scope.empty() && scope.back().depth > depth)
-            scope.pop_back();
-        found.fill({});
+        if (scope.leave(depth)) changed();
+    }
+    void changed() {
+        for (Found& f : found)
+            f.prefix.clear();
+        declared.reset();
+    }
+    // The constant of a namespace this reader knows, so that most tests are one comparison of addresses.
+    static std::string_view canonical(const std::string& uri) {
+        for (std::string_view k :
+             {ns::office, ns::table, ns::text, ns::style, ns::fo, ns::number, ns::calcext})
+            if (uri == k) return k;
+        return uri;
     }
     std::string_view uriOf(std::string_view prefix) {
         Found& f =
             found[(prefix.size() * 7 + std::uint8_t(prefix.front()) + std::uint8_t(prefix.back())) & 63];
-        if (f.prefix.data() && f.prefix == prefix) return f.uri;
-        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-            if (it->prefix == prefix) {
-                // xmlns:p="" takes nothing back in XML 1.0; expat refuses it, and so does the lookup.
-                if (it->uri.empty()) break;
-                f = {it->prefix, it->known.empty() ? std::string_view(it->uri) : it->known};
-                return f.uri;
-            }
-        if (prefix == "xml") return kXmlNamespace;
-        return {};
+        if (f.prefix == prefix) return f.uri;
+        const std::string* uri = scope.find(prefix);
+        if (!uri) return {};
+        f.prefix.assign(prefix);
+        f.uri = canonical(*uri);
+        return f.uri;
     }
     // False for a prefix that nothing binds.
     bool resolve(const char* qn, bool element, Name& out) {
@@ -357,15 +349,10 @@ struct ContentParser {
         while (*colon && *colon != ':')
             ++colon;
         const char* e = *colon ? colon + 1 + std::strlen(colon + 1) : colon;
-        if (!*colon) colon = nullptr;
-        if (!colon || colon == qn) {
+        if (!*colon || colon == qn) {
             out = {{}, std::string_view(qn, std::size_t(e - qn)), {}};
             if (element)
-                for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-                    if (it->prefix.empty()) {
-                        out.uri = it->uri;
-                        break;
-                    }
+                if (const std::string* uri = scope.find({})) out.uri = canonical(*uri);
             return true;
         }
         out.prefix = std::string_view(qn, std::size_t(colon - qn));
@@ -373,14 +360,18 @@ struct ContentParser {
         out.uri = uriOf(out.prefix);
         return !out.uri.empty();
     }
-    std::string declarationsInScope() const {
+    // Made once for all the sheets that start under the same declarations: a part may declare thousands.
+    const std::shared_ptr<const std::string>& declarationsInScope() const {
+        if (declared) return declared;
         std::string out;
         std::set<std::string_view> seen;
-        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+        const auto& all = scope.bindings();
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
             if (seen.insert(it->prefix).second)
                 out += (it->prefix.empty() ? std::string(" xmlns") : " xmlns:" + it->prefix) + "=\"" +
                        xml::escapeAttribute(it->uri) + "\"";
-        return out;
+        declared = std::make_shared<const std::string>(std::move(out));
+        return declared;
     }
     // A prefix that nothing binds: the parse stops, with expat's own error for it.
     void refuseName() {
@@ -408,7 +399,8 @@ struct ContentParser {
             return;
         }
         for (const char** a = attrs; *a; a += 2)
-            if (isDeclaration(a[0])) declare(a[0][5] ? std::string_view(a[0] + 6) : std::string_view(), a[1]);
+            if (xml::NamespaceScope::isDeclaration(a[0]))
+                declare(a[0][5] ? std::string_view(a[0] + 6) : std::string_view(), a[1]);
         Name n;
         if (!resolve(rawName, true, n)) {
             refuseName();
@@ -417,7 +409,7 @@ struct ContentParser {
         }
         parsed.clear();
         for (const char** a = attrs; *a; a += 2) {
-            if (isDeclaration(a[0])) continue;
+            if (xml::NamespaceScope::isDeclaration(a[0])) continue;
             Name an;
             if (!resolve(a[0], false, an)) {
                 refuseName();
@@ -854,7 +846,7 @@ Content::Content(Source source) : source_(std::move(source)) {
                 const std::size_t resume = cp.skipFrom + found;
                 const std::size_t carried = resume < offset ? offset - resume : 0;
                 skipping.reset();
-                std::string reopen = "<" + cp.open.front() + cp.declarationsInScope() + ">";
+                std::string reopen = "<" + cp.open.front() + *cp.declarationsInScope() + ">";
                 for (std::size_t i = 1; i < cp.open.size(); ++i)
                     reopen += "<" + cp.open[i] + ">";
                 reopen += ("</" + cp.open.back()).substr(0, carried);
@@ -900,7 +892,7 @@ void Content::wholeTable(Table& t) {
     if (t.whole) return;
     // The sheet alone, inside an element that declares the namespaces in force where it stands, parsed as
     // it is inflated.
-    const std::string open = "<w" + t.nsInScope + ">";
+    const std::string open = "<w" + (t.nsInScope ? *t.nsInScope : std::string()) + ">";
     Table whole;
     ContentParser cp(*this);
     cp.target = &whole;

@@ -94,7 +94,8 @@ struct Table {
     mutable std::string bytes;
     mutable xml::PieceReader rest;
     mutable std::size_t restAt = 0;
-    std::string nsInScope; // the namespace declarations in force at its start, as attributes
+    // The namespace declarations in force at its start, as attributes; shared by the sheets under the same.
+    std::shared_ptr<const std::string> nsInScope;
     std::vector<ColEl> cols;
     std::vector<RowEl> rows;
     std::size_t columnsEnd = 0; // where new columns go: after the last column element

@@ -17,17 +17,43 @@ namespace {
 
 // Deeper nesting than any spreadsheet part holds: a guard for the open-element stack of hostile parts.
 constexpr int kMaxDepth = 4096;
-constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
-
-bool isDeclaration(const char* name) {
-    return name[0] == 'x' && std::strncmp(name, "xmlns", 5) == 0 && (name[5] == '\0' || name[5] == ':');
-}
 
 bool isSpace(std::uint8_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 } // namespace
+
+bool NamespaceScope::isDeclaration(const char* name) {
+    return name[0] == 'x' && std::strncmp(name, "xmlns", 5) == 0 && (name[5] == '\0' || name[5] == ':');
+}
+
+void NamespaceScope::declare(std::string_view prefix, std::string_view uri, std::size_t depth) {
+    bindings_.push_back({std::string(prefix), std::string(uri), depth});
+    auto it = byPrefix_.find(prefix);
+    if (it == byPrefix_.end()) it = byPrefix_.emplace(std::string(prefix), std::vector<std::size_t>()).first;
+    it->second.push_back(bindings_.size() - 1);
+}
+
+bool NamespaceScope::leave(std::size_t depth) {
+    if (bindings_.empty() || bindings_.back().depth <= depth) return false;
+    while (!bindings_.empty() && bindings_.back().depth > depth) {
+        byPrefix_.find(bindings_.back().prefix)->second.pop_back();
+        bindings_.pop_back();
+    }
+    return true;
+}
+
+const std::string* NamespaceScope::find(std::string_view prefix) const {
+    static const std::string xmlNamespace = "http://www.w3.org/XML/1998/namespace";
+    const auto it = byPrefix_.find(prefix);
+    if (it != byPrefix_.end() && !it->second.empty()) {
+        const std::string& uri = bindings_[it->second.back()].uri;
+        return uri.empty() && !prefix.empty() ? nullptr : &uri;
+    }
+    if (prefix == "xml") return &xmlNamespace;
+    return nullptr;
+}
 
 const std::string* Element::attribute(std::string_view name) const {
     for (const Attribute& a : attributes)
@@ -51,14 +77,7 @@ struct Scanner::State {
     XML_Parser parser = nullptr;
     std::vector<Element> open; // the stack of open elements, reused between siblings
     int depth = 0;
-    // The namespace declarations in force, innermost last. Prefixes are resolved here rather than by expat:
-    // its namespace processing builds a new string for every name, a good part of its time on a sheet.
-    struct Binding {
-        std::string prefix, uri;
-        int depth; // of the element that declares it
-    };
-    std::vector<Binding> scope;
-    const Binding* defaultNs = nullptr; // the innermost declaration of no prefix
+    NamespaceScope scope;
     bool stopped = false;
     std::string failure; // set by a handler that refuses the part
 
@@ -72,11 +91,12 @@ struct Scanner::State {
         if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back();
         Element& e = s.open[std::size_t(s.depth)];
         for (const XML_Char** a = atts; *a; a += 2)
-            if (isDeclaration(a[0])) s.declare(a[0][5] ? a[0] + 6 : "", a[1]);
+            if (NamespaceScope::isDeclaration(a[0]))
+                s.scope.declare(a[0][5] ? a[0] + 6 : "", a[1], std::size_t(s.depth) + 1);
         if (!s.resolve(name, true, e.uri, e.local, e.prefix)) return;
         e.attributes.clear();
         for (const XML_Char** a = atts; *a; a += 2) {
-            if (isDeclaration(a[0])) continue;
+            if (NamespaceScope::isDeclaration(a[0])) continue;
             Attribute& at = e.attributes.emplace_back();
             if (!s.resolve(a[0], false, at.uri, at.local, at.prefix)) return;
             at.value.assign(a[1]);
@@ -91,11 +111,7 @@ struct Scanner::State {
         auto& s = *static_cast<State*>(user);
         if (!s.failure.empty()) return;
         --s.depth;
-        if (!s.scope.empty() && s.scope.back().depth >= s.depth) {
-            while (!s.scope.empty() && s.scope.back().depth >= s.depth)
-                s.scope.pop_back();
-            s.findDefault();
-        }
+        s.scope.leave(std::size_t(s.depth));
         const Element& e = s.open[std::size_t(s.depth)];
         EndTag t;
         const auto count = XML_GetCurrentByteCount(s.parser);
@@ -116,26 +132,15 @@ struct Scanner::State {
         static_cast<State*>(user)->refuse("contine o declaratie DOCTYPE, pe care acest tip de fisier nu o "
                                           "permite");
     }
-    void declare(const char* prefix, const char* uri) {
-        scope.push_back({prefix, uri, depth});
-        findDefault();
-    }
-    void findDefault() {
-        defaultNs = nullptr;
-        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-            if (it->prefix.empty()) {
-                defaultNs = &*it;
-                break;
-            }
-    }
     // False, with the part refused as expat refuses it, for a prefix that nothing binds.
     bool resolve(const char* qn, bool element, std::string& uri, std::string& local, std::string& prefix) {
         const char* colon = std::strchr(qn, ':');
         if (!colon || colon == qn) {
             local.assign(qn);
             prefix.clear();
-            if (element && defaultNs)
-                uri.assign(defaultNs->uri);
+            const std::string* ns = element ? scope.find({}) : nullptr;
+            if (ns)
+                uri.assign(*ns);
             else
                 uri.clear();
             return true;
@@ -143,15 +148,8 @@ struct Scanner::State {
         const std::string_view p(qn, std::size_t(colon - qn));
         prefix.assign(p);
         local.assign(colon + 1);
-        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-            if (it->prefix == p) {
-                // xmlns:p="" takes nothing back in XML 1.0: p stays unbound.
-                if (it->uri.empty()) break;
-                uri.assign(it->uri);
-                return true;
-            }
-        if (p == "xml") {
-            uri.assign(kXmlNamespace);
+        if (const std::string* ns = scope.find(p)) {
+            uri.assign(*ns);
             return true;
         }
         refuse("nu este XML corect (linia " + std::to_string(XML_GetCurrentLineNumber(parser)) +

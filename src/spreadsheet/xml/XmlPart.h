@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ordana::spreadsheet::xml {
@@ -52,6 +53,37 @@ class Handler {
     virtual void end(const Element&, const EndTag&) {}
     // Character data directly inside the innermost open element, decoded, possibly in several pieces.
     virtual void text(const Element&, std::string_view) {}
+};
+
+// The namespace declarations in force while a part is read. Readers resolve prefixes with it rather than
+// through expat, whose namespace processing builds a new string for every name. Each prefix keeps its own
+// stack of bindings, so a part that declares thousands of prefixes costs no more per name than one that
+// declares ten.
+class NamespaceScope {
+  public:
+    struct Binding {
+        std::string prefix, uri;
+        std::size_t depth; // of the element that declares it
+    };
+    // "xmlns" or "xmlns:p", the attributes that declare rather than describe.
+    static bool isDeclaration(const char* attributeName);
+
+    void declare(std::string_view prefix, std::string_view uri, std::size_t depth);
+    // Drops the declarations of the elements deeper than depth; false when there were none.
+    bool leave(std::size_t depth);
+    // What the prefix is bound to ("" for the default namespace), or nullptr where nothing binds it. A prefix
+    // declared empty (xmlns:p="", which XML 1.0 does not allow) binds nothing; "xml" is always bound.
+    const std::string* find(std::string_view prefix) const;
+    // Innermost last.
+    const std::vector<Binding>& bindings() const { return bindings_; }
+
+  private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::vector<Binding> bindings_;
+    std::unordered_map<std::string, std::vector<std::size_t>, Hash, std::equal_to<>> byPrefix_;
 };
 
 // Reads a part piece by piece (an entry being inflated), so a reader can stop once it has what it needs.
