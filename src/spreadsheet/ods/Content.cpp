@@ -345,19 +345,14 @@ struct ContentParser {
     }
     // False for a prefix that nothing binds.
     bool resolve(const char* qn, bool element, Name& out) {
-        const char* colon = qn;
-        while (*colon && *colon != ':')
-            ++colon;
-        const char* e = *colon ? colon + 1 + std::strlen(colon + 1) : colon;
-        if (!*colon || colon == qn) {
-            out = {{}, std::string_view(qn, std::size_t(e - qn)), {}};
+        const auto name = xml::NamespaceScope::split(qn);
+        out = {{}, name.local, name.prefix};
+        if (name.prefix.empty()) {
             if (element)
                 if (const std::string* uri = scope.find({})) out.uri = canonical(*uri);
             return true;
         }
-        out.prefix = std::string_view(qn, std::size_t(colon - qn));
-        out.local = std::string_view(colon + 1, std::size_t(e - colon - 1));
-        out.uri = uriOf(out.prefix);
+        out.uri = uriOf(name.prefix);
         return !out.uri.empty();
     }
     // Made once for all the sheets that start under the same declarations: a part may declare thousands.

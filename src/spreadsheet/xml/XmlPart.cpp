@@ -134,10 +134,11 @@ struct Scanner::State {
     }
     // False, with the part refused as expat refuses it, for a prefix that nothing binds.
     bool resolve(const char* qn, bool element, std::string& uri, std::string& local, std::string& prefix) {
-        const char* colon = std::strchr(qn, ':');
-        if (!colon || colon == qn) {
-            local.assign(qn);
-            prefix.clear();
+        const auto name = NamespaceScope::split(qn);
+        local.assign(name.local);
+        prefix.assign(name.prefix);
+        if (name.prefix.empty()) {
+            // An attribute in no namespace; an element in the default one, if any.
             const std::string* ns = element ? scope.find({}) : nullptr;
             if (ns)
                 uri.assign(*ns);
@@ -145,10 +146,7 @@ struct Scanner::State {
                 uri.clear();
             return true;
         }
-        const std::string_view p(qn, std::size_t(colon - qn));
-        prefix.assign(p);
-        local.assign(colon + 1);
-        if (const std::string* ns = scope.find(p)) {
+        if (const std::string* ns = scope.find(name.prefix)) {
             uri.assign(*ns);
             return true;
         }
@@ -462,10 +460,6 @@ const std::uint8_t* nextLt(const std::uint8_t* p, const std::uint8_t* end) {
     return end;
 }
 
-bool space(std::uint8_t c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 } // namespace
 
 std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
@@ -534,7 +528,7 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
             }
             // After the name: one of the element's own tags, or another's whose name only begins the same.
             state_ = State::Text;
-            if (!space(c) && c != '>' && (closing_ || c != '/')) break; // not consumed
+            if (!isSpace(c) && c != '>' && (closing_ || c != '/')) break; // not consumed
             if (closing_) {
                 if (depth_ == 0) return found(lt_);
                 --depth_;

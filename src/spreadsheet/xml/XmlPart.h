@@ -9,6 +9,7 @@
 #include "spreadsheet/FileAccess.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -67,6 +68,18 @@ class NamespaceScope {
     };
     // "xmlns" or "xmlns:p", the attributes that declare rather than describe.
     static bool isDeclaration(const char* attributeName);
+    // A name as written, "p:local" or "local", into its prefix (empty for none) and local name.
+    struct QualifiedName {
+        std::string_view prefix, local;
+    };
+    static QualifiedName split(const char* name) {
+        const char* colon = name;
+        while (*colon && *colon != ':')
+            ++colon;
+        if (!*colon || colon == name)
+            return {{}, std::string_view(name, std::size_t(colon - name) + std::strlen(colon))};
+        return {std::string_view(name, std::size_t(colon - name)), std::string_view(colon + 1)};
+    }
 
     void declare(std::string_view prefix, std::string_view uri, std::size_t depth);
     // Drops the declarations of the elements deeper than depth; false when there were none.
