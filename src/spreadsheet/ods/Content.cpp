@@ -635,7 +635,7 @@ struct ContentParser {
             if (const char* v = attr(ns::table, "number-columns-repeated")) ce.repeat = repeatOf(v);
             ce.origRepeat = ce.repeat;
             nextCol += ce.repeat;
-            if (const char* v = attr(ns::table, "style-name")) ce.style = ce.origStyle = v;
+            if (const char* v = attr(ns::table, "style-name")) ce.style = v;
             ce.span.begin = pos();
             ce.tagEnd = pos() + count();
             rowCells.push_back(std::move(ce));
@@ -1142,6 +1142,16 @@ void Content::setColumnStyle(Table& t, std::uint32_t col, const std::string& col
     modified_ = true;
 }
 
+namespace {
+
+void restyle(CellEl& c, std::string style) {
+    if (style == c.style) return;
+    c.style = std::move(style);
+    c.restyled = true;
+}
+
+} // namespace
+
 void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& change) {
     wholeTable(t);
     ColEl& c = t.cols[splitColumn(t, col)];
@@ -1155,7 +1165,7 @@ void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& chang
         if (std::uint64_t(found.first) + found.repeat <= col) continue;
         if (found.style.empty() && r.defaultCellStyle.empty()) continue;
         CellEl& cell = r.cells[splitCell(r, col)];
-        cell.style = derive(cell.style.empty() ? r.defaultCellStyle : cell.style, change);
+        restyle(cell, derive(cell.style.empty() ? r.defaultCellStyle : cell.style, change));
     }
     modified_ = true;
 }
@@ -1177,7 +1187,7 @@ void Content::formatCell(Table& t, std::uint32_t row, std::uint32_t col, const S
     wholeTable(t);
     RowEl& r = rowAt(t, row);
     CellEl& c = cellAt(r, col);
-    c.style = derive(effectiveStyle(t, r, c), change);
+    restyle(c, derive(effectiveStyle(t, r, c), change));
     r.dirty = true;
     modified_ = true;
 }
@@ -1375,7 +1385,7 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
     const std::optional<std::string> style =
         c.style.empty() ? std::nullopt : std::optional<std::string>(c.style);
     if (c.original && !c.valueWritten) {
-        if (c.repeat == c.origRepeat && c.style == c.origStyle)
+        if (c.repeat == c.origRepeat && !c.restyled)
             return std::string(original(c.span.begin, c.span.end, &t));
         std::string tag(original(c.span.begin, c.tagEnd, &t));
         tag = setAttribute(tag, repeatQ, repeat);

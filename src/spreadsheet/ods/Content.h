@@ -46,17 +46,20 @@ struct Span {
 };
 
 // One table:table-cell or table:covered-table-cell element (or a new one).
+// A sheet holds one per run of cells, so it is kept small: the style it had is not kept, only whether it
+// changed.
 struct CellEl {
     std::uint32_t first = 0, repeat = 1;
     std::uint32_t origRepeat = 1;
     bool original = false; // has a span in the part
     bool covered = false;
+    bool valueWritten = false;
+    bool restyled = false;    // style differs from the element's own
     Span span;                // the whole element
     std::size_t tagEnd = 0;   // end of its start tag
     std::size_t innerEnd = 0; // start of its end tag (== span.end for an empty element)
-    std::string style, origStyle;
+    std::string style;
     CellValue value;
-    bool valueWritten = false;
     std::vector<Span> keep; // children other than paragraphs (annotations, frames): kept on an overwrite
 };
 
