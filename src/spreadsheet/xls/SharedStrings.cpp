@@ -58,17 +58,52 @@ std::u16string ContinuedReader::chars(std::size_t count, bool wide) {
     }
 }
 
-std::u16string ContinuedReader::string(bool rich) {
-    const std::uint16_t cch = u16();
+std::optional<ContinuedReader::Header> ContinuedReader::header(bool rich) {
+    Header h;
+    h.cch = u16();
     // Some writers leave out the flags byte of an empty cell text that ends its record.
-    if (cch == 0 && !rich && (seg_ >= segs_.size() || pos_ >= segs_[seg_].size())) return {};
+    if (h.cch == 0 && !rich && (seg_ >= segs_.size() || pos_ >= segs_[seg_].size())) return std::nullopt;
     const std::uint8_t flags = u8();
-    std::size_t runs = 0, ext = 0;
-    if (rich && (flags & 0x08)) runs = u16();
-    if (rich && (flags & 0x04)) ext = u32();
-    std::u16string s = chars(cch, flags & 0x01);
-    skip(runs * 4);
-    skip(ext);
+    h.wide = flags & 0x01;
+    if (rich && (flags & 0x08)) h.runs = u16();
+    if (rich && (flags & 0x04)) h.ext = u32();
+    return h;
+}
+
+void ContinuedReader::skipTail(const Header& h) {
+    skip(h.runs * 4);
+    skip(h.ext);
+}
+
+std::u16string ContinuedReader::string(bool rich) {
+    const auto h = header(rich);
+    if (!h) return {};
+    std::u16string s = chars(h->cch, h->wide);
+    skipTail(*h);
+    return s;
+}
+
+std::string ContinuedReader::utf8String(bool rich) {
+    const auto h = header(rich);
+    if (!h) return {};
+    std::string s;
+    if (!h->wide && seg_ < segs_.size() && segs_[seg_].size() - pos_ >= h->cch) {
+        // Latin-1, the common case: each byte is one code point, and runs of ASCII are copied as they are.
+        const auto units = segs_[seg_].subspan(pos_, h->cch);
+        s.reserve(units.size());
+        for (std::size_t i = 0; i < units.size();) {
+            std::size_t j = i;
+            while (j < units.size() && units[j] < 0x80)
+                ++j;
+            s.append(reinterpret_cast<const char*>(units.data() + i), j - i);
+            if (j < units.size()) text::appendUtf8(s, units[j++]);
+            i = j;
+        }
+        pos_ += h->cch;
+    } else {
+        s = utf16ToUtf8(chars(h->cch, h->wide));
+    }
+    skipTail(*h);
     return s;
 }
 
@@ -81,14 +116,15 @@ void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chai
         totalBytes += c.size();
     // Every string takes at least 3 bytes: a count beyond that is a lie, not a reason to allocate.
     if (unique > totalBytes / 3) corrupt("tabela de texte anunta mai multe texte decat contine");
-    texts_.reserve(unique);
+    // Room for a results table's labels too, so that adding them does not move every string.
+    texts_.reserve(std::size_t(unique) + 64);
     locations_.reserve(unique);
     ContinuedReader r(chain);
     r.skip(8);
     for (std::uint32_t i = 0; i < unique; ++i) {
         if (!r.settle()) corrupt("tabela de texte anunta mai multe texte decat contine");
         locations_.push_back({std::uint32_t(r.segment()), std::uint32_t(r.offset())});
-        texts_.push_back(utf16ToUtf8(r.string(true)));
+        texts_.push_back(r.utf8String(true));
     }
     end_ = {std::uint32_t(r.segment()), std::uint32_t(r.offset())};
     originalCount_ = unique;

@@ -7,6 +7,7 @@
 
 #include "Biff.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -27,12 +28,22 @@ class ContinuedReader {
     std::u16string chars(std::size_t count, bool wide);
     // XLUnicodeRichExtendedString (SST) when rich is true, XLUnicodeString otherwise.
     std::u16string string(bool rich);
+    // The same, as UTF-8; a one-byte string within one record goes straight there.
+    std::string utf8String(bool rich);
     // Moves past exhausted segments; false at the very end.
     bool settle();
     std::size_t segment() const { return seg_; }
     std::size_t offset() const { return pos_; }
 
   private:
+    struct Header {
+        std::uint16_t cch = 0;
+        bool wide = false;
+        std::size_t runs = 0, ext = 0; // formatting runs and extended data after the characters
+    };
+    // Reads the count and flags; nullopt for the empty text some writers leave without its flags byte.
+    std::optional<Header> header(bool rich);
+    void skipTail(const Header& h);
     std::vector<std::span<const std::uint8_t>> segs_;
     std::size_t seg_ = 0;
     std::size_t pos_ = 0;
