@@ -487,6 +487,52 @@ TEST(XlsRecords, TheFirstRowsReadAloneAsInTheWholeSheet) {
     }
 }
 
+// The quick look reads no further than the last record of its rows, wherever that is: past it, a sheet of
+// many rows is not walked again, and what lies there is not judged until the sheet is read whole.
+TEST(XlsRecords, TheFirstRowsEndWithTheirLastRecord) {
+    auto row = [](int r) {
+        return RecordBytes{rt::Row, cat({le16(std::uint32_t(r)), le16(0), le16(2), le16(255), le16(0),
+                                         le16(0), le32(0x100)})};
+    };
+    auto number = [](int r, int c, double v) {
+        return RecordBytes{rt::Number, cat({cellHead(r, c), f64(v)})};
+    };
+    const RecordBytes dbCell{rt::DbCell, le32(0)};
+    const RecordBytes text{rt::Label, cat({cellHead(1, 0), str8("abc")})};
+    // A column range that ends before it starts: whoever reads that far refuses the sheet.
+    const RecordBytes broken{rt::ColInfo, cat({le16(5), le16(2), le16(0), le16(15), le16(0), le16(0)})};
+    const struct {
+        const char* name;
+        std::vector<RecordBytes> records;
+        const char* a2;
+    } cases[] = {
+        {"row blocks closed by DBCELL",
+         {row(0), row(1), number(0, 0, 1), number(1, 1, 3), dbCell, row(40), number(40, 0, 4), dbCell,
+          broken},
+         ""},
+        {"no DBCELL", {row(0), row(1), number(0, 0, 1), number(1, 1, 3), number(40, 0, 4), broken}, ""},
+        {"a first-row cell after the others",
+         {number(0, 0, 1), number(40, 0, 4), number(1, 1, 3), text, broken},
+         "abc"},
+        {"a formula's text result last",
+         {number(0, 0, 1),
+          number(1, 1, 3),
+          {rt::Formula, formula(1, 0, Bytes{0, 0, 0, 0, 0, 0, 0xFF, 0xFF})},
+          {rt::String, str8("rez")},
+          broken},
+         "rez"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WorkbookStream book(buildStream({{"S", c.records}}));
+        const Sheet& preview = book.preview(0);
+        EXPECT_EQ(show(preview.value(0, 0)), show(CellValue::number(1)));
+        EXPECT_EQ(show(preview.value(1, 1)), show(CellValue::number(3)));
+        EXPECT_EQ(show(preview.value(1, 0)), show(*c.a2 ? CellValue::text(c.a2) : CellValue()));
+        EXPECT_THROW((void)book.sheet(0), RuntimeError);
+    }
+}
+
 namespace {
 
 // How the formula cells of a written sheet hang together, in record order: "E14>E13" for a FORMULA that

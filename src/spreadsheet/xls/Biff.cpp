@@ -16,13 +16,12 @@ void Writer::record(std::uint16_t type, std::span<const std::uint8_t> data) {
     raw(data);
 }
 
-RecordPos RecordCursor::next() {
-    if (end_ - pos_ < 4) corrupt("o inregistrare este trunchiata");
-    const std::uint8_t* p = s_.data() + pos_;
-    RecordPos r{get16(p), get16(p + 2), std::uint32_t(pos_)};
-    if (r.length > end_ - pos_ - 4) corrupt("o inregistrare depaseste sfarsitul fluxului");
-    pos_ += 4 + r.length;
-    return r;
+void RecordCursor::truncated() {
+    corrupt("o inregistrare este trunchiata");
+}
+
+void RecordCursor::overrun() {
+    corrupt("o inregistrare depaseste sfarsitul fluxului");
 }
 
 std::u16string readUnicodeString(std::span<const std::uint8_t> data, std::size_t& pos, bool shortCount) {

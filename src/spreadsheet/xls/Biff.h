@@ -102,6 +102,30 @@ struct RecordPos {
     std::uint32_t end() const { return offset + 4 + length; }
 };
 
+// The records that hold a cell's value.
+inline bool isCellRecord(std::uint16_t t) {
+    switch (t) {
+    case rt::Number:
+    case rt::Rk:
+    case rt::MulRk:
+    case rt::LabelSst:
+    case rt::Label:
+    case rt::RString:
+    case rt::BoolErr:
+    case rt::Blank:
+    case rt::MulBlank:
+    case rt::Formula:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Records that belong to the cell before them.
+inline bool isFormulaTail(std::uint16_t t) {
+    return t == rt::String || t == rt::ShrFmla || t == rt::Array || t == rt::Table || t == rt::Continue;
+}
+
 // Walks the records of [begin, end) of a stream; a header or data running past end is 1004.
 class RecordCursor {
   public:
@@ -110,10 +134,20 @@ class RecordCursor {
     bool atEnd() const { return pos_ >= end_; }
     // Fewer than 4 bytes left: trailing padding, not a record.
     bool onlyPaddingLeft() const { return end_ - pos_ < 4; }
-    RecordPos next();
+    // Inline: a sheet's records are walked by the million.
+    RecordPos next() {
+        if (end_ - pos_ < 4) truncated();
+        const std::uint8_t* p = s_.data() + pos_;
+        const RecordPos r{get16(p), get16(p + 2), std::uint32_t(pos_)};
+        if (r.length > end_ - pos_ - 4) overrun();
+        pos_ += 4 + r.length;
+        return r;
+    }
     std::size_t position() const { return pos_; }
 
   private:
+    [[noreturn]] static void truncated();
+    [[noreturn]] static void overrun();
     std::span<const std::uint8_t> s_;
     std::size_t pos_;
     std::size_t end_;

@@ -13,29 +13,6 @@ namespace ordana::spreadsheet::xls {
 
 namespace {
 
-bool isCellRecord(std::uint16_t t) {
-    switch (t) {
-    case rt::Number:
-    case rt::Rk:
-    case rt::MulRk:
-    case rt::LabelSst:
-    case rt::Label:
-    case rt::RString:
-    case rt::BoolErr:
-    case rt::Blank:
-    case rt::MulBlank:
-    case rt::Formula:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Records that belong to the cell before them.
-bool isFormulaTail(std::uint16_t t) {
-    return t == rt::String || t == rt::ShrFmla || t == rt::Array || t == rt::Table || t == rt::Continue;
-}
-
 std::size_t minLength(std::uint16_t t) {
     switch (t) {
     case rt::Number:
@@ -80,7 +57,10 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info) : Sheet(book, info, -1
 Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept)
     : book_(book), stream_(book.bytes()), name_(info.name) {
     const bool limited = rowsKept >= 0;
-    RecordCursor cursor(stream_, info.begin, info.end);
+    // The first rows end where the open found their last record; the rest of the sheet is not walked.
+    const bool cut = limited && rowsKept <= WorkbookStream::kPreviewRows && info.previewEnd > info.begin &&
+                     info.previewEnd < info.end;
+    RecordCursor cursor(stream_, info.begin, cut ? info.previewEnd : info.end);
     recs_.reserve(limited ? 256 : (info.end - info.begin) / 16 + 16);
     if (!limited) entries_.reserve((info.end - info.begin) / 20 + 16);
     int depth = 0;
@@ -189,7 +169,7 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept)
         }
         entries_.push_back({row, col, std::uint32_t(i), npos, 0});
     }
-    if (depth != 0) corrupt("foaia nu se incheie corect");
+    if (depth != 0 && !cut) corrupt("foaia nu se incheie corect");
     auto less = [](const CellEntry& a, const CellEntry& b) {
         return a.row != b.row ? a.row < b.row : a.col < b.col;
     };

@@ -131,10 +131,17 @@ void WorkbookStream::scanSheet(SheetInfo& s) {
     if (bof.type != rt::Bof || bof.length < 4)
         corrupt("foaia \"" + s.name + "\" nu incepe cu o inregistrare BOF");
     s.bofType = get16(&stream_[bof.dataOffset() + 2]);
+    s.previewEnd = bof.end();
+    bool inPreview = false; // the record before belongs to the first rows
     int depth = 1;
     while (depth > 0) {
         if (cursor.atEnd()) corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
         const RecordPos r = cursor.next();
+        if (isCellRecord(r.type) || r.type == rt::Row)
+            inPreview = r.length < 2 || get16(&stream_[r.dataOffset()]) < kPreviewRows;
+        else if (!isFormulaTail(r.type))
+            inPreview = false;
+        if (inPreview) s.previewEnd = r.end();
         if (r.type == rt::Bof) {
             ++depth;
         } else if (r.type == rt::Eof) {

@@ -29,6 +29,9 @@ struct SheetInfo {
     std::size_t boundRecord = 0; // index of its BOUNDSHEET in the globals
     std::uint32_t begin = 0;     // substream [begin, end) in the original stream
     std::uint32_t end = 0;
+    // Just past the last record of a cell (or row) in the first kPreviewRows rows, or one that cannot say
+    // its row, with the records that belong to it: as far as a quick look at those rows reads.
+    std::uint32_t previewEnd = 0;
     std::vector<std::uint32_t> window2; // WINDOW2 records of the substream itself
     std::optional<std::uint32_t> index; // its INDEX record
     bool isWorksheet() const { return boundType == 0 && bofType == 0x0010 && !dialog; }
