@@ -210,32 +210,20 @@ void checkLockFiles(const std::string& path, const std::string& folder, const st
     }
 }
 
-std::uint64_t hashOf(std::span<const std::uint8_t> bytes) {
-    return XXH3_64bits(bytes.data(), bytes.size());
-}
-
-// The hash of what fd holds now, read in blocks (bounded by the size the file had when read).
-bool hashNow(int fd, std::uint64_t size, std::uint64_t& hash) {
-    XXH3_state_t* state = XXH3_createState();
-    if (!state) return false;
-    XXH3_64bits_reset(state);
+// Whether fd holds exactly these bytes now, read in blocks and compared with them.
+bool holdsNow(int fd, std::span<const std::uint8_t> bytes) {
     std::vector<std::uint8_t> block(1 << 20);
-    std::uint64_t done = 0;
-    bool ok = true;
-    while (done <= size) {
+    std::size_t done = 0;
+    for (;;) {
         const ssize_t n = ::pread(fd, block.data(), block.size(), off_t(done));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        XXH3_64bits_update(state, block.data(), std::size_t(n));
-        done += std::uint64_t(n);
+        if (n < 0) return false;
+        if (n == 0) return done == bytes.size();
+        if (std::size_t(n) > bytes.size() - done ||
+            std::memcmp(block.data(), bytes.data() + done, std::size_t(n)) != 0)
+            return false;
+        done += std::size_t(n);
     }
-    hash = XXH3_64bits_digest(state);
-    XXH3_freeState(state);
-    return ok && done == size;
 }
 
 void writeAll(int fd, std::span<const std::uint8_t> bytes, const std::string& path) {
@@ -478,9 +466,7 @@ void requireSameFile(const SourceFile& source, int folderFd) {
 
 // And its bytes are the ones read, for a program that puts the time of change back after writing.
 void requireSameContent(const SourceFile& source, int fileFd) {
-    std::uint64_t hash = 0;
-    if (!hashNow(fileFd, source.version().size, hash) || hash != source.version().hash)
-        failChanged(source.path());
+    if (!holdsNow(fileFd, source.bytes())) failChanged(source.path());
 }
 
 // What checkCanSave refuses, judged through the folder's descriptor for the real file that was read.
@@ -619,7 +605,7 @@ std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, bool
         o.st = after;
     }
     source->version_ = {std::uint64_t(o.st.st_dev), std::uint64_t(o.st.st_ino), std::uint64_t(bytes.size()),
-                        o.st.st_mtim.tv_sec,        o.st.st_mtim.tv_nsec,       hashOf(bytes)};
+                        o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec};
     source->data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
     source->folder_ = o.folderPath;
     source->name_ = o.name;
@@ -641,7 +627,6 @@ std::shared_ptr<const SourceFile> SourceFile::fromBytes(std::vector<std::uint8_t
     std::shared_ptr<SourceFile> source(new SourceFile());
     source->path_ = std::move(path);
     source->version_.size = bytes.size();
-    source->version_.hash = hashOf(bytes);
     source->data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
     return source;
 }

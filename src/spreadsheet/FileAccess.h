@@ -47,14 +47,14 @@ using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 // formats share one way of reading and one safe save.
 class SourceFile {
   public:
-    // What identifies the version read: the file, its size and time of change, and a hash of its bytes.
+    // What identifies the version read: the file, its size and time of change; and the bytes themselves,
+    // which a save compares with what the file holds then.
     struct Version {
         std::uint64_t device = 0;
         std::uint64_t inode = 0;
         std::uint64_t size = 0;
         std::int64_t mtimeSeconds = 0;
         std::int64_t mtimeNanoseconds = 0;
-        std::uint64_t hash = 0; // XXH3 64
         bool operator==(const Version&) const = default;
     };
 
