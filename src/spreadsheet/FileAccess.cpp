@@ -429,25 +429,18 @@ std::vector<std::uint8_t> readAll(int fd, const std::string& path, std::uint64_t
     ::fcntl(fd, F_SETFL, 0); // blocking reads from here on: it is a regular file
     std::vector<std::uint8_t> bytes;
     reserveLarge(bytes, static_cast<std::size_t>(expected));
-    bytes.resize(static_cast<std::size_t>(expected));
-    std::size_t have = 0;
-    std::uint8_t more[65536];
+    // Through a block that stays in the cache: the buffer's fresh pages are written once, by the copy,
+    // rather than zeroed by a resize first and then written by the read.
+    std::vector<std::uint8_t> block(std::size_t(256) << 10);
     for (;;) {
-        // Into the buffer while it has room; past fstat's size (the file grew meanwhile) through a small one.
-        const bool room = have < bytes.size();
-        const ssize_t n = room ? ::pread(fd, bytes.data() + have, bytes.size() - have, off_t(have))
-                               : ::pread(fd, more, sizeof more, off_t(have));
+        const ssize_t n = ::pread(fd, block.data(), block.size(), off_t(bytes.size()));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
         if (n == 0) break;
-        if (!room) {
-            if (bytes.size() + static_cast<std::size_t>(n) > kMaxWorkbookBytes)
-                tooLarge(bytes.size() + static_cast<std::size_t>(n));
-            bytes.insert(bytes.end(), more, more + n);
-        }
-        have += static_cast<std::size_t>(n);
+        if (bytes.size() + static_cast<std::size_t>(n) > kMaxWorkbookBytes)
+            tooLarge(bytes.size() + static_cast<std::size_t>(n));
+        bytes.insert(bytes.end(), block.begin(), block.begin() + n);
     }
-    bytes.resize(have);
     return bytes;
 }
 
