@@ -94,13 +94,20 @@ struct Scanner::State {
             if (NamespaceScope::isDeclaration(a[0]))
                 s.scope.declare(a[0][5] ? a[0] + 6 : "", a[1], std::size_t(s.depth) + 1);
         if (!s.resolve(name, true, e.uri, e.local, e.prefix)) return;
-        e.attributes.clear();
+        // The element at this depth and its attributes are reused from the sibling before, strings and all:
+        // most names and values are the same as there, and nothing is allocated for them.
+        std::size_t count = 0;
         for (const XML_Char** a = atts; *a; a += 2) {
             if (NamespaceScope::isDeclaration(a[0])) continue;
-            Attribute& at = e.attributes.emplace_back();
-            if (!s.resolve(a[0], false, at.uri, at.local, at.prefix)) return;
-            at.value.assign(a[1]);
+            if (count == e.attributes.size()) e.attributes.emplace_back();
+            Attribute& at = e.attributes[count++];
+            if (!s.resolve(a[0], false, at.uri, at.local, at.prefix)) {
+                e.attributes.resize(count);
+                return;
+            }
+            keep(at.value, a[1]);
         }
+        e.attributes.resize(count);
         e.begin = std::size_t(XML_GetCurrentByteIndex(s.parser));
         e.startEnd = e.begin + std::size_t(XML_GetCurrentByteCount(s.parser));
         e.depth = s.depth;
@@ -135,25 +142,29 @@ struct Scanner::State {
     // False, with the part refused as expat refuses it, for a prefix that nothing binds.
     bool resolve(const char* qn, bool element, std::string& uri, std::string& local, std::string& prefix) {
         const auto name = NamespaceScope::split(qn);
-        local.assign(name.local);
-        prefix.assign(name.prefix);
+        keep(local, name.local);
+        keep(prefix, name.prefix);
         if (name.prefix.empty()) {
             // An attribute in no namespace; an element in the default one, if any.
             const std::string* ns = element ? scope.find({}) : nullptr;
             if (ns)
-                uri.assign(*ns);
+                keep(uri, *ns);
             else
                 uri.clear();
             return true;
         }
         if (const std::string* ns = scope.find(name.prefix)) {
-            uri.assign(*ns);
+            keep(uri, *ns);
             return true;
         }
         refuse("nu este XML corect (linia " + std::to_string(XML_GetCurrentLineNumber(parser)) +
                ", coloana " + std::to_string(XML_GetCurrentColumnNumber(parser)) +
                "): " + XML_ErrorString(XML_ERROR_UNBOUND_PREFIX));
         return false;
+    }
+    // Assigns only what differs: comparing is cheaper than a string's general replace.
+    static void keep(std::string& to, std::string_view from) {
+        if (to != from) to.assign(from);
     }
     void refuse(std::string why) {
         if (failure.empty()) failure = std::move(why);
