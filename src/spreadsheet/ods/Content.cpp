@@ -22,6 +22,26 @@ struct Name {
     bool in(std::string_view ns) const { return uri.data() == ns.data() || uri == ns; }
 };
 
+// Rows, cells and columns are runs sorted by their first index, each covering [first, first + repeat).
+constexpr std::size_t kNoRun = std::size_t(-1);
+
+// The last run that starts at or before i, or kNoRun.
+template <class Run> std::size_t runFrom(const std::vector<Run>& runs, std::uint32_t i) {
+    const auto it = std::upper_bound(runs.begin(), runs.end(), i,
+                                     [](std::uint32_t v, const Run& e) { return v < e.first; });
+    return it == runs.begin() ? kNoRun : std::size_t(it - runs.begin()) - 1;
+}
+
+template <class Run> bool covers(const Run& e, std::uint32_t i) {
+    return e.first <= i && std::uint64_t(e.first) + e.repeat > i;
+}
+
+// The run that covers i, or kNoRun.
+template <class Run> std::size_t runAt(const std::vector<Run>& runs, std::uint32_t i) {
+    const std::size_t k = runFrom(runs, i);
+    return k != kNoRun && covers(runs[k], i) ? k : kNoRun;
+}
+
 std::string qname(const Name& n) {
     return n.prefix.empty() ? std::string(n.local) : std::string(n.prefix) + ":" + std::string(n.local);
 }
@@ -968,23 +988,15 @@ std::string Content::nsDecl(std::string_view uri) const {
 
 CellValue Content::value(Table& t, std::uint32_t row, std::uint32_t col) {
     if (row >= kFirstRows) wholeTable(t);
-    auto holds = [&](std::size_t i) {
-        return i < t.rows.size() && t.rows[i].first <= row && row - t.rows[i].first < t.rows[i].repeat;
-    };
+    auto holds = [&](std::size_t i) { return i < t.rows.size() && covers(t.rows[i], row); };
     if (!holds(t.lastRead) && !holds(++t.lastRead)) {
-        const auto rit = std::upper_bound(t.rows.begin(), t.rows.end(), row,
-                                          [](std::uint32_t r, const RowEl& e) { return r < e.first; });
-        if (rit == t.rows.begin()) return {};
-        t.lastRead = std::size_t(std::prev(rit) - t.rows.begin());
-        if (!holds(t.lastRead)) return {};
+        const std::size_t k = runAt(t.rows, row);
+        if (k == kNoRun) return {};
+        t.lastRead = k;
     }
     const RowEl& r = t.rows[t.lastRead];
-    const auto cit = std::upper_bound(r.cells.begin(), r.cells.end(), col,
-                                      [](std::uint32_t c, const CellEl& e) { return c < e.first; });
-    if (cit == r.cells.begin()) return {};
-    const CellEl& c = *std::prev(cit);
-    if (std::uint64_t(c.first) + c.repeat <= col) return {};
-    return c.value;
+    const std::size_t k = runAt(r.cells, col);
+    return k == kNoRun ? CellValue() : r.cells[k].value;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -1008,9 +1020,7 @@ std::size_t Content::splitRow(Table& t, std::uint32_t row) {
         modified_ = true;
         return t.rows.size() - 1;
     }
-    const auto rit = std::upper_bound(t.rows.begin(), t.rows.end(), row,
-                                      [](std::uint32_t r, const RowEl& e) { return r < e.first; });
-    std::size_t i = std::size_t(std::prev(rit) - t.rows.begin());
+    std::size_t i = runFrom(t.rows, row);
     RowEl& r = t.rows[i];
     if (r.repeat == 1) return i;
     const std::uint32_t before = row - r.first, after = r.first + r.repeat - row - 1;
@@ -1049,9 +1059,7 @@ std::size_t Content::splitCell(RowEl& r, std::uint32_t col) {
         modified_ = true;
         return r.cells.size() - 1;
     }
-    const auto cit = std::upper_bound(r.cells.begin(), r.cells.end(), col,
-                                      [](std::uint32_t c, const CellEl& e) { return c < e.first; });
-    std::size_t i = std::size_t(std::prev(cit) - r.cells.begin());
+    std::size_t i = runFrom(r.cells, col);
     CellEl& c = r.cells[i];
     if (c.repeat == 1) return i;
     const std::uint32_t before = col - c.first, after = c.first + c.repeat - col - 1;
@@ -1110,9 +1118,7 @@ std::size_t splitColumn(Table& t, std::uint32_t col) {
         t.columnCount = col + 1;
         return t.cols.size() - 1;
     }
-    const auto it = std::upper_bound(t.cols.begin(), t.cols.end(), col,
-                                     [](std::uint32_t c, const ColEl& e) { return c < e.first; });
-    std::size_t i = std::size_t(std::prev(it) - t.cols.begin());
+    std::size_t i = runFrom(t.cols, col);
     ColEl& c = t.cols[i];
     if (c.repeat == 1) return i;
     const std::uint32_t before = col - c.first, after = c.first + c.repeat - col - 1;
@@ -1158,12 +1164,8 @@ void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& chang
     c.defaultCellStyle = derive(c.defaultCellStyle.empty() ? "Default" : c.defaultCellStyle, change);
     // Cells with a style of their own (or their row's) would not show the column's new default.
     for (RowEl& r : t.rows) {
-        const auto cit = std::upper_bound(r.cells.begin(), r.cells.end(), col,
-                                          [](std::uint32_t v, const CellEl& e) { return v < e.first; });
-        if (cit == r.cells.begin()) continue;
-        const CellEl& found = *std::prev(cit);
-        if (std::uint64_t(found.first) + found.repeat <= col) continue;
-        if (found.style.empty() && r.defaultCellStyle.empty()) continue;
+        const std::size_t k = runAt(r.cells, col);
+        if (k == kNoRun || (r.cells[k].style.empty() && r.defaultCellStyle.empty())) continue;
         CellEl& cell = r.cells[splitCell(r, col)];
         restyle(cell, derive(cell.style.empty() ? r.defaultCellStyle : cell.style, change));
     }
@@ -1173,13 +1175,8 @@ void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& chang
 std::string Content::effectiveStyle(const Table& t, const RowEl& r, const CellEl& c) const {
     if (!c.style.empty()) return c.style;
     if (!r.defaultCellStyle.empty()) return r.defaultCellStyle;
-    const auto it = std::upper_bound(t.cols.begin(), t.cols.end(), c.first,
-                                     [](std::uint32_t v, const ColEl& e) { return v < e.first; });
-    if (it != t.cols.begin()) {
-        const ColEl& col = *std::prev(it);
-        if (std::uint64_t(col.first) + col.repeat > c.first && !col.defaultCellStyle.empty())
-            return col.defaultCellStyle;
-    }
+    const std::size_t k = runAt(t.cols, c.first);
+    if (k != kNoRun && !t.cols[k].defaultCellStyle.empty()) return t.cols[k].defaultCellStyle;
     return "Default";
 }
 
