@@ -210,20 +210,30 @@ void checkLockFiles(const std::string& path, const std::string& folder, const st
     }
 }
 
-// Whether fd holds exactly these bytes now, read in blocks and compared with them.
-bool holdsNow(int fd, std::span<const std::uint8_t> bytes) {
-    std::vector<std::uint8_t> block(1 << 20);
-    std::size_t done = 0;
-    for (;;) {
+// Reads fd from its start to its end through a block of 256 KiB, small enough to stay in the cache, handing
+// each piece to take, which returns false to stop. False, with errno set, when a read fails.
+template <class Take> bool readBlocks(int fd, Take take) {
+    std::vector<std::uint8_t> block(std::size_t(256) << 10);
+    for (std::size_t done = 0;;) {
         const ssize_t n = ::pread(fd, block.data(), block.size(), off_t(done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
-        if (n == 0) return done == bytes.size();
-        if (std::size_t(n) > bytes.size() - done ||
-            std::memcmp(block.data(), bytes.data() + done, std::size_t(n)) != 0)
-            return false;
+        if (n == 0 || !take(std::span<const std::uint8_t>(block.data(), std::size_t(n)))) return true;
         done += std::size_t(n);
     }
+}
+
+// Whether fd holds exactly these bytes now, read in blocks and compared with them.
+bool holdsNow(int fd, std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    bool same = true;
+    const bool read = readBlocks(fd, [&](std::span<const std::uint8_t> piece) {
+        same = piece.size() <= bytes.size() - done &&
+               std::memcmp(piece.data(), bytes.data() + done, piece.size()) == 0;
+        done += piece.size();
+        return same;
+    });
+    return read && same && done == bytes.size();
 }
 
 void writeAll(int fd, std::span<const std::uint8_t> bytes, const std::string& path) {
@@ -431,16 +441,12 @@ std::vector<std::uint8_t> readAll(int fd, const std::string& path, std::uint64_t
     reserveLarge(bytes, static_cast<std::size_t>(expected));
     // Through a block that stays in the cache: the buffer's fresh pages are written once, by the copy,
     // rather than zeroed by a resize first and then written by the read.
-    std::vector<std::uint8_t> block(std::size_t(256) << 10);
-    for (;;) {
-        const ssize_t n = ::pread(fd, block.data(), block.size(), off_t(bytes.size()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
-        if (n == 0) break;
-        if (bytes.size() + static_cast<std::size_t>(n) > kMaxWorkbookBytes)
-            tooLarge(bytes.size() + static_cast<std::size_t>(n));
-        bytes.insert(bytes.end(), block.begin(), block.begin() + n);
-    }
+    const bool read = readBlocks(fd, [&](std::span<const std::uint8_t> piece) {
+        if (bytes.size() + piece.size() > kMaxWorkbookBytes) tooLarge(bytes.size() + piece.size());
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+        return true;
+    });
+    if (!read) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
     return bytes;
 }
 
