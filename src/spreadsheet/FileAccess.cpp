@@ -484,7 +484,8 @@ void checkReplaceable(const SourceFile& source, int folderFd, int fileFd) {
 }
 
 // Writes the pieces in large blocks; long pieces that lie in the original's bytes are copied from the
-// original file by the kernel.
+// original file by the kernel. Every few MiB the disk is set to writing what is there, so that the final
+// sync waits for the last stretch rather than for the whole file.
 class TempWriter {
   public:
     TempWriter(int fd, const SourceFile& source, int originalFd)
@@ -495,19 +496,34 @@ class TempWriter {
         if (piece.size() >= kBlock && copyFromOriginal(piece)) return;
         if (buffer_.size() + piece.size() > kBlock) flush();
         if (piece.size() >= kBlock) {
-            writeAll(fd_, piece, source_.path());
+            write(piece);
             return;
         }
         buffer_.insert(buffer_.end(), piece.begin(), piece.end());
     }
     void flush() {
-        writeAll(fd_, buffer_, source_.path());
+        write(buffer_);
         buffer_.clear();
     }
 
   private:
     static constexpr std::size_t kBlock = 1 << 20;
+    static constexpr std::size_t kStretch = 4 << 20;
 
+    void write(std::span<const std::uint8_t> bytes) {
+        while (!bytes.empty()) {
+            const auto part = bytes.first(std::min(bytes.size(), kStretch));
+            writeAll(fd_, part, source_.path());
+            written(part.size());
+            bytes = bytes.subspan(part.size());
+        }
+    }
+    void written(std::size_t n) {
+        end_ += n;
+        if (end_ - started_ < kStretch) return;
+        (void)::sync_file_range(fd_, loff_t(started_), loff_t(end_ - started_), SYNC_FILE_RANGE_WRITE);
+        started_ = end_;
+    }
     bool copyFromOriginal(std::span<const std::uint8_t> piece) {
         const auto all = source_.bytes();
         if (!useCopy_ || piece.data() < all.data() || piece.data() + piece.size() > all.data() + all.size())
@@ -516,7 +532,8 @@ class TempWriter {
         loff_t from = piece.data() - all.data();
         std::size_t left = piece.size();
         while (left > 0) {
-            const ssize_t n = ::copy_file_range(originalFd_, &from, fd_, nullptr, left, 0);
+            const ssize_t n =
+                ::copy_file_range(originalFd_, &from, fd_, nullptr, std::min(left, kStretch), 0);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 if (left == piece.size() && n < 0 &&
@@ -526,10 +543,11 @@ class TempWriter {
                     return false;
                 }
                 // Part copied: the rest from memory, which holds the same bytes.
-                writeAll(fd_, piece.last(left), source_.path());
+                write(piece.last(left));
                 return true;
             }
             left -= std::size_t(n);
+            written(std::size_t(n));
         }
         return true;
     }
@@ -537,6 +555,8 @@ class TempWriter {
     int originalFd_;
     const SourceFile& source_;
     std::vector<std::uint8_t> buffer_;
+    std::size_t started_ = 0; // the file's bytes before this were set to writing
+    std::size_t end_ = 0;
     bool useCopy_ = true;
 };
 

@@ -765,7 +765,8 @@ TEST_F(FileAccess, AKilledSaveLeavesOldOrNewNeverAMixture) {
 }
 
 TEST_F(FileAccess, ContentProducedInPiecesIsSavedWhole) {
-    const Bytes a = content(5000, 12), b = content(3 << 20, 13);
+    // Longer than the stretches the writer hands to the disk, from memory and from the original.
+    const Bytes a = content((5 << 20) + 5000, 12), b = content((9 << 20) + 123, 13);
     // Pieces of the original itself too, which may be copied from the file rather than from memory.
     writeFile(file_, b);
     const auto source = SourceFile::read(file_.string());
