@@ -533,6 +533,37 @@ TEST(XlsRecords, TheFirstRowsEndWithTheirLastRecord) {
     }
 }
 
+// A new cell in a row that has a ROW record but no cells goes into the block of that ROW record.
+TEST(XlsRecords, ANewCellJoinsTheBlockOfItsRowRecord) {
+    auto row = [](int r) {
+        return RecordBytes{rt::Row, cat({le16(std::uint32_t(r)), le16(0), le16(1), le16(255), le16(0),
+                                         le16(0), le32(0x100)})};
+    };
+    auto number = [](int r, double v) { return RecordBytes{rt::Number, cat({cellHead(r, 0), f64(v)})}; };
+    const RecordBytes dbCell{rt::DbCell, le32(0)};
+    const std::vector<RecordBytes> blocks = {row(0), row(1),  row(2),        number(0, 1), number(1, 2),
+                                             dbCell, row(40), row(41),       row(42),      number(40, 4),
+                                             dbCell, row(80), number(80, 5), dbCell};
+    const struct {
+        int row;
+        int block; // among the DBCELL-closed blocks of the saved sheet
+    } cases[] = {{2, 0}, {41, 1}, {42, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(c.row));
+        WorkbookStream book(buildStream({{"S", blocks}}));
+        book.sheet(0).setValue(c.row, 3, CellValue::number(7));
+        const Bytes saved = book.serialize();
+        const std::size_t begin = WorkbookStream(saved).sheets()[0].begin;
+        int block = 0, found = -1;
+        for (const auto& r : records(saved, begin)) {
+            if (r.type == rt::DbCell) ++block;
+            if (r.type == rt::Rk && get16(r.data.data()) == c.row && get16(&r.data[2]) == 3) found = block;
+            if (r.type == rt::Eof) break;
+        }
+        EXPECT_EQ(found, c.block);
+    }
+}
+
 namespace {
 
 // How the formula cells of a written sheet hang together, in record order: "E14>E13" for a FORMULA that

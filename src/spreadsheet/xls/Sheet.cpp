@@ -577,8 +577,6 @@ class SheetWriter {
             newMinCol_ = std::min(newMinCol_, cols.front());
             newMaxCol_ = std::max(newMaxCol_, cols.back());
         }
-        for (const auto& e : s_.entries_)
-            cellRows_.insert(e.row);
     }
 
     // The cell table's row blocks, each closed by its DBCELL; a sheet without cells gets one empty block
@@ -601,22 +599,32 @@ class SheetWriter {
             anchor_ = s_.dimRec_ != npos ? s_.dimRec_ + 1 : s_.recs_.size() - 1;
             blocks_.push_back({anchor_, anchor_, {}, {}, {}});
         }
-        for (const auto& [row, rec] : s_.rowRecs_)
-            for (std::size_t b = 0; b < blocks_.size(); ++b)
-                if (rec >= blocks_[b].first && rec <= blocks_[b].last) {
-                    blocks_[b].rows.push_back(row);
-                    rowBlock_[row] = b;
-                }
+        // The blocks follow each other in record order; a ROW record belongs to the last one starting at or
+        // before it, if it reaches that far.
+        rowBlock_.reserve(s_.rowRecs_.size());
+        for (const auto& [row, rec] : s_.rowRecs_) {
+            const auto after = std::upper_bound(blocks_.begin(), blocks_.end(), std::size_t(rec),
+                                                [](std::size_t r, const Block& b) { return r < b.first; });
+            if (after == blocks_.begin() || rec > std::prev(after)->last) continue;
+            const auto b = std::size_t(std::prev(after) - blocks_.begin());
+            blocks_[b].rows.push_back(row);
+            rowBlock_.emplace_back(row, b);
+        }
+    }
+    const std::size_t* blockOfRow(int row) const {
+        const auto it = std::lower_bound(rowBlock_.begin(), rowBlock_.end(), row,
+                                         [](const auto& p, int r) { return p.first < r; });
+        return it != rowBlock_.end() && it->first == row ? &it->second : nullptr;
     }
 
     // A row of new cells joins its row's own records, else the block of its row, else the block of its 32-row
     // bucket if one has room, else the block of the nearest row above.
     void placeNewRows() {
         for (const auto& [row, cols] : newCells_) {
-            if (cellRows_.count(row)) continue;
+            if (s_.hasCells(row)) continue;
             std::size_t b = 0;
-            if (auto it = rowBlock_.find(row); it != rowBlock_.end()) {
-                b = it->second;
+            if (const std::size_t* own = blockOfRow(row)) {
+                b = *own;
             } else {
                 b = blockForNewRow(row);
                 blocks_[b].newRows.push_back(row);
@@ -753,7 +761,7 @@ class SheetWriter {
     void emitRow(int row, std::size_t rec) {
         if (!firstRowPos_) firstRowPos_ = std::uint32_t(w_.size());
         rowOrder_.push_back(row);
-        std::vector<std::uint8_t> d;
+        std::vector<std::uint8_t>& d = rowRecord_; // reused: one per row of the sheet
         if (rec != npos) {
             const auto src = s_.data(rec);
             d.assign(src.begin(), src.end());
@@ -780,9 +788,15 @@ class SheetWriter {
             emitRow(b.newRows[newRowCursor_++], npos);
     }
 
-    void noteCell(int row) { firstCell_.emplace(row, std::uint32_t(w_.size())); }
+    void noteCell(int row) {
+        // Only a DBCELL needs them; and a row's cells follow each other.
+        if (!dbcellLayout_ || row == notedRow_) return;
+        notedRow_ = row;
+        firstCell_.try_emplace(row, std::uint32_t(w_.size()));
+    }
     // The new cells of a row left of belowCol, from cursor on.
     void emitNewCellsOf(int row, int belowCol, std::size_t& cursor) {
+        if (row < newMinRow_ || row > newMaxRow_) return;
         auto it = newCells_.find(row);
         if (it == newCells_.end()) return;
         while (cursor < it->second.size() && it->second[cursor] < belowCol) {
@@ -860,6 +874,14 @@ class SheetWriter {
             const Edit* e = edited(row, col + k);
             return e && e->hasValue;
         };
+        // Most runs have no edit at all: one look for any key in the run's span.
+        if (n > 0 && col + n - 1 <= 0xFF) {
+            const auto next = s_.edits_.lower_bound(Sheet::key(row, col));
+            if (next == s_.edits_.end() || next->first > Sheet::key(row, col + n - 1)) {
+                w_.record(type, d);
+                return;
+            }
+        }
         bool touched = false, anyRewritten = false;
         for (int k = 0; k < n; ++k) {
             touched = touched || edited(row, col + k) != nullptr;
@@ -917,6 +939,7 @@ class SheetWriter {
         firstRowPos_.reset();
         rowOrder_.clear();
         firstCell_.clear();
+        notedRow_ = -1;
         newRowCursor_ = pendingCursor_ = 0;
         blockDirty_ = false;
     }
@@ -960,10 +983,9 @@ class SheetWriter {
 
     // The plan, made before the first record is written.
     std::map<int, std::vector<int>> newCells_;
-    std::set<int> cellRows_;
     int newMinRow_ = INT_MAX, newMaxRow_ = -1, newMinCol_ = INT_MAX, newMaxCol_ = -1;
     std::vector<Block> blocks_;
-    std::map<int, std::size_t> rowBlock_;
+    std::vector<std::pair<int, std::size_t>> rowBlock_; // by row, as rowRecs_ runs
     bool dbcellLayout_ = false;
     std::size_t anchor_ = npos; // where a sheet without cells gets its first ones
     std::size_t colAnchor_ = npos;
@@ -978,6 +1000,8 @@ class SheetWriter {
     std::optional<std::uint32_t> firstRowPos_;
     std::vector<int> rowOrder_;
     std::map<int, std::uint32_t> firstCell_;
+    int notedRow_ = -1;
+    std::vector<std::uint8_t> rowRecord_;
     std::size_t newRowCursor_ = 0, pendingCursor_ = 0;
     bool blockDirty_ = false; // a record changed size: the DBCELL is recomputed
 

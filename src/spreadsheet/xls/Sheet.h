@@ -92,6 +92,10 @@ class Sheet {
         return {stream_.data() + recs_[rec].dataOffset(), recs_[rec].length};
     }
     const CellEntry* find(int row, int col) const;
+    bool hasCells(int row) const {
+        return row >= 0 && std::size_t(row) + 1 < rowStart_.size() &&
+               rowStart_[std::size_t(row)] != rowStart_[std::size_t(row) + 1];
+    }
     std::uint16_t entryXf(const CellEntry& e) const;
     CellValue entryValue(const CellEntry& e) const;
     std::uint16_t defaultXf(int row, int col) const;
