@@ -224,6 +224,8 @@ TEST(XmlEndFinder, FindsTheEndOfTheEnclosingElementWhereverPiecesAreCut) {
         {"<c/></g><r/></t>", "t", "</t>"},
         {"<tr></tr><t-x/></tb></t\n>", "t", "</t\n>"},
         {"<x:table-row><x:table/></x:table-row></y:table></x:table>", "x:table", "</x:table>"},
+        {"<x:table\ta='1'><x:table\n/></x:table\r></x:tables><y:table></x:table>", "x:table", "</x:table>"},
+        {"<x:tablex></x:tablex><x:table-cell/><!--x--></x:table>", "x:table", "</x:table>"},
         {"</t>", "t", "</t>"},
         {"<r>unclosed</t", "t", ""},
         {"<t>inner</t>", "t", ""},

@@ -492,11 +492,23 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
         switch (state_) {
         case State::Text:
             // Only '<' can start markup, and none stands in text or in a quoted value: the tags of other
-            // elements are passed over without being read.
-            i = std::size_t(nextLt(data + i, data + n) - data);
-            if (i == n) break;
-            lt_ = scanned_ + i++;
-            state_ = State::Open;
+            // elements are passed over without being read. Most are ruled out here, by the byte after
+            // where the name would end and by its first byte, without leaving this loop.
+            for (;;) {
+                i = std::size_t(nextLt(data + i, data + n) - data);
+                if (i == n) break;
+                const std::size_t at = i++;
+                if (i + 1 + q < n && data[i] != '!' && data[i] != '?') {
+                    const std::size_t name = i + (data[i] == '/');
+                    const std::uint8_t after = data[name + q];
+                    if ((!isSpace(after) && after != '>' && after != '/') ||
+                        data[name] != std::uint8_t(name_[0]))
+                        continue;
+                }
+                lt_ = scanned_ + at;
+                state_ = State::Open;
+                break;
+            }
             break;
         case State::Open: {
             const std::uint8_t c = data[i];
@@ -514,9 +526,12 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
             }
             closing_ = c == '/';
             if (closing_) ++i;
-            // Most tags: the whole name and the byte after it are at hand.
+            // Most tags: the whole name and the byte after it are at hand. That byte rules out first most
+            // of the tags whose names only begin the same.
             if (i + q < n) {
-                if (std::memcmp(data + i, name_.data(), q) != 0) {
+                const std::uint8_t after = data[i + q];
+                if ((!isSpace(after) && after != '>' && after != '/') || data[i] != std::uint8_t(name_[0]) ||
+                    std::memcmp(data + i, name_.data(), q) != 0) {
                     state_ = State::Text;
                     break;
                 }
