@@ -526,8 +526,7 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
             }
             closing_ = c == '/';
             if (closing_) ++i;
-            // Most tags: the whole name and the byte after it are at hand. That byte rules out first most
-            // of the tags whose names only begin the same.
+            // Most tags: the whole name and the byte after it are at hand; the cheap tests go first.
             if (i + q < n) {
                 const std::uint8_t after = data[i + q];
                 if ((!isSpace(after) && after != '>' && after != '/') || data[i] != std::uint8_t(name_[0]) ||
