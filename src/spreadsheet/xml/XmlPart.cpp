@@ -526,11 +526,9 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
             }
             closing_ = c == '/';
             if (closing_) ++i;
-            // Most tags: the whole name and the byte after it are at hand; the cheap tests go first.
+            // Most tags: the whole name and the byte after it are at hand.
             if (i + q < n) {
-                const std::uint8_t after = data[i + q];
-                if ((!isSpace(after) && after != '>' && after != '/') || data[i] != std::uint8_t(name_[0]) ||
-                    std::memcmp(data + i, name_.data(), q) != 0) {
+                if (std::memcmp(data + i, name_.data(), q) != 0) {
                     state_ = State::Text;
                     break;
                 }
