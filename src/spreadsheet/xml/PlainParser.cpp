@@ -1,0 +1,357 @@
+#include "spreadsheet/xml/PlainParser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace ordana::spreadsheet::xml {
+
+namespace {
+
+using Byte = unsigned char;
+
+// Bytes a loop must stop at, by where they stand: in text, in an attribute value; and the name bytes.
+struct Classes {
+    std::array<bool, 256> text{}, value{}, nameStart{}, name{};
+};
+
+constexpr Classes makeClasses() {
+    Classes k;
+    for (int c = 0; c < 256; ++c) {
+        const bool control = c < 0x20, high = c >= 0x80;
+        k.text[c] = control || high || c == '<' || c == '&' || c == ']';
+        k.value[c] = control || high || c == '<' || c == '&' || c == '"' || c == '\'';
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        k.nameStart[c] = letter || c == '_' || c == ':';
+        k.name[c] = k.nameStart[c] || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    }
+    return k;
+}
+constexpr Classes kClass = makeClasses();
+
+constexpr std::size_t kLongestToken = std::size_t(1) << 20;
+
+bool space(Byte c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+// The length of the UTF-8 sequence at p if it is one XML character, as expat judges it; 0 when it is not;
+// -1 when e cuts it short.
+int sequence(const Byte* p, const Byte* e) {
+    const unsigned c = p[0];
+    int n = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c < 0xC2) return 0;
+    if (c < 0xE0) {
+        n = 2;
+    } else if (c < 0xF0) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F; // surrogates
+    } else if (c < 0xF5) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    for (int i = 1; i < n; ++i) {
+        if (p + i >= e) return -1;
+        const unsigned x = p[i];
+        if (x < (i == 1 ? lo : 0x80) || x > (i == 1 ? hi : 0xBF)) return 0;
+    }
+    if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0; // U+FFFE, U+FFFF
+    return n;
+}
+
+// The character one of the five predefined entity references at p ('&') stands for, and its length; 0 for
+// any other reference; -1 when e cuts it short.
+int entity(const char* p, const char* e, std::size_t& length) {
+    static constexpr std::pair<std::string_view, char> kEntities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    const std::string_view at(p, std::size_t(e - p));
+    bool cut = false;
+    for (const auto& [name, c] : kEntities) {
+        if (at.substr(0, name.size()) == name) {
+            length = name.size();
+            return Byte(c);
+        }
+        if (at.size() < name.size() && name.substr(0, at.size()) == at) cut = true;
+    }
+    return cut ? -1 : 0;
+}
+
+} // namespace
+
+bool PlainParser::feed(std::string_view in, bool last) {
+    if (gaveUp_ || stopped_) return false;
+    std::size_t at = 0;
+    if (!carry_.empty()) {
+        // The token cut short is completed from the new bytes, taking twice as many each time it still is.
+        std::size_t had = carry_.size();
+        while (true) {
+            const std::size_t more = std::min(in.size() - at, std::max<std::size_t>(carry_.size(), 64));
+            carry_.append(in.data() + at, more);
+            at += more;
+            const std::size_t used =
+                parse(carry_.data(), carry_.data() + carry_.size(), carryBase_, last && at == in.size());
+            if (gaveUp_ || stopped_) return false;
+            if (used >= had) {
+                // What follows is read from the new bytes themselves.
+                at = used - had;
+                carry_.clear();
+                break;
+            }
+            if (carry_.size() - used > kLongestToken) return bool(giveUp());
+            carry_.erase(0, used);
+            carryBase_ += used;
+            had -= used;
+            if (at == in.size()) {
+                fed_ += in.size();
+                return true;
+            }
+        }
+    }
+    const char* b = in.data() + at;
+    const char* e = in.data() + in.size();
+    const std::size_t used = parse(b, e, fed_ + at, last);
+    if (gaveUp_ || stopped_) return false;
+    if (b + used < e) {
+        // A token is read again from its start as each piece comes: one far longer than a piece (a text of
+        // megabytes) would be read over and over.
+        if (std::size_t(e - (b + used)) > kLongestToken) return bool(giveUp());
+        carry_.assign(b + used, e);
+        carryBase_ = fed_ + at + used;
+    }
+    fed_ += in.size();
+    return true;
+}
+
+std::size_t PlainParser::parse(const char* b, const char* e, std::size_t base, bool last) {
+    const char* p = b;
+    while (p < e && !stopped_) {
+        const char* next = *p == '<' ? tag(p, e, base + std::size_t(p - b), last)
+                                     : text(p, e, base + std::size_t(p - b), last);
+        if (!next) break;
+        p = next;
+    }
+    // The document must have had its element, and closed it.
+    if (last && p == e && !gaveUp_ && !stopped_ && (!rootSeen_ || !nameAt_.empty())) gaveUp_ = true;
+    return std::size_t(p - b);
+}
+
+const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool last) {
+    // Cut short: wait for more bytes, unless there are none.
+    auto cut = [&]() -> const char* {
+        if (last) gaveUp_ = true;
+        return nullptr;
+    };
+    const bool inside = !nameAt_.empty();
+    bool decoding = false;
+    decoded_.clear();
+    const char* run = p;
+    const char* q = p;
+    while (true) {
+        while (q < e && !kClass.text[Byte(*q)])
+            ++q;
+        if (q == e) {
+            if (!last || inside) return cut();
+            break;
+        }
+        const Byte c = Byte(*q);
+        if (c == '<') break;
+        if (c == '&') {
+            std::size_t length = 0;
+            const int ch = entity(q, e, length);
+            if (ch < 0) return cut();
+            if (ch == 0 || !inside) return giveUp();
+            decoded_.append(run, q);
+            decoded_ += char(ch);
+            q += length;
+            run = q;
+            decoding = true;
+        } else if (c == ']') {
+            if (e - q < 3 && !last) return cut();
+            if (e - q >= 3 && q[1] == ']' && q[2] == '>') return giveUp();
+            ++q;
+        } else if (c == '\t' || c == '\n') {
+            ++q;
+        } else if (c < 0x20) {
+            return giveUp(); // a control character, or a carriage return expat would turn into \n
+        } else {
+            const int n = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e));
+            if (n < 0) return cut();
+            if (n == 0) return giveUp();
+            q += n;
+        }
+    }
+    if (!inside) {
+        // Before or after the document's element only white space may stand; expat reports none of it.
+        for (const char* s = p; s < q; ++s)
+            if (!space(Byte(*s))) return giveUp();
+        return q;
+    }
+    if (q - p > (1 << 30)) return giveUp();
+    eventBegin_ = at;
+    eventSize_ = std::size_t(q - p);
+    if (decoding) {
+        decoded_.append(run, q);
+        text_(user_, decoded_.data(), int(decoded_.size()));
+    } else {
+        text_(user_, p, int(q - p));
+    }
+    return q;
+}
+
+const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool last) {
+    auto cut = [&]() -> const char* {
+        if (last) gaveUp_ = true;
+        return nullptr;
+    };
+    if (e - p < 2) return cut();
+    if (p[1] == '/') return endTag(p, e, at, last);
+    // Comments, CDATA, processing instructions, declarations: expat's.
+    if (!kClass.nameStart[Byte(p[1])]) return giveUp();
+    if (rootClosed_) return giveUp(); // a second document element
+    const char* q = p + 1;
+    while (q < e && kClass.name[Byte(*q)])
+        ++q;
+    scratch_.assign(p + 1, q);
+    scratch_ += '\0';
+    offsets_.clear();
+    bool empty = false;
+    while (true) {
+        bool spaced = false;
+        while (q < e && space(Byte(*q))) {
+            ++q;
+            spaced = true;
+        }
+        if (q == e) return cut();
+        const Byte c = Byte(*q);
+        if (c == '>') {
+            ++q;
+            break;
+        }
+        if (c == '/') {
+            if (q + 1 == e) return cut();
+            if (q[1] != '>') return giveUp();
+            q += 2;
+            empty = true;
+            break;
+        }
+        if (!spaced || !kClass.nameStart[c]) return giveUp();
+        const char* name = q;
+        while (q < e && kClass.name[Byte(*q)])
+            ++q;
+        if (q == e) return cut();
+        const std::size_t nameAt = scratch_.size();
+        scratch_.append(name, q);
+        scratch_ += '\0';
+        for (std::size_t i = 0; i < offsets_.size(); i += 2)
+            if (std::strcmp(scratch_.data() + offsets_[i], scratch_.data() + nameAt) == 0)
+                return giveUp(); // the same attribute twice
+        if (offsets_.size() >= 128) return giveUp();
+        offsets_.push_back(nameAt);
+        while (q < e && space(Byte(*q)))
+            ++q;
+        if (q == e) return cut();
+        if (*q != '=') return giveUp();
+        ++q;
+        while (q < e && space(Byte(*q)))
+            ++q;
+        if (q == e) return cut();
+        const char quote = *q;
+        if (quote != '"' && quote != '\'') return giveUp();
+        ++q;
+        offsets_.push_back(scratch_.size());
+        const char* run = q;
+        while (true) {
+            while (q < e && !kClass.value[Byte(*q)])
+                ++q;
+            if (q == e) return cut();
+            const Byte v = Byte(*q);
+            if (v == Byte(quote)) break;
+            if (v == '"' || v == '\'') {
+                ++q;
+            } else if (v == '<') {
+                return giveUp();
+            } else if (v == '&') {
+                std::size_t length = 0;
+                const int ch = entity(q, e, length);
+                if (ch < 0) return cut();
+                if (ch == 0) return giveUp();
+                scratch_.append(run, q);
+                scratch_ += char(ch);
+                q += length;
+                run = q;
+            } else if (v == '\t' || v == '\n') {
+                // An attribute's white space reads as a space.
+                scratch_.append(run, q);
+                scratch_ += ' ';
+                run = ++q;
+            } else if (v < 0x20) {
+                return giveUp();
+            } else {
+                const int n = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e));
+                if (n < 0) return cut();
+                if (n == 0) return giveUp();
+                q += n;
+            }
+        }
+        scratch_.append(run, q);
+        scratch_ += '\0';
+        ++q;
+    }
+    attributes_.clear();
+    for (std::size_t off : offsets_)
+        attributes_.push_back(scratch_.data() + off);
+    attributes_.push_back(nullptr);
+    rootSeen_ = true;
+    eventBegin_ = at;
+    eventSize_ = std::size_t(q - p);
+    start_(user_, scratch_.data(), attributes_.data());
+    if (empty) {
+        eventBegin_ = at + eventSize_;
+        eventSize_ = 0;
+        end_(user_, scratch_.data());
+        if (nameAt_.empty()) rootClosed_ = true;
+    } else {
+        nameAt_.push_back(names_.size());
+        names_.append(scratch_.data(), std::strlen(scratch_.data()) + 1);
+    }
+    return q;
+}
+
+const char* PlainParser::endTag(const char* p, const char* e, std::size_t at, bool last) {
+    auto cut = [&]() -> const char* {
+        if (last) gaveUp_ = true;
+        return nullptr;
+    };
+    const char* name = p + 2;
+    const char* q = name;
+    while (q < e && kClass.name[Byte(*q)])
+        ++q;
+    if (q == e) return cut();
+    if (q == name || !kClass.nameStart[Byte(*name)]) return giveUp();
+    const char* nameEnd = q;
+    while (q < e && space(Byte(*q)))
+        ++q;
+    if (q == e) return cut();
+    if (*q != '>') return giveUp();
+    ++q;
+    if (nameAt_.empty()) return giveUp();
+    const char* open = names_.data() + nameAt_.back();
+    const std::size_t length = std::size_t(nameEnd - name);
+    if (names_.size() - nameAt_.back() != length + 1 || std::memcmp(open, name, length) != 0)
+        return giveUp(); // not the open element's end
+    eventBegin_ = at;
+    eventSize_ = std::size_t(q - p);
+    end_(user_, open);
+    names_.resize(nameAt_.back());
+    nameAt_.pop_back();
+    if (nameAt_.empty()) rootClosed_ = true;
+    return q;
+}
+
+} // namespace ordana::spreadsheet::xml

@@ -1,0 +1,75 @@
+#pragma once
+
+// A parser for the plain XML a large sheet is made of: elements, attributes, text and the five predefined
+// entities, in UTF-8, as every producer writes its rows. It reports what an expat parser without namespace
+// processing reports for the same bytes (the same calls, names, decoded values, positions), at several times
+// expat's speed, which spends most of a sheet's time on work a sheet never needs (attribute tables,
+// buffering, hooks). It decides nothing on its own: on any byte outside that plain form (a comment, CDATA, a
+// processing instruction, a character reference, a carriage return, a name beyond ASCII) or any fault of
+// well-formedness, it gives up, and the caller parses the same bytes with expat, which has the last word.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ordana::spreadsheet::xml {
+
+class PlainParser {
+  public:
+    // As expat's handlers: names and attribute values NUL-terminated, attributes as name, value, ...,
+    // nullptr.
+    using StartFn = void (*)(void* user, const char* name, const char** attributes);
+    using EndFn = void (*)(void* user, const char* name);
+    using TextFn = void (*)(void* user, const char* text, int length);
+
+    PlainParser(void* user, StartFn start, EndFn end, TextFn text)
+        : user_(user), start_(start), end_(end), text_(text) {}
+
+    // Parses the next bytes (last: the document ends with them). False once the parser has given up or a
+    // handler has stopped it; the document is then the caller's to parse another way.
+    bool feed(std::string_view bytes, bool last);
+    // From a handler: no more calls.
+    void stop() { stopped_ = true; }
+    bool gaveUp() const { return gaveUp_; }
+
+    // During a call: where the event's bytes begin, counted from the first byte fed, and how many they are
+    // (0 for the end of an empty element, reported where its tag ends), as expat's XML_GetCurrentByteIndex
+    // and XML_GetCurrentByteCount say.
+    std::size_t eventBegin() const { return eventBegin_; }
+    std::size_t eventSize() const { return eventSize_; }
+
+  private:
+    // Handles the whole tokens of [b, e), whose first byte is at offset base; the bytes it used.
+    std::size_t parse(const char* b, const char* e, std::size_t base, bool last);
+    // One token at p: the byte after it, or nullptr when it does not end before e (or the parser gave up).
+    // at: p's offset.
+    const char* text(const char* p, const char* e, std::size_t at, bool last);
+    const char* tag(const char* p, const char* e, std::size_t at, bool last);
+    const char* endTag(const char* p, const char* e, std::size_t at, bool last);
+    const char* giveUp() {
+        gaveUp_ = true;
+        return nullptr;
+    }
+
+    void* user_;
+    StartFn start_;
+    EndFn end_;
+    TextFn text_;
+    bool gaveUp_ = false, stopped_ = false;
+    bool rootSeen_ = false, rootClosed_ = false;
+    std::size_t eventBegin_ = 0, eventSize_ = 0;
+    std::size_t fed_ = 0;       // bytes fed before the current call
+    std::string carry_;         // the start of a token the last bytes fed cut short
+    std::size_t carryBase_ = 0; // its offset
+    // The open elements' names, each ending in NUL, one after the other.
+    std::string names_;
+    std::vector<std::size_t> nameAt_;
+    // The start tag being reported: its name and decoded attributes, and pointers to them.
+    std::string scratch_;
+    std::vector<std::size_t> offsets_;
+    std::vector<const char*> attributes_;
+    std::string decoded_; // text with entities replaced
+};
+
+} // namespace ordana::spreadsheet::xml
