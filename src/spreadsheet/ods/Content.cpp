@@ -2,6 +2,7 @@
 
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/xml/PlainParser.h"
 #include "spreadsheet/xml/XmlPart.h"
 
 #include <algorithm>
@@ -320,8 +321,13 @@ struct ContentParser {
     std::size_t skipFrom = 0;
     std::vector<std::string> open; // the open elements' names as written
 
-    std::size_t pos() const { return std::size_t(XML_GetCurrentByteIndex(p) + shift); }
-    std::size_t count() const { return std::size_t(XML_GetCurrentByteCount(p)); }
+    // A whole sheet is read by the plain parser while it can; then by expat, p.
+    xml::PlainParser* plain = nullptr;
+
+    std::size_t pos() const {
+        return std::size_t((plain ? std::int64_t(plain->eventBegin()) : XML_GetCurrentByteIndex(p)) + shift);
+    }
+    std::size_t count() const { return plain ? plain->eventSize() : std::size_t(XML_GetCurrentByteCount(p)); }
 
     static void onStart(void* u, const char* n, const char** a) {
         static_cast<ContentParser*>(u)->start(n, a);
@@ -390,6 +396,7 @@ struct ContentParser {
     }
     // A prefix that nothing binds: the parse stops, with expat's own error for it.
     void refuseName() {
+        if (plain) return plain->stop(); // expat says where
         if (badName) return;
         badName = true;
         badLine = std::size_t(XML_GetCurrentLineNumber(p));
@@ -906,28 +913,46 @@ Content::Content(Source source) : source_(std::move(source)) {
 void Content::wholeTable(Table& t) {
     if (t.whole) return;
     // The sheet alone, inside an element that declares the namespaces in force where it stands, parsed as
-    // it is inflated.
+    // it is inflated: by the plain parser, and again by expat should the plain one give up.
     const std::string open = "<w" + (t.nsInScope ? *t.nsInScope : std::string()) + ">";
-    Table whole;
-    ContentParser cp(*this);
-    cp.target = &whole;
-    cp.shift = std::int64_t(t.span.begin) - std::int64_t(open.size());
-    Parser parser(cp);
-    parser.feed(open, false);
-    std::size_t fed = 0;
-    xml::readPieces(source_(), [&](std::size_t base, std::span<const std::uint8_t> piece) {
-        const std::size_t from = std::max(base, t.span.begin), to = std::min(base + piece.size(), t.span.end);
-        if (from < to) {
-            parser.feed(chars(piece.subspan(from - base, to - from)), false);
-            fed += to - from;
-        }
-        return to < t.span.end;
-    });
-    if (fed != t.span.end - t.span.begin)
-        throw RuntimeError(err::Application, "partea \"content.xml\" s-a scurtat de la deschidere");
-    parser.feed("</w>", true);
-    whole.nsInScope = std::move(t.nsInScope);
-    t = std::move(whole);
+    const auto parse = [&](bool plainly) {
+        Table whole;
+        ContentParser cp(*this);
+        cp.target = &whole;
+        cp.shift = std::int64_t(t.span.begin) - std::int64_t(open.size());
+        std::optional<xml::PlainParser> plain;
+        std::optional<Parser> parser;
+        if (plainly)
+            cp.plain =
+                &plain.emplace(&cp, &ContentParser::onStart, &ContentParser::onEnd, &ContentParser::onText);
+        else
+            parser.emplace(cp);
+        const auto feed = [&](std::string_view bytes, bool last) {
+            if (plainly) return plain->feed(bytes, last);
+            parser->feed(bytes, last); // stops only by throwing: a sheet has no rows to step over
+            return true;
+        };
+        if (!feed(open, false)) return false;
+        std::size_t fed = 0;
+        bool going = true;
+        xml::readPieces(source_(), [&](std::size_t base, std::span<const std::uint8_t> piece) {
+            const std::size_t from = std::max(base, t.span.begin),
+                              to = std::min(base + piece.size(), t.span.end);
+            if (from < to) {
+                going = feed(chars(piece.subspan(from - base, to - from)), false);
+                fed += to - from;
+            }
+            return going && to < t.span.end;
+        });
+        if (!going) return false;
+        if (fed != t.span.end - t.span.begin)
+            throw RuntimeError(err::Application, "partea \"content.xml\" s-a scurtat de la deschidere");
+        if (!feed("</w>", true)) return false;
+        whole.nsInScope = std::move(t.nsInScope);
+        t = std::move(whole);
+        return true;
+    };
+    if (!parse(true)) parse(false);
 }
 
 std::string_view Content::original(std::size_t begin, std::size_t end, const Table* t) const {
