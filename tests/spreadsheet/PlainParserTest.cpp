@@ -54,6 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
         PlainCase{"brackets that do not close a section", "<a>]] ] ]x]]</a>"},
         PlainCase{"names with dots, dashes, digits, colons", "<_a:b.c-1 x:y:z=\"\"><B9/></_a:b.c-1>"},
         PlainCase{"nested elements of the same name", "<a><a><a>t</a></a>u</a>"},
+        PlainCase{"the XML declaration as Excel writes it, lines ended by CR LF",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<a>x</a>\r\n"},
+        PlainCase{"a declaration of the version alone", "<?xml version='1.0' ?><a/>"},
         PlainCase{"a long text", "<p>" + std::string(3000, 'x') + "</p>"}));
 
 // --- Anything else is expat's to judge: the plain parser gives up, in pieces of any size ----------------
@@ -83,7 +86,9 @@ INSTANTIATE_TEST_SUITE_P(Other, PlainParserGivesUp,
                              OtherCase{"a comment", "<a><!-- c --></a>", true},
                              OtherCase{"a CDATA section", "<a><![CDATA[<x>]]></a>", true},
                              OtherCase{"a processing instruction", "<a><?pi x?></a>", true},
-                             OtherCase{"an XML declaration", "<?xml version=\"1.0\"?><a/>", true},
+                             OtherCase{"a declaration of another encoding",
+                                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>", true},
+                             OtherCase{"a declaration past the start", " <?xml version=\"1.0\"?><a/>", false},
                              OtherCase{"a character reference in text", "<a>x&#10;y</a>", true},
                              OtherCase{"a character reference in a value", "<a v=\"&#x9;\"/>", true},
                              OtherCase{"a carriage return", "<a>x\r\ny</a>", true},

@@ -132,6 +132,49 @@ TEST(XlsxRead, PrefixesRichTextInlineStringsAndCellsWithoutReferences) {
     EXPECT_EQ(ws->cell(3, 1), CellValue());
 }
 
+// A sheet is parsed by the plain parser and, past what that reads, by expat: the values are the same either
+// way, and a fault is named where expat finds it.
+TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
+    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    // Past the first rows, which the data-sheet test reads on its own.
+    std::string filler;
+    for (int r = 2; r < 32; ++r)
+        filler += "<row r=\"" + std::to_string(r) + "\"><c><v>1</v></c></row>";
+    auto sheet = [&](const std::string& rows) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<worksheet xmlns=\"" + ns +
+               "\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>SPECIA</t></is></c></row>" +
+               filler + rows + "</sheetData></worksheet>";
+    };
+    const std::string a2 = "<row r=\"32\"><c r=\"A32\" t=\"inlineStr\"><is><t>";
+    const struct {
+        const char* what;
+        std::string rows;
+        CellValue a2;
+        const char* fault; // nullptr: reads
+    } cases[] = {
+        {"plain", a2 + "a &amp; b</t></is></c></row>", CellValue::text("a & b"), nullptr},
+        {"a comment", "<!-- x -->" + a2 + "a</t></is></c></row>", CellValue::text("a"), nullptr},
+        {"CDATA", a2 + "<![CDATA[a<b]]></t></is></c></row>", CellValue::text("a<b"), nullptr},
+        {"a character reference", a2 + "a&#10;b</t></is></c></row>", CellValue::text("a\nb"), nullptr},
+        {"lines ended by CR LF", a2 + "a\r\nb</t></is></c></row>\r\n", CellValue::text("a\nb"), nullptr},
+        {"an unbound prefix", a2 + "a</t></is></c><q:x/></row>", CellValue(),
+         "nu este XML corect (linia 2, coloana "},
+        {"a mismatched tag", "\n" + a2 + "a</t></c></row>", CellValue(),
+         "nu este XML corect (linia 3, coloana 51): mismatched tag"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto wb = openBytes(edited("mixed-sheets.xlsx", {{"xl/worksheets/sheet1.xml", sheet(c.rows)}}));
+        auto ws = wb->worksheet(wb->worksheetName(1));
+        if (c.fault) {
+            EXPECT_RUNTIME_ERROR(ws->cell(32, 1), err::Application, c.fault);
+            continue;
+        }
+        EXPECT_EQ(ws->cell(1, 1), CellValue::text("SPECIA"));
+        EXPECT_EQ(ws->cell(32, 1), c.a2);
+    }
+}
+
 TEST(XlsxRead, TheDataSheetTestReadsOnlyTheFirstRows) {
     // A sheet broken after its third row: the test of A1, B1 and B2 never reaches the fault; row 5 does.
     std::string sheet = entryText("basic-source.xlsx", "xl/worksheets/sheet1.xml");

@@ -808,8 +808,13 @@ class Sheet {
         if (loaded_) return;
         bytes_ = pkg.read(part_);
         rows_.clear();
-        SheetIndexer idx(rows_, 0, nullptr);
-        xml::scan(*bytes_, part_, idx);
+        std::optional<SheetIndexer> plain(std::in_place, rows_, 0, nullptr), checked;
+        if (!xml::scanPlainly(*bytes_, part_, *plain)) {
+            plain.reset();
+            rows_.clear();
+            xml::scan(*bytes_, part_, checked.emplace(rows_, 0, nullptr));
+        }
+        SheetIndexer& idx = plain ? *plain : *checked;
         if (!idx.ordered)
             fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
         if (!idx.sheetData) fail(partText(part_) + " nu are elementul sheetData al unei foi de calcul");

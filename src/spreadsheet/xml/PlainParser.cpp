@@ -177,6 +177,8 @@ const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool
             ++q;
         } else if (c == '\t' || c == '\n') {
             ++q;
+        } else if (c == '\r' && !inside) {
+            ++q; // white space between the declaration and the element, as Excel writes it
         } else if (c < 0x20) {
             return giveUp(); // a control character, or a carriage return expat would turn into \n
         } else {
@@ -189,7 +191,7 @@ const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool
     if (!inside) {
         // Before or after the document's element only white space may stand; expat reports none of it.
         for (const char* s = p; s < q; ++s)
-            if (!space(Byte(*s))) return giveUp();
+            if (!space(Byte(*s)) && *s != '\r') return giveUp();
         return q;
     }
     if (q - p > (1 << 30)) return giveUp();
@@ -211,6 +213,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
     };
     if (e - p < 2) return cut();
     if (p[1] == '/') return endTag(p, e, at, last);
+    if (p[1] == '?' && at == 0) return declaration(p, e, last);
     // Comments, CDATA, processing instructions, declarations: expat's.
     if (!kClass.nameStart[Byte(p[1])]) return giveUp();
     if (rootClosed_) return giveUp(); // a second document element
@@ -321,6 +324,50 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         names_.append(scratch_.data(), std::strlen(scratch_.data()) + 1);
     }
     return q;
+}
+
+const char* PlainParser::declaration(const char* p, const char* e, bool last) {
+    // <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, the last two optional; anything else is
+    // expat's (another version, another encoding, which it reads or refuses).
+    const std::string_view rest(p, std::size_t(e - p));
+    const std::size_t close = rest.find("?>");
+    if (close == std::string_view::npos) {
+        if (last || rest.size() > 256) return giveUp();
+        return nullptr;
+    }
+    std::string_view d = rest.substr(0, close);
+    if (d.substr(0, 5) != "<?xml" || d.size() < 6 || !space(Byte(d[5]))) return giveUp();
+    d.remove_prefix(5);
+    const auto skip = [&] {
+        std::size_t n = 0;
+        while (n < d.size() && space(Byte(d[n])))
+            ++n;
+        d.remove_prefix(n);
+        return n > 0;
+    };
+    const auto pseudo = [&](std::string_view name, auto accept) {
+        const std::string_view before = d;
+        if (!skip() || d.substr(0, name.size()) != name) return (d = before), false;
+        d.remove_prefix(name.size());
+        skip();
+        if (d.empty() || d[0] != '=') return (d = before), false;
+        d.remove_prefix(1);
+        skip();
+        if (d.empty() || (d[0] != '"' && d[0] != '\'')) return (d = before), false;
+        const std::size_t end = d.find(d[0], 1);
+        if (end == std::string_view::npos || !accept(d.substr(1, end - 1))) return (d = before), false;
+        d.remove_prefix(end + 1);
+        return true;
+    };
+    if (!pseudo("version", [](std::string_view v) { return v == "1.0"; })) return giveUp();
+    pseudo("encoding", [](std::string_view v) {
+        return v.size() == 5 && (v[0] | 0x20) == 'u' && (v[1] | 0x20) == 't' && (v[2] | 0x20) == 'f' &&
+               v[3] == '-' && v[4] == '8';
+    });
+    pseudo("standalone", [](std::string_view v) { return v == "yes" || v == "no"; });
+    skip();
+    if (!d.empty()) return giveUp();
+    return p + close + 2;
 }
 
 const char* PlainParser::endTag(const char* p, const char* e, std::size_t at, bool last) {

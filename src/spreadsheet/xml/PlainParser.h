@@ -5,7 +5,8 @@
 // processing reports for the same bytes (the same calls, names, decoded values, positions), at several times
 // expat's speed, which spends most of a sheet's time on work a sheet never needs (attribute tables,
 // buffering, hooks). It decides nothing on its own: on any byte outside that plain form (a comment, CDATA, a
-// processing instruction, a character reference, a carriage return, a name beyond ASCII) or any fault of
+// processing instruction, a character reference, a carriage return inside the element, a name beyond ASCII,
+// any XML declaration but the usual one for UTF-8) or any fault of
 // well-formedness, it gives up, and the caller parses the same bytes with expat, which has the last word.
 
 #include <cstddef>
@@ -47,6 +48,7 @@ class PlainParser {
     const char* text(const char* p, const char* e, std::size_t at, bool last);
     const char* tag(const char* p, const char* e, std::size_t at, bool last);
     const char* endTag(const char* p, const char* e, std::size_t at, bool last);
+    const char* declaration(const char* p, const char* e, bool last);
     const char* giveUp() {
         gaveUp_ = true;
         return nullptr;

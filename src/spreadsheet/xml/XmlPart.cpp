@@ -2,6 +2,7 @@
 
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/xml/PlainParser.h"
 
 #include <expat.h>
 #if defined(__SSE2__)
@@ -75,7 +76,8 @@ struct Scanner::State {
     std::string part;
     Handler& handler;
     XML_Parser parser = nullptr;
-    std::vector<Element> open; // the stack of open elements, reused between siblings
+    PlainParser* plain = nullptr; // parsing instead of expat, which alone names faults
+    std::vector<Element> open;    // the stack of open elements, reused between siblings
     int depth = 0;
     NamespaceScope scope;
     bool stopped = false;
@@ -86,8 +88,9 @@ struct Scanner::State {
     static void onStart(void* user, const XML_Char* name, const XML_Char** atts) {
         auto& s = *static_cast<State*>(user);
         if (s.depth >= kMaxDepth)
-            return s.refuse("are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) +
-                            " niveluri");
+            return s.plain ? s.plain->stop()
+                           : s.refuse("are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) +
+                                      " niveluri");
         if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back();
         Element& e = s.open[std::size_t(s.depth)];
         for (const XML_Char** a = atts; *a; a += 2)
@@ -108,8 +111,8 @@ struct Scanner::State {
             keep(at.value, a[1]);
         }
         e.attributes.resize(count);
-        e.begin = std::size_t(XML_GetCurrentByteIndex(s.parser));
-        e.startEnd = e.begin + std::size_t(XML_GetCurrentByteCount(s.parser));
+        e.begin = s.eventBegin();
+        e.startEnd = e.begin + s.eventSize();
         e.depth = s.depth;
         ++s.depth;
         s.handler.start(e);
@@ -121,12 +124,12 @@ struct Scanner::State {
         s.scope.leave(std::size_t(s.depth));
         const Element& e = s.open[std::size_t(s.depth)];
         EndTag t;
-        const auto count = XML_GetCurrentByteCount(s.parser);
+        const std::size_t count = s.eventSize();
         if (count == 0) {
             t.begin = t.end = e.startEnd; // <a/>
         } else {
-            t.begin = std::size_t(XML_GetCurrentByteIndex(s.parser));
-            t.end = t.begin + std::size_t(count);
+            t.begin = s.eventBegin();
+            t.end = t.begin + count;
         }
         s.handler.end(e, t);
     }
@@ -157,10 +160,17 @@ struct Scanner::State {
             keep(uri, *ns);
             return true;
         }
+        if (plain) return plain->stop(), false;
         refuse("nu este XML corect (linia " + std::to_string(XML_GetCurrentLineNumber(parser)) +
                ", coloana " + std::to_string(XML_GetCurrentColumnNumber(parser)) +
                "): " + XML_ErrorString(XML_ERROR_UNBOUND_PREFIX));
         return false;
+    }
+    std::size_t eventBegin() const {
+        return plain ? plain->eventBegin() : std::size_t(XML_GetCurrentByteIndex(parser));
+    }
+    std::size_t eventSize() const {
+        return plain ? plain->eventSize() : std::size_t(XML_GetCurrentByteCount(parser));
     }
     // Assigns only what differs: comparing is cheaper than a string's general replace.
     static void keep(std::string& to, std::string_view from) {
@@ -229,6 +239,13 @@ bool Scanner::stopped() const {
 void scan(std::span<const std::uint8_t> part, const std::string& partName, Handler& handler) {
     Scanner scanner(partName, handler);
     scanner.feed(part, true);
+}
+
+bool scanPlainly(std::span<const std::uint8_t> part, const std::string& partName, Handler& handler) {
+    Scanner::State s(partName, handler);
+    PlainParser plain(&s, &Scanner::State::onStart, &Scanner::State::onEnd, &Scanner::State::onText);
+    s.plain = &plain;
+    return plain.feed({reinterpret_cast<const char*>(part.data()), part.size()}, true);
 }
 
 namespace {

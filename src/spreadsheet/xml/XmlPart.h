@@ -115,9 +115,13 @@ class Scanner {
   private:
     struct State;
     std::unique_ptr<State> state_;
+    friend bool scanPlainly(std::span<const std::uint8_t>, const std::string&, Handler&);
 };
 
 void scan(std::span<const std::uint8_t> part, const std::string& partName, Handler& handler);
+// The same by the plain parser (PlainParser.h), several times faster: false where that gives up, the events
+// reported so far then to be forgotten and the part scanned again. Faults are named only by scan.
+bool scanPlainly(std::span<const std::uint8_t> part, const std::string& partName, Handler& handler);
 
 // A small part (workbook, styles, relationships) held as a tree of spans over its bytes.
 class Document {
