@@ -173,6 +173,17 @@ TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
         EXPECT_EQ(ws->cell(1, 1), CellValue::text("SPECIA"));
         EXPECT_EQ(ws->cell(32, 1), c.a2);
     }
+    // The shared strings the same way.
+    for (const std::string& second : {std::string("<t>y z</t>"), std::string("<!-- c --><t>y&#10;z</t>")}) {
+        SCOPED_TRACE(second);
+        const std::string sst = "<sst xmlns=\"" + ns + "\"><si><t>x</t></si><si>" + second + "</si></sst>";
+        auto wb = openBytes(edited(
+            "mixed-sheets.xlsx",
+            {{"xl/worksheets/sheet1.xml", sheet("<row r=\"32\"><c r=\"A32\" t=\"s\"><v>1</v></c></row>")},
+             {"xl/sharedStrings.xml", sst}}));
+        EXPECT_EQ(wb->worksheet(wb->worksheetName(1))->cell(32, 1),
+                  CellValue::text(second.size() < 12 ? "y z" : "y\nz"));
+    }
 }
 
 TEST(XlsxRead, TheDataSheetTestReadsOnlyTheFirstRows) {

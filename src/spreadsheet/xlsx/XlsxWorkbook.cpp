@@ -156,10 +156,13 @@ class SharedStrings {
             void text(const xml::Element&, std::string_view s) override {
                 if (inT) out.back().append(s);
             }
-        } reader(strings_);
-        xml::scan(*bytes_, part_, reader);
-        root_ = reader.sst;
-        rootEnd_ = reader.sstEnd;
+        };
+        const auto reader = xml::scanEither(*bytes_, part_, [&] {
+            strings_.clear();
+            return std::make_unique<Reader>(strings_);
+        });
+        root_ = reader->sst;
+        rootEnd_ = reader->sstEnd;
         original_ = strings_.size();
         count_ = toInt(root_.attribute("count"), -1);
     }
@@ -808,13 +811,11 @@ class Sheet {
         if (loaded_) return;
         bytes_ = pkg.read(part_);
         rows_.clear();
-        std::optional<SheetIndexer> plain(std::in_place, rows_, 0, nullptr), checked;
-        if (!xml::scanPlainly(*bytes_, part_, *plain)) {
-            plain.reset();
+        const auto indexer = xml::scanEither(*bytes_, part_, [&] {
             rows_.clear();
-            xml::scan(*bytes_, part_, checked.emplace(rows_, 0, nullptr));
-        }
-        SheetIndexer& idx = plain ? *plain : *checked;
+            return std::make_unique<SheetIndexer>(rows_, 0, nullptr);
+        });
+        SheetIndexer& idx = *indexer;
         if (!idx.ordered)
             fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
         if (!idx.sheetData) fail(partText(part_) + " nu are elementul sheetData al unei foi de calcul");

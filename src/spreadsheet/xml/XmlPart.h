@@ -122,6 +122,16 @@ void scan(std::span<const std::uint8_t> part, const std::string& partName, Handl
 // The same by the plain parser (PlainParser.h), several times faster: false where that gives up, the events
 // reported so far then to be forgotten and the part scanned again. Faults are named only by scan.
 bool scanPlainly(std::span<const std::uint8_t> part, const std::string& partName, Handler& handler);
+// Scans plainly and, should that give up, with expat: make() gives a fresh handler (a pointer to one) for
+// each try, and the one whose scan ended is returned.
+template <class Make>
+auto scanEither(std::span<const std::uint8_t> part, const std::string& partName, Make make) {
+    auto handler = make();
+    if (scanPlainly(part, partName, *handler)) return handler;
+    handler = make();
+    scan(part, partName, *handler);
+    return handler;
+}
 
 // A small part (workbook, styles, relationships) held as a tree of spans over its bytes.
 class Document {
