@@ -127,4 +127,26 @@ TEST(PlainParserLimits, ATokenOfMegabytesAcrossPiecesIsExpats) {
     EXPECT_EQ(plainEvents(doc, doc.size()), expatEvents(doc));
 }
 
+// A handler that stops the parser (a name it cannot resolve) hears nothing more, not even the end of the
+// empty element it stopped at: its stack of open elements must not unwind past what it opened.
+TEST(PlainParserLimits, AHandlerThatStopsHearsNothingMore) {
+    struct Log {
+        ordana::spreadsheet::xml::PlainParser* parser = nullptr;
+        std::string events;
+    } log;
+    ordana::spreadsheet::xml::PlainParser parser(
+        &log,
+        [](void* u, const char* name, const char**) {
+            auto* l = static_cast<Log*>(u);
+            l->events += std::string("<") + name;
+            if (std::string(name) == "b") l->parser->stop();
+        },
+        [](void* u, const char* name) { static_cast<Log*>(u)->events += std::string("/") + name; },
+        [](void*, const char*, int) {});
+    log.parser = &parser;
+    EXPECT_FALSE(parser.feed("<a><b/><c/></a>", true));
+    EXPECT_FALSE(parser.gaveUp());
+    EXPECT_EQ(log.events, "<a<b");
+}
+
 } // namespace

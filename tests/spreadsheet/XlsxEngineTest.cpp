@@ -184,6 +184,13 @@ TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
         EXPECT_EQ(wb->worksheet(wb->worksheetName(1))->cell(32, 1),
                   CellValue::text(second.size() < 12 ? "y z" : "y\nz"));
     }
+    // A fault at the very first element, an empty one: the table is refused, and only the cells that need it.
+    auto wb = openBytes(
+        edited("mixed-sheets.xlsx",
+               {{"xl/worksheets/sheet1.xml", sheet("<row r=\"32\"><c r=\"A32\" t=\"s\"><v>1</v></c></row>")},
+                {"xl/sharedStrings.xml", "<q:sst/>"}}));
+    EXPECT_RUNTIME_ERROR(wb->worksheet(wb->worksheetName(1))->cell(32, 1), err::Application,
+                         "celula trimite la textul partajat 1, care nu exista");
 }
 
 TEST(XlsxRead, TheDataSheetTestReadsOnlyTheFirstRows) {

@@ -314,6 +314,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
     eventBegin_ = at;
     eventSize_ = std::size_t(q - p);
     start_(user_, scratch_.data(), attributes_.data());
+    if (stopped_) return q; // a handler that stops hears nothing more, not even this element's end
     if (empty) {
         eventBegin_ = at + eventSize_;
         eventSize_ = 0;
