@@ -704,9 +704,10 @@ struct ContentParser {
 
     void end(const char* rawName) {
         const Ctx ctx = stack.back();
-        // The name in the scope of its own element's declarations, which go with it.
+        // The name in the scope of its own element's declarations, which go with it; only the ends of a
+        // column and of the sheet's wrappers need it.
         Name n;
-        if (!resolve(rawName, true, n)) n = {};
+        if ((ctx == Ctx::Table || (ctx == Ctx::Skip && colOpen)) && !resolve(rawName, true, n)) n = {};
         stack.pop_back();
         undeclare(stack.size());
         if (!target) open.pop_back();
