@@ -220,8 +220,9 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
     const char* q = p + 1;
     while (q < e && kClass.name[Byte(*q)])
         ++q;
-    scratch_.assign(p + 1, q);
-    scratch_ += '\0';
+    scratch_.resize(0);
+    scratch_.append(p + 1, q);
+    scratch_.push('\0');
     offsets_.clear();
     bool empty = false;
     while (true) {
@@ -250,7 +251,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         if (q == e) return cut();
         const std::size_t nameAt = scratch_.size();
         scratch_.append(name, q);
-        scratch_ += '\0';
+        scratch_.push('\0');
         for (std::size_t i = 0; i < offsets_.size(); i += 2)
             if (std::strcmp(scratch_.data() + offsets_[i], scratch_.data() + nameAt) == 0)
                 return giveUp(); // the same attribute twice
@@ -285,13 +286,13 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
                 if (ch < 0) return cut();
                 if (ch == 0) return giveUp();
                 scratch_.append(run, q);
-                scratch_ += char(ch);
+                scratch_.push(char(ch));
                 q += length;
                 run = q;
             } else if (v == '\t' || v == '\n') {
                 // An attribute's white space reads as a space.
                 scratch_.append(run, q);
-                scratch_ += ' ';
+                scratch_.push(' ');
                 run = ++q;
             } else if (v < 0x20) {
                 return giveUp();
@@ -303,7 +304,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
             }
         }
         scratch_.append(run, q);
-        scratch_ += '\0';
+        scratch_.push('\0');
         ++q;
     }
     attributes_.clear();
@@ -322,7 +323,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         if (nameAt_.empty()) rootClosed_ = true;
     } else {
         nameAt_.push_back(names_.size());
-        names_.append(scratch_.data(), std::strlen(scratch_.data()) + 1);
+        names_.append(scratch_.data(), scratch_.data() + std::strlen(scratch_.data()) + 1);
     }
     return q;
 }

@@ -9,7 +9,9 @@
 // any XML declaration but the usual one for UTF-8) or any fault of
 // well-formedness, it gives up, and the caller parses the same bytes with expat, which has the last word.
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,11 +66,35 @@ class PlainParser {
     std::size_t fed_ = 0;       // bytes fed before the current call
     std::string carry_;         // the start of a token the last bytes fed cut short
     std::size_t carryBase_ = 0; // its offset
+    // Grows and never shrinks: copying a tag's bytes in costs a memcpy, not a string's general replace.
+    struct Buffer {
+        std::vector<char> bytes;
+        std::size_t used = 0;
+        std::size_t size() const { return used; }
+        const char* data() const { return bytes.data(); }
+        void resize(std::size_t n) {
+            reserve(n);
+            used = n;
+        }
+        void append(const char* b, const char* e) {
+            const std::size_t n = std::size_t(e - b);
+            reserve(used + n);
+            if (n) std::memcpy(bytes.data() + used, b, n);
+            used += n;
+        }
+        void push(char c) {
+            reserve(used + 1);
+            bytes[used++] = c;
+        }
+        void reserve(std::size_t n) {
+            if (n > bytes.size()) bytes.resize(std::max(2 * bytes.size(), n + 256));
+        }
+    };
     // The open elements' names, each ending in NUL, one after the other.
-    std::string names_;
+    Buffer names_;
     std::vector<std::size_t> nameAt_;
     // The start tag being reported: its name and decoded attributes, and pointers to them.
-    std::string scratch_;
+    Buffer scratch_;
     std::vector<std::size_t> offsets_;
     std::vector<const char*> attributes_;
     std::string decoded_; // text with entities replaced
