@@ -142,11 +142,6 @@ std::size_t PlainParser::parse(const char* b, const char* e, std::size_t base, b
 }
 
 const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool last) {
-    // Cut short: wait for more bytes, unless there are none.
-    auto cut = [&]() -> const char* {
-        if (last) gaveUp_ = true;
-        return nullptr;
-    };
     const bool inside = !nameAt_.empty();
     bool decoding = false;
     decoded_.clear();
@@ -156,7 +151,7 @@ const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool
         while (q < e && !kClass.text[Byte(*q)])
             ++q;
         if (q == e) {
-            if (!last || inside) return cut();
+            if (!last || inside) return cut(last);
             break;
         }
         const Byte c = Byte(*q);
@@ -164,7 +159,7 @@ const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool
         if (c == '&') {
             std::size_t length = 0;
             const int ch = entity(q, e, length);
-            if (ch < 0) return cut();
+            if (ch < 0) return cut(last);
             if (ch == 0 || !inside) return giveUp();
             decoded_.append(run, q);
             decoded_ += char(ch);
@@ -172,7 +167,7 @@ const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool
             run = q;
             decoding = true;
         } else if (c == ']') {
-            if (e - q < 3 && !last) return cut();
+            if (e - q < 3 && !last) return cut(last);
             if (e - q >= 3 && q[1] == ']' && q[2] == '>') return giveUp();
             ++q;
         } else if (c == '\t' || c == '\n') {
@@ -183,7 +178,7 @@ const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool
             return giveUp(); // a control character, or a carriage return expat would turn into \n
         } else {
             const int n = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e));
-            if (n < 0) return cut();
+            if (n < 0) return cut(last);
             if (n == 0) return giveUp();
             q += n;
         }
@@ -207,11 +202,7 @@ const char* PlainParser::text(const char* p, const char* e, std::size_t at, bool
 }
 
 const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool last) {
-    auto cut = [&]() -> const char* {
-        if (last) gaveUp_ = true;
-        return nullptr;
-    };
-    if (e - p < 2) return cut();
+    if (e - p < 2) return cut(last);
     if (p[1] == '/') return endTag(p, e, at, last);
     if (p[1] == '?' && at == 0) return declaration(p, e, last);
     // Comments, CDATA, processing instructions, declarations: expat's.
@@ -231,14 +222,14 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
             ++q;
             spaced = true;
         }
-        if (q == e) return cut();
+        if (q == e) return cut(last);
         const Byte c = Byte(*q);
         if (c == '>') {
             ++q;
             break;
         }
         if (c == '/') {
-            if (q + 1 == e) return cut();
+            if (q + 1 == e) return cut(last);
             if (q[1] != '>') return giveUp();
             q += 2;
             empty = true;
@@ -248,7 +239,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         const char* name = q;
         while (q < e && kClass.name[Byte(*q)])
             ++q;
-        if (q == e) return cut();
+        if (q == e) return cut(last);
         const std::size_t nameAt = scratch_.size();
         scratch_.append(name, q);
         scratch_.push('\0');
@@ -259,12 +250,12 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         offsets_.push_back(nameAt);
         while (q < e && space(Byte(*q)))
             ++q;
-        if (q == e) return cut();
+        if (q == e) return cut(last);
         if (*q != '=') return giveUp();
         ++q;
         while (q < e && space(Byte(*q)))
             ++q;
-        if (q == e) return cut();
+        if (q == e) return cut(last);
         const char quote = *q;
         if (quote != '"' && quote != '\'') return giveUp();
         ++q;
@@ -273,7 +264,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         while (true) {
             while (q < e && !kClass.value[Byte(*q)])
                 ++q;
-            if (q == e) return cut();
+            if (q == e) return cut(last);
             const Byte v = Byte(*q);
             if (v == Byte(quote)) break;
             if (v == '"' || v == '\'') {
@@ -283,7 +274,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
             } else if (v == '&') {
                 std::size_t length = 0;
                 const int ch = entity(q, e, length);
-                if (ch < 0) return cut();
+                if (ch < 0) return cut(last);
                 if (ch == 0) return giveUp();
                 scratch_.append(run, q);
                 scratch_.push(char(ch));
@@ -298,7 +289,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
                 return giveUp();
             } else {
                 const int n = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e));
-                if (n < 0) return cut();
+                if (n < 0) return cut(last);
                 if (n == 0) return giveUp();
                 q += n;
             }
@@ -373,20 +364,16 @@ const char* PlainParser::declaration(const char* p, const char* e, bool last) {
 }
 
 const char* PlainParser::endTag(const char* p, const char* e, std::size_t at, bool last) {
-    auto cut = [&]() -> const char* {
-        if (last) gaveUp_ = true;
-        return nullptr;
-    };
     const char* name = p + 2;
     const char* q = name;
     while (q < e && kClass.name[Byte(*q)])
         ++q;
-    if (q == e) return cut();
+    if (q == e) return cut(last);
     if (q == name || !kClass.nameStart[Byte(*name)]) return giveUp();
     const char* nameEnd = q;
     while (q < e && space(Byte(*q)))
         ++q;
-    if (q == e) return cut();
+    if (q == e) return cut(last);
     if (*q != '>') return giveUp();
     ++q;
     if (nameAt_.empty()) return giveUp();

@@ -55,6 +55,11 @@ class PlainParser {
         gaveUp_ = true;
         return nullptr;
     }
+    // A token cut short: wait for more bytes, unless there are none.
+    const char* cut(bool last) {
+        if (last) gaveUp_ = true;
+        return nullptr;
+    }
 
     void* user_;
     StartFn start_;
