@@ -6,6 +6,7 @@
 #include "intake/DataSheet.h"
 #include "spreadsheet/NativeEngine.h"
 #include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/xlsx/XlsxParts.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,45 @@ std::string replaced(std::string s, const std::string& from, const std::string& 
     EXPECT_NE(at, std::string::npos) << from;
     if (at != std::string::npos) s.replace(at, from.size(), to);
     return s;
+}
+
+// --- Cell references, read on every cell of a sheet ------------------------------------------------------
+
+TEST(XlsxCellRef, ReadsReferencesAndRefusesWhatIsNoCell) {
+    struct Case {
+        const char* ref;
+        int row, column; // 0: not a reference
+    };
+    const Case cases[] = {
+        {"A1", 1, 1},
+        {"b7", 7, 2},
+        {"$C$3", 3, 3},
+        {"AZ10", 10, 52},
+        {"XFD1048576", 1048576, 16384},
+        {"XFE1", 0, 0},
+        {"A0", 0, 0},
+        {"A1048577", 0, 0},
+        {"AAAA1", 0, 0},
+        {"1A", 0, 0},
+        {"A", 0, 0},
+        {"", 0, 0},
+        {"A1 ", 0, 0},
+        {"@1", 0, 0},
+        {"[1", 0, 0},
+        {"`1", 0, 0},
+        {"{1", 0, 0},
+        {"\xc3\x89\x31", 0, 0}, // "É1"
+        {"A\xd9", 0, 0},
+        {"A-1", 0, 0},
+    };
+    for (const Case& c : cases) {
+        int row = -1, column = -1;
+        const bool ok = xlsx::parseCellRef(c.ref, row, column);
+        EXPECT_EQ(ok, c.row != 0) << c.ref;
+        if (ok) {
+            EXPECT_EQ(std::pair(row, column), std::pair(c.row, c.column)) << c.ref;
+        }
+    }
 }
 
 // --- Reading: the same values as the .xls twins of each producer -------------------------------------------

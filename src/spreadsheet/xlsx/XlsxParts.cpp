@@ -122,13 +122,18 @@ bool parseCellRef(std::string_view ref, int& row, int& column) {
     if (i < ref.size() && ref[i] == '$') ++i;
     column = 0;
     const std::size_t letters = i;
-    while (i < ref.size() && std::isalpha(static_cast<unsigned char>(ref[i])) && i - letters < 3)
-        column = column * 26 + (std::toupper(static_cast<unsigned char>(ref[i++])) - 'A' + 1);
+    // ASCII only, whatever the locale: a reference is read on every cell of a sheet.
+    while (i < ref.size() && i - letters < 3) {
+        const unsigned char upper = static_cast<unsigned char>(ref[i]) & ~0x20u;
+        if (upper < 'A' || upper > 'Z') break;
+        column = column * 26 + (upper - 'A' + 1);
+        ++i;
+    }
     if (i == letters || column > 16384) return false;
     if (i < ref.size() && ref[i] == '$') ++i;
     row = 0;
     const std::size_t digits = i;
-    while (i < ref.size() && std::isdigit(static_cast<unsigned char>(ref[i])) && i - digits < 7)
+    while (i < ref.size() && ref[i] >= '0' && ref[i] <= '9' && i - digits < 7)
         row = row * 10 + (ref[i++] - '0');
     return i == ref.size() && i > digits && row >= 1 && row <= 1048576;
 }

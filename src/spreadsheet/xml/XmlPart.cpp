@@ -80,6 +80,16 @@ struct Scanner::State {
     std::vector<Element> open;    // the stack of open elements, reused between siblings
     int depth = 0;
     NamespaceScope scope;
+    // The names as written from which each depth's element and attributes were last resolved, and the
+    // declarations in force then: a sibling with the same names under the same declarations resolves to the
+    // same, which is most elements of a large part.
+    struct Written {
+        std::uint64_t declarations = kNever;
+        std::vector<std::string> names; // the element's, then its attributes'
+    };
+    static constexpr std::uint64_t kNever = ~std::uint64_t(0);
+    std::vector<Written> written;
+    std::uint64_t declarations = 0; // counts the changes to scope
     bool stopped = false;
     std::string failure; // set by a handler that refuses the part
 
@@ -91,26 +101,39 @@ struct Scanner::State {
             return s.plain ? s.plain->stop()
                            : s.refuse("are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) +
                                       " niveluri");
-        if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back();
+        if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back(), s.written.emplace_back();
         Element& e = s.open[std::size_t(s.depth)];
         for (const XML_Char** a = atts; *a; a += 2)
-            if (NamespaceScope::isDeclaration(a[0]))
+            if (NamespaceScope::isDeclaration(a[0])) {
                 s.scope.declare(a[0][5] ? a[0] + 6 : "", a[1], std::size_t(s.depth) + 1);
-        if (!s.resolve(name, true, e.uri, e.local, e.prefix)) return;
+                ++s.declarations;
+            }
         // The element at this depth and its attributes are reused from the sibling before, strings and all:
         // most names and values are the same as there, and nothing is allocated for them.
+        Written& w = s.written[std::size_t(s.depth)];
+        const bool same = w.declarations == s.declarations;
+        w.declarations = kNever; // until all is resolved
+        auto resolved = [&](std::size_t slot, const char* qn) {
+            if (same && slot < w.names.size() && w.names[slot] == qn) return true;
+            if (w.names.size() <= slot) w.names.resize(slot + 1);
+            w.names[slot] = qn;
+            return false;
+        };
+        if (!resolved(0, name) && !s.resolve(name, true, e.uri, e.local, e.prefix)) return;
         std::size_t count = 0;
         for (const XML_Char** a = atts; *a; a += 2) {
             if (NamespaceScope::isDeclaration(a[0])) continue;
             if (count == e.attributes.size()) e.attributes.emplace_back();
             Attribute& at = e.attributes[count++];
-            if (!s.resolve(a[0], false, at.uri, at.local, at.prefix)) {
+            if (!resolved(count, a[0]) && !s.resolve(a[0], false, at.uri, at.local, at.prefix)) {
                 e.attributes.resize(count);
                 return;
             }
             keep(at.value, a[1]);
         }
         e.attributes.resize(count);
+        w.names.resize(count + 1);
+        w.declarations = s.declarations;
         e.begin = s.eventBegin();
         e.startEnd = e.begin + s.eventSize();
         e.depth = s.depth;
@@ -121,7 +144,7 @@ struct Scanner::State {
         auto& s = *static_cast<State*>(user);
         if (!s.failure.empty()) return;
         --s.depth;
-        s.scope.leave(std::size_t(s.depth));
+        if (s.scope.leave(std::size_t(s.depth))) ++s.declarations;
         const Element& e = s.open[std::size_t(s.depth)];
         EndTag t;
         const std::size_t count = s.eventSize();
