@@ -135,6 +135,38 @@ TEST(XmlNames, PrefixedAttributesResolveThroughTheirNamespace) {
     EXPECT_EQ(cut(part, h.sheet.begin, xml::attributeInsertPoint(h.sheet)), "<x:sheet");
 }
 
+TEST(XmlNames, SiblingsOfTheSameSpellingFollowTheirOwnDeclarations) {
+    // The same names at the same depth, bound to another namespace by a parent, by themselves, and again
+    // by nothing of their own once a declaration went out of scope; and an attribute that a sibling
+    // spells with a prefix.
+    const std::string part =
+        "<r xmlns:a=\"u1\"><p><a:x a:k=\"1\" k=\"1\"/></p><p xmlns:a=\"u2\"><a:x a:k=\"2\" "
+        "k=\"2\"/></p><p><a:x xmlns:a=\"u3\" a:k=\"3\" k=\"3\"/><a:x a:k=\"4\" "
+        "k=\"4\"/><a:x k=\"5\" a:k=\"5\"/><a:x a:k=\"6\"/><a:x k=\"7\" a:k=\"7\"/></p></r>";
+    struct H : xml::Handler {
+        std::string seen;
+        void start(const xml::Element& e) override {
+            if (e.local != "x") return;
+            seen += e.uri + ":";
+            for (const xml::Attribute& a : e.attributes)
+                seen += " " + (a.uri.empty() ? std::string("-") : a.uri) + "/" + a.local + "=" + a.value;
+            seen += "\n";
+        }
+    };
+    const std::string expected = "u1: u1/k=1 -/k=1\n"
+                                 "u2: u2/k=2 -/k=2\n"
+                                 "u3: u3/k=3 -/k=3\n"
+                                 "u1: u1/k=4 -/k=4\n"
+                                 "u1: -/k=5 u1/k=5\n"
+                                 "u1: u1/k=6\n"
+                                 "u1: -/k=7 u1/k=7\n";
+    H byExpat, plainly;
+    xml::scan(view(part), "p.xml", byExpat);
+    EXPECT_EQ(byExpat.seen, expected);
+    ASSERT_TRUE(xml::scanPlainly(view(part), "p.xml", plainly));
+    EXPECT_EQ(plainly.seen, expected);
+}
+
 TEST(XmlNames, AttributeSpansInEverySpelling) {
     struct Case {
         std::string tag, name, whole, value;
