@@ -233,6 +233,37 @@ TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
                          "celula trimite la textul partajat 1, care nu exista");
 }
 
+TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
+    // A large table broken at its very end, and a sheet of thousands of cells that need it: read again for
+    // each cell, the sheet would take minutes; each cell fails alike, and those that need no table read.
+    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    std::string sst = "<sst xmlns=\"" + ns + "\">";
+    for (int i = 0; i < 100000; ++i)
+        sst += "<si><t>specia " + std::to_string(i) + "</t></si>";
+    sst += "<si><t>x</t></sst>";
+    std::string rows;
+    const int cells = 3000;
+    for (int r = 1; r <= cells; ++r)
+        rows += "<row r=\"" + std::to_string(r) + "\"><c t=\"s\"><v>" + std::to_string(r) + "</v></c><c><v>" +
+                std::to_string(r) + "</v></c></row>";
+    auto wb = openBytes(edited("mixed-sheets.xlsx",
+                               {{"xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + ns + "\"><sheetData>" +
+                                                                 rows + "</sheetData></worksheet>"},
+                                {"xl/sharedStrings.xml", sst}}));
+    auto ws = wb->worksheet(wb->worksheetName(1));
+    for (int r = 1; r <= cells; ++r) {
+        EXPECT_EQ(ws->cell(std::int16_t(r), 2), CellValue::number(r));
+        try {
+            ws->cell(std::int16_t(r), 1);
+            ADD_FAILURE() << "row " << r << " read a string from a broken table";
+        } catch (const RuntimeError& e) {
+            EXPECT_NE(std::string(e.what()).find("textul partajat " + std::to_string(r) + ","),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+}
+
 TEST(XlsxRead, TheDataSheetTestReadsOnlyTheFirstRows) {
     // A sheet broken after its third row: the test of A1, B1 and B2 never reaches the fault; row 5 does.
     std::string sheet = entryText("basic-source.xlsx", "xl/worksheets/sheet1.xml");

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -1300,11 +1301,18 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
     Package& package() { return pkg_; }
     SharedStrings& strings() {
+        // A table that failed fails again as it did, without being read again for every cell that asks.
+        if (stringsFailure_) std::rethrow_exception(stringsFailure_);
         if (!strings_) {
-            if (!sstPart_.empty() && pkg_.has(sstPart_))
-                strings_ = std::make_unique<SharedStrings>(sstPart_, pkg_.read(sstPart_));
-            else
-                strings_ = std::make_unique<SharedStrings>(freePart("xl/sharedStrings", ".xml"), nullptr);
+            try {
+                if (!sstPart_.empty() && pkg_.has(sstPart_))
+                    strings_ = std::make_unique<SharedStrings>(sstPart_, pkg_.read(sstPart_));
+                else
+                    strings_ = std::make_unique<SharedStrings>(freePart("xl/sharedStrings", ".xml"), nullptr);
+            } catch (const RuntimeError&) {
+                stringsFailure_ = std::current_exception();
+                throw;
+            }
         }
         return *strings_;
     }
@@ -1340,6 +1348,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     int allSheets_ = 0;
     std::map<std::size_t, std::unique_ptr<Sheet>> loaded_;
     std::unique_ptr<SharedStrings> strings_;
+    std::exception_ptr stringsFailure_;
     std::unique_ptr<Styles> styles_;
     std::optional<int> activeTab_;
     bool closed_ = false;
