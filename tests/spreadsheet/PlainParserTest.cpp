@@ -53,6 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "\n  <a  x = \"1\"\ty\n=\n'2' >\n <b />\n</a  >\n\n"},
         PlainCase{"brackets that do not close a section", "<a>]] ] ]x]]</a>"},
         PlainCase{"names with dots, dashes, digits, colons", "<_a:b.c-1 x:y:z=\"\"><B9/></_a:b.c-1>"},
+        PlainCase{"attributes alike in length, first letter or both",
+                  "<c r=\"A1\" s=\"1\" t=\"s\" ra=\"\" rb=\"\" sa=\"\"/>"},
         PlainCase{"nested elements of the same name", "<a><a><a>t</a></a>u</a>"},
         PlainCase{"the XML declaration as Excel writes it, lines ended by CR LF",
                   "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<a>x</a>\r\n"},

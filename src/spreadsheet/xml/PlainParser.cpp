@@ -211,6 +211,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
     const char* q = p + 1;
     while (q < e && kClass.name[Byte(*q)])
         ++q;
+    const std::size_t nameLength = std::size_t(q - (p + 1));
     scratch_.resize(0);
     scratch_.append(p + 1, q);
     scratch_.push('\0');
@@ -240,11 +241,13 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         while (q < e && kClass.name[Byte(*q)])
             ++q;
         if (q == e) return cut(last);
-        const std::size_t nameAt = scratch_.size();
+        const std::size_t nameAt = scratch_.size(), length = std::size_t(q - name);
         scratch_.append(name, q);
         scratch_.push('\0');
+        // An attribute's value follows its name's NUL, which gives the name's length.
         for (std::size_t i = 0; i < offsets_.size(); i += 2)
-            if (std::strcmp(scratch_.data() + offsets_[i], scratch_.data() + nameAt) == 0)
+            if (offsets_[i + 1] - offsets_[i] - 1 == length && scratch_.data()[offsets_[i]] == *name &&
+                std::memcmp(scratch_.data() + offsets_[i], name, length) == 0)
                 return giveUp(); // the same attribute twice
         if (offsets_.size() >= 128) return giveUp();
         offsets_.push_back(nameAt);
@@ -314,7 +317,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
         if (nameAt_.empty()) rootClosed_ = true;
     } else {
         nameAt_.push_back(names_.size());
-        names_.append(scratch_.data(), scratch_.data() + std::strlen(scratch_.data()) + 1);
+        names_.append(scratch_.data(), scratch_.data() + nameLength + 1);
     }
     return q;
 }
