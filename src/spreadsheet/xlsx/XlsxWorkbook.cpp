@@ -19,6 +19,8 @@ namespace ordana::spreadsheet::xlsx {
 
 namespace {
 
+// Names compared as views: their lengths first, where a std::string against a literal measures both.
+using namespace std::string_view_literals;
 using Bytes = std::vector<std::uint8_t>;
 using BytesPtr = std::shared_ptr<const Bytes>;
 
@@ -144,15 +146,15 @@ class SharedStrings {
             explicit Reader(std::vector<std::string>& o) : out(o) {}
             void start(const xml::Element& e) override {
                 if (e.depth == 0) sst = e, haveSst = true;
-                if (e.depth == 1 && e.local == "si") inSi = true, out.emplace_back();
-                if (inSi && e.local == "rPh") ++phonetic;
-                if (inSi && e.local == "t" && !phonetic) inT = true;
+                if (e.depth == 1 && e.local == "si"sv) inSi = true, out.emplace_back();
+                if (inSi && e.local == "rPh"sv) ++phonetic;
+                if (inSi && e.local == "t"sv && !phonetic) inT = true;
             }
             void end(const xml::Element& e, const xml::EndTag& t) override {
                 if (e.depth == 0) sstEnd = t;
-                if (e.local == "t") inT = false;
-                if (inSi && e.local == "rPh") --phonetic;
-                if (e.depth == 1 && e.local == "si") inSi = false;
+                if (e.local == "t"sv) inT = false;
+                if (inSi && e.local == "rPh"sv) --phonetic;
+                if (e.depth == 1 && e.local == "si"sv) inSi = false;
             }
             void text(const xml::Element&, std::string_view s) override {
                 if (inT) out.back().append(s);
@@ -609,7 +611,7 @@ class SheetIndexer : public xml::Handler {
     bool ordered = true;
 
     void start(const xml::Element& e) override {
-        if (e.depth == 2 && inSheetData_ && e.local == "row") {
+        if (e.depth == 2 && inSheetData_ && e.local == "row"sv) {
             Row r;
             const std::string* ref = e.attribute("r");
             r.hasRef = ref != nullptr;
@@ -626,7 +628,7 @@ class SheetIndexer : public xml::Handler {
             r.span.startEnd = e.startEnd;
             prefix = e.prefix;
             rows_.push_back(std::move(r));
-        } else if (e.depth == 3 && inSheetData_ && e.local == "c" && !rows_.empty() && !stopped_) {
+        } else if (e.depth == 3 && inSheetData_ && e.local == "c"sv && !rows_.empty() && !stopped_) {
             const Cell* last = cells_.empty()
                                    ? rows_.back().cells.empty() ? nullptr : &rows_.back().cells.back()
                                    : &cells_.back();
@@ -642,13 +644,13 @@ class SheetIndexer : public xml::Handler {
             if (last && c.column <= last->column) ordered = false;
             if (const auto* t = e.attribute("t")) {
                 const std::string& tt = *t;
-                c.type = tt == "s"           ? 's'
-                         : tt == "b"         ? 'b'
-                         : tt == "e"         ? 'e'
-                         : tt == "str"       ? 'f'
-                         : tt == "inlineStr" ? 'i'
-                         : tt == "d"         ? 'd'
-                                             : 'n';
+                c.type = tt == "s"sv           ? 's'
+                         : tt == "b"sv         ? 'b'
+                         : tt == "e"sv         ? 'e'
+                         : tt == "str"sv       ? 'f'
+                         : tt == "inlineStr"sv ? 'i'
+                         : tt == "d"sv         ? 'd'
+                                               : 'n';
             }
             c.style = toInt(e.attribute("s"), -1);
             c.span.begin = e.begin;
@@ -656,26 +658,26 @@ class SheetIndexer : public xml::Handler {
             cells_.push_back(std::move(c));
             inCell_ = true;
         } else if (inCell_ && e.depth == 4) {
-            what_ = e.local == "v" ? 'v' : e.local == "is" ? 'i' : e.local == "f" ? 'f' : 0;
+            what_ = e.local == "v"sv ? 'v' : e.local == "is"sv ? 'i' : e.local == "f"sv ? 'f' : 0;
             if (what_ == 'f') {
                 Cell& c = cells_.back();
                 c.formula = true;
                 const std::string* t = e.attribute("t");
                 const std::string* ref = e.attribute("ref");
-                if (t && (*t == "shared" || *t == "array" || *t == "dataTable") && ref &&
+                if (t && (*t == "shared"sv || *t == "array"sv || *t == "dataTable"sv) && ref &&
                     ref->find(':') != std::string::npos)
                     c.groupMaster = true;
             }
-        } else if (inCell_ && what_ == 'i' && e.local == "rPh") {
+        } else if (inCell_ && what_ == 'i' && e.local == "rPh"sv) {
             ++phonetic_;
-        } else if (inCell_ && what_ == 'i' && e.local == "t" && !phonetic_) {
+        } else if (inCell_ && what_ == 'i' && e.local == "t"sv && !phonetic_) {
             inT_ = true;
         } else if (e.depth == 1) {
-            if (e.local == "sheetData") inSheetData_ = true, prefix = e.prefix;
-        } else if (e.depth == 2 && e.local == "sheetView") {
+            if (e.local == "sheetData"sv) inSheetData_ = true, prefix = e.prefix;
+        } else if (e.depth == 2 && e.local == "sheetView"sv) {
             sheetViewList.push_back(e);
         }
-        if (e.depth == 2 && e.local == "col") colStart_ = e;
+        if (e.depth == 2 && e.local == "col"sv) colStart_ = e;
     }
 
     void end(const xml::Element& e, const xml::EndTag& t) override {
@@ -691,30 +693,30 @@ class SheetIndexer : public xml::Handler {
             auto keep = [&](auto& slot) {
                 if (!slot) slot = std::make_pair(e, t);
             };
-            if (e.local == "dimension") keep(dimension);
-            if (e.local == "sheetViews") keep(sheetViews);
-            if (e.local == "sheetFormatPr") keep(sheetFormatPr);
-            if (e.local == "cols") keep(cols);
-            if (e.local == "sheetData") {
+            if (e.local == "dimension"sv) keep(dimension);
+            if (e.local == "sheetViews"sv) keep(sheetViews);
+            if (e.local == "sheetFormatPr"sv) keep(sheetFormatPr);
+            if (e.local == "cols"sv) keep(cols);
+            if (e.local == "sheetData"sv) {
                 keep(sheetData);
                 inSheetData_ = false;
                 if (scanner_ && lastRow_ > 0) scanner_->stop();
             }
-        } else if (e.depth == 2 && e.local == "col" && !inSheetData_) {
+        } else if (e.depth == 2 && e.local == "col"sv && !inSheetData_) {
             colList.emplace_back(e, t);
-        } else if (e.depth == 2 && inSheetData_ && e.local == "row" && !rows_.empty()) {
+        } else if (e.depth == 2 && inSheetData_ && e.local == "row"sv && !rows_.empty()) {
             rows_.back().span.endBegin = t.begin;
             rows_.back().span.end = t.end;
-        } else if (e.depth == 3 && inCell_ && e.local == "c") {
+        } else if (e.depth == 3 && inCell_ && e.local == "c"sv) {
             Cell& c = cells_.back();
             c.span.endBegin = t.begin;
             c.span.end = t.end;
             inCell_ = false;
         } else if (inCell_ && e.depth == 4) {
             what_ = 0;
-        } else if (inCell_ && e.local == "rPh") {
+        } else if (inCell_ && e.local == "rPh"sv) {
             --phonetic_;
-        } else if (inCell_ && e.local == "t") {
+        } else if (inCell_ && e.local == "t"sv) {
             inT_ = false;
         }
     }
