@@ -15,6 +15,9 @@
 
 namespace ordana::spreadsheet::ods {
 
+// Names compared as views: their lengths first, where a std::string against a literal measures both.
+using namespace std::string_view_literals;
+
 namespace {
 
 struct Name {
@@ -678,21 +681,21 @@ struct ContentParser {
             cellText.clear();
             paraCount = 0;
             anyPara = false;
-            collect = cellType.empty() || cellType == "string" || calcType == "error";
+            collect = cellType.empty() || cellType == "string"sv || calcType == "error"sv;
             cellNumberOk = false;
-            if (cellType == "float" || cellType == "percentage" || cellType == "currency") {
+            if (cellType == "float"sv || cellType == "percentage"sv || cellType == "currency"sv) {
                 if (const char* v = attr(ns::office, "value"))
                     if (auto d = parseDouble(v)) cellNumber = *d, cellNumberOk = true;
-            } else if (cellType == "date") {
+            } else if (cellType == "date"sv) {
                 if (const char* v = attr(ns::office, "date-value"))
                     if (auto d = parseDate(v)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
-            } else if (cellType == "time") {
+            } else if (cellType == "time"sv) {
                 if (const char* v = attr(ns::office, "time-value"))
                     if (auto d = parseDuration(v)) cellNumber = *d, cellNumberOk = true;
-            } else if (cellType == "boolean") {
+            } else if (cellType == "boolean"sv) {
                 if (const char* v = attr(ns::office, "boolean-value")) {
                     const std::string_view b(v);
-                    cellNumber = (b == "true" || b == "1") ? 1 : 0;
+                    cellNumber = (b == "true"sv || b == "1"sv) ? 1 : 0;
                     cellNumberOk = true;
                 }
             }
@@ -789,15 +792,15 @@ struct ContentParser {
     void finishCell() {
         CellEl& ce = *cell;
         // LibreOffice marks a formula's error result; Gnumeric leaves it a formula's text.
-        if (calcType == "error" || (hasFormula && cellType == "string")) {
+        if (calcType == "error"sv || (hasFormula && cellType == "string"sv)) {
             if (auto code = errorCode(hasStringValue && !cellString.empty() ? cellString : cellText)) {
                 ce.value = CellValue::error(*code);
                 return;
             }
         }
-        if (cellType == "boolean") {
+        if (cellType == "boolean"sv) {
             if (cellNumberOk) ce.value = CellValue::boolean(cellNumber != 0);
-        } else if (cellType == "string") {
+        } else if (cellType == "string"sv) {
             ce.value = CellValue::text(hasStringValue ? cellString : cellText);
         } else if (cellType.empty()) {
             if (anyPara && !cellText.empty()) ce.value = CellValue::text(cellText);
