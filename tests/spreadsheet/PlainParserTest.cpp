@@ -59,7 +59,13 @@ INSTANTIATE_TEST_SUITE_P(
         PlainCase{"the XML declaration as Excel writes it, lines ended by CR LF",
                   "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<a>x</a>\r\n"},
         PlainCase{"a declaration of the version alone", "<?xml version='1.0' ?><a/>"},
-        PlainCase{"a long text", "<p>" + std::string(3000, 'x') + "</p>"}));
+        PlainCase{"a long text", "<p>" + std::string(3000, 'x') + "</p>"},
+        // Every kind of name byte, in names and values longer than a machine word or a vector register.
+        PlainCase{"names and values longer than sixteen bytes",
+                  "<Az_:.-09azAZ_:.-09azAZ xmlns:Az_.-09azAZ=\"u\" a0123456789abcdef=\"0123456789abcdef\" "
+                  "b0123456789abcdefg='0123456789abcdef&amp;x\"\t\xC4\x83\xF0\x9F\x98\x80'>"
+                  "<x0123456789abcde/><x0123456789abcdef/><x0123456789abcdefg y0123456789abcde=\"\"/>"
+                  "</Az_:.-09azAZ_:.-09azAZ  >"}));
 
 // --- Anything else is expat's to judge: the plain parser gives up, in pieces of any size ----------------
 
@@ -82,44 +88,55 @@ TEST_P(PlainParserGivesUp, LeavingTheVerdictToExpat) {
         EXPECT_FALSE(plainEvents(c.doc, piece)) << "in pieces of " << piece;
 }
 
-INSTANTIATE_TEST_SUITE_P(Other, PlainParserGivesUp,
-                         ::testing::Values(
-                             // Well-formed, beyond the plain form.
-                             OtherCase{"a comment", "<a><!-- c --></a>", true},
-                             OtherCase{"a CDATA section", "<a><![CDATA[<x>]]></a>", true},
-                             OtherCase{"a processing instruction", "<a><?pi x?></a>", true},
-                             OtherCase{"a declaration of another encoding",
-                                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>", true},
-                             OtherCase{"a declaration past the start", " <?xml version=\"1.0\"?><a/>", false},
-                             OtherCase{"a character reference in text", "<a>x&#10;y</a>", true},
-                             OtherCase{"a character reference in a value", "<a v=\"&#x9;\"/>", true},
-                             OtherCase{"a carriage return", "<a>x\r\ny</a>", true},
-                             OtherCase{"a carriage return in a tag", "<a\r\nv=\"1\"/>", true},
-                             OtherCase{"a name beyond ASCII", "<a><\xC4\x83/></a>", true},
-                             OtherCase{"a byte order mark", "\xEF\xBB\xBF<a/>", true},
-                             // Not well-formed.
-                             OtherCase{"a section end in text", "<a>x]]>y</a>", false},
-                             OtherCase{"an attribute twice", "<a x=\"1\" x=\"2\"/>", false},
-                             OtherCase{"attributes without space between", "<a x=\"1\"y=\"2\"/>", false},
-                             OtherCase{"an attribute without a value", "<a x/>", false},
-                             OtherCase{"an unquoted value", "<a x=1/>", false},
-                             OtherCase{"'<' in a value", "<a x=\"<\"/>", false},
-                             OtherCase{"an end tag of another element", "<a><b></a></b>", false},
-                             OtherCase{"an end tag with nothing open", "<a/></a>", false},
-                             OtherCase{"an element left open", "<a><b/>", false},
-                             OtherCase{"a second document element", "<a/><b/>", false},
-                             OtherCase{"text before the element", "x<a/>", false},
-                             OtherCase{"an undefined entity", "<a>&nbsp;</a>", false},
-                             OtherCase{"an unterminated entity", "<a>&amp</a>", false},
-                             OtherCase{"a control character", "<a>\x01</a>", false},
-                             OtherCase{"an overlong sequence", "<a>\xC0\x80</a>", false},
-                             OtherCase{"a surrogate", "<a>\xED\xA0\x80</a>", false},
-                             OtherCase{"U+FFFE", "<a>\xEF\xBF\xBE</a>", false},
-                             OtherCase{"past U+10FFFF", "<a>\xF4\x90\x80\x80</a>", false},
-                             OtherCase{"a sequence cut short", "<a>\xE6\x97</a>", false},
-                             OtherCase{"a sequence cut short at the end", "<a/>\xE6", false},
-                             OtherCase{"nothing", "", false}, OtherCase{"only white space", " \n", false},
-                             OtherCase{"a tag left open at the end", "<a><b x=\"1\"", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Other, PlainParserGivesUp,
+    ::testing::Values(
+        // Well-formed, beyond the plain form.
+        OtherCase{"a comment", "<a><!-- c --></a>", true},
+        OtherCase{"a CDATA section", "<a><![CDATA[<x>]]></a>", true},
+        OtherCase{"a processing instruction", "<a><?pi x?></a>", true},
+        OtherCase{"a declaration of another encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>",
+                  true},
+        OtherCase{"a declaration past the start", " <?xml version=\"1.0\"?><a/>", false},
+        OtherCase{"a character reference in text", "<a>x&#10;y</a>", true},
+        OtherCase{"a character reference in a value", "<a v=\"&#x9;\"/>", true},
+        OtherCase{"a carriage return", "<a>x\r\ny</a>", true},
+        OtherCase{"a carriage return in a tag", "<a\r\nv=\"1\"/>", true},
+        OtherCase{"a name beyond ASCII", "<a><\xC4\x83/></a>", true},
+        OtherCase{"a byte order mark", "\xEF\xBB\xBF<a/>", true},
+        OtherCase{"a long name beyond ASCII", "<a0123456789abcdefgh\xC4\x83xyz0123456789abcdefgh/>", true},
+        OtherCase{"a character reference in a long value",
+                  "<a v=\"0123456789abcdefgh&#9;0123456789abcdefgh\"/>", true},
+        // Not well-formed.
+        OtherCase{"a section end in text", "<a>x]]>y</a>", false},
+        OtherCase{"an attribute twice", "<a x=\"1\" x=\"2\"/>", false},
+        OtherCase{"attributes without space between", "<a x=\"1\"y=\"2\"/>", false},
+        OtherCase{"an attribute without a value", "<a x/>", false},
+        OtherCase{"an unquoted value", "<a x=1/>", false}, OtherCase{"'<' in a value", "<a x=\"<\"/>", false},
+        OtherCase{"'<' in a long value", "<a x=\"0123456789abcdefgh<0123456789abcdefgh\"/>", false},
+        OtherCase{"a control character in a long value",
+                  "<a x=\"0123456789abcdefgh\x1Fxyz0123456789abcdefgh\"/>", false},
+        OtherCase{"'@' in a long name", "<a0123456789abcdefgh@0123456789abcdefgh/>", false},
+        OtherCase{"'[' in a long name", "<a0123456789abcdefgh[0123456789abcdefgh/>", false},
+        OtherCase{"'`' in a long name", "<a0123456789abcdefgh`0123456789abcdefgh/>", false},
+        OtherCase{"'{' in a long name", "<a0123456789abcdefgh{0123456789abcdefgh/>", false},
+        OtherCase{"'/' in a long name", "<a0123456789abcdefgh/0123456789abcdefgh/>", false},
+        OtherCase{"an end tag of another element", "<a><b></a></b>", false},
+        OtherCase{"an end tag with nothing open", "<a/></a>", false},
+        OtherCase{"an element left open", "<a><b/>", false},
+        OtherCase{"a second document element", "<a/><b/>", false},
+        OtherCase{"text before the element", "x<a/>", false},
+        OtherCase{"an undefined entity", "<a>&nbsp;</a>", false},
+        OtherCase{"an unterminated entity", "<a>&amp</a>", false},
+        OtherCase{"a control character", "<a>\x01</a>", false},
+        OtherCase{"an overlong sequence", "<a>\xC0\x80</a>", false},
+        OtherCase{"a surrogate", "<a>\xED\xA0\x80</a>", false},
+        OtherCase{"U+FFFE", "<a>\xEF\xBF\xBE</a>", false},
+        OtherCase{"past U+10FFFF", "<a>\xF4\x90\x80\x80</a>", false},
+        OtherCase{"a sequence cut short", "<a>\xE6\x97</a>", false},
+        OtherCase{"a sequence cut short at the end", "<a/>\xE6", false}, OtherCase{"nothing", "", false},
+        OtherCase{"only white space", " \n", false},
+        OtherCase{"a tag left open at the end", "<a><b x=\"1\"", false}));
 
 // A token is read again from its start as each piece comes: one of megabytes, cut across pieces, is left to
 // expat rather than read over and over. Whole in one piece, it is read.
