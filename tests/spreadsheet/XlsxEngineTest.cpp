@@ -386,6 +386,50 @@ TEST(XlsxSave, NothingChangedNothingWrittenAndAFailedSaveLeavesTheFile) {
     EXPECT_EQ(fileBytes(path), before);
 }
 
+// A large string table gains strings at its end and new counts at its start: what lies between keeps its
+// compressed bytes, and every string reads back, the old ones at both ends and the new ones.
+TEST(XlsxSave, AStringTableEditedAtBothEndsReadsBackWhole) {
+    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const int count = 30000; // rows are read through 16-bit numbers
+    std::string sst = "<sst xmlns=\"" + ns + "\" count=\"" + std::to_string(count) + "\" uniqueCount=\"" +
+                      std::to_string(count) + "\">";
+    std::string rows;
+    for (int i = 0; i < count; ++i) {
+        sst += "<si><t>specia " + std::to_string(i * 7919 % 100003) + "</t></si>";
+        rows += "<row r=\"" + std::to_string(i + 1) + "\"><c r=\"A" + std::to_string(i + 1) +
+                "\" t=\"s\"><v>" + std::to_string(i) + "</v></c></row>";
+    }
+    sst += "</sst>";
+    ScratchDir dir;
+    const std::string path = (dir.path() / "mare.xlsx").string();
+    writeFileBytes(path, edited("mixed-sheets.xlsx",
+                                {{"xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + ns + "\"><sheetData>" +
+                                                                  rows + "</sheetData></worksheet>"},
+                                 {"xl/sharedStrings.xml", sst}}));
+    const std::string sheet = openNativeWorkbook(SourceFile::read(path))->worksheetName(1);
+    auto wb = nativeApplicationFactory()()->open(path);
+    wb->worksheet(sheet)->setCell(1, 2, CellValue::text("un text nou"));
+    wb->worksheet(sheet)->setCell(2, 2, CellValue::text("altul"));
+    wb->close(true);
+
+    const Bytes saved = fileBytes(path);
+    const zip::Archive a = zip::Archive::parse(std::make_shared<const Bytes>(saved));
+    const std::string table = [&] {
+        const Bytes b = a.read(*a.find("xl/sharedStrings.xml"));
+        return std::string(b.begin(), b.end());
+    }();
+    EXPECT_NE(table.find("count=\"" + std::to_string(count + 2) + "\""), std::string::npos);
+    EXPECT_NE(table.find("<si><t>altul</t></si></sst>"), std::string::npos);
+    auto back = openNativeWorkbook(SourceFile::read(path));
+    auto ws = back->worksheet(sheet);
+    for (int r : {1, 2, 3, count / 2, count - 1, count})
+        EXPECT_EQ(ws->cell(std::int16_t(r), 1),
+                  CellValue::text("specia " + std::to_string((r - 1) * 7919 % 100003)))
+            << "row " << r;
+    EXPECT_EQ(ws->cell(1, 2), CellValue::text("un text nou"));
+    EXPECT_EQ(ws->cell(2, 2), CellValue::text("altul"));
+}
+
 TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
     // The chain lists C1 (to be overwritten) and B1 on sheet 1; then C1 alone, and the chain goes.
     const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";

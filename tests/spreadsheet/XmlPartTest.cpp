@@ -207,6 +207,47 @@ TEST(XmlEdits, ReplaceAndInsertKeepEveryOtherByte) {
 
 // A part too large to hold is edited while it is read piece by piece; any cut between pieces (inside a
 // replaced span, at an insertion, at either end) gives the bytes of the edit made in memory.
+// Written in two pieces around the longest untouched stretch, the part is the same as written whole.
+TEST(XmlEdits, AroundTheLongestGapTheTwoPiecesMakeTheWhole) {
+    const std::string part = "0123456789abcdefghijklmnopqrstuvwxyz";
+    struct Case {
+        const char* what;
+        std::vector<std::tuple<std::size_t, std::size_t, const char*>> edits; // begin, end, text
+        std::size_t gapBegin, gapEnd;
+    } cases[] = {
+        {"one edit: no gap", {{3, 5, "X"}}, 0, 0},
+        {"at both ends", {{0, 2, "A"}, {34, 36, "Z"}}, 2, 34},
+        {"insertions bounding the gap", {{4, 4, "i"}, {30, 30, "j"}, {30, 32, "R"}}, 4, 30},
+        {"the longest of three", {{1, 2, "a"}, {5, 6, "b"}, {20, 21, "c"}, {22, 22, "d"}}, 6, 20},
+        {"an insertion at the very end", {{2, 3, "x"}, {36, 36, "END"}}, 3, 36},
+        {"touching edits only", {{1, 2, "a"}, {2, 3, "b"}}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        xml::Edits edits;
+        for (const auto& [begin, end, text] : c.edits) {
+            if (begin == end)
+                edits.insert(begin, text);
+            else
+                edits.replace(begin, end, text);
+        }
+        const auto gap = edits.longestGap();
+        EXPECT_EQ(gap, std::pair(c.gapBegin, c.gapEnd));
+        const auto whole = edits.apply(view(part));
+        std::string pieces;
+        const ByteSink sink = [&](std::span<const std::uint8_t> b) { pieces.append(b.begin(), b.end()); };
+        edits.writeTo(view(part), 0, gap.first, sink);
+        pieces += part.substr(gap.first, gap.second - gap.first);
+        edits.writeTo(view(part), gap.second, part.size(), sink);
+        EXPECT_EQ(pieces, std::string(whole.begin(), whole.end()));
+    }
+    // A piece whose end falls inside an edit is a fault of the caller's, not a part cut short.
+    xml::Edits straddling;
+    straddling.replace(3, 8, "X");
+    EXPECT_RUNTIME_ERROR(straddling.writeTo(view(part), 0, 5, [](std::span<const std::uint8_t>) {}),
+                         err::Internal, "");
+}
+
 TEST(XmlEdits, ReadPieceByPieceTheyGiveTheSameBytes) {
     const std::string part = "<a><b>1</b><c/><d>long text</d></a>";
     xml::Edits edits;

@@ -307,6 +307,69 @@ TEST(ZipReplaceHead, NewHeadThenTheOriginalsRestWhateverTheStream) {
     }
 }
 
+// Edited at both ends: the original's compressed bits between a boundary past the head and the last one
+// before the tail are its own; the entry reads back whole, with a right CRC, whatever the stream.
+TEST(ZipReplaceHead, NewHeadAndTailAroundTheOriginalsMiddleWhateverTheStream) {
+    std::string content;
+    for (int i = 0; content.size() < 600000; ++i)
+        content +=
+            "<row r=\"" + std::to_string(i) + "\"><c>" + std::to_string(i * 7919 % 100003) + "</c></row>";
+    struct Stream {
+        const char* what;
+        int level, flush;
+        std::size_t every;
+    } streams[] = {
+        {"one stream", 6, Z_NO_FLUSH, 1 << 30},        {"sync flushes", 6, Z_SYNC_FLUSH, 7001},
+        {"partial flushes", 9, Z_PARTIAL_FLUSH, 5003}, {"block flushes", 1, Z_BLOCK, 3001},
+        {"all stored", 0, Z_NO_FLUSH, 1 << 30},
+    };
+    const std::size_t n = content.size();
+    // Where the head's edits end and the tail's begin: far apart, close, next to each other, at the ends.
+    const std::pair<std::size_t, std::size_t> cuts[] = {
+        {0, n}, {12345, n - 6}, {1, n / 2}, {n / 2, n - 1}, {12345, 40000}, {5000, 5001}, {0, 1}, {n - 1, n}};
+    for (const Stream& st : streams) {
+        const zip::Archive a = parse(deflatedPackage(content, st.level, st.flush, st.every));
+        const zip::Entry& was = *a.find("big.xml");
+        for (const auto& [head, tail] : cuts) {
+            SCOPED_TRACE(std::string(st.what) + ", kept " + std::to_string(head) + " to " +
+                         std::to_string(tail));
+            const std::string first = "<new head=\"" + std::to_string(head) + "\"/>";
+            const std::string last = "<new tail=\"" + std::to_string(tail) + "\"/>";
+            const std::string expected = first + content.substr(head, tail - head) + last;
+            zip::ArchiveWriter w(a);
+            w.replaceHeadAndTail(
+                "big.xml",
+                [&](const ByteSink& s, std::uint64_t upTo) {
+                    if (upTo == zip::kWholeEntry) return s(toBytes(expected));
+                    ASSERT_LE(upTo, tail);
+                    s(toBytes(first + content.substr(head, std::size_t(upTo) - head)));
+                },
+                head,
+                [&](const ByteSink& s, std::uint64_t from) {
+                    ASSERT_GE(from, head);
+                    ASSERT_LE(from, tail);
+                    s(toBytes(content.substr(std::size_t(from), tail - std::size_t(from)) + last));
+                },
+                tail);
+            const zip::Archive b = parse(write(w));
+            const std::string got = readText(b, "big.xml");
+            ASSERT_TRUE(got == expected)
+                << "read back " << got.size() << " bytes for " << expected.size()
+                << ", the first differing at "
+                << std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first -
+                       got.begin();
+            if (head + 200000 < tail) {
+                // Bytes from the middle of the original's compressed data are found as they were.
+                const auto old = was.data.subspan(was.data.size() * (head + tail) / 2 / n, 64);
+                const auto now = b.find("big.xml")->data;
+                EXPECT_NE(std::search(now.begin(), now.end(), old.begin(), old.end()), now.end())
+                    << "the middle was deflated again";
+                EXPECT_LT(now.size(), was.data.size() + 2000);
+            }
+        }
+    }
+}
+
 // --- Hostile and broken packages: 1004 naming what is wrong ---------------------------------------------
 
 // --- Inflating ------------------------------------------------------------------------------------------

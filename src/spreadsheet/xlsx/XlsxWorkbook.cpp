@@ -1757,16 +1757,24 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         zip::ArchiveWriter writer(pkg_.archive());
         for (EditedPart& p : parts) {
             auto shared = std::make_shared<EditedPart>(std::move(p));
-            // Past its last edit a part is the original's: a large sheet edited near its top keeps the rest
-            // of its compressed bytes.
-            writer.replaceHead(
-                shared->name,
-                [shared](const ByteSink& sink, std::uint64_t upTo) {
-                    const std::span<const std::uint8_t> bytes(*shared->bytes);
-                    shared->edits.writeTo(
-                        bytes.first(std::size_t(std::min<std::uint64_t>(upTo, bytes.size()))), sink);
-                },
-                shared->edits.end());
+            // Between its edits a part is the original's: a large sheet edited near its top keeps the rest of
+            // its compressed bytes, a string table edited at both ends (its counts, its new strings) the
+            // middle.
+            const std::span<const std::uint8_t> bytes(*shared->bytes);
+            auto head = [shared, bytes](const ByteSink& sink, std::uint64_t upTo) {
+                if (upTo >= bytes.size()) return shared->edits.writeTo(bytes, sink);
+                shared->edits.writeTo(bytes, 0, std::size_t(upTo), sink);
+            };
+            const auto [gapBegin, gapEnd] = shared->edits.longestGap();
+            if (gapEnd - gapBegin > bytes.size() - std::min(bytes.size(), shared->edits.end()))
+                writer.replaceHeadAndTail(
+                    shared->name, head, gapBegin,
+                    [shared, bytes](const ByteSink& sink, std::uint64_t from) {
+                        shared->edits.writeTo(bytes, std::size_t(from), bytes.size(), sink);
+                    },
+                    gapEnd);
+            else
+                writer.replaceHead(shared->name, head, shared->edits.end());
         }
         if (newStrings) {
             auto sst = std::make_shared<EditedPart>(strings_->write(mainNs_));

@@ -466,6 +466,33 @@ std::size_t Edits::end() const {
     return end;
 }
 
+std::pair<std::size_t, std::size_t> Edits::longestGap() const {
+    std::pair<std::size_t, std::size_t> gap{0, 0};
+    const std::vector<Edit> s = sorted();
+    for (std::size_t i = 1; i < s.size(); ++i)
+        if (s[i].begin > s[i - 1].end && s[i].begin - s[i - 1].end > gap.second - gap.first)
+            gap = {s[i - 1].end, s[i].begin};
+    return gap;
+}
+
+void Edits::writeTo(std::span<const std::uint8_t> original, std::size_t from, std::size_t to,
+                    const ByteSink& sink) const {
+    if (from > to || to > original.size())
+        throw RuntimeError(err::Internal, "o modificare iese din partea XML");
+    std::size_t at = from;
+    for (const Edit& e : sorted()) {
+        if (e.begin < from && e.end <= from) continue;
+        if (e.begin > to) break;
+        if (e.begin < from || e.end > to)
+            throw RuntimeError(err::Internal,
+                               "o modificare trece peste marginea bucatii scrise dintr-o parte XML");
+        if (e.begin > at) sink(original.subspan(at, e.begin - at));
+        sink({reinterpret_cast<const std::uint8_t*>(e.text.data()), e.text.size()});
+        at = e.end;
+    }
+    if (at < to) sink(original.subspan(at, to - at));
+}
+
 void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const {
     std::size_t at = 0;
     for (const Edit& e : sorted()) {

@@ -222,7 +222,15 @@ class Edits {
     // on are the original's.
     std::size_t end() const;
 
+    // The longest stretch of the original between two edits, [first, second): none touches it, and an
+    // insertion at either end belongs to the edits before or after. Empty with fewer than two edits.
+    std::pair<std::size_t, std::size_t> longestGap() const;
+
     void writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const;
+    // The new bytes for the original's [from, to): its bytes there with the edits that begin there, an
+    // insertion at to included.
+    void writeTo(std::span<const std::uint8_t> original, std::size_t from, std::size_t to,
+                 const ByteSink& sink) const;
     // The same, reading the original piece by piece: a part too large to keep whole in memory.
     void writeTo(const PieceReader& original, const ByteSink& sink) const;
     std::vector<std::uint8_t> apply(std::span<const std::uint8_t> original) const;

@@ -351,8 +351,14 @@ std::size_t EntryReader::read(std::span<std::uint8_t> out) {
 
 void ArchiveWriter::replace(const std::string& name, Producer content) {
     std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
-    changes_.push_back(
-        {name, archive_.find(name) ? Change::Replace : Change::Add, std::move(content), true, {}, 0});
+    changes_.push_back({name,
+                        archive_.find(name) ? Change::Replace : Change::Add,
+                        std::move(content),
+                        true,
+                        {},
+                        0,
+                        {},
+                        kWholeEntry});
 }
 
 void ArchiveWriter::replace(const std::string& name, std::vector<std::uint8_t> content) {
@@ -368,14 +374,24 @@ void ArchiveWriter::replaceHead(const std::string& name, HeadProducer head, std:
     }
 }
 
+void ArchiveWriter::replaceHeadAndTail(const std::string& name, HeadProducer head, std::uint64_t keptFrom,
+                                       TailProducer tail, std::uint64_t keptTo) {
+    replaceHead(name, std::move(head), keptFrom);
+    if (const Entry* e = archive_.find(name); e && keptTo <= e->uncompressedSize && keptTo > keptFrom) {
+        changes_.back().tail = std::move(tail);
+        changes_.back().keptTo = keptTo;
+    }
+}
+
 void ArchiveWriter::add(const std::string& name, Producer content, bool deflate) {
     if (archive_.find(name) || changeFor(name)) fail("arhiva zip contine deja " + entryName(name));
-    changes_.push_back({name, Change::Add, std::move(content), deflate, {}, 0});
+    changes_.push_back({name, Change::Add, std::move(content), deflate, {}, 0, {}, kWholeEntry});
 }
 
 void ArchiveWriter::remove(std::string_view name) {
     std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
-    if (archive_.find(name)) changes_.push_back({std::string(name), Change::Remove, {}, true, {}, 0});
+    if (archive_.find(name))
+        changes_.push_back({std::string(name), Change::Remove, {}, true, {}, 0, {}, kWholeEntry});
 }
 
 void ArchiveWriter::putFirstStored(const std::string& name) {
@@ -401,8 +417,9 @@ struct Packed {
 };
 
 // The deflate stream ends with flush: Z_FINISH, or Z_SYNC_FLUSH for one that other blocks will follow.
+// primeBits of primeValue go first: the end of a block the new stream follows within its byte.
 Packed pack(const Producer& content, bool deflate, const std::string& name, std::uint64_t limit,
-            int flush = Z_FINISH) {
+            int flush = Z_FINISH, int primeBits = 0, int primeValue = 0) {
     Packed p;
     p.method = deflate ? 8 : 0;
     z_stream z{};
@@ -416,6 +433,7 @@ Packed pack(const Producer& content, bool deflate, const std::string& name, std:
             if (on) deflateEnd(z);
         }
     } guard{&z, deflate};
+    if (deflate && primeBits > 0 && deflatePrime(&z, primeBits, primeValue) != Z_OK) throw std::bad_alloc();
     std::uint8_t buf[1 << 16];
     auto drain = [&](int flush) {
         do {
@@ -459,9 +477,45 @@ struct Boundary {
     std::uint64_t bit = 0; // its place in the compressed data, in bits
     std::uint32_t crcBefore = 0;
     std::vector<std::uint8_t> between;
+    // With an end: the last block boundary at or before it, where the copied bits stop.
+    struct Last {
+        std::uint64_t out = 0, bit = 0;
+        std::uint32_t crcBefore = 0;
+    };
+    std::optional<Last> last;
 };
 
-std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from) {
+// The last block boundary at or before `to`, a byte or more past b: inflating on from b (z where it stands).
+std::optional<Boundary::Last> findLastBoundary(const Entry& e, z_stream& z, std::uint64_t consumed,
+                                               const Boundary& b, std::uint64_t to) {
+    std::optional<Boundary::Last> last;
+    Boundary::Last at{b.out, b.bit, b.crcBefore};
+    std::uint8_t buf[1 << 16];
+    while (at.out <= to) {
+        if (z.avail_in == 0) {
+            if (consumed >= e.data.size()) return last;
+            z.next_in = const_cast<Bytef*>(e.data.data() + consumed);
+            z.avail_in = uInt(std::min<std::uint64_t>(e.data.size() - consumed, 1 << 30));
+            consumed += z.avail_in;
+        }
+        z.next_out = buf;
+        z.avail_out = uInt(std::min<std::uint64_t>(sizeof buf, to - at.out + 1));
+        const std::size_t asked = z.avail_out;
+        const int rc = inflate(&z, Z_BLOCK);
+        const std::size_t n = asked - z.avail_out;
+        if ((rc != Z_OK && rc != Z_BUF_ERROR) || at.out + n > e.uncompressedSize) return last;
+        at.crcBefore = crc32_gzip_refl(at.crcBefore, buf, n);
+        at.out += n;
+        if ((z.data_type & 128) && !(z.data_type & 64) && at.out <= to) {
+            at.bit = (consumed - z.avail_in) * 8 - std::uint64_t(z.data_type & 7);
+            if (at.bit / 8 > b.bit / 8) last = at;
+        }
+        if (rc == Z_BUF_ERROR && n == 0 && z.avail_in != 0) return last;
+    }
+    return last;
+}
+
+std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from, std::uint64_t to = kWholeEntry) {
     constexpr std::uint64_t kWindow = 32768;
     constexpr std::size_t kCap = std::size_t(64) << 20;
     if (e.method != 8 || e.uncompressedSize < from + kWindow) return std::nullopt;
@@ -499,6 +553,10 @@ std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from) {
         if ((z.data_type & 128) && !(z.data_type & 64) && b.out >= from + kWindow && (z.data_type & 1) == 0) {
             const std::uint64_t taken = consumed - z.avail_in;
             b.bit = taken * 8 - std::uint64_t(z.data_type & 7);
+            if (to != kWholeEntry) {
+                b.last = findLastBoundary(e, z, consumed, b, to);
+                if (!b.last) return std::nullopt;
+            }
             return b;
         }
         if (rc == Z_BUF_ERROR && n == 0 && z.avail_in != 0) return std::nullopt;
@@ -510,8 +568,9 @@ std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from) {
 // sync flush (on a byte boundary), then empty fixed-code blocks of 10 bits each bring it to the boundary's
 // bit within its byte, whose lower bits (the end of the block before) they take.
 Packed packHead(const Entry& original, const HeadProducer& head, std::uint64_t keptFrom,
-                const std::string& name, std::uint64_t limit) {
-    const std::optional<Boundary> b = findBoundary(original, keptFrom);
+                const std::string& name, std::uint64_t limit, const TailProducer& tail = {},
+                std::uint64_t keptTo = kWholeEntry) {
+    const std::optional<Boundary> b = findBoundary(original, keptFrom, tail ? keptTo : kWholeEntry);
     if (!b) return pack([&](const ByteSink& sink) { head(sink, kWholeEntry); }, true, name, limit);
     const Boundary& boundary = *b;
     Packed p = pack(
@@ -520,25 +579,37 @@ Packed packHead(const Entry& original, const HeadProducer& head, std::uint64_t k
             sink(boundary.between);
         },
         true, name, limit, Z_SYNC_FLUSH);
-    const std::uint64_t tail = original.uncompressedSize - boundary.out;
-    p.size += tail;
+    // The original's bytes kept: to its end, or to the last boundary before the tail.
+    const std::uint64_t keptEnd = boundary.last ? boundary.last->out : original.uncompressedSize;
+    const std::uint32_t crcKeptEnd = boundary.last ? boundary.last->crcBefore : original.crc;
+    const std::uint64_t kept = keptEnd - boundary.out;
+    p.size += kept;
     if (p.size > limit) fail(entryName(name) + " ar depasi " + std::to_string(limit) + " de octeti");
-    // crc(A + B) = combine(crc(A), crc(B), |B|), and combine is linear in crc(A): so crc(B) of the tail.
-    const auto tailCrc = std::uint32_t(original.crc ^ crc32_combine(boundary.crcBefore, 0, z_off_t(tail)));
-    p.crc = std::uint32_t(crc32_combine(p.crc, tailCrc, z_off_t(tail)));
+    // crc(A + B) = combine(crc(A), crc(B), |B|), and combine is linear in crc(A): so crc(B) of the kept.
+    const auto keptCrc = std::uint32_t(crcKeptEnd ^ crc32_combine(boundary.crcBefore, 0, z_off_t(kept)));
+    p.crc = std::uint32_t(crc32_combine(p.crc, keptCrc, z_off_t(kept)));
     const std::span<const std::uint8_t> d = original.data;
     const std::size_t from = std::size_t(boundary.bit / 8);
     const unsigned bit = unsigned(boundary.bit % 8);
+    // The kept bits end at a byte's end, or within the byte the tail's stream then begins with.
+    const std::size_t to = boundary.last ? std::size_t(boundary.last->bit / 8) : d.size();
+    const unsigned toBit = boundary.last ? unsigned(boundary.last->bit % 8) : 0;
     // BFINAL 0, BTYPE 01, end-of-block 0000000, least significant bit first: 2, 0x802, 0x200802 for one, two
     // or three of them; their bits past the last whole byte are zeros.
     static constexpr std::uint8_t kEmptyBlocks[] = {0x02, 0x08, 0x20};
     p.data.insert(p.data.end(), kEmptyBlocks, kEmptyBlocks + bit / 2);
     if (bit == 0) {
-        p.data.insert(p.data.end(), d.begin() + std::ptrdiff_t(from), d.end());
+        p.data.insert(p.data.end(), d.begin() + std::ptrdiff_t(from), d.begin() + std::ptrdiff_t(to));
     } else {
         p.data.push_back(std::uint8_t(d[from] & ~((1u << bit) - 1)));
-        p.data.insert(p.data.end(), d.begin() + std::ptrdiff_t(from) + 1, d.end());
+        p.data.insert(p.data.end(), d.begin() + std::ptrdiff_t(from) + 1, d.begin() + std::ptrdiff_t(to));
     }
+    if (!boundary.last) return p;
+    const Packed end = pack([&](const ByteSink& sink) { tail(sink, keptEnd); }, true, name, limit - p.size,
+                            Z_FINISH, int(toBit), toBit ? int(d[to] & ((1u << toBit) - 1)) : 0);
+    p.data.insert(p.data.end(), end.data.begin(), end.data.end());
+    p.crc = std::uint32_t(crc32_combine(p.crc, end.crc, z_off_t(end.size)));
+    p.size += end.size;
     return p;
 }
 
@@ -595,7 +666,9 @@ void ArchiveWriter::writeTo(const ByteSink& sink) const {
         Out o;
         o.original = e;
         o.name = e->name;
-        if (c) o.packed = c->head ? packHead(*e, c->head, c->keptFrom, c->name, limit) : packedFor(*c);
+        if (c)
+            o.packed = c->head ? packHead(*e, c->head, c->keptFrom, c->name, limit, c->tail, c->keptTo)
+                               : packedFor(*c);
         outs.push_back(std::move(o));
     }
     for (const Change& c : changes_) {

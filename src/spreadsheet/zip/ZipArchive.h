@@ -91,6 +91,8 @@ using Producer = std::function<void(const ByteSink&)>;
 // from upTo on are to follow unchanged.
 using HeadProducer = std::function<void(const ByteSink&, std::uint64_t upTo)>;
 inline constexpr std::uint64_t kWholeEntry = ~std::uint64_t(0);
+// The new content for the original's bytes from `from` to its end.
+using TailProducer = std::function<void(const ByteSink&, std::uint64_t from)>;
 
 // The package as it will be written: the original entries in their order, less the dropped ones, with the
 // replaced ones deflated afresh, then the added ones.
@@ -107,6 +109,12 @@ class ArchiveWriter {
     // and deflated again: a large part edited near its start costs no more than its start. Otherwise, or for
     // an entry not in the archive, head writes it whole.
     void replaceHead(const std::string& name, HeadProducer head, std::uint64_t keptFrom);
+    // The same for an entry edited at both ends: the original's bytes are kept from keptFrom to keptTo,
+    // tail writes what follows. Its compressed bits are copied between a boundary past keptFrom (as above)
+    // and the last one before keptTo, and tail's deflated after them. head(sink, kWholeEntry) still writes
+    // the whole entry, the edits at both ends included.
+    void replaceHeadAndTail(const std::string& name, HeadProducer head, std::uint64_t keptFrom,
+                            TailProducer tail, std::uint64_t keptTo);
     // Adds a new entry after the existing ones (deflated, or stored when deflate is false).
     void add(const std::string& name, Producer content, bool deflate = true);
     void remove(std::string_view name);
@@ -123,6 +131,8 @@ class ArchiveWriter {
         bool deflate = true;
         HeadProducer head; // when set, content is head's whole entry, and the original is kept from keptFrom
         std::uint64_t keptFrom;
+        TailProducer tail; // when set, the original is kept up to keptTo only
+        std::uint64_t keptTo = kWholeEntry;
     };
     const Change* changeFor(std::string_view name) const;
 
