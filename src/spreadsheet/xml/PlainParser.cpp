@@ -13,7 +13,7 @@ using Byte = unsigned char;
 
 // Bytes a loop must stop at, by where they stand: in text, in an attribute value; and the name bytes.
 struct Classes {
-    std::array<bool, 256> text{}, value{}, nameStart{}, name{};
+    std::array<bool, 256> text{}, value{}, nameStart{}, name{}, space{};
 };
 
 constexpr Classes makeClasses() {
@@ -25,6 +25,7 @@ constexpr Classes makeClasses() {
         const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
         k.nameStart[c] = letter || c == '_' || c == ':';
         k.name[c] = k.nameStart[c] || (c >= '0' && c <= '9') || c == '.' || c == '-';
+        k.space[c] = c == ' ' || c == '\t' || c == '\n';
     }
     return k;
 }
@@ -33,7 +34,7 @@ constexpr Classes kClass = makeClasses();
 constexpr std::size_t kLongestToken = std::size_t(1) << 20;
 
 bool space(Byte c) {
-    return c == ' ' || c == '\t' || c == '\n';
+    return kClass.space[c];
 }
 
 // The length of the UTF-8 sequence at p if it is one XML character, as expat judges it; 0 when it is not;
