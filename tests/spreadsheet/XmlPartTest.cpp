@@ -207,6 +207,69 @@ TEST(XmlEdits, ReplaceAndInsertKeepEveryOtherByte) {
 
 // A part too large to hold is edited while it is read piece by piece; any cut between pieces (inside a
 // replaced span, at an insertion, at either end) gives the bytes of the edit made in memory.
+// A large part is read ahead on another thread: every byte comes once and in order, whatever the reader
+// hands out at a time; a fault of the reader comes after the bytes before it; a consumer that stops ends
+// the reading, and one that throws is heard.
+TEST(XmlPieces, ReadAheadKeepsOrderFaultsAndStops) {
+    const std::size_t mib = std::size_t(1) << 20;
+    struct Case {
+        const char* what;
+        std::size_t size, chunk; // the part, and the most the reader gives at once
+        std::size_t failAt;      // the reader throws once this much is read; 0: never
+        std::size_t stopAfter;   // the consumer stops once it has this much; 0: never
+        bool consumerThrows;
+    } cases[] = {
+        {"small, in one piece", 1000, mib, 0, 0, false},
+        {"small, in pieces of 7 bytes", 1000, 7, 0, 0, false},
+        {"exactly one piece", mib, mib, 0, 0, false},
+        {"large, in whole pieces", 5 * mib + 3, mib, 0, 0, false},
+        {"large, in odd pieces", 5 * mib + 3, 300001, 0, 0, false},
+        {"a fault past the first pieces", 6 * mib, mib, 3 * mib, 0, false},
+        {"a fault in the first piece", 6 * mib, mib, 1, 0, false},
+        {"stopped early", 50 * mib, mib, 0, 2 * mib, false},
+        {"a consumer that throws", 50 * mib, mib, 0, 2 * mib, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::size_t given = 0;
+        const xml::PieceReader read = [&](std::span<std::uint8_t> out) -> std::size_t {
+            if (c.failAt && given >= c.failAt) throw RuntimeError(err::Application, "citire esuata");
+            const std::size_t n = std::min({out.size(), c.chunk, c.size - given});
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = std::uint8_t((given + i) * 31 % 251);
+            given += n;
+            return n;
+        };
+        std::size_t got = 0;
+        bool inOrder = true;
+        auto consume = [&](std::size_t offset, std::span<const std::uint8_t> piece) {
+            inOrder = inOrder && offset == got;
+            for (std::size_t i = 0; i < piece.size(); ++i)
+                inOrder = inOrder && piece[i] == std::uint8_t((offset + i) * 31 % 251);
+            got += piece.size();
+            if (c.stopAfter && got >= c.stopAfter) {
+                if (c.consumerThrows) throw RuntimeError(err::Application, "oprit");
+                return false;
+            }
+            return true;
+        };
+        if (c.failAt) {
+            EXPECT_RUNTIME_ERROR(xml::readPieces(read, consume), err::Application, "citire esuata");
+            EXPECT_EQ(got, std::max(c.failAt, std::min(c.chunk, mib)))
+                << "the bytes before the fault come first";
+        } else if (c.consumerThrows) {
+            EXPECT_RUNTIME_ERROR(xml::readPieces(read, consume), err::Application, "oprit");
+        } else {
+            xml::readPieces(read, consume);
+            EXPECT_EQ(got, c.stopAfter ? c.stopAfter : c.size);
+        }
+        EXPECT_TRUE(inOrder);
+        if (c.stopAfter) {
+            EXPECT_LT(given, 10 * mib) << "reading went on long after the consumer stopped";
+        }
+    }
+}
+
 // Written in two pieces around the longest untouched stretch, the part is the same as written whole.
 TEST(XmlEdits, AroundTheLongestGapTheTwoPiecesMakeTheWhole) {
     const std::string part = "0123456789abcdefghijklmnopqrstuvwxyz";

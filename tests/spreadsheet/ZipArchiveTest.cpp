@@ -330,7 +330,8 @@ TEST(ZipReplaceHead, NewHeadAndTailAroundTheOriginalsMiddleWhateverTheStream) {
     for (const Stream& st : streams) {
         const zip::Archive a = parse(deflatedPackage(content, st.level, st.flush, st.every));
         const zip::Entry& was = *a.find("big.xml");
-        for (const auto& [head, tail] : cuts) {
+        for (const auto& cut : cuts) {
+            const std::size_t head = cut.first, tail = cut.second;
             SCOPED_TRACE(std::string(st.what) + ", kept " + std::to_string(head) + " to " +
                          std::to_string(tail));
             const std::string first = "<new head=\"" + std::to_string(head) + "\"/>";

@@ -10,7 +10,14 @@
 #endif
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace ordana::spreadsheet::xml {
 
@@ -707,12 +714,104 @@ std::size_t EndFinder::feed(std::span<const std::uint8_t> bytes) {
     return std::string::npos;
 }
 
+namespace {
+
+// Pieces read ahead on a second thread while the first takes them in order: inflating a large part and
+// scanning it then take as long as the slower of the two rather than both.
+class ReadAhead {
+  public:
+    static constexpr std::size_t kPieces = 3;
+
+    ReadAhead(const PieceReader& read, std::size_t pieceSize) : read_(read) {
+        for (auto& b : buffers_)
+            b.resize(pieceSize);
+        for (std::size_t i = 0; i < kPieces; ++i)
+            free_.push_back(i);
+        thread_ = std::thread([this] { produce(); });
+    }
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    // The next piece, empty at the end; rethrows what reading threw, in its place among the pieces.
+    std::span<const std::uint8_t> next() {
+        std::unique_lock lock(mutex_);
+        if (taken_) free_.push_back(*taken_), taken_.reset();
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return !filled_.empty() || done_; });
+        if (filled_.empty()) {
+            if (failure_) std::rethrow_exception(failure_);
+            return {};
+        }
+        const auto [index, size] = filled_.front();
+        filled_.pop_front();
+        taken_ = index;
+        return std::span(buffers_[index]).first(size);
+    }
+
+  private:
+    void produce() {
+        try {
+            while (true) {
+                std::size_t index;
+                {
+                    std::unique_lock lock(mutex_);
+                    changed_.wait(lock, [&] { return !free_.empty() || stopping_; });
+                    if (stopping_) return;
+                    index = free_.front();
+                    free_.pop_front();
+                }
+                const std::size_t n = read_(buffers_[index]);
+                std::lock_guard lock(mutex_);
+                if (n == 0) {
+                    done_ = true;
+                    changed_.notify_all();
+                    return;
+                }
+                filled_.emplace_back(index, n);
+                changed_.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            failure_ = std::current_exception();
+            done_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    const PieceReader& read_;
+    std::array<std::vector<std::uint8_t>, kPieces> buffers_;
+    std::deque<std::size_t> free_;
+    std::deque<std::pair<std::size_t, std::size_t>> filled_; // index, size
+    std::optional<std::size_t> taken_;                       // the piece the caller holds
+    bool done_ = false, stopping_ = false;
+    std::exception_ptr failure_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread thread_;
+};
+
+} // namespace
+
 void readPieces(const PieceReader& read,
                 const std::function<bool(std::size_t offset, std::span<const std::uint8_t> piece)>& fn) {
     std::vector<std::uint8_t> buf(std::size_t(1) << 20);
-    std::size_t offset = 0;
-    for (std::size_t n; (n = read(buf)) > 0; offset += n)
-        if (!fn(offset, std::span(buf).first(n))) return;
+    // A part that fills its first piece goes on being read ahead; a small one is read here alone.
+    const std::size_t first = read(buf);
+    if (first == 0 || !fn(0, std::span(buf).first(first))) return;
+    std::size_t offset = first;
+    if (first < buf.size()) {
+        for (std::size_t n; (n = read(buf)) > 0; offset += n)
+            if (!fn(offset, std::span(buf).first(n))) return;
+        return;
+    }
+    ReadAhead ahead(read, buf.size());
+    for (std::span<const std::uint8_t> piece; !(piece = ahead.next()).empty(); offset += piece.size())
+        if (!fn(offset, piece)) return;
 }
 
 void Edits::writeTo(const PieceReader& original, const ByteSink& sink) const {
