@@ -27,6 +27,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+const std::string kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
 std::shared_ptr<Workbook> openBytes(Bytes b, const std::string& name = "/test/carte.xlsx") {
     return openNativeWorkbook(SourceFile::fromBytes(std::move(b), name));
 }
@@ -149,7 +151,7 @@ TEST(XlsxRead, WorksheetsInWorkbookOrderWithoutChartDialogOrMacroSheets) {
 }
 
 TEST(XlsxRead, PrefixesRichTextInlineStringsAndCellsWithoutReferences) {
-    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string& ns = kMainNs;
     const std::string sheet =
         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<x:worksheet xmlns:x=\"" + ns +
         "\"><x:sheetData><x:row><x:c t=\"inlineStr\"><x:is><x:t>SPECIA</x:t></x:is></x:c><x:c "
@@ -175,7 +177,7 @@ TEST(XlsxRead, PrefixesRichTextInlineStringsAndCellsWithoutReferences) {
 // A sheet is parsed by the plain parser and, past what that reads, by expat: the values are the same either
 // way, and a fault is named where expat finds it.
 TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
-    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string& ns = kMainNs;
     // Past the first rows, which the data-sheet test reads on its own.
     std::string filler;
     for (int r = 2; r < 32; ++r)
@@ -236,7 +238,7 @@ TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
 TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
     // A large table broken at its very end, and a sheet of thousands of cells that need it: read again for
     // each cell, the sheet would take minutes; each cell fails alike, and those that need no table read.
-    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string& ns = kMainNs;
     std::string sst = "<sst xmlns=\"" + ns + "\">";
     for (int i = 0; i < 100000; ++i)
         sst += "<si><t>specia " + std::to_string(i) + "</t></si>";
@@ -389,7 +391,7 @@ TEST(XlsxSave, NothingChangedNothingWrittenAndAFailedSaveLeavesTheFile) {
 // A large string table gains strings at its end and new counts at its start: what lies between keeps its
 // compressed bytes, and every string reads back, the old ones at both ends and the new ones.
 TEST(XlsxSave, AStringTableEditedAtBothEndsReadsBackWhole) {
-    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string& ns = kMainNs;
     const int count = 30000; // rows are read through 16-bit numbers
     std::string sst = "<sst xmlns=\"" + ns + "\" count=\"" + std::to_string(count) + "\" uniqueCount=\"" +
                       std::to_string(count) + "\">";
@@ -432,7 +434,7 @@ TEST(XlsxSave, AStringTableEditedAtBothEndsReadsBackWhole) {
 
 TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
     // The chain lists C1 (to be overwritten) and B1 on sheet 1; then C1 alone, and the chain goes.
-    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string& ns = kMainNs;
     const std::string sheet =
         "<worksheet xmlns=\"" + ns +
         "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f>A1</f><v>1</v></c><c "
@@ -477,7 +479,7 @@ TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
 }
 
 TEST(XlsxWrite, ASharedFormulaMasterIsNeverLeftDangling) {
-    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string& ns = kMainNs;
     const std::string sheet = "<worksheet xmlns=\"" + ns +
                               "\"><sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A2\" "
                               "si=\"0\">B1</f><v>0</v></c></row><row r=\"2\"><c r=\"A2\"><f t=\"shared\" "

@@ -263,22 +263,31 @@ Bytes deflatedPackage(const std::string& content, int level, int flush, std::siz
     return l.file;
 }
 
+// Rows of a sheet, of at least that many bytes.
+std::string rowsText(std::size_t size) {
+    std::string content;
+    for (int i = 0; content.size() < size; ++i)
+        content +=
+            "<row r=\"" + std::to_string(i) + "\"><c>" + std::to_string(i * 7919 % 100003) + "</c></row>";
+    return content;
+}
+
+// Every kind of deflate stream producers write: the level, the flush between slices, the slices' size.
+struct Stream {
+    const char* what;
+    int level, flush;
+    std::size_t every;
+};
+const Stream streams[] = {
+    {"one stream", 6, Z_NO_FLUSH, 1 << 30},        {"sync flushes", 6, Z_SYNC_FLUSH, 7001},
+    {"partial flushes", 9, Z_PARTIAL_FLUSH, 5003}, {"block flushes", 1, Z_BLOCK, 3001},
+    {"all stored", 0, Z_NO_FLUSH, 1 << 30},
+};
+
 // Every cut and every kind of stream: the entry reads back as the new head plus the original's rest, with a
 // right CRC; past a block boundary far enough from the cut, the original's compressed bytes are its own.
 TEST(ZipReplaceHead, NewHeadThenTheOriginalsRestWhateverTheStream) {
-    std::string content;
-    for (int i = 0; content.size() < 600000; ++i)
-        content +=
-            "<row r=\"" + std::to_string(i) + "\"><c>" + std::to_string(i * 7919 % 100003) + "</c></row>";
-    struct Stream {
-        const char* what;
-        int level, flush;
-        std::size_t every;
-    } streams[] = {
-        {"one stream", 6, Z_NO_FLUSH, 1 << 30},        {"sync flushes", 6, Z_SYNC_FLUSH, 7001},
-        {"partial flushes", 9, Z_PARTIAL_FLUSH, 5003}, {"block flushes", 1, Z_BLOCK, 3001},
-        {"all stored", 0, Z_NO_FLUSH, 1 << 30},
-    };
+    const std::string content = rowsText(600000);
     const std::size_t cuts[] = {0, 1, 12345, content.size() / 2, content.size() - 40000, content.size()};
     for (const Stream& st : streams) {
         const zip::Archive a = parse(deflatedPackage(content, st.level, st.flush, st.every));
@@ -310,19 +319,7 @@ TEST(ZipReplaceHead, NewHeadThenTheOriginalsRestWhateverTheStream) {
 // Edited at both ends: the original's compressed bits between a boundary past the head and the last one
 // before the tail are its own; the entry reads back whole, with a right CRC, whatever the stream.
 TEST(ZipReplaceHead, NewHeadAndTailAroundTheOriginalsMiddleWhateverTheStream) {
-    std::string content;
-    for (int i = 0; content.size() < 600000; ++i)
-        content +=
-            "<row r=\"" + std::to_string(i) + "\"><c>" + std::to_string(i * 7919 % 100003) + "</c></row>";
-    struct Stream {
-        const char* what;
-        int level, flush;
-        std::size_t every;
-    } streams[] = {
-        {"one stream", 6, Z_NO_FLUSH, 1 << 30},        {"sync flushes", 6, Z_SYNC_FLUSH, 7001},
-        {"partial flushes", 9, Z_PARTIAL_FLUSH, 5003}, {"block flushes", 1, Z_BLOCK, 3001},
-        {"all stored", 0, Z_NO_FLUSH, 1 << 30},
-    };
+    const std::string content = rowsText(600000);
     const std::size_t n = content.size();
     // Where the head's edits end and the tail's begin: far apart, close, next to each other, at the ends.
     const std::pair<std::size_t, std::size_t> cuts[] = {
@@ -388,10 +385,7 @@ std::string readInPieces(const zip::Archive& a, const zip::Entry& e, std::size_t
 // Every kind of stream reads back whole through buffers of any size (back-references reach into earlier
 // buffers); a broken stream or a size that lies is refused, naming what is wrong.
 TEST(ZipInflate, ReadsInAnyPiecesAndRefusesBrokenStreams) {
-    std::string content;
-    for (int i = 0; content.size() < 300000; ++i)
-        content +=
-            "<row r=\"" + std::to_string(i) + "\"><c>" + std::to_string(i * 7919 % 100003) + "</c></row>";
+    const std::string content = rowsText(300000);
     const std::size_t pieces[] = {1, 7, 1000, 65536, 1 << 20};
     for (const auto& [level, flush, every] : {std::tuple{6, Z_NO_FLUSH, 1 << 30},
                                               {9, Z_SYNC_FLUSH, 7001},

@@ -501,14 +501,8 @@ void Edits::writeTo(std::span<const std::uint8_t> original, std::size_t from, st
 }
 
 void Edits::writeTo(std::span<const std::uint8_t> original, const ByteSink& sink) const {
-    std::size_t at = 0;
-    for (const Edit& e : sorted()) {
-        if (e.end > original.size()) throw RuntimeError(err::Internal, "o modificare iese din partea XML");
-        if (e.begin > at) sink(original.subspan(at, e.begin - at));
-        sink({reinterpret_cast<const std::uint8_t*>(e.text.data()), e.text.size()});
-        at = e.end;
-    }
-    if (at < original.size()) sink(original.subspan(at));
+    if (end() > original.size()) throw RuntimeError(err::Internal, "o modificare iese din partea XML");
+    writeTo(original, 0, original.size(), sink);
 }
 
 namespace {

@@ -485,6 +485,36 @@ struct Boundary {
     std::optional<Last> last;
 };
 
+// One step of inflating e's data with Z_BLOCK into buf, made bytes so far: what it made, and whether it
+// stopped at the end of a block that is not the last (bit 128 without 64), with that end's place in bits (the
+// low bits of data_type are those left unread). Not ok at the end of the data, on a fault, or past the size
+// the entry declares; stuck when it can go no further.
+struct Step {
+    bool ok = false, stuck = false, blockEnd = false;
+    std::size_t n = 0;
+    std::uint64_t bit = 0;
+};
+Step inflateStep(const Entry& e, z_stream& z, std::uint64_t& consumed, std::span<std::uint8_t> buf,
+                 std::uint64_t made) {
+    Step s;
+    if (z.avail_in == 0) {
+        if (consumed >= e.data.size()) return s;
+        z.next_in = const_cast<Bytef*>(e.data.data() + consumed);
+        z.avail_in = uInt(std::min<std::uint64_t>(e.data.size() - consumed, 1 << 30));
+        consumed += z.avail_in;
+    }
+    z.next_out = buf.data();
+    z.avail_out = uInt(buf.size());
+    const int rc = inflate(&z, Z_BLOCK);
+    s.n = buf.size() - z.avail_out;
+    if ((rc != Z_OK && rc != Z_BUF_ERROR) || made + s.n > e.uncompressedSize) return s;
+    s.ok = true;
+    s.blockEnd = (z.data_type & 128) && !(z.data_type & 64);
+    s.bit = (consumed - z.avail_in) * 8 - std::uint64_t(z.data_type & 7);
+    s.stuck = rc == Z_BUF_ERROR && s.n == 0 && z.avail_in != 0;
+    return s;
+}
+
 // The last block boundary at or before `to`, a byte or more past b: inflating on from b (z where it stands).
 std::optional<Boundary::Last> findLastBoundary(const Entry& e, z_stream& z, std::uint64_t consumed,
                                                const Boundary& b, std::uint64_t to) {
@@ -492,25 +522,17 @@ std::optional<Boundary::Last> findLastBoundary(const Entry& e, z_stream& z, std:
     Boundary::Last at{b.out, b.bit, b.crcBefore};
     std::uint8_t buf[1 << 16];
     while (at.out <= to) {
-        if (z.avail_in == 0) {
-            if (consumed >= e.data.size()) return last;
-            z.next_in = const_cast<Bytef*>(e.data.data() + consumed);
-            z.avail_in = uInt(std::min<std::uint64_t>(e.data.size() - consumed, 1 << 30));
-            consumed += z.avail_in;
-        }
-        z.next_out = buf;
-        z.avail_out = uInt(std::min<std::uint64_t>(sizeof buf, to - at.out + 1));
-        const std::size_t asked = z.avail_out;
-        const int rc = inflate(&z, Z_BLOCK);
-        const std::size_t n = asked - z.avail_out;
-        if ((rc != Z_OK && rc != Z_BUF_ERROR) || at.out + n > e.uncompressedSize) return last;
-        at.crcBefore = crc32_gzip_refl(at.crcBefore, buf, n);
-        at.out += n;
-        if ((z.data_type & 128) && !(z.data_type & 64) && at.out <= to) {
-            at.bit = (consumed - z.avail_in) * 8 - std::uint64_t(z.data_type & 7);
+        const Step s = inflateStep(
+            e, z, consumed,
+            std::span(buf).first(std::size_t(std::min<std::uint64_t>(sizeof buf, to - at.out + 1))), at.out);
+        if (!s.ok) return last;
+        at.crcBefore = crc32_gzip_refl(at.crcBefore, buf, s.n);
+        at.out += s.n;
+        if (s.blockEnd && at.out <= to) {
+            at.bit = s.bit;
             if (at.bit / 8 > b.bit / 8) last = at;
         }
-        if (rc == Z_BUF_ERROR && n == 0 && z.avail_in != 0) return last;
+        if (s.stuck) return last;
     }
     return last;
 }
@@ -529,17 +551,9 @@ std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from, std::ui
     std::uint64_t consumed = 0;
     std::uint8_t buf[1 << 16];
     while (true) {
-        if (z.avail_in == 0) {
-            if (consumed >= e.data.size()) return std::nullopt;
-            z.next_in = const_cast<Bytef*>(e.data.data() + consumed);
-            z.avail_in = uInt(std::min<std::uint64_t>(e.data.size() - consumed, 1 << 30));
-            consumed += z.avail_in;
-        }
-        z.next_out = buf;
-        z.avail_out = sizeof buf;
-        const int rc = inflate(&z, Z_BLOCK);
-        const std::size_t n = sizeof buf - z.avail_out;
-        if ((rc != Z_OK && rc != Z_BUF_ERROR) || b.out + n > e.uncompressedSize) return std::nullopt;
+        const Step s = inflateStep(e, z, consumed, buf, b.out);
+        if (!s.ok) return std::nullopt;
+        const std::size_t n = s.n;
         b.crcBefore = crc32_gzip_refl(b.crcBefore, buf, n);
         if (b.out + n > from) {
             const std::size_t skip = b.out >= from ? 0 : std::size_t(from - b.out);
@@ -547,19 +561,17 @@ std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from, std::ui
             if (b.between.size() > kCap) return std::nullopt;
         }
         b.out += n;
-        // At a block's end (bit 128), not the last block's (bit 64); the low bits are those left unread.
-        // Only where the block starts an even number of bits into its byte: empty blocks can bring the new
-        // stream there (see packHead).
-        if ((z.data_type & 128) && !(z.data_type & 64) && b.out >= from + kWindow && (z.data_type & 1) == 0) {
-            const std::uint64_t taken = consumed - z.avail_in;
-            b.bit = taken * 8 - std::uint64_t(z.data_type & 7);
+        // At a block's end, not the last block's; only where the next block starts an even number of bits
+        // into its byte: empty blocks can bring the new stream there (see packHead).
+        if (s.blockEnd && b.out >= from + kWindow && s.bit % 2 == 0) {
+            b.bit = s.bit;
             if (to != kWholeEntry) {
                 b.last = findLastBoundary(e, z, consumed, b, to);
                 if (!b.last) return std::nullopt;
             }
             return b;
         }
-        if (rc == Z_BUF_ERROR && n == 0 && z.avail_in != 0) return std::nullopt;
+        if (s.stuck) return std::nullopt;
     }
 }
 
