@@ -1,5 +1,6 @@
 #include "XlsxWorkbook.h"
 
+#include "SheetRows.h"
 #include "XlsxParts.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
@@ -26,7 +27,6 @@ using BytesPtr = std::shared_ptr<const Bytes>;
 
 constexpr std::string_view kContentTypes = "[Content_Types].xml";
 constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
-constexpr int kMaxColumns = 16384;
 
 [[noreturn]] void fail(const std::string& what) {
     throw RuntimeError(err::Application, what);
@@ -546,30 +546,6 @@ class Styles {
 // ---------------------------------------------------------------------------------------------------------
 // A worksheet part: rows and cells indexed by their spans, reading as far as asked.
 
-struct Span {
-    std::size_t begin = 0, startEnd = 0, endBegin = 0, end = 0;
-    bool empty() const { return endBegin == startEnd && end == startEnd; }
-};
-
-struct Cell {
-    int column = 0;
-    bool hasRef = true;
-    Span span;
-    char type = 'n'; // n s b e d i (inline) f (formula string)
-    int style = -1;
-    bool formula = false, groupMaster = false;
-    std::string value;
-};
-
-struct Row {
-    int r = 0;
-    bool hasRef = true;
-    Span span;
-    std::string spans;
-    bool hasSpans = false;
-    std::vector<Cell> cells;
-};
-
 struct ColRange {
     int min = 0, max = 0;
     std::vector<std::pair<std::string, std::string>> attrs;
@@ -598,144 +574,6 @@ xml::Element elementAt(const Span& s, const std::string& prefix, const std::stri
     e.startEnd = s.startEnd;
     return e;
 }
-
-class SheetIndexer : public xml::Handler {
-  public:
-    SheetIndexer(std::vector<Row>& rows, int lastRow, xml::Scanner* scanner)
-        : rows_(rows), lastRow_(lastRow), scanner_(scanner) {}
-
-    std::string prefix;
-    std::optional<std::pair<xml::Element, xml::EndTag>> dimension, sheetViews, sheetFormatPr, cols, sheetData;
-    std::vector<xml::Element> sheetViewList;
-    std::vector<std::pair<xml::Element, xml::EndTag>> colList;
-    bool ordered = true;
-
-    void start(const xml::Element& e) override {
-        if (e.depth == 2 && inSheetData_ && e.local == "row"sv) {
-            Row r;
-            const std::string* ref = e.attribute("r");
-            r.hasRef = ref != nullptr;
-            r.r = ref ? toInt(ref, 0) : (rows_.empty() ? 1 : rows_.back().r + 1);
-            if (r.r < 1 || r.r > 1048576) fail("randul " + (ref ? *ref : std::string("?")) + " nu exista");
-            if (!rows_.empty() && r.r <= rows_.back().r) ordered = false;
-            if (lastRow_ > 0 && r.r > lastRow_) {
-                if (scanner_) scanner_->stop();
-                stopped_ = true;
-                return;
-            }
-            if (const auto* s = e.attribute("spans")) r.spans = *s, r.hasSpans = true;
-            r.span.begin = e.begin;
-            r.span.startEnd = e.startEnd;
-            prefix = e.prefix;
-            rows_.push_back(std::move(r));
-        } else if (e.depth == 3 && inSheetData_ && e.local == "c"sv && !rows_.empty() && !stopped_) {
-            const Cell* last = cells_.empty()
-                                   ? rows_.back().cells.empty() ? nullptr : &rows_.back().cells.back()
-                                   : &cells_.back();
-            Cell c;
-            const std::string* ref = e.attribute("r");
-            int rr = 0, cc = 0;
-            c.hasRef = ref != nullptr;
-            if (ref && parseCellRef(*ref, rr, cc))
-                c.column = cc;
-            else
-                c.column = last ? last->column + 1 : 1;
-            if (c.column > kMaxColumns) fail("celula " + (ref ? *ref : std::string("?")) + " nu exista");
-            if (last && c.column <= last->column) ordered = false;
-            if (const auto* t = e.attribute("t")) {
-                const std::string& tt = *t;
-                c.type = tt == "s"sv           ? 's'
-                         : tt == "b"sv         ? 'b'
-                         : tt == "e"sv         ? 'e'
-                         : tt == "str"sv       ? 'f'
-                         : tt == "inlineStr"sv ? 'i'
-                         : tt == "d"sv         ? 'd'
-                                               : 'n';
-            }
-            c.style = toInt(e.attribute("s"), -1);
-            c.span.begin = e.begin;
-            c.span.startEnd = e.startEnd;
-            cells_.push_back(std::move(c));
-            inCell_ = true;
-        } else if (inCell_ && e.depth == 4) {
-            what_ = e.local == "v"sv ? 'v' : e.local == "is"sv ? 'i' : e.local == "f"sv ? 'f' : 0;
-            if (what_ == 'f') {
-                Cell& c = cells_.back();
-                c.formula = true;
-                const std::string* t = e.attribute("t");
-                const std::string* ref = e.attribute("ref");
-                if (t && (*t == "shared"sv || *t == "array"sv || *t == "dataTable"sv) && ref &&
-                    ref->find(':') != std::string::npos)
-                    c.groupMaster = true;
-            }
-        } else if (inCell_ && what_ == 'i' && e.local == "rPh"sv) {
-            ++phonetic_;
-        } else if (inCell_ && what_ == 'i' && e.local == "t"sv && !phonetic_) {
-            inT_ = true;
-        } else if (e.depth == 1) {
-            if (e.local == "sheetData"sv) inSheetData_ = true, prefix = e.prefix;
-        } else if (e.depth == 2 && e.local == "sheetView"sv) {
-            sheetViewList.push_back(e);
-        }
-        if (e.depth == 2 && e.local == "col"sv) colStart_ = e;
-    }
-
-    void end(const xml::Element& e, const xml::EndTag& t) override {
-        if (stopped_) return;
-        if (e.depth == 2 && inSheetData_ && !cells_.empty()) {
-            // A row's cells go into it at its end, in one allocation of the right size.
-            std::vector<Cell>& into = rows_.back().cells;
-            into.reserve(into.size() + cells_.size());
-            std::move(cells_.begin(), cells_.end(), std::back_inserter(into));
-            cells_.clear();
-        }
-        if (e.depth == 1) {
-            auto keep = [&](auto& slot) {
-                if (!slot) slot = std::make_pair(e, t);
-            };
-            if (e.local == "dimension"sv) keep(dimension);
-            if (e.local == "sheetViews"sv) keep(sheetViews);
-            if (e.local == "sheetFormatPr"sv) keep(sheetFormatPr);
-            if (e.local == "cols"sv) keep(cols);
-            if (e.local == "sheetData"sv) {
-                keep(sheetData);
-                inSheetData_ = false;
-                if (scanner_ && lastRow_ > 0) scanner_->stop();
-            }
-        } else if (e.depth == 2 && e.local == "col"sv && !inSheetData_) {
-            colList.emplace_back(e, t);
-        } else if (e.depth == 2 && inSheetData_ && e.local == "row"sv && !rows_.empty()) {
-            rows_.back().span.endBegin = t.begin;
-            rows_.back().span.end = t.end;
-        } else if (e.depth == 3 && inCell_ && e.local == "c"sv) {
-            Cell& c = cells_.back();
-            c.span.endBegin = t.begin;
-            c.span.end = t.end;
-            inCell_ = false;
-        } else if (inCell_ && e.depth == 4) {
-            what_ = 0;
-        } else if (inCell_ && e.local == "rPh"sv) {
-            --phonetic_;
-        } else if (inCell_ && e.local == "t"sv) {
-            inT_ = false;
-        }
-    }
-
-    void text(const xml::Element&, std::string_view s) override {
-        if (stopped_ || !inCell_) return;
-        if (what_ == 'v' || (what_ == 'i' && inT_)) cells_.back().value.append(s);
-    }
-
-  private:
-    std::vector<Row>& rows_;
-    std::vector<Cell> cells_; // of the row being read
-    int lastRow_;
-    xml::Scanner* scanner_;
-    bool inSheetData_ = false, inCell_ = false, inT_ = false, stopped_ = false;
-    int phonetic_ = 0;
-    char what_ = 0;
-    xml::Element colStart_;
-};
 
 CellValue decode(const Cell& c, SharedStrings* strings) {
     switch (c.type) {
@@ -814,10 +652,7 @@ class Sheet {
         if (loaded_) return;
         bytes_ = pkg.read(part_);
         rows_.clear();
-        const auto indexer = xml::scanEither(*bytes_, part_, [&] {
-            rows_.clear();
-            return std::make_unique<SheetIndexer>(rows_, 0, nullptr);
-        });
+        const auto indexer = indexSheet(*bytes_, part_, rows_);
         SheetIndexer& idx = *indexer;
         if (!idx.ordered)
             fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");

@@ -394,4 +394,162 @@ const char* PlainParser::endTag(const char* p, const char* e, std::size_t at, bo
     return q;
 }
 
+PlainCursor::PlainCursor(std::string_view bytes, std::size_t at)
+    : b_(bytes.data()), p_(bytes.data() + std::min(at, bytes.size())), e_(bytes.data() + bytes.size()),
+      decoded_(128) {}
+
+PlainCursor::Next PlainCursor::next() {
+    while (p_ < e_ && space(Byte(*p_)))
+        ++p_;
+    if (p_ == e_) return Next::End;
+    if (*p_ != '<') return Next::Text;
+    return p_ + 1 < e_ && p_[1] == '/' ? Next::EndTag : Next::StartTag;
+}
+
+bool PlainCursor::startTag(Tag& t) {
+    const char* p = p_;
+    if (e_ - p < 2 || *p != '<' || !kClass.nameStart[Byte(p[1])]) return false;
+    const char* q = p + 1;
+    while (q < e_ && kClass.name[Byte(*q)])
+        ++q;
+    t.name = std::string_view(p + 1, std::size_t(q - (p + 1)));
+    t.attributes.clear();
+    t.empty = false;
+    while (true) {
+        bool spaced = false;
+        while (q < e_ && space(Byte(*q))) {
+            ++q;
+            spaced = true;
+        }
+        if (q == e_) return false;
+        const Byte c = Byte(*q);
+        if (c == '>') {
+            ++q;
+            break;
+        }
+        if (c == '/') {
+            if (q + 1 == e_ || q[1] != '>') return false;
+            q += 2;
+            t.empty = true;
+            break;
+        }
+        if (!spaced || !kClass.nameStart[c]) return false;
+        const char* name = q;
+        while (q < e_ && kClass.name[Byte(*q)])
+            ++q;
+        const std::string_view n(name, std::size_t(q - name));
+        for (const Attribute& a : t.attributes)
+            if (a.name == n) return false; // the same attribute twice
+        if (t.attributes.size() >= decoded_.size()) return false;
+        while (q < e_ && space(Byte(*q)))
+            ++q;
+        if (q == e_ || *q != '=') return false;
+        ++q;
+        while (q < e_ && space(Byte(*q)))
+            ++q;
+        if (q == e_ || (*q != '"' && *q != '\'')) return false;
+        const char quote = *q++;
+        const char* run = q;
+        std::string* into = nullptr; // only a value with an entity or white space to turn into a space
+        while (true) {
+            while (q < e_ && !kClass.value[Byte(*q)])
+                ++q;
+            if (q == e_) return false;
+            const Byte v = Byte(*q);
+            if (v == Byte(quote)) break;
+            if (v == '"' || v == '\'') {
+                ++q;
+                continue;
+            }
+            if (v == '<' || (v < 0x20 && v != '\t' && v != '\n')) return false;
+            if (v >= 0x80) {
+                const int k = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e_));
+                if (k <= 0) return false;
+                q += k;
+                continue;
+            }
+            if (!into) {
+                into = &decoded_[t.attributes.size()];
+                into->clear();
+            }
+            into->append(run, q);
+            if (v == '&') {
+                std::size_t length = 0;
+                const int ch = entity(q, e_, length);
+                if (ch <= 0) return false;
+                into->push_back(char(ch));
+                q += length;
+            } else {
+                into->push_back(' ');
+                ++q;
+            }
+            run = q;
+        }
+        std::string_view value(run, std::size_t(q - run));
+        if (into) value = into->append(run, q);
+        t.attributes.push_back({n, value});
+        ++q;
+    }
+    t.begin = at();
+    t.end = std::size_t(q - b_);
+    p_ = q;
+    return true;
+}
+
+bool PlainCursor::endTag(std::string_view name, std::size_t& begin) {
+    const char* p = p_;
+    if (std::size_t(e_ - p) < name.size() + 3 || p[0] != '<' || p[1] != '/' ||
+        std::memcmp(p + 2, name.data(), name.size()) != 0)
+        return false;
+    const char* q = p + 2 + name.size();
+    while (q < e_ && space(Byte(*q)))
+        ++q;
+    if (q == e_ || *q != '>') return false;
+    begin = at();
+    p_ = q + 1;
+    return true;
+}
+
+bool PlainCursor::text(std::string_view& out) {
+    const char* p = p_;
+    const char* q = p;
+    const char* run = p;
+    bool decoding = false;
+    while (true) {
+        while (q < e_ && !kClass.text[Byte(*q)])
+            ++q;
+        if (q == e_) return false; // no element ends before the bytes do
+        const Byte c = Byte(*q);
+        if (c == '<') break;
+        if (c == '&') {
+            std::size_t length = 0;
+            const int ch = entity(q, e_, length);
+            if (ch <= 0) return false;
+            if (!decoding) text_.clear();
+            text_.append(run, q);
+            text_ += char(ch);
+            q += length;
+            run = q;
+            decoding = true;
+        } else if (c == ']') {
+            if (e_ - q >= 3 && q[1] == ']' && q[2] == '>') return false;
+            ++q;
+        } else if (c == '\t' || c == '\n') {
+            ++q;
+        } else if (c < 0x20) {
+            return false;
+        } else {
+            const int n = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e_));
+            if (n <= 0) return false;
+            q += n;
+        }
+    }
+    if (decoding)
+        out = text_.append(run, q);
+    else
+        out = std::string_view(p, std::size_t(q - p));
+    p_ = q;
+    return true;
+}
+
 } // namespace ordana::spreadsheet::xml

@@ -105,4 +105,45 @@ class PlainParser {
     std::string decoded_; // text with entities replaced
 };
 
+// The same plain form read at a reader's own pace, token by token, from anywhere in a part held whole: for a
+// reader that knows what a stretch of a part holds (a sheet's rows) and wants no events for it. Every call
+// checks what it reads as the parser above does and returns false on anything else, the stretch then to be
+// parsed the general way; names are as written, with no namespace resolved.
+class PlainCursor {
+  public:
+    struct Attribute {
+        std::string_view name, value; // value decoded
+    };
+    struct Tag {
+        std::string_view name;
+        std::size_t begin = 0, end = 0; // the '<' and one past the '>'
+        bool empty = false;             // <a/>
+        std::vector<Attribute> attributes;
+        const std::string_view* attribute(std::string_view name) const {
+            for (const Attribute& a : attributes)
+                if (a.name == name) return &a.value;
+            return nullptr;
+        }
+    };
+
+    PlainCursor(std::string_view bytes, std::size_t at);
+    std::size_t at() const { return std::size_t(p_ - b_); }
+
+    // Passes white space; then what stands next: a start tag, an end tag, other text, or the end of the
+    // bytes.
+    enum class Next { StartTag, EndTag, Text, End };
+    Next next();
+    // The start tag at the cursor; its decoded values stay valid until the next call.
+    bool startTag(Tag& tag);
+    // The end tag of the element named so; begin gets its '<'.
+    bool endTag(std::string_view name, std::size_t& begin);
+    // The character data up to the next '<', decoded; valid until the next call.
+    bool text(std::string_view& out);
+
+  private:
+    const char *b_, *p_, *e_;
+    std::vector<std::string> decoded_; // one per attribute, never moved: values point into them
+    std::string text_;
+};
+
 } // namespace ordana::spreadsheet::xml

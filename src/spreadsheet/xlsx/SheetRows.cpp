@@ -1,0 +1,338 @@
+#include "SheetRows.h"
+
+#include "XlsxParts.h"
+#include "common/RuntimeError.h"
+#include "spreadsheet/xml/PlainParser.h"
+
+#include <charconv>
+#include <iterator>
+#include <map>
+
+namespace ordana::spreadsheet::xlsx {
+
+namespace {
+
+using namespace std::string_view_literals;
+
+[[noreturn]] void fail(const std::string& what) {
+    throw RuntimeError(err::Application, what);
+}
+
+int toInt(Value s, int fallback) {
+    if (!s) return fallback;
+    int v = 0;
+    const auto r = std::from_chars(s->data(), s->data() + s->size(), v);
+    return r.ec == std::errc() && r.ptr == s->data() + s->size() ? v : fallback;
+}
+
+Value valueOf(const std::string_view* s) {
+    return s ? Value(*s) : std::nullopt;
+}
+
+Value valueOf(const std::string* s) {
+    return s ? Value(*s) : std::nullopt;
+}
+
+} // namespace
+
+Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered) {
+    Row r;
+    r.hasRef = ref.has_value();
+    r.r = ref ? toInt(ref, 0) : (rows.empty() ? 1 : rows.back().r + 1);
+    if (r.r < 1 || r.r > 1048576) fail("randul " + std::string(ref ? *ref : "?"sv) + " nu exista");
+    if (!rows.empty() && r.r <= rows.back().r) ordered = false;
+    if (spans) r.spans = *spans, r.hasSpans = true;
+    return r;
+}
+
+Cell cellOf(Value ref, Value type, Value style, const Cell* before, bool& ordered) {
+    Cell c;
+    int row = 0, column = 0;
+    c.hasRef = ref.has_value();
+    if (ref && parseCellRef(*ref, row, column))
+        c.column = column;
+    else
+        c.column = before ? before->column + 1 : 1;
+    if (c.column > kMaxColumns) fail("celula " + std::string(ref ? *ref : "?"sv) + " nu exista");
+    if (before && c.column <= before->column) ordered = false;
+    if (type) {
+        const std::string_view t = *type;
+        c.type = t == "s"sv           ? 's'
+                 : t == "b"sv         ? 'b'
+                 : t == "e"sv         ? 'e'
+                 : t == "str"sv       ? 'f'
+                 : t == "inlineStr"sv ? 'i'
+                 : t == "d"sv         ? 'd'
+                                      : 'n';
+    }
+    c.style = toInt(style, -1);
+    return c;
+}
+
+bool isGroupMaster(Value type, Value ref) {
+    return type && (*type == "shared"sv || *type == "array"sv || *type == "dataTable"sv) && ref &&
+           ref->find(':') != std::string_view::npos;
+}
+
+std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t from, std::string_view prefix,
+                                           const std::function<bool(std::string_view)>& bound,
+                                           std::vector<Row>& rows, bool& ordered) {
+    using Next = xml::PlainCursor::Next;
+    const std::string p = prefix.empty() ? std::string() : std::string(prefix) + ":";
+    const std::string sheetData = p + "sheetData", rowName = p + "row", cName = p + "c", vName = p + "v",
+                      fName = p + "f";
+    xml::PlainCursor cursor(part, from);
+    xml::PlainCursor::Tag tag;
+    // A start tag whose attributes are in no namespace or one bound above, as the general reading resolves
+    // them; no declaration, which would change what the names below mean.
+    auto startTag = [&] {
+        if (cursor.next() != Next::StartTag || !cursor.startTag(tag)) return false;
+        for (const auto& a : tag.attributes) {
+            if (a.name.substr(0, 5) == "xmlns"sv) return false;
+            const std::size_t colon = a.name.find(':');
+            if (colon != std::string_view::npos && (colon == 0 || !bound(a.name.substr(0, colon))))
+                return false;
+        }
+        return true;
+    };
+    // Whether the end tag of name stands next (begin and end then get its span), or another end tag.
+    enum class Close { No, Yes, Other };
+    auto endTag = [&](const std::string& name, std::size_t& begin, std::size_t& end) {
+        if (cursor.next() != Next::EndTag) return Close::No;
+        if (!cursor.endTag(name, begin)) return Close::Other;
+        end = cursor.at();
+        return Close::Yes;
+    };
+    std::string_view text;
+    std::size_t at = 0, end = 0;
+    // The text of an element just started, up to its end tag.
+    auto content = [&](const std::string& name, std::string* into) {
+        if (tag.empty) return true;
+        if (!cursor.text(text)) return false;
+        if (into) into->append(text);
+        return cursor.endTag(name, at);
+    };
+    std::vector<Cell> cells; // of the row being read, moved into it at its end: no room to spare
+    while (true) {
+        const Close closed = endTag(sheetData, at, end);
+        if (closed == Close::Yes) return at;
+        if (closed == Close::Other || !startTag() || tag.name != rowName) return std::nullopt;
+        Row row = rowOf(valueOf(tag.attribute("r")), valueOf(tag.attribute("spans")), rows, ordered);
+        Span& rs = row.span;
+        rs.begin = tag.begin;
+        rs.startEnd = rs.endBegin = rs.end = tag.end;
+        const bool rowOpen = !tag.empty; // tag holds the cells' tags from here on
+        while (rowOpen) {
+            const Close r = endTag(rowName, rs.endBegin, rs.end);
+            if (r == Close::Yes) break;
+            if (r == Close::Other || !startTag() || tag.name != cName) return std::nullopt;
+            Cell cell = cellOf(valueOf(tag.attribute("r")), valueOf(tag.attribute("t")),
+                               valueOf(tag.attribute("s")), cells.empty() ? nullptr : &cells.back(), ordered);
+            Span& cs = cell.span;
+            cs.begin = tag.begin;
+            cs.startEnd = cs.endBegin = cs.end = tag.end;
+            const bool cellOpen = !tag.empty;
+            while (cellOpen) {
+                const Close k = endTag(cName, cs.endBegin, cs.end);
+                if (k == Close::Yes) break;
+                if (k == Close::Other || !startTag()) return std::nullopt;
+                if (tag.name == vName) {
+                    if (!content(vName, &cell.value)) return std::nullopt;
+                } else if (tag.name == fName) {
+                    cell.formula = true;
+                    if (isGroupMaster(valueOf(tag.attribute("t")), valueOf(tag.attribute("ref"))))
+                        cell.groupMaster = true;
+                    if (!content(fName, nullptr)) return std::nullopt;
+                } else {
+                    return std::nullopt;
+                }
+            }
+            cells.push_back(std::move(cell));
+        }
+        row.cells.reserve(cells.size());
+        std::move(cells.begin(), cells.end(), std::back_inserter(row.cells));
+        cells.clear();
+        rows.push_back(std::move(row));
+    }
+}
+
+void SheetIndexer::start(const xml::Element& e) {
+    if (e.depth == 2 && inSheetData_ && e.local == "row"sv) {
+        Row r = rowOf(valueOf(e.attribute("r")), valueOf(e.attribute("spans")), rows_, ordered);
+        if (lastRow_ > 0 && r.r > lastRow_) {
+            if (scanner_) scanner_->stop();
+            stopped_ = true;
+            return;
+        }
+        r.span.begin = e.begin;
+        r.span.startEnd = e.startEnd;
+        prefix = e.prefix;
+        rows_.push_back(std::move(r));
+    } else if (e.depth == 3 && inSheetData_ && e.local == "c"sv && !rows_.empty() && !stopped_) {
+        const Cell* last = cells_.empty() ? rows_.back().cells.empty() ? nullptr : &rows_.back().cells.back()
+                                          : &cells_.back();
+        Cell c = cellOf(valueOf(e.attribute("r")), valueOf(e.attribute("t")), valueOf(e.attribute("s")), last,
+                        ordered);
+        c.span.begin = e.begin;
+        c.span.startEnd = e.startEnd;
+        cells_.push_back(std::move(c));
+        inCell_ = true;
+    } else if (inCell_ && e.depth == 4) {
+        what_ = e.local == "v"sv ? 'v' : e.local == "is"sv ? 'i' : e.local == "f"sv ? 'f' : 0;
+        if (what_ == 'f') {
+            Cell& c = cells_.back();
+            c.formula = true;
+            if (isGroupMaster(valueOf(e.attribute("t")), valueOf(e.attribute("ref")))) c.groupMaster = true;
+        }
+    } else if (inCell_ && what_ == 'i' && e.local == "rPh"sv) {
+        ++phonetic_;
+    } else if (inCell_ && what_ == 'i' && e.local == "t"sv && !phonetic_) {
+        inT_ = true;
+    } else if (e.depth == 1) {
+        if (e.local == "sheetData"sv) inSheetData_ = true, prefix = e.prefix;
+    } else if (e.depth == 2 && e.local == "sheetView"sv) {
+        sheetViewList.push_back(e);
+    }
+    if (e.depth == 2 && e.local == "col"sv) colStart_ = e;
+}
+
+void SheetIndexer::end(const xml::Element& e, const xml::EndTag& t) {
+    if (stopped_) return;
+    if (e.depth == 2 && inSheetData_ && !cells_.empty()) {
+        // A row's cells go into it at its end, in one allocation of the right size.
+        std::vector<Cell>& into = rows_.back().cells;
+        into.reserve(into.size() + cells_.size());
+        std::move(cells_.begin(), cells_.end(), std::back_inserter(into));
+        cells_.clear();
+    }
+    if (e.depth == 1) {
+        auto keep = [&](auto& slot) {
+            if (!slot) slot = std::make_pair(e, t);
+        };
+        if (e.local == "dimension"sv) keep(dimension);
+        if (e.local == "sheetViews"sv) keep(sheetViews);
+        if (e.local == "sheetFormatPr"sv) keep(sheetFormatPr);
+        if (e.local == "cols"sv) keep(cols);
+        if (e.local == "sheetData"sv) {
+            keep(sheetData);
+            inSheetData_ = false;
+            if (scanner_ && lastRow_ > 0) scanner_->stop();
+        }
+    } else if (e.depth == 2 && e.local == "col"sv && !inSheetData_) {
+        colList.emplace_back(e, t);
+    } else if (e.depth == 2 && inSheetData_ && e.local == "row"sv && !rows_.empty()) {
+        rows_.back().span.endBegin = t.begin;
+        rows_.back().span.end = t.end;
+    } else if (e.depth == 3 && inCell_ && e.local == "c"sv) {
+        Cell& c = cells_.back();
+        c.span.endBegin = t.begin;
+        c.span.end = t.end;
+        inCell_ = false;
+    } else if (inCell_ && e.depth == 4) {
+        what_ = 0;
+    } else if (inCell_ && e.local == "rPh"sv) {
+        --phonetic_;
+    } else if (inCell_ && e.local == "t"sv) {
+        inT_ = false;
+    }
+}
+
+void SheetIndexer::text(const xml::Element&, std::string_view s) {
+    if (stopped_ || !inCell_) return;
+    if (what_ == 'v' || (what_ == 'i' && inT_)) cells_.back().value.append(s);
+}
+
+namespace {
+
+// Most of a sheet is its rows. Where they are plain XML they are read straight off the bytes, and the rest of
+// the part, without them, by the parser; nothing where anything is otherwise or amiss, the general reading
+// then to find it and name it.
+std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, const std::string& partName,
+                                           std::vector<Row>& into) {
+    // Up to the rows: where they begin, and the prefixes bound there.
+    struct Head : xml::Handler {
+        xml::Scanner* scanner = nullptr;
+        std::vector<xml::Element> path; // the root, then sheetData
+        void start(const xml::Element& e) override {
+            if (e.depth == 0) path.push_back(e);
+            if (e.depth == 1 && e.local == "sheetData"sv) {
+                path.push_back(e);
+                scanner->stop();
+            }
+        }
+    } head;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::vector<Row> rows;
+    bool ordered = true;
+    std::optional<std::size_t> end;
+    std::map<std::string, bool, std::less<>> bound{{"xml", true}};
+    try {
+        xml::Scanner scanner(partName, head);
+        head.scanner = &scanner;
+        scanner.feed(bytes, true);
+        if (head.path.size() != 2) return nullptr;
+        const xml::Element& data = head.path[1];
+        if (bytes[data.startEnd - 2] == '/') return nullptr; // <sheetData/>
+        for (const xml::Element& e : head.path)
+            for (const auto& [name, span] : xml::attributeSpans(bytes, e))
+                if (name.rfind("xmlns:", 0) == 0) bound[name.substr(6)] = span.valueEnd > span.valueBegin;
+        end = readRowsPlainly(
+            text, data.startEnd, data.prefix,
+            [&](std::string_view prefix) {
+                const auto b = bound.find(prefix);
+                return b != bound.end() && b->second;
+            },
+            rows, ordered);
+    } catch (const RuntimeError&) {
+        return nullptr;
+    }
+    if (!end) return nullptr;
+    const std::size_t from = head.path[1].startEnd, cut = *end - from;
+    std::vector<std::uint8_t> rest;
+    rest.reserve(bytes.size() - cut);
+    rest.insert(rest.end(), bytes.begin(), bytes.begin() + std::ptrdiff_t(from));
+    rest.insert(rest.end(), bytes.begin() + std::ptrdiff_t(*end), bytes.end());
+    std::unique_ptr<SheetIndexer> idx;
+    try {
+        idx = xml::scanEither(rest, partName, [&] {
+            into.clear();
+            return std::make_unique<SheetIndexer>(into, 0, nullptr);
+        });
+    } catch (const RuntimeError&) {
+        return nullptr;
+    }
+    if (!into.empty()) return nullptr; // rows outside the sheetData read: a second one
+    // Back to the offsets of the whole part: what begins at the cut or ends past it comes after the rows.
+    auto begins = [&](std::size_t& at) { at += at >= from ? cut : 0; };
+    auto ends = [&](std::size_t& at) { at += at > from ? cut : 0; };
+    auto element = [&](xml::Element& e) { begins(e.begin), ends(e.startEnd); };
+    auto spanned = [&](std::pair<xml::Element, xml::EndTag>& p) {
+        element(p.first);
+        begins(p.second.begin);
+        ends(p.second.end);
+    };
+    for (auto* slot : {&idx->dimension, &idx->sheetViews, &idx->sheetFormatPr, &idx->cols, &idx->sheetData})
+        if (*slot) spanned(**slot);
+    for (xml::Element& e : idx->sheetViewList)
+        element(e);
+    for (auto& p : idx->colList)
+        spanned(p);
+    idx->ordered = idx->ordered && ordered;
+    into = std::move(rows);
+    return idx;
+}
+
+} // namespace
+
+std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, const std::string& partName,
+                                         std::vector<Row>& rows, bool plainRows) {
+    rows.clear();
+    if (plainRows)
+        if (auto indexer = indexPlainly(bytes, partName, rows)) return indexer;
+    return xml::scanEither(bytes, partName, [&] {
+        rows.clear();
+        return std::make_unique<SheetIndexer>(rows, 0, nullptr);
+    });
+}
+
+} // namespace ordana::spreadsheet::xlsx

@@ -1,0 +1,103 @@
+#pragma once
+
+// A worksheet's rows and cells as the .xlsx engine keeps them: each with the byte spans of its tags, for
+// edits in place, and the cell's value as written. Read two ways that must agree: from the events of the
+// general parser, and straight off the bytes where the rows are in the plain form every producer writes.
+
+#include "spreadsheet/xml/XmlPart.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ordana::spreadsheet::xlsx {
+
+inline constexpr int kMaxColumns = 16384;
+
+struct Span {
+    std::size_t begin = 0, startEnd = 0, endBegin = 0, end = 0;
+    bool empty() const { return endBegin == startEnd && end == startEnd; }
+    bool operator==(const Span&) const = default;
+};
+
+struct Cell {
+    int column = 0;
+    bool hasRef = true;
+    Span span;
+    char type = 'n'; // n s b e d i (inline) f (formula string)
+    int style = -1;
+    bool formula = false, groupMaster = false;
+    std::string value;
+    bool operator==(const Cell&) const = default;
+};
+
+struct Row {
+    int r = 0;
+    bool hasRef = true;
+    Span span;
+    std::string spans;
+    bool hasSpans = false;
+    std::vector<Cell> cells;
+    bool operator==(const Row&) const = default;
+};
+
+using Value = std::optional<std::string_view>;
+
+// A row's start tag read: its number (r, or the one after the row before), checked; ordered cleared when it
+// does not come after the row before. The spans are the caller's to set.
+Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered);
+// A cell's start tag read, after the cell before in its row (or none).
+Cell cellOf(Value ref, Value type, Value style, const Cell* before, bool& ordered);
+// A formula whose start tag has these attributes is one that other cells share.
+bool isGroupMaster(Value type, Value ref);
+
+// The rows, cells and the other parts of a sheet that edits need, from the general parser's events; with a
+// last row, only as far as it (the scanner then stopped there).
+class SheetIndexer : public xml::Handler {
+  public:
+    SheetIndexer(std::vector<Row>& rows, int lastRow, xml::Scanner* scanner)
+        : rows_(rows), lastRow_(lastRow), scanner_(scanner) {}
+
+    std::string prefix;
+    std::optional<std::pair<xml::Element, xml::EndTag>> dimension, sheetViews, sheetFormatPr, cols, sheetData;
+    std::vector<xml::Element> sheetViewList;
+    std::vector<std::pair<xml::Element, xml::EndTag>> colList;
+    bool ordered = true;
+
+    void start(const xml::Element& e) override;
+    void end(const xml::Element& e, const xml::EndTag& t) override;
+    void text(const xml::Element&, std::string_view s) override;
+
+  private:
+    std::vector<Row>& rows_;
+    std::vector<Cell> cells_; // of the row being read
+    int lastRow_;
+    xml::Scanner* scanner_;
+    bool inSheetData_ = false, inCell_ = false, inT_ = false, stopped_ = false;
+    int phonetic_ = 0;
+    char what_ = 0;
+    xml::Element colStart_;
+};
+
+// A whole worksheet part indexed, its rows into rows: those in plain XML straight off the bytes (unless
+// plainRows is false) and the rest of the part by the parser, or all by the parser. A part not well-formed,
+// or whose rows are amiss, is refused as the parser refuses it.
+std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, const std::string& partName,
+                                         std::vector<Row>& rows, bool plainRows = true);
+
+// The rows of a sheetData element whose content begins at `from`, read off the bytes: the offset of its end
+// tag, or nothing where anything stands that is not a row of cells with values and formulas in plain XML
+// (an inline string, a namespace declared, a comment, a character reference), the rows then to be read from
+// the general parser's events. prefix is sheetData's as written; bound tells which other prefixes an
+// attribute may carry. Faults of the rows themselves are thrown as the general reading throws them.
+std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t from, std::string_view prefix,
+                                           const std::function<bool(std::string_view)>& bound,
+                                           std::vector<Row>& rows, bool& ordered);
+
+} // namespace ordana::spreadsheet::xlsx

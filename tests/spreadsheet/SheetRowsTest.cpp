@@ -1,0 +1,166 @@
+#include "support/SheetIndex.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using ordana::testing::sheetIndex;
+
+namespace {
+
+const std::string kOpen =
+    R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+    "\n"
+    R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+    R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships" )"
+    R"(xmlns:x14ac="http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac">)"
+    R"(<dimension ref="A1:C3"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>)"
+    R"(<cols><col min="1" max="2" width="12"/></cols>)";
+const std::string kClose = R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75"/></worksheet>)";
+
+struct RowsCase {
+    const char* what;
+    std::string sheetData; // the element, whole
+    bool plain;            // read straight off the bytes, not by the parser
+    std::string open = kOpen, close = kClose;
+};
+
+void PrintTo(const RowsCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+bool readPlainly(const RowsCase& c) {
+    const std::string part = c.open + c.sheetData + c.close;
+    const std::size_t from = part.find('>', part.find("sheetData")) + 1;
+    std::vector<ordana::spreadsheet::xlsx::Row> rows;
+    bool ordered = true;
+    const std::size_t colon = c.sheetData.find(':');
+    const std::string prefix = colon < c.sheetData.find('>') ? c.sheetData.substr(1, colon - 1) : "";
+    try {
+        return ordana::spreadsheet::xlsx::readRowsPlainly(
+                   part, from, prefix, [](std::string_view p) { return p == "x14ac" || p == "r"; }, rows,
+                   ordered)
+            .has_value();
+    } catch (const ordana::RuntimeError&) {
+        return false;
+    }
+}
+
+class SheetRowsRead : public ::testing::TestWithParam<RowsCase> {};
+
+TEST_P(SheetRowsRead, OffTheBytesAsTheParserReadsThemOrNotAtAll) {
+    const RowsCase& c = GetParam();
+    const std::string part = c.open + c.sheetData + c.close;
+    const std::string byParser = sheetIndex(part, false);
+    EXPECT_EQ(sheetIndex(part, true), byParser);
+    EXPECT_EQ(readPlainly(c), c.plain) << byParser;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Xlsx, SheetRowsRead,
+    ::testing::Values(
+        RowsCase{
+            "rows as Excel writes them",
+            R"(<sheetData><row r="1" spans="1:3" x14ac:dyDescent="0.25"><c r="A1" s="1" t="s"><v>0</v></c>)"
+            R"(<c r="B1" s="1" t="s"><v>1</v></c><c r="C1" s="2"/></row>)"
+            R"(<row r="2" spans="1:3" x14ac:dyDescent="0.25"><c r="A2" t="s"><v>2</v></c><c r="B2">)"
+            R"(<v>12.5</v></c><c r="C2" t="b"><v>1</v></c></row></sheetData>)",
+            true},
+        RowsCase{
+            "rows as LibreOffice writes them",
+            R"(<sheetData><row r="1" customFormat="false" ht="12.8" hidden="false" customHeight="false" )"
+            R"(outlineLevel="0" collapsed="false"><c r="A1" s="0" t="s"><v>0</v></c><c r="B1" s="0" )"
+            R"(t="n"><v>3</v></c></row></sheetData>)",
+            true},
+        RowsCase{
+            "formulas, one of them shared by other cells",
+            R"(<sheetData><row r="1"><c r="A1"><f>SUM(B1:B3)</f><v>6</v></c><c r="B1"><f t="shared" )"
+            R"(ref="B1:B3" si="0">C1*2</f><v>2</v></c><c r="C1" t="str"><f>"a"&amp;"b"</f><v>a&amp;b</v>)"
+            R"(</c></row><row r="2"><c r="B2"><f t="shared" si="0"/><v>4</v></c><c r="C2" t="e"><v>#N/A)"
+            R"(</v></c></row></sheetData>)",
+            true},
+        RowsCase{"rows and cells without references, after those with",
+                 R"(<sheetData><row><c><v>1</v></c><c><v>2</v></c></row><row r="4"><c r="C4"><v>3</v></c>)"
+                 R"(<c><v>4</v></c></row><row><c r="B5"/></row></sheetData>)",
+                 true},
+        RowsCase{
+            "laid out on lines, with tabs and spaces in and between the tags",
+            "<sheetData>\n  <row r=\"1\" >\n    <c\tr='A1'\n t = \"s\" ><v>0</v></c >\n    <c r=\"B1\" />\n"
+            "  </row  >\n  <row r=\"2\"/>\n</sheetData>",
+            true},
+        RowsCase{
+            "values with entities, white space, UTF-8 and nothing at all",
+            R"(<sheetData><row r="1"><c r="A1" t="str"><v> Specia &lt;ăîșț&gt; </v></c><c r="B1" t="str">)"
+            "<v>\tone\ntwo</v></c><c r=\"C1\"><v/></c><c r=\"D1\" t=\"str\"><v></v><v>x</v></c></row>"
+            "</sheetData>",
+            true},
+        RowsCase{
+            "attribute values with entities and white space",
+            "<sheetData><row r=\"1\" spans=\"1:2\tx&amp;y\"><c r=\"A1\" s=\"&#x31;\"/></row></sheetData>",
+            false},
+        RowsCase{"attribute values with entities and white space, no character reference",
+                 "<sheetData><row r=\"1\" spans=\"1:2\tx&amp;y\n\"><c r=\"A1\" s='3'/></row></sheetData>",
+                 true},
+        RowsCase{"rows out of order and cells out of order",
+                 R"(<sheetData><row r="3"><c r="B3"/><c r="A3"/></row><row r="2"/></sheetData>)", true},
+        RowsCase{"the main namespace under a prefix",
+                 R"(<x:sheetData><x:row r="1"><x:c r="A1" t="s"><x:v>0</x:v></x:c></x:row></x:sheetData>)",
+                 true, R"(<x:worksheet xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)",
+                 "</x:worksheet>"},
+        RowsCase{"elements after the rows that an edit needs",
+                 R"(<sheetData><row r="1"><c r="A1"><v>1</v></c></row></sheetData>)", true, kOpen,
+                 R"(<sheetViews><sheetView tabSelected="1" workbookViewId="0"/></sheetViews>)"
+                 R"(<cols><col min="3" max="3" width="9"/></cols></worksheet>)"},
+        RowsCase{"no rows at all", "<sheetData></sheetData>", true},
+        RowsCase{"an empty sheetData element", "<sheetData/>", false},
+        // What the plain reading leaves to the parser.
+        RowsCase{
+            "an inline string",
+            R"(<sheetData><row r="1"><c r="A1" t="inlineStr"><is><t>Specia</t></is></c></row></sheetData>)",
+            false},
+        RowsCase{"a comment between the rows",
+                 R"(<sheetData><row r="1"><c r="A1"><v>1</v></c></row><!-- x --><row r="2"/></sheetData>)",
+                 false},
+        RowsCase{"a character reference in a value",
+                 R"(<sheetData><row r="1"><c r="A1" t="str"><v>&#65;</v></c></row></sheetData>)", false},
+        RowsCase{"a carriage return inside a row",
+                 "<sheetData><row r=\"1\">\r\n<c r=\"A1\"><v>1</v></c></row></sheetData>", false},
+        RowsCase{"a namespace declared on a row",
+                 R"(<sheetData><row r="1" xmlns:q="urn:q" q:x="1"><c r="A1"><v>1</v></c></row></sheetData>)",
+                 false},
+        RowsCase{"the default namespace declared again on a row",
+                 R"(<sheetData><row r="1" xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+                 R"(<c r="A1"><v>1</v></c></row></sheetData>)",
+                 false},
+        RowsCase{"rows under another prefix bound to the same namespace",
+                 R"(<sheetData><y:row r="1"><y:c r="A1"><y:v>1</y:v></y:c></y:row></sheetData>)", false,
+                 R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+                 R"(xmlns:y="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)",
+                 "</worksheet>"},
+        RowsCase{"an element of another kind in a cell and in the rows",
+                 R"(<sheetData><row r="1"><c r="A1"><v>1</v><extLst/></c></row><x14ac:any/></sheetData>)",
+                 false},
+        RowsCase{"text directly in a row",
+                 R"(<sheetData><row r="1">x<c r="A1"><v>1</v></c></row></sheetData>)", false},
+        // Faults: the same message either way.
+        RowsCase{"a row numbered 0", R"(<sheetData><row r="1"/><row r="0"/></sheetData>)", false},
+        RowsCase{"a cell past the last column",
+                 R"(<sheetData><row r="1"><c r="XFD1"/><c/></row></sheetData>)", false},
+        RowsCase{"a cell not closed", R"(<sheetData><row r="1"><c r="A1"></row></sheetData>)", false},
+        RowsCase{"the same attribute twice", R"(<sheetData><row r="1"><c r="A1" r="A2"/></row></sheetData>)",
+                 false},
+        RowsCase{"a byte that is no UTF-8",
+                 "<sheetData><row r=\"1\"><c r=\"A1\"><v>\xC3(</v></c></row></sheetData>", false},
+        RowsCase{"an attribute under a prefix nothing binds",
+                 R"(<sheetData><row r="1" q:x="1"/></sheetData>)", false},
+        RowsCase{
+            "an attribute under a prefix declared empty", R"(<sheetData><row r="1" q:x="1"/></sheetData>)",
+            false,
+            R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:q="">)",
+            "</worksheet>"},
+        RowsCase{"a second sheetData",
+                 R"(<sheetData><row r="1"/></sheetData><sheetData><row r="2"/></sheetData>)", true},
+        RowsCase{"a fault after the rows", R"(<sheetData><row r="1"/></sheetData>)", true, kOpen,
+                 "<pageMargins left=\"0.7\"></worksheet>"}));
+
+} // namespace
