@@ -5,6 +5,7 @@
 #include <string>
 
 using ordana::testing::sheetIndex;
+using ordana::testing::stringTable;
 
 namespace {
 
@@ -21,7 +22,7 @@ const std::string kClose = R"(<pageMargins left="0.7" right="0.7" top="0.75" bot
 struct RowsCase {
     const char* what;
     std::string sheetData; // the element, whole
-    bool plain;            // read straight off the bytes, not by the parser
+    bool plain;            // the rows come straight off the bytes, not from the parser
     std::string open = kOpen, close = kClose;
 };
 
@@ -29,18 +30,11 @@ void PrintTo(const RowsCase& c, std::ostream* os) {
     *os << c.what;
 }
 
-bool readPlainly(const RowsCase& c) {
-    const std::string part = c.open + c.sheetData + c.close;
-    const std::size_t from = part.find('>', part.find("sheetData")) + 1;
+bool readPlainly(const std::string& part) {
     std::vector<ordana::spreadsheet::xlsx::Row> rows;
-    bool ordered = true;
-    const std::size_t colon = c.sheetData.find(':');
-    const std::string prefix = colon < c.sheetData.find('>') ? c.sheetData.substr(1, colon - 1) : "";
     try {
-        return ordana::spreadsheet::xlsx::readRowsPlainly(
-                   part, from, prefix, [](std::string_view p) { return p == "x14ac" || p == "r"; }, rows,
-                   ordered)
-            .has_value();
+        const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(part.data()), part.size());
+        return ordana::spreadsheet::xlsx::indexSheet(bytes, "xl/worksheets/sheet1.xml", rows)->plainRows;
     } catch (const ordana::RuntimeError&) {
         return false;
     }
@@ -53,7 +47,7 @@ TEST_P(SheetRowsRead, OffTheBytesAsTheParserReadsThemOrNotAtAll) {
     const std::string part = c.open + c.sheetData + c.close;
     const std::string byParser = sheetIndex(part, false);
     EXPECT_EQ(sheetIndex(part, true), byParser);
-    EXPECT_EQ(readPlainly(c), c.plain) << byParser;
+    EXPECT_EQ(readPlainly(part), c.plain) << byParser;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,9 +152,73 @@ INSTANTIATE_TEST_SUITE_P(
             false,
             R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:q="">)",
             "</worksheet>"},
+        RowsCase{"a prefix declared on an element before the rows, not around them",
+                 R"(<sheetData><row r="1" q:x="1"/></sheetData>)", false,
+                 R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+                 R"(<sheetViews xmlns:q="urn:q"><sheetView/></sheetViews>)",
+                 "</worksheet>"},
         RowsCase{"a second sheetData",
-                 R"(<sheetData><row r="1"/></sheetData><sheetData><row r="2"/></sheetData>)", true},
-        RowsCase{"a fault after the rows", R"(<sheetData><row r="1"/></sheetData>)", true, kOpen,
+                 R"(<sheetData><row r="1"/></sheetData><sheetData><row r="2"/></sheetData>)", false},
+        RowsCase{"a fault after the rows", R"(<sheetData><row r="1"/></sheetData>)", false, kOpen,
                  "<pageMargins left=\"0.7\"></worksheet>"}));
+
+// --- The shared string table: its items off the bytes as the parser reads them, or left to the parser ------
+
+struct StringsCase {
+    const char* what;
+    std::string part;
+    bool plain;
+};
+
+void PrintTo(const StringsCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+const std::string kSst =
+    R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+    "\n"
+    R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="4" )"
+    R"(uniqueCount="3">)";
+
+class StringTableRead : public ::testing::TestWithParam<StringsCase> {};
+
+TEST_P(StringTableRead, OffTheBytesAsTheParserReadsItOrNotAtAll) {
+    const StringsCase& c = GetParam();
+    const std::string byParser = stringTable(c.part, false);
+    EXPECT_EQ(stringTable(c.part, true), byParser);
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.part.data()), c.part.size());
+    bool plain = false;
+    try {
+        plain = ordana::spreadsheet::xlsx::readStringTable(bytes, "xl/sharedStrings.xml").plain;
+    } catch (const ordana::RuntimeError&) {
+    }
+    EXPECT_EQ(plain, c.plain) << byParser;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Xlsx, StringTableRead,
+    ::testing::Values(
+        StringsCase{"items as Excel writes them",
+                    kSst +
+                        R"(<si><t>SPECIA</t></si><si><t xml:space="preserve"> Specia ăîșț &amp; co </t></si>)"
+                        "<si><t/></si><si/></sst>",
+                    true},
+        StringsCase{"laid out on lines, text in several t",
+                    kSst + "\n  <si>\n <t>a</t><t>b\nc</t> </si>\n</sst>\n", true},
+        StringsCase{"the main namespace under a prefix",
+                    R"(<x:sst xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+                    R"(<x:si><x:t>a</x:t></x:si></x:sst>)",
+                    true},
+        StringsCase{"no items", kSst + "</sst>", true},
+        StringsCase{"rich text runs and phonetic runs",
+                    kSst +
+                        R"(<si><r><rPr><b/></rPr><t>Spe</t></r><r><t>cia</t></r><rPh sb="0" eb="1"><t>x</t>)"
+                        R"(</rPh><phoneticPr fontId="1"/></si><si><t>b</t></si></sst>)",
+                    false},
+        StringsCase{"a character reference", kSst + "<si><t>&#x41;</t></si></sst>", false},
+        StringsCase{"a comment after the table", kSst + "<si><t>a</t></si></sst><!-- x -->", false},
+        StringsCase{"an item not closed", kSst + "<si><t>a</t></sst>", false},
+        StringsCase{"a byte that is no UTF-8", kSst + "<si><t>\xC3(</t></si></sst>", false},
+        StringsCase{"a second root", kSst + "<si><t>a</t></si></sst><sst/>", false}));
 
 } // namespace

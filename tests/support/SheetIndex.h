@@ -55,4 +55,25 @@ inline std::string sheetIndex(std::string_view part, bool plainRows) {
     return out;
 }
 
+// The same for a shared string table: its items, its root and the span of the root's end tag, or the fault.
+inline std::string stringTable(std::string_view part, bool plainItems) {
+    using namespace ordana::spreadsheet;
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(part.data()),
+                                              part.size());
+    xlsx::StringTable table;
+    try {
+        table = xlsx::readStringTable(bytes, "xl/sharedStrings.xml", plainItems);
+    } catch (const RuntimeError& e) {
+        return "fault: " + e.description();
+    }
+    std::string out = table.root.prefix + ":" + table.root.local + "@" + std::to_string(table.root.begin) +
+                      "," + std::to_string(table.root.startEnd) + "," + std::to_string(table.rootEnd.begin) +
+                      "," + std::to_string(table.rootEnd.end) + "\n";
+    for (const auto& a : table.root.attributes)
+        out += " " + a.prefix + ":" + a.local + "=" + a.value + "\n";
+    for (const std::string& item : table.items)
+        out += "[" + item + "]\n";
+    return out;
+}
+
 } // namespace ordana::testing

@@ -33,6 +33,50 @@ Value valueOf(const std::string* s) {
     return s ? Value(*s) : std::nullopt;
 }
 
+// The start and end tags of a stretch of plain XML, read off the bytes. A start tag's attributes must be in
+// no namespace or one bound above, as the general reading resolves them, and declare none: a declaration
+// would change what the names below mean.
+class PlainTags {
+  public:
+    PlainTags(std::string_view part, std::size_t from, const std::function<bool(std::string_view)>& bound)
+        : cursor_(part, from), bound_(bound) {}
+    xml::PlainCursor::Tag tag;
+
+    bool start() {
+        if (cursor_.next() != xml::PlainCursor::Next::StartTag || !cursor_.startTag(tag)) return false;
+        for (const auto& a : tag.attributes) {
+            if (a.name.substr(0, 5) == "xmlns"sv) return false;
+            const std::size_t colon = a.name.find(':');
+            if (colon != std::string_view::npos && (colon == 0 || !bound_(a.name.substr(0, colon))))
+                return false;
+        }
+        return true;
+    }
+    // Whether the end tag of name stands next (begin and end then get its span), or another end tag.
+    enum class Close { No, Yes, Other };
+    Close end(const std::string& name, std::size_t& begin, std::size_t& end) {
+        if (cursor_.next() != xml::PlainCursor::Next::EndTag) return Close::No;
+        if (!cursor_.endTag(name, begin)) return Close::Other;
+        end = cursor_.at();
+        return Close::Yes;
+    }
+    // The text of the element just started, up to its end tag.
+    bool content(const std::string& name, std::string* into) {
+        if (tag.empty) return true;
+        std::string_view text;
+        if (!cursor_.text(text)) return false;
+        if (into) into->append(text);
+        std::size_t at = 0;
+        return cursor_.endTag(name, at);
+    }
+    // Nothing but white space to the end of the bytes.
+    bool atEnd() { return cursor_.next() == xml::PlainCursor::Next::End; }
+
+  private:
+    xml::PlainCursor cursor_;
+    const std::function<bool(std::string_view)>& bound_;
+};
+
 } // namespace
 
 Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered) {
@@ -77,55 +121,27 @@ bool isGroupMaster(Value type, Value ref) {
 std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t from, std::string_view prefix,
                                            const std::function<bool(std::string_view)>& bound,
                                            std::vector<Row>& rows, bool& ordered) {
-    using Next = xml::PlainCursor::Next;
     const std::string p = prefix.empty() ? std::string() : std::string(prefix) + ":";
     const std::string sheetData = p + "sheetData", rowName = p + "row", cName = p + "c", vName = p + "v",
                       fName = p + "f";
-    xml::PlainCursor cursor(part, from);
-    xml::PlainCursor::Tag tag;
-    // A start tag whose attributes are in no namespace or one bound above, as the general reading resolves
-    // them; no declaration, which would change what the names below mean.
-    auto startTag = [&] {
-        if (cursor.next() != Next::StartTag || !cursor.startTag(tag)) return false;
-        for (const auto& a : tag.attributes) {
-            if (a.name.substr(0, 5) == "xmlns"sv) return false;
-            const std::size_t colon = a.name.find(':');
-            if (colon != std::string_view::npos && (colon == 0 || !bound(a.name.substr(0, colon))))
-                return false;
-        }
-        return true;
-    };
-    // Whether the end tag of name stands next (begin and end then get its span), or another end tag.
-    enum class Close { No, Yes, Other };
-    auto endTag = [&](const std::string& name, std::size_t& begin, std::size_t& end) {
-        if (cursor.next() != Next::EndTag) return Close::No;
-        if (!cursor.endTag(name, begin)) return Close::Other;
-        end = cursor.at();
-        return Close::Yes;
-    };
-    std::string_view text;
+    PlainTags tags(part, from, bound);
+    const xml::PlainCursor::Tag& tag = tags.tag;
+    using Close = PlainTags::Close;
     std::size_t at = 0, end = 0;
-    // The text of an element just started, up to its end tag.
-    auto content = [&](const std::string& name, std::string* into) {
-        if (tag.empty) return true;
-        if (!cursor.text(text)) return false;
-        if (into) into->append(text);
-        return cursor.endTag(name, at);
-    };
     std::vector<Cell> cells; // of the row being read, moved into it at its end: no room to spare
     while (true) {
-        const Close closed = endTag(sheetData, at, end);
+        const Close closed = tags.end(sheetData, at, end);
         if (closed == Close::Yes) return at;
-        if (closed == Close::Other || !startTag() || tag.name != rowName) return std::nullopt;
+        if (closed == Close::Other || !tags.start() || tag.name != rowName) return std::nullopt;
         Row row = rowOf(valueOf(tag.attribute("r")), valueOf(tag.attribute("spans")), rows, ordered);
         Span& rs = row.span;
         rs.begin = tag.begin;
         rs.startEnd = rs.endBegin = rs.end = tag.end;
         const bool rowOpen = !tag.empty; // tag holds the cells' tags from here on
         while (rowOpen) {
-            const Close r = endTag(rowName, rs.endBegin, rs.end);
+            const Close r = tags.end(rowName, rs.endBegin, rs.end);
             if (r == Close::Yes) break;
-            if (r == Close::Other || !startTag() || tag.name != cName) return std::nullopt;
+            if (r == Close::Other || !tags.start() || tag.name != cName) return std::nullopt;
             Cell cell = cellOf(valueOf(tag.attribute("r")), valueOf(tag.attribute("t")),
                                valueOf(tag.attribute("s")), cells.empty() ? nullptr : &cells.back(), ordered);
             Span& cs = cell.span;
@@ -133,16 +149,16 @@ std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t fr
             cs.startEnd = cs.endBegin = cs.end = tag.end;
             const bool cellOpen = !tag.empty;
             while (cellOpen) {
-                const Close k = endTag(cName, cs.endBegin, cs.end);
+                const Close k = tags.end(cName, cs.endBegin, cs.end);
                 if (k == Close::Yes) break;
-                if (k == Close::Other || !startTag()) return std::nullopt;
+                if (k == Close::Other || !tags.start()) return std::nullopt;
                 if (tag.name == vName) {
-                    if (!content(vName, &cell.value)) return std::nullopt;
+                    if (!tags.content(vName, &cell.value)) return std::nullopt;
                 } else if (tag.name == fName) {
                     cell.formula = true;
                     if (isGroupMaster(valueOf(tag.attribute("t")), valueOf(tag.attribute("ref"))))
                         cell.groupMaster = true;
-                    if (!content(fName, nullptr)) return std::nullopt;
+                    if (!tags.content(fName, nullptr)) return std::nullopt;
                 } else {
                     return std::nullopt;
                 }
@@ -247,47 +263,72 @@ namespace {
 // Most of a sheet is its rows. Where they are plain XML they are read straight off the bytes, and the rest of
 // the part, without them, by the parser; nothing where anything is otherwise or amiss, the general reading
 // then to find it and name it.
+// Where plain reading starts: the elements open there, from the root, found by the parser, which stops at
+// the last; and the prefixes their declarations bind.
+class Head : public xml::Handler {
+  public:
+    Head(const Head&) = delete;
+    Head& operator=(const Head&) = delete;
+    Head(std::span<const std::uint8_t> bytes, const std::string& partName,
+         std::function<bool(const xml::Element&)> last)
+        : last_(std::move(last)) {
+        xml::Scanner scanner(partName, *this);
+        scanner_ = &scanner;
+        scanner.feed(bytes, true);
+        scanner_ = nullptr;
+        if (!found_) return;
+        for (const xml::Element& e : path_)
+            for (const auto& [name, span] : xml::attributeSpans(bytes, e))
+                if (name.rfind("xmlns:", 0) == 0) bound_[name.substr(6)] = span.valueEnd > span.valueBegin;
+        const xml::Element& at = path_.back();
+        open_ = bytes[at.startEnd - 2] != '/';
+    }
+    // The last element, whose content is to be read plainly, if the part has it and it is not empty.
+    const xml::Element* element() const { return found_ && open_ ? &path_.back() : nullptr; }
+    const std::function<bool(std::string_view)> bound = [this](std::string_view prefix) {
+        const auto b = bound_.find(prefix);
+        return b != bound_.end() && b->second;
+    };
+
+    void start(const xml::Element& e) override {
+        if (std::size_t(e.depth) != path_.size()) return;
+        path_.push_back(e);
+        if (last_(e)) {
+            found_ = true;
+            scanner_->stop();
+        }
+    }
+    void end(const xml::Element& e, const xml::EndTag&) override {
+        if (std::size_t(e.depth) + 1 == path_.size()) path_.pop_back();
+    }
+
+  private:
+    std::function<bool(const xml::Element&)> last_;
+    xml::Scanner* scanner_ = nullptr;
+    std::vector<xml::Element> path_;
+    bool found_ = false, open_ = false;
+    std::map<std::string, bool, std::less<>> bound_{{"xml", true}};
+};
+
 std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, const std::string& partName,
                                            std::vector<Row>& into) {
-    // Up to the rows: where they begin, and the prefixes bound there.
-    struct Head : xml::Handler {
-        xml::Scanner* scanner = nullptr;
-        std::vector<xml::Element> path; // the root, then sheetData
-        void start(const xml::Element& e) override {
-            if (e.depth == 0) path.push_back(e);
-            if (e.depth == 1 && e.local == "sheetData"sv) {
-                path.push_back(e);
-                scanner->stop();
-            }
-        }
-    } head;
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::vector<Row> rows;
     bool ordered = true;
     std::optional<std::size_t> end;
-    std::map<std::string, bool, std::less<>> bound{{"xml", true}};
+    std::size_t from = 0;
     try {
-        xml::Scanner scanner(partName, head);
-        head.scanner = &scanner;
-        scanner.feed(bytes, true);
-        if (head.path.size() != 2) return nullptr;
-        const xml::Element& data = head.path[1];
-        if (bytes[data.startEnd - 2] == '/') return nullptr; // <sheetData/>
-        for (const xml::Element& e : head.path)
-            for (const auto& [name, span] : xml::attributeSpans(bytes, e))
-                if (name.rfind("xmlns:", 0) == 0) bound[name.substr(6)] = span.valueEnd > span.valueBegin;
-        end = readRowsPlainly(
-            text, data.startEnd, data.prefix,
-            [&](std::string_view prefix) {
-                const auto b = bound.find(prefix);
-                return b != bound.end() && b->second;
-            },
-            rows, ordered);
+        const Head head(bytes, partName,
+                        [](const xml::Element& e) { return e.depth == 1 && e.local == "sheetData"sv; });
+        const xml::Element* data = head.element();
+        if (!data) return nullptr;
+        from = data->startEnd;
+        end = readRowsPlainly(text, from, data->prefix, head.bound, rows, ordered);
     } catch (const RuntimeError&) {
         return nullptr;
     }
     if (!end) return nullptr;
-    const std::size_t from = head.path[1].startEnd, cut = *end - from;
+    const std::size_t cut = *end - from;
     std::vector<std::uint8_t> rest;
     rest.reserve(bytes.size() - cut);
     rest.insert(rest.end(), bytes.begin(), bytes.begin() + std::ptrdiff_t(from));
@@ -318,6 +359,7 @@ std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, 
     for (auto& p : idx->colList)
         spanned(p);
     idx->ordered = idx->ordered && ordered;
+    idx->plainRows = true;
     into = std::move(rows);
     return idx;
 }
@@ -333,6 +375,79 @@ std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, co
         rows.clear();
         return std::make_unique<SheetIndexer>(rows, 0, nullptr);
     });
+}
+
+namespace {
+
+// The items as the general reading reads them: the texts of their t elements, phonetic runs left out.
+struct StringReader : xml::Handler {
+    StringTable& out;
+    int phonetic = 0;
+    bool inSi = false, inT = false;
+    explicit StringReader(StringTable& o) : out(o) {}
+    void start(const xml::Element& e) override {
+        if (e.depth == 0) out.root = e;
+        if (e.depth == 1 && e.local == "si"sv) inSi = true, out.items.emplace_back();
+        if (inSi && e.local == "rPh"sv) ++phonetic;
+        if (inSi && e.local == "t"sv && !phonetic) inT = true;
+    }
+    void end(const xml::Element& e, const xml::EndTag& t) override {
+        if (e.depth == 0) out.rootEnd = t;
+        if (e.local == "t"sv) inT = false;
+        if (inSi && e.local == "rPh"sv) --phonetic;
+        if (e.depth == 1 && e.local == "si"sv) inSi = false;
+    }
+    void text(const xml::Element&, std::string_view s) override {
+        if (inT) out.items.back().append(s);
+    }
+};
+
+// Items of plain text only, in one t or several; anything else (rich text runs, phonetic runs, extensions)
+// is left to the general reading.
+bool readStringsPlainly(std::span<const std::uint8_t> bytes, const std::string& partName, StringTable& out) {
+    const Head head(bytes, partName, [](const xml::Element& e) { return e.depth == 0; });
+    const xml::Element* root = head.element();
+    if (!root) return false;
+    out.root = *root;
+    const std::string p = root->prefix.empty() ? std::string() : root->prefix + ":";
+    const std::string rootName = p + root->local, si = p + "si", t = p + "t";
+    PlainTags tags(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                   root->startEnd, head.bound);
+    using Close = PlainTags::Close;
+    std::size_t begin = 0, end = 0;
+    while (true) {
+        const Close closed = tags.end(rootName, out.rootEnd.begin, out.rootEnd.end);
+        if (closed == Close::Yes) return tags.atEnd();
+        if (closed == Close::Other || !tags.start() || tags.tag.name != si) return false;
+        std::string& item = out.items.emplace_back();
+        const bool open = !tags.tag.empty;
+        while (open) {
+            const Close k = tags.end(si, begin, end);
+            if (k == Close::Yes) break;
+            if (k == Close::Other || !tags.start() || tags.tag.name != t || !tags.content(t, &item))
+                return false;
+        }
+    }
+}
+
+} // namespace
+
+StringTable readStringTable(std::span<const std::uint8_t> bytes, const std::string& partName,
+                            bool plainItems) {
+    StringTable table;
+    if (plainItems) try {
+            if (readStringsPlainly(bytes, partName, table)) {
+                table.plain = true;
+                return table;
+            }
+        } catch (const RuntimeError&) {
+        }
+    table = {};
+    xml::scanEither(bytes, partName, [&] {
+        table = {};
+        return std::make_unique<StringReader>(table);
+    });
+    return table;
 }
 
 } // namespace ordana::spreadsheet::xlsx

@@ -69,6 +69,7 @@ class SheetIndexer : public xml::Handler {
     std::vector<xml::Element> sheetViewList;
     std::vector<std::pair<xml::Element, xml::EndTag>> colList;
     bool ordered = true;
+    bool plainRows = false; // the rows were read straight off the bytes
 
     void start(const xml::Element& e) override;
     void end(const xml::Element& e, const xml::EndTag& t) override;
@@ -90,6 +91,19 @@ class SheetIndexer : public xml::Handler {
 // or whose rows are amiss, is refused as the parser refuses it.
 std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, const std::string& partName,
                                          std::vector<Row>& rows, bool plainRows = true);
+
+// A shared string table: its items' texts (their t elements, phonetic runs left out), and its root element
+// with the span of its end tag, before which new items go. Items of plain text are read straight off the
+// bytes (unless plainItems is false); a table with any other kind is read by the parser, which also names
+// faults.
+struct StringTable {
+    std::vector<std::string> items;
+    xml::Element root;
+    xml::EndTag rootEnd;
+    bool plain = false; // read straight off the bytes
+};
+StringTable readStringTable(std::span<const std::uint8_t> bytes, const std::string& partName,
+                            bool plainItems = true);
 
 // The rows of a sheetData element whose content begins at `from`, read off the bytes: the offset of its end
 // tag, or nothing where anything stands that is not a row of cells with values and formulas in plain XML

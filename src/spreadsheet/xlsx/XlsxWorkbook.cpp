@@ -136,36 +136,10 @@ class SharedStrings {
   public:
     SharedStrings(std::string part, BytesPtr bytes) : part_(std::move(part)), bytes_(std::move(bytes)) {
         if (!bytes_) return;
-        struct Reader : xml::Handler {
-            std::vector<std::string>& out;
-            int phonetic = 0;
-            bool inSi = false, inT = false;
-            xml::Element sst;
-            xml::EndTag sstEnd;
-            bool haveSst = false;
-            explicit Reader(std::vector<std::string>& o) : out(o) {}
-            void start(const xml::Element& e) override {
-                if (e.depth == 0) sst = e, haveSst = true;
-                if (e.depth == 1 && e.local == "si"sv) inSi = true, out.emplace_back();
-                if (inSi && e.local == "rPh"sv) ++phonetic;
-                if (inSi && e.local == "t"sv && !phonetic) inT = true;
-            }
-            void end(const xml::Element& e, const xml::EndTag& t) override {
-                if (e.depth == 0) sstEnd = t;
-                if (e.local == "t"sv) inT = false;
-                if (inSi && e.local == "rPh"sv) --phonetic;
-                if (e.depth == 1 && e.local == "si"sv) inSi = false;
-            }
-            void text(const xml::Element&, std::string_view s) override {
-                if (inT) out.back().append(s);
-            }
-        };
-        const auto reader = xml::scanEither(*bytes_, part_, [&] {
-            strings_.clear();
-            return std::make_unique<Reader>(strings_);
-        });
-        root_ = reader->sst;
-        rootEnd_ = reader->sstEnd;
+        StringTable table = readStringTable(*bytes_, part_);
+        strings_ = std::move(table.items);
+        root_ = std::move(table.root);
+        rootEnd_ = table.rootEnd;
         original_ = strings_.size();
         count_ = toInt(root_.attribute("count"), -1);
     }
