@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string strings =
         R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="1">)" + content +
         "</sst>";
-    compare("a string table", ordana::testing::stringTable(strings, true),
+    // Taken in chunks of a size the input picks: items cut short where a chunk ends are read again.
+    compare("a string table", ordana::testing::stringTable(strings, true, 1 + size % 97),
             ordana::testing::stringTable(strings, false));
     return 0;
 }

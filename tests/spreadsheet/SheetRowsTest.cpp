@@ -185,14 +185,37 @@ class StringTableRead : public ::testing::TestWithParam<StringsCase> {};
 TEST_P(StringTableRead, OffTheBytesAsTheParserReadsItOrNotAtAll) {
     const StringsCase& c = GetParam();
     const std::string byParser = stringTable(c.part, false);
-    EXPECT_EQ(stringTable(c.part, true), byParser);
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.part.data()), c.part.size());
+    // The first chunk ending with the table's end tag: what follows it is not yet there.
+    const std::size_t toEnd = c.part.rfind("</sst>") + 6;
+    for (const std::size_t chunk : {std::size_t(1), std::size_t(5), std::size_t(64), toEnd, c.part.size()})
+        EXPECT_EQ(stringTable(c.part, true, chunk), byParser) << "in chunks of " << chunk;
+    ordana::spreadsheet::xlsx::StringTableReader whole(ordana::testing::inPieces(c.part, c.part.size()),
+                                                       "xl/sharedStrings.xml");
     bool plain = false;
     try {
-        plain = ordana::spreadsheet::xlsx::readStringTable(bytes, "xl/sharedStrings.xml").plain;
+        plain = whole.all().plain;
     } catch (const ordana::RuntimeError&) {
     }
     EXPECT_EQ(plain, c.plain) << byParser;
+}
+
+TEST_P(StringTableRead, ItemByItemAsWhole) {
+    // Asked for one item after the other, in small chunks: the items of the whole table, as far as it is
+    // sound; a broken one fails at the end as a whole one does.
+    const StringsCase& c = GetParam();
+    ordana::spreadsheet::xlsx::StringTableReader reader(ordana::testing::inPieces(c.part, 3),
+                                                        "xl/sharedStrings.xml", true, 3);
+    std::vector<std::string> items;
+    while (const std::string* item = reader.item(items.size()))
+        items.push_back(*item);
+    const std::string byParser = stringTable(c.part, false);
+    if (byParser.rfind("fault: ", 0) == 0) {
+        EXPECT_THROW(reader.all(), ordana::RuntimeError);
+        EXPECT_EQ(reader.item(0), nullptr);
+        return;
+    }
+    EXPECT_EQ(items, reader.all().items);
+    EXPECT_EQ(ordana::testing::describe(reader.all()), byParser);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -217,6 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false},
         StringsCase{"a character reference", kSst + "<si><t>&#x41;</t></si></sst>", false},
         StringsCase{"a comment after the table", kSst + "<si><t>a</t></si></sst><!-- x -->", false},
+        StringsCase{"text after the table", kSst + "<si><t>a</t></si></sst>\n  x", false},
         StringsCase{"an item not closed", kSst + "<si><t>a</t></sst>", false},
         StringsCase{"a byte that is no UTF-8", kSst + "<si><t>\xC3(</t></si></sst>", false},
         StringsCase{"a second root", kSst + "<si><t>a</t></si></sst><sst/>", false}));

@@ -236,13 +236,13 @@ TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
 }
 
 TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
-    // A large table broken at its very end, and a sheet of thousands of cells that need it: read again for
+    // A large table broken in its first item, and a sheet of thousands of cells that need it: read again for
     // each cell, the sheet would take minutes; each cell fails alike, and those that need no table read.
     const std::string& ns = kMainNs;
-    std::string sst = "<sst xmlns=\"" + ns + "\">";
+    std::string sst = "<sst xmlns=\"" + ns + "\"><si><t>x</t>";
     for (int i = 0; i < 100000; ++i)
         sst += "<si><t>specia " + std::to_string(i) + "</t></si>";
-    sst += "<si><t>x</t></sst>";
+    sst += "</sst>";
     std::string rows;
     const int cells = 3000;
     for (int r = 1; r <= cells; ++r)
@@ -264,6 +264,36 @@ TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
                 << e.what();
         }
     }
+}
+
+TEST(XlsxRead, AStringTableIsReadOnlyAsFarAsTheCellsNeedIt) {
+    // Broken after the items the sheet needs: the data-sheet test and the sheet read. What needs the whole
+    // table names its fault: a text written, and a save that drops a text's reference, which leaves the file
+    // as it was.
+    std::string sst =
+        "<sst xmlns=\"" + kMainNs + "\" count=\"3\"><si><t>SPECIA</t></si><si><t>ABUNDENTA</t></si>";
+    for (int i = 0; i < 20000; ++i)
+        sst += "<si><t>Specia " + std::to_string(i) + "</t></si>";
+    sst += "<si><t>x</t></sst>";
+    const std::string rows =
+        "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c></row>"
+        "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>2</v></c><c r=\"B2\"><v>5</v></c></row>";
+    ScratchDir dir;
+    const std::string path = (dir.path() / "rupt.xlsx").string();
+    writeFileBytes(path, edited("mixed-sheets.xlsx", {{"xl/worksheets/sheet1.xml",
+                                                       "<worksheet xmlns=\"" + kMainNs + "\"><sheetData>" +
+                                                           rows + "</sheetData></worksheet>"},
+                                                      {"xl/sharedStrings.xml", sst}}));
+    const Bytes before = fileBytes(path);
+    auto wb = nativeApplicationFactory()()->open(path);
+    auto ws = wb->worksheet(wb->worksheetName(1));
+    EXPECT_TRUE(intake::isDataSheet(*ws));
+    EXPECT_EQ(ws->cell(2, 1), CellValue::text("Specia 0"));
+    const char* fault = "partea \"xl/sharedStrings.xml\" nu este XML corect";
+    EXPECT_RUNTIME_ERROR(ws->setCell(1, 3, CellValue::text("Indici")), err::Application, fault);
+    ws->setCell(2, 1, CellValue::number(7));
+    EXPECT_RUNTIME_ERROR(wb->close(true), err::Application, fault);
+    EXPECT_EQ(fileBytes(path), before);
 }
 
 TEST(XlsxRead, TheDataSheetTestReadsOnlyTheFirstRows) {

@@ -8,6 +8,7 @@
 
 #include "common/RuntimeError.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -55,17 +56,19 @@ inline std::string sheetIndex(std::string_view part, bool plainRows) {
     return out;
 }
 
-// The same for a shared string table: its items, its root and the span of the root's end tag, or the fault.
-inline std::string stringTable(std::string_view part, bool plainItems) {
-    using namespace ordana::spreadsheet;
-    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(part.data()),
-                                              part.size());
-    xlsx::StringTable table;
-    try {
-        table = xlsx::readStringTable(bytes, "xl/sharedStrings.xml", plainItems);
-    } catch (const RuntimeError& e) {
-        return "fault: " + e.description();
-    }
+// A part handed over in pieces of the given size, as a sheet's entry is inflated.
+inline ordana::spreadsheet::xml::PieceReader inPieces(std::string_view part, std::size_t piece) {
+    return [part, piece, at = std::size_t(0)](std::span<std::uint8_t> out) mutable {
+        const std::size_t n = std::min({out.size(), piece, part.size() - at});
+        std::copy_n(part.data() + at, n, out.data());
+        at += n;
+        return n;
+    };
+}
+
+// The same for a shared string table read whole: its root and the span of the root's end tag, its items, or
+// the fault.
+inline std::string describe(const ordana::spreadsheet::xlsx::StringTable& table) {
     std::string out = table.root.prefix + ":" + table.root.local + "@" + std::to_string(table.root.begin) +
                       "," + std::to_string(table.root.startEnd) + "," + std::to_string(table.rootEnd.begin) +
                       "," + std::to_string(table.rootEnd.end) + "\n";
@@ -74,6 +77,18 @@ inline std::string stringTable(std::string_view part, bool plainItems) {
     for (const std::string& item : table.items)
         out += "[" + item + "]\n";
     return out;
+}
+
+// Taken in chunks of the given size, the table read again from the item cut short where a chunk ends.
+inline std::string stringTable(std::string_view part, bool plainItems,
+                               std::size_t chunk = std::size_t(1) << 16) {
+    using namespace ordana::spreadsheet;
+    xlsx::StringTableReader reader(inPieces(part, 7), "xl/sharedStrings.xml", plainItems, chunk);
+    try {
+        return describe(reader.all());
+    } catch (const RuntimeError& e) {
+        return "fault: " + e.description();
+    }
 }
 
 } // namespace ordana::testing

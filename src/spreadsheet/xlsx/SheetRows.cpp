@@ -71,6 +71,7 @@ class PlainTags {
     }
     // Nothing but white space to the end of the bytes.
     bool atEnd() { return cursor_.next() == xml::PlainCursor::Next::End; }
+    std::size_t at() const { return cursor_.at(); }
 
   private:
     xml::PlainCursor cursor_;
@@ -269,12 +270,13 @@ class Head : public xml::Handler {
   public:
     Head(const Head&) = delete;
     Head& operator=(const Head&) = delete;
+    // Bytes not complete: the element may yet come in those that follow.
     Head(std::span<const std::uint8_t> bytes, const std::string& partName,
-         std::function<bool(const xml::Element&)> last)
+         std::function<bool(const xml::Element&)> last, bool complete = true)
         : last_(std::move(last)) {
         xml::Scanner scanner(partName, *this);
         scanner_ = &scanner;
-        scanner.feed(bytes, true);
+        scanner.feed(bytes, complete);
         scanner_ = nullptr;
         if (!found_) return;
         for (const xml::Element& e : path_)
@@ -285,6 +287,7 @@ class Head : public xml::Handler {
     }
     // The last element, whose content is to be read plainly, if the part has it and it is not empty.
     const xml::Element* element() const { return found_ && open_ ? &path_.back() : nullptr; }
+    const std::map<std::string, bool, std::less<>>& prefixes() const { return bound_; }
     const std::function<bool(std::string_view)> bound = [this](std::string_view prefix) {
         const auto b = bound_.find(prefix);
         return b != bound_.end() && b->second;
@@ -402,52 +405,114 @@ struct StringReader : xml::Handler {
     }
 };
 
-// Items of plain text only, in one t or several; anything else (rich text runs, phonetic runs, extensions)
-// is left to the general reading.
-bool readStringsPlainly(std::span<const std::uint8_t> bytes, const std::string& partName, StringTable& out) {
-    const Head head(bytes, partName, [](const xml::Element& e) { return e.depth == 0; });
-    const xml::Element* root = head.element();
-    if (!root) return false;
-    out.root = *root;
-    const std::string p = root->prefix.empty() ? std::string() : root->prefix + ":";
-    const std::string rootName = p + root->local, si = p + "si", t = p + "t";
-    PlainTags tags(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                   root->startEnd, head.bound);
-    using Close = PlainTags::Close;
-    std::size_t begin = 0, end = 0;
-    while (true) {
-        const Close closed = tags.end(rootName, out.rootEnd.begin, out.rootEnd.end);
-        if (closed == Close::Yes) return tags.atEnd();
-        if (closed == Close::Other || !tags.start() || tags.tag.name != si) return false;
-        std::string& item = out.items.emplace_back();
-        const bool open = !tags.tag.empty;
-        while (open) {
-            const Close k = tags.end(si, begin, end);
-            if (k == Close::Yes) break;
-            if (k == Close::Other || !tags.start() || tags.tag.name != t || !tags.content(t, &item))
-                return false;
+} // namespace
+
+StringTableReader::StringTableReader(xml::PieceReader read, std::string partName, bool plainItems,
+                                     std::size_t chunk)
+    : read_(std::move(read)), part_(std::move(partName)), plain_(plainItems),
+      chunk_(std::max<std::size_t>(chunk, 1)) {}
+
+const std::string* StringTableReader::item(std::size_t i) {
+    if (i >= table_.items.size() && !done_ && !failure_) {
+        if (!plain_ || !readPlainly(i)) readByParser();
+    }
+    return !failure_ && i < table_.items.size() ? &table_.items[i] : nullptr;
+}
+
+const StringTable& StringTableReader::all() {
+    if (!done_ && !failure_) {
+        if (!plain_ || !readPlainly(kAll)) readByParser();
+    }
+    if (failure_) std::rethrow_exception(failure_);
+    return table_;
+}
+
+bool StringTableReader::inflateMore() {
+    if (complete_) return false;
+    const std::size_t had = bytes_->size(), want = std::max(had, chunk_);
+    bytes_->resize(had + want);
+    std::size_t got = 0;
+    while (got < want) {
+        const std::size_t n = read_(std::span(*bytes_).subspan(had + got, want - got));
+        if (n == 0) {
+            complete_ = true;
+            break;
         }
+        got += n;
+    }
+    bytes_->resize(had + got);
+    return true;
+}
+
+// Items of plain text only, in one t or several; anything else (rich text runs, phonetic runs, extensions)
+// is left to the parser. Each item is taken once its end tag is in the bytes at hand; one cut short is read
+// again when more have come.
+bool StringTableReader::readPlainly(std::size_t wanted) {
+    while (true) {
+        if (step(wanted)) return true;
+        if (!inflateMore()) return false; // all the bytes were there: not plain
     }
 }
 
-} // namespace
-
-StringTable readStringTable(std::span<const std::uint8_t> bytes, const std::string& partName,
-                            bool plainItems) {
-    StringTable table;
-    if (plainItems) try {
-            if (readStringsPlainly(bytes, partName, table)) {
-                table.plain = true;
-                return table;
-            }
-        } catch (const RuntimeError&) {
+bool StringTableReader::step(std::size_t wanted) {
+    const std::span<const std::uint8_t> bytes(*bytes_);
+    // All the items the bytes at hand hold are read, each once: as far as the one wanted, or further.
+    const auto enough = [&] { return wanted != kAll && table_.items.size() > wanted; };
+    try {
+        if (rootName_.empty()) {
+            const Head head(
+                bytes, part_, [](const xml::Element& e) { return e.depth == 0; }, complete_);
+            const xml::Element* root = head.element();
+            if (!root) return false;
+            table_.root = *root;
+            prefixes_ = head.prefixes();
+            const std::string p = root->prefix.empty() ? std::string() : root->prefix + ":";
+            rootName_ = p + root->local, si_ = p + "si", t_ = p + "t";
+            next_ = root->startEnd;
         }
-    table = {};
-    xml::scanEither(bytes, partName, [&] {
-        table = {};
-        return std::make_unique<StringReader>(table);
-    });
-    return table;
+        PlainTags tags(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), next_,
+                       bound_);
+        using Close = PlainTags::Close;
+        std::size_t begin = 0, end = 0;
+        while (true) {
+            const Close closed = tags.end(rootName_, begin, end);
+            if (closed == Close::Yes) {
+                if (!complete_ || !tags.atEnd()) return enough();
+                table_.rootEnd = {begin, end};
+                table_.plain = done_ = true;
+                return true;
+            }
+            if (closed == Close::Other || !tags.start() || tags.tag.name != si_) return enough();
+            std::string item;
+            const bool open = !tags.tag.empty;
+            while (open) {
+                const Close k = tags.end(si_, begin, end);
+                if (k == Close::Yes) break;
+                if (k == Close::Other || !tags.start() || tags.tag.name != t_ || !tags.content(t_, &item))
+                    return enough();
+            }
+            table_.items.push_back(std::move(item));
+            next_ = tags.at();
+        }
+    } catch (const RuntimeError&) {
+        return enough();
+    }
+}
+
+void StringTableReader::readByParser() {
+    try {
+        while (inflateMore()) {
+        }
+        StringTable table;
+        xml::scanEither(*bytes_, part_, [&] {
+            table = {};
+            return std::make_unique<StringReader>(table);
+        });
+        table_ = std::move(table);
+        done_ = true;
+    } catch (const RuntimeError&) {
+        failure_ = std::current_exception();
+    }
 }
 
 } // namespace ordana::spreadsheet::xlsx

@@ -8,12 +8,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ordana::spreadsheet::xlsx {
@@ -93,17 +96,62 @@ std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, co
                                          std::vector<Row>& rows, bool plainRows = true);
 
 // A shared string table: its items' texts (their t elements, phonetic runs left out), and its root element
-// with the span of its end tag, before which new items go. Items of plain text are read straight off the
-// bytes (unless plainItems is false); a table with any other kind is read by the parser, which also names
-// faults.
+// with the span of its end tag, before which new items go.
 struct StringTable {
     std::vector<std::string> items;
     xml::Element root;
     xml::EndTag rootEnd;
     bool plain = false; // read straight off the bytes
 };
-StringTable readStringTable(std::span<const std::uint8_t> bytes, const std::string& partName,
-                            bool plainItems = true);
+
+// A shared string table read only as far as its items are asked for, its bytes taken piece by piece as they
+// are inflated: a listing that needs the first items of a table of a hundred thousand reads those. Items of
+// plain text come straight off the bytes (unless plainItems is false); a table with any other kind is read
+// whole by the parser, which also names its faults. Not copied: it reads into itself.
+class StringTableReader {
+  public:
+    // Bytes are taken first, and then at least, chunk at a time; twice as many each time after.
+    StringTableReader(xml::PieceReader read, std::string partName, bool plainItems = true,
+                      std::size_t chunk = std::size_t(1) << 16);
+    StringTableReader(const StringTableReader&) = delete;
+    StringTableReader& operator=(const StringTableReader&) = delete;
+
+    // The item, read on to it; nullptr past the last one, and for every item of a table that is broken.
+    const std::string* item(std::size_t i);
+    // The whole table; the fault of a broken one is thrown, each time it is asked for.
+    const StringTable& all();
+    // The same, moved out: the reader keeps only its bytes.
+    StringTable takeAll() {
+        all();
+        return std::move(table_);
+    }
+    // The part's bytes so far: all of them once all() has returned.
+    const std::shared_ptr<std::vector<std::uint8_t>>& bytes() const { return bytes_; }
+
+  private:
+    static constexpr std::size_t kAll = ~std::size_t(0);
+    bool inflateMore();
+    bool readPlainly(std::size_t wanted);
+    bool step(std::size_t wanted);
+    void readByParser();
+
+    xml::PieceReader read_;
+    std::string part_;
+    bool plain_;
+    std::size_t chunk_;
+    std::shared_ptr<std::vector<std::uint8_t>> bytes_ = std::make_shared<std::vector<std::uint8_t>>();
+    bool complete_ = false, done_ = false;
+    StringTable table_;
+    std::exception_ptr failure_;
+    // Where plain reading goes on: after the last item taken.
+    std::size_t next_ = 0;
+    std::string rootName_, si_, t_;
+    std::map<std::string, bool, std::less<>> prefixes_;
+    const std::function<bool(std::string_view)> bound_ = [this](std::string_view prefix) {
+        const auto b = prefixes_.find(prefix);
+        return b != prefixes_.end() && b->second;
+    };
+};
 
 // The rows of a sheetData element whose content begins at `from`, read off the bytes: the offset of its end
 // tag, or nothing where anything stands that is not a row of cells with values and formulas in plain XML

@@ -134,19 +134,18 @@ void checkEditable(const std::string& part, std::span<const std::uint8_t> bytes)
 
 class SharedStrings {
   public:
-    SharedStrings(std::string part, BytesPtr bytes) : part_(std::move(part)), bytes_(std::move(bytes)) {
-        if (!bytes_) return;
-        StringTable table = readStringTable(*bytes_, part_);
-        strings_ = std::move(table.items);
-        root_ = std::move(table.root);
-        rootEnd_ = table.rootEnd;
-        original_ = strings_.size();
-        count_ = toInt(root_.attribute("count"), -1);
+    // No reader: the workbook has no table yet, and one is made when a text is written.
+    SharedStrings(std::string part, std::unique_ptr<StringTableReader> reader)
+        : part_(std::move(part)), reader_(std::move(reader)) {}
+
+    // Read only as far as the item: the listing needs the first few.
+    const std::string* at(std::size_t i) {
+        if (reader_ && !loaded_) return reader_->item(i);
+        return i < strings_.size() ? &strings_[i] : nullptr;
     }
 
-    const std::string* at(std::size_t i) const { return i < strings_.size() ? &strings_[i] : nullptr; }
-
     std::size_t indexOf(const std::string& s) {
+        load();
         if (lookup_.empty())
             for (std::size_t i = strings_.size(); i-- > 0;)
                 lookup_[strings_[i]] = i;
@@ -158,11 +157,12 @@ class SharedStrings {
     }
     void referenced(int delta) { refs_ += delta; }
     bool changed() const { return strings_.size() != original_ || refs_ != 0; }
-    bool exists() const { return bytes_ != nullptr; }
+    bool exists() const { return reader_ != nullptr; }
     const std::string& part() const { return part_; }
 
     // The part as it is written: the original with the new items, or a new part.
-    EditedPart write(const std::string& mainNs) const {
+    EditedPart write(const std::string& mainNs) {
+        load();
         EditedPart out;
         out.name = part_;
         std::string items;
@@ -197,7 +197,22 @@ class SharedStrings {
     void setPart(std::string part) { part_ = std::move(part); }
 
   private:
+    // The whole table: a save appends to it and reuses its items.
+    void load() {
+        if (loaded_ || !reader_) return;
+        StringTable table = reader_->takeAll();
+        strings_ = std::move(table.items);
+        root_ = std::move(table.root);
+        rootEnd_ = table.rootEnd;
+        bytes_ = reader_->bytes();
+        original_ = strings_.size();
+        count_ = toInt(root_.attribute("count"), -1);
+        loaded_ = true;
+    }
+
     std::string part_;
+    std::unique_ptr<StringTableReader> reader_;
+    bool loaded_ = false;
     BytesPtr bytes_;
     std::vector<std::string> strings_;
     std::unordered_map<std::string, std::size_t> lookup_;
@@ -1116,9 +1131,13 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
         if (stringsFailure_) std::rethrow_exception(stringsFailure_);
         if (!strings_) {
             try {
-                if (!sstPart_.empty() && pkg_.has(sstPart_))
-                    strings_ = std::make_unique<SharedStrings>(sstPart_, pkg_.read(sstPart_));
-                else
+                if (!sstPart_.empty() && pkg_.has(sstPart_)) {
+                    auto reader = std::make_shared<zip::EntryReader>(pkg_.archive(), *pkg_.entry(sstPart_));
+                    strings_ = std::make_unique<SharedStrings>(
+                        sstPart_,
+                        std::make_unique<StringTableReader>(
+                            [reader](std::span<std::uint8_t> out) { return reader->read(out); }, sstPart_));
+                } else
                     strings_ = std::make_unique<SharedStrings>(freePart("xl/sharedStrings", ".xml"), nullptr);
             } catch (const RuntimeError&) {
                 stringsFailure_ = std::current_exception();
