@@ -45,9 +45,9 @@ class PlainTags {
     bool start() {
         if (cursor_.next() != xml::PlainCursor::Next::StartTag || !cursor_.startTag(tag)) return false;
         for (const auto& a : tag.attributes) {
-            if (a.name.substr(0, 5) == "xmlns"sv) return false;
-            const std::size_t colon = a.name.find(':');
-            if (colon != std::string_view::npos && (colon == 0 || !bound_(a.name.substr(0, colon))))
+            const std::string_view n = a.name;
+            if (n[0] == 'x' && n.substr(0, 5) == "xmlns"sv) return false;
+            if (a.colon != std::string_view::npos && (a.colon == 0 || !bound_(n.substr(0, a.colon))))
                 return false;
         }
         return true;

@@ -13,7 +13,7 @@ using Byte = unsigned char;
 
 // Bytes a loop must stop at, by where they stand: in text, in an attribute value; and the name bytes.
 struct Classes {
-    std::array<bool, 256> text{}, value{}, nameStart{}, name{}, space{};
+    std::array<bool, 256> text{}, value{}, nameStart{}, name{}, space{}, local{};
 };
 
 constexpr Classes makeClasses() {
@@ -26,6 +26,7 @@ constexpr Classes makeClasses() {
         k.nameStart[c] = letter || c == '_' || c == ':';
         k.name[c] = k.nameStart[c] || (c >= '0' && c <= '9') || c == '.' || c == '-';
         k.space[c] = c == ' ' || c == '\t' || c == '\n';
+        k.local[c] = k.name[c] && c != ':';
     }
     return k;
 }
@@ -435,11 +436,19 @@ bool PlainCursor::startTag(Tag& t) {
         }
         if (!spaced || !kClass.nameStart[c]) return false;
         const char* name = q;
-        while (q < e_ && kClass.name[Byte(*q)])
+        while (q < e_ && kClass.local[Byte(*q)])
             ++q;
+        std::size_t colon = std::string_view::npos;
+        if (q < e_ && *q == ':') {
+            colon = std::size_t(q - name);
+            while (q < e_ && kClass.name[Byte(*q)])
+                ++q;
+        }
         const std::string_view n(name, std::size_t(q - name));
         for (const Attribute& a : t.attributes)
-            if (a.name == n) return false; // the same attribute twice
+            if (a.name.size() == n.size() && a.name[0] == n[0] &&
+                std::memcmp(a.name.data(), name, n.size()) == 0)
+                return false; // the same attribute twice
         if (t.attributes.size() >= decoded_.size()) return false;
         while (q < e_ && space(Byte(*q)))
             ++q;
@@ -487,7 +496,7 @@ bool PlainCursor::startTag(Tag& t) {
         }
         std::string_view value(run, std::size_t(q - run));
         if (into) value = into->append(run, q);
-        t.attributes.push_back({n, value});
+        t.attributes.push_back({n, value, colon});
         ++q;
     }
     t.begin = at();

@@ -112,7 +112,8 @@ class PlainParser {
 class PlainCursor {
   public:
     struct Attribute {
-        std::string_view name, value; // value decoded
+        std::string_view name, value;               // value decoded
+        std::size_t colon = std::string_view::npos; // in the name: where its prefix ends
     };
     struct Tag {
         std::string_view name;
