@@ -50,10 +50,10 @@ std::string qname(const Name& n) {
     return n.prefix.empty() ? std::string(n.local) : std::string(n.prefix) + ":" + std::string(n.local);
 }
 
-std::uint32_t repeatOf(const char* v) {
+std::uint32_t repeatOf(std::string_view v) {
     std::uint64_t n = 0;
-    for (; *v >= '0' && *v <= '9'; ++v)
-        n = std::min<std::uint64_t>(n * 10 + std::uint64_t(*v - '0'), 0x7FFFFFFF);
+    for (std::size_t i = 0; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
+        n = std::min<std::uint64_t>(n * 10 + std::uint64_t(v[i] - '0'), 0x7FFFFFFF);
     return n == 0 ? 1 : std::uint32_t(n);
 }
 
@@ -451,8 +451,7 @@ struct ContentParser {
         case Ctx::Cell:
             if (n.in(ns::text) && (n.local == "p" || n.local == "h")) {
                 ctx = Ctx::Para;
-                if (paraCount++ > 0 && collect) cellText += '\n';
-                anyPara = true;
+                beginPara();
             } else {
                 // Annotations, frames, detective marks: not the cell's text, kept when the cell is
                 // overwritten.
@@ -638,70 +637,105 @@ struct ContentParser {
                     }
                     return;
                 }
-                RowEl r;
-                r.original = true;
-                r.origin = table->rows.size();
-                r.first = std::uint32_t(std::min<std::uint64_t>(nextRow, 0xFFFFFFFF));
-                if (const char* v = attr(ns::table, "number-rows-repeated")) r.repeat = repeatOf(v);
-                r.origRepeat = r.repeat;
-                nextRow += r.repeat;
-                if (const char* v = attr(ns::table, "default-cell-style-name")) r.defaultCellStyle = v;
-                r.span.begin = pos();
-                r.tagEnd = pos() + count();
-                table->rows.push_back(std::move(r));
-                row = &table->rows.back();
-                rowCells.clear();
-                nextCol = 0;
+                beginRow([&](std::string_view local) -> Value { return value(attr(ns::table, local)); },
+                         pos(), pos() + count());
                 ctx = Ctx::Row;
                 return;
             }
             return;
         }
         if (parent == Ctx::Row && row && (n.local == "table-cell" || n.local == "covered-table-cell")) {
-            CellEl ce;
-            ce.original = true;
-            ce.covered = n.local == "covered-table-cell";
-            ce.first = std::uint32_t(std::min<std::uint64_t>(nextCol, 0xFFFFFFFF));
-            if (const char* v = attr(ns::table, "number-columns-repeated")) ce.repeat = repeatOf(v);
-            ce.origRepeat = ce.repeat;
-            nextCol += ce.repeat;
-            if (const char* v = attr(ns::table, "style-name")) ce.style = v;
-            ce.span.begin = pos();
-            ce.tagEnd = pos() + count();
-            rowCells.push_back(std::move(ce));
-            cell = &rowCells.back();
-            const char* type = attr(ns::office, "value-type");
-            cellType = type ? type : "";
-            const char* calc = attr(ns::calcext, "value-type");
-            calcType = calc ? calc : "";
-            hasFormula = attr(ns::table, "formula") != nullptr;
-            const char* sv = attr(ns::office, "string-value");
-            hasStringValue = sv != nullptr;
-            cellString = sv ? sv : "";
-            cellText.clear();
-            paraCount = 0;
-            anyPara = false;
-            collect = cellType.empty() || cellType == "string"sv || calcType == "error"sv;
-            cellNumberOk = false;
-            if (cellType == "float"sv || cellType == "percentage"sv || cellType == "currency"sv) {
-                if (const char* v = attr(ns::office, "value"))
-                    if (auto d = parseDouble(v)) cellNumber = *d, cellNumberOk = true;
-            } else if (cellType == "date"sv) {
-                if (const char* v = attr(ns::office, "date-value"))
-                    if (auto d = parseDate(v)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
-            } else if (cellType == "time"sv) {
-                if (const char* v = attr(ns::office, "time-value"))
-                    if (auto d = parseDuration(v)) cellNumber = *d, cellNumberOk = true;
-            } else if (cellType == "boolean"sv) {
-                if (const char* v = attr(ns::office, "boolean-value")) {
-                    const std::string_view b(v);
-                    cellNumber = (b == "true"sv || b == "1"sv) ? 1 : 0;
-                    cellNumberOk = true;
-                }
-            }
+            beginCell([&](std::string_view uri, std::string_view local) { return value(attr(uri, local)); },
+                      n.local == "covered-table-cell", pos(), pos() + count());
             ctx = Ctx::Cell;
             return;
         }
+    }
+
+    // A row's or a cell's start and end, read from the parser's events or straight off the bytes: the same
+    // elements, the same way. attr gives an attribute's value by its namespace and local name.
+    using Value = std::optional<std::string_view>;
+    static Value value(const char* v) { return v ? Value(v) : std::nullopt; }
+
+    template <class Attr> void beginRow(Attr attr, std::size_t begin, std::size_t tagEnd) {
+        RowEl r;
+        r.original = true;
+        r.origin = table->rows.size();
+        r.first = std::uint32_t(std::min<std::uint64_t>(nextRow, 0xFFFFFFFF));
+        if (const Value v = attr("number-rows-repeated")) r.repeat = repeatOf(*v);
+        r.origRepeat = r.repeat;
+        nextRow += r.repeat;
+        if (const Value v = attr("default-cell-style-name")) r.defaultCellStyle = *v;
+        r.span.begin = begin;
+        r.tagEnd = tagEnd;
+        table->rows.push_back(std::move(r));
+        row = &table->rows.back();
+        rowCells.clear();
+        nextCol = 0;
+    }
+    void endRow(std::size_t innerEnd, std::size_t end) {
+        row->span.end = end;
+        row->innerEnd = innerEnd;
+        row->cells.reserve(rowCells.size());
+        std::move(rowCells.begin(), rowCells.end(), std::back_inserter(row->cells));
+        rowCells.clear();
+        table->rowsEnd = std::max(table->rowsEnd, end);
+        row = nullptr;
+    }
+
+    template <class Attr> void beginCell(Attr attr, bool covered, std::size_t begin, std::size_t tagEnd) {
+        CellEl ce;
+        ce.original = true;
+        ce.covered = covered;
+        ce.first = std::uint32_t(std::min<std::uint64_t>(nextCol, 0xFFFFFFFF));
+        if (const Value v = attr(ns::table, "number-columns-repeated")) ce.repeat = repeatOf(*v);
+        ce.origRepeat = ce.repeat;
+        nextCol += ce.repeat;
+        if (const Value v = attr(ns::table, "style-name")) ce.style = *v;
+        ce.span.begin = begin;
+        ce.tagEnd = tagEnd;
+        rowCells.push_back(std::move(ce));
+        cell = &rowCells.back();
+        const Value type = attr(ns::office, "value-type");
+        cellType = type ? *type : std::string_view();
+        const Value calc = attr(ns::calcext, "value-type");
+        calcType = calc ? *calc : std::string_view();
+        hasFormula = attr(ns::table, "formula").has_value();
+        const Value sv = attr(ns::office, "string-value");
+        hasStringValue = sv.has_value();
+        cellString = sv ? *sv : std::string_view();
+        cellText.clear();
+        paraCount = 0;
+        anyPara = false;
+        collect = cellType.empty() || cellType == "string"sv || calcType == "error"sv;
+        cellNumberOk = false;
+        if (cellType == "float"sv || cellType == "percentage"sv || cellType == "currency"sv) {
+            if (const Value v = attr(ns::office, "value"))
+                if (auto d = parseDouble(*v)) cellNumber = *d, cellNumberOk = true;
+        } else if (cellType == "date"sv) {
+            if (const Value v = attr(ns::office, "date-value"))
+                if (auto d = parseDate(*v)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
+        } else if (cellType == "time"sv) {
+            if (const Value v = attr(ns::office, "time-value"))
+                if (auto d = parseDuration(*v)) cellNumber = *d, cellNumberOk = true;
+        } else if (cellType == "boolean"sv) {
+            if (const Value v = attr(ns::office, "boolean-value")) {
+                cellNumber = (*v == "true"sv || *v == "1"sv) ? 1 : 0;
+                cellNumberOk = true;
+            }
+        }
+    }
+    // A paragraph of the cell's text begins.
+    void beginPara() {
+        if (paraCount++ > 0 && collect) cellText += '\n';
+        anyPara = true;
+    }
+    void endCell(std::size_t innerEnd, std::size_t end) {
+        cell->span.end = end;
+        cell->innerEnd = innerEnd;
+        finishCell();
+        cell = nullptr;
+        collect = false;
     }
     bool colOpen = false;
 
@@ -765,24 +799,13 @@ struct ContentParser {
             }
             break;
         case Ctx::Row:
-            if (row) {
-                row->span.end = endPos;
-                row->innerEnd = count() == 0 ? endPos : pos();
-                row->cells.reserve(rowCells.size());
-                std::move(rowCells.begin(), rowCells.end(), std::back_inserter(row->cells));
-                rowCells.clear();
-                table->rowsEnd = std::max(table->rowsEnd, endPos);
-                row = nullptr;
-            }
+            if (row) endRow(count() == 0 ? endPos : pos(), endPos);
             break;
         case Ctx::Cell:
-            if (cell) {
-                cell->span.end = endPos;
-                cell->innerEnd = count() == 0 ? endPos : pos();
-                finishCell();
-                cell = nullptr;
-            }
-            collect = false;
+            if (cell)
+                endCell(count() == 0 ? endPos : pos(), endPos);
+            else
+                collect = false;
             break;
         default:
             break;
