@@ -737,6 +737,145 @@ struct ContentParser {
         cell = nullptr;
         collect = false;
     }
+
+    // Rows of plain cells taken straight off the bytes, in a whole sheet read by the plain parser: each with
+    // its cells, their values and their paragraphs of plain text, as the events would give them. A row with
+    // anything else in it (an annotation, a span of text, a declaration) or cut short where the bytes at hand
+    // end is left to the events, with what follows it.
+    bool plainRows = false;
+    static std::size_t onTake(void* u, const char* p, const char* e, std::size_t at) {
+        return static_cast<ContentParser*>(u)->takeRows(std::string_view(p, std::size_t(e - p)), at);
+    }
+    std::size_t takeRows(std::string_view bytes, std::size_t at) {
+        if (!plainRows || !table || !atRows() || badName) return 0;
+        xml::PlainCursor cursor(bytes, 0);
+        prefixMemo_.clear();
+        std::size_t taken = 0;
+        while (takeRow(cursor, at)) {
+            taken = cursor.at();
+            ++table->rowsReadPlainly;
+        }
+        return taken;
+    }
+    bool atRows() const { return !stack.empty() && stack.back() == Ctx::Table && !row; }
+
+    // Names compared by their lengths and first bytes before their bytes: most differ there.
+    static bool same(std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               (a.empty() || (a[0] == b[0] && std::memcmp(a.data(), b.data(), a.size()) == 0));
+    }
+    // The URIs of the few prefixes the rows use, while they are taken: no declaration among them changes a
+    // binding.
+    std::vector<std::pair<std::string, std::string_view>> prefixMemo_;
+    std::string_view uriOfPrefix(std::string_view prefix) {
+        for (const auto& [p, uri] : prefixMemo_)
+            if (same(p, prefix)) return uri;
+        const std::string_view uri = uriOf(prefix);
+        prefixMemo_.emplace_back(std::string(prefix), uri);
+        return uri;
+    }
+
+    struct TagAttr {
+        std::string_view uri, local, value;
+    };
+    xml::PlainCursor::Tag tag_;
+    std::vector<TagAttr> tagAttrs_;
+    // The start tag at the cursor, its attributes resolved as the events resolve them; false for one that
+    // declares a namespace or names a prefix nothing binds.
+    bool plainTag(xml::PlainCursor& cursor) {
+        if (cursor.next() != xml::PlainCursor::Next::StartTag || !cursor.startTag(tag_)) return false;
+        tagAttrs_.clear();
+        for (const auto& a : tag_.attributes) {
+            if (a.name[0] == 'x' && a.name.substr(0, 5) == "xmlns"sv) return false;
+            TagAttr t{{}, a.name, a.value};
+            if (a.colon != std::string_view::npos) {
+                if (a.colon == 0) return false;
+                t.uri = uriOfPrefix(a.name.substr(0, a.colon));
+                if (t.uri.empty()) return false;
+                t.local = a.name.substr(a.colon + 1);
+            }
+            if (same(t.local, "name"sv) && Name{t.uri, t.local, {}}.in(ns::style))
+                c.usedNames_.insert(std::string(t.value));
+            tagAttrs_.push_back(t);
+        }
+        return true;
+    }
+    Value tagAttr(std::string_view uri, std::string_view local) const {
+        for (const TagAttr& a : tagAttrs_)
+            if (same(a.local, local) && Name{a.uri, a.local, {}}.in(uri)) return a.value;
+        return std::nullopt;
+    }
+    // Whether an element's name as written is that one: prefixed, or in the default namespace.
+    bool named(std::string_view qn, std::string_view uri, std::string_view local) {
+        const std::size_t colon = qn.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            if (!same(qn, local)) return false;
+            const std::string* ns = scope.find({});
+            return ns && *ns == uri;
+        }
+        return same(qn.substr(colon + 1), local) && Name{uriOfPrefix(qn.substr(0, colon)), local, {}}.in(uri);
+    }
+    bool takeRow(xml::PlainCursor& cursor, std::size_t at) {
+        using Next = xml::PlainCursor::Next;
+        const auto posAt = [&](std::size_t offset) { return std::size_t(std::int64_t(at + offset) + shift); };
+        if (!plainTag(cursor) || !named(tag_.name, ns::table, "table-row")) return false;
+        // A row given up on leaves nothing behind: the events read it again. Only its end moves rowsEnd.
+        const std::size_t rowsBefore = table->rows.size();
+        const std::uint64_t nextRowBefore = nextRow;
+        const auto undo = [&] {
+            table->rows.resize(rowsBefore);
+            nextRow = nextRowBefore;
+            rowCells.clear();
+            row = nullptr;
+            cell = nullptr;
+            collect = false;
+            return false;
+        };
+        beginRow([&](std::string_view local) { return tagAttr(ns::table, local); }, posAt(tag_.begin),
+                 posAt(tag_.end));
+        if (tag_.empty) {
+            endRow(posAt(tag_.end), posAt(tag_.end));
+            return true;
+        }
+        const std::string_view rowName = tag_.name;
+        std::size_t endBegin = 0;
+        while (true) {
+            const Next n = cursor.next();
+            if (n == Next::EndTag) {
+                if (!cursor.endTag(rowName, endBegin)) return undo();
+                endRow(posAt(endBegin), posAt(cursor.at()));
+                return true;
+            }
+            if (n != Next::StartTag || !plainTag(cursor)) return undo();
+            const bool covered = !named(tag_.name, ns::table, "table-cell");
+            if (covered && !named(tag_.name, ns::table, "covered-table-cell")) return undo();
+            beginCell([&](std::string_view uri, std::string_view local) { return tagAttr(uri, local); },
+                      covered, posAt(tag_.begin), posAt(tag_.end));
+            if (tag_.empty) {
+                endCell(posAt(tag_.end), posAt(tag_.end));
+                continue;
+            }
+            const std::string_view cellName = tag_.name;
+            while (true) {
+                const Next m = cursor.next();
+                if (m == Next::EndTag) {
+                    if (!cursor.endTag(cellName, endBegin)) return undo();
+                    endCell(posAt(endBegin), posAt(cursor.at()));
+                    break;
+                }
+                if (m != Next::StartTag || !plainTag(cursor) ||
+                    !(named(tag_.name, ns::text, "p") || named(tag_.name, ns::text, "h")))
+                    return undo();
+                beginPara();
+                if (tag_.empty) continue;
+                const std::string_view paraName = tag_.name;
+                std::string_view text;
+                if (!cursor.text(text)) return undo();
+                if (collect) cellText.append(text);
+                if (!cursor.endTag(paraName, endBegin)) return undo();
+            }
+        }
+    }
     bool colOpen = false;
 
     void end(const char* rawName) {
@@ -949,10 +1088,12 @@ void Content::wholeTable(Table& t) {
         cp.shift = std::int64_t(t.span.begin) - std::int64_t(open.size());
         std::optional<xml::PlainParser> plain;
         std::optional<Parser> parser;
-        if (plainly)
+        if (plainly) {
             cp.plain =
                 &plain.emplace(&cp, &ContentParser::onStart, &ContentParser::onEnd, &ContentParser::onText);
-        else
+            cp.plainRows = plainRows_;
+            plain->setTake(&ContentParser::onTake);
+        } else
             parser.emplace(cp);
         const auto feed = [&](std::string_view bytes, bool last) {
             if (plainly) return plain->feed(bytes, last);

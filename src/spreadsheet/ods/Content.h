@@ -105,7 +105,8 @@ struct Table {
     std::size_t rowsEnd = 0;    // where new rows go: after the last row element
     std::uint32_t columnCount = 0, rowCount = 0;
     bool rowsInOrder = true;
-    std::size_t lastRead = 0; // the row element a cell was last read from: reading goes row by row
+    std::size_t rowsReadPlainly = 0; // of those, straight off the bytes
+    std::size_t lastRead = 0;        // the row element a cell was last read from: reading goes row by row
 };
 
 // A property element of a style: its name and attributes, as URI + local name and as written.
@@ -176,6 +177,9 @@ class Content {
 
     // The prefix the part uses for a namespace ("" when it declares none).
     std::string prefix(std::string_view uri) const;
+    // Rows of plain cells read straight off the bytes when a whole sheet is read (the default), or all from
+    // the parser's events: the two readings give the same.
+    void readRowsPlainly(bool on) { plainRows_ = on; }
 
   private:
     friend struct ContentParser;
@@ -215,6 +219,7 @@ class Content {
     std::size_t bodyStart_ = std::string::npos;     // start of <office:body>
     double nullDate_ = 0;                           // days from 1899-12-30 to the document's null date
     bool modified_ = false;
+    bool plainRows_ = true;
 };
 
 // style:column-width for a width in characters, as LibreOffice stores a column of that many characters of the

@@ -210,6 +210,8 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
     // Comments, CDATA, processing instructions, declarations: expat's.
     if (!kClass.nameStart[Byte(p[1])]) return giveUp();
     if (rootClosed_) return giveUp(); // a second document element
+    if (take_ && !nameAt_.empty())
+        if (const std::size_t taken = take_(user_, p, e, at)) return p + taken;
     const char* q = p + 1;
     while (q < e && kClass.name[Byte(*q)])
         ++q;

@@ -34,6 +34,12 @@ class PlainParser {
     bool feed(std::string_view bytes, bool last);
     // From a handler: no more calls.
     void stop() { stopped_ = true; }
+    // Before each start tag inside the document's element, the handler may take the elements that begin
+    // there as its own: whole elements, read off the bytes at hand [p, e) (p's offset: at). It returns how
+    // many bytes it took (0: none), and the parser goes on after them as though they were not there; the
+    // positions it reports count them.
+    using TakeFn = std::size_t (*)(void* user, const char* p, const char* e, std::size_t at);
+    void setTake(TakeFn take) { take_ = take; }
     bool gaveUp() const { return gaveUp_; }
 
     // During a call: where the event's bytes begin, counted from the first byte fed, and how many they are
@@ -65,6 +71,7 @@ class PlainParser {
     StartFn start_;
     EndFn end_;
     TextFn text_;
+    TakeFn take_ = nullptr;
     bool gaveUp_ = false, stopped_ = false;
     bool rootSeen_ = false, rootClosed_ = false;
     std::size_t eventBegin_ = 0, eventSize_ = 0;
