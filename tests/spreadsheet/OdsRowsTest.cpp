@@ -116,6 +116,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "</o:document-content>",
                     true},
         OdsRowsCase{"two sheets", document(sheet(kRows) + sheet(kRows)), true},
+        OdsRowsCase{
+            "an attribute under two prefixes of one namespace: the first one counts",
+            document(sheet(kRows +
+                           R"(<table:table-row><table:table-cell t:style-name="ce7" )"
+                           R"(table:style-name="ce8" office:value-type="float" )"
+                           R"(office:value="1" o:value="2" o:value-type="string"/></table:table-row>)"),
+                     kNamespaces + R"( xmlns:t="urn:oasis:names:tc:opendocument:xmlns:table:1.0")"
+                                   R"( xmlns:o="urn:oasis:names:tc:opendocument:xmlns:office:1.0")"),
+            true},
         // What the events read, with the rows around them off the bytes.
         OdsRowsCase{"an annotation in a cell",
                     document(sheet(kRows +

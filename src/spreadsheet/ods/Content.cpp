@@ -645,7 +645,9 @@ struct ContentParser {
             return;
         }
         if (parent == Ctx::Row && row && (n.local == "table-cell" || n.local == "covered-table-cell")) {
-            beginCell([&](std::string_view uri, std::string_view local) { return value(attr(uri, local)); },
+            beginCell(cellAttrs([&](std::string_view uri, std::string_view local) {
+                          return value(attr(uri, local));
+                      }),
                       n.local == "covered-table-cell", pos(), pos() + count());
             ctx = Ctx::Cell;
             return;
@@ -683,44 +685,58 @@ struct ContentParser {
         row = nullptr;
     }
 
-    template <class Attr> void beginCell(Attr attr, bool covered, std::size_t begin, std::size_t tagEnd) {
+    // The attributes of a cell that its place and value come from.
+    struct CellAttrs {
+        Value repeated, style, type, calcType, formula, stringValue, value, dateValue, timeValue,
+            booleanValue;
+    };
+    template <class Attr> static CellAttrs cellAttrs(Attr attr) {
+        return {attr(ns::table, "number-columns-repeated"),
+                attr(ns::table, "style-name"),
+                attr(ns::office, "value-type"),
+                attr(ns::calcext, "value-type"),
+                attr(ns::table, "formula"),
+                attr(ns::office, "string-value"),
+                attr(ns::office, "value"),
+                attr(ns::office, "date-value"),
+                attr(ns::office, "time-value"),
+                attr(ns::office, "boolean-value")};
+    }
+    void beginCell(const CellAttrs& a, bool covered, std::size_t begin, std::size_t tagEnd) {
         CellEl ce;
         ce.original = true;
         ce.covered = covered;
         ce.first = std::uint32_t(std::min<std::uint64_t>(nextCol, 0xFFFFFFFF));
-        if (const Value v = attr(ns::table, "number-columns-repeated")) ce.repeat = repeatOf(*v);
+        if (a.repeated) ce.repeat = repeatOf(*a.repeated);
         ce.origRepeat = ce.repeat;
         nextCol += ce.repeat;
-        if (const Value v = attr(ns::table, "style-name")) ce.style = *v;
+        if (a.style) ce.style = *a.style;
         ce.span.begin = begin;
         ce.tagEnd = tagEnd;
         rowCells.push_back(std::move(ce));
         cell = &rowCells.back();
-        const Value type = attr(ns::office, "value-type");
-        cellType = type ? *type : std::string_view();
-        const Value calc = attr(ns::calcext, "value-type");
-        calcType = calc ? *calc : std::string_view();
-        hasFormula = attr(ns::table, "formula").has_value();
-        const Value sv = attr(ns::office, "string-value");
-        hasStringValue = sv.has_value();
-        cellString = sv ? *sv : std::string_view();
+        cellType = a.type ? *a.type : std::string_view();
+        calcType = a.calcType ? *a.calcType : std::string_view();
+        hasFormula = a.formula.has_value();
+        hasStringValue = a.stringValue.has_value();
+        cellString = a.stringValue ? *a.stringValue : std::string_view();
         cellText.clear();
         paraCount = 0;
         anyPara = false;
         collect = cellType.empty() || cellType == "string"sv || calcType == "error"sv;
         cellNumberOk = false;
         if (cellType == "float"sv || cellType == "percentage"sv || cellType == "currency"sv) {
-            if (const Value v = attr(ns::office, "value"))
-                if (auto d = parseDouble(*v)) cellNumber = *d, cellNumberOk = true;
+            if (a.value)
+                if (auto d = parseDouble(*a.value)) cellNumber = *d, cellNumberOk = true;
         } else if (cellType == "date"sv) {
-            if (const Value v = attr(ns::office, "date-value"))
-                if (auto d = parseDate(*v)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
+            if (a.dateValue)
+                if (auto d = parseDate(*a.dateValue)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
         } else if (cellType == "time"sv) {
-            if (const Value v = attr(ns::office, "time-value"))
-                if (auto d = parseDuration(*v)) cellNumber = *d, cellNumberOk = true;
+            if (a.timeValue)
+                if (auto d = parseDuration(*a.timeValue)) cellNumber = *d, cellNumberOk = true;
         } else if (cellType == "boolean"sv) {
-            if (const Value v = attr(ns::office, "boolean-value")) {
-                cellNumber = (*v == "true"sv || *v == "1"sv) ? 1 : 0;
+            if (a.booleanValue) {
+                cellNumber = (*a.booleanValue == "true"sv || *a.booleanValue == "1"sv) ? 1 : 0;
                 cellNumberOk = true;
             }
         }
@@ -750,6 +766,7 @@ struct ContentParser {
         if (!plainRows || !table || !atRows() || badName) return 0;
         xml::PlainCursor cursor(bytes, 0);
         prefixMemo_.clear();
+        namedMemo_.clear();
         std::size_t taken = 0;
         while (takeRow(cursor, at)) {
             taken = cursor.at();
@@ -800,13 +817,54 @@ struct ContentParser {
         }
         return true;
     }
+    // A cell's attributes in one pass over its tag, rather than a search for each.
+    CellAttrs plainCellAttrs() const {
+        CellAttrs out;
+        for (const TagAttr& a : tagAttrs_) {
+            const std::string_view l = a.local;
+            if (Name{a.uri, l, {}}.in(ns::table)) {
+                if (same(l, "number-columns-repeated"sv))
+                    out.repeated = out.repeated ? out.repeated : a.value;
+                else if (same(l, "style-name"sv))
+                    out.style = out.style ? out.style : a.value;
+                else if (same(l, "formula"sv))
+                    out.formula = out.formula ? out.formula : a.value;
+            } else if (Name{a.uri, l, {}}.in(ns::office)) {
+                Value* slot = same(l, "value-type"sv)      ? &out.type
+                              : same(l, "string-value"sv)  ? &out.stringValue
+                              : same(l, "value"sv)         ? &out.value
+                              : same(l, "date-value"sv)    ? &out.dateValue
+                              : same(l, "time-value"sv)    ? &out.timeValue
+                              : same(l, "boolean-value"sv) ? &out.booleanValue
+                                                           : nullptr;
+                if (slot && !*slot) *slot = a.value;
+            } else if (Name{a.uri, l, {}}.in(ns::calcext) && same(l, "value-type"sv) && !out.calcType) {
+                out.calcType = a.value;
+            }
+        }
+        return out;
+    }
     Value tagAttr(std::string_view uri, std::string_view local) const {
         for (const TagAttr& a : tagAttrs_)
             if (same(a.local, local) && Name{a.uri, a.local, {}}.in(uri)) return a.value;
         return std::nullopt;
     }
-    // Whether an element's name as written is that one: prefixed, or in the default namespace.
+    // Whether an element's name as written is that one: resolved once per spelling while rows are taken.
+    struct NamedMemo {
+        std::string qn;
+        const char *uri, *local;
+        bool is;
+    };
+    std::vector<NamedMemo> namedMemo_;
     bool named(std::string_view qn, std::string_view uri, std::string_view local) {
+        for (const NamedMemo& m : namedMemo_)
+            if (m.uri == uri.data() && m.local == local.data() && same(m.qn, qn)) return m.is;
+        const bool is = resolvesTo(qn, uri, local);
+        if (namedMemo_.size() < 32) namedMemo_.push_back({std::string(qn), uri.data(), local.data(), is});
+        return is;
+    }
+    // Prefixed, or in the default namespace.
+    bool resolvesTo(std::string_view qn, std::string_view uri, std::string_view local) {
         const std::size_t colon = qn.find(':');
         if (colon == std::string_view::npos || colon == 0) {
             if (!same(qn, local)) return false;
@@ -849,8 +907,7 @@ struct ContentParser {
             if (n != Next::StartTag || !plainTag(cursor)) return undo();
             const bool covered = !named(tag_.name, ns::table, "table-cell");
             if (covered && !named(tag_.name, ns::table, "covered-table-cell")) return undo();
-            beginCell([&](std::string_view uri, std::string_view local) { return tagAttr(uri, local); },
-                      covered, posAt(tag_.begin), posAt(tag_.end));
+            beginCell(plainCellAttrs(), covered, posAt(tag_.begin), posAt(tag_.end));
             if (tag_.empty) {
                 endCell(posAt(tag_.end), posAt(tag_.end));
                 continue;
