@@ -261,9 +261,6 @@ void SheetIndexer::text(const xml::Element&, std::string_view s) {
 
 namespace {
 
-// Most of a sheet is its rows. Where they are plain XML they are read straight off the bytes, and the rest of
-// the part, without them, by the parser; nothing where anything is otherwise or amiss, the general reading
-// then to find it and name it.
 // Where plain reading starts: the elements open there, from the root, found by the parser, which stops at
 // the last; and the prefixes their declarations bind.
 class Head : public xml::Handler {
@@ -313,6 +310,9 @@ class Head : public xml::Handler {
     std::map<std::string, bool, std::less<>> bound_{{"xml", true}};
 };
 
+// Most of a sheet is its rows. Where they are plain XML they are read straight off the bytes, and the rest of
+// the part, without them, by the parser; nothing where anything is otherwise or amiss, the general reading
+// then to find it and name it.
 std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, const std::string& partName,
                                            std::vector<Row>& into) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
