@@ -18,13 +18,6 @@ using namespace std::string_view_literals;
     throw RuntimeError(err::Application, what);
 }
 
-int toInt(Value s, int fallback) {
-    if (!s) return fallback;
-    int v = 0;
-    const auto r = std::from_chars(s->data(), s->data() + s->size(), v);
-    return r.ec == std::errc() && r.ptr == s->data() + s->size() ? v : fallback;
-}
-
 Value valueOf(const std::string_view* s) {
     return s ? Value(*s) : std::nullopt;
 }
@@ -79,6 +72,13 @@ class PlainTags {
 };
 
 } // namespace
+
+int toInt(Value s, int fallback) {
+    if (!s) return fallback;
+    int v = 0;
+    const auto r = std::from_chars(s->data(), s->data() + s->size(), v);
+    return r.ec == std::errc() && r.ptr == s->data() + s->size() ? v : fallback;
+}
 
 Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered) {
     Row r;

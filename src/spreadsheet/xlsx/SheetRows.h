@@ -52,6 +52,9 @@ struct Row {
 
 using Value = std::optional<std::string_view>;
 
+// A whole decimal integer, or fallback for none or anything else.
+int toInt(Value s, int fallback);
+
 // A row's start tag read: its number (r, or the one after the row before), checked; ordered cleared when it
 // does not come after the row before. The spans are the caller's to set.
 Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered);

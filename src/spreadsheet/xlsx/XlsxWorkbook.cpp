@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <exception>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -49,10 +48,7 @@ double toDouble(std::string_view s) {
 }
 
 int toInt(const std::string* s, int fallback) {
-    if (!s) return fallback;
-    int v = 0;
-    const auto r = std::from_chars(s->data(), s->data() + s->size(), v);
-    return r.ec == std::errc() && r.ptr == s->data() + s->size() ? v : fallback;
+    return xlsx::toInt(s ? Value(*s) : std::nullopt, fallback);
 }
 
 std::uint8_t errorCode(std::string_view s) {
@@ -1126,22 +1122,17 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
         return *s;
     }
     Package& package() { return pkg_; }
+    // Nothing is read here: the table is read as its items are asked for, and keeps its own fault.
     SharedStrings& strings() {
-        // A table that failed fails again as it did, without being read again for every cell that asks.
-        if (stringsFailure_) std::rethrow_exception(stringsFailure_);
         if (!strings_) {
-            try {
-                if (!sstPart_.empty() && pkg_.has(sstPart_)) {
-                    auto reader = std::make_shared<zip::EntryReader>(pkg_.archive(), *pkg_.entry(sstPart_));
-                    strings_ = std::make_unique<SharedStrings>(
-                        sstPart_,
-                        std::make_unique<StringTableReader>(
-                            [reader](std::span<std::uint8_t> out) { return reader->read(out); }, sstPart_));
-                } else
-                    strings_ = std::make_unique<SharedStrings>(freePart("xl/sharedStrings", ".xml"), nullptr);
-            } catch (const RuntimeError&) {
-                stringsFailure_ = std::current_exception();
-                throw;
+            if (!sstPart_.empty() && pkg_.has(sstPart_)) {
+                auto reader = std::make_shared<zip::EntryReader>(pkg_.archive(), *pkg_.entry(sstPart_));
+                strings_ = std::make_unique<SharedStrings>(
+                    sstPart_,
+                    std::make_unique<StringTableReader>(
+                        [reader](std::span<std::uint8_t> out) { return reader->read(out); }, sstPart_));
+            } else {
+                strings_ = std::make_unique<SharedStrings>(freePart("xl/sharedStrings", ".xml"), nullptr);
             }
         }
         return *strings_;
@@ -1178,7 +1169,6 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     int allSheets_ = 0;
     std::map<std::size_t, std::unique_ptr<Sheet>> loaded_;
     std::unique_ptr<SharedStrings> strings_;
-    std::exception_ptr stringsFailure_;
     std::unique_ptr<Styles> styles_;
     std::optional<int> activeTab_;
     bool closed_ = false;
@@ -1201,7 +1191,7 @@ class XlsxWorksheet : public Worksheet {
             try {
                 strings = &owner_->strings();
             } catch (const RuntimeError&) {
-                strings = nullptr; // a broken table fails only the cells that need it
+                strings = nullptr; // no table to be had fails only the cells that need one
             }
             return s.value(owner_->package(), strings, row, column);
         });
