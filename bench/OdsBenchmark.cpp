@@ -84,8 +84,8 @@ fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows, std::
     static std::map<std::string, fs::path> made;
     if (auto it = made.find(name); it != made.end()) return it->second;
     std::ifstream in(fs::path(ORDANA_FIXTURES_DIR) / "basic-odfpy.ods", std::ios::binary);
-    auto base = std::make_shared<const std::vector<std::uint8_t>>(std::istreambuf_iterator<char>(in),
-                                                                  std::istreambuf_iterator<char>());
+    auto base = std::make_shared<const FileBytes>(
+        std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     const zip::Archive archive = zip::Archive::parse(base);
     zip::ArchiveWriter w(archive);
     const std::string c = content(dataRows, bulkRows);

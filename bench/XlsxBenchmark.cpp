@@ -41,8 +41,8 @@ fs::path makeWorkbook(const std::string& name, int dataRows, int bulkRows) {
     static std::map<std::string, fs::path> made;
     if (auto it = made.find(name); it != made.end()) return it->second;
     std::ifstream in(fs::path(ORDANA_FIXTURES_DIR) / "basic-source.xlsx", std::ios::binary);
-    auto file = std::make_shared<const std::vector<std::uint8_t>>(std::istreambuf_iterator<char>(in),
-                                                                  std::istreambuf_iterator<char>());
+    auto file = std::make_shared<const FileBytes>(
+        std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     const zip::Archive archive = zip::Archive::parse(file);
     zip::ArchiveWriter writer(archive);
     std::string date = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>SPECIA</t></is></c><c r=\"B1\" "

@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxEntryBytes = 1 << 22;
     limits.maxTotalBytes = 1 << 24;
     try {
-        const auto a =
-            zip::Archive::parse(std::make_shared<const std::vector<std::uint8_t>>(data, data + size), limits);
+        const auto a = zip::Archive::parse(
+            std::make_shared<const FileBytes>(std::vector<std::uint8_t>(data, data + size)), limits);
         for (const zip::Entry& e : a.entries())
             (void)a.read(e);
         zip::ArchiveWriter w(a);
@@ -27,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::vector<std::uint8_t> out;
         w.writeTo([&](std::span<const std::uint8_t> p) { out.insert(out.end(), p.begin(), p.end()); });
-        const auto b =
-            zip::Archive::parse(std::make_shared<const std::vector<std::uint8_t>>(std::move(out)), limits);
+        const auto b = zip::Archive::parse(std::make_shared<const FileBytes>(std::move(out)), limits);
         if (b.entries().size() != a.entries().size()) std::abort();
         // Each entry given a new head and the rest of its own: the copied compressed tail must read as the
         // original's bytes from the cut on.
@@ -48,8 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::vector<std::uint8_t> spliced;
             hw.writeTo(
                 [&](std::span<const std::uint8_t> p) { spliced.insert(spliced.end(), p.begin(), p.end()); });
-            const auto c = zip::Archive::parse(
-                std::make_shared<const std::vector<std::uint8_t>>(std::move(spliced)), limits);
+            const auto c = zip::Archive::parse(std::make_shared<const FileBytes>(std::move(spliced)), limits);
             std::vector<std::uint8_t> want = head;
             want.insert(want.end(), was.begin() + std::ptrdiff_t(cut), was.end());
             const zip::Entry* now = c.find(e.name);

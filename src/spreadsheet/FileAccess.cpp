@@ -430,25 +430,13 @@ Opened openReal(const std::string& path, bool forWriting, int waitMilliseconds) 
     }
 }
 
-std::vector<std::uint8_t> readAll(int fd, const std::string& path, std::uint64_t expected) {
-    auto tooLarge = [&](std::uint64_t size) {
-        fail("Fisierul " + quoted(path) + " este prea mare pentru un registru (" + std::to_string(size) +
-             " octeti)");
-    };
-    if (expected > kMaxWorkbookBytes) tooLarge(expected);
-    ::fcntl(fd, F_SETFL, 0); // blocking reads from here on: it is a regular file
-    std::vector<std::uint8_t> bytes;
-    reserveLarge(bytes, static_cast<std::size_t>(expected));
-    // Through a block that stays in the cache: the buffer's fresh pages are written once, by the copy,
-    // rather than zeroed by a resize first and then written by the read.
-    const bool read = readBlocks(fd, [&](std::span<const std::uint8_t> piece) {
-        if (bytes.size() + piece.size() > kMaxWorkbookBytes) tooLarge(bytes.size() + piece.size());
-        bytes.insert(bytes.end(), piece.begin(), piece.end());
-        return true;
-    });
-    if (!read) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
-    return bytes;
+[[noreturn]] void tooLarge(const std::string& path, std::uint64_t size) {
+    fail("Fisierul " + quoted(path) + " este prea mare pentru un registru (" + std::to_string(size) +
+         " octeti)");
 }
+
+// What a read on demand takes at least: a sheet's first rows, a directory, without a call for each few bytes.
+constexpr std::uint64_t kOnDemandBlock = 64 << 10;
 
 [[noreturn]] void failChanged(const std::string& path) {
     fail("Fisierul " + quoted(path) +
@@ -605,27 +593,149 @@ void checkCanSave(const std::string& path) {
     }
 }
 
-std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, bool forWriting,
-                                                   int waitMilliseconds) {
-    Opened o = openReal(path, forWriting, waitMilliseconds);
+FileBytes::FileBytes(std::vector<std::uint8_t> bytes) : held_(std::move(bytes)) {
+    bytes_ = held_.data();
+    size_ = held_.size();
+    read_ = size_;
+}
+
+FileBytes::~FileBytes() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::shared_ptr<FileBytes> FileBytes::readWhole(int fd, std::uint64_t size, const std::string& path) {
+    if (size > kMaxWorkbookBytes) tooLarge(path, size);
+    ::fcntl(fd, F_SETFL, 0); // blocking reads from here on: it is a regular file
+    std::shared_ptr<FileBytes> b(new FileBytes());
+    // Read straight into memory that was never zeroed: each fresh page is written once, by the kernel's copy.
+    b->buffer_.reset(new std::uint8_t[std::max<std::uint64_t>(size, 1)]);
+    adviseLarge(b->buffer_.get(), std::size_t(size));
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, b->buffer_.get() + done, std::size_t(size - done), off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
+        if (n == 0) break; // shorter than it was: the caller sees the change in its size
+        done += std::size_t(n);
+    }
+    b->bytes_ = b->buffer_.get();
+    b->size_ = done;
+    b->read_ = done;
+    return b;
+}
+
+std::shared_ptr<FileBytes> FileBytes::readOnDemand(int fd, std::uint64_t size, std::int64_t mtimeSeconds,
+                                                   std::int64_t mtimeNanoseconds) {
+    std::shared_ptr<FileBytes> b(new FileBytes());
+    b->fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (b->fd_ < 0) fail("Fisierul nu poate fi citit: " + reason(errno));
+    ::fcntl(b->fd_, F_SETFL, 0);
+    // Pages of this block are taken from the kernel only as reads reach them.
+    b->buffer_.reset(new std::uint8_t[std::max<std::uint64_t>(size, 1)]);
+    b->bytes_ = b->buffer_.get();
+    b->size_ = std::size_t(size);
+    b->mtimeSeconds_ = mtimeSeconds;
+    b->mtimeNanoseconds_ = mtimeNanoseconds;
+    b->have_.assign(std::size_t((size + kOnDemandBlock - 1) / kOnDemandBlock), false);
+    b->complete_ = size == 0;
+    return b;
+}
+
+const std::uint8_t* FileBytes::data() const {
+    if (!complete_.load(std::memory_order_acquire)) fill(0, size_);
+    return bytes_;
+}
+
+std::span<const std::uint8_t> FileBytes::view(std::uint64_t offset, std::uint64_t length) const {
+    offset = std::min<std::uint64_t>(offset, size_);
+    length = std::min<std::uint64_t>(length, size_ - offset);
+    if (!complete_.load(std::memory_order_acquire)) fill(offset, offset + length);
+    return {bytes_ + offset, std::size_t(length)};
+}
+
+std::span<const std::uint8_t> FileBytes::view(std::span<const std::uint8_t> inside) const {
+    if (inside.empty()) return inside;
+    return view(std::uint64_t(inside.data() - bytes_), inside.size());
+}
+
+std::uint64_t FileBytes::bytesRead() const {
+    std::lock_guard lock(mutex_);
+    return read_;
+}
+
+void FileBytes::fill(std::uint64_t from, std::uint64_t to) const {
+    if (from >= to) return;
+    std::lock_guard lock(mutex_);
+    if (complete_.load(std::memory_order_relaxed)) return;
+    const std::size_t first = std::size_t(from / kOnDemandBlock),
+                      last = std::size_t((to - 1) / kOnDemandBlock);
+    std::vector<std::pair<std::size_t, std::size_t>> runs; // blocks [a, b) read now
+    for (std::size_t k = first; k <= last; ++k) {
+        if (have_[k]) continue;
+        if (!runs.empty() && runs.back().second == k)
+            ++runs.back().second;
+        else
+            runs.emplace_back(k, k + 1);
+    }
+    if (runs.empty()) return;
+    // A large read (the whole file, for the engines that parse it all) into fresh memory: huge pages, as for
+    // a file read whole at the open.
+    if (to - from >= (std::uint64_t(4) << 20)) adviseLarge(buffer_.get() + from, std::size_t(to - from));
+    const auto changed = [] {
+        fail("fisierul a fost schimbat de alt program dupa ce a fost deschis; deschideti-l din nou");
+    };
+    std::uint64_t got = 0;
+    for (const auto& [a, b] : runs) {
+        const std::uint64_t at = std::uint64_t(a) * kOnDemandBlock;
+        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t(b) * kOnDemandBlock, size_);
+        for (std::uint64_t done = at; done < end;) {
+            const ssize_t n = ::pread(fd_, buffer_.get() + done, std::size_t(end - done), off_t(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) fail("fisierul nu mai poate fi citit: " + reason(errno));
+            if (n == 0) changed(); // shorter than it was
+            done += std::uint64_t(n);
+        }
+        got += end - at;
+    }
+    // What was read belongs to the version opened only if the file still is that version.
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || std::uint64_t(st.st_size) != size_ || st.st_mtim.tv_sec != mtimeSeconds_ ||
+        st.st_mtim.tv_nsec != mtimeNanoseconds_)
+        changed();
+    for (const auto& [a, b] : runs)
+        for (std::size_t k = a; k < b; ++k)
+            have_[k] = true;
+    read_ += got;
+    if (read_ == size_) complete_.store(true, std::memory_order_release);
+}
+
+std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, Mode mode, int waitMilliseconds) {
+    Opened o = openReal(path, mode == Mode::ReadForWriting, waitMilliseconds);
     std::shared_ptr<SourceFile> source(new SourceFile());
     source->path_ = path;
-    // A file written while we read it is read again (a few times), so the bytes match one version.
-    std::vector<std::uint8_t> bytes;
-    for (int attempt = 0;; ++attempt) {
-        bytes = readAll(o.file.get(), path, std::uint64_t(o.st.st_size));
-        struct stat after {};
-        if (::fstat(o.file.get(), &after) != 0)
-            fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
-        if (std::uint64_t(after.st_size) == bytes.size() && after.st_mtim.tv_sec == o.st.st_mtim.tv_sec &&
-            after.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec)
-            break;
-        if (attempt == 3) fail("Fisierul " + quoted(path) + " este scris de alt program chiar acum");
-        o.st = after;
+    if (mode != Mode::ReadOnDemand) {
+        // A file written while we read it is read again (a few times), so the bytes match one version.
+        for (int attempt = 0;; ++attempt) {
+            auto bytes = FileBytes::readWhole(o.file.get(), std::uint64_t(o.st.st_size), path);
+            struct stat after {};
+            if (::fstat(o.file.get(), &after) != 0)
+                fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
+            source->data_ = std::move(bytes);
+            if (std::uint64_t(after.st_size) == source->data_->size() &&
+                after.st_mtim.tv_sec == o.st.st_mtim.tv_sec && after.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec)
+                break;
+            if (attempt == 3) fail("Fisierul " + quoted(path) + " este scris de alt program chiar acum");
+            o.st = after;
+        }
+    } else {
+        // Only read: each part as it is asked for, held to the version opened.
+        if (std::uint64_t(o.st.st_size) > kMaxWorkbookBytes) tooLarge(path, std::uint64_t(o.st.st_size));
+        source->data_ = FileBytes::readOnDemand(o.file.get(), std::uint64_t(o.st.st_size),
+                                                o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec);
+        source->onDemand_ = true;
     }
-    source->version_ = {std::uint64_t(o.st.st_dev), std::uint64_t(o.st.st_ino), std::uint64_t(bytes.size()),
-                        o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec};
-    source->data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    source->version_ = {std::uint64_t(o.st.st_dev), std::uint64_t(o.st.st_ino),
+                        std::uint64_t(source->data_->size()), o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec};
     source->folder_ = o.folderPath;
     source->name_ = o.name;
     source->locked_ = o.locked;
@@ -635,18 +745,22 @@ std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, bool
 }
 
 std::shared_ptr<const SourceFile> SourceFile::read(const std::string& path) {
-    return open(path, false, 0);
+    return open(path, Mode::Read, 0);
+}
+
+std::shared_ptr<const SourceFile> SourceFile::readOnDemand(const std::string& path) {
+    return open(path, Mode::ReadOnDemand, 0);
 }
 
 std::shared_ptr<const SourceFile> SourceFile::readForWriting(const std::string& path, int waitMilliseconds) {
-    return open(path, true, waitMilliseconds);
+    return open(path, Mode::ReadForWriting, waitMilliseconds);
 }
 
 std::shared_ptr<const SourceFile> SourceFile::fromBytes(std::vector<std::uint8_t> bytes, std::string path) {
     std::shared_ptr<SourceFile> source(new SourceFile());
     source->path_ = std::move(path);
     source->version_.size = bytes.size();
-    source->data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    source->data_ = std::make_shared<const FileBytes>(std::move(bytes));
     return source;
 }
 
@@ -693,6 +807,10 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
              "); salvarea l-ar trece pe numele dumneavoastra, asa ca nu a fost scris nimic");
     // The content is compared once the new file is written, and before anything of it takes the name.
     requireSameFile(source, folderFd);
+    // A source read on demand reads the rest now, from the same version; the parts read earlier are held to
+    // what the file holds by the comparison of the whole content before the rename, as for a source read
+    // whole at the open.
+    if (source.onDemand_) (void)source.bytes();
     removeStaleTemps(folderFd, name);
 
     std::string temp;

@@ -5,9 +5,11 @@
 // Failures: 1004 (missing, unreadable, read-only, in use by another program or another Ordana run, changed
 // since it was read, any write failure), 52 (the file's folder cannot be reached).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -42,6 +44,56 @@ void checkCanSave(const std::string& path);
 
 using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 
+// A workbook file's bytes in one block of memory, as the engines parse them: read whole when opened, or, for
+// a command that only reads, as far as the engines look. Then a range is read from the file the first time a
+// view of it is asked for, so listing the sheets of a large package reads its directory and the first rows
+// of each sheet rather than the whole file.
+class FileBytes {
+  public:
+    // Bytes already in memory (tests, fuzzers), held whole.
+    explicit FileBytes(std::vector<std::uint8_t> bytes);
+    // The first size bytes of the file open on fd, read now (fewer if it ends sooner); 1004 naming path when
+    // they cannot be read.
+    static std::shared_ptr<FileBytes> readWhole(int fd, std::uint64_t size, const std::string& path);
+    // The same bytes read as they are asked for, through a descriptor of its own. Each read checks that the
+    // file still has this size and time of change, and fails (1004) when another program changed it since.
+    static std::shared_ptr<FileBytes> readOnDemand(int fd, std::uint64_t size, std::int64_t mtimeSeconds,
+                                                   std::int64_t mtimeNanoseconds);
+    ~FileBytes();
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    std::size_t size() const { return size_; }
+    // The whole file, read first where it is not yet.
+    const std::uint8_t* data() const;
+    const std::uint8_t* begin() const { return data(); }
+    const std::uint8_t* end() const { return data() + size_; }
+    // The bytes [offset, offset + length), cut at the end of the file, read first where they are not yet.
+    std::span<const std::uint8_t> view(std::uint64_t offset, std::uint64_t length) const;
+    // The same for a span into these bytes made before they were read (an entry's data, say).
+    std::span<const std::uint8_t> view(std::span<const std::uint8_t> inside) const;
+    // Where the block starts, for making such spans.
+    const std::uint8_t* base() const { return bytes_; }
+    // Bytes read from the file so far; all of them for bytes held whole or read whole.
+    std::uint64_t bytesRead() const;
+
+  private:
+    FileBytes() = default;
+    void fill(std::uint64_t from, std::uint64_t to) const;
+
+    const std::uint8_t* bytes_ = nullptr;
+    std::size_t size_ = 0;
+    std::vector<std::uint8_t> held_;         // bytes given whole
+    std::unique_ptr<std::uint8_t[]> buffer_; // bytes read from the file, not zeroed first
+    // Reading on demand: a descriptor of its own, the version to hold to, and which blocks are in.
+    int fd_ = -1;
+    std::int64_t mtimeSeconds_ = 0, mtimeNanoseconds_ = 0;
+    mutable std::mutex mutex_;
+    mutable std::vector<bool> have_;
+    mutable std::uint64_t read_ = 0;
+    mutable std::atomic<bool> complete_{true};
+};
+
 // One version of a workbook file as an open read it: its bytes, read once, and what identifies that version
 // on disk. Every engine parses views of these bytes and saves through saveInPlace(source, ...), so all three
 // formats share one way of reading and one safe save.
@@ -61,6 +113,10 @@ class SourceFile {
     // Resolves links once, then reads the real file (1004 missing, unreadable, not a regular file, too large,
     // reached through a descriptor under /proc or /dev/fd, deleted; 52 the folder is unreachable).
     static std::shared_ptr<const SourceFile> read(const std::string& path);
+    // The same read as the engines ask for the bytes (see FileBytes), for a command that may only read: a
+    // read after another program changed the file fails. A save reads the rest, and writes only if the file
+    // still holds every byte read before.
+    static std::shared_ptr<const SourceFile> readOnDemand(const std::string& path);
     // The same for a command that will save: first waits (up to kWriterWaitMilliseconds) for the exclusive
     // lock that Ordana runs take on a workbook they write, and holds it while this object lives, so that a
     // second run reads the first run's result. A file that cannot be opened for writing is read without the
@@ -76,9 +132,10 @@ class SourceFile {
     SourceFile& operator=(const SourceFile&) = delete;
 
     const std::string& path() const { return path_; }
+    // All the bytes, read first where they are not yet.
     std::span<const std::uint8_t> bytes() const { return {data_->data(), data_->size()}; }
-    // Shared ownership of the bytes, for layers whose views outlive this object.
-    const std::shared_ptr<const std::vector<std::uint8_t>>& data() const { return data_; }
+    // Shared ownership of the bytes, for layers whose views outlive this object or read only some of them.
+    const std::shared_ptr<const FileBytes>& data() const { return data_; }
 
     bool onDisk() const { return fileFd_ >= 0; }
     const Version& version() const { return version_; }
@@ -89,16 +146,17 @@ class SourceFile {
 
   private:
     SourceFile() = default;
-    static std::shared_ptr<const SourceFile> open(const std::string& path, bool forWriting,
-                                                  int waitMilliseconds);
+    enum class Mode { Read, ReadOnDemand, ReadForWriting };
+    static std::shared_ptr<const SourceFile> open(const std::string& path, Mode mode, int waitMilliseconds);
     friend void saveInPlace(const SourceFile&, const std::function<void(const ByteSink&)>&);
 
     std::string path_;
-    std::shared_ptr<const std::vector<std::uint8_t>> data_;
+    std::shared_ptr<const FileBytes> data_;
     std::string folder_, name_;
     int folderFd_ = -1;
     int fileFd_ = -1; // the descriptor read from; read-write and locked when locked_
     bool locked_ = false;
+    bool onDemand_ = false;
     Version version_;
 };
 

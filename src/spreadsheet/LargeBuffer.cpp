@@ -30,6 +30,10 @@ void adviseHuge(const void* data, std::size_t size) {
 
 } // namespace
 
+void adviseLarge(void* data, std::size_t n) {
+    adviseHuge(data, n);
+}
+
 void reserveLarge(std::vector<std::uint8_t>& buffer, std::size_t n) {
     buffer.reserve(n);
     adviseHuge(buffer.data(), buffer.capacity());

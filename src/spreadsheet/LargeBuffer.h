@@ -9,6 +9,9 @@
 
 namespace ordana::spreadsheet {
 
+// Advises huge pages for the n bytes at data, before anything is written there.
+void adviseLarge(void* data, std::size_t n);
+
 // Reserves capacity for n bytes and advises huge pages for it, before anything is written there.
 void reserveLarge(std::vector<std::uint8_t>& buffer, std::size_t n);
 

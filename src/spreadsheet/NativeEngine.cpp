@@ -23,7 +23,8 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic) {
 class NativeApplication : public Application {
   public:
     std::shared_ptr<Workbook> open(const std::string& path) override {
-        return openNativeWorkbook(SourceFile::read(path));
+        // Every save goes through openForWriting: a plain open only reads, and reads only what it is asked.
+        return openNativeWorkbook(SourceFile::readOnDemand(path));
     }
     std::shared_ptr<Workbook> openForWriting(const std::string& path) override {
         return openNativeWorkbook(SourceFile::readForWriting(path));
@@ -34,7 +35,7 @@ class NativeApplication : public Application {
 } // namespace
 
 std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> source) {
-    const auto bytes = source->bytes();
+    const auto bytes = source->data()->view(0, 8); // what tells the formats apart
     const std::string name = text::quoted(source->path());
     if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
         // A password-protected .xlsx is a compound file holding the encrypted package.

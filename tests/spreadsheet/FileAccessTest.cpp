@@ -399,32 +399,81 @@ TEST_F(FileAccess, TheFileSavedIsTheFileRead) {
         {"saved already through the same read", [&] { saveOver(file_, theirs); },
          [&] { EXPECT_EQ(readFile(file_), theirs); }},
     };
-    for (bool duringWrite : {false, true}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.name) +
-                         (duringWrite ? ", while the save writes" : ", before the save"));
-            TearDown();
-            SetUp();
-            secret = dir_ / "secret.conf";
-            writeFile(secret, secretBytes);
-            ::chmod(secret.c_str(), 0600);
-            const auto source = SourceFile::read(file_.string());
-            if (std::string(c.name) == "saved already through the same read") {
-                saveInPlace(*source, [&](const ByteSink& sink) { sink(theirs); });
-            } else if (!duringWrite) {
-                c.race();
+    // Read whole at the open, or on demand with only its first bytes read before the race.
+    for (bool onDemand : {false, true})
+        for (bool duringWrite : {false, true}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.name) +
+                             (duringWrite ? ", while the save writes" : ", before the save") +
+                             (onDemand ? ", read on demand" : ""));
+                TearDown();
+                SetUp();
+                secret = dir_ / "secret.conf";
+                writeFile(secret, secretBytes);
+                ::chmod(secret.c_str(), 0600);
+                const auto source =
+                    onDemand ? SourceFile::readOnDemand(file_.string()) : SourceFile::read(file_.string());
+                if (onDemand) (void)source->data()->view(0, 16);
+                if (std::string(c.name) == "saved already through the same read") {
+                    saveInPlace(*source, [&](const ByteSink& sink) { sink(theirs); });
+                } else if (!duringWrite) {
+                    c.race();
+                }
+                EXPECT_RUNTIME_ERROR(
+                    saveInPlace(*source,
+                                [&](const ByteSink& sink) {
+                                    sink(content(5000, 42));
+                                    if (duringWrite) c.race();
+                                    sink(content(5000, 43));
+                                }),
+                    1004, "a fost schimbat de alt program dupa ce a fost citit; nu a fost scris nimic");
+                c.check();
+                EXPECT_TRUE(temps(dir_).empty());
             }
-            EXPECT_RUNTIME_ERROR(
-                saveInPlace(*source,
-                            [&](const ByteSink& sink) {
-                                sink(content(5000, 42));
-                                if (duringWrite) c.race();
-                                sink(content(5000, 43));
-                            }),
-                1004, "a fost schimbat de alt program dupa ce a fost citit; nu a fost scris nimic");
-            c.check();
-            EXPECT_TRUE(temps(dir_).empty());
         }
+}
+
+// Read on demand, a file gives the bytes asked for, reads little more, and only from the version opened.
+TEST_F(FileAccess, ReadOnDemandReadsWhatIsAskedFromTheVersionOpened) {
+    const Bytes mine = content(1 << 20, 7);
+    writeFile(file_, mine);
+    struct Step {
+        std::uint64_t at, length;
+        std::uint64_t readAfter; // bytes read from the file so far
+    };
+    const auto source = SourceFile::readOnDemand(file_.string());
+    const FileBytes& bytes = *source->data();
+    EXPECT_EQ(bytes.size(), mine.size());
+    EXPECT_EQ(bytes.bytesRead(), 0u);
+    for (const Step& s : std::vector<Step>{{300000, 10, 65536},
+                                           {300000, 1, 65536},            // read already
+                                           {65536 * 7 - 2, 4, 3 * 65536}, // across a block's end
+                                           {mine.size() - 3, 100, 4 * 65536}}) {
+        const auto v = bytes.view(s.at, s.length);
+        const std::uint64_t n = std::min<std::uint64_t>(s.length, mine.size() - s.at);
+        ASSERT_EQ(v.size(), n);
+        EXPECT_TRUE(std::equal(v.begin(), v.end(), mine.begin() + std::ptrdiff_t(s.at))) << s.at;
+        EXPECT_EQ(bytes.bytesRead(), s.readAfter) << s.at;
+    }
+    EXPECT_EQ(Bytes(source->bytes().begin(), source->bytes().end()), mine);
+    EXPECT_EQ(bytes.bytesRead(), mine.size());
+
+    // Changed by another program after the open: what was read stays, a further read fails.
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"rewritten, same size", [&] { writeFile(file_, content(mine.size(), 8)); }},
+        {"grown", [&] { std::ofstream(file_, std::ios::app) << "mai mult"; }},
+        {"cut short", [&] { fs::resize_file(file_, 100000); }},
+    };
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        writeFile(file_, mine);
+        const auto s = SourceFile::readOnDemand(file_.string());
+        const auto first = s->data()->view(10, 5);
+        ::usleep(10000); // a later time of change than the open saw
+        change();
+        EXPECT_RUNTIME_ERROR((void)s->data()->view(500000, 5), 1004,
+                             "fisierul a fost schimbat de alt program dupa ce a fost deschis");
+        EXPECT_TRUE(std::equal(first.begin(), first.end(), mine.begin() + 10));
     }
 }
 

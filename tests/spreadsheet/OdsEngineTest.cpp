@@ -468,7 +468,7 @@ INSTANTIATE_TEST_SUITE_P(Files, OdsRefusals,
 // A package of the fixture with one part replaced.
 std::shared_ptr<const SourceFile> withPart(const std::string& fixture, const std::string& part,
                                            const std::string& text) {
-    auto file = std::make_shared<const std::vector<std::uint8_t>>(fileBytes((fixtures() / fixture).string()));
+    auto file = std::make_shared<const FileBytes>(fileBytes((fixtures() / fixture).string()));
     zip::Archive archive = zip::Archive::parse(file);
     zip::ArchiveWriter w(archive);
     w.replace(part, std::vector<std::uint8_t>(text.begin(), text.end()));
@@ -504,7 +504,7 @@ std::string entryText(const zip::Archive& a, const std::string& name) {
 TEST_P(OdsWrites, TheTableLandsAndNothingElseChanges) {
     ScratchDir dir;
     const std::string path = dir.copy(GetParam().file);
-    const auto before = std::make_shared<const std::vector<std::uint8_t>>(fileBytes(path));
+    const auto before = std::make_shared<const FileBytes>(fileBytes(path));
     CellValue b2;
     {
         auto book = openOds(path);
@@ -515,7 +515,7 @@ TEST_P(OdsWrites, TheTableLandsAndNothingElseChanges) {
         SpreadsheetHandles handles;
         writeResults(nativeApplicationFactory(), path, GetParam().sheet, dateSheetResults(), handles);
     }
-    const auto after = std::make_shared<const std::vector<std::uint8_t>>(fileBytes(path));
+    const auto after = std::make_shared<const FileBytes>(fileBytes(path));
     const zip::Archive a = zip::Archive::parse(before), b = zip::Archive::parse(after);
 
     // The values, read back by this engine.

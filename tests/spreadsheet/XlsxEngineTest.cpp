@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace ordana;
@@ -35,7 +37,7 @@ std::shared_ptr<Workbook> openBytes(Bytes b, const std::string& name = "/test/ca
 
 // The fixture with some of its entries given new contents (or dropped, for an empty replacement).
 Bytes edited(const std::string& fixture, const std::vector<std::pair<std::string, std::string>>& changes) {
-    auto file = std::make_shared<const Bytes>(fileBytes((fixtures() / fixture).string()));
+    auto file = std::make_shared<const FileBytes>(fileBytes((fixtures() / fixture).string()));
     zip::Archive a = zip::Archive::parse(file);
     zip::ArchiveWriter w(a);
     for (const auto& [name, content] : changes) {
@@ -50,7 +52,7 @@ Bytes edited(const std::string& fixture, const std::vector<std::pair<std::string
 }
 
 std::string entryText(const std::string& fixture, const std::string& name) {
-    auto file = std::make_shared<const Bytes>(fileBytes((fixtures() / fixture).string()));
+    auto file = std::make_shared<const FileBytes>(fileBytes((fixtures() / fixture).string()));
     zip::Archive a = zip::Archive::parse(file);
     const Bytes b = a.read(*a.find(name));
     return {b.begin(), b.end()};
@@ -445,7 +447,7 @@ TEST(XlsxSave, AStringTableEditedAtBothEndsReadsBackWhole) {
     wb->close(true);
 
     const Bytes saved = fileBytes(path);
-    const zip::Archive a = zip::Archive::parse(std::make_shared<const Bytes>(saved));
+    const zip::Archive a = zip::Archive::parse(std::make_shared<const FileBytes>(saved));
     const std::string table = [&] {
         const Bytes b = a.read(*a.find("xl/sharedStrings.xml"));
         return std::string(b.begin(), b.end());
@@ -460,6 +462,47 @@ TEST(XlsxSave, AStringTableEditedAtBothEndsReadsBackWhole) {
             << "row " << r;
     EXPECT_EQ(ws->cell(1, 2), CellValue::text("un text nou"));
     EXPECT_EQ(ws->cell(2, 2), CellValue::text("altul"));
+}
+
+// A listing of a package read on demand reads its directory and the first rows of each sheet, not the file;
+// a sheet read after another program changed the file fails, naming it.
+TEST(XlsxRead, AListingReadsLittleOfALargePackage) {
+    const std::string& ns = kMainNs;
+    std::string rows;
+    std::uint32_t x = 12345;
+    for (int r = 1; r <= 30000; ++r) {
+        rows += "<row r=\"" + std::to_string(r) + "\">";
+        for (char c : std::string("ABCDEF")) {
+            x = x * 1103515245 + 12345; // digits that deflate cannot squeeze much
+            rows +=
+                std::string("<c r=\"") + c + std::to_string(r) + "\"><v>" + std::to_string(x) + "</v></c>";
+        }
+        rows += "</row>";
+    }
+    ScratchDir dir;
+    const std::string path = (dir.path() / "mare.xlsx").string();
+    writeFileBytes(path, edited("mixed-sheets.xlsx",
+                                {{"xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + ns + "\"><sheetData>" +
+                                                                  rows + "</sheetData></worksheet>"}}));
+    const auto size = std::filesystem::file_size(path);
+    const auto source = SourceFile::readOnDemand(path);
+    auto wb = openNativeWorkbook(source);
+    std::vector<std::string> names;
+    for (std::int16_t i = 1; i <= wb->worksheetCount(); ++i) {
+        names.push_back(wb->worksheetName(i));
+        auto ws = wb->worksheet(names.back());
+        (void)ws->cell(1, 1);
+        (void)ws->cell(1, 2);
+        (void)ws->cell(2, 2);
+    }
+    EXPECT_LT(source->data()->bytesRead(), size / 8) << "of " << size;
+
+    ::usleep(10000);
+    std::ofstream(path, std::ios::app) << " "; // another program's change
+    EXPECT_RUNTIME_ERROR((void)wb->worksheet(names.front())->cell(30000, 1), err::Application,
+                         "din fisierul \"" + path +
+                             "\": fisierul a fost schimbat de alt program dupa ce a fost "
+                             "deschis");
 }
 
 TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
@@ -481,7 +524,7 @@ TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
     {
         const Bytes b = edited("basic-source.xlsx",
                                {{"xl/worksheets/sheet1.xml", sheet}, {"xl/_rels/workbook.xml.rels", rels}});
-        auto a = zip::Archive::parse(std::make_shared<const Bytes>(b));
+        auto a = zip::Archive::parse(std::make_shared<const FileBytes>(b));
         zip::ArchiveWriter w(a);
         w.add("xl/calcChain.xml", [&](const ByteSink& s) {
             s(std::span(reinterpret_cast<const std::uint8_t*>(chain.data()), chain.size()));
@@ -493,7 +536,7 @@ TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
     auto wb = nativeApplicationFactory()()->open(path);
     wb->worksheet("Date")->setCell(1, 3, CellValue::number(5));
     wb->close(true);
-    auto a = zip::Archive::parse(std::make_shared<const Bytes>(fileBytes(path)));
+    auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
     const Bytes c = a.read(*a.find("xl/calcChain.xml"));
     EXPECT_EQ(std::string(c.begin(), c.end()),
               "<calcChain xmlns=\"" + ns + "\"><c i=\"1\" r=\"B1\"/></calcChain>");
@@ -501,7 +544,7 @@ TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
     auto wb2 = nativeApplicationFactory()()->open(path);
     wb2->worksheet("Date")->setCell(1, 2, CellValue::number(6));
     wb2->close(true);
-    auto b = zip::Archive::parse(std::make_shared<const Bytes>(fileBytes(path)));
+    auto b = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
     EXPECT_EQ(b.find("xl/calcChain.xml"), nullptr);
     const Bytes r = b.read(*b.find("xl/_rels/workbook.xml.rels"));
     EXPECT_EQ(std::string(r.begin(), r.end()).find("calcChain"), std::string::npos);

@@ -121,7 +121,7 @@ void set32(Layout& l, std::size_t at, std::uint32_t v) {
 }
 
 zip::Archive parse(Bytes b, const zip::Limits& limits = {}) {
-    return zip::Archive::parse(std::make_shared<const Bytes>(std::move(b)), limits);
+    return zip::Archive::parse(std::make_shared<const FileBytes>(std::move(b)), limits);
 }
 
 Bytes write(const zip::ArchiveWriter& w) {

@@ -63,7 +63,7 @@ std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
 // The parser's view of the raw file: sectors, the FAT, and which sector already belongs to which chain.
 class Reader {
   public:
-    Reader(const std::vector<std::uint8_t>& file, std::uint32_t sectorSize) : file_(file), ss_(sectorSize) {
+    Reader(std::span<const std::uint8_t> file, std::uint32_t sectorSize) : file_(file), ss_(sectorSize) {
         sectorCount_ = file.size() > ss_ ? ceilDiv(file.size() - ss_, ss_) : 0;
         owner_.assign(sectorCount_, 0);
     }
@@ -126,7 +126,7 @@ class Reader {
     }
 
   private:
-    const std::vector<std::uint8_t>& file_;
+    std::span<const std::uint8_t> file_;
     std::uint32_t ss_;
     std::uint64_t sectorCount_;
     std::vector<std::uint32_t> fat_;
@@ -140,17 +140,17 @@ bool CompoundFile::hasSignature(std::span<const std::uint8_t> bytes) {
 }
 
 CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
-    return parse(std::make_shared<const std::vector<std::uint8_t>>(std::move(input)));
+    return parse(std::make_shared<const FileBytes>(std::move(input)));
 }
 
-CompoundFile CompoundFile::parse(std::shared_ptr<const std::vector<std::uint8_t>> file) {
-    if (!hasSignature(*file))
+CompoundFile CompoundFile::parse(std::shared_ptr<const FileBytes> file) {
+    if (!hasSignature(std::span<const std::uint8_t>(*file)))
         throw RuntimeError(err::Application, "Fisierul nu este un document compus OLE2");
     if (file->size() < 512) corrupt("antetul este trunchiat");
 
     CompoundFile cf;
     cf.file_ = std::move(file);
-    const std::vector<std::uint8_t>& bytes = *cf.file_;
+    const std::span<const std::uint8_t> bytes(*cf.file_);
     std::copy_n(bytes.begin(), 512, cf.header_.begin());
     const std::uint8_t* h = cf.header_.data();
 

@@ -3,6 +3,8 @@
 // The OLE2 compound file that holds an Excel 97-2003 workbook. Anything malformed is RuntimeError 1004 with a
 // precise description; every walk and allocation is bounded by what the file can really hold.
 
+#include "spreadsheet/FileAccess.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -30,7 +32,7 @@ class CompoundFile {
     static bool hasSignature(std::span<const std::uint8_t> bytes);
     static CompoundFile parse(std::vector<std::uint8_t> bytes);
     // The same over bytes shared with the caller (the file as read once), which streams then view in place.
-    static CompoundFile parse(std::shared_ptr<const std::vector<std::uint8_t>> file);
+    static CompoundFile parse(std::shared_ptr<const FileBytes> file);
     // A new container holding these top-level streams (names of at most 31 characters), version 3 or 4.
     static CompoundFile create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
                                int majorVersion = 3);
@@ -92,7 +94,7 @@ class CompoundFile {
     std::span<const std::uint8_t> bytesOf(const Entry& e) const;
     std::uint64_t sizeOf(const Entry& e) const;
 
-    std::shared_ptr<const std::vector<std::uint8_t>> file_; // shared by copies, so views stay valid
+    std::shared_ptr<const FileBytes> file_; // shared by copies, so views stay valid
     std::array<std::uint8_t, 512> header_{};
     int major_ = 3;
     std::uint32_t sectorSize_ = 512;

@@ -98,17 +98,21 @@ bool Archive::hasSignature(std::span<const std::uint8_t> b) {
     return b.size() >= 4 && (get32(b.data()) == kLocalSig || get32(b.data()) == kEndSig);
 }
 
-Archive Archive::parse(std::shared_ptr<const std::vector<std::uint8_t>> file, const Limits& limits) {
+Archive Archive::parse(std::shared_ptr<const FileBytes> file, const Limits& limits) {
     Archive a;
     a.file_ = std::move(file);
     a.limits_ = limits;
-    const std::span<const std::uint8_t> f(a.file_->data(), a.file_->size());
+    // Spans into the file's bytes, which are read (for a file read on demand) only where need() says: the
+    // end records, the central directory and the local headers, not the entries' data.
+    const std::span<const std::uint8_t> f(a.file_->base(), a.file_->size());
+    const auto need = [&](std::uint64_t at, std::uint64_t n) { (void)a.file_->view(at, n); };
     const std::uint64_t size = f.size();
 
     // The end record: the last signature whose comment fits in what follows it.
     std::optional<std::uint64_t> end;
     if (size >= 22) {
         const std::uint64_t lowest = size > 22 + 65535 ? size - 22 - 65535 : 0;
+        need(lowest, size - lowest);
         for (std::uint64_t p = size - 22 + 1; p-- > lowest;) {
             if (get32(&f[p]) == kEndSig && p + 22 + get16(&f[p + 20]) <= size) {
                 end = p;
@@ -123,11 +127,13 @@ Archive Archive::parse(std::shared_ptr<const std::vector<std::uint8_t>> file, co
     std::uint64_t cdSize = get32(e + 12), cdOffset = get32(e + 16);
     std::uint64_t cdEndLimit = *end;
 
+    if (*end >= 20) need(*end - 20, 20);
     if (*end >= 20 && get32(&f[*end - 20]) == kLocator64Sig) {
         const std::uint8_t* loc = &f[*end - 20];
         const std::uint64_t at = get64(loc + 8);
         if (get32(loc + 4) != 0 || get32(loc + 16) > 1)
             fail("arhiva zip este impartita pe mai multe discuri, ceea ce nu se poate citi");
+        if (at <= *end - 20) need(at, 56);
         if (at > *end - 20 || *end - 20 - at < 56 || get32(&f[at]) != kEnd64Sig)
             fail("sfarsitul zip64 al directorului central lipseste sau iese din fisier");
         const std::uint8_t* e64 = &f[at];
@@ -151,6 +157,7 @@ Archive Archive::parse(std::shared_ptr<const std::vector<std::uint8_t>> file, co
         fail("directorul central al arhivei zip este prea scurt pentru cele " + std::to_string(count) +
              " de intrari declarate");
 
+    need(cdOffset, cdSize);
     a.entries_.reserve(count);
     std::uint64_t p = cdOffset, total = 0;
     const std::uint64_t cdEnd = cdOffset + cdSize;
@@ -201,11 +208,13 @@ Archive Archive::parse(std::shared_ptr<const std::vector<std::uint8_t>> file, co
 
         // The local header must repeat what the index says.
         const std::uint64_t lo = en.localOffset;
+        if (lo <= cdOffset) need(lo, 30);
         if (lo > cdOffset || cdOffset - lo < 30 || get32(&f[lo]) != kLocalSig)
             fail("antetul local al " + entryName(en.name) + " lipseste sau iese din fisier");
         const std::uint8_t* l = &f[lo];
         const std::size_t lNameLen = get16(l + 26), lExtraLen = get16(l + 28);
         const std::uint64_t dataStart = lo + 30 + lNameLen + lExtraLen;
+        need(lo + 30, lNameLen + lExtraLen);
         if (dataStart > cdOffset || lNameLen != nameLen || std::memcmp(l + 30, c + 46, nameLen) != 0 ||
             get16(l + 8) != en.method || (get16(l + 6) & kFlagEncrypted))
             fail("antetul local al " + entryName(en.name) + " nu corespunde directorului central");
@@ -222,6 +231,7 @@ Archive Archive::parse(std::shared_ptr<const std::vector<std::uint8_t>> file, co
         std::uint64_t recordEnd = dataStart + en.compressedSize;
         if (get16(l + 6) & kFlagDescriptor) {
             std::uint64_t d = recordEnd;
+            need(d, 24);
             if (d + 4 <= cdOffset && get32(&f[d]) == kDescriptorSig) d += 4;
             const std::uint64_t len = zip64Sizes ? 20 : 12;
             if (d + len > cdOffset)
@@ -287,14 +297,17 @@ std::vector<std::uint8_t> Archive::read(const Entry& entry) const {
 // with zlib.
 struct EntryReader::State {
     const Entry* entry;
+    std::shared_ptr<const FileBytes> file; // read as far as the inflating gets
+    std::uint64_t chunk = 16 << 10;        // grows: a reader that stops early reads little of the file
     inflate_state z{};
     std::uint64_t consumed = 0, produced = 0;
     std::uint32_t crc = 0;
     bool finished = false;
 };
 
-EntryReader::EntryReader(const Archive&, const Entry& entry) : state_(std::make_unique<State>()) {
+EntryReader::EntryReader(const Archive& archive, const Entry& entry) : state_(std::make_unique<State>()) {
     state_->entry = &entry;
+    state_->file = archive.file();
     if (entry.method != 0 && entry.method != 8)
         fail(entryName(entry.name) + " foloseste metoda de compresie " + std::to_string(entry.method) +
              ", pe care Ordana nu o cunoaste");
@@ -312,7 +325,7 @@ std::size_t EntryReader::read(std::span<std::uint8_t> out) {
     std::size_t n = 0;
     if (e.method == 0) {
         n = std::size_t(std::min<std::uint64_t>(out.size(), room));
-        std::memcpy(out.data(), e.data.data() + s.produced, n);
+        std::memcpy(out.data(), s.file->view(e.data.subspan(s.produced, n)).data(), n);
         s.produced += n;
         if (s.produced == e.uncompressedSize) s.finished = true;
     } else {
@@ -322,9 +335,11 @@ std::size_t EntryReader::read(std::span<std::uint8_t> out) {
         while (s.z.avail_out > 0) {
             if (s.z.avail_in == 0) {
                 const std::uint64_t left = e.data.size() - s.consumed;
-                s.z.next_in = const_cast<std::uint8_t*>(e.data.data() + s.consumed);
-                s.z.avail_in = std::uint32_t(std::min<std::uint64_t>(left, 1 << 20));
+                const auto in = s.file->view(e.data.subspan(s.consumed, std::min(left, s.chunk)));
+                s.z.next_in = const_cast<std::uint8_t*>(in.data());
+                s.z.avail_in = std::uint32_t(in.size());
                 s.consumed += s.z.avail_in;
+                s.chunk = std::min<std::uint64_t>(s.chunk * 2, 1 << 20);
             }
             const std::uint32_t before = s.z.avail_in, outBefore = s.z.avail_out;
             if (isal_inflate(&s.z) != ISAL_DECOMP_OK)

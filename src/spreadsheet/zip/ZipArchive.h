@@ -46,7 +46,7 @@ class Archive {
   public:
     // Checks the whole index: central directory against every local header, zip64, duplicates, overlaps,
     // encryption, split archives, and the limits.
-    static Archive parse(std::shared_ptr<const std::vector<std::uint8_t>> file, const Limits& limits = {});
+    static Archive parse(std::shared_ptr<const FileBytes> file, const Limits& limits = {});
     // A zip's first bytes: a local header, or the end record of an empty archive.
     static bool hasSignature(std::span<const std::uint8_t> bytes);
 
@@ -59,9 +59,12 @@ class Archive {
     const Limits& limits() const { return limits_; }
     std::span<const std::uint8_t> comment() const { return comment_; }
     bool usesZip64() const { return zip64_; }
+    // The file's bytes: entries' spans point into them, and are read (when the file is read on demand) only
+    // through file()->view.
+    const std::shared_ptr<const FileBytes>& file() const { return file_; }
 
   private:
-    std::shared_ptr<const std::vector<std::uint8_t>> file_;
+    std::shared_ptr<const FileBytes> file_;
     std::vector<Entry> entries_;
     std::vector<std::pair<std::string, std::size_t>> byFoldedName_; // sorted
     std::span<const std::uint8_t> comment_;
@@ -98,7 +101,8 @@ using TailProducer = std::function<void(const ByteSink&, std::uint64_t from)>;
 // replaced ones deflated afresh, then the added ones.
 class ArchiveWriter {
   public:
-    explicit ArchiveWriter(Archive archive) : archive_(std::move(archive)) {}
+    // A package is written from all of the original's bytes, so they are read here if they are not yet.
+    explicit ArchiveWriter(Archive archive) : archive_(std::move(archive)) { (void)archive_.file()->data(); }
 
     // Replaces the entry of that name, keeping its place; adds it at the end when absent.
     void replace(const std::string& name, Producer content);
