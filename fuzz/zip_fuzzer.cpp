@@ -1,5 +1,6 @@
 // The zip package layer: parse, inflate every entry, write back with one entry replaced and one leading,
-// parse the result again. Failures must be RuntimeError 1004; anything else is a finding.
+// parse the result again. Failures must be RuntimeError 1004; anything else is a finding. The same bytes
+// read on demand must give the same entries and contents, reading nothing that was not asked for.
 
 #include "common/RuntimeError.h"
 #include "spreadsheet/zip/ZipArchive.h"
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -15,6 +17,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zip::Limits limits;
     limits.maxEntryBytes = 1 << 22;
     limits.maxTotalBytes = 1 << 24;
+    // What the archive says: its entries and each one's content, or the first failure.
+    const auto says = [&](std::shared_ptr<const FileBytes> file) {
+        std::string out;
+        try {
+            const auto a = zip::Archive::parse(std::move(file), limits);
+            for (const zip::Entry& e : a.entries()) {
+                out += e.name + '\0' + std::to_string(e.uncompressedSize) + '\0';
+                try {
+                    const auto b = a.read(e);
+                    out.append(b.begin(), b.end());
+                } catch (const ordana::RuntimeError& x) {
+                    out += x.description();
+                }
+            }
+        } catch (const ordana::RuntimeError& x) {
+            out = x.description();
+        }
+        return out;
+    };
+    const std::string whole =
+        says(std::make_shared<const FileBytes>(std::vector<std::uint8_t>(data, data + size)));
+    const std::string onDemand =
+        says(FileBytes::onDemandFrom(std::vector<std::uint8_t>(data, data + size), 1 + size % 61));
+    if (whole != onDemand) {
+        std::fprintf(stderr, "zip_fuzzer: read on demand, the archive reads otherwise\n");
+        std::abort();
+    }
     try {
         const auto a = zip::Archive::parse(
             std::make_shared<const FileBytes>(std::vector<std::uint8_t>(data, data + size)), limits);

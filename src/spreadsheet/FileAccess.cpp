@@ -22,6 +22,10 @@
 #include <utility>
 #include <xxhash.h>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__has_feature)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace ordana::spreadsheet {
 
 namespace {
@@ -435,6 +439,31 @@ Opened openReal(const std::string& path, bool forWriting, int waitMilliseconds) 
          " octeti)");
 }
 
+// Bytes not yet read on demand are junk: under AddressSanitizer, touching them is reported.
+#if defined(__SANITIZE_ADDRESS__)
+#define ORDANA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORDANA_ASAN 1
+#endif
+#endif
+void poison(const void* p, std::size_t n) {
+#ifdef ORDANA_ASAN
+    ASAN_POISON_MEMORY_REGION(p, n);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+void unpoison(const void* p, std::size_t n) {
+#ifdef ORDANA_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(p, n);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
 // What a read on demand takes at least: a sheet's first rows, a directory, without a call for each few bytes.
 constexpr std::uint64_t kOnDemandBlock = 64 << 10;
 
@@ -601,6 +630,7 @@ FileBytes::FileBytes(std::vector<std::uint8_t> bytes) : held_(std::move(bytes)) 
 
 FileBytes::~FileBytes() {
     if (fd_ >= 0) ::close(fd_);
+    if (buffer_ && !complete_) unpoison(buffer_.get(), size_);
 }
 
 std::shared_ptr<FileBytes> FileBytes::readWhole(int fd, std::uint64_t size, const std::string& path) {
@@ -636,8 +666,24 @@ std::shared_ptr<FileBytes> FileBytes::readOnDemand(int fd, std::uint64_t size, s
     b->size_ = std::size_t(size);
     b->mtimeSeconds_ = mtimeSeconds;
     b->mtimeNanoseconds_ = mtimeNanoseconds;
+    b->block_ = kOnDemandBlock;
     b->have_.assign(std::size_t((size + kOnDemandBlock - 1) / kOnDemandBlock), false);
     b->complete_ = size == 0;
+    poison(b->buffer_.get(), b->size_);
+    return b;
+}
+
+std::shared_ptr<FileBytes> FileBytes::onDemandFrom(std::vector<std::uint8_t> bytes, std::size_t block) {
+    std::shared_ptr<FileBytes> b(new FileBytes());
+    b->held_ = std::move(bytes);
+    b->size_ = b->held_.size();
+    b->buffer_.reset(new std::uint8_t[std::max<std::size_t>(b->size_, 1)]);
+    std::memset(b->buffer_.get(), 0xA5, b->size_);
+    b->bytes_ = b->buffer_.get();
+    b->block_ = std::max<std::size_t>(block, 1);
+    b->have_.assign((b->size_ + b->block_ - 1) / b->block_, false);
+    b->complete_ = b->size_ == 0;
+    poison(b->buffer_.get(), b->size_);
     return b;
 }
 
@@ -667,8 +713,7 @@ void FileBytes::fill(std::uint64_t from, std::uint64_t to) const {
     if (from >= to) return;
     std::lock_guard lock(mutex_);
     if (complete_.load(std::memory_order_relaxed)) return;
-    const std::size_t first = std::size_t(from / kOnDemandBlock),
-                      last = std::size_t((to - 1) / kOnDemandBlock);
+    const std::size_t first = std::size_t(from / block_), last = std::size_t((to - 1) / block_);
     std::vector<std::pair<std::size_t, std::size_t>> runs; // blocks [a, b) read now
     for (std::size_t k = first; k <= last; ++k) {
         if (have_[k]) continue;
@@ -686,8 +731,14 @@ void FileBytes::fill(std::uint64_t from, std::uint64_t to) const {
     };
     std::uint64_t got = 0;
     for (const auto& [a, b] : runs) {
-        const std::uint64_t at = std::uint64_t(a) * kOnDemandBlock;
-        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t(b) * kOnDemandBlock, size_);
+        const std::uint64_t at = std::uint64_t(a) * block_;
+        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t(b) * block_, size_);
+        unpoison(buffer_.get() + at, std::size_t(end - at));
+        if (fd_ < 0) { // onDemandFrom
+            std::memcpy(buffer_.get() + at, held_.data() + at, std::size_t(end - at));
+            got += end - at;
+            continue;
+        }
         for (std::uint64_t done = at; done < end;) {
             const ssize_t n = ::pread(fd_, buffer_.get() + done, std::size_t(end - done), off_t(done));
             if (n < 0 && errno == EINTR) continue;
@@ -699,8 +750,8 @@ void FileBytes::fill(std::uint64_t from, std::uint64_t to) const {
     }
     // What was read belongs to the version opened only if the file still is that version.
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || std::uint64_t(st.st_size) != size_ || st.st_mtim.tv_sec != mtimeSeconds_ ||
-        st.st_mtim.tv_nsec != mtimeNanoseconds_)
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || std::uint64_t(st.st_size) != size_ ||
+                     st.st_mtim.tv_sec != mtimeSeconds_ || st.st_mtim.tv_nsec != mtimeNanoseconds_))
         changed();
     for (const auto& [a, b] : runs)
         for (std::size_t k = a; k < b; ++k)

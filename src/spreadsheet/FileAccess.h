@@ -59,6 +59,9 @@ class FileBytes {
     // file still has this size and time of change, and fails (1004) when another program changed it since.
     static std::shared_ptr<FileBytes> readOnDemand(int fd, std::uint64_t size, std::int64_t mtimeSeconds,
                                                    std::int64_t mtimeNanoseconds);
+    // Bytes in memory handed out as a file read on demand would be, in blocks of that size (fuzzers, tests):
+    // what no view asked for holds junk, and under AddressSanitizer may not be touched at all.
+    static std::shared_ptr<FileBytes> onDemandFrom(std::vector<std::uint8_t> bytes, std::size_t block);
     ~FileBytes();
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
@@ -83,11 +86,12 @@ class FileBytes {
 
     const std::uint8_t* bytes_ = nullptr;
     std::size_t size_ = 0;
-    std::vector<std::uint8_t> held_;         // bytes given whole
+    std::vector<std::uint8_t> held_;         // bytes given whole, or the "file" of onDemandFrom
     std::unique_ptr<std::uint8_t[]> buffer_; // bytes read from the file, not zeroed first
     // Reading on demand: a descriptor of its own, the version to hold to, and which blocks are in.
     int fd_ = -1;
     std::int64_t mtimeSeconds_ = 0, mtimeNanoseconds_ = 0;
+    std::size_t block_ = 1;
     mutable std::mutex mutex_;
     mutable std::vector<bool> have_;
     mutable std::uint64_t read_ = 0;

@@ -221,6 +221,38 @@ TEST(ZipRoundTrip, AddsDropsAndLeadsWithAStoredEntry) {
     EXPECT_RUNTIME_ERROR(w.add("mimetype", {}), err::Application, "contine deja");
 }
 
+// Read on demand, a package reads as it does whole, its index reading none of the entries' data; in blocks
+// of one byte, anything read without asking first is junk (and reported under AddressSanitizer).
+TEST(ZipRead, OnDemandAsWholeAndTheIndexAlone) {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const char* name :
+         {"basic-source.xlsx", "excel-button07.xlsm", "basic-libreoffice.ods", "wps-fn.xlsx"})
+        files.emplace_back(name, fixture(name));
+    files.emplace_back(
+        "zip64 fields and data descriptors",
+        lay({{"x.xml", "<x/>", false, true}, {"y.xml", std::string(5000, 'y'), true, false}}).file);
+    Bytes commented = lay(kThree).file;
+    bytes::put16(&commented[commented.size() - 2], 700); // the end record farther from the end than usual
+    commented.insert(commented.end(), 700, 'c');
+    files.emplace_back("a long comment", commented);
+    for (const auto& [name, file] : files) {
+        const zip::Archive whole = parse(file);
+        for (std::size_t block : {std::size_t(1), std::size_t(7), std::size_t(4096)}) {
+            SCOPED_TRACE(name + ", blocks of " + std::to_string(block));
+            const auto onDemand = FileBytes::onDemandFrom(file, block);
+            const zip::Archive a = zip::Archive::parse(onDemand);
+            if (block == 1 && file.size() > 4096) { // a small one is read whole by the search for its end
+                EXPECT_LT(onDemand->bytesRead(), file.size() / 2);
+            }
+            ASSERT_EQ(a.entries().size(), whole.entries().size());
+            for (std::size_t i = 0; i < a.entries().size(); ++i) {
+                EXPECT_EQ(a.entries()[i].name, whole.entries()[i].name);
+                EXPECT_EQ(a.read(a.entries()[i]), whole.read(whole.entries()[i])) << a.entries()[i].name;
+            }
+        }
+    }
+}
+
 TEST(ZipRead, ReadsPieceByPieceAndStopsEarly) {
     const std::string big(200000, 'q');
     zip::ArchiveWriter w(parse(lay({}).file));

@@ -112,8 +112,11 @@ Archive Archive::parse(std::shared_ptr<const FileBytes> file, const Limits& limi
     std::optional<std::uint64_t> end;
     if (size >= 22) {
         const std::uint64_t lowest = size > 22 + 65535 ? size - 22 - 65535 : 0;
-        need(lowest, size - lowest);
+        // Most packages have no comment: the end record is read first where it usually is.
+        const std::uint64_t near = size - 22 > lowest + 256 ? size - 22 - 256 : lowest;
+        need(near, size - near);
         for (std::uint64_t p = size - 22 + 1; p-- > lowest;) {
+            if (p + 1 == near) need(lowest, near - lowest);
             if (get32(&f[p]) == kEndSig && p + 22 + get16(&f[p + 20]) <= size) {
                 end = p;
                 break;
