@@ -464,6 +464,46 @@ TEST(XlsxSave, AStringTableEditedAtBothEndsReadsBackWhole) {
     EXPECT_EQ(ws->cell(2, 2), CellValue::text("altul"));
 }
 
+// A text written takes the first item of the table that holds it, one of the file's or one added before,
+// however many are added.
+TEST(XlsxWrite, ATextWrittenTakesTheFirstItemThatHoldsIt) {
+    const std::string& ns = kMainNs;
+    ScratchDir dir;
+    const std::string path = (dir.path() / "texte.xlsx").string();
+    writeFileBytes(
+        path, edited("mixed-sheets.xlsx",
+                     {{"xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + ns +
+                                                       "\"><sheetData><row r=\"1\"><c r=\"A1\" "
+                                                       "t=\"s\"><v>0</v></c></row></sheetData></worksheet>"},
+                      {"xl/sharedStrings.xml", "<sst xmlns=\"" + ns +
+                                                   "\" uniqueCount=\"4\"><si><t>a</t></si><si><t>b</t></si>"
+                                                   "<si><t>a</t></si><si><t>c</t></si></sst>"}}));
+    std::vector<std::pair<std::string, int>> written = {{"b", 1}, {"a", 0}, {"c", 3}, {"nou", 4}, {"nou", 4}};
+    for (int i = 0; i < 200; ++i)
+        written.emplace_back("t" + std::to_string(i), 5 + i);
+    for (const auto& again : std::vector<std::pair<std::string, int>>{{"a", 0}, {"nou", 4}, {"t150", 155}})
+        written.push_back(again);
+    auto wb = nativeApplicationFactory()()->open(path);
+    auto ws = wb->worksheet(wb->worksheetName(1));
+    for (std::size_t i = 0; i < written.size(); ++i)
+        ws->setCell(std::int16_t(i + 1), 3, CellValue::text(written[i].first));
+    wb->close(true);
+
+    const zip::Archive a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
+    const Bytes sheet = a.read(*a.find("xl/worksheets/sheet1.xml"));
+    const std::string xml(sheet.begin(), sheet.end());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const std::string cell = "<c r=\"C" + std::to_string(i + 1) + "\"";
+        const auto at = xml.find(cell);
+        ASSERT_NE(at, std::string::npos) << cell;
+        const auto v = xml.find("<v>", at);
+        EXPECT_EQ(xml.substr(v + 3, xml.find("</v>", v) - v - 3), std::to_string(written[i].second))
+            << written[i].first;
+    }
+    const Bytes table = a.read(*a.find("xl/sharedStrings.xml"));
+    EXPECT_NE(std::string(table.begin(), table.end()).find("uniqueCount=\"205\""), std::string::npos);
+}
+
 // A listing of a package read on demand reads its directory and the first rows of each sheet, not the file;
 // a sheet read after another program changed the file fails, naming it.
 TEST(XlsxRead, AListingReadsLittleOfALargePackage) {

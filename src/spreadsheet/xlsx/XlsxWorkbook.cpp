@@ -140,15 +140,17 @@ class SharedStrings {
         return i < strings_.size() ? &strings_[i] : nullptr;
     }
 
+    // The first item that holds s, or a new one at the end.
     std::size_t indexOf(const std::string& s) {
         load();
-        if (lookup_.empty())
-            for (std::size_t i = strings_.size(); i-- > 0;)
-                lookup_[strings_[i]] = i;
-        auto it = lookup_.find(s);
-        if (it != lookup_.end()) return it->second;
+        if (slots_.empty()) index(strings_.size() + 16);
+        const std::size_t k = slotOf(s);
+        if (slots_[k] != 0) return slots_[k] - 1;
         strings_.push_back(s);
-        lookup_[s] = strings_.size() - 1;
+        if (strings_.size() * 2 > slots_.size())
+            index(strings_.size());
+        else
+            slots_[k] = std::uint32_t(strings_.size());
         return strings_.size() - 1;
     }
     void referenced(int delta) { refs_ += delta; }
@@ -211,7 +213,25 @@ class SharedStrings {
     bool loaded_ = false;
     BytesPtr bytes_;
     std::vector<std::string> strings_;
-    std::unordered_map<std::string, std::size_t> lookup_;
+    // Where each text first appears: the item's number + 1 (0 for none) in a table open by hash, built once
+    // per save over a table of tens of thousands of items without copying them.
+    std::vector<std::uint32_t> slots_;
+    std::size_t slotOf(std::string_view s) const {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t k = std::hash<std::string_view>{}(s);
+        k &= mask;
+        while (slots_[k] != 0 && strings_[slots_[k] - 1] != s)
+            k = (k + 1) & mask;
+        return k;
+    }
+    void index(std::size_t n) {
+        std::size_t size = 64;
+        while (size < 2 * n)
+            size *= 2;
+        slots_.assign(size, 0);
+        for (std::size_t i = 0; i < strings_.size(); ++i)
+            if (const std::size_t k = slotOf(strings_[i]); slots_[k] == 0) slots_[k] = std::uint32_t(i + 1);
+    }
     xml::Element root_;
     xml::EndTag rootEnd_;
     std::size_t original_ = 0;
