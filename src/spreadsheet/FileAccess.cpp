@@ -655,10 +655,10 @@ std::shared_ptr<FileBytes> FileBytes::readWhole(int fd, std::uint64_t size, cons
 }
 
 std::shared_ptr<FileBytes> FileBytes::readOnDemand(int fd, std::uint64_t size, std::int64_t mtimeSeconds,
-                                                   std::int64_t mtimeNanoseconds) {
+                                                   std::int64_t mtimeNanoseconds, const std::string& path) {
     std::shared_ptr<FileBytes> b(new FileBytes());
     b->fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (b->fd_ < 0) fail("Fisierul nu poate fi citit: " + reason(errno));
+    if (b->fd_ < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
     ::fcntl(b->fd_, F_SETFL, 0);
     // Pages of this block are taken from the kernel only as reads reach them.
     b->buffer_.reset(new std::uint8_t[std::max<std::uint64_t>(size, 1)]);
@@ -782,7 +782,7 @@ std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, Mode
         // Only read: each part as it is asked for, held to the version opened.
         if (std::uint64_t(o.st.st_size) > kMaxWorkbookBytes) tooLarge(path, std::uint64_t(o.st.st_size));
         source->data_ = FileBytes::readOnDemand(o.file.get(), std::uint64_t(o.st.st_size),
-                                                o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec);
+                                                o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec, path);
         source->onDemand_ = true;
     }
     source->version_ = {std::uint64_t(o.st.st_dev), std::uint64_t(o.st.st_ino),

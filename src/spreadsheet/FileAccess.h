@@ -58,7 +58,7 @@ class FileBytes {
     // The same bytes read as they are asked for, through a descriptor of its own. Each read checks that the
     // file still has this size and time of change, and fails (1004) when another program changed it since.
     static std::shared_ptr<FileBytes> readOnDemand(int fd, std::uint64_t size, std::int64_t mtimeSeconds,
-                                                   std::int64_t mtimeNanoseconds);
+                                                   std::int64_t mtimeNanoseconds, const std::string& path);
     // Bytes in memory handed out as a file read on demand would be, in blocks of that size (fuzzers, tests):
     // what no view asked for holds junk, and under AddressSanitizer may not be touched at all.
     static std::shared_ptr<FileBytes> onDemandFrom(std::vector<std::uint8_t> bytes, std::size_t block);
