@@ -139,8 +139,8 @@ class WorkbookJob {
             // One open serves the listing, the reading and the save; a run that will save holds the workbook
             // for writing from here, so a concurrent run on it waits and then adds its table to this one's.
             const bool willSave = !options_.list && !options_.dryRun;
-            handles_.workbook =
-                willSave ? handles_.application->openForWriting(path_) : handles_.application->open(path_);
+            handles_.workbook = willSave ? handles_.application->openForWriting(path_)
+                                         : handles_.application->openForReading(path_);
             const std::vector<std::string> dataSheets = listDataSheets();
             if (dataSheets.empty() && (options_.list || options_.sheets.empty())) {
                 fail("nicio foaie de date: nicio foaie nu are \"SPECIA\" in A1, \"ABUNDENTA\" in B1 si o "

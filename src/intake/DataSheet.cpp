@@ -16,7 +16,7 @@ namespace {
 void open(const spreadsheet::ApplicationFactory& start, const std::string& path,
           SpreadsheetHandles& handles) {
     handles.application = start();
-    handles.workbook = handles.application->open(path);
+    handles.workbook = handles.application->openForReading(path); // both commands here only read
 }
 
 } // namespace

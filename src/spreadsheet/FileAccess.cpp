@@ -824,6 +824,12 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
     const std::string& path = source.path();
     if (!source.onDisk())
         fail("Registrul " + quoted(path) + " nu a fost citit dintr-un fisier si nu poate fi salvat pe loc");
+    // Bytes read later than the open could be another program's, written with the time of change put back;
+    // only the comparison of bytes read at the open with the file tells, so such a source is not saved.
+    if (source.onDemand_)
+        fail("Registrul " + quoted(path) +
+             " a fost deschis doar pentru citire si nu poate fi salvat; "
+             "nu a fost scris nimic");
     requireFolder(source.folder());
     const int folderFd = source.folderFd_;
     const std::string& name = source.name();
@@ -858,10 +864,6 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
              "); salvarea l-ar trece pe numele dumneavoastra, asa ca nu a fost scris nimic");
     // The content is compared once the new file is written, and before anything of it takes the name.
     requireSameFile(source, folderFd);
-    // A source read on demand reads the rest now, from the same version; the parts read earlier are held to
-    // what the file holds by the comparison of the whole content before the rename, as for a source read
-    // whole at the open.
-    if (source.onDemand_) (void)source.bytes();
     removeStaleTemps(folderFd, name);
 
     std::string temp;

@@ -117,9 +117,9 @@ class SourceFile {
     // Resolves links once, then reads the real file (1004 missing, unreadable, not a regular file, too large,
     // reached through a descriptor under /proc or /dev/fd, deleted; 52 the folder is unreachable).
     static std::shared_ptr<const SourceFile> read(const std::string& path);
-    // The same read as the engines ask for the bytes (see FileBytes), for a command that may only read: a
-    // read after another program changed the file fails. A save reads the rest, and writes only if the file
-    // still holds every byte read before.
+    // The same read as the engines ask for the bytes (see FileBytes), for a command that only reads: a read
+    // after another program changed the file fails. saveInPlace refuses such a source: what it did not read
+    // at the open, it cannot hold to the version it opened.
     static std::shared_ptr<const SourceFile> readOnDemand(const std::string& path);
     // The same for a command that will save: first waits (up to kWriterWaitMilliseconds) for the exclusive
     // lock that Ordana runs take on a workbook they write, and holds it while this object lives, so that a

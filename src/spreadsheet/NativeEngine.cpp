@@ -23,7 +23,9 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic) {
 class NativeApplication : public Application {
   public:
     std::shared_ptr<Workbook> open(const std::string& path) override {
-        // Every save goes through openForWriting: a plain open only reads, and reads only what it is asked.
+        return openNativeWorkbook(SourceFile::read(path));
+    }
+    std::shared_ptr<Workbook> openForReading(const std::string& path) override {
         return openNativeWorkbook(SourceFile::readOnDemand(path));
     }
     std::shared_ptr<Workbook> openForWriting(const std::string& path) override {

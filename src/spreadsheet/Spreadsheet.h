@@ -77,6 +77,9 @@ class Application {
     // The same, for a command that will save: the workbook is held for writing from the open, so another
     // Ordana run on it waits and then reads what this one saved. Engines without such a hold just open.
     virtual std::shared_ptr<Workbook> openForWriting(const std::string& path) { return open(path); }
+    // The same, for a command that only reads: an engine may then read no more of the file than it is asked
+    // for, and such a workbook is never saved. Engines without that just open.
+    virtual std::shared_ptr<Workbook> openForReading(const std::string& path) { return open(path); }
     virtual void quit() = 0;
 };
 

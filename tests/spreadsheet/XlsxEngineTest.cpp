@@ -543,6 +543,13 @@ TEST(XlsxRead, AListingReadsLittleOfALargePackage) {
                          "din fisierul \"" + path +
                              "\": fisierul a fost schimbat de alt program dupa ce a fost "
                              "deschis");
+
+    // Opened to be read, a workbook is not saved, and its file is left as it was.
+    const Bytes before = fileBytes(path);
+    auto reading = nativeApplicationFactory()()->openForReading(path);
+    reading->worksheet(names.front())->setCell(1, 3, CellValue::text("x"));
+    EXPECT_RUNTIME_ERROR(reading->close(true), err::Application, "a fost deschis doar pentru citire");
+    EXPECT_EQ(fileBytes(path), before);
 }
 
 TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
