@@ -464,6 +464,20 @@ void unpoison(const void* p, std::size_t n) {
 #endif
 }
 
+// Reads up to n bytes at offset into buffer, to the end of the file at most: how many were read, or -1 with
+// errno set.
+std::int64_t preadAll(int fd, std::uint8_t* buffer, std::uint64_t n, std::uint64_t offset) {
+    std::uint64_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, buffer + done, std::size_t(n - done), off_t(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += std::uint64_t(got);
+    }
+    return std::int64_t(done);
+}
+
 // What a read on demand takes at least: a sheet's first rows, a directory, without a call for each few bytes.
 constexpr std::uint64_t kOnDemandBlock = 64 << 10;
 
@@ -640,17 +654,12 @@ std::shared_ptr<FileBytes> FileBytes::readWhole(int fd, std::uint64_t size, cons
     // Read straight into memory that was never zeroed: each fresh page is written once, by the kernel's copy.
     b->buffer_.reset(new std::uint8_t[std::max<std::uint64_t>(size, 1)]);
     adviseLarge(b->buffer_.get(), std::size_t(size));
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, b->buffer_.get() + done, std::size_t(size - done), off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
-        if (n == 0) break; // shorter than it was: the caller sees the change in its size
-        done += std::size_t(n);
-    }
+    // Shorter than it was: the caller sees the change in its size.
+    const std::int64_t done = preadAll(fd, b->buffer_.get(), size, 0);
+    if (done < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
     b->bytes_ = b->buffer_.get();
-    b->size_ = done;
-    b->read_ = done;
+    b->size_ = std::size_t(done);
+    b->read_ = std::uint64_t(done);
     return b;
 }
 
@@ -660,15 +669,9 @@ std::shared_ptr<FileBytes> FileBytes::readOnDemand(int fd, std::uint64_t size, s
     b->fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (b->fd_ < 0) fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
     ::fcntl(b->fd_, F_SETFL, 0);
-    // Pages of this block are taken from the kernel only as reads reach them.
-    b->buffer_.reset(new std::uint8_t[std::max<std::uint64_t>(size, 1)]);
-    b->bytes_ = b->buffer_.get();
-    b->size_ = std::size_t(size);
     b->mtimeSeconds_ = mtimeSeconds;
     b->mtimeNanoseconds_ = mtimeNanoseconds;
-    b->block_ = kOnDemandBlock;
-    b->have_.assign(std::size_t((size + kOnDemandBlock - 1) / kOnDemandBlock), false);
-    b->complete_ = size == 0;
+    b->unread(std::size_t(size), kOnDemandBlock);
     poison(b->buffer_.get(), b->size_);
     return b;
 }
@@ -676,15 +679,20 @@ std::shared_ptr<FileBytes> FileBytes::readOnDemand(int fd, std::uint64_t size, s
 std::shared_ptr<FileBytes> FileBytes::onDemandFrom(std::vector<std::uint8_t> bytes, std::size_t block) {
     std::shared_ptr<FileBytes> b(new FileBytes());
     b->held_ = std::move(bytes);
-    b->size_ = b->held_.size();
-    b->buffer_.reset(new std::uint8_t[std::max<std::size_t>(b->size_, 1)]);
+    b->unread(b->held_.size(), std::max<std::size_t>(block, 1));
     std::memset(b->buffer_.get(), 0xA5, b->size_);
-    b->bytes_ = b->buffer_.get();
-    b->block_ = std::max<std::size_t>(block, 1);
-    b->have_.assign((b->size_ + b->block_ - 1) / b->block_, false);
-    b->complete_ = b->size_ == 0;
     poison(b->buffer_.get(), b->size_);
     return b;
+}
+
+void FileBytes::unread(std::size_t size, std::size_t block) {
+    // Pages of this block are taken from the kernel only as reads reach them.
+    buffer_.reset(new std::uint8_t[std::max<std::size_t>(size, 1)]);
+    bytes_ = buffer_.get();
+    size_ = size;
+    block_ = block;
+    have_.assign((size + block - 1) / block, false);
+    complete_ = size == 0;
 }
 
 const std::uint8_t* FileBytes::data() const {
@@ -739,13 +747,9 @@ void FileBytes::fill(std::uint64_t from, std::uint64_t to) const {
             got += end - at;
             continue;
         }
-        for (std::uint64_t done = at; done < end;) {
-            const ssize_t n = ::pread(fd_, buffer_.get() + done, std::size_t(end - done), off_t(done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) fail("fisierul nu mai poate fi citit: " + reason(errno));
-            if (n == 0) changed(); // shorter than it was
-            done += std::uint64_t(n);
-        }
+        const std::int64_t n = preadAll(fd_, buffer_.get() + at, end - at, at);
+        if (n < 0) fail("fisierul nu mai poate fi citit: " + reason(errno));
+        if (std::uint64_t(n) < end - at) changed(); // shorter than it was
         got += end - at;
     }
     // What was read belongs to the version opened only if the file still is that version.

@@ -82,6 +82,9 @@ class FileBytes {
 
   private:
     FileBytes() = default;
+    // A block of size bytes, none of them read yet, to be read in blocks of block bytes (the caller poisons
+    // it).
+    void unread(std::size_t size, std::size_t block);
     void fill(std::uint64_t from, std::uint64_t to) const;
 
     const std::uint8_t* bytes_ = nullptr;
