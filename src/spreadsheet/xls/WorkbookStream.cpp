@@ -125,37 +125,76 @@ void WorkbookStream::parseGlobals() {
     }
 }
 
+namespace {
+
+// What the walk of a sheet does with a record, by type: most records are cells, so they are told apart by one
+// lookup rather than a chain of comparisons.
+constexpr std::uint8_t OtherRecord = 0, CellOrRow = 1, TailOfCell = 2;
+constexpr std::size_t kKindTypes = 0x0500;
+constexpr std::array<std::uint8_t, kKindTypes> kKinds = [] {
+    std::array<std::uint8_t, kKindTypes> k{};
+    for (std::uint16_t t : {rt::Number, rt::Rk, rt::MulRk, rt::LabelSst, rt::Label, rt::RString, rt::BoolErr,
+                            rt::Blank, rt::MulBlank, rt::Formula, rt::Row})
+        k[t] = CellOrRow;
+    for (std::uint16_t t : {rt::String, rt::ShrFmla, rt::Array, rt::Table, rt::Continue})
+        k[t] = TailOfCell;
+    return k;
+}();
+
+} // namespace
+
 void WorkbookStream::scanSheet(SheetInfo& s) {
     RecordCursor cursor(stream_, s.begin, stream_.size());
     const RecordPos bof = cursor.next();
     if (bof.type != rt::Bof || bof.length < 4)
         corrupt("foaia \"" + s.name + "\" nu incepe cu o inregistrare BOF");
-    s.bofType = get16(&stream_[bof.dataOffset() + 2]);
+    const std::uint8_t* const base = stream_.data();
+    s.bofType = get16(base + bof.dataOffset() + 2);
     s.previewEnd = bof.end();
     bool inPreview = false; // the record before belongs to the first rows
     int depth = 1;
-    while (depth > 0) {
-        if (cursor.atEnd()) corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
-        const RecordPos r = cursor.next();
-        if (isCellRecord(r.type) || r.type == rt::Row)
-            inPreview = r.length < 2 || get16(&stream_[r.dataOffset()]) < kPreviewRows;
-        else if (!isFormulaTail(r.type))
-            inPreview = false;
-        if (inPreview) s.previewEnd = r.end();
-        if (r.type == rt::Bof) {
+    // The records are walked by the million here, so through a bare pointer; where the bytes end too soon,
+    // the cursor says how.
+    const std::uint8_t* p = base + cursor.position();
+    const std::uint8_t* const end = base + stream_.size();
+    const auto broken = [&]() {
+        RecordCursor at(stream_, std::size_t(p - base), stream_.size());
+        if (at.atEnd()) corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
+        at.next();
+        corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
+    };
+    while (true) {
+        if (end - p < 4) broken();
+        const std::uint16_t type = get16(p), length = get16(p + 2);
+        const std::uint8_t* const data = p + 4;
+        if (length > end - data) broken();
+        const std::uint32_t offset = std::uint32_t(p - base);
+        p = data + length;
+        const std::uint8_t kind = type < kKindTypes ? kKinds[type] : OtherRecord;
+        if (kind == CellOrRow) {
+            inPreview = length < 2 || get16(data) < kPreviewRows;
+            if (inPreview) s.previewEnd = std::uint32_t(p - base);
+            continue;
+        }
+        if (kind == TailOfCell) {
+            if (inPreview) s.previewEnd = std::uint32_t(p - base);
+            continue;
+        }
+        inPreview = false;
+        if (type == rt::Bof) {
             ++depth;
-        } else if (r.type == rt::Eof) {
-            --depth;
+        } else if (type == rt::Eof) {
+            if (--depth == 0) break;
         } else if (depth == 1) {
-            if (r.type == rt::Window2)
-                s.window2.push_back(r.offset);
-            else if (r.type == rt::Index)
-                s.index = r.offset;
-            else if (r.type == rt::WsBool && r.length >= 1)
-                s.dialog = stream_[r.dataOffset()] & 0x10;
+            if (type == rt::Window2)
+                s.window2.push_back(offset);
+            else if (type == rt::Index)
+                s.index = offset;
+            else if (type == rt::WsBool && length >= 1)
+                s.dialog = data[0] & 0x10;
         }
     }
-    s.end = std::uint32_t(cursor.position());
+    s.end = std::uint32_t(p - base);
 }
 
 Sheet& WorkbookStream::sheet(std::size_t index) {
