@@ -16,8 +16,10 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <utility>
 #include <xxhash.h>
@@ -494,9 +496,41 @@ void requireSameFile(const SourceFile& source, int folderFd) {
         failChanged(source.path());
 }
 
-// And its bytes are the ones read, for a program that puts the time of change back after writing.
+// And its bytes are the ones read, for a program that puts the time of change back after writing. Where the
+// time of status change at the read proves the bytes and has not moved, nothing was written since: the file
+// is not read again.
 void requireSameContent(const SourceFile& source, int fileFd) {
+    const SourceFile::ChangeTime& read = source.changeTime();
+    struct stat now {};
+    if (read.proves && ::fstat(fileFd, &now) == 0 && now.st_ctim.tv_sec == read.seconds &&
+        now.st_ctim.tv_nsec == read.nanoseconds)
+        return;
     if (!holdsNow(fileFd, source.bytes())) failChanged(source.path());
+}
+
+// Whether a file's time of status change, seen at st before a read that began at the coarse clock's
+// readingStarted, tells a later write apart. The kernel stamps a write with that clock (or later), so a
+// time already behind it when the read began can never be stamped again; the file system must keep
+// nanoseconds (a time with less than whole microseconds) and be a local one, whose stamps come from this
+// machine's clock.
+bool changeTimeProves(int fd, const struct stat& st, const struct timespec& readingStarted) {
+    constexpr std::int64_t microsecond = 1000;
+    if (st.st_ctim.tv_nsec % microsecond == 0) return false;
+    const std::int64_t changed = std::int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    const std::int64_t started = std::int64_t(readingStarted.tv_sec) * 1000000000 + readingStarted.tv_nsec;
+    if (changed + microsecond >= started) return false;
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x01021994: // tmpfs
+    case 0xF2F52010: // f2fs
+        return true;
+    default:
+        return false;
+    }
 }
 
 // What checkCanSave refuses, judged through the folder's descriptor for the real file that was read.
@@ -771,14 +805,23 @@ std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, Mode
     if (mode != Mode::ReadOnDemand) {
         // A file written while we read it is read again (a few times), so the bytes match one version.
         for (int attempt = 0;; ++attempt) {
+            struct timespec started {};
+            const bool clock = ::clock_gettime(CLOCK_REALTIME_COARSE, &started) == 0;
             auto bytes = FileBytes::readWhole(o.file.get(), std::uint64_t(o.st.st_size), path);
             struct stat after {};
             if (::fstat(o.file.get(), &after) != 0)
                 fail("Fisierul " + quoted(path) + " nu poate fi citit: " + reason(errno));
             source->data_ = std::move(bytes);
             if (std::uint64_t(after.st_size) == source->data_->size() &&
-                after.st_mtim.tv_sec == o.st.st_mtim.tv_sec && after.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec)
+                after.st_mtim.tv_sec == o.st.st_mtim.tv_sec &&
+                after.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec) {
+                // Unmoved across the whole read, the time of status change vouches for these bytes.
+                source->changeTime_ = {clock && after.st_ctim.tv_sec == o.st.st_ctim.tv_sec &&
+                                           after.st_ctim.tv_nsec == o.st.st_ctim.tv_nsec &&
+                                           changeTimeProves(o.file.get(), after, started),
+                                       after.st_ctim.tv_sec, after.st_ctim.tv_nsec};
                 break;
+            }
             if (attempt == 3) fail("Fisierul " + quoted(path) + " este scris de alt program chiar acum");
             o.st = after;
         }

@@ -116,6 +116,13 @@ class SourceFile {
         std::int64_t mtimeNanoseconds = 0;
         bool operator==(const Version&) const = default;
     };
+    // The file's time of status change when it was read, if that time alone shows whether the bytes are
+    // still the ones read: no program can set it, and every write moves it on (see the read).
+    struct ChangeTime {
+        bool proves = false;
+        std::int64_t seconds = 0;
+        std::int64_t nanoseconds = 0;
+    };
 
     // Resolves links once, then reads the real file (1004 missing, unreadable, not a regular file, too large,
     // reached through a descriptor under /proc or /dev/fd, deleted; 52 the folder is unreachable).
@@ -146,6 +153,7 @@ class SourceFile {
 
     bool onDisk() const { return fileFd_ >= 0; }
     const Version& version() const { return version_; }
+    const ChangeTime& changeTime() const { return changeTime_; }
     // The real file behind the links, as resolved at the open.
     const std::string& folder() const { return folder_; }
     const std::string& name() const { return name_; }
@@ -165,6 +173,7 @@ class SourceFile {
     bool locked_ = false;
     bool onDemand_ = false;
     Version version_;
+    ChangeTime changeTime_;
 };
 
 // Saves the content that produce hands to the sink over the file source was read from: a temporary file in
