@@ -483,6 +483,11 @@ std::int64_t preadAll(int fd, std::uint8_t* buffer, std::uint64_t n, std::uint64
 // What a read on demand takes at least: a sheet's first rows, a directory, without a call for each few bytes.
 constexpr std::uint64_t kOnDemandBlock = 64 << 10;
 
+// A read on demand after another program changed the file; the engines put the sheet and the file in front.
+[[noreturn]] void changedSinceOpened() {
+    fail("fisierul a fost schimbat de alt program dupa ce a fost deschis; deschideti-l din nou");
+}
+
 [[noreturn]] void failChanged(const std::string& path) {
     fail("Fisierul " + quoted(path) +
          " a fost schimbat de alt program dupa ce a fost citit; nu a fost scris nimic");
@@ -768,9 +773,6 @@ void FileBytes::fill(std::uint64_t from, std::uint64_t to) const {
     // A large read (the whole file, for the engines that parse it all) into fresh memory: huge pages, as for
     // a file read whole at the open.
     if (to - from >= (std::uint64_t(4) << 20)) adviseLarge(buffer_.get() + from, std::size_t(to - from));
-    const auto changed = [] {
-        fail("fisierul a fost schimbat de alt program dupa ce a fost deschis; deschideti-l din nou");
-    };
     std::uint64_t got = 0;
     for (const auto& [a, b] : runs) {
         const std::uint64_t at = std::uint64_t(a) * block_;
@@ -783,19 +785,43 @@ void FileBytes::fill(std::uint64_t from, std::uint64_t to) const {
         }
         const std::int64_t n = preadAll(fd_, buffer_.get() + at, end - at, at);
         if (n < 0) fail("fisierul nu mai poate fi citit: " + reason(errno));
-        if (std::uint64_t(n) < end - at) changed(); // shorter than it was
+        if (std::uint64_t(n) < end - at) changedSinceOpened(); // shorter than it was
         got += end - at;
     }
     // What was read belongs to the version opened only if the file still is that version.
-    struct stat st {};
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || std::uint64_t(st.st_size) != size_ ||
-                     st.st_mtim.tv_sec != mtimeSeconds_ || st.st_mtim.tv_nsec != mtimeNanoseconds_))
-        changed();
+    checkVersion();
     for (const auto& [a, b] : runs)
         for (std::size_t k = a; k < b; ++k)
             have_[k] = true;
     read_ += got;
     if (read_ == size_) complete_.store(true, std::memory_order_release);
+}
+
+void FileBytes::checkVersion() const {
+    struct stat st {};
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || std::uint64_t(st.st_size) != size_ ||
+                     st.st_mtim.tv_sec != mtimeSeconds_ || st.st_mtim.tv_nsec != mtimeNanoseconds_))
+        changedSinceOpened();
+}
+
+std::span<const std::uint8_t> FileBytes::passing(std::uint64_t offset, std::size_t atLeast, std::size_t upTo,
+                                                 std::vector<std::uint8_t>& buffer) const {
+    offset = std::min<std::uint64_t>(offset, size_);
+    const std::uint64_t left = size_ - offset;
+    if (complete_.load(std::memory_order_acquire)) return {bytes_ + offset, std::size_t(left)};
+    // Bytes in memory hand out pieces of a block's size, as small as a fuzzer asks for.
+    const std::size_t n = std::size_t(
+        std::min<std::uint64_t>(left, fd_ < 0 ? std::max(atLeast, block_) : std::max(atLeast, upTo)));
+    buffer.resize(n);
+    if (fd_ < 0) {
+        std::memcpy(buffer.data(), held_.data() + offset, n);
+    } else {
+        const std::int64_t got = preadAll(fd_, buffer.data(), n, offset);
+        if (got < 0) fail("fisierul nu mai poate fi citit: " + reason(errno));
+        if (std::uint64_t(got) < n) changedSinceOpened();
+        checkVersion();
+    }
+    return {buffer.data(), n};
 }
 
 std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, Mode mode, int waitMilliseconds) {
@@ -855,10 +881,15 @@ std::shared_ptr<const SourceFile> SourceFile::readForWriting(const std::string& 
 }
 
 std::shared_ptr<const SourceFile> SourceFile::fromBytes(std::vector<std::uint8_t> bytes, std::string path) {
+    return fromBytes(std::make_shared<const FileBytes>(std::move(bytes)), std::move(path));
+}
+
+std::shared_ptr<const SourceFile> SourceFile::fromBytes(std::shared_ptr<const FileBytes> bytes,
+                                                        std::string path) {
     std::shared_ptr<SourceFile> source(new SourceFile());
     source->path_ = std::move(path);
-    source->version_.size = bytes.size();
-    source->data_ = std::make_shared<const FileBytes>(std::move(bytes));
+    source->version_.size = bytes->size();
+    source->data_ = std::move(bytes);
     return source;
 }
 

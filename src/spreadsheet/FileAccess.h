@@ -77,8 +77,14 @@ class FileBytes {
     std::span<const std::uint8_t> view(std::span<const std::uint8_t> inside) const;
     // Where the block starts, for making such spans.
     const std::uint8_t* base() const { return bytes_; }
-    // Bytes read from the file so far; all of them for bytes held whole or read whole.
+    // Bytes read from the file and kept so far; all of them for bytes held whole or read whole.
     std::uint64_t bytesRead() const;
+    // The bytes from offset on, for a walk that looks at each of them once: in place (all the rest) when the
+    // file is read already, otherwise at least atLeast and at most upTo of them read into buffer and not
+    // kept, so that walking a large file read on demand holds no more than buffer. Cut at the end of the
+    // file; valid until buffer changes.
+    std::span<const std::uint8_t> passing(std::uint64_t offset, std::size_t atLeast, std::size_t upTo,
+                                          std::vector<std::uint8_t>& buffer) const;
 
   private:
     FileBytes() = default;
@@ -86,6 +92,8 @@ class FileBytes {
     // it).
     void unread(std::size_t size, std::size_t block);
     void fill(std::uint64_t from, std::uint64_t to) const;
+    // Fails (1004) when the file is no longer the version opened.
+    void checkVersion() const;
 
     const std::uint8_t* bytes_ = nullptr;
     std::size_t size_ = 0;
@@ -140,6 +148,9 @@ class SourceFile {
     // Bytes from elsewhere (tests, fuzzers), named path in messages; they have no version on disk, and
     // saving them is refused.
     static std::shared_ptr<const SourceFile> fromBytes(std::vector<std::uint8_t> bytes, std::string path);
+    // The same over bytes handed out as a file read on demand would be (FileBytes::onDemandFrom).
+    static std::shared_ptr<const SourceFile> fromBytes(std::shared_ptr<const FileBytes> bytes,
+                                                       std::string path);
 
     ~SourceFile();
     SourceFile(const SourceFile&) = delete;

@@ -498,6 +498,58 @@ TEST(XlsEngine, FormattingEmptyCellsCreatesBlankCellsAndColumnFormatsKeepEachCel
     }
 }
 
+// Read on demand, listing a workbook keeps its directory, globals and first rows, and walks the rest of each
+// sheet without keeping it: a sheet read later comes from the file, and only from the version opened.
+TEST(XlsEngine, AListingKeepsLittleOfALargeWorkbook) {
+    std::vector<SheetSpec> sheets;
+    for (const char* name : {"Date", "Masuratori 1", "Masuratori 2"}) {
+        SheetSpec s{name, {}};
+        s.records.push_back({rt::Label, cat({cellHead(0, 0), str8("SPECIA")})});
+        s.records.push_back({rt::Label, cat({cellHead(0, 1), str8("ABUNDENTA")})});
+        for (int r = 1; r < 20000; ++r) {
+            s.records.push_back({rt::Number, cat({cellHead(r, 0), f64(r * 0.5)})});
+            s.records.push_back({rt::Number, cat({cellHead(r, 1), f64(r % 7)})});
+        }
+        sheets.push_back(std::move(s));
+    }
+    ScratchDir dir;
+    const std::string path = (dir.path() / "mare.xls").string();
+    writeFileBytes(path, cfb::CompoundFile::create({{"Workbook", buildStream(sheets)}}).serialize());
+    const auto size = std::filesystem::file_size(path);
+
+    auto whole = openWorkbook(path);
+    const auto source = SourceFile::readOnDemand(path);
+    auto wb = openWorkbook(source);
+    ASSERT_EQ(wb->worksheetCount(), 3);
+    for (std::int16_t i = 1; i <= 3; ++i) {
+        const std::string name = wb->worksheetName(i);
+        EXPECT_EQ(name, whole->worksheetName(i));
+        for (auto [r, c] : {std::pair{1, 1}, {1, 2}, {2, 2}})
+            EXPECT_EQ(wb->worksheet(name)->cell(std::int16_t(r), std::int16_t(c)).toText(),
+                      whole->worksheet(name)->cell(std::int16_t(r), std::int16_t(c)).toText());
+    }
+    EXPECT_LT(source->data()->bytesRead(), size / 8) << "of " << size;
+
+    // A sheet read whole is read from the file now, as it was.
+    EXPECT_EQ(wb->worksheet("Date")->cell(20000, 1).toText(),
+              whole->worksheet("Date")->cell(20000, 1).toText());
+    EXPECT_EQ(wb->worksheet("Date")->cell(20000, 1).toText(), "9999.5");
+
+    ::usleep(10000);
+    std::ofstream(path, std::ios::app) << " "; // another program's change
+    EXPECT_RUNTIME_ERROR((void)wb->worksheet("Masuratori 2")->cell(300, 1), err::Application,
+                         "Foaia \"Masuratori 2\" din fisierul \"" + path +
+                             "\" nu poate fi citita: fisierul a fost schimbat de alt program dupa ce a fost "
+                             "deschis");
+
+    // Opened to be read, a workbook is not saved, and its file is left as it was.
+    const Bytes before = fileBytes(path);
+    auto reading = openWorkbook(SourceFile::readOnDemand(path));
+    reading->worksheet("Date")->setCell(1, 3, CellValue::text("x"));
+    EXPECT_RUNTIME_ERROR(reading->close(true), err::Application, "a fost deschis doar pentru citire");
+    EXPECT_EQ(fileBytes(path), before);
+}
+
 TEST(XlsEngine, DamagedFilesAreAClearError) {
     ScratchDir dir;
     const auto original = fileBytes((fixtures() / "basic-libreoffice.xls").string());

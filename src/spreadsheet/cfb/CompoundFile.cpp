@@ -63,7 +63,8 @@ std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
 // The parser's view of the raw file: sectors, the FAT, and which sector already belongs to which chain.
 class Reader {
   public:
-    Reader(std::span<const std::uint8_t> file, std::uint32_t sectorSize) : file_(file), ss_(sectorSize) {
+    // Only the sectors asked for are read from a file read on demand.
+    Reader(const FileBytes& file, std::uint32_t sectorSize) : file_(file), ss_(sectorSize) {
         sectorCount_ = file.size() > ss_ ? ceilDiv(file.size() - ss_, ss_) : 0;
         owner_.assign(sectorCount_, 0);
     }
@@ -77,7 +78,7 @@ class Reader {
         const std::uint64_t start = (static_cast<std::uint64_t>(sector) + 1) * ss_;
         if (sector >= sectorCount_ || start + length > file_.size())
             corrupt("fisierul este trunchiat (" + what + " continua dincolo de sfarsitul fisierului)");
-        return file_.data() + start;
+        return file_.view(start, length).data();
     }
 
     void setFat(std::vector<std::uint32_t> fat) { fat_ = std::move(fat); }
@@ -126,7 +127,7 @@ class Reader {
     }
 
   private:
-    std::span<const std::uint8_t> file_;
+    const FileBytes& file_;
     std::uint32_t ss_;
     std::uint64_t sectorCount_;
     std::vector<std::uint32_t> fat_;
@@ -144,14 +145,15 @@ CompoundFile CompoundFile::parse(std::vector<std::uint8_t> input) {
 }
 
 CompoundFile CompoundFile::parse(std::shared_ptr<const FileBytes> file) {
-    if (!hasSignature(std::span<const std::uint8_t>(*file)))
+    if (!hasSignature(file->view(0, 8)))
         throw RuntimeError(err::Application, "Fisierul nu este un document compus OLE2");
     if (file->size() < 512) corrupt("antetul este trunchiat");
 
     CompoundFile cf;
     cf.file_ = std::move(file);
-    const std::span<const std::uint8_t> bytes(*cf.file_);
-    std::copy_n(bytes.begin(), 512, cf.header_.begin());
+    const FileBytes& bytes = *cf.file_;
+    const auto header = bytes.view(0, 512);
+    std::copy_n(header.begin(), 512, cf.header_.begin());
     const std::uint8_t* h = cf.header_.data();
 
     cf.major_ = get16(h + 26);
@@ -445,6 +447,12 @@ std::span<const std::uint8_t> CompoundFile::streamView(std::string_view name) co
     return bytesOf(entries_[i]);
 }
 
+std::span<const std::uint8_t> CompoundFile::streamInFile(std::string_view name) const {
+    const int i = findTopLevel(name);
+    if (i < 0 || !entries_[i].inFile) return {};
+    return {file_->base() + entries_[i].fileOffset, entries_[i].fileSize};
+}
+
 std::vector<std::uint8_t> CompoundFile::stream(std::string_view name) const {
     const auto view = streamView(name);
     return {view.begin(), view.end()};
@@ -490,7 +498,7 @@ std::vector<CompoundFile::EntryInfo> CompoundFile::entries() const {
 }
 
 std::span<const std::uint8_t> CompoundFile::bytesOf(const Entry& e) const {
-    if (e.inFile) return std::span<const std::uint8_t>(*file_).subspan(e.fileOffset, e.fileSize);
+    if (e.inFile) return file_->view(e.fileOffset, e.fileSize);
     if (e.pieces) {
         // Only a caller that asks for the stream whole after a pieced setStream pays for joining it.
         e.data = e.pieces->joined();

@@ -42,6 +42,9 @@ class CompoundFile {
     std::vector<std::uint8_t> stream(std::string_view name) const;
     // The same bytes without a copy; valid until the next setStream or the object's end.
     std::span<const std::uint8_t> streamView(std::string_view name) const;
+    // Where a stream lies in the file, when its sectors make one run there, before any of it is read (empty
+    // otherwise); valid while the file's bytes are, and read through them (FileBytes::view).
+    std::span<const std::uint8_t> streamInFile(std::string_view name) const;
     // Replaces the contents of an existing top-level stream.
     void setStream(std::string_view name, std::vector<std::uint8_t> data);
     // The same for contents given as pieces in order (views of the file as read, and the few rewritten

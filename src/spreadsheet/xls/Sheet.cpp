@@ -60,6 +60,7 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept)
     // The first rows end where the open found their last record; the rest of the sheet is not walked.
     const bool cut = limited && rowsKept <= WorkbookStream::kPreviewRows && info.previewEnd > info.begin &&
                      info.previewEnd < info.end;
+    book.need(info.begin, cut ? info.previewEnd : info.end);
     RecordCursor cursor(stream_, info.begin, cut ? info.previewEnd : info.end);
     recs_.reserve(limited ? 256 : (info.end - info.begin) / 16 + 16);
     if (!limited) entries_.reserve((info.end - info.begin) / 20 + 16);

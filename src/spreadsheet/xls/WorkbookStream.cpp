@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ordana::spreadsheet::xls {
 
@@ -48,12 +49,19 @@ WorkbookStream::WorkbookStream(std::vector<std::uint8_t> stream) {
     open();
 }
 
-WorkbookStream::WorkbookStream(std::span<const std::uint8_t> stream, std::shared_ptr<const void> owner)
-    : owner_(std::move(owner)), stream_(stream) {
+WorkbookStream::WorkbookStream(std::span<const std::uint8_t> stream, std::shared_ptr<const void> owner,
+                               const FileBytes* file)
+    : owner_(std::move(owner)), stream_(stream), file_(file) {
     open();
 }
 
+void WorkbookStream::need(std::size_t from, std::size_t to) const {
+    to = std::min(to, stream_.size());
+    if (file_ && from < to) (void)file_->view(stream_.subspan(from, to - from));
+}
+
 void WorkbookStream::open() {
+    need(0, 4 + kMaxRecordData);
     RecordCursor first(stream_, 0, stream_.size());
     const RecordPos bof = first.next();
     if (bof.type != rt::Bof || bof.length < 4) corrupt("fluxul Workbook nu incepe cu o inregistrare BOF");
@@ -69,8 +77,13 @@ WorkbookStream::~WorkbookStream() = default;
 void WorkbookStream::parseGlobals() {
     RecordCursor cursor(stream_, 0, stream_.size());
     int depth = 0;
+    std::size_t ready = 0; // bytes of the stream readable, ahead of the cursor by a record at least
     while (true) {
         if (cursor.atEnd()) corrupt("datele globale ale registrului nu se incheie (fisier trunchiat)");
+        if (cursor.position() + 4 + kMaxRecordData > ready) {
+            ready = cursor.position() + 4 + kMaxRecordData;
+            need(cursor.position(), ready);
+        }
         const RecordPos r = cursor.next();
         if (r.type == rt::Filepass)
             throw RuntimeError(err::Application,
@@ -144,40 +157,59 @@ constexpr std::array<std::uint8_t, kKindTypes> kKinds = [] {
 } // namespace
 
 void WorkbookStream::scanSheet(SheetInfo& s) {
+    need(s.begin, std::size_t(s.begin) + 4 + kMaxRecordData);
     RecordCursor cursor(stream_, s.begin, stream_.size());
     const RecordPos bof = cursor.next();
     if (bof.type != rt::Bof || bof.length < 4)
         corrupt("foaia \"" + s.name + "\" nu incepe cu o inregistrare BOF");
-    const std::uint8_t* const base = stream_.data();
-    s.bofType = get16(base + bof.dataOffset() + 2);
+    s.bofType = get16(stream_.data() + bof.dataOffset() + 2);
     s.previewEnd = bof.end();
     bool inPreview = false; // the record before belongs to the first rows
     int depth = 1;
-    // The records are walked by the million here, so through a bare pointer; where the bytes end too soon,
-    // the cursor says how.
-    const std::uint8_t* p = base + cursor.position();
-    const std::uint8_t* const end = base + stream_.size();
-    const auto broken = [&]() {
-        RecordCursor at(stream_, std::size_t(p - base), stream_.size());
-        if (at.atEnd()) corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
-        at.next();
+    // The records are walked by the million here, so through a bare pointer into a window of the stream: the
+    // whole stream when it is in memory, a part passing through a small buffer when it is read on demand. A
+    // window holds a record's header and its first two bytes, unless the stream ends sooner.
+    const std::size_t size = stream_.size();
+    std::vector<std::uint8_t> buffer;
+    struct Window {
+        const std::uint8_t* bytes;
+        std::size_t from, to; // stream offsets that bytes covers
+        std::size_t refill;   // past this offset a header may not be whole in the window
+    } w{};
+    const auto windowAt = [&](std::size_t at) {
+        constexpr std::size_t never = std::numeric_limits<std::size_t>::max();
+        if (!file_) return Window{stream_.data() + at, at, size, never};
+        constexpr std::size_t kWindow = std::size_t(256) << 10;
+        const auto got =
+            file_->passing(std::uint64_t(stream_.data() - file_->base()) + at, 6, kWindow, buffer);
+        const std::size_t to = at + std::min(got.size(), size - at);
+        return Window{got.data(), at, to, to < size ? to - 6 : never};
+    };
+    const auto broken = [&](std::size_t at) {
+        need(at, at + 4 + kMaxRecordData);
+        RecordCursor here(stream_, at, size);
+        if (here.atEnd()) corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
+        here.next();
         corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
     };
+    std::size_t at = cursor.position();
+    w = windowAt(at);
     while (true) {
-        if (end - p < 4) broken();
-        const std::uint16_t type = get16(p), length = get16(p + 2);
-        const std::uint8_t* const data = p + 4;
-        if (length > end - data) broken();
-        const std::uint32_t offset = std::uint32_t(p - base);
-        p = data + length;
+        if (at > w.refill) w = windowAt(at);
+        if (size - at < 4) broken(at);
+        const std::uint8_t* const h = w.bytes + (at - w.from);
+        const std::uint16_t type = get16(h), length = get16(h + 2);
+        if (length > size - at - 4) broken(at);
+        const std::size_t offset = at;
+        at += 4 + std::size_t(length);
         const std::uint8_t kind = type < kKindTypes ? kKinds[type] : OtherRecord;
         if (kind == CellOrRow) {
-            inPreview = length < 2 || get16(data) < kPreviewRows;
-            if (inPreview) s.previewEnd = std::uint32_t(p - base);
+            inPreview = length < 2 || get16(h + 4) < kPreviewRows;
+            if (inPreview) s.previewEnd = std::uint32_t(at);
             continue;
         }
         if (kind == TailOfCell) {
-            if (inPreview) s.previewEnd = std::uint32_t(p - base);
+            if (inPreview) s.previewEnd = std::uint32_t(at);
             continue;
         }
         inPreview = false;
@@ -187,14 +219,14 @@ void WorkbookStream::scanSheet(SheetInfo& s) {
             if (--depth == 0) break;
         } else if (depth == 1) {
             if (type == rt::Window2)
-                s.window2.push_back(offset);
+                s.window2.push_back(std::uint32_t(offset));
             else if (type == rt::Index)
-                s.index = offset;
+                s.index = std::uint32_t(offset);
             else if (type == rt::WsBool && length >= 1)
-                s.dialog = data[0] & 0x10;
+                s.dialog = h[4] & 0x10;
         }
     }
-    s.end = std::uint32_t(p - base);
+    s.end = std::uint32_t(at);
 }
 
 Sheet& WorkbookStream::sheet(std::size_t index) {
@@ -544,6 +576,7 @@ void relocateIndex(std::uint8_t* rec, std::int64_t delta) {
 } // namespace
 
 WorkbookStream::Pieces WorkbookStream::serializePieces() {
+    need(0, stream_.size());
     auto owned = std::make_shared<std::deque<std::vector<std::uint8_t>>>(); // stable addresses
     Pieces out;
     out.keep = owned;

@@ -6,6 +6,7 @@
 
 #include "Biff.h"
 #include "SharedStrings.h"
+#include "spreadsheet/FileAccess.h"
 
 #include <array>
 #include <deque>
@@ -49,8 +50,11 @@ struct XfChange {
 class WorkbookStream {
   public:
     explicit WorkbookStream(std::vector<std::uint8_t> stream);
-    // Over bytes that owner keeps alive (the file as read once): nothing is copied.
-    WorkbookStream(std::span<const std::uint8_t> stream, std::shared_ptr<const void> owner);
+    // Over bytes that owner keeps alive (the file as read once): nothing is copied. With file, the stream
+    // lies in those bytes of a file read on demand: each part is read as it is needed, and the walk over
+    // the sheets at the open passes through the file without keeping what it walks.
+    WorkbookStream(std::span<const std::uint8_t> stream, std::shared_ptr<const void> owner,
+                   const FileBytes* file = nullptr);
     ~WorkbookStream();
     WorkbookStream(const WorkbookStream&) = delete;
     WorkbookStream& operator=(const WorkbookStream&) = delete;
@@ -95,6 +99,8 @@ class WorkbookStream {
     Pieces serializePieces();
 
     std::span<const std::uint8_t> bytes() const { return stream_; }
+    // Makes bytes()[from, to) readable (cut at the end).
+    void need(std::size_t from, std::size_t to) const;
 
   private:
     struct GRec {
@@ -113,6 +119,7 @@ class WorkbookStream {
 
     std::shared_ptr<const void> owner_;
     std::span<const std::uint8_t> stream_;
+    const FileBytes* file_ = nullptr;
     std::vector<GRec> globals_;
     std::uint32_t globalsEnd_ = 0;
     std::vector<SheetInfo> sheets_;

@@ -263,9 +263,11 @@ bool isOlderBareStream(std::span<const std::uint8_t> bytes) {
 
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source) {
     const std::string name = quoted(source->path());
-    if (isOlderBareStream(source->bytes()))
+    // Only the first bytes: a workbook read on demand is read as far as its parts are asked for.
+    const auto head = source->data()->view(0, 8);
+    if (isOlderBareStream(head))
         throw RuntimeError(err::Application, "Fisierul " + name + " nu poate fi deschis: " + kOlderFormat);
-    if (!cfb::CompoundFile::hasSignature(source->bytes()))
+    if (!cfb::CompoundFile::hasSignature(head))
         throw RuntimeError(err::Application,
                            "Fisierul " + name +
                                " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
@@ -276,15 +278,15 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source)
         if (!container.hasStream(streamName))
             throw RuntimeError(err::Application, "nu contine un registru Excel");
         // The stream as a view of the file's bytes when its sectors lie in one run (as most producers write
-        // them); a scattered one is gathered once.
-        const auto view = container.streamView(streamName);
-        const auto file = source->bytes();
+        // them), read as it is needed; a scattered one is gathered once.
+        const auto inFile = container.streamInFile(streamName);
         std::unique_ptr<WorkbookStream> book;
-        if (view.empty() ||
-            (view.data() >= file.data() && view.data() + view.size() <= file.data() + file.size()))
-            book = std::make_unique<WorkbookStream>(view, source->data());
-        else
+        if (!inFile.empty()) {
+            book = std::make_unique<WorkbookStream>(inFile, source->data(), source->data().get());
+        } else {
+            const auto view = container.streamView(streamName);
             book = std::make_unique<WorkbookStream>(std::vector<std::uint8_t>(view.begin(), view.end()));
+        }
         return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), streamName,
                                              std::move(book));
     } catch (const RuntimeError& e) {
