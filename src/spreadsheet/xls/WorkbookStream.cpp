@@ -77,14 +77,19 @@ WorkbookStream::~WorkbookStream() = default;
 void WorkbookStream::parseGlobals() {
     RecordCursor cursor(stream_, 0, stream_.size());
     int depth = 0;
-    std::size_t ready = 0; // bytes of the stream readable, ahead of the cursor by a record at least
+    std::size_t ready = 0; // the stream is readable up to here
     while (true) {
         if (cursor.atEnd()) corrupt("datele globale ale registrului nu se incheie (fisier trunchiat)");
-        if (cursor.position() + 4 + kMaxRecordData > ready) {
+        if (cursor.position() + 4 > ready) {
             ready = cursor.position() + 4 + kMaxRecordData;
             need(cursor.position(), ready);
         }
         const RecordPos r = cursor.next();
+        // A record may be longer than the format allows; its length is only bounded by the stream.
+        if (r.end() > ready) {
+            need(r.offset, r.end());
+            ready = r.end();
+        }
         if (r.type == rt::Filepass)
             throw RuntimeError(err::Application,
                                "Registrul este protejat cu parola (criptat) si nu poate fi deschis");
