@@ -510,7 +510,9 @@ void requireSameContent(const SourceFile& source, int fileFd) {
     if (read.proves && ::fstat(fileFd, &now) == 0 && now.st_ctim.tv_sec == read.seconds &&
         now.st_ctim.tv_nsec == read.nanoseconds)
         return;
-    if (!holdsNow(fileFd, source.bytes())) failChanged(source.path());
+    // What was never read cannot be compared.
+    if (source.data()->bytesRead() < source.data()->size() || !holdsNow(fileFd, source.bytes()))
+        failChanged(source.path());
 }
 
 // Whether a file's time of status change, seen at st before a read that began at the coarse clock's
@@ -564,6 +566,7 @@ class TempWriter {
     }
     void put(std::span<const std::uint8_t> piece) {
         if (piece.size() >= kBlock && copyFromOriginal(piece)) return;
+        piece = original(piece);
         if (buffer_.size() + piece.size() > kBlock) flush();
         if (piece.size() >= kBlock) {
             write(piece);
@@ -594,12 +597,18 @@ class TempWriter {
         (void)::sync_file_range(fd_, loff_t(started_), loff_t(end_ - started_), SYNC_FILE_RANGE_WRITE);
         started_ = end_;
     }
+    bool inOriginal(std::span<const std::uint8_t> piece) const {
+        const FileBytes& all = *source_.data();
+        return piece.data() >= all.base() && piece.data() + piece.size() <= all.base() + all.size();
+    }
+    // A piece of the original's bytes, read first where it was not yet (a file read as the engines asked).
+    std::span<const std::uint8_t> original(std::span<const std::uint8_t> piece) const {
+        return inOriginal(piece) ? source_.data()->view(piece) : piece;
+    }
     bool copyFromOriginal(std::span<const std::uint8_t> piece) {
-        const auto all = source_.bytes();
-        if (!useCopy_ || piece.data() < all.data() || piece.data() + piece.size() > all.data() + all.size())
-            return false;
+        if (!useCopy_ || !inOriginal(piece)) return false;
         flush();
-        loff_t from = piece.data() - all.data();
+        loff_t from = piece.data() - source_.data()->base();
         std::size_t left = piece.size();
         while (left > 0) {
             const ssize_t n =
@@ -613,7 +622,7 @@ class TempWriter {
                     return false;
                 }
                 // Part copied: the rest from memory, which holds the same bytes.
-                write(piece.last(left));
+                write(original(piece.last(left)));
                 return true;
             }
             left -= std::size_t(n);
@@ -828,7 +837,12 @@ std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, Mode
     Opened o = openReal(path, mode == Mode::ReadForWriting, waitMilliseconds);
     std::shared_ptr<SourceFile> source(new SourceFile());
     source->path_ = path;
-    if (mode != Mode::ReadOnDemand) {
+    // A file to be saved whose time of status change will tell any later write is read as the engines ask,
+    // like one only read: the save holds it to that time, and copies what was never read from the file.
+    struct timespec now {};
+    const bool proven = mode == Mode::ReadForWriting && ::clock_gettime(CLOCK_REALTIME_COARSE, &now) == 0 &&
+                        changeTimeProves(o.file.get(), o.st, now);
+    if (mode != Mode::ReadOnDemand && !proven) {
         // A file written while we read it is read again (a few times), so the bytes match one version.
         for (int attempt = 0;; ++attempt) {
             struct timespec started {};
@@ -852,11 +866,12 @@ std::shared_ptr<const SourceFile> SourceFile::open(const std::string& path, Mode
             o.st = after;
         }
     } else {
-        // Only read: each part as it is asked for, held to the version opened.
+        // Each part as it is asked for, held to the version opened.
         if (std::uint64_t(o.st.st_size) > kMaxWorkbookBytes) tooLarge(path, std::uint64_t(o.st.st_size));
         source->data_ = FileBytes::readOnDemand(o.file.get(), std::uint64_t(o.st.st_size),
                                                 o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec, path);
-        source->onDemand_ = true;
+        source->onDemand_ = !proven;
+        source->changeTime_ = {proven, o.st.st_ctim.tv_sec, o.st.st_ctim.tv_nsec};
     }
     source->version_ = {std::uint64_t(o.st.st_dev), std::uint64_t(o.st.st_ino),
                         std::uint64_t(source->data_->size()), o.st.st_mtim.tv_sec, o.st.st_mtim.tv_nsec};

@@ -142,7 +142,9 @@ class SourceFile {
     // The same for a command that will save: first waits (up to kWriterWaitMilliseconds) for the exclusive
     // lock that Ordana runs take on a workbook they write, and holds it while this object lives, so that a
     // second run reads the first run's result. A file that cannot be opened for writing is read without the
-    // lock; its save is refused anyway.
+    // lock; its save is refused anyway. A file whose time of status change will tell any later write
+    // (ChangeTime) is read as the engines ask for its bytes; its save copies what was never read from the
+    // file, and is refused if that time moved, since those parts cannot be compared.
     static std::shared_ptr<const SourceFile> readForWriting(const std::string& path,
                                                             int waitMilliseconds = kWriterWaitMilliseconds);
     // Bytes from elsewhere (tests, fuzzers), named path in messages; they have no version on disk, and

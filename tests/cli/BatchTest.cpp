@@ -6,11 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <new>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 using namespace ordana;
 using namespace ordana::cli;
@@ -199,4 +206,66 @@ TEST_F(BatchTest, NoDataSheetAndForeignExceptionsFailOnlyTheirWorkbook) {
         }
     }
     EXPECT_EQ(engine.files["gol.xls"].saves + engine.files["a.xls"].saves, 0);
+}
+
+namespace {
+
+// The native engine, but every open reads the whole file at once, as before files were read as asked for.
+class WholeReads : public spreadsheet::Application {
+  public:
+    std::shared_ptr<spreadsheet::Workbook> open(const std::string& path) override {
+        return inner_->open(path);
+    }
+    std::shared_ptr<spreadsheet::Workbook> openForWriting(const std::string& path) override {
+        return inner_->open(path);
+    }
+    std::shared_ptr<spreadsheet::Workbook> openForReading(const std::string& path) override {
+        return inner_->open(path);
+    }
+    void quit() override { inner_->quit(); }
+
+  private:
+    std::shared_ptr<spreadsheet::Application> inner_ = spreadsheet::nativeApplicationFactory()();
+};
+
+std::vector<char> fileContent(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+} // namespace
+
+// A workbook written a while ago is read for the job as the engines ask for its parts, and saved with what
+// was never read copied from the file: each format's result is byte for byte the one of a whole read.
+TEST(BatchOnFiles, AWorkbookReadAsAskedSavesAsOneReadWhole) {
+    const char* dir = std::getenv("ORDANA_FIXTURES");
+    const std::filesystem::path fixtures = dir ? dir : "tests/fixtures";
+    const auto scratch =
+        std::filesystem::temp_directory_path() / ("ordana-batch-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(scratch);
+    std::filesystem::create_directories(scratch);
+    for (const char* name :
+         {"basic-libreoffice.xls", "basic-xlwt.xls", "basic-gnumeric.xls", "basic-v4-libgsf.xls",
+          "basic-libreoffice.xlsx", "basic-source.xlsx", "basic-gnumeric.xlsx", "basic-libreoffice.ods",
+          "basic-gnumeric.ods", "basic-odfpy.ods"}) {
+        SCOPED_TRACE(name);
+        const auto asked = scratch / ("asked-" + std::string(name));
+        const auto whole = scratch / ("whole-" + std::string(name));
+        std::filesystem::copy_file(fixtures / name, asked);
+        std::filesystem::copy_file(fixtures / name, whole);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // past the kernel's clock tick
+        std::ostringstream out, err;
+        EXPECT_EQ(runBatch(parseArguments({"--sheet", "Date", asked.string()}),
+                           spreadsheet::nativeApplicationFactory(), out, err, false),
+                  ExitDone)
+            << err.str();
+        EXPECT_EQ(runBatch(
+                      parseArguments({"--sheet", "Date", whole.string()}),
+                      [] { return std::make_shared<WholeReads>(); }, out, err, false),
+                  ExitDone)
+            << err.str();
+        EXPECT_EQ(fileContent(asked), fileContent(whole));
+        EXPECT_NE(fileContent(asked), fileContent(fixtures / name));
+    }
+    std::filesystem::remove_all(scratch);
 }

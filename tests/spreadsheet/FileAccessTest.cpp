@@ -497,6 +497,66 @@ TEST_F(FileAccess, AnUnchangedFileIsNotReadAgainToSaveIt) {
     }
 }
 
+// A file to be saved whose time of status change will tell a later write is read as it is asked for; the save
+// copies what was never read from the file and holds it to that time: any change since is refused, since
+// the parts not read cannot be compared.
+TEST_F(FileAccess, AFileToBeSavedIsReadAsAskedWhenItsChangeTimeTells) {
+    const std::size_t mib = std::size_t(1) << 20;
+    const Bytes big = content(4 * mib, 9);
+    const Bytes added = content(300, 10);
+    Bytes expected(big.begin(), big.begin() + std::ptrdiff_t(2 * mib));
+    expected.insert(expected.end(), added.begin(), added.end());
+    expected.insert(expected.end(), big.begin() + std::ptrdiff_t(3 * mib),
+                    big.begin() + std::ptrdiff_t(3 * mib + 100));
+    const struct {
+        const char* name;
+        std::function<void()> meanwhile;
+        bool saved;
+    } cases[] = {
+        {"left alone", [] {}, true},
+        {"its mode set again", [&] { ::chmod(file_.c_str(), 0644); }, false},
+        {"rewritten, time of change put back",
+         [&] {
+             struct stat st {};
+             ::stat(file_.c_str(), &st);
+             writeFile(file_, content(big.size(), 11));
+             const timespec times[2] = {st.st_atim, st.st_mtim};
+             ::utimensat(AT_FDCWD, file_.c_str(), times, 0);
+         },
+         false},
+    };
+    if (!onLocalDisk(dir_))
+        GTEST_SKIP() << "the test folder is not on a local file system that keeps nanoseconds";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file_, big);
+        ageFile();
+        const auto source = SourceFile::readForWriting(file_.string());
+        ASSERT_TRUE(source->changeTime().proves);
+        EXPECT_EQ(source->data()->bytesRead(), 0u);
+        c.meanwhile();
+        const Bytes left = readFile(file_);
+        // Pieces of the original not read yet: a long one the kernel copies, a short one read to be written.
+        const std::uint8_t* original = source->data()->base();
+        const auto save = [&] {
+            saveInPlace(*source, [&](const ByteSink& sink) {
+                sink({original, 2 * mib});
+                sink(added);
+                sink({original + 3 * mib, 100});
+            });
+        };
+        if (c.saved) {
+            save();
+            EXPECT_EQ(readFile(file_), expected);
+            EXPECT_LT(source->data()->bytesRead(), mib);
+        } else {
+            EXPECT_RUNTIME_ERROR(save(), 1004, "a fost schimbat de alt program dupa ce a fost citit");
+            EXPECT_EQ(readFile(file_), left);
+        }
+        EXPECT_TRUE(temps(dir_).empty());
+    }
+}
+
 // Read on demand, a file gives the bytes asked for, reads little more, and only from the version opened.
 TEST_F(FileAccess, ReadOnDemandReadsWhatIsAskedFromTheVersionOpened) {
     const Bytes mine = content(1 << 20, 7);

@@ -581,7 +581,6 @@ void relocateIndex(std::uint8_t* rec, std::int64_t delta) {
 } // namespace
 
 WorkbookStream::Pieces WorkbookStream::serializePieces() {
-    need(0, stream_.size());
     auto owned = std::make_shared<std::deque<std::vector<std::uint8_t>>>(); // stable addresses
     Pieces out;
     out.keep = owned;
@@ -635,7 +634,9 @@ WorkbookStream::Pieces WorkbookStream::serializePieces() {
             std::uint32_t at = s.begin;
             for (std::uint32_t rec : patched) {
                 if (rec < at) continue;
+                need(rec, rec + 4);
                 const std::uint32_t end = rec + 4 + get16(&stream_[rec + 2]);
+                need(rec, end);
                 view(at, rec - at);
                 std::vector<std::uint8_t>& copy = own({stream_.begin() + rec, stream_.begin() + end});
                 if (get16(&stream_[rec]) == rt::Index) {
