@@ -146,16 +146,18 @@ void WorkbookStream::parseGlobals() {
 namespace {
 
 // What the walk of a sheet does with a record, by type: most records are cells, so they are told apart by one
-// lookup rather than a chain of comparisons.
+// lookup rather than a chain of comparisons. Taken from the same tests as everywhere else; every type they
+// accept is below kKindTypes.
 constexpr std::uint8_t OtherRecord = 0, CellOrRow = 1, TailOfCell = 2;
 constexpr std::size_t kKindTypes = 0x0500;
-constexpr std::array<std::uint8_t, kKindTypes> kKinds = [] {
+const std::array<std::uint8_t, kKindTypes> kKinds = [] {
     std::array<std::uint8_t, kKindTypes> k{};
-    for (std::uint16_t t : {rt::Number, rt::Rk, rt::MulRk, rt::LabelSst, rt::Label, rt::RString, rt::BoolErr,
-                            rt::Blank, rt::MulBlank, rt::Formula, rt::Row})
-        k[t] = CellOrRow;
-    for (std::uint16_t t : {rt::String, rt::ShrFmla, rt::Array, rt::Table, rt::Continue})
-        k[t] = TailOfCell;
+    for (std::size_t t = 0; t < kKindTypes; ++t) {
+        const auto type = std::uint16_t(t);
+        k[t] = isCellRecord(type) || type == rt::Row ? CellOrRow
+               : isFormulaTail(type)                 ? TailOfCell
+                                                     : OtherRecord;
+    }
     return k;
 }();
 
