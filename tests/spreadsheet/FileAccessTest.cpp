@@ -18,6 +18,7 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -45,6 +46,16 @@ Bytes content(std::size_t n, std::uint8_t seed) {
 void writeFile(const fs::path& p, const Bytes& b) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// What a program that hides its write does: the file rewritten with bytes (or left as it is, without them),
+// then its access and modification times put back.
+void putTimesBack(const fs::path& p, const std::optional<Bytes>& bytes = std::nullopt) {
+    struct stat before {};
+    ::stat(p.c_str(), &before);
+    if (bytes) writeFile(p, *bytes);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ::utimensat(AT_FDCWD, p.c_str(), times, 0);
 }
 
 Bytes readFile(const fs::path& p) {
@@ -392,14 +403,7 @@ TEST_F(FileAccess, TheFileSavedIsTheFileRead) {
     };
     const std::vector<Case> cases = {
         {"written in place", [&] { writeFile(file_, theirs); }, [&] { EXPECT_EQ(readFile(file_), theirs); }},
-        {"written in place, time of change put back",
-         [&] {
-             struct stat before {};
-             ::stat(file_.c_str(), &before);
-             writeFile(file_, theirs);
-             const timespec times[2] = {before.st_atim, before.st_mtim};
-             ::utimensat(AT_FDCWD, file_.c_str(), times, 0);
-         },
+        {"written in place, time of change put back", [&] { putTimesBack(file_, theirs); },
          [&] { EXPECT_EQ(readFile(file_), theirs); }},
         {"renamed over",
          [&] {
@@ -468,14 +472,7 @@ TEST_F(FileAccess, AnUnchangedFileIsNotReadAgainToSaveIt) {
     } cases[] = {
         {"left alone", [] {}, false},
         {"its mode set again", [&] { ::chmod(file_.c_str(), 0644); }, true},
-        {"its times set again",
-         [&] {
-             struct stat st {};
-             ::stat(file_.c_str(), &st);
-             const timespec times[2] = {st.st_atim, st.st_mtim};
-             ::utimensat(AT_FDCWD, file_.c_str(), times, 0);
-         },
-         true},
+        {"its times set again", [&] { putTimesBack(file_); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -515,15 +512,7 @@ TEST_F(FileAccess, AFileToBeSavedIsReadAsAskedWhenItsChangeTimeTells) {
     } cases[] = {
         {"left alone", [] {}, true},
         {"its mode set again", [&] { ::chmod(file_.c_str(), 0644); }, false},
-        {"rewritten, time of change put back",
-         [&] {
-             struct stat st {};
-             ::stat(file_.c_str(), &st);
-             writeFile(file_, content(big.size(), 11));
-             const timespec times[2] = {st.st_atim, st.st_mtim};
-             ::utimensat(AT_FDCWD, file_.c_str(), times, 0);
-         },
-         false},
+        {"rewritten, time of change put back", [&] { putTimesBack(file_, content(big.size(), 11)); }, false},
     };
     if (!onLocalDisk(dir_))
         GTEST_SKIP() << "the test folder is not on a local file system that keeps nanoseconds";
