@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "support/ErrorAssert.h"
+#include "support/ProcessIo.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,7 @@
 
 namespace fs = std::filesystem;
 using namespace ordana::spreadsheet;
+using ordana::testing::bytesReadSoFar;
 namespace text = ordana::text;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -156,16 +158,6 @@ bool onLocalDisk(const fs::path& p) {
     if (::statfs(p.c_str(), &st) != 0) return false;
     const auto type = static_cast<unsigned long>(st.f_type);
     return type == 0xEF53 || type == 0x01021994 || type == 0x58465342 || type == 0x9123683E;
-}
-
-// Bytes this process has read through system calls so far.
-std::uint64_t bytesReadSoFar() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:") return value;
-    return 0;
 }
 
 // A check run in a child process as an ordinary user: "nobody" when the tests run as root, the user itself

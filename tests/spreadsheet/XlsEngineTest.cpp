@@ -9,11 +9,13 @@
 #include "spreadsheet/xls/WorkbookStream.h"
 #include "spreadsheet/xls/XlsWorkbook.h"
 #include "support/ErrorAssert.h"
+#include "support/ProcessIo.h"
 #include "support/SampleResults.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <set>
 
 using namespace ordana;
@@ -548,6 +550,138 @@ TEST(XlsEngine, AListingKeepsLittleOfALargeWorkbook) {
     reading->worksheet("Date")->setCell(1, 3, CellValue::text("x"));
     EXPECT_RUNTIME_ERROR(reading->close(true), err::Application, "a fost deschis doar pentru citire");
     EXPECT_EQ(fileBytes(path), before);
+}
+
+// A sheet as Excel lays it out: an INDEX, then blocks of 32 rows, each its ROW records, its cells and a
+// DBCELL. Column A holds the row's number as text, B the row's number; the offsets are left for
+// indexCellTables to fill once the stream is built.
+SheetSpec excelSheet(const std::string& name, int rows) {
+    SheetSpec s{name, {}};
+    const int blocks = (rows + 31) / 32;
+    Bytes index = cat({le32(0), le32(0), le32(std::uint32_t(rows)), le32(0)});
+    for (int b = 0; b < blocks; ++b)
+        index = cat({index, le32(0)});
+    s.records.push_back({rt::Index, index});
+    for (int b = 0; b < blocks; ++b) {
+        const int first = 32 * b, last = std::min(rows, first + 32);
+        Bytes dbcell = le32(0);
+        for (int r = first; r < last; ++r) {
+            s.records.push_back({rt::Row, cat({le16(std::uint32_t(r)), le16(0), le16(2), le16(0x00FF),
+                                               le16(0), le16(0), le32(0x000F0100)})});
+            dbcell = cat({dbcell, le16(0)});
+        }
+        for (int r = first; r < last; ++r) {
+            s.records.push_back({rt::Label, cat({cellHead(r, 0), str8(name + " " + std::to_string(r))})});
+            s.records.push_back({rt::Number, cat({cellHead(r, 1), f64(r)})});
+        }
+        s.records.push_back({rt::DbCell, dbcell});
+    }
+    return s;
+}
+
+// Each INDEX gets the stream offsets of its sheet's DBCELLs, each DBCELL the way back to its block's first
+// ROW. Returns where every DBCELL is.
+std::vector<std::size_t> indexCellTables(Bytes& s) {
+    std::vector<std::size_t> all;
+    std::size_t index = 0, firstRow = 0, k = 0;
+    for (std::size_t pos = 0; pos + 4 <= s.size(); pos += 4 + get16(&s[pos + 2])) {
+        const std::uint16_t type = get16(&s[pos]);
+        if (type == rt::Index) {
+            index = pos;
+            k = 0;
+        } else if (type == rt::Row && firstRow == 0) {
+            firstRow = pos;
+        } else if (type == rt::DbCell) {
+            put32(&s[index + 20 + 4 * k++], std::uint32_t(pos));
+            put32(&s[pos + 4], std::uint32_t(pos - firstRow));
+            firstRow = 0;
+            all.push_back(pos);
+        }
+    }
+    return all;
+}
+
+// The walk at the open goes past a cell table the INDEX vouches for without reading it, and walks through
+// one whose INDEX does not agree with the records: either way the open finds what it finds by walking every
+// record, so a sheet reads, lists and saves as before.
+TEST(XlsEngine, TheOpenPassesACellTableByItsIndex) {
+    constexpr int kRows = 30000; // a sheet much larger than the walk's window
+    const std::vector<SheetSpec> sheets = {excelSheet("Date", kRows), excelSheet("Masuratori", kRows)};
+    const Bytes good = buildStream(sheets);
+    Bytes indexed = good;
+    const std::vector<std::size_t> dbcells = indexCellTables(indexed);
+    const std::size_t perSheet = dbcells.size() / 2;
+    // The first sheet's INDEX, and its last entry.
+    std::size_t index = 0;
+    while (get16(&indexed[index]) != rt::Index)
+        index += 4 + get16(&indexed[index + 2]);
+    const std::size_t lastEntry = index + 20 + 4 * (perSheet - 1);
+
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> spoil;
+        bool passes;
+    };
+    const std::vector<Case> cases = {
+        {"as Excel lays it out", [](Bytes&) {}, true},
+        {"an INDEX whose first entry is not the first block's DBCELL",
+         [&](Bytes& s) { put32(&s[index + 20], get32(&s[index + 20]) + 4); }, false},
+        {"entries that do not rise", [&](Bytes& s) { put32(&s[index + 24], std::uint32_t(dbcells[0])); },
+         false},
+        {"a last entry on the next sheet's last block",
+         [&](Bytes& s) { put32(&s[lastEntry], std::uint32_t(dbcells.back())); }, false},
+        {"a last entry that is not a DBCELL",
+         [&](Bytes& s) { put32(&s[lastEntry], std::uint32_t(dbcells[perSheet - 1] - 20)); }, false},
+        {"a last DBCELL whose way back misses its ROW",
+         [&](Bytes& s) { put32(&s[dbcells[perSheet - 1] + 4], get32(&s[dbcells[perSheet - 1] + 4]) + 2); },
+         false},
+        {"a last entry past the stream", [&](Bytes& s) { put32(&s[lastEntry], std::uint32_t(s.size())); },
+         false},
+    };
+    const WorkbookStream reference(good); // no INDEX entries to follow: every record walked
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes stream = indexed;
+        c.spoil(stream);
+        const WorkbookStream book(stream);
+        ASSERT_EQ(book.sheets().size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(book.sheets()[i].end, reference.sheets()[i].end);
+            EXPECT_EQ(book.sheets()[i].window2, reference.sheets()[i].window2);
+            EXPECT_EQ(book.sheets()[i].previewEnd, reference.sheets()[i].previewEnd);
+        }
+
+        ScratchDir dir;
+        const std::string path = (dir.path() / "excel.xls").string();
+        writeFileBytes(path, cfb::CompoundFile::create({{"Workbook", stream}}).serialize());
+        const auto size = std::filesystem::file_size(path);
+        const std::uint64_t before = bytesReadSoFar();
+        const auto source = SourceFile::readOnDemand(path);
+        auto wb = openWorkbook(source);
+        ASSERT_EQ(wb->worksheetCount(), 2);
+        EXPECT_EQ(wb->worksheet("Masuratori")->cell(1, 1).toText(), "Masuratori 0");
+        EXPECT_EQ(wb->worksheet("Masuratori")->cell(2, 2).toText(), "1");
+        const std::uint64_t read = bytesReadSoFar() - before;
+        // Each sheet is half the file; only the first one's INDEX is spoilt.
+        if (c.passes)
+            EXPECT_LT(read, size / 3) << "of " << size;
+        else
+            EXPECT_GT(read, size / 2) << "of " << size;
+
+        // Saved, the sheet not picked is copied whole and its WINDOW2 found: it is no longer the one shown.
+        auto edit = openWorkbook(path);
+        edit->worksheet("Masuratori")->setCell(1, 3, CellValue::text("x"));
+        edit->worksheet("Masuratori")->activate();
+        edit->close(true);
+        auto saved = openWorkbook(path);
+        EXPECT_EQ(saved->worksheet("Date")->cell(kRows, 1).toText(), "Date " + std::to_string(kRows - 1));
+        EXPECT_EQ(saved->worksheet("Masuratori")->cell(kRows, 2).toText(), std::to_string(kRows - 1));
+        EXPECT_EQ(saved->worksheet("Masuratori")->cell(1, 3).toText(), "x");
+        const Bytes out = workbookStream(path);
+        const WorkbookStream reread(out);
+        EXPECT_EQ(get16(&out[reread.sheets()[0].window2.at(0) + 4]) & 0x0600, 0)
+            << "the first sheet still shown";
+    }
 }
 
 // Read on demand in small blocks, a workbook reads as it does whole, records longer than the format allows

@@ -118,11 +118,11 @@ void WorkbookStream::parseGlobals() {
     // Substreams in stream order, none overlapping another or the globals.
     const std::vector<std::size_t> order = sheetsInStreamOrder();
     std::uint32_t previousEnd = globalsEnd_;
-    for (std::size_t i : order) {
-        SheetInfo& s = sheets_[i];
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        SheetInfo& s = sheets_[order[k]];
         if (s.begin < previousEnd || s.begin >= stream_.size())
             corrupt("foaia \"" + s.name + "\" are o pozitie gresita in fisier");
-        scanSheet(s);
+        scanSheet(s, k + 1 < order.size() ? std::max(sheets_[order[k + 1]].begin, s.begin) : stream_.size());
         previousEnd = s.end;
     }
     for (std::size_t i = 0; i < sheets_.size(); ++i)
@@ -163,7 +163,7 @@ const std::array<std::uint8_t, kKindTypes> kKinds = [] {
 
 } // namespace
 
-void WorkbookStream::scanSheet(SheetInfo& s) {
+void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
     need(s.begin, std::size_t(s.begin) + 4 + kMaxRecordData);
     RecordCursor cursor(stream_, s.begin, stream_.size());
     const RecordPos bof = cursor.next();
@@ -201,6 +201,7 @@ void WorkbookStream::scanSheet(SheetInfo& s) {
     };
     std::size_t at = cursor.position();
     w = windowAt(at);
+    bool passedCellTable = false;
     while (true) {
         if (at > w.refill) w = windowAt(at);
         if (size - at < 4) broken(at);
@@ -231,9 +232,52 @@ void WorkbookStream::scanSheet(SheetInfo& s) {
                 s.index = std::uint32_t(offset);
             else if (type == rt::WsBool && length >= 1)
                 s.dialog = h[4] & 0x10;
+            else if (type == rt::DbCell && !passedCellTable) {
+                passedCellTable = true;
+                if (const std::size_t past = pastCellTable(s, offset, nextSheet); past != 0) {
+                    at = past;
+                    w = windowAt(at);
+                }
+            }
         }
     }
     s.end = std::uint32_t(at);
+}
+
+// What the open needs of a sheet lies before and after its cell table, so the walk need not go through the
+// blocks of a large one: the INDEX lists where each block's DBCELL is. It is trusted only when its first
+// entry is the DBCELL the walk has just met, the entries rise and stay before the next sheet, and the last is
+// a DBCELL whose offset back leads to a ROW record; then the walk goes on past that last block (the offset
+// returned), else 0 and it walks on.
+std::size_t WorkbookStream::pastCellTable(const SheetInfo& s, std::size_t firstDbCell,
+                                          std::size_t limit) const {
+    const std::size_t size = std::min(limit, stream_.size());
+    if (!s.index || *s.index + 4 > size) return 0;
+    need(*s.index, *s.index + 4);
+    const std::size_t length = get16(stream_.data() + *s.index + 2);
+    if (length < 24 || length > size - *s.index - 4) return 0; // fewer than two blocks: nothing to pass
+    need(*s.index + 4, *s.index + 4 + length);
+    const std::uint8_t* entries = stream_.data() + *s.index + 4 + 16;
+    const std::size_t count = (length - 16) / 4;
+    if (get32(entries) != firstDbCell) return 0;
+    std::size_t last = firstDbCell;
+    for (std::size_t k = 1; k < count; ++k) {
+        const std::size_t next = get32(entries + 4 * k);
+        if (next <= last || next + 8 > size) return 0;
+        last = next;
+    }
+    need(last, last + 8);
+    const std::uint8_t* dbcell = stream_.data() + last;
+    const std::size_t dbcellLength = get16(dbcell + 2);
+    if (get16(dbcell) != rt::DbCell || dbcellLength < 4 || dbcellLength % 2 != 0 ||
+        dbcellLength > 4 + 2 * 32 || dbcellLength > size - last - 4)
+        return 0;
+    const std::size_t back = get32(dbcell + 4);
+    if (back == 0 || back >= last - firstDbCell) return 0;
+    need(last - back, last - back + 4);
+    const std::uint8_t* row = stream_.data() + last - back;
+    if (get16(row) != rt::Row || get16(row + 2) != 16) return 0;
+    return last + 4 + dbcellLength;
 }
 
 Sheet& WorkbookStream::sheet(std::size_t index) {

@@ -109,7 +109,9 @@ class WorkbookStream {
     };
     void open();
     void parseGlobals();
-    void scanSheet(SheetInfo& info);
+    // nextSheet: where the next substream in the stream begins, or the stream's end.
+    void scanSheet(SheetInfo& info, std::size_t nextSheet);
+    std::size_t pastCellTable(const SheetInfo& info, std::size_t firstDbCell, std::size_t limit) const;
     std::size_t insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
                                 GRec rec);
     std::vector<std::span<const std::uint8_t>> sstChain() const;
