@@ -199,6 +199,48 @@ inline std::vector<RecordBytes> formulaRanges() {
 }
 
 // The records of a stream: type and data, in order.
+// Fills in a hand-laid stream's row-block index as Excel does: each INDEX (with room for the entries) gets
+// the stream offsets of its sheet's DBCELLs; each DBCELL the way back to its block's first ROW and from each
+// row's first cell to the next's. Returns where the DBCELLs are.
+inline std::vector<std::size_t> fillCellIndex(Bytes& s) {
+    using namespace spreadsheet::xls;
+    std::vector<std::size_t> dbcells;
+    std::size_t index = 0, entry = 0, firstRow = 0;
+    std::vector<int> blockRows;
+    std::vector<std::pair<int, std::size_t>> firstCells; // row, its first cell record
+    for (std::size_t pos = 0; pos + 4 <= s.size(); pos += 4 + get16(&s[pos + 2])) {
+        const std::uint16_t type = get16(&s[pos]);
+        if (type == rt::Index) {
+            index = pos;
+            entry = 0;
+        } else if (type == rt::Row) {
+            if (blockRows.empty()) firstRow = pos;
+            blockRows.push_back(get16(&s[pos + 4]));
+        } else if (isCellRecord(type)) {
+            const int row = get16(&s[pos + 4]);
+            if (firstCells.empty() || firstCells.back().first != row) firstCells.emplace_back(row, pos);
+        } else if (type == rt::DbCell) {
+            if (index != 0 && index + 20 + 4 * entry + 4 <= index + 4 + get16(&s[index + 2]))
+                put32(&s[index + 20 + 4 * entry++], std::uint32_t(pos));
+            put32(&s[pos + 4], std::uint32_t(blockRows.empty() ? 0 : pos - firstRow));
+            std::vector<std::size_t> at(blockRows.size(), pos);
+            std::size_t next = pos;
+            for (std::size_t k = blockRows.size(); k-- > 0;) {
+                for (const auto& [row, cell] : firstCells)
+                    if (row == blockRows[k]) next = cell;
+                at[k] = next;
+            }
+            for (std::size_t k = 0; k < at.size() && 8 + 2 * k + 2 <= 4 + std::size_t(get16(&s[pos + 2]));
+                 ++k)
+                put16(&s[pos + 8 + 2 * k], std::uint32_t(at[k] - (k == 0 ? firstRow + 20 : at[k - 1])));
+            blockRows.clear();
+            firstCells.clear();
+            dbcells.push_back(pos);
+        }
+    }
+    return dbcells;
+}
+
 inline std::vector<RecordBytes> records(const Bytes& stream, std::size_t begin = 0,
                                         std::size_t end = SIZE_MAX) {
     std::vector<RecordBytes> out;

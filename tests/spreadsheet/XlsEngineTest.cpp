@@ -554,7 +554,7 @@ TEST(XlsEngine, AListingKeepsLittleOfALargeWorkbook) {
 
 // A sheet as Excel lays it out: an INDEX, then blocks of 32 rows, each its ROW records, its cells and a
 // DBCELL. Column A holds the row's number as text, B the row's number; the offsets are left for
-// indexCellTables to fill once the stream is built.
+// fillCellIndex to fill once the stream is built.
 SheetSpec excelSheet(const std::string& name, int rows) {
     SheetSpec s{name, {}};
     const int blocks = (rows + 31) / 32;
@@ -579,28 +579,6 @@ SheetSpec excelSheet(const std::string& name, int rows) {
     return s;
 }
 
-// Each INDEX gets the stream offsets of its sheet's DBCELLs, each DBCELL the way back to its block's first
-// ROW. Returns where every DBCELL is.
-std::vector<std::size_t> indexCellTables(Bytes& s) {
-    std::vector<std::size_t> all;
-    std::size_t index = 0, firstRow = 0, k = 0;
-    for (std::size_t pos = 0; pos + 4 <= s.size(); pos += 4 + get16(&s[pos + 2])) {
-        const std::uint16_t type = get16(&s[pos]);
-        if (type == rt::Index) {
-            index = pos;
-            k = 0;
-        } else if (type == rt::Row && firstRow == 0) {
-            firstRow = pos;
-        } else if (type == rt::DbCell) {
-            put32(&s[index + 20 + 4 * k++], std::uint32_t(pos));
-            put32(&s[pos + 4], std::uint32_t(pos - firstRow));
-            firstRow = 0;
-            all.push_back(pos);
-        }
-    }
-    return all;
-}
-
 // The walk at the open goes past a cell table the INDEX vouches for without reading it, and walks through
 // one whose INDEX does not agree with the records: either way the open finds what it finds by walking every
 // record, so a sheet reads, lists and saves as before.
@@ -609,7 +587,7 @@ TEST(XlsEngine, TheOpenPassesACellTableByItsIndex) {
     const std::vector<SheetSpec> sheets = {excelSheet("Date", kRows), excelSheet("Masuratori", kRows)};
     const Bytes good = buildStream(sheets);
     Bytes indexed = good;
-    const std::vector<std::size_t> dbcells = indexCellTables(indexed);
+    const std::vector<std::size_t> dbcells = fillCellIndex(indexed);
     const std::size_t perSheet = dbcells.size() / 2;
     // The first sheet's INDEX, and its last entry.
     std::size_t index = 0;

@@ -564,6 +564,90 @@ TEST(XlsRecords, ANewCellJoinsTheBlockOfItsRowRecord) {
     }
 }
 
+// Below the rows the edits reach, a sheet's cell table is copied as it came; whatever the edits bring in
+// above still lands in row order, in the right row block, and every cell reads as before.
+TEST(XlsRecords, EditsAboveTheRestOfTheCellTableLandInRowOrder) {
+    auto row = [](int r) {
+        return RecordBytes{rt::Row, cat({le16(std::uint32_t(r)), le16(0), le16(2), le16(255), le16(0),
+                                         le16(0), le32(0x100)})};
+    };
+    auto number = [](int r, int c) {
+        return RecordBytes{rt::Number, cat({cellHead(r, c), f64(r * 10 + c)})};
+    };
+    const std::vector<int> rows = {0, 1, 2, 40, 41, 50, 100};
+    std::vector<RecordBytes> rowThenCells, rowsFirst, cellsOnly, blocks;
+    for (int r : rows) {
+        rowThenCells.push_back(row(r));
+        rowsFirst.push_back(row(r));
+        for (int c : {0, 1}) {
+            rowThenCells.push_back(number(r, c));
+            cellsOnly.push_back(number(r, c));
+        }
+    }
+    rowsFirst.insert(rowsFirst.end(), cellsOnly.begin(), cellsOnly.end());
+    // Row blocks by 32-row bucket: rows 0-2, then 40-50 (where a new row 35 belongs), then 100.
+    for (const std::vector<int>& block : {std::vector<int>{0, 1, 2}, {40, 41, 50}, {100}}) {
+        for (int r : block)
+            blocks.push_back(row(r));
+        for (int r : block)
+            for (int c : {0, 1})
+                blocks.push_back(number(r, c));
+        blocks.push_back({rt::DbCell, cat({le32(0), Bytes(2 * block.size(), 0)})});
+    }
+    const std::pair<const char*, std::vector<RecordBytes>> layouts[] = {
+        {"each ROW before its cells", rowThenCells},
+        {"every ROW first", rowsFirst},
+        {"no ROW records", cellsOnly},
+        {"row blocks closed by DBCELL", blocks},
+    };
+    const struct {
+        const char* what;
+        int row, col;
+        bool format; // only a new format, else the value 7
+    } edits[] = {
+        {"a new row between rows", 35, 3, false},     {"a new cell in a row", 41, 3, false},
+        {"a value over a cell", 50, 1, false},        {"a format only", 40, 1, true},
+        {"a new row below every row", 200, 0, false},
+    };
+    for (const auto& [layout, laid] : layouts)
+        for (const auto& e : edits) {
+            SCOPED_TRACE(std::string(layout) + ", " + e.what);
+            Bytes stream = buildStream({{"S", laid}});
+            fillCellIndex(stream);
+            WorkbookStream book(stream);
+            if (e.format)
+                book.sheet(0).setCellXf(e.row, e.col, 16);
+            else
+                book.sheet(0).setValue(e.row, e.col, CellValue::number(7));
+            const Bytes saved = book.serialize();
+            WorkbookStream reread(saved);
+            const std::size_t begin = reread.sheets()[0].begin;
+            std::vector<int> rowRecords;
+            std::pair<int, int> lastCell{-1, -1};
+            for (const auto& r : records(saved, begin)) {
+                if (r.type == rt::Eof) break;
+                if (r.type == rt::Row) rowRecords.push_back(get16(r.data.data()));
+                if (r.type != rt::Number && r.type != rt::Rk) continue;
+                const std::pair<int, int> cell{int(get16(r.data.data())), int(get16(&r.data[2]))};
+                EXPECT_LT(lastCell, cell) << "cell " << cell.first << "," << cell.second;
+                lastCell = cell;
+            }
+            EXPECT_TRUE(std::is_sorted(rowRecords.begin(), rowRecords.end()));
+            expectCellIndexConsistent(saved, begin);
+            Sheet& sheet = reread.sheet(0);
+            for (int r : rows)
+                for (int c : {0, 1})
+                    if (e.format || r != e.row || c != e.col) {
+                        EXPECT_EQ(show(sheet.value(r, c)), show(CellValue::number(r * 10 + c)));
+                    }
+            EXPECT_EQ(show(sheet.value(e.row, e.col)),
+                      show(CellValue::number(e.format ? e.row * 10 + e.col : 7)));
+            if (e.format) {
+                EXPECT_EQ(sheet.cellXf(e.row, e.col), 16);
+            }
+        }
+}
+
 namespace {
 
 // How the formula cells of a written sheet hang together, in record order: "E14>E13" for a FORMULA that

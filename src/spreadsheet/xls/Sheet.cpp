@@ -530,11 +530,17 @@ class SheetWriter {
         planBlocks();
         placeNewRows();
         colAnchor_ = columnAnchor();
+        planCopies();
         int depth = 0;
         for (std::size_t i = 0; i < s_.recs_.size(); ++i) {
             const RecordPos& r = s_.recs_[i];
             if (i == colAnchor_) emitColInfos();
             if (i == anchor_) finishBlock(Sheet::npos);
+            if (const std::size_t to = copiedThrough(i); to > i) {
+                w_.raw(s_.stream_.data() + r.offset, s_.recs_[to - 1].end() - r.offset);
+                i = to - 1;
+                continue;
+            }
             const bool nestedBefore = depth > 1;
             depth += r.type == rt::Bof ? 1 : r.type == rt::Eof ? -1 : 0;
             if (nestedBefore || depth > 1 || (r.type == rt::Eof && depth > 0)) {
@@ -555,6 +561,7 @@ class SheetWriter {
         std::vector<int> rows;        // rows with a ROW record
         std::vector<int> newRows;     // ROW records to add
         std::vector<int> pendingRows; // rows with only new cells, flushed in row order
+        bool copied = false;          // all but its DBCELL goes out as it came
     };
 
     const Edit* edited(int row, int col) const {
@@ -645,6 +652,53 @@ class SheetWriter {
         for (const auto& [r, k] : rowBlock_)
             if (r < row) b = k;
         return b;
+    }
+
+    // Below the last row the edits reach, the cell table goes out as it came, in one piece rather than record
+    // by record: what lies past its first ROW and first cell record down there (which still close what came
+    // before them), and in the row-block layout every block down there that gets nothing new, but for its
+    // DBCELL, which keeps the INDEX's count.
+    void planCopies() {
+        if (s_.ctFirst_ == npos) return;
+        const auto rowOf = [&](std::size_t rec) { return int(get16(s_.data(rec).data())); };
+        int reach = newMaxRow_;
+        for (const auto& [k, e] : s_.edits_)
+            reach = std::max(reach, int(k >> 8));
+        for (const auto& [rec, host] : moves_.retarget)
+            reach = std::max(reach, rowOf(rec));
+        for (const auto& [rec, range] : moves_.newRange)
+            reach = std::max(reach, rowOf(rec));
+        std::size_t from = s_.ctLast_ + 1;
+        for (; from > s_.ctFirst_; --from) {
+            const RecordPos& r = s_.recs_[from - 1];
+            const bool rowOrCell = r.type == rt::Row || isCellRecord(r.type);
+            if (rowOrCell ? rowOf(from - 1) <= reach
+                          : !isFormulaTail(r.type) && !(dbcellLayout_ && r.type == rt::DbCell))
+                break;
+        }
+        for (std::size_t anchor : {colAnchor_, anchor_})
+            if (anchor != npos && anchor >= from && anchor <= s_.ctLast_) from = anchor + 1;
+        if (dbcellLayout_) {
+            for (Block& b : blocks_)
+                b.copied = b.first >= from && b.last > b.first && s_.recs_[b.last].type == rt::DbCell &&
+                           b.newRows.empty() && b.pendingRows.empty();
+            return;
+        }
+        std::size_t firstRow = npos, firstCell = npos;
+        for (std::size_t i = from; i <= s_.ctLast_ && (firstRow == npos || firstCell == npos); ++i) {
+            if (s_.recs_[i].type == rt::Row && firstRow == npos) firstRow = i;
+            if (isCellRecord(s_.recs_[i].type) && firstCell == npos) firstCell = i;
+        }
+        copyFrom_ =
+            std::max(firstRow == npos ? from : firstRow + 1, firstCell == npos ? from : firstCell + 1);
+    }
+    // Past the records copied from i on, or i.
+    std::size_t copiedThrough(std::size_t i) const {
+        if (dbcellLayout_) {
+            const bool starts = blockIdx_ < blocks_.size() && blocks_[blockIdx_].first == i;
+            return starts && blocks_[blockIdx_].copied ? blocks_[blockIdx_].last : i;
+        }
+        return i == copyFrom_ && copyFrom_ < s_.ctLast_ ? s_.ctLast_ : i;
     }
 
     // Where the COLINFO records are written whole: at the first one, or where Excel puts them when a sheet
@@ -990,6 +1044,7 @@ class SheetWriter {
     bool dbcellLayout_ = false;
     std::size_t anchor_ = npos; // where a sheet without cells gets its first ones
     std::size_t colAnchor_ = npos;
+    std::size_t copyFrom_ = npos; // without row blocks: the cell table copied from here to its last record
 
     // Positions in the output that INDEX needs at the end.
     std::vector<std::uint32_t> dbcellPositions_;
