@@ -564,6 +564,21 @@ TEST(XlsRecords, ANewCellJoinsTheBlockOfItsRowRecord) {
     }
 }
 
+// An empty cell shows its row's format, whatever order a producer left the ROW records in; of two for one
+// row, the later one counts, as for a reader going through the records.
+TEST(XlsRecords, AnEmptyCellTakesItsRowsFormatFromRowRecordsInAnyOrder) {
+    auto formattedRow = [](int r, int xf) {
+        return RecordBytes{rt::Row, cat({le16(std::uint32_t(r)), le16(0), le16(1), le16(255), le16(0),
+                                         le16(0), le32(0x100 | 0x80 | (std::uint32_t(xf) << 16))})};
+    };
+    const RecordBytes cell{rt::Number, cat({cellHead(9, 0), f64(1)})};
+    WorkbookStream book(buildStream(
+        {{"S", {formattedRow(9, 17), formattedRow(5, 18), formattedRow(2, 19), formattedRow(5, 20), cell}}}));
+    const Sheet& sheet = book.sheet(0);
+    for (const auto& [row, xf] : {std::pair{2, 19}, {5, 20}, {9, 17}})
+        EXPECT_EQ(sheet.cellXf(row, 3), xf) << "row " << row;
+}
+
 // Below the rows the edits reach, a sheet's cell table is copied as it came; whatever the edits bring in
 // above still lands in row order, in the right row block, and every cell reads as before.
 TEST(XlsRecords, EditsAboveTheRestOfTheCellTableLandInRowOrder) {

@@ -129,7 +129,7 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept)
             break;
         case rt::Row:
             if (r.length < 16) corrupt("o inregistrare de rand este prea scurta");
-            rowRecs_.insert_or_assign(rowRecs_.end(), get16(d), std::uint32_t(i)); // rows come in order
+            rowRecs_.emplace_back(get16(d), std::uint32_t(i)); // in row order, unless a producer strays
             break;
         case rt::String:
             if (lastFormula != npos) entries_[lastFormula].str = std::uint32_t(i);
@@ -171,6 +171,18 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept)
         entries_.push_back({row, col, std::uint32_t(i), npos, 0});
     }
     if (depth != 0 && !cut) corrupt("foaia nu se incheie corect");
+    // ROW records by row; of two for the same row, the later one counts.
+    const auto byRow = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (std::adjacent_find(rowRecs_.begin(), rowRecs_.end(), [](const auto& a, const auto& b) {
+            return a.first >= b.first;
+        }) != rowRecs_.end()) {
+        std::stable_sort(rowRecs_.begin(), rowRecs_.end(), byRow);
+        std::vector<std::pair<int, std::uint32_t>> last;
+        for (std::size_t k = 0; k < rowRecs_.size(); ++k)
+            if (k + 1 == rowRecs_.size() || rowRecs_[k + 1].first != rowRecs_[k].first)
+                last.push_back(rowRecs_[k]);
+        rowRecs_ = std::move(last);
+    }
     auto less = [](const CellEntry& a, const CellEntry& b) {
         return a.row != b.row ? a.row < b.row : a.col < b.col;
     };
@@ -264,7 +276,9 @@ CellValue Sheet::value(int row, int col) const {
 }
 
 std::uint16_t Sheet::defaultXf(int row, int col) const {
-    if (auto it = rowRecs_.find(row); it != rowRecs_.end()) {
+    const auto it = std::lower_bound(rowRecs_.begin(), rowRecs_.end(), row,
+                                     [](const auto& r, int wanted) { return r.first < wanted; });
+    if (it != rowRecs_.end() && it->first == row) {
         const std::uint32_t flags = get32(&data(it->second)[12]);
         if (flags & 0x80) return std::uint16_t((flags >> 16) & 0x0FFF);
     }

@@ -112,7 +112,7 @@ class Sheet {
     std::vector<RecordPos> recs_;
     std::vector<CellEntry> entries_;
     std::vector<std::uint32_t> rowStart_; // entries_ of row r: [rowStart_[r], rowStart_[r + 1])
-    std::map<int, std::uint32_t> rowRecs_;
+    std::vector<std::pair<int, std::uint32_t>> rowRecs_; // (row, its ROW record), by row
     std::vector<ColInfo> cols_;
     std::vector<FormulaRange> ranges_;
     std::vector<RangeMember> members_;
