@@ -204,6 +204,21 @@ void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
     bool passedCellTable = false;
     while (true) {
         if (at > w.refill) w = windowAt(at);
+        // Past the first rows, cells and what follows them pass in a tight loop while the window holds their
+        // headers; anything else, or a record that does not fit, is left to the steps below.
+        if (!inPreview && size >= 6) {
+            const std::size_t stop = std::min(w.refill, size - 6);
+            while (at <= stop) {
+                const std::uint8_t* const p = w.bytes + (at - w.from);
+                const std::uint16_t type = get16(p), length = get16(p + 2);
+                const std::uint8_t kind = type < kKindTypes ? kKinds[type] : OtherRecord;
+                if (kind == OtherRecord || length < 2 || length > size - at - 4 ||
+                    (kind == CellOrRow && get16(p + 4) < kPreviewRows))
+                    break;
+                at += 4 + std::size_t(length);
+            }
+            if (at > w.refill) continue;
+        }
         if (size - at < 4) broken(at);
         const std::uint8_t* const h = w.bytes + (at - w.from);
         const std::uint16_t type = get16(h), length = get16(h + 2);
