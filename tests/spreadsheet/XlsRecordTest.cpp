@@ -138,6 +138,32 @@ TEST(XlsRecords, NewStringsAppendAfterTheLastAndSplitAtTheRecordLimit) {
         EXPECT_EQ(show(s2.value(e.row, e.col)), e.value) << "row " << e.row << " col " << e.col;
 }
 
+// A text the table already holds is found there, however its string is stored (with formatting runs, split
+// over records with a change of width, with extended data); one of the same length but other characters is
+// new. Only the strings of a text's length are read to look, so the length must be counted in characters.
+TEST(XlsRecords, AKnownTextReusesItsStringHoweverItIsStored) {
+    const struct {
+        const char* text;
+        std::uint32_t index;
+    } cases[] = {
+        {"ab", 0}, {"abcdef\xC8\x99\xC8\x9Bxy", 1}, {"\xCE\xA9", 2},
+        {"zz", 3}, {"abcdef\xC8\x99\xC8\x9Bxz", 4}, {"\xCE\xA8", 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        WorkbookStream book(kindsStream());
+        book.sheet(0).setValue(7, 0, CellValue::text(c.text));
+        const Bytes saved = book.serialize();
+        WorkbookStream again(saved);
+        EXPECT_EQ(again.strings().size(), std::max<std::size_t>(4, c.index + 1));
+        for (const auto& r : records(saved))
+            if (r.type == rt::LabelSst && get16(r.data.data()) == 7) {
+                EXPECT_EQ(get32(&r.data[6]), c.index);
+            }
+        EXPECT_EQ(again.sheet(0).value(7, 0).textValue(), c.text);
+    }
+}
+
 // A table that holds more than it counts: readers stop at the count, so a new string must come right after
 // the last counted one, not after the uncounted bytes.
 TEST(XlsRecords, NewStringsFollowTheLastCountedOneInATableThatHoldsMore) {

@@ -36,20 +36,21 @@ void ContinuedReader::skip(std::size_t n) {
     }
 }
 
-std::u16string ContinuedReader::chars(std::size_t count, bool wide) {
-    std::u16string s;
-    s.reserve(std::min<std::size_t>(count, kMaxRecordData));
+void ContinuedReader::walkChars(std::size_t count, bool wide, std::u16string* into) {
+    std::size_t done = 0;
     while (true) {
         if (seg_ < segs_.size()) {
             const auto& d = segs_[seg_];
             const std::size_t unit = wide ? 2 : 1;
             const std::size_t avail = pos_ < d.size() ? (d.size() - pos_) / unit : 0;
-            const std::size_t take = std::min(count - s.size(), avail);
-            for (std::size_t i = 0; i < take; ++i)
-                s += wide ? char16_t(get16(&d[pos_ + 2 * i])) : char16_t(d[pos_ + i]);
+            const std::size_t take = std::min(count - done, avail);
+            if (into)
+                for (std::size_t i = 0; i < take; ++i)
+                    *into += wide ? char16_t(get16(&d[pos_ + 2 * i])) : char16_t(d[pos_ + i]);
             pos_ += take * unit;
+            done += take;
         }
-        if (s.size() == count) return s;
+        if (done == count) return;
         // Split over a record boundary: the next record starts with its own flag byte.
         ++seg_;
         pos_ = 0;
@@ -58,8 +59,26 @@ std::u16string ContinuedReader::chars(std::size_t count, bool wide) {
     }
 }
 
+std::u16string ContinuedReader::chars(std::size_t count, bool wide) {
+    std::u16string s;
+    s.reserve(std::min<std::size_t>(count, kMaxRecordData));
+    walkChars(count, wide, &s);
+    return s;
+}
+
 std::optional<ContinuedReader::Header> ContinuedReader::header(bool rich) {
     Header h;
+    // Count and flags in one record, as they nearly always are: read in place.
+    if (settle() && segs_[seg_].size() - pos_ >= 3) {
+        const std::uint8_t* d = segs_[seg_].data() + pos_;
+        h.cch = get16(d);
+        const std::uint8_t flags = d[2];
+        pos_ += 3;
+        h.wide = flags & 0x01;
+        if (rich && (flags & 0x08)) h.runs = u16();
+        if (rich && (flags & 0x04)) h.ext = u32();
+        return h;
+    }
     h.cch = u16();
     // Some writers leave out the flags byte of an empty cell text that ends its record.
     if (h.cch == 0 && !rich && (seg_ >= segs_.size() || pos_ >= segs_[seg_].size())) return std::nullopt;
@@ -107,6 +126,24 @@ std::string ContinuedReader::utf8String(bool rich) {
     return s;
 }
 
+std::uint16_t ContinuedReader::skipString(bool rich) {
+    // A plain string within one record, as nearly all are: one step.
+    if (settle() && segs_[seg_].size() - pos_ >= 3) {
+        const std::uint8_t* d = segs_[seg_].data() + pos_;
+        const std::uint16_t cch = get16(d);
+        const std::size_t bytes = std::size_t(cch) << (d[2] & 0x01);
+        if ((!rich || (d[2] & 0x0C) == 0) && segs_[seg_].size() - pos_ - 3 >= bytes) {
+            pos_ += 3 + bytes;
+            return cch;
+        }
+    }
+    const auto h = header(rich);
+    if (!h) return 0;
+    walkChars(h->cch, h->wide, nullptr);
+    skipTail(*h);
+    return h->cch;
+}
+
 void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chain) {
     if (chain.empty() || chain[0].size() < 8) corrupt("tabela de texte este trunchiata");
     totalRefs_ = get32(chain[0].data());
@@ -116,47 +153,70 @@ void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chai
         totalBytes += c.size();
     // Every string takes at least 3 bytes: a count beyond that is a lie, not a reason to allocate.
     if (unique > totalBytes / 3) corrupt("tabela de texte anunta mai multe texte decat contine");
-    // Room for a results table's labels too, so that adding them does not move every string.
-    texts_.reserve(std::size_t(unique) + 64);
+    chain_ = chain;
+    locations_.clear();
+    lengths_.clear();
+    chunks_.clear();
+    chunks_.resize((std::size_t(unique) >> kChunkBits) + 1);
+    read_.assign(unique, false);
     locations_.reserve(unique);
-    ContinuedReader r(chain);
+    lengths_.reserve(unique);
+    ContinuedReader r(chain_, 0, 0);
     r.skip(8);
     for (std::uint32_t i = 0; i < unique; ++i) {
         if (!r.settle()) corrupt("tabela de texte anunta mai multe texte decat contine");
         locations_.push_back({std::uint32_t(r.segment()), std::uint32_t(r.offset())});
-        texts_.push_back(r.utf8String(true));
+        lengths_.push_back(r.skipString(true));
     }
     end_ = {std::uint32_t(r.segment()), std::uint32_t(r.offset())};
     originalCount_ = unique;
 }
 
+const std::string& SharedStrings::text(std::size_t i) const {
+    if (i >= originalCount_) return addedUtf8_.at(i - originalCount_);
+    auto& chunk = chunks_[i >> kChunkBits];
+    if (!chunk) chunk = std::make_unique<std::string[]>(std::size_t(1) << kChunkBits);
+    std::string& text = chunk[i & ((std::size_t(1) << kChunkBits) - 1)];
+    if (!read_[i]) {
+        ContinuedReader r(chain_, locations_[i].record, locations_[i].offset);
+        text = r.utf8String(true);
+        read_[i] = true;
+    }
+    return text;
+}
+
+std::uint32_t SharedStrings::append(const std::string& utf8) {
+    const auto index = std::uint32_t(size());
+    addedUtf8_.push_back(utf8);
+    added_.push_back(utf8ToUtf16(utf8));
+    if (lookupBuilt_) lookup_.emplace(utf8, index);
+    return index;
+}
+
 std::uint32_t SharedStrings::intern(const std::string& utf8) {
-    // A table's few labels are looked up one by one; a hash of every string pays only for many lookups.
+    // A table's few labels are looked up one by one, reading only the strings of their length; a hash of
+    // every string pays only for many lookups.
     if (!lookupBuilt_ && ++scans_ <= kScansBeforeLookup) {
-        for (std::size_t i = 0; i < texts_.size(); ++i)
-            if (texts_[i].size() == utf8.size() && texts_[i] == utf8) return std::uint32_t(i);
-        const auto index = std::uint32_t(texts_.size());
-        texts_.push_back(utf8);
-        added_.push_back(utf8ToUtf16(utf8));
-        return index;
+        const std::size_t units = utf8ToUtf16(utf8).size();
+        for (std::size_t i = 0; i < originalCount_; ++i)
+            if (lengths_[i] == units && text(i) == utf8) return std::uint32_t(i);
+        for (std::size_t a = 0; a < addedUtf8_.size(); ++a)
+            if (addedUtf8_[a] == utf8) return std::uint32_t(originalCount_ + a);
+        return append(utf8);
     }
     if (!lookupBuilt_) {
-        lookup_.reserve(texts_.size());
-        for (std::size_t i = 0; i < texts_.size(); ++i)
-            lookup_.emplace(texts_[i], std::uint32_t(i));
+        lookup_.reserve(size());
+        for (std::size_t i = 0; i < size(); ++i)
+            lookup_.emplace(text(i), std::uint32_t(i));
         lookupBuilt_ = true;
     }
     if (auto it = lookup_.find(utf8); it != lookup_.end()) return it->second;
-    const auto index = std::uint32_t(texts_.size());
-    texts_.push_back(utf8);
-    added_.push_back(utf8ToUtf16(utf8));
-    lookup_.emplace(utf8, index);
-    return index;
+    return append(utf8);
 }
 
 void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint8_t>>& chain,
                           std::vector<Written>& positions) const {
-    positions.assign(texts_.size(), Written{0, 0});
+    positions.assign(size(), Written{0, 0});
     // Readers take the strings one after another, so an appended string must follow the last counted one:
     // bytes beyond it (a table that holds more than it counts) are dropped then, kept as they are otherwise.
     const std::size_t records = added_.empty() ? chain.size() : std::size_t(end_.record) + 1;
@@ -169,7 +229,7 @@ void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint
         if (k == 0) {
             put32(data.data(),
                   std::uint32_t(std::int64_t(totalRefs_) + refDelta_ < 0 ? 0 : totalRefs_ + refDelta_));
-            put32(data.data() + 4, std::uint32_t(texts_.size()));
+            put32(data.data() + 4, std::uint32_t(size()));
         }
         if (k + 1 == records) {
             current = std::move(data);

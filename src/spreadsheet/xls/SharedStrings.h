@@ -7,6 +7,7 @@
 
 #include "Biff.h"
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,7 +20,13 @@ namespace ordana::spreadsheet::xls {
 class ContinuedReader {
   public:
     explicit ContinuedReader(std::vector<std::span<const std::uint8_t>> segments)
-        : segs_(std::move(segments)) {}
+        : owned_(std::move(segments)), segs_(owned_) {}
+    // Over segments kept elsewhere, from an offset in one of them.
+    ContinuedReader(const std::vector<std::span<const std::uint8_t>>& segments, std::size_t segment,
+                    std::size_t offset)
+        : segs_(segments), seg_(segment), pos_(offset) {}
+    ContinuedReader(const ContinuedReader&) = delete;
+    ContinuedReader& operator=(const ContinuedReader&) = delete;
     std::uint8_t u8();
     std::uint16_t u16();
     std::uint32_t u32();
@@ -30,6 +37,8 @@ class ContinuedReader {
     std::u16string string(bool rich);
     // The same, as UTF-8; a one-byte string within one record goes straight there.
     std::string utf8String(bool rich);
+    // Past such a string without reading its characters; returns how many it has.
+    std::uint16_t skipString(bool rich);
     // Moves past exhausted segments; false at the very end.
     bool settle();
     std::size_t segment() const { return seg_; }
@@ -44,7 +53,11 @@ class ContinuedReader {
     // Reads the count and flags; nullopt for the empty text some writers leave without its flags byte.
     std::optional<Header> header(bool rich);
     void skipTail(const Header& h);
-    std::vector<std::span<const std::uint8_t>> segs_;
+    // count characters from the current unit width on, each record boundary restarting with its flag byte;
+    // with into, appended there.
+    void walkChars(std::size_t count, bool wide, std::u16string* into);
+    std::vector<std::span<const std::uint8_t>> owned_;
+    const std::vector<std::span<const std::uint8_t>>& segs_;
     std::size_t seg_ = 0;
     std::size_t pos_ = 0;
 };
@@ -57,10 +70,12 @@ class SharedStrings {
         std::uint32_t offset;
     };
 
+    // Over the records' bytes, which must stay where they are while this table is used: a string is read
+    // when it is first asked for, since a listing or a sheet needs few of a large table's strings.
     void parse(const std::vector<std::span<const std::uint8_t>>& chain);
 
-    std::size_t size() const { return texts_.size(); }
-    const std::string& text(std::size_t i) const { return texts_[i]; }
+    std::size_t size() const { return originalCount_ + addedUtf8_.size(); }
+    const std::string& text(std::size_t i) const;
 
     // The index of this text, appended when absent.
     std::uint32_t intern(const std::string& utf8);
@@ -79,8 +94,15 @@ class SharedStrings {
                std::vector<Written>& positions) const;
 
   private:
-    std::vector<std::string> texts_;
+    std::uint32_t append(const std::string& utf8);
+    std::vector<std::span<const std::uint8_t>> chain_;
     std::vector<Location> locations_;
+    std::vector<std::uint16_t> lengths_; // characters of each original string
+    // Strings read so far, in chunks that never move, made as they are first needed.
+    static constexpr std::size_t kChunkBits = 12;
+    mutable std::vector<std::unique_ptr<std::string[]>> chunks_;
+    mutable std::vector<bool> read_;
+    std::vector<std::string> addedUtf8_;
     Location end_{0, 8}; // just past the last counted string
     std::vector<std::u16string> added_;
     std::unordered_map<std::string, std::uint32_t> lookup_;

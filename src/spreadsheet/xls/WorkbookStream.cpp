@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace ordana::spreadsheet::xls {
 
@@ -128,6 +129,9 @@ void WorkbookStream::parseGlobals() {
     for (std::size_t i = 0; i < sheets_.size(); ++i)
         if (sheets_[i].isWorksheet()) worksheets_.push_back(i);
 
+    // The string table reads its strings from the records' bytes as they are asked for: moving a record
+    // (globals inserted before it) must not move its bytes.
+    static_assert(std::is_nothrow_move_constructible_v<GRec>);
     const auto chain = sstChain();
     if (!chain.empty()) sst_.parse(chain);
     for (const GRec& g : globals_)
