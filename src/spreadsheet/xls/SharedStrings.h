@@ -71,7 +71,8 @@ class SharedStrings {
     };
 
     // Over the records' bytes, which must stay where they are while this table is used: a string is read
-    // when it is first asked for, since a listing or a sheet needs few of a large table's strings.
+    // when it is first asked for, since a listing or a sheet needs few of a large table's strings. Reading
+    // one fills a cache, so a table is for one thread at a time, as its workbook is.
     void parse(const std::vector<std::span<const std::uint8_t>>& chain);
 
     std::size_t size() const { return originalCount_ + addedUtf8_.size(); }
