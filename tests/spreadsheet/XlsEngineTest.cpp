@@ -553,8 +553,8 @@ TEST(XlsEngine, AListingKeepsLittleOfALargeWorkbook) {
 }
 
 // A sheet as Excel lays it out: an INDEX, then blocks of 32 rows, each its ROW records, its cells and a
-// DBCELL. Column A holds the row's number as text, B the row's number; the offsets are left for
-// fillCellIndex to fill once the stream is built.
+// DBCELL. Column A holds the sheet's name and the row's number as text, B the row's number; the offsets are
+// left for fillCellIndex to fill once the stream is built.
 SheetSpec excelSheet(const std::string& name, int rows) {
     SheetSpec s{name, {}};
     const int blocks = (rows + 31) / 32;
@@ -580,8 +580,8 @@ SheetSpec excelSheet(const std::string& name, int rows) {
 }
 
 // The walk at the open goes past a cell table the INDEX vouches for without reading it, and walks through
-// one whose INDEX does not agree with the records: either way the open finds what it finds by walking every
-// record, so a sheet reads, lists and saves as before.
+// one whose INDEX does not agree with the records: either way the open learns what a walk over every record
+// would, so a sheet reads, lists and saves as before.
 TEST(XlsEngine, TheOpenPassesACellTableByItsIndex) {
     constexpr int kRows = 30000; // a sheet much larger than the walk's window
     const std::vector<SheetSpec> sheets = {excelSheet("Date", kRows), excelSheet("Masuratori", kRows)};
