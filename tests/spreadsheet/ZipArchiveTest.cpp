@@ -394,7 +394,9 @@ TEST(ZipReplaceHead, NewHeadAndTailAroundTheOriginalsMiddleWhateverTheStream) {
                 const auto now = b.find("big.xml")->data;
                 EXPECT_NE(std::search(now.begin(), now.end(), old.begin(), old.end()), now.end())
                     << "the middle was deflated again";
-                EXPECT_LT(now.size(), was.data.size() + 2000);
+                // Only a head and a tail around the middle are deflated anew (at the fastest level), neither
+                // stored as it is: the whole stays within a twentieth of the original.
+                EXPECT_LT(now.size(), was.data.size() + was.data.size() / 20);
             }
         }
     }
