@@ -198,7 +198,6 @@ inline std::vector<RecordBytes> formulaRanges() {
     return r;
 }
 
-// The records of a stream: type and data, in order.
 // Fills in a hand-laid stream's row-block index as Excel does: each INDEX (with room for the entries) gets
 // the stream offsets of its sheet's DBCELLs; each DBCELL the way back to its block's first ROW and from each
 // row's first cell to the next's. Returns where the DBCELLs are.
@@ -241,6 +240,7 @@ inline std::vector<std::size_t> fillCellIndex(Bytes& s) {
     return dbcells;
 }
 
+// The records of a stream: type and data, in order.
 inline std::vector<RecordBytes> records(const Bytes& stream, std::size_t begin = 0,
                                         std::size_t end = SIZE_MAX) {
     std::vector<RecordBytes> out;
