@@ -173,7 +173,7 @@ void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chai
 }
 
 const std::string& SharedStrings::text(std::size_t i) const {
-    if (i >= originalCount_) return addedUtf8_.at(i - originalCount_);
+    if (i >= originalCount_) return added_.at(i - originalCount_);
     auto& chunk = chunks_[i >> kChunkBits];
     if (!chunk) chunk = std::make_unique<std::string[]>(std::size_t(1) << kChunkBits);
     std::string& text = chunk[i & ((std::size_t(1) << kChunkBits) - 1)];
@@ -187,8 +187,7 @@ const std::string& SharedStrings::text(std::size_t i) const {
 
 std::uint32_t SharedStrings::append(const std::string& utf8) {
     const auto index = std::uint32_t(size());
-    addedUtf8_.push_back(utf8);
-    added_.push_back(utf8ToUtf16(utf8));
+    added_.push_back(utf8);
     if (lookupBuilt_) lookup_.emplace(utf8, index);
     return index;
 }
@@ -200,8 +199,8 @@ std::uint32_t SharedStrings::intern(const std::string& utf8) {
         const std::size_t units = utf8ToUtf16(utf8).size();
         for (std::size_t i = 0; i < originalCount_; ++i)
             if (lengths_[i] == units && text(i) == utf8) return std::uint32_t(i);
-        for (std::size_t a = 0; a < addedUtf8_.size(); ++a)
-            if (addedUtf8_[a] == utf8) return std::uint32_t(originalCount_ + a);
+        for (std::size_t a = 0; a < added_.size(); ++a)
+            if (added_[a] == utf8) return std::uint32_t(originalCount_ + a);
         return append(utf8);
     }
     if (!lookupBuilt_) {
@@ -252,7 +251,7 @@ void SharedStrings::write(Writer& w, const std::vector<std::span<const std::uint
         currentStart = std::uint32_t(w.size());
     };
     for (std::size_t a = 0; a < added_.size(); ++a) {
-        const std::u16string& s = added_[a];
+        const std::u16string s = utf8ToUtf16(added_[a]);
         bool wide = std::any_of(s.begin(), s.end(), [](char16_t c) { return c > 0xFF; });
         const std::size_t unit = wide ? 2 : 1;
         // The header and the first character stay together.

@@ -75,7 +75,7 @@ class SharedStrings {
     // one fills a cache, so a table is for one thread at a time, as its workbook is.
     void parse(const std::vector<std::span<const std::uint8_t>>& chain);
 
-    std::size_t size() const { return originalCount_ + addedUtf8_.size(); }
+    std::size_t size() const { return originalCount_ + added_.size(); }
     const std::string& text(std::size_t i) const;
 
     // The index of this text, appended when absent.
@@ -103,9 +103,8 @@ class SharedStrings {
     static constexpr std::size_t kChunkBits = 12;
     mutable std::vector<std::unique_ptr<std::string[]>> chunks_;
     mutable std::vector<bool> read_;
-    std::vector<std::string> addedUtf8_;
+    std::vector<std::string> added_;
     Location end_{0, 8}; // just past the last counted string
-    std::vector<std::u16string> added_;
     std::unordered_map<std::string, std::uint32_t> lookup_;
     bool lookupBuilt_ = false;
     static constexpr int kScansBeforeLookup = 64;

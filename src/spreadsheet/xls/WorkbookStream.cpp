@@ -164,6 +164,9 @@ const std::array<std::uint8_t, kKindTypes> kKinds = [] {
     }
     return k;
 }();
+std::uint8_t kindOf(std::uint16_t type) {
+    return type < kKindTypes ? kKinds[type] : OtherRecord;
+}
 
 } // namespace
 
@@ -215,7 +218,7 @@ void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
             while (at <= stop) {
                 const std::uint8_t* const p = w.bytes + (at - w.from);
                 const std::uint16_t type = get16(p), length = get16(p + 2);
-                const std::uint8_t kind = type < kKindTypes ? kKinds[type] : OtherRecord;
+                const std::uint8_t kind = kindOf(type);
                 if (kind == OtherRecord || length < 2 || length > size - at - 4 ||
                     (kind == CellOrRow && get16(p + 4) < kPreviewRows))
                     break;
@@ -229,7 +232,7 @@ void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
         if (length > size - at - 4) broken(at);
         const std::size_t offset = at;
         at += 4 + std::size_t(length);
-        const std::uint8_t kind = type < kKindTypes ? kKinds[type] : OtherRecord;
+        const std::uint8_t kind = kindOf(type);
         if (kind == CellOrRow) {
             inPreview = length < 2 || get16(h + 4) < kPreviewRows;
             if (inPreview) s.previewEnd = std::uint32_t(at);
