@@ -15,9 +15,10 @@ void adviseLarge(void* data, std::size_t n);
 // Reserves capacity for n bytes and advises huge pages for it, before anything is written there.
 void reserveLarge(std::vector<std::uint8_t>& buffer, std::size_t n);
 
-// The same advice for the first n bytes of the heap, for a process whose heap holds the workbook's parts
-// and indexes: a page fault costs as much for 4 KiB as for 2 MiB, and a job faults in tens of megabytes.
-// Call it once, early, after raising malloc's trim threshold above n (the heap must keep what is freed).
-void adviseHugeHeap(std::size_t n);
+// For a process that runs one job and ends: malloc keeps what is freed instead of giving it back, and the
+// next n bytes of the heap are faulted in by huge pages. A page fault costs about as much for 4 KiB as for
+// 2 MiB, and a job faults in tens of megabytes of heap for the workbook's parts and indexes. Call it once,
+// first thing.
+void prepareHeapForAJob(std::size_t n);
 
 } // namespace ordana::spreadsheet
