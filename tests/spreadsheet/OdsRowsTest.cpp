@@ -117,6 +117,12 @@ INSTANTIATE_TEST_SUITE_P(
                     true},
         OdsRowsCase{"two sheets", document(sheet(kRows) + sheet(kRows)), true},
         OdsRowsCase{
+            "a '>' in attribute values, the last of a piece among them",
+            document(sheet(kRows + R"(<table:table-row table:style-name="r>1"><table:table-cell )"
+                                   R"(office:value-type="string" office:string-value="a > b">)"
+                                   R"(<text:p>a &gt; b</text:p></table:table-cell></table:table-row>)")),
+            true},
+        OdsRowsCase{
             "an attribute under two prefixes of one namespace: the first one counts",
             document(sheet(kRows +
                            R"(<table:table-row><table:table-cell t:style-name="ce7" )"

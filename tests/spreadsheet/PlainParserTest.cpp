@@ -1,7 +1,10 @@
+#include "spreadsheet/xml/PlainParser.h"
 #include "support/XmlEvents.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 
 using ordana::testing::expatEvents;
@@ -166,6 +169,27 @@ TEST(PlainParserLimits, AHandlerThatStopsHearsNothingMore) {
     EXPECT_FALSE(parser.feed("<a><b/><c/></a>", true));
     EXPECT_FALSE(parser.gaveUp());
     EXPECT_EQ(log.events, "<a<b");
+}
+
+// The cursor over bytes that end anywhere in a tag: each stretch copied into a buffer of exactly its size,
+// so that a read past its end is a fault the address sanitizer names. A tag cut short is not read.
+TEST(PlainCursorReads, ATagOnlyWhenItsBytesAreAllThere) {
+    using ordana::spreadsheet::xml::PlainCursor;
+    const std::string tags[] = {R"(<c r="A1" note="1>0" s='2'/>)", "<row r=\"1\" spans='a\">b' note=\">\">",
+                                "<t x=\"\t&amp;>\n\">"};
+    for (const std::string& tag : tags) {
+        for (std::size_t size = 0; size <= tag.size(); ++size) {
+            const auto bytes = std::make_unique<char[]>(size);
+            std::copy_n(tag.data(), size, bytes.get());
+            PlainCursor cursor(std::string_view(bytes.get(), size), 0);
+            PlainCursor::Tag t;
+            const bool read = cursor.startTag(t);
+            EXPECT_EQ(read, size == tag.size()) << tag.substr(0, size);
+            if (read) {
+                EXPECT_EQ(t.end, size) << tag;
+            }
+        }
+    }
 }
 
 } // namespace

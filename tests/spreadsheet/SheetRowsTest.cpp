@@ -95,6 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         RowsCase{"attribute values with entities and white space, no character reference",
                  "<sheetData><row r=\"1\" spans=\"1:2\tx&amp;y\n\"><c r=\"A1\" s='3'/></row></sheetData>",
                  true},
+        RowsCase{
+            "a '>' in attribute values",
+            R"(<sheetData><row r="1" note=">"><c r="A1" t="s" note="1>0"><v>0</v></c></row></sheetData>)",
+            true},
         RowsCase{"rows out of order and cells out of order",
                  R"(<sheetData><row r="3"><c r="B3"/><c r="A3"/></row><row r="2"/></sheetData>)", true},
         RowsCase{"the main namespace under a prefix",
@@ -233,6 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
                     R"(<x:si><x:t>a</x:t></x:si></x:sst>)",
                     true},
         StringsCase{"no items", kSst + "</sst>", true},
+        StringsCase{"a '>' in an attribute's value, cut short where a chunk ends",
+                    kSst + R"(<si><t note="a>b">x</t></si><si><t note=">>">y</t></si></sst>)", true},
         StringsCase{"rich text runs and phonetic runs",
                     kSst +
                         R"(<si><r><rPr><b/></rPr><t>Spe</t></r><r><t>cia</t></r><rPh sb="0" eb="1"><t>x</t>)"
