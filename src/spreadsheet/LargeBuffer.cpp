@@ -1,5 +1,6 @@
 #include "LargeBuffer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -58,6 +59,8 @@ void prepareHeapForAJob(std::size_t n) {
     // is never written (address space, not memory).
     constexpr std::uintptr_t huge = 2u << 20;
     constexpr std::size_t probe = std::size_t(16) << 20;
+    // Below the trim threshold: the probe given back must not take the range back to the kernel.
+    n = std::min<std::size_t>(n, std::size_t(128) << 20);
     (void)mallopt(M_TOP_PAD, int(n));
     const auto before = reinterpret_cast<std::uintptr_t>(::sbrk(0));
     void* p = std::malloc(probe);
