@@ -74,7 +74,7 @@ void prepareHeapForAJob(std::size_t n) {
         static void* filler = nullptr;
         filler = std::malloc(first - chunk - 4096);
         // NOLINTNEXTLINE(performance-no-int-to-ptr): the address comes from page arithmetic on a real one
-        if (filler != nullptr) (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+        if (filler != nullptr) adviseHuge(reinterpret_cast<const void*>(first), last - first);
     }
 #else
     (void)n;
