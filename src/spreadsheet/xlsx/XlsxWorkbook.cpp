@@ -700,12 +700,26 @@ class Sheet {
     }
 
     const Cell* find(int row, int column) const {
+        const Row* r = rowAt(row);
+        return r ? cellIn(*r, column) : nullptr;
+    }
+    // Rows are read one after the other: the row last found, and the one after it, are tried before a
+    // search.
+    const Row* rowAt(int row) const {
+        const std::size_t n = rows_.size();
+        for (std::size_t i = lastFound_; i < n && i <= lastFound_ + 1; ++i)
+            if (rows_[i].r == row) return &rows_[lastFound_ = i];
         auto r =
             std::lower_bound(rows_.begin(), rows_.end(), row, [](const Row& x, int v) { return x.r < v; });
         if (r == rows_.end() || r->r != row) return nullptr;
-        auto c = std::lower_bound(r->cells.begin(), r->cells.end(), column,
+        lastFound_ = std::size_t(r - rows_.begin());
+        return &*r;
+    }
+    static const Cell* cellIn(const Row& r, int column) {
+        if (r.cells.empty() || r.cells.back().column < column) return nullptr;
+        auto c = std::lower_bound(r.cells.begin(), r.cells.end(), column,
                                   [](const Cell& x, int v) { return x.column < v; });
-        return c != r->cells.end() && c->column == column ? &*c : nullptr;
+        return c->column == column ? &*c : nullptr;
     }
 
     int styleOf(int row, int column) const {
@@ -772,8 +786,7 @@ class Sheet {
     std::vector<int> rowsWithCellsIn(int column) const {
         std::set<int> out;
         for (const Row& r : rows_)
-            for (const Cell& c : r.cells)
-                if (c.column == column) out.insert(r.r);
+            if (cellIn(r, column)) out.insert(r.r);
         for (const auto& [key, p] : pending_)
             if (key.second == column) out.insert(key.first);
         return {out.begin(), out.end()};
@@ -850,6 +863,7 @@ class Sheet {
     int headRows_ = 0;
     std::string prefix_;
     std::vector<Row> rows_;
+    mutable std::size_t lastFound_ = 0; // in rows_
     std::optional<std::pair<xml::Element, xml::EndTag>> dimension_, sheetViews_, sheetFormatPr_, cols_,
         sheetData_;
     std::vector<xml::Element> sheetViewList_;
