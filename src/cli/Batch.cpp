@@ -141,7 +141,9 @@ class WorkbookJob {
             const bool willSave = !options_.list && !options_.dryRun;
             handles_.workbook = willSave ? handles_.application->openForWriting(path_)
                                          : handles_.application->openForReading(path_);
-            const std::vector<std::string> dataSheets = listDataSheets();
+            // Sheets named on the command line are the only ones tested; the others are not read at all.
+            const std::vector<std::string> dataSheets =
+                listDataSheets(options_.list ? std::vector<std::string>() : options_.sheets);
             if (dataSheets.empty() && (options_.list || options_.sheets.empty())) {
                 fail("nicio foaie de date: nicio foaie nu are \"SPECIA\" in A1, \"ABUNDENTA\" in B1 si o "
                      "valoare in B2; fisierul nu a fost schimbat");
@@ -193,11 +195,13 @@ class WorkbookJob {
   private:
     enum class Outcome { Written, Computed, Failed, Abandoned };
 
-    std::vector<std::string> listDataSheets() {
+    // The data sheets, of all (none named) or of those named.
+    std::vector<std::string> listDataSheets(const std::vector<std::string>& named) {
         std::vector<std::string> names;
         const std::int16_t count = handles_.workbook->worksheetCount();
         for (std::int16_t i = 1; i <= count; ++i) {
             const std::string name = handles_.workbook->worksheetName(i);
+            if (!named.empty() && std::find(named.begin(), named.end(), name) == named.end()) continue;
             if (intake::isDataSheet(*handles_.workbook->worksheet(name))) names.push_back(name);
         }
         return names;

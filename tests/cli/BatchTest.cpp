@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <new>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -149,6 +150,28 @@ TEST_F(BatchTest, ListDryRunAndAWrongSheetChangeNothing) {
     EXPECT_NE(err.str().find("foaia \"Text\" nu este o foaie de date"), std::string::npos) << err.str();
     EXPECT_EQ(engine.files["a.xls"].saves + engine.files["b.xls"].saves, 0);
     EXPECT_EQ(engine.count("close save"), 0);
+}
+
+// Only the sheets named are read, for their test as for their table: a workbook of many sheets is not read
+// whole for one, and a sheet that cannot be read does not stop the others.
+TEST_F(BatchTest, OnlyTheSheetsNamedAreRead) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> picked;
+    } rows[] = {
+        {{"--sheet", "Bun", "a.xls"}, {"pick Bun"}},
+        {{"--sheet", "Rau", "--sheet", "Bun", "a.xls"}, {"pick Bun", "pick Rau"}},
+        {{"--dry-run", "--sheet", "Text", "a.xls"}, {"pick Text"}},
+        {{"--list", "--sheet", "Bun", "a.xls"}, {"pick Bun", "pick Rau", "pick Text"}},
+    };
+    for (const auto& r : rows) {
+        engine.log.clear();
+        run(r.args);
+        std::set<std::string> picked;
+        for (const std::string& line : engine.log)
+            if (line.rfind("pick ", 0) == 0) picked.insert(line);
+        EXPECT_EQ(std::vector<std::string>(picked.begin(), picked.end()), r.picked) << r.args[0] << r.args[1];
+    }
 }
 
 TEST_F(BatchTest, ASheetNamedTwiceGetsOneTable) {
