@@ -57,7 +57,7 @@ std::string usageText() {
            "  --sheet NUME   doar foaia NUME (se poate repeta); alta foaie decat una de date este o eroare\n"
            "  --list         afiseaza foile de date ale fiecarui fisier, fara a schimba nimic\n"
            "  --dry-run      citeste si calculeaza, afiseaza, nu scrie nimic\n"
-           "  --json         un obiect JSON pe linie pentru fiecare foaie prelucrata\n"
+           "  --json         un obiect JSON pe linie pentru fiecare foaie listata, prelucrata sau esuata\n"
            "  --help         acest text\n"
            "  --version      versiunea\n"
            "\n"
@@ -122,9 +122,12 @@ void printResults(std::ostream& out, bool json, const std::string& workbook, con
     out << '\n';
 }
 
-std::string describe(const RuntimeError& e) {
-    return "Eroarea: " + std::to_string(e.number()) + " " + e.description();
+std::string describe(int number, const std::string& description) {
+    return "Eroarea: " + std::to_string(number) + " " + description;
 }
+
+// How a workbook's run ended, for the summary of a run over many.
+enum class WorkbookEnd { Done, Failed, NoDataSheet };
 
 class WorkbookJob {
   public:
@@ -132,8 +135,7 @@ class WorkbookJob {
                 std::ostream& err, const std::string& path)
         : options_(options), start_(start), out_(out), err_(err), path_(path) {}
 
-    // True when every sheet asked for was done.
-    bool run() {
+    WorkbookEnd run() {
         try {
             handles_.application = start_();
             // One open serves the listing, the reading and the save; a run that will save holds the workbook
@@ -145,25 +147,35 @@ class WorkbookJob {
             const std::vector<std::string> dataSheets =
                 listDataSheets(options_.list ? std::vector<std::string>() : options_.sheets);
             if (dataSheets.empty() && (options_.list || options_.sheets.empty())) {
-                fail("nicio foaie de date: nicio foaie nu are \"SPECIA\" in A1, \"ABUNDENTA\" in B1 si o "
-                     "valoare in B2; fisierul nu a fost schimbat");
+                fail("", err::Application,
+                     "nicio foaie de date: nicio foaie nu are \"SPECIA\" in A1, \"ABUNDENTA\" in B1 si o "
+                     "valoare in B2; fisierul nu a fost schimbat",
+                     false);
                 abandon(handles_);
-                return false;
+                return WorkbookEnd::NoDataSheet;
             }
             if (options_.list) {
-                for (const auto& name : dataSheets)
-                    out_ << path_ << '\t' << name << '\n';
+                for (const auto& name : dataSheets) {
+                    if (options_.json)
+                        out_ << "{\"workbook\":" << jsonString(path_) << ",\"sheet\":" << jsonString(name)
+                             << "}\n";
+                    else
+                        out_ << path_ << '\t' << name << '\n';
+                }
                 finish(false);
-                return true;
+                return WorkbookEnd::Done;
             }
             std::vector<std::string> chosen =
                 options_.sheets.empty() ? dataSheets : std::vector<std::string>();
             for (const auto& name : options_.sheets) {
                 if (std::find(dataSheets.begin(), dataSheets.end(), name) == dataSheets.end()) {
-                    fail("foaia \"" + name +
-                         "\" nu este o foaie de date a fisierului; fisierul nu a fost schimbat");
+                    const bool exists = hasWorksheet(name);
+                    fail(name, exists ? err::Application : err::SubscriptOutOfRange,
+                         (exists ? "nu este o foaie de date a fisierului" : "nu exista in fisier") +
+                             std::string("; fisierul nu a fost schimbat"),
+                         false);
                     abandon(handles_);
-                    return false;
+                    return WorkbookEnd::Failed;
                 }
                 // A sheet named twice is done once: a second table would land three columns further on.
                 if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) chosen.push_back(name);
@@ -174,26 +186,32 @@ class WorkbookJob {
                 const auto outcome = processSheet(name);
                 if (outcome == Outcome::Abandoned) {
                     abandon(handles_);
-                    return false;
+                    return WorkbookEnd::Failed;
                 }
                 allDone = allDone && outcome != Outcome::Failed;
                 wrote = wrote || outcome == Outcome::Written;
             }
             finish(wrote);
-            return allDone;
+            return allDone ? WorkbookEnd::Done : WorkbookEnd::Failed;
         } catch (const RuntimeError& e) {
-            return abandonWith(describe(e));
+            return abandonWith(e.number(), e.description());
         } catch (const std::bad_alloc&) {
-            return abandonWith("Eroarea: " + std::to_string(err::OutOfMemory) + " nu este destula memorie");
-        } catch (const std::exception& e) {
-            return abandonWith("Eroarea: " + std::to_string(err::Internal) + " " + e.what());
+            return abandonWith(err::OutOfMemory, "nu este destula memorie");
         } catch (...) {
-            return abandonWith("Eroarea: " + std::to_string(err::Internal) + " eroare interna necunoscuta");
+            // A library's own text means nothing to the user; the number says it is ours to mend.
+            return abandonWith(err::Internal, "eroare interna a programului");
         }
     }
 
   private:
     enum class Outcome { Written, Computed, Failed, Abandoned };
+
+    bool hasWorksheet(const std::string& name) {
+        const std::int16_t count = handles_.workbook->worksheetCount();
+        for (std::int16_t i = 1; i <= count; ++i)
+            if (handles_.workbook->worksheetName(i) == name) return true;
+        return false;
+    }
 
     // The data sheets, of all (none named) or of those named.
     std::vector<std::string> listDataSheets(const std::vector<std::string>& named) {
@@ -218,7 +236,7 @@ class WorkbookJob {
             intake::readSheet(*sheet, sample);
             results = ComputeDiversityIndices(sample);
         } catch (const RuntimeError& e) {
-            fail("foaia \"" + name + "\": " + describe(e));
+            fail(name, e.number(), e.description());
             return Outcome::Failed;
         }
         printResults(out_, options_.json, path_, name, sample, results);
@@ -227,7 +245,7 @@ class WorkbookJob {
             writeResultsTable(*sheet, results);
             sheet->activate();
         } catch (const RuntimeError& e) {
-            fail("foaia \"" + name + "\": " + describe(e) + "; fisierul nu a fost schimbat");
+            fail(name, e.number(), e.description() + "; fisierul nu a fost schimbat");
             return Outcome::Abandoned;
         }
         return Outcome::Written;
@@ -240,13 +258,22 @@ class WorkbookJob {
     }
 
     // Every failure ends only this workbook's run, without saving; the batch goes on with the next one.
-    bool abandonWith(const std::string& description) {
-        fail(description + "; fisierul nu a fost schimbat");
+    WorkbookEnd abandonWith(int number, const std::string& description) {
+        fail("", number, description + "; fisierul nu a fost schimbat");
         abandon(handles_);
-        return false;
+        return WorkbookEnd::Failed;
     }
 
-    void fail(const std::string& message) { err_ << "ordana-cli: " << path_ << ": " << message << '\n'; }
+    // On standard error for a person; with --json also as a line among the results, so a script sees it.
+    void fail(const std::string& sheet, int number, const std::string& description, bool numbered = true) {
+        err_ << "ordana-cli: " << path_ << ": ";
+        if (!sheet.empty()) err_ << "foaia \"" << sheet << "\"" << (numbered ? ": " : " ");
+        err_ << (numbered ? describe(number, description) : description) << '\n';
+        if (!options_.json) return;
+        out_ << "{\"workbook\":" << jsonString(path_);
+        if (!sheet.empty()) out_ << ",\"sheet\":" << jsonString(sheet);
+        out_ << ",\"error\":" << number << ",\"message\":" << jsonString(description) << "}\n";
+    }
 
     const Options& options_;
     const spreadsheet::ApplicationFactory& start_;
@@ -268,14 +295,17 @@ int runBatch(const Options& options, const spreadsheet::ApplicationFactory& star
         out << versionText();
         return ExitDone;
     }
-    bool allDone = true;
+    std::size_t ends[3] = {};
     const std::size_t total = options.workbooks.size();
     for (std::size_t k = 0; k < total; ++k) {
         if (showProgress && total > 1)
             err << "[" << k + 1 << "/" << total << "] " << options.workbooks[k] << '\n' << std::flush;
-        allDone = WorkbookJob(options, start, out, err, options.workbooks[k]).run() && allDone;
+        ++ends[std::size_t(WorkbookJob(options, start, out, err, options.workbooks[k]).run())];
     }
-    return allDone ? ExitDone : ExitFailures;
+    if (total > 1)
+        err << "ordana-cli: " << total << " fisiere: " << ends[0] << " prelucrate, " << ends[1] << " esuate, "
+            << ends[2] << " fara foi de date\n";
+    return ends[0] == total ? ExitDone : ExitFailures;
 }
 
 } // namespace ordana::cli

@@ -141,6 +141,20 @@ TEST_F(BatchTest, JsonCarriesEveryValueExactly) {
     }
 }
 
+// With --json every line of standard output is an object a script can read: a listing, a result, a failure.
+TEST_F(BatchTest, JsonListsAndReportsFailuresAsLines) {
+    EXPECT_EQ(run({"--json", "--list", "b.xls"}), ExitDone);
+    EXPECT_EQ(out.str(), "{\"workbook\":\"b.xls\",\"sheet\":\"Doar\"}\n");
+    out.str("");
+    EXPECT_EQ(run({"--json", "a.xls", "lipsa.xls"}), ExitFailures);
+    const std::string o = out.str();
+    EXPECT_NE(o.find("{\"workbook\":\"a.xls\",\"sheet\":\"Rau\",\"error\":13,\"message\":\""),
+              std::string::npos)
+        << o;
+    EXPECT_NE(o.find("{\"workbook\":\"lipsa.xls\",\"error\":1004,\"message\":\""), std::string::npos) << o;
+    EXPECT_EQ(std::count(o.begin(), o.end(), '\n'), 3) << "Bun's results, Rau's and lipsa's failures: " << o;
+}
+
 TEST_F(BatchTest, ListDryRunAndAWrongSheetChangeNothing) {
     EXPECT_EQ(run({"--list", "a.xls", "b.xls"}), ExitDone);
     EXPECT_EQ(out.str(), "a.xls\tBun\na.xls\tRau\nb.xls\tDoar\n");
@@ -148,6 +162,8 @@ TEST_F(BatchTest, ListDryRunAndAWrongSheetChangeNothing) {
     EXPECT_NE(out.str().find("indicele Margalef"), std::string::npos);
     EXPECT_EQ(run({"--sheet", "Text", "--sheet", "Bun", "a.xls"}), ExitFailures);
     EXPECT_NE(err.str().find("foaia \"Text\" nu este o foaie de date"), std::string::npos) << err.str();
+    EXPECT_EQ(run({"--sheet", "Nicaieri", "a.xls"}), ExitFailures);
+    EXPECT_NE(err.str().find("foaia \"Nicaieri\" nu exista in fisier"), std::string::npos) << err.str();
     EXPECT_EQ(engine.files["a.xls"].saves + engine.files["b.xls"].saves, 0);
     EXPECT_EQ(engine.count("close save"), 0);
 }
@@ -204,10 +220,10 @@ TEST_F(BatchTest, NoDataSheetAndForeignExceptionsFailOnlyTheirWorkbook) {
         {"no data sheet", {"gol.xls", "b.xls"}, nullptr, "gol.xls: nicio foaie de date"},
         {"no data sheet, listed", {"--list", "gol.xls", "b.xls"}, nullptr, "gol.xls: nicio foaie de date"},
         {"out of memory", {"a.xls", "b.xls"}, [] { throw std::bad_alloc(); }, "a.xls: Eroarea: 7 "},
-        {"a library's exception",
+        {"a library's exception, its text kept from the user",
          {"a.xls", "b.xls"},
          [] { throw std::out_of_range("vector::at"); },
-         "a.xls: Eroarea: 51 vector::at"},
+         "a.xls: Eroarea: 51 eroare interna a programului"},
         {"anything else", {"a.xls", "b.xls"}, [] { throw 42; }, "a.xls: Eroarea: 51 "},
     };
     for (const auto& c : cases) {
@@ -222,7 +238,9 @@ TEST_F(BatchTest, NoDataSheetAndForeignExceptionsFailOnlyTheirWorkbook) {
         };
         EXPECT_EQ(runBatch(parseArguments(c.args), start, out, err, false), ExitFailures);
         EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+        EXPECT_EQ(err.str().find("vector::at"), std::string::npos) << err.str();
         EXPECT_NE(err.str().find("fisierul nu a fost schimbat"), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("ordana-cli: 2 fisiere: 1 prelucrate, "), std::string::npos) << err.str();
         if (c.args[0] != "--list") {
             EXPECT_EQ(engine.files["b.xls"].saves, savesBefore + 1) << "the next workbook was not done";
         } else {
