@@ -78,6 +78,13 @@ TEST(ParseArguments, UsageErrorsAndOptions) {
         {{"--json"}, false},
         {{"--sheet"}, false},
         {{"--bogus", "a.xls"}, false},
+        {{"--estimates", "--seed", "7", "--replicates=50", "--report", "r.html", "--csv", "a.xls"}, true},
+        {{"--seed", "-1", "a.xls"}, false},
+        {{"--seed=12x", "a.xls"}, false},
+        {{"--replicates", "100001", "a.xls"}, false},
+        {{"--report"}, false},
+        {{"--json", "--csv", "a.xls"}, false},
+        {{"--list", "--estimates", "a.xls"}, false},
     };
     for (const auto& r : rows) {
         bool valid = true;
@@ -92,6 +99,11 @@ TEST(ParseArguments, UsageErrorsAndOptions) {
     EXPECT_EQ(o.sheets, (std::vector<std::string>{"S", "T"}));
     EXPECT_TRUE(o.dryRun);
     EXPECT_EQ(o.workbooks, std::vector<std::string>{"--x.xls"});
+    EXPECT_FALSE(o.estimates);
+    const Options e =
+        parseArguments({"--estimates", "--seed=18446744073709551615", "--replicates", "0", "a.xls"});
+    EXPECT_EQ(e.seed, UINT64_MAX);
+    EXPECT_EQ(e.replicates, 0);
 }
 
 TEST_F(BatchTest, AFailingSheetBesideAGoodOneAndAnUnreadableWorkbook) {
