@@ -119,8 +119,8 @@ struct Settings {
     std::uint64_t seed = kDefaultSeed;
     int replicates = kDefaultReplicates;
     std::uint64_t stream = 0;
-    double sizeLevel = 0;     // common size of the run; 0: 2n
-    double coverageLevel = 0; // common coverage of the run; 0: the coverage at 2n
+    double sizeLevel = 0;      // common size of the run; 0: 2n
+    double coverageLevel = 0;  // common coverage of the run; 0: the coverage at 2n
     std::int64_t rarefyTo = 0; // the smallest sample of the run: richness rarefied to it, when below n
     int curvePoints = 40;
 };
