@@ -530,7 +530,8 @@ double sizeForCoverage(const Frequencies& f, const Tables& t, double c) {
     }
     const double w = coverageWeight(f), f1 = double(f.f(1));
     if (c >= 1 || w <= 0 || w >= 1) return double(n);
-    return std::round(double(n) - 1 + std::log((1 - c) * double(n) / f1) / std::log(w));
+    // Capped where the size stops meaning anything, so that no text of it runs to hundreds of digits.
+    return std::min(1e12, std::round(double(n) - 1 + std::log((1 - c) * double(n) / f1) / std::log(w)));
 }
 
 Value rarefiedRichness(const Frequencies& f, const Tables& t, std::int64_t m) {
@@ -619,7 +620,8 @@ std::vector<double> bootstrapAssemblage(const Frequencies& f) {
     const double w = f0 > 0 && b > 0 ? a / b : 0;
     for (const auto& c : f.classes) {
         const double x = double(c.abundance) / n;
-        const double adjusted = x * (1 - w * std::pow(1 - x, n));
+        // Never below 0, whatever the rounding: a probability.
+        const double adjusted = std::max(0.0, x * (1 - w * std::pow(1 - x, n)));
         for (std::int64_t i = 0; i < c.species; ++i)
             p.push_back(adjusted);
     }
@@ -663,7 +665,7 @@ class AliasTable {
         while (!small.empty() && !large.empty()) {
             const std::uint32_t s = small.back(), l = large.back();
             small.pop_back();
-            threshold_[s] = std::uint64_t(std::ldexp(scaled[s], 32));
+            threshold_[s] = std::uint64_t(std::ldexp(std::clamp(scaled[s], 0.0, 1.0), 32));
             alias_[s] = l;
             scaled[l] = (scaled[l] + scaled[s]) - 1;
             if (scaled[l] < 1) {
@@ -862,8 +864,11 @@ Analysis analyse(const Frequencies& f, const Settings& settings) {
 
     // The bootstrap: one generator per sample, replicates in order, running sums only.
     std::vector<Running> stats(StCount), curve(sizes.size() * 4);
-    if (f.n > 0 && settings.replicates > 1) {
-        const std::vector<double> p = bootstrapAssemblage(f);
+    const std::vector<double> p = f.n > 0 ? bootstrapAssemblage(f) : std::vector<double>();
+    double mass = 0;
+    for (double x : p)
+        mass += x;
+    if (mass > 0 && settings.replicates > 1) {
         const AliasTable table(p);
         Random random(settings.seed, settings.stream);
         std::vector<std::int64_t> counts(p.size());

@@ -209,7 +209,7 @@ std::string rankAbundance(const std::vector<ReportSheet>& sheets) {
 std::string shade(double v) {
     const int level = int(std::lround(255 - std::clamp(v, 0.0, 1.0) * 170));
     char b[64];
-    std::snprintf(b, sizeof b, "background:rgb(%d,%d,255)", level, level);
+    std::snprintf(b, sizeof b, "background:rgb(%d,%d,255)%s", level, level, v > 0.6 ? ";color:#fff" : "");
     return b;
 }
 

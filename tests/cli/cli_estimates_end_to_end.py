@@ -182,7 +182,7 @@ def main():
         chrome = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--enable-logging=stderr", "--v=0",
                   "--user-data-dir=" + str(folder / "chromium")]
         shot = out_dir / "report.png"
-        c = subprocess.run(chrome + ["--window-size=1200,3400", "--screenshot=" + str(shot), report.as_uri()],
+        c = subprocess.run(chrome + ["--window-size=1200,5400", "--screenshot=" + str(shot), report.as_uri()],
                            capture_output=True, text=True, timeout=120)
         check(c.returncode == 0 and shot.exists() and shot.stat().st_size > 50000,
               f"Chromium did not render the report: {c.returncode} {c.stderr[-400:]}")
