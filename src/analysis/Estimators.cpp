@@ -250,11 +250,8 @@ double chao1BiasCorrectedPlain(const Frequencies& f) {
 
 namespace {
 
-struct AceParts {
-    double rare[11] = {}; // f_1 .. f_k, k <= 10 here
-    double abundant = 0;
-};
-
+// ACE from the counts f_1..f_k of the rare classes, taken as real numbers so the delta method can
+// differentiate it.
 double aceOf(const double* fr, std::int64_t k, double abundant, bool* undefined) {
     double sRare = 0, nRare = 0, g = 0;
     for (std::int64_t i = 1; i <= k; ++i) {
@@ -388,11 +385,10 @@ double chaoShannonEntropy(const Frequencies& f) {
     const double f1 = double(f.f(1)), f2 = double(f.f(2));
     // Harmonic sums from X to n-1 for the observed part.
     double h = 0;
-    double harmonicN1 = 0;
     std::vector<double> harmonic(std::size_t(n), 0.0);
     for (std::int64_t k = 1; k < n; ++k)
         harmonic[std::size_t(k)] = harmonic[std::size_t(k - 1)] + 1.0 / double(k);
-    harmonicN1 = harmonic[std::size_t(n - 1)];
+    const double harmonicN1 = harmonic[std::size_t(n - 1)];
     for (const auto& c : f.classes)
         if (c.abundance <= n - 1)
             h += double(c.species) * double(c.abundance) / double(n) *
