@@ -254,6 +254,17 @@ std::string jsonEstimates(const estimators::Analysis& a, const Provenance& p) {
         }
         s += "]}";
     }
+    // The curves the report draws: value, lower and upper bound at each size.
+    s += "],\"curve\":[";
+    for (std::size_t i = 0; i < a.curve.size(); ++i) {
+        const auto& p = a.curve[i];
+        s += (i ? ",{\"m\":" : "{\"m\":") + jsonNumber(p.m);
+        const char* names[4] = {"q0", "q1", "q2", "coverage"};
+        for (int k = 0; k < 4; ++k)
+            s += ",\"" + std::string(names[k]) + "\":[" + jsonNumber(p.value[k]) + "," +
+                 jsonNumber(p.lower[k]) + "," + jsonNumber(p.upper[k]) + "]";
+        s += "}";
+    }
     s += "],\"provenance\":{\"version\":" + jsonString(p.version) + ",\"date\":" + jsonString(p.date) +
          ",\"generator\":" + jsonString(p.generator) + ",\"seed\":" + std::to_string(p.seed) +
          ",\"replicates\":" + std::to_string(p.replicates) + ",\"range\":" + jsonString(p.range) +

@@ -91,6 +91,10 @@ def sheet_cells(path, sheet):
     return [[c.value for c in row] + [None] * 20 for row in ws.iter_rows()] + [[None] * 40]
 
 
+def pv_n(j):
+    return j["provenance"]["individuals"]
+
+
 def close(a, b):
     if a is None or b is None or isinstance(a, str) or isinstance(b, str):
         return a == b or (a in ("infinit", None) and b is None)
@@ -123,7 +127,7 @@ def main():
             check(len(comparison) == 1 and len(comparison[0]["comparison"]["pairs"]) == 3,
                   f"{book}: one comparison line with three pairs")
             for pj, ej in zip(plain_lines, sheets):
-                classic = {k: v for k, v in ej.items() if k not in ("estimates", "provenance", "workbook")}
+                classic = {k: v for k, v in ej.items() if k not in ("estimates", "provenance", "curve", "workbook")}
                 check(classic == {k: v for k, v in pj.items() if k != "workbook"}, f"{book} {pj['sheet']}: --estimates changes the indices line")
                 check(set(pj) & {"estimates", "provenance"} == set(), f"{book}: plain line has estimates")
             for name in SHEETS:
@@ -144,6 +148,9 @@ def main():
                     for got, want in zip(shown[:4], [est_row[k] for k in ("value", "se", "lower", "upper")]):
                         check(close(got, want), f"{book} {name} {est_row['key']}: table {got}, JSON {want}")
                     check(est_row["variant"] in shown[4], f"{book} {name}: Metoda lacks the variant")
+                at_n = [p for p in j["curve"] if p["m"] == pv_n(j)]
+                check(len(j["curve"]) >= 2 and len(at_n) == 1 and at_n[0]["q0"][0] == j["estimates"][0]["value"],
+                      f"{book} {name}: the curve does not pass through the observed sample")
                 pv = j["provenance"]
                 check(provenance.get("Samanta (seed)") == "20141201" and provenance.get("Replici bootstrap") == "200",
                       f"{book} {name}: provenance {provenance}")
