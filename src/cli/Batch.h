@@ -2,6 +2,7 @@
 
 // ordana-cli: the indices job over many workbooks, with the same window-free logic as the windowed command.
 
+#include "analysis/Estimators.h"
 #include "spreadsheet/Spreadsheet.h"
 
 #include <cstdint>
@@ -21,8 +22,8 @@ struct Options {
     // The estimators: a second table per sheet (estimates), an HTML page for the run (report).
     bool estimates = false;
     std::string report;
-    std::uint64_t seed = 20141201;
-    int replicates = 200;
+    std::uint64_t seed = estimators::kDefaultSeed;
+    int replicates = estimators::kDefaultReplicates;
     bool help = false;
     bool version = false;
 };
