@@ -124,7 +124,11 @@ std::string provenanceDate() {
         if (ec == std::errc() && *end == 0) now = std::time_t(value);
     }
     std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
     gmtime_r(&now, &utc);
+#endif
     char b[32];
     std::strftime(b, sizeof b, "%Y-%m-%d %H:%M UTC", &utc);
     return b;
