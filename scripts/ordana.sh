@@ -12,7 +12,7 @@ build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest
                 libbenchmark-dev libxxhash-dev zlib1g-dev libisal-dev libexpat1-dev fonts-liberation)
 test_packages=(locales clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14 python3 python3-xlrd python3-xlwt
                python3-odf python3-openpyxl libreoffice-calc-nogui gnumeric xvfb xauth openbox acl desktop-file-utils
-               appstream lintian man-db)
+               appstream lintian man-db r-cran-vegan chromium)
 # CPack's Debian generator: dpkg-shlibdeps computes the dependencies, file tells it the binaries.
 package_packages=(dpkg-dev file)
 

@@ -1,5 +1,9 @@
 #include "Batch.h"
 
+#include "analysis/Community.h"
+#include "analysis/EstimatesWriter.h"
+#include "analysis/Estimators.h"
+#include "analysis/Report.h"
 #include "analysis/ResultsWriter.h"
 #include "analysis/SpeciesSample.h"
 #include "common/Identity.h"
@@ -8,13 +12,32 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
 #include <ostream>
 #include <stdexcept>
 
 namespace ordana::cli {
 
 using spreadsheet::SpreadsheetHandles;
+
+namespace {
+
+std::uint64_t parseUnsigned(const std::string& option, const std::string& text, std::uint64_t max) {
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max)
+        throw std::invalid_argument(option + " cere un numar intreg intre 0 si " + std::to_string(max) +
+                                    ", nu \"" + text + "\"");
+    return value;
+}
+
+} // namespace
 
 Options parseArguments(const std::vector<std::string>& arguments) {
     Options o;
@@ -36,6 +59,25 @@ Options parseArguments(const std::vector<std::string>& arguments) {
             o.dryRun = true;
         } else if (a == "--json") {
             o.json = true;
+        } else if (a == "--csv") {
+            o.csv = true;
+        } else if (a == "--estimates") {
+            o.estimates = true;
+        } else if (a == "--seed" || a == "--replicates" || a == "--report") {
+            if (i + 1 >= arguments.size()) throw std::invalid_argument(a + " cere o valoare");
+            const std::string& v = arguments[++i];
+            if (a == "--seed")
+                o.seed = parseUnsigned(a, v, UINT64_MAX);
+            else if (a == "--replicates")
+                o.replicates = int(parseUnsigned(a, v, 100000));
+            else
+                o.report = v;
+        } else if (a.rfind("--seed=", 0) == 0) {
+            o.seed = parseUnsigned("--seed", a.substr(7), UINT64_MAX);
+        } else if (a.rfind("--replicates=", 0) == 0) {
+            o.replicates = int(parseUnsigned("--replicates", a.substr(13), 100000));
+        } else if (a.rfind("--report=", 0) == 0) {
+            o.report = a.substr(9);
         } else if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
@@ -44,6 +86,9 @@ Options parseArguments(const std::vector<std::string>& arguments) {
             throw std::invalid_argument("optiune necunoscuta: " + a);
         }
     }
+    if (o.json && o.csv) throw std::invalid_argument("--json si --csv nu se pot folosi impreuna");
+    if (o.list && (o.estimates || !o.report.empty()))
+        throw std::invalid_argument("--list nu calculeaza nimic: nu merge cu --estimates sau --report");
     if (!o.help && !o.version && o.workbooks.empty())
         throw std::invalid_argument("lipseste fisierul cu datele");
     return o;
@@ -58,11 +103,35 @@ std::string usageText() {
            "  --list         afiseaza foile de date ale fiecarui fisier, fara a schimba nimic\n"
            "  --dry-run      citeste si calculeaza, afiseaza, nu scrie nimic\n"
            "  --json         un obiect JSON pe linie pentru fiecare foaie listata, prelucrata sau esuata\n"
+           "  --csv          rezultatele ca CSV (o valoare pe rand)\n"
+           "  --estimates    si estimatorii (Chao1, ACE, jackknife, alfa Fisher, acoperire, numere Hill,\n"
+           "                 rarefiere/extrapolare), intr-un al doilea tabel langa cel al indicilor\n"
+           "  --seed N       samanta generatorului bootstrap (implicit 20141201)\n"
+           "  --replicates N replicile bootstrap (implicit 200)\n"
+           "  --report F     o pagina HTML cu tabelele, curbele si comparatiile dintre foi\n"
            "  --help         acest text\n"
            "  --version      versiunea\n"
            "\n"
            "Cod de iesire: 0 totul prelucrat, 1 cel putin o foaie sau un fisier a esuat, 2 utilizare "
            "gresita.\n";
+}
+
+std::string provenanceDate() {
+    std::time_t now = std::time(nullptr);
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        long long value = 0;
+        const auto [end, ec] = std::from_chars(epoch, epoch + std::strlen(epoch), value);
+        if (ec == std::errc() && *end == 0) now = std::time_t(value);
+    }
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char b[32];
+    std::strftime(b, sizeof b, "%Y-%m-%d %H:%M UTC", &utc);
+    return b;
 }
 
 std::string versionText() {
@@ -100,7 +169,8 @@ const char* const kJsonFields[12] = {
     "brillouin",       "bergerParker", "mcIntosh",         "margalef",       "menhinick", "gleason"};
 
 void printResults(std::ostream& out, bool json, const std::string& workbook, const std::string& sheet,
-                  const SpeciesSample& sample, const DiversityResults& results) {
+                  const SpeciesSample& sample, const DiversityResults& results,
+                  const std::string& jsonExtra = "") {
     const auto values = resultValues(results);
     if (json) {
         out << "{\"workbook\":" << jsonString(workbook) << ",\"sheet\":" << jsonString(sheet)
@@ -108,7 +178,7 @@ void printResults(std::ostream& out, bool json, const std::string& workbook, con
             << ",\"totalIndividuals\":" << sample.totalIndividuals();
         for (std::size_t k = 0; k < values.size(); ++k)
             out << ",\"" << kJsonFields[k] << "\":" << exactNumber(values[k]);
-        out << "}\n";
+        out << jsonExtra << "}\n";
         return;
     }
     out << workbook << " - foaia \"" << sheet << "\"\n";
@@ -122,6 +192,121 @@ void printResults(std::ostream& out, bool json, const std::string& workbook, con
     out << '\n';
 }
 
+std::string jsonNumber(double value) {
+    return std::isfinite(value) ? exactNumber(value) : "null";
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\n") == std::string::npos) return text;
+    std::string s = "\"";
+    for (char c : text)
+        s += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return s + "\"";
+}
+
+std::string csvNumber(double value) {
+    return std::isfinite(value) ? exactNumber(value) : "";
+}
+
+const char kCsvHeader[] =
+    "fisier,foaie,cheie,eticheta,valoare,es,ic_inf,ic_sup,varianta,metoda_es,metoda_ic,baza_log,note\n";
+
+void printCsvIndices(std::ostream& out, const std::string& workbook, const std::string& sheet,
+                     const DiversityResults& results) {
+    const auto values = resultValues(results);
+    for (std::size_t k = 0; k < values.size(); ++k)
+        out << csvField(workbook) << ',' << csvField(sheet) << ',' << kJsonFields[k] << ','
+            << csvField(kResultLabels[k]) << ',' << exactNumber(values[k]) << ",,,,indice clasic,,,"
+            << (k == 4 || k == 5 || k == 6 ? "e" : "") << ",\n";
+}
+
+std::string joinNotes(unsigned notes, char separator) {
+    std::string s;
+    for (const auto& code : estimators::noteCodes(notes))
+        s += (s.empty() ? "" : std::string(1, separator)) + code;
+    return s;
+}
+
+void printCsvEstimates(std::ostream& out, const std::string& workbook, const std::string& sheet,
+                       const estimators::Analysis& a) {
+    for (const auto& e : a.estimates)
+        out << csvField(workbook) << ',' << csvField(sheet) << ',' << e.key << ',' << csvField(e.label) << ','
+            << csvNumber(e.value) << ',' << (e.se >= 0 ? csvNumber(e.se) : "") << ','
+            << (e.hasInterval ? csvNumber(e.lower) : "") << ',' << (e.hasInterval ? csvNumber(e.upper) : "")
+            << ',' << csvField(e.variant) << ',' << csvField(e.seMethod) << ',' << csvField(e.interval) << ','
+            << e.logBase << ',' << joinNotes(e.notes, ';') << '\n';
+}
+
+std::string jsonEstimates(const estimators::Analysis& a, const Provenance& p) {
+    std::string s = ",\"estimates\":[";
+    bool first = true;
+    for (const auto& e : a.estimates) {
+        s += first ? "{" : ",{";
+        first = false;
+        s += "\"key\":" + jsonString(e.key) + ",\"label\":" + jsonString(e.label) +
+             ",\"value\":" + jsonNumber(e.value) + ",\"se\":" + (e.se >= 0 ? jsonNumber(e.se) : "null") +
+             ",\"lower\":" + (e.hasInterval ? jsonNumber(e.lower) : "null") +
+             ",\"upper\":" + (e.hasInterval ? jsonNumber(e.upper) : "null") +
+             ",\"variant\":" + jsonString(e.variant) +
+             ",\"logBase\":" + (e.logBase.empty() ? "null" : jsonString(e.logBase)) +
+             ",\"seMethod\":" + (e.seMethod.empty() ? "null" : jsonString(e.seMethod)) +
+             ",\"intervalMethod\":" + (e.interval.empty() ? "null" : jsonString(e.interval)) + ",\"notes\":[";
+        bool firstNote = true;
+        for (const auto& code : estimators::noteCodes(e.notes)) {
+            s += (firstNote ? "" : ",") + jsonString(code);
+            firstNote = false;
+        }
+        s += "]}";
+    }
+    // The curves the report draws: value, lower and upper bound at each size.
+    s += "],\"curve\":[";
+    for (std::size_t i = 0; i < a.curve.size(); ++i) {
+        const auto& p = a.curve[i];
+        s += (i ? ",{\"m\":" : "{\"m\":") + jsonNumber(p.m);
+        const char* names[4] = {"q0", "q1", "q2", "coverage"};
+        for (int k = 0; k < 4; ++k)
+            s += ",\"" + std::string(names[k]) + "\":[" + jsonNumber(p.value[k]) + "," +
+                 jsonNumber(p.lower[k]) + "," + jsonNumber(p.upper[k]) + "]";
+        s += "}";
+    }
+    s += "],\"provenance\":{\"version\":" + jsonString(p.version) + ",\"date\":" + jsonString(p.date) +
+         ",\"generator\":" + jsonString(p.generator) + ",\"seed\":" + std::to_string(p.seed) +
+         ",\"replicates\":" + std::to_string(p.replicates) + ",\"range\":" + jsonString(p.range) +
+         ",\"species\":" + std::to_string(p.species) + ",\"individuals\":" + std::to_string(p.individuals) +
+         ",\"sizeLevel\":" + jsonNumber(a.sizeLevel) + ",\"coverageLevel\":" + jsonNumber(a.coverageLevel) +
+         "}";
+    return s;
+}
+
+void printTextEstimates(std::ostream& out, const estimators::Analysis& a, const Provenance& p) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %-28s %12s %10s %10s %10s\n", "Estimator", "Valoare", "ES",
+                  "IC 95% inf", "IC 95% sup");
+    out << line;
+    auto cell = [](double v, bool shown) {
+        char b[32];
+        if (!shown) return std::string();
+        if (!std::isfinite(v)) return std::string(std::isinf(v) ? "infinit" : "nedefinit");
+        std::snprintf(b, sizeof b, "%.4f", v);
+        return std::string(b);
+    };
+    for (const auto& e : a.estimates) {
+        std::snprintf(line, sizeof line, "  %-28s %12s %10s %10s %10s  ", e.label.c_str(),
+                      cell(e.value, true).c_str(), cell(e.se, e.se >= 0).c_str(),
+                      cell(e.lower, e.hasInterval).c_str(), cell(e.upper, e.hasInterval).c_str());
+        out << line << methodText(e) << '\n';
+    }
+    for (const auto& [label, text] : provenanceRows(p))
+        out << "  " << label << ": " << text << '\n';
+    out << '\n';
+}
+
+// What the estimators of a run gather across its workbooks: the sheets for the report and the comparisons.
+struct RunState {
+    std::vector<ReportSheet> sheets;
+    bool labelWithWorkbook = false;
+    std::string date;
+};
 std::string describe(int number, const std::string& description) {
     return "Eroarea: " + std::to_string(number) + " " + description;
 }
@@ -132,8 +317,8 @@ enum class WorkbookEnd { Done, Failed, NoDataSheet };
 class WorkbookJob {
   public:
     WorkbookJob(const Options& options, const spreadsheet::ApplicationFactory& start, std::ostream& out,
-                std::ostream& err, const std::string& path)
-        : options_(options), start_(start), out_(out), err_(err), path_(path) {}
+                std::ostream& err, const std::string& path, RunState& run)
+        : options_(options), start_(start), out_(out), err_(err), path_(path), run_(run) {}
 
     WorkbookEnd run() {
         try {
@@ -180,6 +365,7 @@ class WorkbookJob {
                 // A sheet named twice is done once: a second table would land three columns further on.
                 if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) chosen.push_back(name);
             }
+            if (estimating()) readCommunities(chosen);
             bool allDone = true;
             bool wrote = false;
             for (const auto& name : chosen) {
@@ -225,6 +411,39 @@ class WorkbookJob {
         return names;
     }
 
+    bool estimating() const { return options_.estimates || !options_.report.empty(); }
+
+    // Every chosen sheet's species with their names, read before anything is written, so that the sheets of a
+    // workbook are rarefied and extrapolated to one common size and one common coverage.
+    void readCommunities(const std::vector<std::string>& chosen) {
+        double minDouble = 0, maxN = 0, minCoverage = 0, minN = 0;
+        bool any = false;
+        for (const auto& name : chosen) {
+            auto& slot = communities_[name];
+            try {
+                slot.community = readCommunity(*handles_.workbook->worksheet(name));
+            } catch (const RuntimeError& e) {
+                slot.errorNumber = e.number();
+                slot.error = e.description();
+                continue;
+            }
+            const auto f = slot.community.frequencies();
+            if (f.n <= 0) continue;
+            const estimators::Tables t(f.n);
+            const double c = estimators::coverageAt(f, t, 2.0 * double(f.n));
+            minDouble = any ? std::min(minDouble, 2.0 * double(f.n)) : 2.0 * double(f.n);
+            maxN = std::max(maxN, double(f.n));
+            minN = any ? std::min(minN, double(f.n)) : double(f.n);
+            minCoverage = any ? std::min(minCoverage, c) : c;
+            any = true;
+        }
+        settings_.seed = options_.seed;
+        settings_.replicates = options_.replicates;
+        settings_.sizeLevel = any ? std::max(minDouble, maxN) : 0;
+        settings_.coverageLevel = any ? minCoverage : 0;
+        settings_.rarefyTo = std::int64_t(minN);
+    }
+
     // A failure in reading or computing skips the sheet; a failure while writing abandons the whole workbook,
     // since a half-written table must never be saved.
     Outcome processSheet(const std::string& name) {
@@ -239,10 +458,44 @@ class WorkbookJob {
             fail(name, e.number(), e.description());
             return Outcome::Failed;
         }
-        printResults(out_, options_.json, path_, name, sample, results);
+        ReportSheet estimated;
+        if (estimating()) {
+            const auto& slot = communities_[name];
+            if (slot.errorNumber != 0) {
+                fail(name, slot.errorNumber, slot.error);
+                return Outcome::Failed;
+            }
+            estimators::Settings settings = settings_;
+            settings.stream = estimators::streamOf(name);
+            const auto f = slot.community.frequencies();
+            estimated.community = slot.community;
+            estimated.label = run_.labelWithWorkbook ? path_ + " / " + name : name;
+            estimated.analysis = estimators::analyse(f, settings);
+            estimated.provenance = {identity::version,
+                                    run_.date,
+                                    options_.seed,
+                                    options_.replicates,
+                                    estimators::kGeneratorName,
+                                    slot.community.range(),
+                                    f.s,
+                                    f.n};
+        }
+        if (options_.csv) {
+            printCsvIndices(out_, path_, name, results);
+            if (estimating()) printCsvEstimates(out_, path_, name, estimated.analysis);
+        } else {
+            printResults(out_, options_.json, path_, name, sample, results,
+                         options_.json && estimating()
+                             ? jsonEstimates(estimated.analysis, estimated.provenance)
+                             : std::string());
+            if (!options_.json && estimating())
+                printTextEstimates(out_, estimated.analysis, estimated.provenance);
+        }
+        if (estimating()) run_.sheets.push_back(estimated);
         if (options_.dryRun) return Outcome::Computed;
         try {
             writeResultsTable(*sheet, results);
+            if (options_.estimates) writeEstimatesTable(*sheet, estimated.analysis, estimated.provenance);
             sheet->activate();
         } catch (const RuntimeError& e) {
             fail(name, e.number(), e.description() + "; fisierul nu a fost schimbat");
@@ -280,8 +533,96 @@ class WorkbookJob {
     std::ostream& out_;
     std::ostream& err_;
     std::string path_;
+    RunState& run_;
     SpreadsheetHandles handles_;
+    struct CommunitySlot {
+        Community community;
+        int errorNumber = 0; // 0: read
+        std::string error;
+    };
+    std::map<std::string, CommunitySlot> communities_;
+    estimators::Settings settings_;
 };
+
+void printComparisons(std::ostream& out, const Options& options, const std::vector<ReportSheet>& sheets) {
+    std::vector<Community> all;
+    for (const auto& s : sheets)
+        all.push_back(s.community);
+    const double whittaker = whittakerBeta(all);
+    if (options.json) {
+        out << "{\"comparison\":{\"sheets\":[";
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            out << (i ? "," : "") << jsonString(sheets[i].label);
+        out << "],\"whittakerBeta\":" << jsonNumber(whittaker) << ",\"pairs\":[";
+    } else if (!options.csv) {
+        out << "Comparatii intre foi (beta Whittaker " << whittaker << ")\n";
+    }
+    bool first = true;
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+        for (std::size_t j = i + 1; j < sheets.size(); ++j) {
+            const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
+            const HutchesonTest h = hutcheson(sheets[i].community, sheets[j].community);
+            const std::string& a = sheets[i].label;
+            const std::string& b = sheets[j].label;
+            if (options.json) {
+                out << (first ? "" : ",") << "{\"a\":" << jsonString(a) << ",\"b\":" << jsonString(b)
+                    << ",\"sharedSpecies\":" << d.shared << ",\"jaccard\":" << jsonNumber(d.jaccard)
+                    << ",\"sorensen\":" << jsonNumber(d.sorensen)
+                    << ",\"brayCurtis\":" << jsonNumber(d.brayCurtis)
+                    << ",\"morisitaHorn\":" << jsonNumber(d.morisitaHorn)
+                    << ",\"hutcheson\":{\"h1\":" << jsonNumber(h.h1) << ",\"h2\":" << jsonNumber(h.h2)
+                    << ",\"t\":" << (h.defined ? jsonNumber(h.t) : "null")
+                    << ",\"df\":" << (h.defined ? jsonNumber(h.df) : "null")
+                    << ",\"p\":" << (h.defined ? jsonNumber(h.p) : "null") << ",\"logBase\":\"e\"}}";
+            } else if (options.csv) {
+                const std::string pair = csvField(a + " | " + b);
+                const std::pair<const char*, double> rows[] = {{"jaccard", d.jaccard},
+                                                               {"sorensen", d.sorensen},
+                                                               {"brayCurtis", d.brayCurtis},
+                                                               {"morisitaHorn", d.morisitaHorn},
+                                                               {"hutchesonT", h.defined ? h.t : NAN},
+                                                               {"hutchesonDf", h.defined ? h.df : NAN},
+                                                               {"hutchesonP", h.defined ? h.p : NAN}};
+                for (const auto& [key, value] : rows)
+                    out << ',' << pair << ',' << key << ',' << key << ',' << csvNumber(value) << ",,,,,,,"
+                        << (key[0] == 'h' ? "e" : "") << ",\n";
+            } else {
+                char line[200];
+                std::snprintf(line, sizeof line,
+                              "  %s | %s: Jaccard %.4f, Sorensen %.4f, Bray-Curtis %.4f, Morisita-Horn %.4f; "
+                              "Hutcheson t = %.4f, gl = %.1f, p = %.4g\n",
+                              a.c_str(), b.c_str(), d.jaccard, d.sorensen, d.brayCurtis, d.morisitaHorn, h.t,
+                              h.df, h.p);
+                out << line;
+            }
+            first = false;
+        }
+    if (options.json) out << "]}}\n";
+    if (options.csv)
+        out << ',' << ","
+            << "whittakerBeta,whittakerBeta," << csvNumber(whittaker) << ",,,,,,,,\n";
+}
+
+// The page goes to a temporary file beside its place and is renamed over it, so a failed run leaves no
+// half-written page.
+bool writeReport(const std::string& path, const std::string& html) {
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file) return false;
+        file << html;
+        file.flush();
+        if (!file) {
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -297,15 +638,27 @@ int runBatch(const Options& options, const spreadsheet::ApplicationFactory& star
     }
     std::size_t ends[3] = {};
     const std::size_t total = options.workbooks.size();
+    RunState run;
+    run.labelWithWorkbook = total > 1;
+    run.date = provenanceDate();
+    if (options.csv) out << kCsvHeader;
     for (std::size_t k = 0; k < total; ++k) {
         if (showProgress && total > 1)
             err << "[" << k + 1 << "/" << total << "] " << options.workbooks[k] << '\n' << std::flush;
-        ++ends[std::size_t(WorkbookJob(options, start, out, err, options.workbooks[k]).run())];
+        ++ends[std::size_t(WorkbookJob(options, start, out, err, options.workbooks[k], run).run())];
+    }
+    bool reportWritten = true;
+    if (run.sheets.size() >= 2) printComparisons(out, options, run.sheets);
+    if (!options.report.empty()) {
+        if (!writeReport(options.report, renderReport(run.sheets, "Ordana - estimatori si curbe"))) {
+            err << "ordana-cli: " << options.report << ": raportul nu a putut fi scris\n";
+            reportWritten = false;
+        }
     }
     if (total > 1)
         err << "ordana-cli: " << total << " fisiere: " << ends[0] << " prelucrate, " << ends[1] << " esuate, "
             << ends[2] << " fara foi de date\n";
-    return ends[0] == total ? ExitDone : ExitFailures;
+    return ends[0] == total && reportWritten ? ExitDone : ExitFailures;
 }
 
 } // namespace ordana::cli

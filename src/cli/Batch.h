@@ -2,8 +2,10 @@
 
 // ordana-cli: the indices job over many workbooks, with the same window-free logic as the windowed command.
 
+#include "analysis/Estimators.h"
 #include "spreadsheet/Spreadsheet.h"
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -16,6 +18,12 @@ struct Options {
     bool list = false;
     bool dryRun = false;
     bool json = false;
+    bool csv = false;
+    // The estimators: a second table per sheet (estimates), an HTML page for the run (report).
+    bool estimates = false;
+    std::string report;
+    std::uint64_t seed = estimators::kDefaultSeed;
+    int replicates = estimators::kDefaultReplicates;
     bool help = false;
     bool version = false;
 };
@@ -30,6 +38,9 @@ Options parseArguments(const std::vector<std::string>& arguments);
 
 std::string usageText();
 std::string versionText();
+
+// The date the provenance records: SOURCE_DATE_EPOCH when set (reproducible builds of a report), else now.
+std::string provenanceDate();
 
 // Runs the job; results go to out, failures and progress to err. Returns the exit status.
 int runBatch(const Options& options, const spreadsheet::ApplicationFactory& start, std::ostream& out,

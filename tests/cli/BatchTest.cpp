@@ -78,6 +78,13 @@ TEST(ParseArguments, UsageErrorsAndOptions) {
         {{"--json"}, false},
         {{"--sheet"}, false},
         {{"--bogus", "a.xls"}, false},
+        {{"--estimates", "--seed", "7", "--replicates=50", "--report", "r.html", "--csv", "a.xls"}, true},
+        {{"--seed", "-1", "a.xls"}, false},
+        {{"--seed=12x", "a.xls"}, false},
+        {{"--replicates", "100001", "a.xls"}, false},
+        {{"--report"}, false},
+        {{"--json", "--csv", "a.xls"}, false},
+        {{"--list", "--estimates", "a.xls"}, false},
     };
     for (const auto& r : rows) {
         bool valid = true;
@@ -92,6 +99,11 @@ TEST(ParseArguments, UsageErrorsAndOptions) {
     EXPECT_EQ(o.sheets, (std::vector<std::string>{"S", "T"}));
     EXPECT_TRUE(o.dryRun);
     EXPECT_EQ(o.workbooks, std::vector<std::string>{"--x.xls"});
+    EXPECT_FALSE(o.estimates);
+    const Options e =
+        parseArguments({"--estimates", "--seed=18446744073709551615", "--replicates", "0", "a.xls"});
+    EXPECT_EQ(e.seed, UINT64_MAX);
+    EXPECT_EQ(e.replicates, 0);
 }
 
 TEST_F(BatchTest, AFailingSheetBesideAGoodOneAndAnUnreadableWorkbook) {
@@ -199,11 +211,25 @@ TEST_F(BatchTest, ASheetNamedTwiceGetsOneTable) {
 }
 
 TEST_F(BatchTest, AFailedWriteLeavesTheWorkbookUnsaved) {
-    engine.fail("bold", 1004, 1);
-    EXPECT_EQ(run({"b.xls"}), ExitFailures);
-    EXPECT_EQ(engine.files["b.xls"].saves, 0);
-    EXPECT_EQ(engine.files["b.xls"].sheet("Doar").get(1, 4), CellValue());
-    EXPECT_NE(err.str().find("fisierul nu a fost schimbat"), std::string::npos);
+    // The indices table has two bold cells: the third bold is the estimates table's first.
+    const struct {
+        std::vector<std::string> args;
+        int boldsBefore;
+        const char* failedAt;
+    } cases[] = {{{"b.xls"}, 1, "bold 1 5"},
+                 {{"--estimates", "b.xls"}, 2, "bold 1 7"},
+                 {{"--estimates", "b.xls"}, 5, "bold 1 10"}};
+    for (const auto& c : cases) {
+        engine.files["b.xls"] = FakeBook();
+        dataSheet(engine.files["b.xls"].sheet("Doar"), {n(2), n(3), n(5)});
+        err.str("");
+        engine.fail("bold", 1004, c.boldsBefore);
+        EXPECT_EQ(run(c.args), ExitFailures) << c.boldsBefore;
+        EXPECT_EQ(engine.files["b.xls"].saves, 0) << c.boldsBefore;
+        EXPECT_EQ(engine.files["b.xls"].sheet("Doar").get(1, 4), CellValue()) << c.boldsBefore;
+        EXPECT_NE(err.str().find("fisierul nu a fost schimbat"), std::string::npos) << c.boldsBefore;
+        EXPECT_NE(err.str().find(c.failedAt), std::string::npos) << err.str();
+    }
 }
 
 // Neither is a silent success: a workbook without a data sheet, and a failure that is not a run-time error.

@@ -45,6 +45,8 @@ def results(stdout):
     out = {}
     for line in stdout.splitlines():
         j = json.loads(line)
+        if "error" in j:
+            continue
         out[(Path(j["workbook"]).name, j["sheet"])] = [j[f] for f in FIELDS]
     return out
 
