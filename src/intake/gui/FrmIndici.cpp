@@ -276,6 +276,8 @@ void FrmIndici::showEvent(QShowEvent* event) {
         Form_Load();
         Form_Resize();
     }
+    // Enter presses the button with the focus, so the focus is always drawn, not only once Tab was used.
+    setAttribute(Qt::WA_KeyboardFocusChange);
     QDialog::showEvent(event);
 }
 
