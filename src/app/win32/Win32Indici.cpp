@@ -76,7 +76,8 @@ void IndicesWindow32::showModal(HWND owner) {
     if (!registered || window_) return;
     owner_ = owner;
     // Fixed single border, minimise and close, no maximise.
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    // No WS_CLIPCHILDREN: the group box paints only its edge and caption, the window the ground inside it.
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     window_ =
         CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, wide(layout::kCaption).c_str(), style, CW_USEDEFAULT,
                         CW_USEDEFAULT, 462, 418, owner, nullptr, GetModuleHandleW(nullptr), this);
