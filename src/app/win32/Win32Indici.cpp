@@ -280,9 +280,11 @@ std::optional<std::string> IndicesWindow32::askOpenFile(const std::string& title
 void IndicesWindow32::setText(Control which, const std::string& text) {
     const HWND c = control(which);
     if (!c) return;
-    if (which == Control::Status)
+    if (which == Control::Status) {
         SendMessageW(c, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(wide(text).c_str()));
-    else
+        // The bar's own text too, which is what a screen reader (WM_GETTEXT) reads of it.
+        SetWindowTextW(c, wide(text).c_str());
+    } else
         SetWindowTextW(c, wide(text).c_str());
 }
 
