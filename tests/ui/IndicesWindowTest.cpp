@@ -14,10 +14,19 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 
 using namespace ordana;
 using namespace ordana::ui;
 using ordana::testing::FakeEngine;
+
+namespace ordana::ui {
+// Readable failures: the box as the user would read it.
+void PrintTo(const Message& m, std::ostream* os) {
+    *os << "{\"" << m.text << "\", caption \"" << m.caption << "\", "
+        << (m.buttons == Buttons::OkOnly ? "OK" : "Abort/Retry/Ignore") << ", detail \"" << m.detail << "\"}";
+}
+} // namespace ordana::ui
 
 namespace {
 
