@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace ordana::win32 {
 
@@ -90,6 +91,10 @@ void IndicesWindow32::showModal(HWND owner) {
     logic_.Form_Load();
     sizeAndCentre();
     showKeyboardCues(window_);
+    if (!atOpening_.empty()) {
+        answerFromOpening_ = true;
+        PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kIdFis, BN_CLICKED), reinterpret_cast<LPARAM>(cmdFis));
+    }
     runModal(window_, owner);
 }
 
@@ -274,6 +279,10 @@ ui::Answer IndicesWindow32::showMessage(const ui::Message& message) {
 
 std::optional<std::string> IndicesWindow32::askOpenFile(const std::string& title,
                                                         const std::vector<ui::FileFilter>& filters) {
+    if (answerFromOpening_) {
+        answerFromOpening_ = false;
+        return std::exchange(atOpening_, {});
+    }
     return win32::askOpenFile(window_, title, filters);
 }
 

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace ordana::win32 {
 
 class IndicesWindow32 : public ui::IndicesView {
@@ -18,6 +20,9 @@ class IndicesWindow32 : public ui::IndicesView {
     // Builds the window and its controls afresh, runs the load step and shows it modally; returns once it
     // is closed. The fields of the logic survive from one showing to the next.
     void showModal(HWND owner);
+    // The next showing runs the file command at once on this file, as if chosen in the dialog: a workbook
+    // opened with Ordana from the desktop.
+    void chooseAtOpening(std::string path) { atOpening_ = std::move(path); }
 
     static constexpr wchar_t kClassName[] = L"OrdanaFrmIndici";
 
@@ -41,6 +46,8 @@ class IndicesWindow32 : public ui::IndicesView {
     HWND control(ui::Control control) const;
 
     ui::IndicesWindow logic_;
+    std::string atOpening_;
+    bool answerFromOpening_ = false;
     HWND owner_ = nullptr;
     HWND window_ = nullptr;
     HWND FraFisier = nullptr;

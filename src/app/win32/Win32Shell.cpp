@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 namespace ordana::win32 {
 
 namespace {
@@ -176,8 +178,8 @@ LRESULT AboutBox32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---- Main window
 
-StartWindow32::StartWindow32(spreadsheet::ApplicationFactory start)
-    : start_(std::move(start)), picture_(IDR_TITLE_JPG, IDR_TITLE_JPG_2X) {}
+StartWindow32::StartWindow32(spreadsheet::ApplicationFactory start, std::string workbook)
+    : start_(std::move(start)), workbook_(std::move(workbook)), picture_(IDR_TITLE_JPG, IDR_TITLE_JPG_2X) {}
 
 StartWindow32::~StartWindow32() {
     if (accelerators_) DestroyAcceleratorTable(accelerators_);
@@ -235,6 +237,7 @@ bool StartWindow32::create(int show) {
     ShowWindow(window_, show);
     UpdateWindow(window_);
     showKeyboardCues(window_);
+    if (!workbook_.empty()) PostMessageW(window_, WM_APP + 1, 0, 0);
     return true;
 }
 
@@ -312,6 +315,11 @@ LRESULT StartWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_APP:
         Form_Resize();
+        return 0;
+    case WM_APP + 1:
+        if (!frmIndici_) frmIndici_ = std::make_unique<IndicesWindow32>(start_);
+        frmIndici_->chooseAtOpening(std::exchange(workbook_, {}));
+        showIndicesWindow();
         return 0;
     case WM_DPICHANGED:
         dpi_ = HIWORD(wParam);

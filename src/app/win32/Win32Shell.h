@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
 namespace ordana::win32 {
 
@@ -45,7 +46,8 @@ class AboutBox32 {
 
 class StartWindow32 : private ui::StartView {
   public:
-    explicit StartWindow32(spreadsheet::ApplicationFactory start);
+    // With a workbook (from "Open with"), the indices window opens on it once the main window shows.
+    StartWindow32(spreadsheet::ApplicationFactory start, std::string workbook);
     ~StartWindow32() override;
     StartWindow32(const StartWindow32&) = delete;
     StartWindow32& operator=(const StartWindow32&) = delete;
@@ -69,6 +71,7 @@ class StartWindow32 : private ui::StartView {
     void Form_Resize();
 
     spreadsheet::ApplicationFactory start_;
+    std::string workbook_;
     HWND window_ = nullptr;
     HWND Picture1 = nullptr;
     HACCEL accelerators_ = nullptr;

@@ -5,6 +5,9 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // The manifest asks for per-monitor DPI awareness and the version 6 controls (visual styles).
@@ -14,9 +17,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // The pictures are decoded by the imaging component; the open-file dialog wants a single-threaded
     // apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // A workbook given by "Open with" (the installer registers ordana.exe "%1"); nothing else is read.
+    std::string workbook;
+    int argc = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+        if (argc > 1) workbook = ordana::win32::utf8(argv[1]);
+        LocalFree(argv);
+    }
     int rc = 1;
     {
-        ordana::win32::StartWindow32 frmStart(ordana::spreadsheet::nativeApplicationFactory());
+        ordana::win32::StartWindow32 frmStart(ordana::spreadsheet::nativeApplicationFactory(), workbook);
         if (frmStart.create(show)) rc = frmStart.run();
     }
     if (SUCCEEDED(com)) CoUninitialize();
