@@ -14,7 +14,7 @@ test_packages=(locales clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
                python3-odf python3-openpyxl libreoffice-calc-nogui gnumeric xvfb xauth openbox acl desktop-file-utils
                appstream lintian man-db r-cran-vegan chromium)
 # CPack's Debian generator: dpkg-shlibdeps computes the dependencies, file tells it the binaries.
-package_packages=(dpkg-dev file)
+package_packages=(dpkg-dev file nsis)
 
 # Every package brought to Debian 12's current version, not only the missing ones: the tests must meet the
 # libraries (expat's security updates among them) that a user installing today gets.

@@ -1,8 +1,8 @@
 #include "app/FrmAbout.h"
 
 #include "app/Artwork.h"
-#include "common/Identity.h"
 #include "gui/Placement.h"
+#include "ui/Shell.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -18,17 +18,6 @@ namespace ordana::app {
 using gui::frameMargins;
 using gui::twipsRect;
 using gui::twipsToPixels;
-
-namespace {
-
-const char* const creditLines[] = {
-    ("Indici: bogatia specifica, Simpson, Shannon, Brillouin, Berger-Parker, McIntosh, Margalef, "
-     "Menhinick, Gleason."),
-    "Realizare: echipa Ordana.",
-    "Imaginile sunt desenate de echipa Ordana.",
-};
-
-} // namespace
 
 FrmAbout::FrmAbout(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -89,18 +78,11 @@ FrmAbout::FrmAbout(QWidget* parent)
 }
 
 QString FrmAbout::titleText() {
-    return QString::fromUtf8(identity::title) + QStringLiteral("   %1.%2.%3")
-                                                    .arg(identity::versionMajor)
-                                                    .arg(identity::versionMinor)
-                                                    .arg(identity::versionRevision);
+    return QString::fromStdString(ui::about::titleText());
 }
 
 QString FrmAbout::descriptionText() {
-    const QString crlf = QStringLiteral("\r\n");
-    QString text = QStringLiteral("Aplicatie destinata evaluarii biodiversitatii.") + crlf;
-    for (const char* line : creditLines)
-        text += crlf + QString::fromUtf8(line);
-    return text;
+    return QString::fromStdString(ui::about::descriptionText());
 }
 
 void FrmAbout::centre() {
@@ -111,7 +93,7 @@ void FrmAbout::Form_Load() {
     loaded_ = true;
     centre();
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-    setWindowTitle(QStringLiteral("Despre ") + QString::fromUtf8(identity::title));
+    setWindowTitle(QString::fromStdString(ui::about::caption()));
     lblTitle->setText(titleText());
     lblDescriere->setText(descriptionText());
 }

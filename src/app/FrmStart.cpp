@@ -25,7 +25,7 @@ constexpr Qt::WindowStates notNormal = Qt::WindowMinimized | Qt::WindowMaximized
 FrmStart::FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent)
     : QMainWindow(parent), start_(std::move(start)) {
     setObjectName(QStringLiteral("frmStart"));
-    setWindowTitle(QStringLiteral("ORDANA"));
+    setWindowTitle(QString::fromUtf8(ui::start::kCaption));
     setWindowIcon(applicationIcon());
     createPicture();
     createMenus();
@@ -41,7 +41,7 @@ void FrmStart::createPicture() {
 
     Picture1 = new QLabel(client);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(gui::twipsRect(this, 0, 0, 6815, 5655));
+    Picture1->setGeometry(gui::twipsRect(this, 0, 0, ui::start::kPictureWidth, ui::start::kPictureHeight));
     Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Picture1->setPixmap(picture(QStringLiteral("title.jpg"), this));
@@ -54,38 +54,60 @@ void FrmStart::createPicture() {
 void FrmStart::createMenus() {
     // Always in the window: the picture and the fixed outer size are laid out around it.
     menuBar()->setNativeMenuBar(false);
-    mnuOptiuni = menuBar()->addMenu(QStringLiteral("&Optiuni"));
-    mnuOptiuni->setObjectName(QStringLiteral("mnuOptiuni"));
-    mnuOptiuni->menuAction()->setObjectName(QStringLiteral("mnuOptiuniAction"));
-
-    mnuIndici = mnuOptiuni->addAction(QStringLiteral("&Calculul indicilor"));
-    mnuIndici->setObjectName(QStringLiteral("mnuIndici"));
-    mnuIndici->setShortcut(QKeySequence(Qt::Key_F3));
-    connect(mnuIndici, &QAction::triggered, this, &FrmStart::mnuIndici_Click);
-
-    mnuOptiuni->addSeparator()->setObjectName(QStringLiteral("separator"));
-
-    mnuIesire = mnuOptiuni->addAction(QStringLiteral("&Iesire"));
-    mnuIesire->setObjectName(QStringLiteral("mnuIesire"));
-    connect(mnuIesire, &QAction::triggered, this, &FrmStart::mnuIesire_Click);
-
-    // A command straight on the menu bar, without a drop-down.
-    mnuDespre = menuBar()->addAction(QStringLiteral("&Despre"));
-    mnuDespre->setObjectName(QStringLiteral("mnuDespre"));
-    connect(mnuDespre, &QAction::triggered, this, &FrmStart::mnuDespre_Click);
+    const auto actionFor = [this](QAction* action, const ui::MenuItem& item) {
+        action->setObjectName(QString::fromStdString(item.name));
+        if (!item.shortcut.empty()) action->setShortcut(QKeySequence(QString::fromStdString(item.shortcut)));
+        const ui::Command command = item.command;
+        connect(action, &QAction::triggered, this, [this, command] { ui::run(command, *this); });
+        return action;
+    };
+    for (const ui::MenuItem& entry : ui::mainMenu()) {
+        const QString caption = QString::fromStdString(entry.caption);
+        if (entry.items.empty()) {
+            // A command straight on the menu bar, without a drop-down.
+            QAction* action = actionFor(menuBar()->addAction(caption), entry);
+            if (entry.command == ui::Command::About) mnuDespre = action;
+            continue;
+        }
+        QMenu* menu = menuBar()->addMenu(caption);
+        menu->setObjectName(QString::fromStdString(entry.name));
+        menu->menuAction()->setObjectName(QString::fromStdString(entry.name) + QStringLiteral("Action"));
+        mnuOptiuni = menu;
+        for (const ui::MenuItem& item : entry.items) {
+            if (item.isSeparator()) {
+                menu->addSeparator()->setObjectName(QString::fromStdString(item.name));
+                continue;
+            }
+            QAction* action = actionFor(menu->addAction(QString::fromStdString(item.caption)), item);
+            if (item.command == ui::Command::Indices) mnuIndici = action;
+            if (item.command == ui::Command::Exit) mnuIesire = action;
+        }
+    }
 }
 
 void FrmStart::mnuIndici_Click() {
+    ui::run(ui::Command::Indices, *this);
+}
+
+void FrmStart::mnuDespre_Click() {
+    ui::run(ui::Command::About, *this);
+}
+
+void FrmStart::mnuIesire_Click() {
+    ui::run(ui::Command::Exit, *this);
+}
+
+void FrmStart::showIndicesWindow() {
     if (!frmIndici_) frmIndici_ = new gui::FrmIndici(start_, this);
     frmIndici_->exec();
 }
 
-void FrmStart::mnuDespre_Click() {
+void FrmStart::showAboutBox() {
     if (!frmAbout_) frmAbout_ = new FrmAbout(this);
     frmAbout_->exec();
 }
 
-void FrmStart::mnuIesire_Click() {
+void FrmStart::closeMainWindow() {
     close();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "spreadsheet/Spreadsheet.h"
+#include "ui/Shell.h"
 
 #include <QDeadlineTimer>
 #include <QMainWindow>
@@ -19,7 +20,7 @@ class FrmAbout;
 
 // The main window: the title picture and the menu that opens the indices window and the About box. It stays
 // open for the whole run; closing it ends the program. Its outer size is held at 462 x 418 pixels, centred.
-class FrmStart : public QMainWindow {
+class FrmStart : public QMainWindow, private ui::StartView {
     Q_OBJECT
   public:
     explicit FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent = nullptr);
@@ -45,6 +46,9 @@ class FrmStart : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void showIndicesWindow() override;
+    void showAboutBox() override;
+    void closeMainWindow() override;
     void createPicture();
     void createMenus();
 

@@ -2,11 +2,7 @@
 
 #include "Dialogs.h"
 
-#include "analysis/ResultsWriter.h"
-#include "common/Identity.h"
-#include "common/RuntimeError.h"
 #include "gui/Placement.h"
-#include "intake/DataSheet.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,88 +20,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
-#include <new>
 #include <optional>
 
 namespace ordana::gui {
 
 namespace {
 
-const QString kCaption = QStringLiteral("  Calculul indicilor de evaluare a biodiversitatii");
-const QString kAppTitle = QString::fromUtf8(identity::title);
-
-const QString kStatusChooseFile = QStringLiteral(" Selectati fisierul si apoi foaia ce contine datele!");
-const QString kStatusReady =
-    QStringLiteral(" Selectati datele si apoi apasati butonul de prelucrare a datelor!");
-const QString kStatusWorking = QStringLiteral(" Procesare...");
-const QString kStatusDone = QStringLiteral(" Prelucrare efectuata");
-
-const QString kDialogTitle = QStringLiteral("Alege fisierul Excel");
-// Every workbook the engines open first, then the documented Excel entry, then each format alone.
-const QStringList kFilters = {
-    QStringLiteral("Registre de calcul  (*.xls *.xlsx *.xlsm *.ods)"),
-    QStringLiteral("Fisiere Excel  (*.xls)"),
-    QStringLiteral("Fisiere Excel 2007-365  (*.xlsx *.xlsm)"),
-    QStringLiteral("Fisiere OpenDocument  (*.ods)"),
-    QStringLiteral("Toate fisierele  (*)"),
-};
-
-const QString kActiveX = QStringLiteral("Eroare la inregistrarea unei componente ActiveX");
-const QString kOpenCaption = QStringLiteral("Deschiderea fisierului Excel");
-const QString kPassword = QStringLiteral("Parola nu s-a introdus sau e incorecta ");
-const QString kReadCaption1004 = QStringLiteral("Accesarea  fisierului Excel");
-const QString kReadCaption = QStringLiteral("Accesarea fisierului Excel");
-const QString kUnreachable = QStringLiteral("Fisier inaccesibil");
-const QString kWriteCaption = QStringLiteral("Eroare la scrierea in fisier");
-const QString kDriveUnreachable = QStringLiteral("Unitate inacesibila");
-const QString kFileInUse = QStringLiteral("Fisierul este in uz sau este protejat la scriere");
-
 const QColor kDarkGrey(64, 64, 64);
 const QColor kLightGrey(224, 224, 224);
 
-// Twips of the layout: left, top, width, height.
-struct Place {
-    int left, top, width, height;
-};
-constexpr Place kFraFisier{120, 120, 6615, 3615};
-constexpr Place kCmdFis{120, 600, 1935, 375};
-constexpr Place kTxtLocatie{2160, 600, 4335, 345};
-constexpr Place kLblFis{240, 1560, 1815, 255};
-constexpr Place kCboFoaie{2520, 1560, 3015, 315};
-constexpr Place kCmdCalcul{3120, 3840, 1695, 375};
-constexpr Place kCmdCancel{5040, 3840, 1695, 375};
-constexpr int kStatusBarHeight = 495;
+using ui::Control;
+namespace layout = ui::indices;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// The busy cursor for as long as a command works.
-class BusyCursor {
-  public:
-    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
-// Runs a command's body and hands any failure to the command's error branch, outside the catch so that a
-// Retry runs the command again from a clean state. Failures that are not numbered run-time errors (memory, a
-// library's own exception) take the automation runtime's numbers for them instead of ending the program.
-
-template <class Body, class Branch> void withErrorBranch(Body&& body, Branch&& branch) {
-    std::optional<RuntimeError> failure;
-    try {
-        body();
-    } catch (const RuntimeError& e) {
-        failure = e;
-    } catch (const std::bad_alloc&) {
-        failure.emplace(err::OutOfMemory, "Memorie insuficienta");
-    } catch (const std::exception& e) {
-        failure.emplace(err::Internal, std::string("Eroare interna: ") + e.what());
-    }
-    if (failure) branch(*failure);
 }
 
 // Relative luminance and contrast ratio as WCAG 2 defines them.
@@ -147,17 +75,102 @@ double contrastRatio(const QColor& a, const QColor& b) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+// The logic's requests carried out on the Qt controls.
+class FrmIndici::View : public ui::IndicesView {
+  public:
+    explicit View(FrmIndici& window) : w_(window) {}
+
+    ui::Answer showMessage(const ui::Message& message) override {
+        const MessageBox::Buttons buttons = message.buttons == ui::Buttons::AbortRetryIgnore
+                                                ? MessageBox::AbortRetryIgnore
+                                                : MessageBox::OkOnly;
+        return static_cast<ui::Answer>(
+            MessageBox::show(&w_, qs(message.text), qs(message.caption), buttons, qs(message.detail)));
+    }
+
+    std::optional<std::string> askOpenFile(const std::string& title,
+                                           const std::vector<ui::FileFilter>& filters) override {
+        QStringList labels;
+        for (const ui::FileFilter& filter : filters)
+            labels << qs(filter.label);
+        const std::optional<QString> chosen = FileDialog::getOpenFileName(&w_, qs(title), labels);
+        if (!chosen) return std::nullopt;
+        return chosen->toStdString();
+    }
+
+    void setText(Control control, const std::string& text) override {
+        switch (control) {
+        case Control::PathBox:
+            w_.txtLocatie->setText(qs(text));
+            break;
+        case Control::Status:
+            w_.setStatusText(qs(text));
+            break;
+        default:
+            if (auto* button = qobject_cast<QPushButton*>(widget(control))) button->setText(qs(text));
+            break;
+        }
+    }
+
+    void setEnabled(Control control, bool enabled) override { widget(control)->setEnabled(enabled); }
+
+    void setItems(Control control, const std::vector<std::string>& items, int selected) override {
+        auto* list = qobject_cast<QComboBox*>(widget(control));
+        if (!list) return;
+        // Programmatic changes never raise the list's click (activated).
+        list->clear();
+        for (const std::string& item : items)
+            list->addItem(qs(item));
+        list->setCurrentIndex(selected);
+    }
+
+    void setFocus(Control control) override { widget(control)->setFocus(); }
+    void paintNow() override { w_.StatusBar->repaint(); }
+
+    void setBusy(bool busy) override {
+        if (busy)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    }
+
+    void close() override { w_.close(); }
+
+  private:
+    QWidget* widget(Control control) const {
+        switch (control) {
+        case Control::FileButton:
+            return w_.cmdFis;
+        case Control::PathBox:
+            return w_.txtLocatie;
+        case Control::SheetList:
+            return w_.cboFoaie;
+        case Control::CalcButton:
+            return w_.cmdCalcul;
+        case Control::CancelButton:
+            return w_.cmdCancel;
+        case Control::Status:
+            break;
+        }
+        return w_.statusLabel_;
+    }
+
+    FrmIndici& w_;
+};
+
 FrmIndici::FrmIndici(spreadsheet::ApplicationFactory start, QWidget* parent)
-    : QDialog(parent), start_(std::move(start)) {
+    : QDialog(parent), view_(std::make_unique<View>(*this)),
+      logic_(std::make_unique<ui::IndicesWindow>(std::move(start), *view_)) {
     setObjectName(QStringLiteral("frmIndici"));
-    setWindowTitle(kCaption);
+    setWindowTitle(qs(layout::kCaption));
+
     // Fixed single border: minimise and close, no maximise, no context help.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     setFixedSize(kOuterWidth, kOuterHeight);
     createControls();
-    initialState();
+    logic_->initialState();
 }
 
 FrmIndici::~FrmIndici() = default;
@@ -168,45 +181,45 @@ void FrmIndici::createControls() {
     dialogFont.setPointSize(8);
     setFont(dialogFont);
 
-    auto place = [this](QWidget* widget, const Place& p) {
+    auto place = [this](QWidget* widget, const layout::Place& p) {
         widget->setGeometry(twipsRect(this, p.left, p.top, p.width, p.height));
     };
 
-    FraFisier = new QGroupBox(QStringLiteral("  Sursa date  "), this);
+    FraFisier = new QGroupBox(qs(layout::kFrameCaption), this);
     FraFisier->setObjectName(QStringLiteral("FraFisier"));
-    place(FraFisier, kFraFisier);
+    place(FraFisier, layout::kFraFisier);
 
-    cmdFis = new QPushButton(QStringLiteral("Fisierul cu datele"), FraFisier);
+    cmdFis = new QPushButton(qs(layout::kFileButton), FraFisier);
     cmdFis->setObjectName(QStringLiteral("cmdFis"));
-    place(cmdFis, kCmdFis);
+    place(cmdFis, layout::kCmdFis);
     cmdFis->setCursor(Qt::PointingHandCursor);
 
     txtLocatie = new QLineEdit(FraFisier);
     txtLocatie->setObjectName(QStringLiteral("txtLocatie"));
-    place(txtLocatie, kTxtLocatie);
+    place(txtLocatie, layout::kTxtLocatie);
     txtLocatie->setReadOnly(true);
     // Arial 9 pt; fontconfig maps Arial to its metric twin (Liberation Sans) where Arial is absent.
     QFont arial(QStringLiteral("Arial"), 9);
     arial.setStyleHint(QFont::SansSerif);
     txtLocatie->setFont(arial);
 
-    lblFis = new QLabel(QStringLiteral("Alege foaia de calcul"), FraFisier);
+    lblFis = new QLabel(qs(layout::kSheetLabel), FraFisier);
     lblFis->setObjectName(QStringLiteral("lblFis"));
-    place(lblFis, kLblFis);
+    place(lblFis, layout::kLblFis);
 
     cboFoaie = new QComboBox(FraFisier);
     cboFoaie->setObjectName(QStringLiteral("cboFoaie"));
-    place(cboFoaie, kCboFoaie);
+    place(cboFoaie, layout::kCboFoaie);
     cboFoaie->setEditable(false);
     applyColours();
 
-    cmdCalcul = new QPushButton(QStringLiteral("Prelucrarea datelor"), this);
+    cmdCalcul = new QPushButton(qs(layout::kCalcButton), this);
     cmdCalcul->setObjectName(QStringLiteral("cmdCalcul"));
-    place(cmdCalcul, kCmdCalcul);
+    place(cmdCalcul, layout::kCmdCalcul);
 
-    cmdCancel = new QPushButton(QStringLiteral("Inchide modulul"), this);
+    cmdCancel = new QPushButton(qs(layout::kCancelButton), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    place(cmdCancel, kCmdCancel);
+    place(cmdCancel, layout::kCmdCancel);
 
     // Enter presses the button that has the focus, and only that one (see eventFilter). No button is a
     // default, so Enter on the list or the path box starts nothing.
@@ -228,7 +241,7 @@ void FrmIndici::createControls() {
     statusLabel_->setMargin(1);
     StatusBar->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
     StatusBar->addWidget(statusLabel_, 1);
-    StatusBar->setFixedHeight(twipsToPixels(kStatusBarHeight, logicalDpiY()));
+    StatusBar->setFixedHeight(twipsToPixels(layout::kStatusBarHeight, logicalDpiY()));
     placeStatusBar();
 
     // Tab order: cmdCancel first, then the frame's controls, then the calculation.
@@ -242,16 +255,6 @@ void FrmIndici::createControls() {
     connect(cboFoaie, &QComboBox::activated, this, &FrmIndici::cboFoaie_Click);
     connect(cmdCalcul, &QPushButton::clicked, this, &FrmIndici::cmdCalcul_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &FrmIndici::cmdCancel_Click);
-}
-
-// The controls as laid out, before Form_Load.
-void FrmIndici::initialState() {
-    cboFoaie->clear();
-    cboFoaie->setEnabled(false);
-    txtLocatie->clear();
-    cmdCalcul->setEnabled(true);
-    setStatusText(QString());
-    cmdCancel->setFocus();
 }
 
 QString FrmIndici::statusText() const {
@@ -269,10 +272,12 @@ void FrmIndici::placeStatusBar() {
 void FrmIndici::showEvent(QShowEvent* event) {
     // A restore from the minimised state is spontaneous; only an opening rebuilds the controls.
     if (!event->spontaneous()) {
-        initialState();
+        logic_->initialState();
         Form_Load();
         Form_Resize();
     }
+    // Enter presses the button with the focus, so the focus is always drawn, not only once Tab was used.
+    setAttribute(Qt::WA_KeyboardFocusChange);
     QDialog::showEvent(event);
 }
 
@@ -331,8 +336,7 @@ void FrmIndici::refitToFrame() {
 }
 
 void FrmIndici::Form_Load() {
-    cmdCalcul->setEnabled(false);
-    setStatusText(kStatusChooseFile);
+    logic_->Form_Load();
 }
 
 void FrmIndici::Form_Resize() {
@@ -355,129 +359,19 @@ void FrmIndici::Form_Resize() {
 }
 
 void FrmIndici::cmdFis_Click() {
-    std::optional<BusyCursor> busy;
-    withErrorBranch(
-        [&] {
-            sheetName_.clear();
-            const std::optional<QString> chosen = FileDialog::getOpenFileName(this, kDialogTitle, kFilters);
-            if (!chosen) throw RuntimeError(err::Cancelled, "Selectia fisierului a fost anulata");
-            if (chosen->isEmpty()) return;
-            busy.emplace();
-            workbookPath_ = chosen->toStdString();
-            // Whatever sample is held belongs to another workbook from now on.
-            cmdCalcul->setEnabled(false);
-            // Programmatic changes never raise the list's click (activated): only the selection below does.
-            cboFoaie->clear();
-            intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
-                cboFoaie->addItem(qs(name));
-                // Nothing is selected until the listing is complete.
-                cboFoaie->setCurrentIndex(-1);
-            });
-            cboFoaie->setEnabled(true);
-            txtLocatie->setText(*chosen);
-            if (cboFoaie->count() > 0) {
-                cboFoaie->setCurrentIndex(0);
-                cboFoaie_Click();
-            }
-        },
-        [&](const RuntimeError& e) {
-            switch (e.number()) {
-            case err::Cancelled:
-                sheetName_ = cboFoaie->currentText().toStdString();
-                break;
-            case err::CannotCreateObject:
-                lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
-                if (lastAnswer_ == MessageBox::Abort)
-                    close();
-                else if (lastAnswer_ == MessageBox::Retry)
-                    cmdFis_Click();
-                break;
-            case err::Application:
-                MessageBox::show(this, kPassword, kOpenCaption, MessageBox::OkOnly, qs(e.description()));
-                cboFoaie->clear();
-                txtLocatie->clear();
-                cmdCalcul->setEnabled(false);
-                break;
-            default:
-                MessageBox::show(this, QStringLiteral("Eroarea: ") + QString::number(e.number()),
-                                 kOpenCaption, MessageBox::OkOnly);
-                break;
-            }
-            handles_.release();
-        });
+    logic_->cmdFis_Click();
 }
 
-void FrmIndici::cboFoaie_Click() {
-    const BusyCursor busy;
-    withErrorBranch(
-        [&] {
-            // Until this reading completes, the sample does not belong to the chosen sheet.
-            cmdCalcul->setEnabled(false);
-            sheetName_ = cboFoaie->currentText().toStdString();
-            intake::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
-            cmdCalcul->setEnabled(true);
-            setStatusText(kStatusReady);
-        },
-        [&](const RuntimeError& e) {
-            switch (e.number()) {
-            case err::CannotCreateObject:
-                lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
-                if (lastAnswer_ == MessageBox::Retry) cboFoaie_Click();
-                break;
-            case err::Application:
-                MessageBox::show(this, kUnreachable, kReadCaption1004, MessageBox::OkOnly,
-                                 qs(e.description()));
-                break;
-            default:
-                MessageBox::show(this,
-                                 QStringLiteral("Eroarea: ") + QString::number(e.number()) +
-                                     QStringLiteral("\r\n") + qs(e.description()),
-                                 kReadCaption, MessageBox::OkOnly);
-                break;
-            }
-            handles_.release();
-        });
+void FrmIndici::cboFoaie_Click(int index) {
+    logic_->cboFoaie_Click(index);
 }
 
 void FrmIndici::cmdCalcul_Click() {
-    const BusyCursor busy;
-    withErrorBranch(
-        [&] {
-            setStatusText(kStatusWorking);
-            // The computation does not return to the event loop: paint the text now.
-            StatusBar->repaint();
-            results_ = ComputeDiversityIndices(sample_);
-            writeResults(start_, workbookPath_, sheetName_, results_, handles_);
-            setStatusText(kStatusDone);
-        },
-        [&](const RuntimeError& e) {
-            switch (e.number()) {
-            case err::DeviceUnavailable:
-                MessageBox::show(this, kDriveUnreachable, kWriteCaption, MessageBox::OkOnly);
-                break;
-            case err::Application:
-                MessageBox::show(this, kFileInUse, kWriteCaption, MessageBox::OkOnly, qs(e.description()));
-                break;
-            case err::CannotCreateObject:
-                lastAnswer_ = MessageBox::show(this, kActiveX, kAppTitle, MessageBox::AbortRetryIgnore);
-                if (lastAnswer_ == MessageBox::Abort)
-                    close();
-                else if (lastAnswer_ == MessageBox::Retry)
-                    cmdCalcul_Click();
-                break;
-            default:
-                MessageBox::show(
-                    this, QStringLiteral("Eroare : ") + QString::number(e.number()) + qs(e.description()),
-                    kWriteCaption, MessageBox::OkOnly);
-                break;
-            }
-            // Nothing of a half-written table may reach the file.
-            abandon(handles_);
-        });
+    logic_->cmdCalcul_Click();
 }
 
 void FrmIndici::cmdCancel_Click() {
-    close();
+    logic_->cmdCancel_Click();
 }
 
 } // namespace ordana::gui

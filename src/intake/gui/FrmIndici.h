@@ -1,13 +1,12 @@
 #pragma once
 
-#include "analysis/DiversityIndices.h"
-#include "analysis/SpeciesSample.h"
-#include "spreadsheet/Spreadsheet.h"
+#include "ui/IndicesWindow.h"
 
 #include <QColor>
 #include <QDialog>
 #include <QMargins>
 
+#include <memory>
 #include <string>
 
 class QComboBox;
@@ -24,7 +23,8 @@ double contrastRatio(const QColor& a, const QColor& b);
 
 // The indices window: choose the workbook, pick the worksheet, compute and write. One object lives for the
 // whole run; every showing rebuilds the initial state of its controls (Form_Load) while its fields survive.
-// The handlers only orchestrate: the work is done by the window-free functions of intake and analysis.
+// The commands, their texts and the working state are the toolkit-free logic's; this class lays out the Qt
+// controls, forwards their events and carries out what the logic asks.
 class FrmIndici : public QDialog {
     Q_OBJECT
   public:
@@ -32,15 +32,15 @@ class FrmIndici : public QDialog {
     ~FrmIndici() override;
 
     // Outer size of the window in pixels, whatever the frame and the DPI.
-    static constexpr int kOuterWidth = 462;
-    static constexpr int kOuterHeight = 418;
+    static constexpr int kOuterWidth = ui::indices::kOuterWidth;
+    static constexpr int kOuterHeight = ui::indices::kOuterHeight;
 
     // The working state, kept from one showing to the next.
-    const std::string& workbookPath() const { return workbookPath_; }
-    const std::string& sheetName() const { return sheetName_; }
-    const SpeciesSample& sample() const { return sample_; }
-    const DiversityResults& results() const { return results_; }
-    int lastAnswer() const { return lastAnswer_; }
+    const std::string& workbookPath() const { return logic_->workbookPath(); }
+    const std::string& sheetName() const { return logic_->sheetName(); }
+    const SpeciesSample& sample() const { return logic_->sample(); }
+    const DiversityResults& results() const { return logic_->results(); }
+    int lastAnswer() const { return logic_->lastAnswer(); }
     QString statusText() const;
 
   protected:
@@ -54,19 +54,19 @@ class FrmIndici : public QDialog {
     void Form_Load();
     void Form_Resize();
     void cmdFis_Click();
-    void cboFoaie_Click();
+    void cboFoaie_Click(int index);
     void cmdCalcul_Click();
     void cmdCancel_Click();
 
   private:
+    class View;
+    friend class View;
+
     void createControls();
-    void initialState();
     void setStatusText(const QString& text);
     void placeStatusBar();
     void refitToFrame();
     void applyColours();
-
-    spreadsheet::ApplicationFactory start_;
 
     QGroupBox* FraFisier = nullptr;
     QPushButton* cmdFis = nullptr;
@@ -78,13 +78,8 @@ class FrmIndici : public QDialog {
     QStatusBar* StatusBar = nullptr;
     QLabel* statusLabel_ = nullptr;
 
-    // Fields.
-    spreadsheet::SpreadsheetHandles handles_;
-    std::string workbookPath_;
-    std::string sheetName_;
-    SpeciesSample sample_;
-    DiversityResults results_;
-    int lastAnswer_ = 0;
+    std::unique_ptr<View> view_;
+    std::unique_ptr<ui::IndicesWindow> logic_;
 
     bool resizing_ = false;
     QMargins frameMargins_;

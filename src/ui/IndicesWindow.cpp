@@ -1,0 +1,238 @@
+#include "ui/IndicesWindow.h"
+
+#include "analysis/ResultsWriter.h"
+#include "common/Identity.h"
+#include "common/RuntimeError.h"
+#include "intake/DataSheet.h"
+
+#include <exception>
+#include <new>
+#include <optional>
+#include <utility>
+
+namespace ordana::ui {
+
+namespace {
+
+constexpr char kActiveX[] = "Eroare la inregistrarea unei componente ActiveX";
+constexpr char kOpenCaption[] = "Deschiderea fisierului Excel";
+constexpr char kPassword[] = "Parola nu s-a introdus sau e incorecta ";
+constexpr char kReadCaption1004[] = "Accesarea  fisierului Excel";
+constexpr char kReadCaption[] = "Accesarea fisierului Excel";
+constexpr char kUnreachable[] = "Fisier inaccesibil";
+constexpr char kWriteCaption[] = "Eroare la scrierea in fisier";
+constexpr char kDriveUnreachable[] = "Unitate inacesibila";
+constexpr char kFileInUse[] = "Fisierul este in uz sau este protejat la scriere";
+
+// The busy pointer for as long as a command works.
+class Busy {
+  public:
+    explicit Busy(IndicesView& view) : view_(view) { view_.setBusy(true); }
+    ~Busy() { view_.setBusy(false); }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+  private:
+    IndicesView& view_;
+};
+
+// Runs a command's body and hands any failure to the command's error branch, outside the catch so that a
+// Retry runs the command again from a clean state. Failures that are not numbered run-time errors (memory, a
+// library's own exception) take the automation runtime's numbers for them instead of ending the program.
+template <class Body, class Branch> void withErrorBranch(Body&& body, Branch&& branch) {
+    std::optional<RuntimeError> failure;
+    try {
+        body();
+    } catch (const RuntimeError& e) {
+        failure = e;
+    } catch (const std::bad_alloc&) {
+        failure.emplace(err::OutOfMemory, "Memorie insuficienta");
+    } catch (const std::exception& e) {
+        failure.emplace(err::Internal, std::string("Eroare interna: ") + e.what());
+    }
+    if (failure) branch(*failure);
+}
+
+Message box(std::string text, std::string caption, Buttons buttons = Buttons::OkOnly,
+            std::string detail = {}) {
+    return {std::move(text), std::move(caption), buttons, std::move(detail)};
+}
+
+Message activeXBox() {
+    return box(kActiveX, identity::title, Buttons::AbortRetryIgnore);
+}
+
+} // namespace
+
+std::vector<Answer> buttonsOf(Buttons buttons) {
+    if (buttons == Buttons::AbortRetryIgnore) return {Abort, Retry, Ignore};
+    return {Ok};
+}
+
+const std::vector<FileFilter>& indices::fileFilters() {
+    static const std::vector<FileFilter> filters = {
+        {"Registre de calcul  (*.xls *.xlsx *.xlsm *.ods)", {"*.xls", "*.xlsx", "*.xlsm", "*.ods"}},
+        {"Fisiere Excel  (*.xls)", {"*.xls"}},
+        {"Fisiere Excel 2007-365  (*.xlsx *.xlsm)", {"*.xlsx", "*.xlsm"}},
+        {"Fisiere OpenDocument  (*.ods)", {"*.ods"}},
+        {"Toate fisierele  (*)", {"*"}},
+    };
+    return filters;
+}
+
+IndicesWindow::IndicesWindow(spreadsheet::ApplicationFactory start, IndicesView& view)
+    : start_(std::move(start)), view_(view) {}
+
+void IndicesWindow::initialState() {
+    setSheets({}, -1);
+    view_.setEnabled(Control::SheetList, false);
+    view_.setText(Control::PathBox, {});
+    view_.setEnabled(Control::CalcButton, true);
+    view_.setText(Control::Status, {});
+    view_.setFocus(Control::CancelButton);
+}
+
+void IndicesWindow::Form_Load() {
+    view_.setEnabled(Control::CalcButton, false);
+    view_.setText(Control::Status, indices::kStatusChooseFile);
+}
+
+void IndicesWindow::setSheets(std::vector<std::string> sheets, int selected) {
+    sheets_ = std::move(sheets);
+    selected_ = selected;
+    view_.setItems(Control::SheetList, sheets_, selected_);
+}
+
+std::string IndicesWindow::selectedText() const {
+    return selected_ >= 0 && selected_ < static_cast<int>(sheets_.size()) ? sheets_[selected_]
+                                                                          : std::string();
+}
+
+void IndicesWindow::cmdFis_Click() {
+    std::optional<Busy> busy;
+    withErrorBranch(
+        [&] {
+            sheetName_.clear();
+            const std::optional<std::string> chosen =
+                view_.askOpenFile(indices::kDialogTitle, indices::fileFilters());
+            if (!chosen) throw RuntimeError(err::Cancelled, "Selectia fisierului a fost anulata");
+            if (chosen->empty()) return;
+            busy.emplace(view_);
+            workbookPath_ = *chosen;
+            // Whatever sample is held belongs to another workbook from now on.
+            view_.setEnabled(Control::CalcButton, false);
+            setSheets({}, -1);
+            intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
+                std::vector<std::string> sheets = sheets_;
+                sheets.push_back(name);
+                // Nothing is selected until the listing is complete.
+                setSheets(std::move(sheets), -1);
+            });
+            view_.setEnabled(Control::SheetList, true);
+            view_.setText(Control::PathBox, *chosen);
+            if (!sheets_.empty()) {
+                setSheets(sheets_, 0);
+                readSelectedSheet();
+            }
+        },
+        [&](const RuntimeError& e) {
+            switch (e.number()) {
+            case err::Cancelled:
+                sheetName_ = selectedText();
+                break;
+            case err::CannotCreateObject:
+                lastAnswer_ = view_.showMessage(activeXBox());
+                if (lastAnswer_ == Abort)
+                    view_.close();
+                else if (lastAnswer_ == Retry)
+                    cmdFis_Click();
+                break;
+            case err::Application:
+                view_.showMessage(box(kPassword, kOpenCaption, Buttons::OkOnly, e.description()));
+                setSheets({}, -1);
+                view_.setText(Control::PathBox, {});
+                view_.setEnabled(Control::CalcButton, false);
+                break;
+            default:
+                view_.showMessage(box("Eroarea: " + std::to_string(e.number()), kOpenCaption));
+                break;
+            }
+            handles_.release();
+        });
+}
+
+void IndicesWindow::cboFoaie_Click(int index) {
+    selected_ = index;
+    readSelectedSheet();
+}
+
+void IndicesWindow::readSelectedSheet() {
+    const Busy busy(view_);
+    withErrorBranch(
+        [&] {
+            // Until this reading completes, the sample does not belong to the chosen sheet.
+            view_.setEnabled(Control::CalcButton, false);
+            sheetName_ = selectedText();
+            intake::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
+            view_.setEnabled(Control::CalcButton, true);
+            view_.setText(Control::Status, indices::kStatusReady);
+        },
+        [&](const RuntimeError& e) {
+            switch (e.number()) {
+            case err::CannotCreateObject:
+                lastAnswer_ = view_.showMessage(activeXBox());
+                if (lastAnswer_ == Retry) readSelectedSheet();
+                break;
+            case err::Application:
+                view_.showMessage(box(kUnreachable, kReadCaption1004, Buttons::OkOnly, e.description()));
+                break;
+            default:
+                view_.showMessage(
+                    box("Eroarea: " + std::to_string(e.number()) + "\r\n" + e.description(), kReadCaption));
+                break;
+            }
+            handles_.release();
+        });
+}
+
+void IndicesWindow::cmdCalcul_Click() {
+    const Busy busy(view_);
+    withErrorBranch(
+        [&] {
+            view_.setText(Control::Status, indices::kStatusWorking);
+            // The computation does not return to the event loop: paint the text now.
+            view_.paintNow();
+            results_ = ComputeDiversityIndices(sample_);
+            writeResults(start_, workbookPath_, sheetName_, results_, handles_);
+            view_.setText(Control::Status, indices::kStatusDone);
+        },
+        [&](const RuntimeError& e) {
+            switch (e.number()) {
+            case err::DeviceUnavailable:
+                view_.showMessage(box(kDriveUnreachable, kWriteCaption));
+                break;
+            case err::Application:
+                view_.showMessage(box(kFileInUse, kWriteCaption, Buttons::OkOnly, e.description()));
+                break;
+            case err::CannotCreateObject:
+                lastAnswer_ = view_.showMessage(activeXBox());
+                if (lastAnswer_ == Abort)
+                    view_.close();
+                else if (lastAnswer_ == Retry)
+                    cmdCalcul_Click();
+                break;
+            default:
+                view_.showMessage(
+                    box("Eroare : " + std::to_string(e.number()) + e.description(), kWriteCaption));
+                break;
+            }
+            // Nothing of a half-written table may reach the file.
+            abandon(handles_);
+        });
+}
+
+void IndicesWindow::cmdCancel_Click() {
+    view_.close();
+}
+
+} // namespace ordana::ui

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The native ordana.exe under Wine on a virtual screen (Xvfb, 1024 x 768, openbox for the frames), driven by
+# its controls from ordana-driver.exe at 100 % and at 200 %; the pictures of each window stay in OUTDIR/100
+# and OUTDIR/200 for a person to look at. With workbooks, the whole job runs on a copy of each (at 100 %)
+# and the table is looked for in the file.
+# usage: win32_check.sh ORDANA_EXE DRIVER_EXE OUTDIR [WORKBOOK...]
+set -euo pipefail
+exe=$(realpath "$1")
+driver=$(realpath "$2")
+out=$(realpath -m "$3")
+shift 3
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+[ -x "$wine" ] || { echo "win32_check: wine64 is not installed" >&2; exit 1; }
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
+export WINEPREFIX=${WINEPREFIX:-$(mktemp -d)/wine} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's own name for a Unix path.
+winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
+
+if [ "${ORDANA_WIN32_INNER:-}" = 1 ]; then
+    # On the virtual screen: DPI SHOTS [WORKBOOK]
+    dpi=$1 shots=$2
+    openbox --sm-disable 2>/dev/null &
+    sleep 1
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    "$wineserver" -w
+    args=("$(winpath "$exe")" "$(winpath "$shots")")
+    [ $# -gt 2 ] && args+=("$(winpath "$3")")
+    rc=0
+    timeout 240 "$wine" "$driver" "${args[@]}" || rc=$?
+    "$wineserver" -k || true
+    exit $rc
+fi
+
+mkdir -p "$out"
+on_screen() { ORDANA_WIN32_INNER=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$exe" "$driver" "$out" "$@"; }
+failed=0
+for dpi in 96 192; do
+    echo "== at $((dpi * 100 / 96)) %"
+    on_screen "$dpi" "$out/$((dpi * 100 / 96))" || failed=1
+done
+# The whole job on a copy of each workbook; the table is then looked for in the file by an independent
+# reader (xlrd, openpyxl, odfpy): "Indici" and "Valoare" in row 1 of the first data sheet.
+for book in "$@"; do
+    name=$(basename "$book")
+    echo "== the whole job on $name"
+    mkdir -p "$out/job-$name"
+    cp "$book" "$out/job-$name/$name"
+    chmod u+w "$out/job-$name/$name"
+    on_screen 96 "$out/job-$name" "$out/job-$name/$name" || { failed=1; continue; }
+    /usr/bin/python3 - "$out/job-$name/$name" <<'PY' || failed=1
+import sys
+path = sys.argv[1]
+if path.endswith('.xls'):
+    import xlrd
+    book = xlrd.open_workbook(path)
+    rows = [[book.sheet_by_index(i).cell_value(0, c) for c in range(book.sheet_by_index(i).ncols)]
+            for i in range(book.nsheets) if book.sheet_by_index(i).nrows]
+elif path.endswith(('.xlsx', '.xlsm')):
+    import openpyxl
+    book = openpyxl.load_workbook(path)
+    rows = [[c.value for c in next(ws.iter_rows(max_row=1))] for ws in book.worksheets if ws.max_row]
+else:
+    from odf.opendocument import load
+    from odf.table import Table, TableRow
+    from odf import teletype
+    doc = load(path)
+    rows = [[teletype.extractText(c) for c in t.getElementsByType(TableRow)[0].childNodes]
+            for t in doc.spreadsheet.getElementsByType(Table) if t.getElementsByType(TableRow)]
+found = any('Indici' in r and 'Valoare' in r for r in rows)
+print(('ok   ' if found else 'FAIL ') + 'the table in ' + path)
+sys.exit(0 if found else 1)
+PY
+done
+[ $failed -eq 0 ] && echo "win32_check: passed" || echo "win32_check: FAILED" >&2
+exit $failed

@@ -1,0 +1,351 @@
+// The windows' logic driven through a fake view: no toolkit, no window. Every toolkit's window relies on what
+// is pinned here, so the rows follow one job (choose, read, compute) and every error branch of it.
+
+#include "ui/IndicesWindow.h"
+#include "ui/Shell.h"
+
+#include "support/FakeSpreadsheet.h"
+
+#include "common/RuntimeError.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+
+using namespace ordana;
+using namespace ordana::ui;
+using ordana::testing::FakeEngine;
+
+namespace ordana::ui {
+// Readable failures: the box as the user would read it.
+void PrintTo(const Message& m, std::ostream* os) {
+    *os << "{\"" << m.text << "\", caption \"" << m.caption << "\", "
+        << (m.buttons == Buttons::OkOnly ? "OK" : "Abort/Retry/Ignore") << ", detail \"" << m.detail << "\"}";
+}
+} // namespace ordana::ui
+
+namespace {
+
+// Records what a toolkit would show and answers the boxes and the dialog from a script.
+class FakeView : public IndicesView {
+  public:
+    Answer showMessage(const Message& message) override {
+        shown.push_back(message);
+        if (answers.empty()) return buttonsOf(message.buttons).front();
+        const Answer next = answers.front();
+        answers.pop_front();
+        return next;
+    }
+    std::optional<std::string> askOpenFile(const std::string& title,
+                                           const std::vector<FileFilter>& filters) override {
+        dialogs.push_back({title, filters});
+        if (files.empty()) return std::nullopt;
+        const std::optional<std::string> next = files.front();
+        files.pop_front();
+        return next;
+    }
+    void setText(Control control, const std::string& value) override { text[control] = value; }
+    void setEnabled(Control control, bool on) override { enabled[control] = on; }
+    void setItems(Control, const std::vector<std::string>& list, int selection) override {
+        items = list;
+        selected = selection;
+    }
+    void setFocus(Control control) override { focus = control; }
+    void paintNow() override { painted.push_back(text[Control::Status]); }
+    void setBusy(bool on) override { busy += on ? 1 : -1; }
+    void close() override { closed = true; }
+
+    std::deque<Answer> answers;
+    std::deque<std::optional<std::string>> files;
+
+    std::vector<Message> shown;
+    std::vector<std::pair<std::string, std::vector<FileFilter>>> dialogs;
+    std::map<Control, std::string> text;
+    std::map<Control, bool> enabled;
+    std::vector<std::string> items;
+    int selected = -2;
+    std::optional<Control> focus;
+    std::vector<std::string> painted;
+    int busy = 0;
+    bool closed = false;
+};
+
+CellValue t(const char* s) {
+    return CellValue::text(s);
+}
+
+void dataSheet(FakeEngine& engine, const std::string& file, const std::string& name,
+               std::initializer_list<double> abundances, const char* b1 = "ABUNDENTA") {
+    auto& sheet = engine.files[file].sheet(name);
+    sheet.set(1, 1, t("SPECIA"));
+    sheet.set(1, 2, t(b1));
+    int row = 2;
+    for (double a : abundances) {
+        sheet.set(row, 1, CellValue::text("specia " + std::to_string(row - 1)));
+        sheet.set(row++, 2, CellValue::number(a));
+    }
+}
+
+struct Fixture {
+    Fixture() {
+        dataSheet(engine, "/date.xls", "Date", {10, 20, 30, 40});
+        dataSheet(engine, "/date.xls", "Gresit", {1, 2}, "ABUNDENTE");
+        dataSheet(engine, "/date.xls", "mici", {2, 3, 5});
+        logic.initialState();
+        logic.Form_Load();
+    }
+    void choose(const std::string& path) {
+        view.files.emplace_back(path);
+        logic.cmdFis_Click();
+    }
+    FakeEngine engine;
+    FakeView view;
+    IndicesWindow logic{engine.factory(), view};
+};
+
+// What the controls show after a step.
+struct Shows {
+    std::vector<std::string> items;
+    int selected;
+    std::string path;
+    bool calc;
+    const char* status;
+};
+
+void expectShows(const FakeView& v, const Shows& s) {
+    EXPECT_EQ(v.items, s.items);
+    EXPECT_EQ(v.selected, s.selected);
+    EXPECT_EQ(v.text.at(Control::PathBox), s.path);
+    EXPECT_EQ(v.enabled.at(Control::CalcButton), s.calc);
+    EXPECT_EQ(v.text.at(Control::Status), s.status);
+}
+
+TEST(IndicesWindowLogic, OneJobFromLoadToTheWrittenTable) {
+    Fixture f;
+    expectShows(f.view, {{}, -1, "", false, indices::kStatusChooseFile});
+    EXPECT_FALSE(f.view.enabled.at(Control::SheetList));
+    EXPECT_EQ(f.view.focus, Control::CancelButton);
+
+    f.choose("/date.xls");
+    ASSERT_EQ(f.view.dialogs.size(), 1u);
+    EXPECT_EQ(f.view.dialogs[0].first, "Alege fisierul Excel");
+    std::vector<std::string> labels;
+    for (const FileFilter& filter : f.view.dialogs[0].second)
+        labels.push_back(filter.label);
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{"Registre de calcul  (*.xls *.xlsx *.xlsm *.ods)",
+                                        "Fisiere Excel  (*.xls)", "Fisiere Excel 2007-365  (*.xlsx *.xlsm)",
+                                        "Fisiere OpenDocument  (*.ods)", "Toate fisierele  (*)"}));
+    expectShows(f.view, {{"Date", "mici"}, 0, "/date.xls", true, indices::kStatusReady});
+    EXPECT_TRUE(f.view.enabled.at(Control::SheetList));
+    EXPECT_EQ(f.logic.sheetName(), "Date");
+    EXPECT_EQ(f.logic.sample().speciesCount(), 4);
+
+    f.logic.cboFoaie_Click(1);
+    EXPECT_EQ(f.logic.sheetName(), "mici");
+    EXPECT_EQ(f.logic.sample().speciesCount(), 3);
+
+    f.logic.cmdCalcul_Click();
+    EXPECT_EQ(f.view.painted, std::vector<std::string>{indices::kStatusWorking}) << "painted before the work";
+    EXPECT_EQ(f.view.text.at(Control::Status), indices::kStatusDone);
+    EXPECT_EQ(f.engine.files["/date.xls"].saves, 1);
+    EXPECT_EQ(f.logic.results().speciesRichness, 3);
+    EXPECT_TRUE(f.view.shown.empty());
+    EXPECT_EQ(f.view.busy, 0) << "the busy pointer is given back";
+
+    // Reopened: the controls start afresh, the fields stay.
+    f.logic.initialState();
+    f.logic.Form_Load();
+    expectShows(f.view, {{}, -1, "", false, indices::kStatusChooseFile});
+    EXPECT_EQ(f.logic.sheetName(), "mici");
+    EXPECT_EQ(f.logic.workbookPath(), "/date.xls");
+}
+
+enum class Step { File, Sheet, Calc };
+
+// Each error branch: its box, its buttons and what the window shows afterwards, from a window that has read
+// "Date" of /date.xls.
+TEST(IndicesWindowLogic, EveryErrorBranch) {
+    const Shows read{{"Date", "mici"}, 0, "/date.xls", true, indices::kStatusReady};
+    const struct Row {
+        const char* name;
+        Step step;
+        const char* operation;
+        int number;
+        Answer answer;
+        Message box;
+        bool detailed;
+        Shows after;
+        bool closed;
+    } rows[] = {
+        {"file 429 ignored",
+         Step::File,
+         "start",
+         429,
+         Ignore,
+         {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
+         false,
+         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         false},
+        {"file 429 aborted",
+         Step::File,
+         "start",
+         429,
+         Abort,
+         {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
+         false,
+         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         true},
+        {"file 1004",
+         Step::File,
+         "open",
+         1004,
+         Ok,
+         {"Parola nu s-a introdus sau e incorecta ", "Deschiderea fisierului Excel", Buttons::OkOnly, ""},
+         true,
+         {{}, -1, "", false, indices::kStatusReady},
+         false},
+        {"file other",
+         Step::File,
+         "pick",
+         52,
+         Ok,
+         {"Eroarea: 52", "Deschiderea fisierului Excel", Buttons::OkOnly, ""},
+         false,
+         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         false},
+        {"sheet 429 aborted",
+         Step::Sheet,
+         "start",
+         429,
+         Abort,
+         {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
+         false,
+         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusReady},
+         false},
+        {"sheet 1004",
+         Step::Sheet,
+         "open",
+         1004,
+         Ok,
+         {"Fisier inaccesibil", "Accesarea  fisierului Excel", Buttons::OkOnly, ""},
+         true,
+         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusReady},
+         false},
+        {"calc 52",
+         Step::Calc,
+         "open",
+         52,
+         Ok,
+         {"Unitate inacesibila", "Eroare la scrierea in fisier", Buttons::OkOnly, ""},
+         false,
+         {{"Date", "mici"}, 0, "/date.xls", true, indices::kStatusWorking},
+         false},
+        {"calc 1004",
+         Step::Calc,
+         "write",
+         1004,
+         Ok,
+         {"Fisierul este in uz sau este protejat la scriere", "Eroare la scrierea in fisier", Buttons::OkOnly,
+          ""},
+         true,
+         {{"Date", "mici"}, 0, "/date.xls", true, indices::kStatusWorking},
+         false},
+        {"calc 429 aborted",
+         Step::Calc,
+         "start",
+         429,
+         Abort,
+         {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
+         false,
+         {{"Date", "mici"}, 0, "/date.xls", true, indices::kStatusWorking},
+         true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Fixture f;
+        f.choose("/date.xls");
+        f.engine.fail(r.operation, r.number);
+        f.view.answers.push_back(r.answer);
+        switch (r.step) {
+        case Step::File:
+            f.choose("/date.xls");
+            break;
+        case Step::Sheet:
+            // The list shows the entry picked; the reading fails and leaves the earlier sample.
+            f.logic.cboFoaie_Click(0);
+            break;
+        case Step::Calc:
+            f.logic.cmdCalcul_Click();
+            break;
+        }
+        ASSERT_EQ(f.view.shown.size(), 1u);
+        Message box = f.view.shown[0];
+        EXPECT_EQ(box.detail.empty(), !r.detailed) << box.detail;
+        box.detail.clear();
+        EXPECT_EQ(box, r.box);
+        expectShows(f.view, r.after);
+        EXPECT_EQ(f.view.closed, r.closed);
+        if (r.number == 429) {
+            EXPECT_EQ(f.logic.lastAnswer(), r.answer);
+        }
+        EXPECT_EQ(f.engine.files["/date.xls"].saves, 0);
+        EXPECT_EQ(f.engine.openApplications + f.engine.openWorkbooks, 0) << "every reference dropped";
+        EXPECT_EQ(f.view.busy, 0);
+    }
+}
+
+TEST(IndicesWindowLogic, CancelAndRetry) {
+    Fixture f;
+    f.choose("/date.xls");
+    f.logic.cboFoaie_Click(1);
+    // Cancelled: the list's current entry is named again, nothing else moves.
+    f.logic.cmdFis_Click();
+    EXPECT_EQ(f.logic.sheetName(), "mici");
+    EXPECT_TRUE(f.view.shown.empty());
+
+    // Retry runs the whole command again, dialog included, until the cause is gone.
+    f.engine.fail("start", 429, 0, true);
+    f.view.answers = {Retry};
+    f.view.files = {"/date.xls", "/date.xls"};
+    f.logic.cmdFis_Click();
+    EXPECT_EQ(f.view.shown.size(), 1u);
+    EXPECT_EQ(f.view.dialogs.size(), 4u);
+    EXPECT_EQ(f.logic.sheetName(), "Date");
+    EXPECT_TRUE(f.view.enabled.at(Control::CalcButton));
+}
+
+TEST(ShellLogic, MenuAndAboutTexts) {
+    const auto& menu = mainMenu();
+    ASSERT_EQ(menu.size(), 2u);
+    EXPECT_EQ(menu[0].caption, "&Optiuni");
+    ASSERT_EQ(menu[0].items.size(), 3u);
+    EXPECT_EQ(menu[0].items[0].caption, "&Calculul indicilor");
+    EXPECT_EQ(menu[0].items[0].shortcut, "F3");
+    EXPECT_TRUE(menu[0].items[1].isSeparator());
+    EXPECT_EQ(menu[0].items[2].caption, "&Iesire");
+    EXPECT_EQ(menu[1].caption, "&Despre");
+    EXPECT_TRUE(menu[1].items.empty()) << "a command straight on the bar";
+
+    struct Recorder : StartView {
+        std::vector<std::string> calls;
+        void showIndicesWindow() override { calls.push_back("indices"); }
+        void showAboutBox() override { calls.push_back("about"); }
+        void closeMainWindow() override { calls.push_back("close"); }
+    } view;
+    for (Command command :
+         {menu[0].items[0].command, menu[0].items[2].command, menu[1].command, Command::None})
+        run(command, view);
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"indices", "close", "about"}));
+
+    EXPECT_EQ(about::caption(), "Despre Ordana v1.50");
+    EXPECT_EQ(about::titleText().rfind("Ordana v1.50   1.", 0), 0u);
+    EXPECT_EQ(about::descriptionText().rfind("Aplicatie destinata evaluarii biodiversitatii.\r\n\r\n", 0),
+              0u);
+}
+
+} // namespace
