@@ -210,8 +210,8 @@ TEST(OdsContentReads, RowsSteppedOverAtOpenReadWholeInAnyPieces) {
     ods::Content lateContent(ods::Content::fromBytes(late));
     EXPECT_EQ(lateContent.value(lateContent.tables()[0], 0, 0), CellValue::text("x"));
     EXPECT_RUNTIME_ERROR(lateContent.value(lateContent.tables()[0], 2, 0), err::Application,
-                         "nu este XML corect: mismatched tag (octetul " +
-                             std::to_string(late.find("</b>") + 3) + ")");
+                         "nu este XML corect (octetul " + std::to_string(late.find("</b>") + 3) +
+                             "): mismatched tag");
 }
 
 // A name whose prefix nothing binds where it stands is a fault of the part, found in the rows read at open or
@@ -241,13 +241,55 @@ TEST(OdsContentReads, APrefixNothingBindsIsAFault) {
         const std::string xml = document(sheet(c.rows));
         if (c.readRow < 0) {
             EXPECT_RUNTIME_ERROR(ods::Content(ods::Content::fromBytes(xml)), err::Application,
-                                 "nu este XML corect: unbound prefix (linia 1)");
+                                 "nu este XML corect (linia 1): unbound prefix");
             continue;
         }
         ods::Content content(ods::Content::fromBytes(xml));
         EXPECT_RUNTIME_ERROR(
             content.value(content.tables()[0], std::uint32_t(c.readRow), 0), err::Application,
-            "nu este XML corect: unbound prefix (octetul " + std::to_string(xml.find("<q:x") + 1) + ")");
+            "nu este XML corect (octetul " + std::to_string(xml.find("<q:x") + 1) + "): unbound prefix");
+    }
+}
+
+// content.xml is refused as every other part is, naming it, wherever the fault stands: in what opening reads
+// or in rows it steps over, read later.
+TEST(OdsContentReads, RefusedAsEveryOtherPartIs) {
+    std::string deep;
+    for (std::size_t i = 0; i < xml::kMaxDepth; ++i)
+        deep += "<text:span>";
+    const std::string firstRow = "<table:table-row>" + kFloat5 + "</table:table-row>";
+    struct Case {
+        const char* name;
+        std::string xml;
+        bool atOpen;
+        std::string fragment;
+    };
+    const std::string laughs = R"(<!DOCTYPE office:document-content [<!ENTITY e "xxxxxxxxxx">)"
+                               R"(<!ENTITY f "&e;&e;&e;&e;&e;&e;&e;&e;">]>)";
+    const std::string doc = document(sheet(firstRow + firstRow +
+                                           "<table:table-row><table:table-cell>&f;"
+                                           "</table:table-cell></table:table-row>"));
+    const std::vector<Case> cases = {
+        {"internal entities", std::string(doc).insert(doc.find("<office:document-content"), laughs), true,
+         xml::doctypeRefused()},
+        {"a DOCTYPE alone", std::string(document(sheet(firstRow))).insert(38, "<!DOCTYPE x>"), true,
+         xml::doctypeRefused()},
+        {"nested beyond reason in the first rows",
+         document(sheet("<table:table-row><table:table-cell><text:p>" + deep)), true, xml::nestedTooDeep()},
+        {"nested beyond reason in rows stepped over",
+         document(sheet(firstRow + firstRow + "<table:table-row><table:table-cell><text:p>" + deep)), false,
+         xml::nestedTooDeep()},
+        {"cut short", document(sheet(firstRow)).substr(0, 400), true, "nu este XML corect (linia 1): "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string expected = "partea \"content.xml\" " + c.fragment;
+        if (c.atOpen) {
+            EXPECT_RUNTIME_ERROR(ods::Content(ods::Content::fromBytes(c.xml)), err::Application, expected);
+            continue;
+        }
+        ods::Content content(ods::Content::fromBytes(c.xml));
+        EXPECT_RUNTIME_ERROR(content.value(content.tables()[0], 2, 0), err::Application, expected);
     }
 }
 

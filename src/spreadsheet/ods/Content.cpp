@@ -318,9 +318,10 @@ struct ContentParser {
 
     // Opening: the rows of a sheet past its first ones are stepped over unparsed. The handler stops the
     // parser at such a row; the part is scanned to the sheet's end tag, and a new parser takes it up from
-    // there, first fed the start tags of the elements still open (replayed, not reported).
+    // there, first fed the start tags of the elements still open (replayed, not reported). They are counted
+    // off as they come: expat may report a tag only when later bytes arrive (it defers a large token).
     std::size_t pieceBase = 0; // where the bytes being fed start in the part
-    bool replay = false;
+    std::size_t replay = 0;    // start tags still to come from the replay
     std::size_t skipFrom = 0;
     std::vector<std::string> open; // the open elements' names as written
 
@@ -397,6 +398,17 @@ struct ContentParser {
         declared = std::make_shared<const std::string>(std::move(out));
         return declared;
     }
+    // The part refused by this reader (nested too deep, a DOCTYPE): what is wrong with it.
+    std::string failure;
+    void refuse(std::string why) {
+        if (plain) return plain->stop(); // expat says it
+        if (failure.empty()) failure = std::move(why);
+        XML_StopParser(p, XML_FALSE);
+    }
+    static void onDoctype(void* u, const char*, const char*, const char*, int) {
+        static_cast<ContentParser*>(u)->refuse(xml::doctypeRefused());
+    }
+
     // A prefix that nothing binds: the parse stops, with expat's own error for it.
     void refuseName() {
         if (plain) return plain->stop(); // expat says where
@@ -415,7 +427,17 @@ struct ContentParser {
     std::vector<ParsedAttr> parsed;
 
     void start(const char* rawName, const char** attrs) {
-        if (replay) return;
+        if (replay) {
+            --replay;
+            return;
+        }
+        if (stack.size() >= xml::kMaxDepth || !failure.empty()) {
+            // Each level holds memory here and in expat: a part nested beyond reason is refused.
+            refuse(xml::nestedTooDeep());
+            stack.push_back(Ctx::Skip); // for the end expat may still report
+            if (!target) open.emplace_back(rawName);
+            return;
+        }
         if (!target) open.emplace_back(rawName);
         const Ctx parent = stack.empty() ? Ctx::Other : stack.back();
         if (parent == Ctx::Skip || badName) {
@@ -1040,6 +1062,7 @@ struct Parser {
         XML_SetUserData(p, &cp);
         XML_SetElementHandler(p, &ContentParser::onStart, &ContentParser::onEnd);
         XML_SetCharacterDataHandler(p, &ContentParser::onText);
+        XML_SetStartDoctypeDeclHandler(p, &ContentParser::onDoctype);
     }
     ~Parser() { XML_ParserFree(p); }
     Parser(const Parser&) = delete;
@@ -1052,6 +1075,8 @@ struct Parser {
             const std::size_t n = std::min(bytes.size() - at, xml::kParseSlice);
             const bool final = last && at + n == bytes.size();
             if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK) {
+                if (!cp.failure.empty())
+                    throw RuntimeError(err::Application, "partea \"content.xml\" " + cp.failure);
                 const XML_Error code = cp.badName ? XML_ERROR_UNBOUND_PREFIX : XML_GetErrorCode(p);
                 if (code == XML_ERROR_ABORTED) return false;
                 // A parser that took up the part past its start counts lines from there: then the byte.
@@ -1059,9 +1084,8 @@ struct Parser {
                 const std::size_t byte = cp.badName ? cp.badByte : cp.pos();
                 const std::string where =
                     cp.shift == 0 ? "linia " + std::to_string(line) : "octetul " + std::to_string(byte + 1);
-                throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " +
-                                                         std::string(XML_ErrorString(code)) + " (" + where +
-                                                         ")");
+                throw RuntimeError(err::Application,
+                                   "partea \"content.xml\" " + xml::parserRefusal(code, where));
             }
             at += n;
             if (final) break;
@@ -1091,15 +1115,17 @@ Content::Content(Source source) : source_(std::move(source)) {
                 const std::size_t resume = cp.skipFrom + found;
                 const std::size_t carried = resume < offset ? offset - resume : 0;
                 skipping.reset();
-                std::string reopen = "<" + cp.open.front() + *cp.declarationsInScope() + ">";
-                for (std::size_t i = 1; i < cp.open.size(); ++i)
-                    reopen += "<" + cp.open[i] + ">";
+                // Names only: expat reads them without namespaces, which this reader resolves itself and
+                // still holds. A part may declare thousands; replaying them for each sheet stepped over
+                // would make expat's work (and its memory accounting) grow with sheets times declarations.
+                std::string reopen;
+                for (const std::string& name : cp.open)
+                    reopen += "<" + name + ">";
                 reopen += ("</" + cp.open.back()).substr(0, carried);
                 cp.shift = std::int64_t(resume) - std::int64_t(reopen.size()) + std::int64_t(carried);
                 parser = std::make_unique<Parser>(cp);
-                cp.replay = true;
+                cp.replay = cp.open.size();
                 parser->feed(reopen, false);
-                cp.replay = false;
                 at = carried ? 0 : resume - offset;
             }
             cp.pieceBase = offset + at;
@@ -1129,6 +1155,9 @@ Content::Content(Source source) : source_(std::move(source)) {
                                                  (cp.table ? cp.table->name : std::string()) +
                                                  "\" nu se incheie");
     parser->feed({}, true);
+    // Every element the events opened was closed: a part expat took whole was read whole.
+    if (!cp.stack.empty() || cp.replay)
+        throw RuntimeError(err::Internal, "partea \"content.xml\" nu a fost citita pana la capat");
     for (auto& [name, s] : styles_)
         if (s.family == "table-cell" || s.family == "table-column") bySignature_[signature(s)] = name;
 }
