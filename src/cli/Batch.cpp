@@ -4,6 +4,7 @@
 #include "analysis/SpeciesSample.h"
 #include "common/Identity.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "intake/DataSheet.h"
 
 #include <algorithm>
@@ -218,7 +219,7 @@ class WorkbookJob {
             intake::readSheet(*sheet, sample);
             results = ComputeDiversityIndices(sample);
         } catch (const RuntimeError& e) {
-            fail("foaia \"" + name + "\": " + describe(e));
+            fail("foaia " + text::quotedExcerpt(name) + ": " + describe(e));
             return Outcome::Failed;
         }
         printResults(out_, options_.json, path_, name, sample, results);
@@ -227,7 +228,7 @@ class WorkbookJob {
             writeResultsTable(*sheet, results);
             sheet->activate();
         } catch (const RuntimeError& e) {
-            fail("foaia \"" + name + "\": " + describe(e) + "; fisierul nu a fost schimbat");
+            fail("foaia " + text::quotedExcerpt(name) + ": " + describe(e) + "; fisierul nu a fost schimbat");
             return Outcome::Abandoned;
         }
         return Outcome::Written;

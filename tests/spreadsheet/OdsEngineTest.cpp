@@ -5,6 +5,7 @@
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "spreadsheet/NativeEngine.h"
 #include "spreadsheet/ods/Content.h"
 #include "spreadsheet/ods/OdsWorkbook.h"
@@ -154,6 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
             R"(<table:table-row xmlns:tt="urn:oasis:names:tc:opendocument:xmlns:table:1.0"><tt:table-cell tt:number-columns-repeated="2"/>)" +
                 kFloat5 + "</table:table-row>",
             0, 2, CellValue::number(5)},
+        ReadCase{
+            "ANumberWithSpacesAndASign",
+            R"(<table:table-row><table:table-cell office:value-type="float" office:value=" +1.5e3 "/></table:table-row>)",
+            0, 0, CellValue::number(1500)},
         ReadCase{"PastTheLastCellIsEmpty", "<table:table-row>" + kFloat5 + "</table:table-row>", 0, 1,
                  CellValue()},
         ReadCase{"ATableInsideACellIsNotItsRows",
@@ -291,6 +296,32 @@ TEST(OdsContentReads, RefusedAsEveryOtherPartIs) {
         ods::Content content(ods::Content::fromBytes(c.xml));
         EXPECT_RUNTIME_ERROR(content.value(content.tables()[0], 2, 0), err::Application, expected);
     }
+}
+
+// A number cell's value is read as .xlsx reads one: all of it a finite number, or the cell is refused when
+// read (not when the sheet is opened), named; and no such number is written.
+TEST(OdsContentReads, ANumberThatIsNoneIsRefusedNamingTheCell) {
+    for (const std::string& v : std::vector<std::string>{"NaN", "inf", "-Infinity", "12abc", "0x10", "1e999",
+                                                         "1 2", std::string(5000, '9') + "x"}) {
+        SCOPED_TRACE(v);
+        const std::string xml = document(sheet(
+            "<table:table-row>" + kFloat5 + R"(<table:table-cell office:value-type="float" office:value=")" +
+            v + R"("><text:p>)" + v + "</text:p></table:table-cell></table:table-row>"));
+        ods::Content content(ods::Content::fromBytes(xml));
+        ods::Table& t = content.tables()[0];
+        EXPECT_EQ(content.value(t, 0, 0), CellValue::number(5));
+        EXPECT_RUNTIME_ERROR(content.value(t, 0, 1), err::Application,
+                             "celula B1 are valoarea numerica " + text::quotedExcerpt(v) +
+                                 ", care nu este un numar");
+        content.setValue(t, 0, 1, CellValue::number(7));
+        EXPECT_EQ(content.value(t, 0, 1), CellValue::number(7));
+    }
+    const std::string xml = document(sheet("<table:table-row>" + kFloat5 + "</table:table-row>"));
+    ods::Content content(ods::Content::fromBytes(xml));
+    for (double v : {std::nan(""), HUGE_VAL, -HUGE_VAL})
+        EXPECT_RUNTIME_ERROR(content.setValue(content.tables()[0], 0, 0, CellValue::number(v)),
+                             err::Application, "nu este un numar finit si nu poate fi scrisa in celula A1");
+    EXPECT_FALSE(content.modified());
 }
 
 // A part may declare thousands of prefixes, hold thousands of sheets and use every prefix: opening it costs

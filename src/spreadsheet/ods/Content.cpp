@@ -57,12 +57,18 @@ std::uint32_t repeatOf(std::string_view v) {
     return n == 0 ? 1 : std::uint32_t(n);
 }
 
+// An xsd:double as a cell's value holds it: white space around it, an optional sign, and nothing else;
+// finite (LibreOffice writes no NaN or infinity, and no sum can take one).
 std::optional<double> parseDouble(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '+'))
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!s.empty() && space(s.front()))
         s.remove_prefix(1);
+    while (!s.empty() && space(s.back()))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     double d = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (r.ec != std::errc()) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d)) return std::nullopt;
     return d;
 }
 
@@ -311,6 +317,8 @@ struct ContentParser {
     // row's own vector cell by cell would allocate and move a large sheet's cells several times over.
     std::vector<CellEl> rowCells;
     std::string cellType, cellText, cellString, calcType;
+    std::string badNumber; // an office:value that does not read as a number (its start)
+    bool cellNumberBad = false;
     bool hasStringValue = false, collect = false, anyPara = false, hasFormula = false;
     double cellNumber = 0;
     bool cellNumberOk = false;
@@ -746,10 +754,16 @@ struct ContentParser {
         paraCount = 0;
         anyPara = false;
         collect = cellType.empty() || cellType == "string"sv || calcType == "error"sv;
-        cellNumberOk = false;
+        cellNumberOk = cellNumberBad = false;
         if (cellType == "float"sv || cellType == "percentage"sv || cellType == "currency"sv) {
-            if (a.value)
-                if (auto d = parseDouble(*a.value)) cellNumber = *d, cellNumberOk = true;
+            if (a.value) {
+                if (auto d = parseDouble(*a.value)) {
+                    cellNumber = *d, cellNumberOk = true;
+                } else if (a.value->find_first_not_of(" \t\n\r") != std::string_view::npos) {
+                    cellNumberBad = true; // an empty one leaves the cell empty, as it always has
+                    badNumber.assign(a.value->substr(0, 256));
+                }
+            }
         } else if (cellType == "date"sv) {
             if (a.dateValue)
                 if (auto d = parseDate(*a.dateValue)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
@@ -1047,6 +1061,9 @@ struct ContentParser {
             if (anyPara && !cellText.empty()) ce.value = CellValue::text(cellText);
         } else if (cellNumberOk) {
             ce.value = CellValue::number(cellNumber);
+        } else if (cellNumberBad) {
+            ce.value = CellValue::text(badNumber);
+            ce.notANumber = true;
         }
     }
 };
@@ -1151,9 +1168,10 @@ Content::Content(Source source) : source_(std::move(source)) {
         return true;
     });
     if (skipping)
-        throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: foaia \"" +
-                                                 (cp.table ? cp.table->name : std::string()) +
-                                                 "\" nu se incheie");
+        throw RuntimeError(err::Application,
+                           "partea \"content.xml\" nu este XML corect: foaia " +
+                               text::quotedExcerpt(cp.table ? cp.table->name : std::string()) +
+                               " nu se incheie");
     parser->feed({}, true);
     // Every element the events opened was closed: a part expat took whole was read whole.
     if (!cp.stack.empty() || cp.replay)
@@ -1275,7 +1293,14 @@ CellValue Content::value(Table& t, std::uint32_t row, std::uint32_t col) {
     }
     const RowEl& r = t.rows[t.lastRead];
     const std::size_t k = runAt(r.cells, col);
-    return k == kNoRun ? CellValue() : r.cells[k].value;
+    if (k == kNoRun) return {};
+    const CellEl& c = r.cells[k];
+    if (c.notANumber && !c.valueWritten)
+        throw RuntimeError(err::Application, "celula " + text::cellAddress(int(row) + 1, int(col) + 1) +
+                                                 " are valoarea numerica " +
+                                                 text::quotedExcerpt(c.value.toText()) +
+                                                 ", care nu este un numar");
+    return c.value;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -1371,6 +1396,10 @@ CellEl& Content::cellAt(RowEl& r, std::uint32_t col) {
 }
 
 void Content::setValue(Table& t, std::uint32_t row, std::uint32_t col, const CellValue& v) {
+    if (v.kind() == CellValue::Kind::Number && !std::isfinite(v.numberValue()))
+        throw RuntimeError(err::Application,
+                           "Valoarea nu este un numar finit si nu poate fi scrisa in celula " +
+                               text::cellAddress(int(row) + 1, int(col) + 1));
     wholeTable(t);
     RowEl& r = rowAt(t, row);
     CellEl& c = cellAt(r, col);

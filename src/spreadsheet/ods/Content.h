@@ -54,9 +54,11 @@ struct CellEl {
     bool original = false; // has a span in the part
     bool covered = false;
     bool valueWritten = false;
-    bool restyled = false;    // style differs from the element's own
-    Span span;                // the whole element
-    std::size_t tagEnd = 0;   // end of its start tag
+    bool restyled = false; // style differs from the element's own
+    bool notANumber =
+        false;              // a number cell whose office:value is none: value holds its text, read is refused
+    Span span;              // the whole element
+    std::size_t tagEnd = 0; // end of its start tag
     std::size_t innerEnd = 0; // start of its end tag (== span.end for an empty element)
     std::string style;
     CellValue value;

@@ -110,7 +110,7 @@ std::string describeType(const std::string& type) {
         for (const auto& [k, d] : kinds)
             if (rest == k) return std::string(d);
     }
-    return "un pachet de tipul " + text::quoted(type) + ", nu un registru de calcul";
+    return "un pachet de tipul " + text::quotedExcerpt(type) + ", nu un registru de calcul";
 }
 
 // The digit width of the font LibreOffice measures column widths by: the "Default" cell style's, else the
@@ -215,9 +215,9 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
         for (std::size_t i = 0; i < t.size(); ++i)
             if (text::foldCase(std::string_view(t[i].name)) == wanted)
                 return std::make_shared<OdsWorksheet>(shared_from_this(), i);
-        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
-                                                         text::quoted(name) + " nu exista in fisierul " +
-                                                         text::quoted(source_->path()));
+        throw RuntimeError(err::SubscriptOutOfRange,
+                           "Indice in afara intervalului: foaia de calcul " + text::quotedExcerpt(name) +
+                               " nu exista in fisierul " + text::quoted(source_->path()));
     }
     void close(bool saveChanges) override {
         checkOpen();
@@ -423,8 +423,15 @@ void OdsWorksheet::check(int row, int column) const {
 
 CellValue OdsWorksheet::cell(std::int16_t row, std::int16_t column) {
     check(row, column);
-    return owner_->reader().value(owner_->reader().tables()[index_], std::uint32_t(row - 1),
-                                  std::uint32_t(column - 1));
+    Table& t = owner_->reader().tables()[index_];
+    try {
+        return owner_->reader().value(t, std::uint32_t(row - 1), std::uint32_t(column - 1));
+    } catch (const RuntimeError& e) {
+        // A cell refused: which sheet of which file, as the other engines say it.
+        if (e.number() != err::Application || e.description().rfind("celula ", 0) != 0) throw;
+        throw RuntimeError(e.number(), "Foaia " + text::quotedExcerpt(t.name) + " din fisierul " +
+                                           text::quoted(owner_->path()) + ": " + e.description());
+    }
 }
 
 void OdsWorksheet::setCell(std::int16_t row, std::int16_t column, const CellValue& value) {
