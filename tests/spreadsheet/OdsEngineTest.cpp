@@ -472,10 +472,21 @@ TEST(OdsContentEdits, ColumnFormatsReachStyledCellsAndStylesAreReused) {
 }
 
 TEST(OdsContentEdits, ColumnWidthsAreWhatLibreOfficeGivesThoseCharacters) {
-    // Measured: LibreOffice 7.4 converting Excel columns of 6, 22 and 10 characters of Arial 10.
-    EXPECT_EQ(ods::columnWidthFor(6), "0.5165in");
-    EXPECT_EQ(ods::columnWidthFor(22), "1.75in");
-    EXPECT_EQ(ods::columnWidthFor(10), "0.8252in");
+    // Measured: LibreOffice 7.4 on Debian converting .xlsx columns of 6, 22 and 10 characters of each default
+    // font (Calibri drawn in DejaVu Sans, as on a system without Carlito).
+    const std::tuple<const char*, double, const char*, const char*, const char*> cases[] = {
+        {"Liberation Sans", 10, "0.4626in", "1.6957in", "0.7709in"},
+        {"Arial", 11, "0.5083in", "1.8638in", "0.8472in"},
+        {"Liberation Sans", 12, "0.5543in", "2.0319in", "0.9236in"},
+        {"DejaVu Sans", 10, "0.5291in", "1.9402in", "0.8819in"},
+        {"Calibri", 11, "0.5835in", "2.139in", "0.972in"},
+        {"Calibri", 10, "0.5291in", "1.9402in", "0.8819in"}};
+    for (const auto& [font, points, six, twentyTwo, ten] : cases) {
+        const double digit = ods::digitTwips(font, points);
+        EXPECT_EQ(ods::columnWidthFor(6, digit), six) << font << " " << points;
+        EXPECT_EQ(ods::columnWidthFor(22, digit), twentyTwo) << font << " " << points;
+        EXPECT_EQ(ods::columnWidthFor(10, digit), ten) << font << " " << points;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -229,44 +229,39 @@ std::string setAttribute(std::string_view tag, std::string_view qn, const std::o
 }
 
 double digitTwips(std::string family, double points) {
-    // Advance of the digits, in em, of the families LibreOffice meets as default fonts (and of the fonts that
-    // stand in for them with the same metrics).
-    static const std::pair<std::string_view, double> widths[] = {{"liberation sans", 0.556},
-                                                                 {"arial", 0.556},
-                                                                 {"helvetica", 0.556},
-                                                                 {"arimo", 0.556},
-                                                                 {"nimbus sans", 0.556},
-                                                                 {"nimbus sans l", 0.556},
-                                                                 {"albany", 0.556},
-                                                                 {"carlito", 0.507},
-                                                                 {"calibri", 0.507},
-                                                                 {"dejavu sans", 0.636},
-                                                                 {"sans", 0.636},
-                                                                 {"verdana", 0.636},
-                                                                 {"bitstream vera sans", 0.636},
+    // The widest digit, in em, of the face LibreOffice draws for a family on Debian: the metric-compatible
+    // Liberation faces for Arial, Times New Roman and Courier New; DejaVu Sans, fontconfig's sans-serif, for
+    // a family the system does not carry (Calibri among them, unless Carlito is installed).
+    static const std::pair<std::string_view, double> widths[] = {{"liberation sans", 1139 / 2048.0},
+                                                                 {"arial", 1139 / 2048.0},
+                                                                 {"helvetica", 1139 / 2048.0},
+                                                                 {"arimo", 1139 / 2048.0},
+                                                                 {"nimbus sans", 1139 / 2048.0},
+                                                                 {"nimbus sans l", 1139 / 2048.0},
                                                                  {"liberation serif", 0.5},
                                                                  {"times new roman", 0.5},
                                                                  {"tinos", 0.5},
-                                                                 {"liberation mono", 0.6},
-                                                                 {"courier new", 0.6},
-                                                                 {"cousine", 0.6},
-                                                                 {"tahoma", 0.546}};
+                                                                 {"liberation mono", 1229 / 2048.0},
+                                                                 {"courier new", 1229 / 2048.0},
+                                                                 {"cousine", 1229 / 2048.0},
+                                                                 {"carlito", 1038 / 2048.0},
+                                                                 {"dejavu sans mono", 1233 / 2048.0}};
     for (char& ch : family)
         ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    double em = 0.556;
+    double em = 1303 / 2048.0; // DejaVu Sans, DejaVu Serif
     for (const auto& [name, w] : widths)
         if (family == name) em = w;
     if (!(points > 0 && points < 400)) points = 10;
+    // LibreOffice measures it on its reference device, in whole twips.
     return std::round(points * 20 * em);
 }
 
 std::string columnWidthFor(double characters, double twipsPerDigit) {
-    // LibreOffice maps a width of n characters (Excel's, padding included, in 1/256) to twips by the digit
-    // width of the default font, then keeps whole hundredths of a millimetre; measured on its own conversions
-    // of 6, 22 and 10 characters of Liberation Sans 10 (0.5165in, 1.75in, 0.8252in).
-    const double padded = std::floor((characters * 7 + 5) / 7 * 256) / 256;
-    const double twips = std::floor(padded * twipsPerDigit - 0.5);
-    const double mm100 = std::round(std::max(0.0, twips) * 127 / 72);
+    // LibreOffice gives a column of n characters n digit widths, in hundredths of a millimetre (measured on
+    // its own conversions of .xlsx columns of 6, 22 and 10 characters: Liberation Sans 10 is 111 twips a
+    // digit, 0.4626in, 1.6957in, 0.7709in; DejaVu Sans 11, what Calibri 11 is drawn in, 140: 0.5835in,
+    // 2.139in, 0.972in), and stores it in inches to four places.
+    const double mm100 = std::round(std::max(0.0, characters) * twipsPerDigit * 127 / 72);
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.4f", mm100 / 2540);
     std::string s(buf);

@@ -227,7 +227,7 @@ class Content {
 // style:column-width for a width in characters, as LibreOffice stores a column of that many characters of the
 // document's default font, whose digit is twipsPerDigit wide (111 for LibreOffice's own Liberation Sans 10).
 std::string columnWidthFor(double characters, double twipsPerDigit = 111);
-// The digit width of a font family at a size, in twips.
+// The digit width of a font family at a size, in twips, as LibreOffice measures it on Debian.
 double digitTwips(std::string family, double points);
 
 // Text helpers the package parts share.
