@@ -533,21 +533,35 @@ INSTANTIATE_TEST_SUITE_P(Producers, OdsTwins,
 struct Refusal {
     const char* file;
     const char* fragment;
+    int row = 0, column = 0; // the cell whose reading is refused; none: the opening is
 };
 
 class OdsRefusals : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(OdsRefusals, AreA1004NamingWhatIsWrong) {
-    EXPECT_RUNTIME_ERROR(ods::openWorkbook(SourceFile::read((fixtures() / GetParam().file).string())),
+    const auto open = [] {
+        return ods::openWorkbook(SourceFile::read((fixtures() / GetParam().file).string()));
+    };
+    if (GetParam().row == 0) {
+        EXPECT_RUNTIME_ERROR(open(), err::Application, GetParam().fragment);
+        return;
+    }
+    auto book = open();
+    auto sheet = book->worksheet(book->worksheetName(1));
+    EXPECT_RUNTIME_ERROR(sheet->cell(std::int16_t(GetParam().row), std::int16_t(GetParam().column)),
                          err::Application, GetParam().fragment);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, OdsRefusals,
-                         ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
-                                           Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
-                                           Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods",
-                                                   "nu spune ce fel de document"}),
-                         [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, OdsRefusals,
+    ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
+                      Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
+                      Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods", "nu spune ce fel de document"},
+                      Refusal{"hostile-o_entity_content.ods",
+                              "partea \"content.xml\" contine o declaratie DOCTYPE"},
+                      Refusal{"hostile-o_value_nan.ods",
+                              ": celula B2 are valoarea numerica \"nan\", care nu este un numar", 2, 2}),
+    [](const auto& info) { return std::to_string(info.index); });
 
 // A package of the fixture with one part replaced.
 std::shared_ptr<const SourceFile> withPart(const std::string& fixture, const std::string& part,

@@ -238,6 +238,8 @@ double digitTwips(std::string family, double points) {
                                                                  {"arimo", 1139 / 2048.0},
                                                                  {"nimbus sans", 1139 / 2048.0},
                                                                  {"nimbus sans l", 1139 / 2048.0},
+                                                                 {"albany", 1139 / 2048.0},
+                                                                 {"albany amt", 1139 / 2048.0},
                                                                  {"liberation serif", 0.5},
                                                                  {"times new roman", 0.5},
                                                                  {"tinos", 0.5},
