@@ -8,6 +8,7 @@
 #include "analysis/SpeciesSample.h"
 #include "common/Identity.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "intake/DataSheet.h"
 
 #include <algorithm>
@@ -520,7 +521,7 @@ class WorkbookJob {
     // On standard error for a person; with --json also as a line among the results, so a script sees it.
     void fail(const std::string& sheet, int number, const std::string& description, bool numbered = true) {
         err_ << "ordana-cli: " << path_ << ": ";
-        if (!sheet.empty()) err_ << "foaia \"" << sheet << "\"" << (numbered ? ": " : " ");
+        if (!sheet.empty()) err_ << "foaia " << text::quotedExcerpt(sheet) << (numbered ? ": " : " ");
         err_ << (numbered ? describe(number, description) : description) << '\n';
         if (!options_.json) return;
         out_ << "{\"workbook\":" << jsonString(path_);

@@ -2,6 +2,7 @@
 
 #include "Format.h"
 #include "RuntimeError.h"
+#include "Text.h"
 
 namespace ordana {
 
@@ -56,8 +57,8 @@ double CellValue::toNumber() const {
         return booleanValue() ? -1.0 : 0.0;
     case Kind::Text:
         if (const auto parsed = parseNumber(textValue())) return *parsed;
-        throw RuntimeError(err::TypeMismatch,
-                           "Tip nepotrivit: textul \"" + textValue() + "\" nu este un numar");
+        throw RuntimeError(err::TypeMismatch, "Tip nepotrivit: textul " + text::quotedExcerpt(textValue()) +
+                                                  " nu este un numar");
     case Kind::Error:
         break;
     }

@@ -138,6 +138,26 @@ std::string quoted(std::string_view s) {
     return out;
 }
 
+std::string quotedExcerpt(std::string_view s) {
+    std::string out = "\"";
+    std::size_t characters = 0, i = 0;
+    while (i < s.size() && characters < kQuotedCharacters) {
+        // One character: a lead byte and its continuation bytes (whatever they are: the text is only shown).
+        std::size_t n = 1;
+        while (i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80 && n < 4)
+            ++n;
+        if (static_cast<unsigned char>(s[i]) < 0x20 || s[i] == 0x7F)
+            out += ' ';
+        else
+            out.append(s.substr(i, n));
+        i += n;
+        ++characters;
+    }
+    if (i < s.size()) out += "...";
+    out += '"';
+    return out;
+}
+
 std::string cellAddress(int row, int column) {
     std::string letters;
     for (int c = column; c > 0; c = (c - 1) / 26)

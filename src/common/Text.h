@@ -25,6 +25,12 @@ std::string foldCase(std::string_view utf8);
 // A path or name as messages show it: in double quotes.
 std::string quoted(std::string_view s);
 
+// Text a file supplies (a cell's text, a sheet's name, a value) as messages quote it: in double quotes, at
+// most kQuotedCharacters characters and then "...", control characters as spaces. A file can hold megabytes
+// there.
+inline constexpr std::size_t kQuotedCharacters = 60;
+std::string quotedExcerpt(std::string_view utf8);
+
 // A cell as messages name it, rows and columns from 1: "E13".
 std::string cellAddress(int row, int column);
 

@@ -67,10 +67,11 @@ void readSheet(spreadsheet::Worksheet& sheet, SpeciesSample& sample) {
         } catch (const RuntimeError& e) {
             const std::string where = "celula " + text::cellAddress(row, 2);
             if (e.number() == err::TypeMismatch)
-                throw RuntimeError(e.number(), "Tip nepotrivit: abundenta din " + where + " (\"" +
-                                                   stored.toText() + "\") nu este un numar");
+                throw RuntimeError(e.number(), "Tip nepotrivit: abundenta din " + where + " (" +
+                                                   text::quotedExcerpt(stored.toText()) +
+                                                   ") nu este un numar");
             throw RuntimeError(e.number(), "Depasire: totalul abundentelor depaseste 32767 la " + where +
-                                               " (abundenta " + stored.toText() + ")");
+                                               " (abundenta " + text::quotedExcerpt(stored.toText()) + ")");
         }
         try {
             i = add16(i, 1);

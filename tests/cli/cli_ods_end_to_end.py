@@ -31,6 +31,11 @@ FIELDS = ["speciesRichness", "simpsonD", "simpsonOneMinusD", "simpsonInverse", "
 GOOD = [("basic-libreoffice.ods", "basic-libreoffice.xls", False), ("basic-gnumeric.ods", "basic-gnumeric.xls", True),
         ("basic-odfpy.ods", None, True), ("no-settings.ods", None, False)]
 
+# LibreOffice's own .ods: converted from .xlsx whose default font is each of these, with columns of 6, 22 and 10
+# characters; the table's columns must get what LibreOffice gave those. Calibri is checked where it is drawn in
+# DejaVu Sans (no Carlito), as the engine takes it.
+OWN_FONTS = [("Liberation Sans", 10), ("DejaVu Sans", 10), ("Arial", 11), ("Liberation Sans", 12), ("Calibri", 11)]
+
 failures = []
 checks = [0]
 
@@ -75,6 +80,55 @@ def odf_values(path):
     return out
 
 
+def column_widths(path):
+    """style:column-width of each column of the first sheet, repeats expanded (bounded)."""
+    from odf.style import Style, TableColumnProperties
+    from odf.table import TableColumn
+    from odf.namespaces import STYLENS
+    doc = load(str(path))
+    widths = {}
+    for st in doc.automaticstyles.getElementsByType(Style):
+        for p in st.getElementsByType(TableColumnProperties):
+            widths[str(st.getAttrNS(STYLENS, "name"))] = p.getAttrNS(STYLENS, "column-width")
+    out = []
+    for col in doc.getElementsByType(Table)[0].getElementsByType(TableColumn):
+        n = min(int(col.getAttrNS(TABLENS, "number-columns-repeated") or 1), 64)
+        out += [widths.get(col.getAttrNS(TABLENS, "style-name"))] * n
+    return out
+
+
+def own_widths(cli, folder):
+    """The table written into LibreOffice's own conversions gets LibreOffice's widths for 6, 22, 10."""
+    from openpyxl.styles import Font
+    own = folder / "own"
+    own.mkdir()
+    drawn = run("fc-match", "Calibri").stdout
+    fonts = [f for f in OWN_FONTS if f[0] != "Calibri" or "DejaVu" in drawn]
+    for i, (font, size) in enumerate(fonts):
+        wb = openpyxl.Workbook()
+        wb._fonts[0] = Font(name=font, sz=size)  # the Normal style's font: the workbook's default
+        ws = wb.active
+        for row in (["SPECIA", "ABUNDENTA"], ["a", 3], ["b", 5]):
+            ws.append(row)
+        for letter, width in zip("ABC", (6, 22, 10)):
+            ws.column_dimensions[letter].width = width
+        wb.save(own / f"own{i}.xlsx")
+    run("soffice", "-env:UserInstallation=" + (folder / ".lo-profile").as_uri(), "--headless",
+        "--convert-to", "ods", "--outdir", str(own), *[str(own / f"own{i}.xlsx") for i in range(len(fonts))])
+    paths = [own / f"own{i}.ods" for i in range(len(fonts))]
+    given = {p: column_widths(p)[:3] if p.exists() else None for p in paths}
+    done = run(cli, *[str(p) for p in paths if p.exists()])
+    check(done.returncode == 0, f"the run on LibreOffice's own files succeeds: {done.stderr!r}")
+    for (font, size), p in zip(fonts, paths):
+        if given[p] is None:
+            check(False, f"LibreOffice converts the .xlsx of {font} {size}")
+            continue
+        heads = [c for (r, c), v in odf_values(p)[ws.title].items() if r == 0 and v == "Indici"]
+        widths = column_widths(p)
+        got = [widths[c] if c < len(widths) else None for c in (heads[0] - 1, heads[0], heads[0] + 1)] if heads else []
+        check(got == given[p], f"{font} {size}: the table's columns as LibreOffice's own 6, 22, 10: {got} {given[p]}")
+
+
 def main():
     cli, fixtures = sys.argv[1], Path(sys.argv[2])
     with tempfile.TemporaryDirectory() as tmp:
@@ -105,6 +159,8 @@ def main():
                     t = by.get((twin, s))
                     strip = lambda d: {k: v for k, v in d.items() if k != "workbook"}
                     check(t is not None and strip(o) == strip(t), f"{name} {s}: the same results as {twin}")
+
+        own_widths(cli, folder)
 
         convert = folder / "xlsx"
         run("soffice", "-env:UserInstallation=" + (folder / ".lo-profile").as_uri(), "--headless",

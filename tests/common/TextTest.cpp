@@ -12,7 +12,9 @@ namespace {
 
 using text::foldCase;
 using text::isValidUtf8;
+using text::kQuotedCharacters;
 using text::latin1ToUtf8;
+using text::quotedExcerpt;
 using text::utf16ToUtf8;
 using text::utf8ToUtf16;
 
@@ -126,6 +128,25 @@ INSTANTIATE_TEST_SUITE_P(Text, Folding,
                                            FoldCase{"\xC3\xBF", "\xC5\xB8", false}, // ÿ stays itself
                                            FoldCase{"\xC3\x9F", "SS", false},       // ß is not expanded
                                            FoldCase{"Foaie1", "Foaie 1", false}));
+
+// What a file holds is quoted in a message at a bounded length, whole characters, on one line.
+TEST(Text, QuotedExcerptsAreBounded) {
+    const std::string sixty(kQuotedCharacters, 'a');
+    const std::string a = "\xC4\x83"; // ă, two bytes
+    std::string sixtyA;
+    for (std::size_t i = 0; i < kQuotedCharacters; ++i)
+        sixtyA += a;
+    const std::pair<std::string, std::string> cases[] = {
+        {"Date", "\"Date\""},
+        {sixty, "\"" + sixty + "\""},
+        {sixty + "b", "\"" + sixty + "...\""},
+        {sixtyA + a, "\"" + sixtyA + "...\""},
+        {"a\nb\tc", "\"a b c\""},
+        {std::string(100 << 20, 'x'), "\"" + std::string(kQuotedCharacters, 'x') + "...\""},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(quotedExcerpt(in), out);
+}
 
 // High bits must not sign-extend through int promotion.
 TEST(Bytes, HighBitsReadAsUnsignedAndWriteBack) {

@@ -5,6 +5,7 @@
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "spreadsheet/NativeEngine.h"
 #include "spreadsheet/ods/Content.h"
 #include "spreadsheet/ods/OdsWorkbook.h"
@@ -154,6 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
             R"(<table:table-row xmlns:tt="urn:oasis:names:tc:opendocument:xmlns:table:1.0"><tt:table-cell tt:number-columns-repeated="2"/>)" +
                 kFloat5 + "</table:table-row>",
             0, 2, CellValue::number(5)},
+        ReadCase{
+            "ANumberWithSpacesAndASign",
+            R"(<table:table-row><table:table-cell office:value-type="float" office:value=" +1.5e3 "/></table:table-row>)",
+            0, 0, CellValue::number(1500)},
         ReadCase{"PastTheLastCellIsEmpty", "<table:table-row>" + kFloat5 + "</table:table-row>", 0, 1,
                  CellValue()},
         ReadCase{"ATableInsideACellIsNotItsRows",
@@ -210,8 +215,8 @@ TEST(OdsContentReads, RowsSteppedOverAtOpenReadWholeInAnyPieces) {
     ods::Content lateContent(ods::Content::fromBytes(late));
     EXPECT_EQ(lateContent.value(lateContent.tables()[0], 0, 0), CellValue::text("x"));
     EXPECT_RUNTIME_ERROR(lateContent.value(lateContent.tables()[0], 2, 0), err::Application,
-                         "nu este XML corect: mismatched tag (octetul " +
-                             std::to_string(late.find("</b>") + 3) + ")");
+                         "nu este XML corect (octetul " + std::to_string(late.find("</b>") + 3) +
+                             "): mismatched tag");
 }
 
 // A name whose prefix nothing binds where it stands is a fault of the part, found in the rows read at open or
@@ -241,14 +246,82 @@ TEST(OdsContentReads, APrefixNothingBindsIsAFault) {
         const std::string xml = document(sheet(c.rows));
         if (c.readRow < 0) {
             EXPECT_RUNTIME_ERROR(ods::Content(ods::Content::fromBytes(xml)), err::Application,
-                                 "nu este XML corect: unbound prefix (linia 1)");
+                                 "nu este XML corect (linia 1): unbound prefix");
             continue;
         }
         ods::Content content(ods::Content::fromBytes(xml));
         EXPECT_RUNTIME_ERROR(
             content.value(content.tables()[0], std::uint32_t(c.readRow), 0), err::Application,
-            "nu este XML corect: unbound prefix (octetul " + std::to_string(xml.find("<q:x") + 1) + ")");
+            "nu este XML corect (octetul " + std::to_string(xml.find("<q:x") + 1) + "): unbound prefix");
     }
+}
+
+// content.xml is refused as every other part is, naming it, wherever the fault stands: in what opening reads
+// or in rows it steps over, read later.
+TEST(OdsContentReads, RefusedAsEveryOtherPartIs) {
+    std::string deep;
+    for (std::size_t i = 0; i < xml::kMaxDepth; ++i)
+        deep += "<text:span>";
+    const std::string firstRow = "<table:table-row>" + kFloat5 + "</table:table-row>";
+    struct Case {
+        const char* name;
+        std::string xml;
+        bool atOpen;
+        std::string fragment;
+    };
+    const std::string laughs = R"(<!DOCTYPE office:document-content [<!ENTITY e "xxxxxxxxxx">)"
+                               R"(<!ENTITY f "&e;&e;&e;&e;&e;&e;&e;&e;">]>)";
+    const std::string doc = document(sheet(firstRow + firstRow +
+                                           "<table:table-row><table:table-cell>&f;"
+                                           "</table:table-cell></table:table-row>"));
+    const std::vector<Case> cases = {
+        {"internal entities", std::string(doc).insert(doc.find("<office:document-content"), laughs), true,
+         xml::doctypeRefused()},
+        {"a DOCTYPE alone", std::string(document(sheet(firstRow))).insert(38, "<!DOCTYPE x>"), true,
+         xml::doctypeRefused()},
+        {"nested beyond reason in the first rows",
+         document(sheet("<table:table-row><table:table-cell><text:p>" + deep)), true, xml::nestedTooDeep()},
+        {"nested beyond reason in rows stepped over",
+         document(sheet(firstRow + firstRow + "<table:table-row><table:table-cell><text:p>" + deep)), false,
+         xml::nestedTooDeep()},
+        {"cut short", document(sheet(firstRow)).substr(0, 400), true, "nu este XML corect (linia 1): "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string expected = "partea \"content.xml\" " + c.fragment;
+        if (c.atOpen) {
+            EXPECT_RUNTIME_ERROR(ods::Content(ods::Content::fromBytes(c.xml)), err::Application, expected);
+            continue;
+        }
+        ods::Content content(ods::Content::fromBytes(c.xml));
+        EXPECT_RUNTIME_ERROR(content.value(content.tables()[0], 2, 0), err::Application, expected);
+    }
+}
+
+// A number cell's value is read as .xlsx reads one: all of it a finite number, or the cell is refused when
+// read (not when the sheet is opened), named; and no such number is written.
+TEST(OdsContentReads, ANumberThatIsNoneIsRefusedNamingTheCell) {
+    for (const std::string& v : std::vector<std::string>{"NaN", "inf", "-Infinity", "12abc", "0x10", "1e999",
+                                                         "1 2", std::string(5000, '9') + "x"}) {
+        SCOPED_TRACE(v);
+        const std::string xml = document(sheet(
+            "<table:table-row>" + kFloat5 + R"(<table:table-cell office:value-type="float" office:value=")" +
+            v + R"("><text:p>)" + v + "</text:p></table:table-cell></table:table-row>"));
+        ods::Content content(ods::Content::fromBytes(xml));
+        ods::Table& t = content.tables()[0];
+        EXPECT_EQ(content.value(t, 0, 0), CellValue::number(5));
+        EXPECT_RUNTIME_ERROR(content.value(t, 0, 1), err::Application,
+                             "celula B1 are valoarea numerica " + text::quotedExcerpt(v) +
+                                 ", care nu este un numar");
+        content.setValue(t, 0, 1, CellValue::number(7));
+        EXPECT_EQ(content.value(t, 0, 1), CellValue::number(7));
+    }
+    const std::string xml = document(sheet("<table:table-row>" + kFloat5 + "</table:table-row>"));
+    ods::Content content(ods::Content::fromBytes(xml));
+    for (double v : {std::nan(""), HUGE_VAL, -HUGE_VAL})
+        EXPECT_RUNTIME_ERROR(content.setValue(content.tables()[0], 0, 0, CellValue::number(v)),
+                             err::Application, "nu este un numar finit si nu poate fi scrisa in celula A1");
+    EXPECT_FALSE(content.modified());
 }
 
 // A part may declare thousands of prefixes, hold thousands of sheets and use every prefix: opening it costs
@@ -399,10 +472,21 @@ TEST(OdsContentEdits, ColumnFormatsReachStyledCellsAndStylesAreReused) {
 }
 
 TEST(OdsContentEdits, ColumnWidthsAreWhatLibreOfficeGivesThoseCharacters) {
-    // Measured: LibreOffice 7.4 converting Excel columns of 6, 22 and 10 characters of Arial 10.
-    EXPECT_EQ(ods::columnWidthFor(6), "0.5165in");
-    EXPECT_EQ(ods::columnWidthFor(22), "1.75in");
-    EXPECT_EQ(ods::columnWidthFor(10), "0.8252in");
+    // Measured: LibreOffice 7.4 on Debian converting .xlsx columns of 6, 22 and 10 characters of each default
+    // font (Calibri drawn in DejaVu Sans, as on a system without Carlito).
+    const std::tuple<const char*, double, const char*, const char*, const char*> cases[] = {
+        {"Liberation Sans", 10, "0.4626in", "1.6957in", "0.7709in"},
+        {"Arial", 11, "0.5083in", "1.8638in", "0.8472in"},
+        {"Liberation Sans", 12, "0.5543in", "2.0319in", "0.9236in"},
+        {"DejaVu Sans", 10, "0.5291in", "1.9402in", "0.8819in"},
+        {"Calibri", 11, "0.5835in", "2.139in", "0.972in"},
+        {"Calibri", 10, "0.5291in", "1.9402in", "0.8819in"}};
+    for (const auto& [font, points, six, twentyTwo, ten] : cases) {
+        const double digit = ods::digitTwips(font, points);
+        EXPECT_EQ(ods::columnWidthFor(6, digit), six) << font << " " << points;
+        EXPECT_EQ(ods::columnWidthFor(22, digit), twentyTwo) << font << " " << points;
+        EXPECT_EQ(ods::columnWidthFor(10, digit), ten) << font << " " << points;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -449,21 +533,35 @@ INSTANTIATE_TEST_SUITE_P(Producers, OdsTwins,
 struct Refusal {
     const char* file;
     const char* fragment;
+    int row = 0, column = 0; // the cell whose reading is refused; none: the opening is
 };
 
 class OdsRefusals : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(OdsRefusals, AreA1004NamingWhatIsWrong) {
-    EXPECT_RUNTIME_ERROR(ods::openWorkbook(SourceFile::read((fixtures() / GetParam().file).string())),
+    const auto open = [] {
+        return ods::openWorkbook(SourceFile::read((fixtures() / GetParam().file).string()));
+    };
+    if (GetParam().row == 0) {
+        EXPECT_RUNTIME_ERROR(open(), err::Application, GetParam().fragment);
+        return;
+    }
+    auto book = open();
+    auto sheet = book->worksheet(book->worksheetName(1));
+    EXPECT_RUNTIME_ERROR(sheet->cell(std::int16_t(GetParam().row), std::int16_t(GetParam().column)),
                          err::Application, GetParam().fragment);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, OdsRefusals,
-                         ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
-                                           Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
-                                           Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods",
-                                                   "nu spune ce fel de document"}),
-                         [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, OdsRefusals,
+    ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
+                      Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
+                      Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods", "nu spune ce fel de document"},
+                      Refusal{"hostile-o_entity_content.ods",
+                              "partea \"content.xml\" contine o declaratie DOCTYPE"},
+                      Refusal{"hostile-o_value_nan.ods",
+                              ": celula B2 are valoarea numerica \"nan\", care nu este un numar", 2, 2}),
+    [](const auto& info) { return std::to_string(info.index); });
 
 // A package of the fixture with one part replaced.
 std::shared_ptr<const SourceFile> withPart(const std::string& fixture, const std::string& part,

@@ -57,12 +57,18 @@ std::uint32_t repeatOf(std::string_view v) {
     return n == 0 ? 1 : std::uint32_t(n);
 }
 
+// An xsd:double as a cell's value holds it: white space around it, an optional sign, and nothing else;
+// finite (LibreOffice writes no NaN or infinity, and no sum can take one).
 std::optional<double> parseDouble(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '+'))
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!s.empty() && space(s.front()))
         s.remove_prefix(1);
+    while (!s.empty() && space(s.back()))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     double d = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (r.ec != std::errc()) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d)) return std::nullopt;
     return d;
 }
 
@@ -223,44 +229,41 @@ std::string setAttribute(std::string_view tag, std::string_view qn, const std::o
 }
 
 double digitTwips(std::string family, double points) {
-    // Advance of the digits, in em, of the families LibreOffice meets as default fonts (and of the fonts that
-    // stand in for them with the same metrics).
-    static const std::pair<std::string_view, double> widths[] = {{"liberation sans", 0.556},
-                                                                 {"arial", 0.556},
-                                                                 {"helvetica", 0.556},
-                                                                 {"arimo", 0.556},
-                                                                 {"nimbus sans", 0.556},
-                                                                 {"nimbus sans l", 0.556},
-                                                                 {"albany", 0.556},
-                                                                 {"carlito", 0.507},
-                                                                 {"calibri", 0.507},
-                                                                 {"dejavu sans", 0.636},
-                                                                 {"sans", 0.636},
-                                                                 {"verdana", 0.636},
-                                                                 {"bitstream vera sans", 0.636},
+    // The widest digit, in em, of the face LibreOffice draws for a family on Debian: the metric-compatible
+    // Liberation faces for Arial, Times New Roman and Courier New; DejaVu Sans, fontconfig's sans-serif, for
+    // a family the system does not carry (Calibri among them, unless Carlito is installed).
+    static const std::pair<std::string_view, double> widths[] = {{"liberation sans", 1139 / 2048.0},
+                                                                 {"arial", 1139 / 2048.0},
+                                                                 {"helvetica", 1139 / 2048.0},
+                                                                 {"arimo", 1139 / 2048.0},
+                                                                 {"nimbus sans", 1139 / 2048.0},
+                                                                 {"nimbus sans l", 1139 / 2048.0},
+                                                                 {"albany", 1139 / 2048.0},
+                                                                 {"albany amt", 1139 / 2048.0},
                                                                  {"liberation serif", 0.5},
                                                                  {"times new roman", 0.5},
                                                                  {"tinos", 0.5},
-                                                                 {"liberation mono", 0.6},
-                                                                 {"courier new", 0.6},
-                                                                 {"cousine", 0.6},
-                                                                 {"tahoma", 0.546}};
+                                                                 {"liberation mono", 1229 / 2048.0},
+                                                                 {"courier new", 1229 / 2048.0},
+                                                                 {"cousine", 1229 / 2048.0},
+                                                                 {"carlito", 1038 / 2048.0},
+                                                                 {"dejavu sans mono", 1233 / 2048.0}};
     for (char& ch : family)
         ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    double em = 0.556;
+    double em = 1303 / 2048.0; // DejaVu Sans, DejaVu Serif
     for (const auto& [name, w] : widths)
         if (family == name) em = w;
     if (!(points > 0 && points < 400)) points = 10;
+    // LibreOffice measures it on its reference device, in whole twips.
     return std::round(points * 20 * em);
 }
 
 std::string columnWidthFor(double characters, double twipsPerDigit) {
-    // LibreOffice maps a width of n characters (Excel's, padding included, in 1/256) to twips by the digit
-    // width of the default font, then keeps whole hundredths of a millimetre; measured on its own conversions
-    // of 6, 22 and 10 characters of Liberation Sans 10 (0.5165in, 1.75in, 0.8252in).
-    const double padded = std::floor((characters * 7 + 5) / 7 * 256) / 256;
-    const double twips = std::floor(padded * twipsPerDigit - 0.5);
-    const double mm100 = std::round(std::max(0.0, twips) * 127 / 72);
+    // LibreOffice gives a column of n characters n digit widths, in hundredths of a millimetre (measured on
+    // its own conversions of .xlsx columns of 6, 22 and 10 characters: Liberation Sans 10 is 111 twips a
+    // digit, 0.4626in, 1.6957in, 0.7709in; DejaVu Sans 11, what Calibri 11 is drawn in, 140: 0.5835in,
+    // 2.139in, 0.972in), and stores it in inches to four places.
+    const double mm100 = std::round(std::max(0.0, characters) * twipsPerDigit * 127 / 72);
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.4f", mm100 / 2540);
     std::string s(buf);
@@ -311,6 +314,8 @@ struct ContentParser {
     // row's own vector cell by cell would allocate and move a large sheet's cells several times over.
     std::vector<CellEl> rowCells;
     std::string cellType, cellText, cellString, calcType;
+    std::string badNumber; // an office:value that does not read as a number (its start)
+    bool cellNumberBad = false;
     bool hasStringValue = false, collect = false, anyPara = false, hasFormula = false;
     double cellNumber = 0;
     bool cellNumberOk = false;
@@ -318,9 +323,10 @@ struct ContentParser {
 
     // Opening: the rows of a sheet past its first ones are stepped over unparsed. The handler stops the
     // parser at such a row; the part is scanned to the sheet's end tag, and a new parser takes it up from
-    // there, first fed the start tags of the elements still open (replayed, not reported).
+    // there, first fed the start tags of the elements still open (replayed, not reported). They are counted
+    // off as they come: expat may report a tag only when later bytes arrive (it defers a large token).
     std::size_t pieceBase = 0; // where the bytes being fed start in the part
-    bool replay = false;
+    std::size_t replay = 0;    // start tags still to come from the replay
     std::size_t skipFrom = 0;
     std::vector<std::string> open; // the open elements' names as written
 
@@ -397,6 +403,17 @@ struct ContentParser {
         declared = std::make_shared<const std::string>(std::move(out));
         return declared;
     }
+    // The part refused by this reader (nested too deep, a DOCTYPE): what is wrong with it.
+    std::string failure;
+    void refuse(std::string why) {
+        if (plain) return plain->stop(); // expat says it
+        if (failure.empty()) failure = std::move(why);
+        XML_StopParser(p, XML_FALSE);
+    }
+    static void onDoctype(void* u, const char*, const char*, const char*, int) {
+        static_cast<ContentParser*>(u)->refuse(xml::doctypeRefused());
+    }
+
     // A prefix that nothing binds: the parse stops, with expat's own error for it.
     void refuseName() {
         if (plain) return plain->stop(); // expat says where
@@ -415,7 +432,17 @@ struct ContentParser {
     std::vector<ParsedAttr> parsed;
 
     void start(const char* rawName, const char** attrs) {
-        if (replay) return;
+        if (replay) {
+            --replay;
+            return;
+        }
+        if (stack.size() >= xml::kMaxDepth || !failure.empty()) {
+            // Each level holds memory here and in expat: a part nested beyond reason is refused.
+            refuse(xml::nestedTooDeep());
+            stack.push_back(Ctx::Skip); // for the end expat may still report
+            if (!target) open.emplace_back(rawName);
+            return;
+        }
         if (!target) open.emplace_back(rawName);
         const Ctx parent = stack.empty() ? Ctx::Other : stack.back();
         if (parent == Ctx::Skip || badName) {
@@ -724,10 +751,16 @@ struct ContentParser {
         paraCount = 0;
         anyPara = false;
         collect = cellType.empty() || cellType == "string"sv || calcType == "error"sv;
-        cellNumberOk = false;
+        cellNumberOk = cellNumberBad = false;
         if (cellType == "float"sv || cellType == "percentage"sv || cellType == "currency"sv) {
-            if (a.value)
-                if (auto d = parseDouble(*a.value)) cellNumber = *d, cellNumberOk = true;
+            if (a.value) {
+                if (auto d = parseDouble(*a.value)) {
+                    cellNumber = *d, cellNumberOk = true;
+                } else if (a.value->find_first_not_of(" \t\n\r") != std::string_view::npos) {
+                    cellNumberBad = true; // an empty one leaves the cell empty, as it always has
+                    badNumber.assign(a.value->substr(0, 256));
+                }
+            }
         } else if (cellType == "date"sv) {
             if (a.dateValue)
                 if (auto d = parseDate(*a.dateValue)) cellNumber = *d - c.nullDate_, cellNumberOk = true;
@@ -1025,6 +1058,9 @@ struct ContentParser {
             if (anyPara && !cellText.empty()) ce.value = CellValue::text(cellText);
         } else if (cellNumberOk) {
             ce.value = CellValue::number(cellNumber);
+        } else if (cellNumberBad) {
+            ce.value = CellValue::text(badNumber);
+            ce.notANumber = true;
         }
     }
 };
@@ -1040,6 +1076,7 @@ struct Parser {
         XML_SetUserData(p, &cp);
         XML_SetElementHandler(p, &ContentParser::onStart, &ContentParser::onEnd);
         XML_SetCharacterDataHandler(p, &ContentParser::onText);
+        XML_SetStartDoctypeDeclHandler(p, &ContentParser::onDoctype);
     }
     ~Parser() { XML_ParserFree(p); }
     Parser(const Parser&) = delete;
@@ -1052,6 +1089,8 @@ struct Parser {
             const std::size_t n = std::min(bytes.size() - at, xml::kParseSlice);
             const bool final = last && at + n == bytes.size();
             if (XML_Parse(p, bytes.data() + at, int(n), final) != XML_STATUS_OK) {
+                if (!cp.failure.empty())
+                    throw RuntimeError(err::Application, "partea \"content.xml\" " + cp.failure);
                 const XML_Error code = cp.badName ? XML_ERROR_UNBOUND_PREFIX : XML_GetErrorCode(p);
                 if (code == XML_ERROR_ABORTED) return false;
                 // A parser that took up the part past its start counts lines from there: then the byte.
@@ -1059,9 +1098,8 @@ struct Parser {
                 const std::size_t byte = cp.badName ? cp.badByte : cp.pos();
                 const std::string where =
                     cp.shift == 0 ? "linia " + std::to_string(line) : "octetul " + std::to_string(byte + 1);
-                throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: " +
-                                                         std::string(XML_ErrorString(code)) + " (" + where +
-                                                         ")");
+                throw RuntimeError(err::Application,
+                                   "partea \"content.xml\" " + xml::parserRefusal(code, where));
             }
             at += n;
             if (final) break;
@@ -1091,15 +1129,17 @@ Content::Content(Source source) : source_(std::move(source)) {
                 const std::size_t resume = cp.skipFrom + found;
                 const std::size_t carried = resume < offset ? offset - resume : 0;
                 skipping.reset();
-                std::string reopen = "<" + cp.open.front() + *cp.declarationsInScope() + ">";
-                for (std::size_t i = 1; i < cp.open.size(); ++i)
-                    reopen += "<" + cp.open[i] + ">";
+                // Names only: expat reads them without namespaces, which this reader resolves itself and
+                // still holds. A part may declare thousands; replaying them for each sheet stepped over
+                // would make expat's work (and its memory accounting) grow with sheets times declarations.
+                std::string reopen;
+                for (const std::string& name : cp.open)
+                    reopen += "<" + name + ">";
                 reopen += ("</" + cp.open.back()).substr(0, carried);
                 cp.shift = std::int64_t(resume) - std::int64_t(reopen.size()) + std::int64_t(carried);
                 parser = std::make_unique<Parser>(cp);
-                cp.replay = true;
+                cp.replay = cp.open.size();
                 parser->feed(reopen, false);
-                cp.replay = false;
                 at = carried ? 0 : resume - offset;
             }
             cp.pieceBase = offset + at;
@@ -1125,10 +1165,14 @@ Content::Content(Source source) : source_(std::move(source)) {
         return true;
     });
     if (skipping)
-        throw RuntimeError(err::Application, "partea \"content.xml\" nu este XML corect: foaia \"" +
-                                                 (cp.table ? cp.table->name : std::string()) +
-                                                 "\" nu se incheie");
+        throw RuntimeError(err::Application,
+                           "partea \"content.xml\" nu este XML corect: foaia " +
+                               text::quotedExcerpt(cp.table ? cp.table->name : std::string()) +
+                               " nu se incheie");
     parser->feed({}, true);
+    // Every element the events opened was closed: a part expat took whole was read whole.
+    if (!cp.stack.empty() || cp.replay)
+        throw RuntimeError(err::Internal, "partea \"content.xml\" nu a fost citita pana la capat");
     for (auto& [name, s] : styles_)
         if (s.family == "table-cell" || s.family == "table-column") bySignature_[signature(s)] = name;
 }
@@ -1246,7 +1290,14 @@ CellValue Content::value(Table& t, std::uint32_t row, std::uint32_t col) {
     }
     const RowEl& r = t.rows[t.lastRead];
     const std::size_t k = runAt(r.cells, col);
-    return k == kNoRun ? CellValue() : r.cells[k].value;
+    if (k == kNoRun) return {};
+    const CellEl& c = r.cells[k];
+    if (c.notANumber && !c.valueWritten)
+        throw RuntimeError(err::Application, "celula " + text::cellAddress(int(row) + 1, int(col) + 1) +
+                                                 " are valoarea numerica " +
+                                                 text::quotedExcerpt(c.value.toText()) +
+                                                 ", care nu este un numar");
+    return c.value;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -1342,6 +1393,10 @@ CellEl& Content::cellAt(RowEl& r, std::uint32_t col) {
 }
 
 void Content::setValue(Table& t, std::uint32_t row, std::uint32_t col, const CellValue& v) {
+    if (v.kind() == CellValue::Kind::Number && !std::isfinite(v.numberValue()))
+        throw RuntimeError(err::Application,
+                           "Valoarea nu este un numar finit si nu poate fi scrisa in celula " +
+                               text::cellAddress(int(row) + 1, int(col) + 1));
     wholeTable(t);
     RowEl& r = rowAt(t, row);
     CellEl& c = cellAt(r, col);

@@ -54,9 +54,11 @@ struct CellEl {
     bool original = false; // has a span in the part
     bool covered = false;
     bool valueWritten = false;
-    bool restyled = false;    // style differs from the element's own
-    Span span;                // the whole element
-    std::size_t tagEnd = 0;   // end of its start tag
+    bool restyled = false; // style differs from the element's own
+    bool notANumber =
+        false;              // a number cell whose office:value is none: value holds its text, read is refused
+    Span span;              // the whole element
+    std::size_t tagEnd = 0; // end of its start tag
     std::size_t innerEnd = 0; // start of its end tag (== span.end for an empty element)
     std::string style;
     CellValue value;
@@ -225,7 +227,7 @@ class Content {
 // style:column-width for a width in characters, as LibreOffice stores a column of that many characters of the
 // document's default font, whose digit is twipsPerDigit wide (111 for LibreOffice's own Liberation Sans 10).
 std::string columnWidthFor(double characters, double twipsPerDigit = 111);
-// The digit width of a font family at a size, in twips.
+// The digit width of a font family at a size, in twips, as LibreOffice measures it on Debian.
 double digitTwips(std::string family, double points);
 
 // Text helpers the package parts share.

@@ -110,35 +110,38 @@ std::string describeType(const std::string& type) {
         for (const auto& [k, d] : kinds)
             if (rest == k) return std::string(d);
     }
-    return "un pachet de tipul " + text::quoted(type) + ", nu un registru de calcul";
+    return "un pachet de tipul " + text::quotedExcerpt(type) + ", nu un registru de calcul";
 }
 
 // The digit width of the font LibreOffice measures column widths by: the "Default" cell style's, else the
 // document's default cell properties', else its own Liberation Sans 10.
 double defaultDigitTwips(const xml::Document& d) {
-    const Node* chosen = nullptr;
     auto textProps = [&](int parent) -> const Node* {
         for (int c : d.node(parent).children)
             if (d.node(c).element.uri == ns::style && d.node(c).element.local == "text-properties")
                 return &d.node(c);
         return nullptr;
     };
-    for (int pass = 0; pass < 2 && !chosen; ++pass)
-        for (std::size_t i = 0; i < d.nodes().size() && !chosen; ++i) {
-            const Node& n = d.nodes()[i];
-            const std::string* name = attr(n, ns::style, "name");
-            const std::string* family = attr(n, ns::style, "family");
-            if (n.element.uri != ns::style || !family || *family != "table-cell") continue;
-            if (pass == 0 ? n.element.local == "style" && name && *name == "Default"
-                          : n.element.local == "default-style")
-                chosen = textProps(int(i));
-        }
-    std::string font = "Liberation Sans";
-    double points = 10;
-    if (chosen) {
-        if (const std::string* f = attr(*chosen, ns::fo, "font-family")) {
+    // The "Default" cell style, then the cells' default style: the first to say gives the family, and the
+    // first to say the size (a converted .xlsx names its font in the one and leaves the size to the other).
+    const Node* chosen[2] = {nullptr, nullptr};
+    for (std::size_t i = 0; i < d.nodes().size(); ++i) {
+        const Node& n = d.nodes()[i];
+        const std::string* name = attr(n, ns::style, "name");
+        const std::string* family = attr(n, ns::style, "family");
+        if (n.element.uri != ns::style || !family || *family != "table-cell") continue;
+        if (!chosen[0] && n.element.local == "style" && name && *name == "Default")
+            chosen[0] = textProps(int(i));
+        if (!chosen[1] && n.element.local == "default-style") chosen[1] = textProps(int(i));
+    }
+    std::optional<std::string> font;
+    std::optional<double> points;
+    for (const Node* props : chosen) {
+        if (!props) continue;
+        const std::string* fn = attr(*props, ns::style, "font-name");
+        if (const std::string* f = attr(*props, ns::fo, "font-family"); !font && f) {
             font = *f;
-        } else if (const std::string* fn = attr(*chosen, ns::style, "font-name")) {
+        } else if (!font && fn) {
             font = *fn;
             for (const Node& n : d.nodes())
                 if (n.element.local == "font-face" && n.element.uri == ns::style)
@@ -147,13 +150,18 @@ double defaultDigitTwips(const xml::Document& d) {
                                 n, "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
                             font = *ff;
         }
-        if (const std::string* sz = attr(*chosen, ns::fo, "font-size");
-            sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0)
-            std::from_chars(sz->data(), sz->data() + sz->size() - 2, points); // not the locale's decimal mark
+        if (const std::string* sz = attr(*props, ns::fo, "font-size");
+            !points && sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0) {
+            double v = 0;
+            if (std::from_chars(sz->data(), sz->data() + sz->size() - 2, v).ec ==
+                std::errc()) // not the locale's
+                points = v;
+        }
     }
-    font.erase(std::remove(font.begin(), font.end(), '\''), font.end());
-    if (const auto comma = font.find(','); comma != std::string::npos) font.erase(comma);
-    return digitTwips(font, points);
+    std::string family = font.value_or("Liberation Sans");
+    family.erase(std::remove(family.begin(), family.end(), '\''), family.end());
+    if (const auto comma = family.find(','); comma != std::string::npos) family.erase(comma);
+    return digitTwips(family, points.value_or(10));
 }
 
 // content.xml inflated piece by piece, from its start each time: the part may be hundreds of megabytes.
@@ -215,9 +223,9 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
         for (std::size_t i = 0; i < t.size(); ++i)
             if (text::foldCase(std::string_view(t[i].name)) == wanted)
                 return std::make_shared<OdsWorksheet>(shared_from_this(), i);
-        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
-                                                         text::quoted(name) + " nu exista in fisierul " +
-                                                         text::quoted(source_->path()));
+        throw RuntimeError(err::SubscriptOutOfRange,
+                           "Indice in afara intervalului: foaia de calcul " + text::quotedExcerpt(name) +
+                               " nu exista in fisierul " + text::quoted(source_->path()));
     }
     void close(bool saveChanges) override {
         checkOpen();
@@ -423,8 +431,15 @@ void OdsWorksheet::check(int row, int column) const {
 
 CellValue OdsWorksheet::cell(std::int16_t row, std::int16_t column) {
     check(row, column);
-    return owner_->reader().value(owner_->reader().tables()[index_], std::uint32_t(row - 1),
-                                  std::uint32_t(column - 1));
+    Table& t = owner_->reader().tables()[index_];
+    try {
+        return owner_->reader().value(t, std::uint32_t(row - 1), std::uint32_t(column - 1));
+    } catch (const RuntimeError& e) {
+        // A cell refused: which sheet of which file, as the other engines say it.
+        if (e.number() != err::Application || e.description().rfind("celula ", 0) != 0) throw;
+        throw RuntimeError(e.number(), "Foaia " + text::quotedExcerpt(t.name) + " din fisierul " +
+                                           text::quoted(owner_->path()) + ": " + e.description());
+    }
 }
 
 void OdsWorksheet::setCell(std::int16_t row, std::int16_t column, const CellValue& value) {

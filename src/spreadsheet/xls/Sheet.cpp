@@ -482,7 +482,7 @@ Sheet::FormulaMoves Sheet::planFormulaMoves() const {
                                       text::cellAddress(g.lastRow + 1, g.lastCol + 1);
             throw RuntimeError(
                 err::Application,
-                "Celulele " + range + " din foaia " + text::quoted(name_) + " tin " +
+                "Celulele " + range + " din foaia " + text::quotedExcerpt(name_) + " tin " +
                     (g.type == rt::Array ? "o formula matriceala" : "un tabel de date") +
                     ", pe care scrierea ar acoperi-o doar in parte; mutati-o si incercati din nou");
         }

@@ -2,6 +2,7 @@
 
 #include "Sheet.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "spreadsheet/LargeBuffer.h"
 
 #include <algorithm>
@@ -122,7 +123,7 @@ void WorkbookStream::parseGlobals() {
     for (std::size_t k = 0; k < order.size(); ++k) {
         SheetInfo& s = sheets_[order[k]];
         if (s.begin < previousEnd || s.begin >= stream_.size())
-            corrupt("foaia \"" + s.name + "\" are o pozitie gresita in fisier");
+            corrupt("foaia " + text::quotedExcerpt(s.name) + " are o pozitie gresita in fisier");
         scanSheet(s, k + 1 < order.size() ? std::max(sheets_[order[k + 1]].begin, s.begin) : stream_.size());
         previousEnd = s.end;
     }
@@ -175,7 +176,7 @@ void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
     RecordCursor cursor(stream_, s.begin, stream_.size());
     const RecordPos bof = cursor.next();
     if (bof.type != rt::Bof || bof.length < 4)
-        corrupt("foaia \"" + s.name + "\" nu incepe cu o inregistrare BOF");
+        corrupt("foaia " + text::quotedExcerpt(s.name) + " nu incepe cu o inregistrare BOF");
     s.bofType = get16(stream_.data() + bof.dataOffset() + 2);
     s.previewEnd = bof.end();
     bool inPreview = false; // the record before belongs to the first rows
@@ -202,9 +203,10 @@ void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
     const auto broken = [&](std::size_t at) {
         need(at, at + 4 + kMaxRecordData);
         RecordCursor here(stream_, at, size);
-        if (here.atEnd()) corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
+        if (here.atEnd())
+            corrupt("foaia " + text::quotedExcerpt(s.name) + " nu se incheie (fisier trunchiat)");
         here.next();
-        corrupt("foaia \"" + s.name + "\" nu se incheie (fisier trunchiat)");
+        corrupt("foaia " + text::quotedExcerpt(s.name) + " nu se incheie (fisier trunchiat)");
     };
     std::size_t at = cursor.position();
     w = windowAt(at);

@@ -158,8 +158,8 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
             return std::make_shared<XlsWorksheet>(shared_from_this(), i);
         }
         throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
-                                                         quoted(name) + " nu exista in fisierul " +
-                                                         quoted(path_));
+                                                         text::quotedExcerpt(name) +
+                                                         " nu exista in fisierul " + quoted(path_));
     }
     void close(bool saveChanges) override {
         checkOpen();
@@ -201,7 +201,7 @@ template <class F> auto XlsWorksheet::reading(F&& f) const -> decltype(f()) {
     try {
         return f();
     } catch (const RuntimeError& e) {
-        throw RuntimeError(e.number(), "Foaia " + quoted(owner_->book().sheets()[index_].name) +
+        throw RuntimeError(e.number(), "Foaia " + text::quotedExcerpt(owner_->book().sheets()[index_].name) +
                                            " din fisierul " + quoted(owner_->path()) +
                                            " nu poate fi citita: " + e.description());
     }

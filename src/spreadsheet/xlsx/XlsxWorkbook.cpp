@@ -604,7 +604,7 @@ CellValue decode(const Cell& c, SharedStrings* strings) {
         if (c.value.empty()) return {};
         const double v = toDouble(c.value);
         if (std::isnan(v))
-            fail("celula are valoarea numerica " + text::quoted(c.value) + ", care nu este un numar");
+            fail("celula are valoarea numerica " + text::quotedExcerpt(c.value) + ", care nu este un numar");
         return CellValue::number(v);
     }
     }
@@ -1183,7 +1183,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     void activate(std::size_t i);
     const SheetEntry& entry(std::size_t i) const { return sheets_[i]; }
     std::string describe(const std::string& sheet, const RuntimeError& e) const {
-        return "Foaia " + text::quoted(sheet) + " din fisierul " + text::quoted(path_) + ": " +
+        return "Foaia " + text::quotedExcerpt(sheet) + " din fisierul " + text::quoted(path_) + ": " +
                e.description();
     }
 
@@ -1357,7 +1357,7 @@ std::shared_ptr<Worksheet> XlsxWorkbook::worksheet(const std::string& name) {
         if (text::foldCase(sheets_[i].name) == wanted)
             return std::make_shared<XlsxWorksheet>(shared_from_this(), i);
     throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
-                                                     text::quoted(name) + " nu exista in fisierul " +
+                                                     text::quotedExcerpt(name) + " nu exista in fisierul " +
                                                      text::quoted(path_));
 }
 
@@ -1434,7 +1434,7 @@ void XlsxWorkbook::open() {
                  "pentru a-l prelucra");
     if (type != "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml" &&
         type != "application/vnd.ms-excel.sheet.macroEnabled.main+xml")
-        fail("nu este un registru de calcul: documentul principal are tipul " + text::quoted(type));
+        fail("nu este un registru de calcul: documentul principal are tipul " + text::quotedExcerpt(type));
 
     const BytesPtr wb = pkg_.read(workbookPart_);
     const auto doc = xml::Document::parse(*wb, workbookPart_);

@@ -23,14 +23,29 @@ namespace ordana::spreadsheet::xml {
 
 namespace {
 
-// Deeper nesting than any spreadsheet part holds: a guard for the open-element stack of hostile parts.
-constexpr int kMaxDepth = 4096;
-
 bool isSpace(std::uint8_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 } // namespace
+
+std::string nestedTooDeep() {
+    return "are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) + " niveluri";
+}
+
+std::string doctypeRefused() {
+    return "contine o declaratie DOCTYPE, pe care acest tip de fisier nu o permite";
+}
+
+std::string parserRefusal(int expatError, const std::string& where) {
+    // Expat refuses a part whose reading would take memory out of proportion to its bytes: a limit, not a
+    // fault of well-formedness.
+    const auto code = XML_Error(expatError);
+    const std::string what = code == XML_ERROR_NO_MEMORY || code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH
+                                 ? "nu poate fi citita: cititorul XML ar avea nevoie de prea multa memorie"
+                                 : "nu este XML corect";
+    return what + " (" + where + "): " + XML_ErrorString(code);
+}
 
 bool NamespaceScope::isDeclaration(const char* name) {
     return name[0] == 'x' && std::strncmp(name, "xmlns", 5) == 0 && (name[5] == '\0' || name[5] == ':');
@@ -104,10 +119,7 @@ struct Scanner::State {
 
     static void onStart(void* user, const XML_Char* name, const XML_Char** atts) {
         auto& s = *static_cast<State*>(user);
-        if (s.depth >= kMaxDepth)
-            return s.plain ? s.plain->stop()
-                           : s.refuse("are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) +
-                                      " niveluri");
+        if (std::size_t(s.depth) >= kMaxDepth) return s.plain ? s.plain->stop() : s.refuse(nestedTooDeep());
         if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back(), s.written.emplace_back();
         Element& e = s.open[std::size_t(s.depth)];
         for (const XML_Char** a = atts; *a; a += 2)
@@ -169,8 +181,7 @@ struct Scanner::State {
             s.handler.text(s.open[std::size_t(s.depth - 1)], std::string_view(text, std::size_t(len)));
     }
     static void onDoctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-        static_cast<State*>(user)->refuse("contine o declaratie DOCTYPE, pe care acest tip de fisier nu o "
-                                          "permite");
+        static_cast<State*>(user)->refuse(doctypeRefused());
     }
     // False, with the part refused as expat refuses it, for a prefix that nothing binds.
     bool resolve(const char* qn, bool element, std::string& uri, std::string& local, std::string& prefix) {
@@ -244,11 +255,12 @@ bool Scanner::feed(std::span<const std::uint8_t> bytes, bool last) {
         }
         if (rc == XML_STATUS_ERROR) {
             if (XML_GetErrorCode(s.parser) == XML_ERROR_ABORTED && s.stopped) return false;
-            throw RuntimeError(err::Application,
-                               "partea " + text::quoted(s.part) + " nu este XML corect (linia " +
-                                   std::to_string(XML_GetCurrentLineNumber(s.parser)) + ", coloana " +
-                                   std::to_string(XML_GetCurrentColumnNumber(s.parser)) +
-                                   "): " + XML_ErrorString(XML_GetErrorCode(s.parser)));
+            throw RuntimeError(
+                err::Application,
+                "partea " + text::quoted(s.part) + " " +
+                    parserRefusal(XML_GetErrorCode(s.parser),
+                                  "linia " + std::to_string(XML_GetCurrentLineNumber(s.parser)) +
+                                      ", coloana " + std::to_string(XML_GetCurrentColumnNumber(s.parser))));
         }
         at += n;
     } while (at < bytes.size());

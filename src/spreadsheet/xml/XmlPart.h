@@ -99,6 +99,16 @@ class NamespaceScope {
     std::unordered_map<std::string, std::vector<std::size_t>, Hash, std::equal_to<>> byPrefix_;
 };
 
+// Deeper nesting than any spreadsheet part holds: a guard for the open-element stacks of hostile parts.
+inline constexpr std::size_t kMaxDepth = 4096;
+// What a reader says of a part it refuses, after "partea "NAME" ": nested too deep; a DOCTYPE (whose entities
+// no spreadsheet part needs); expat's own refusal of the part (by expat's error code), a fault of the XML or
+// one of its limits.
+std::string nestedTooDeep();
+std::string doctypeRefused();
+// where: "linia 3, coloana 4", or whatever places the fault.
+std::string parserRefusal(int expatError, const std::string& where);
+
 // Reads a part piece by piece (an entry being inflated), so a reader can stop once it has what it needs.
 class Scanner {
   public:
