@@ -254,7 +254,8 @@ std::string jsonEstimates(const estimators::Analysis& a, const Provenance& p) {
              ",\"intervalMethod\":" + (e.interval.empty() ? "null" : jsonString(e.interval)) + ",\"notes\":[";
         bool firstNote = true;
         for (const auto& code : estimators::noteCodes(e.notes)) {
-            s += (firstNote ? "" : ",") + jsonString(code);
+            if (!firstNote) s += ',';
+            s += jsonString(code);
             firstNote = false;
         }
         s += "]}";
