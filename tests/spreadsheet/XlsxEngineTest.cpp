@@ -104,6 +104,33 @@ TEST(XlsxCellRef, ReadsReferencesAndRefusesWhatIsNoCell) {
     }
 }
 
+TEST(XlsxCellRef, AFormulaMovedReadsFromItsNewCellAsBefore) {
+    struct Case {
+        const char* formula;
+        int rows, columns;
+        const char* moved; // nullptr: a reference would leave the sheet
+    };
+    const Case cases[] = {
+        {"B1*2", 1, 0, "B2*2"},
+        {"$B$1+B$1+$B1", 2, 3, "$B$1+E$1+$B3"},
+        {"SUM(A1:B2)/COUNT(Sheet2!C3)", 1, 1, "SUM(B2:C3)/COUNT(Sheet2!D4)"},
+        {"'My Sheet 1'!A1&\"A1 and ''B2''\"", 1, 0, "'My Sheet 1'!A2&\"A1 and ''B2''\""},
+        {"SUM(A:A)+SUM(1:2)+SUM($C:C)", 1, 1, "SUM(B:B)+SUM(2:3)+SUM($C:D)"},
+        {"LOG10(A1)+Table1[[#This Row],[B1]]+1.5E3+TRUE", 0, 1,
+         "LOG10(B1)+Table1[[#This Row],[B1]]+1.5E3+TRUE"},
+        {"#REF!+A1", 3, 0, "#REF!+A4"},
+        {"A1", -1, 0, nullptr},
+        {"XFD1", 0, 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        const auto moved = xlsx::movedFormula(c.formula, c.rows, c.columns);
+        if (c.moved)
+            EXPECT_EQ(moved, std::optional<std::string>(c.moved)) << c.formula;
+        else
+            EXPECT_EQ(moved, std::nullopt) << c.formula;
+    }
+}
+
 // --- Reading: the same values as the .xls twins of each producer -------------------------------------------
 
 TEST(XlsxRead, SheetsAndValuesMatchTheXlsTwins) {
@@ -234,7 +261,7 @@ TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
                {{"xl/worksheets/sheet1.xml", sheet("<row r=\"32\"><c r=\"A32\" t=\"s\"><v>1</v></c></row>")},
                 {"xl/sharedStrings.xml", "<q:sst/>"}}));
     EXPECT_RUNTIME_ERROR(wb->worksheet(wb->worksheetName(1))->cell(32, 1), err::Application,
-                         "celula trimite la textul partajat 1, care nu exista");
+                         "partea \"xl/sharedStrings.xml\" nu este XML corect");
 }
 
 TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
@@ -261,7 +288,7 @@ TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
             ws->cell(std::int16_t(r), 1);
             ADD_FAILURE() << "row " << r << " read a string from a broken table";
         } catch (const RuntimeError& e) {
-            EXPECT_NE(std::string(e.what()).find("textul partajat " + std::to_string(r) + ","),
+            EXPECT_NE(std::string(e.what()).find("partea \"xl/sharedStrings.xml\" nu este XML corect"),
                       std::string::npos)
                 << e.what();
         }
@@ -598,16 +625,68 @@ TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
     EXPECT_EQ(nativeApplicationFactory()()->open(path)->worksheet("Date")->cell(1, 2), CellValue::number(6));
 }
 
-TEST(XlsxWrite, ASharedFormulaMasterIsNeverLeftDangling) {
-    const std::string& ns = kMainNs;
-    const std::string sheet = "<worksheet xmlns=\"" + ns +
-                              "\"><sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A2\" "
-                              "si=\"0\">B1</f><v>0</v></c></row><row r=\"2\"><c r=\"A2\"><f t=\"shared\" "
-                              "si=\"0\"/><v>0</v></c></row></sheetData></worksheet>";
-    auto wb = openBytes(edited("basic-source.xlsx", {{"xl/worksheets/sheet1.xml", sheet}}));
-    EXPECT_RUNTIME_ERROR(wb->worksheet("Date")->setCell(1, 1, CellValue::number(1)), err::Application,
-                         "formula partajata");
-    wb->worksheet("Date")->setCell(2, 1, CellValue::number(1)); // a dependent cell may go
+TEST(XlsxWrite, AnOverwrittenSharedFormulaMovesToTheCellsThatKeepIt) {
+    // Each sheet's cells, the cell overwritten, and what the sheet's formulas then are (or the refusal).
+    const auto c = [](const char* ref, const std::string& f) {
+        return std::string("<c r=\"") + ref + "\">" + f + "<v>0</v></c>";
+    };
+    const auto master = [](const char* ref, const char* f) {
+        return std::string("<f t=\"shared\" ref=\"") + ref + "\" si=\"3\">" + f + "</f>";
+    };
+    const std::string member = "<f t=\"shared\" si=\"3\"/>";
+    const struct {
+        const char* what;
+        std::string rows;
+        int row, column;
+        std::string after; // the sheetData's content after the save, or the refusal
+    } cases[] = {
+        {"down a column",
+         "<row r=\"1\">" + c("A1", master("A1:A3", "B1*2")) + "</row><row r=\"2\">" + c("A2", member) +
+             "</row><row r=\"3\">" + c("A3", member) + "</row>",
+         1, 1,
+         "<row r=\"1\"><c r=\"A1\"><v>9</v></c></row><row r=\"2\">" +
+             c("A2", "<f t=\"shared\" ref=\"A2:A3\" si=\"3\">B2*2</f>") + "</row><row r=\"3\">" +
+             c("A3", member) + "</row>"},
+        {"one cell left, along a row",
+         "<row r=\"1\">" + c("A1", master("A1:B1", "&quot;x&quot;&amp;$A$9&amp;A9")) + c("B1", member) +
+             "</row>",
+         1, 1, "<row r=\"1\"><c r=\"A1\"><v>9</v></c>" + c("B1", "<f>\"x\"&amp;$A$9&amp;B9</f>") + "</row>"},
+        {"no cell left",
+         "<row r=\"1\">" + c("A1", master("A1:A2", "B1")) + "</row><row r=\"2\">" + c("A2", member) +
+             "</row>",
+         1, 1, ""},
+        {"what is kept has no top left cell",
+         "<row r=\"1\">" + c("A1", master("A1:B2", "C1")) + c("B1", member) + "</row><row r=\"2\">" +
+             c("A2", member) + c("B2", member) + "</row>",
+         1, 1, "nu poate fi mutata"},
+        {"an array formula", "<row r=\"1\">" + c("A1", "<f t=\"array\" ref=\"A1:A2\">B1:B2</f>") + "</row>",
+         1, 1, "formula matriceala"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        const std::string head = "<worksheet xmlns=\"" + kMainNs + "\"><sheetData>";
+        ScratchDir dir;
+        const std::string path = (dir.path() / "f.xlsx").string();
+        writeFileBytes(path, edited("basic-source.xlsx", {{"xl/worksheets/sheet1.xml",
+                                                           head + k.rows + "</sheetData></worksheet>"}}));
+        auto wb = nativeApplicationFactory()()->open(path);
+        try {
+            auto ws = wb->worksheet("Date");
+            ws->setCell(std::int16_t(k.row), std::int16_t(k.column), CellValue::number(9));
+            if (k.after.empty()) ws->setCell(2, 1, CellValue::number(9));
+            wb->close(true);
+        } catch (const RuntimeError& e) {
+            EXPECT_NE(std::string(e.what()).find(k.after), std::string::npos) << e.what();
+            continue;
+        }
+        auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
+        const Bytes b = a.read(*a.find("xl/worksheets/sheet1.xml"));
+        const std::string saved(b.begin(), b.end());
+        if (k.after.empty())
+            EXPECT_EQ(saved.find("<f"), std::string::npos) << saved;
+        else
+            EXPECT_EQ(saved, head + k.after + "</sheetData></worksheet>");
+    }
 }
 
 } // namespace
