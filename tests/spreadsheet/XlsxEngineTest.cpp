@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -430,6 +431,83 @@ INSTANTIATE_TEST_SUITE_P(Producers, XlsxTable,
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return n;
                          });
+
+// Packages met in the world or made to break an engine: the table written into the sheet, and every entry
+// and every other sheet kept; or a refusal that names the cause, the file left as it was.
+TEST(XlsxTable, HostileAndOddPackagesGetTheirTableOrARefusalNamingTheCause) {
+    const struct {
+        const char* file;
+        const char* sheet;
+        const char* refusal; // nullptr: saved
+    } cases[] = {
+        {"hostile-sst_empty_root.xlsx", "Date", nullptr},
+        {"elsewhere-npoi-55406-empty-sst.xlsx", "Summary", nullptr},
+        {"hostile-styles_prefixed.xlsx", "Date", nullptr},
+        {"hostile-dup_sheet_names_case.xlsx", "DATE", nullptr},
+        {"hostile-bomb_workbook_nodes_50.xlsx", "Date", nullptr},
+        {"hostile-eocd_count_low.xlsx", "Date", nullptr},
+        {"hostile-laughs_sst.xlsx", "Date", "partea \"xl/sharedStrings.xml\" contine o declaratie DOCTYPE"},
+        {"hostile-row_beyond.xlsx", "Date", "randul 1048577 nu exista"},
+    };
+    const auto names = [](const std::string& path) {
+        std::set<std::string> out;
+        const auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
+        for (const zip::Entry& e : a.entries())
+            out.insert(e.name);
+        return out;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ScratchDir dir;
+        const std::string path = dir.copy(c.file);
+        const Bytes before = fileBytes(path);
+        SpreadsheetHandles handles;
+        try {
+            writeResults(nativeApplicationFactory(), path, c.sheet, ordana::testing::dateSheetResults(),
+                         handles);
+            EXPECT_EQ(c.refusal, nullptr) << "saved";
+        } catch (const RuntimeError& e) {
+            abandon(handles);
+            if (!c.refusal) {
+                ADD_FAILURE() << e.what();
+                continue;
+            }
+            EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+            EXPECT_EQ(fileBytes(path), before);
+            continue;
+        }
+        const std::set<std::string> had = names((fixtures() / c.file).string()), has = names(path);
+        EXPECT_TRUE(std::includes(has.begin(), has.end(), had.begin(), had.end()));
+        auto wb = nativeApplicationFactory()()->open(path);
+        const auto hasTable = [&](const std::string& sheet) {
+            auto ws = wb->worksheet(sheet);
+            for (std::int16_t col = 2; col < 40; ++col)
+                if (ws->cell(1, col) == CellValue::text("Indici"))
+                    return ws->cell(13, std::int16_t(col + 1)).isBlank() == false;
+            return false;
+        };
+        EXPECT_TRUE(hasTable(c.sheet));
+        for (std::int16_t i = 1; i <= wb->worksheetCount(); ++i)
+            if (wb->worksheetName(i) != c.sheet) {
+                EXPECT_FALSE(hasTable(wb->worksheetName(i))) << wb->worksheetName(i);
+            }
+    }
+}
+
+TEST(XlsxRead, ASharedStringIndexThatIsNoItemNumberIsRefusedNamingTheCell) {
+    auto wb = nativeApplicationFactory()()->open((fixtures() / "hostile-sst_index_inf.xlsx").string());
+    EXPECT_RUNTIME_ERROR(wb->worksheet("Date")->cell(2, 1), err::Application,
+                         "celula A2 trimite la textul partajat \"inf\", care nu este un numar de ordine");
+    for (const char* index : {"-1", "nan", "1e300", "18446744073709551616", "4294967296", "0.5", "1x"}) {
+        const std::string sheet = "<worksheet xmlns=\"" + kMainNs +
+                                  "\"><sheetData><row r=\"3\"><c r=\"B3\" t=\"s\"><v>" + index +
+                                  "</v></c></row></sheetData></worksheet>";
+        auto book = openBytes(edited("basic-source.xlsx", {{"xl/worksheets/sheet1.xml", sheet}}));
+        EXPECT_RUNTIME_ERROR(book->worksheet("Date")->cell(3, 2), err::Application,
+                             "celula B3 trimite la textul partajat \"" + std::string(index) +
+                                 "\", care nu este");
+    }
+}
 
 TEST(XlsxSave, NothingChangedNothingWrittenAndAFailedSaveLeavesTheFile) {
     ScratchDir dir;
