@@ -509,6 +509,42 @@ TEST(XlsxRead, ASharedStringIndexThatIsNoItemNumberIsRefusedNamingTheCell) {
     }
 }
 
+TEST(XlsxTable, AWorkbookWithoutStylesOrWithAnEmptyStyleSheetIsFormattedAsAnyOther) {
+    // The lists a format needs are made as a reader takes them for granted, each where it belongs.
+    const struct {
+        const char* what;
+        std::string styles; // empty: no styles part
+    } cases[] = {
+        {"no styles part", ""},
+        {"an empty style sheet", "<styleSheet xmlns=\"" + kMainNs + "\"/>"},
+        {"only a prefixed dxfs list",
+         "<x:styleSheet xmlns:x=\"" + kMainNs + "\"><x:dxfs count=\"0\"/></x:styleSheet>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const std::string path = (dir.path() / "s.xlsx").string();
+        writeFileBytes(path, edited("basic-source.xlsx", {{"xl/styles.xml", c.styles}}));
+        SpreadsheetHandles handles;
+        writeResults(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(), handles);
+        auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
+        const Bytes b = a.read(*a.find("xl/styles.xml"));
+        const std::string styles(b.begin(), b.end());
+        const std::string p = c.styles.find("x:") != std::string::npos ? "x:" : "";
+        std::size_t at = 0;
+        for (const char* list : {"fonts", "fills", "borders", "cellStyleXfs", "cellXfs"}) {
+            const std::size_t next = styles.find("<" + p + list + " ", at);
+            EXPECT_NE(next, std::string::npos) << list << " in order: " << styles;
+            at = next == std::string::npos ? at : next;
+        }
+        if (!p.empty()) {
+            EXPECT_LT(styles.find("<x:cellXfs"), styles.find("<x:dxfs"));
+        }
+        auto wb = nativeApplicationFactory()()->open(path);
+        EXPECT_EQ(wb->worksheet("Date")->cell(1, 4), CellValue::text("Indici"));
+    }
+}
+
 TEST(XlsxSave, NothingChangedNothingWrittenAndAFailedSaveLeavesTheFile) {
     ScratchDir dir;
     const std::string path = dir.copy("basic-source.xlsx");
@@ -733,10 +769,12 @@ TEST(XlsxWrite, AnOverwrittenSharedFormulaMovesToTheCellsThatKeepIt) {
          "<row r=\"1\">" + c("A1", master("A1:A2", "B1")) + "</row><row r=\"2\">" + c("A2", member) +
              "</row>",
          1, 1, ""},
-        {"what is kept has no top left cell",
+        {"what is kept has no top left cell: one master per column",
          "<row r=\"1\">" + c("A1", master("A1:B2", "C1")) + c("B1", member) + "</row><row r=\"2\">" +
              c("A2", member) + c("B2", member) + "</row>",
-         1, 1, "nu poate fi mutata"},
+         1, 1,
+         "<row r=\"1\"><c r=\"A1\"><v>9</v></c>" + c("B1", "<f t=\"shared\" ref=\"B1:B2\" si=\"4\">D1</f>") +
+             "</row><row r=\"2\">" + c("A2", "<f>C2</f>") + c("B2", "<f t=\"shared\" si=\"4\"/>") + "</row>"},
         {"an array formula", "<row r=\"1\">" + c("A1", "<f t=\"array\" ref=\"A1:A2\">B1:B2</f>") + "</row>",
          1, 1, "formula matriceala"},
     };

@@ -137,6 +137,7 @@ struct EditedPart {
     std::string name;
     BytesPtr bytes;
     xml::Edits edits;
+    bool whole = false; // bytes are not the entry's own: it is written whole
 };
 
 void checkEditable(const std::string& part, std::span<const std::uint8_t> bytes) {
@@ -257,6 +258,86 @@ class SharedStrings {
     int count_ = -1;
     int refs_ = 0;
 };
+
+// The lists a cell format is made of, in the order a styles part holds them, each with what a reader takes
+// for granted where it is missing: one font, the two fills, one border, one format.
+constexpr std::pair<std::string_view, std::string_view> kStyleLists[] = {
+    {"numFmts", ""},
+    {"fonts", "<font><sz val=\"11\"/><name val=\"Calibri\"/></font>"},
+    {"fills",
+     "<fill><patternFill patternType=\"none\"/></fill><fill><patternFill patternType=\"gray125\"/></fill>"},
+    {"borders", "<border><left/><right/><top/><bottom/><diagonal/></border>"},
+    {"cellStyleXfs", "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/>"},
+    {"cellXfs", "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"},
+    {"cellStyles", ""},
+    {"dxfs", ""},
+    {"tableStyles", ""},
+    {"colors", ""},
+    {"extLst", ""}};
+
+// The defaults written with a prefix, where the part's names carry one.
+std::string prefixed(std::string_view xml, const std::string& prefix) {
+    if (prefix.empty()) return std::string(xml);
+    std::string out;
+    for (std::size_t i = 0; i < xml.size(); ++i) {
+        out += xml[i];
+        if (xml[i] == '<') out += xml[i + 1] == '/' ? (++i, "/" + prefix + ":") : prefix + ":";
+    }
+    return out;
+}
+
+// A styles part with every list a format needs, or nothing when it has them: a workbook without styles, or
+// with an empty styleSheet (as some writers leave it), is formatted as any other. Without bytes, a new part.
+BytesPtr completedStyles(const BytesPtr& bytes, const std::string& part, const std::string& mainNs) {
+    if (!bytes) {
+        std::string text =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<styleSheet xmlns=\"" + mainNs +
+            "\">";
+        for (const auto& [name, item] : kStyleLists)
+            if (!item.empty())
+                text += "<" + std::string(name) + " count=\"" + (name == "fills" ? "2" : "1") + "\">" +
+                        std::string(item) + "</" + std::string(name) + ">";
+        text += "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+                "</styleSheet>";
+        return std::make_shared<const Bytes>(text.begin(), text.end());
+    }
+    const auto doc = Outline::parse(*bytes, part, [](const xml::Element& e) { return e.depth <= 2; });
+    const xml::Element& root = doc.root().element;
+    PartEditor ed(*bytes);
+    for (std::size_t k = 0; k < std::size(kStyleLists); ++k) {
+        const auto& [name, item] = kStyleLists[k];
+        if (item.empty()) continue;
+        const int list = doc.child(0, name);
+        const std::string items = prefixed(item, root.prefix);
+        if (list >= 0) {
+            if (doc.node(list).children.empty()) {
+                ed.setAttribute(doc.node(list).element, "count", name == "fills" ? "2" : "1");
+                ed.appendChild(doc.node(list).element, doc.node(list).endTag, items);
+            }
+            continue;
+        }
+        const std::string text = "<" + root.qualified(name) + " count=\"" + (name == "fills" ? "2" : "1") +
+                                 "\">" + items + "</" + root.qualified(name) + ">";
+        // Before the first list that comes after it, or last.
+        int before = -1;
+        for (int c : doc.root().children) {
+            const std::string_view local = doc.node(c).element.local;
+            const auto at = std::find_if(std::begin(kStyleLists), std::end(kStyleLists),
+                                         [&](const auto& l) { return l.first == local; });
+            if (at == std::end(kStyleLists) || std::size_t(at - std::begin(kStyleLists)) > k) {
+                before = c;
+                break;
+            }
+        }
+        if (before >= 0)
+            ed.insert(doc.node(before).element.begin, text);
+        else
+            ed.appendChild(root, doc.root().endTag, text);
+    }
+    if (!ed.changed()) return nullptr;
+    checkEditable(part, *bytes);
+    return std::make_shared<const Bytes>(ed.edits().apply(*bytes));
+}
 
 // ---------------------------------------------------------------------------------------------------------
 // Styles: fonts, borders, number formats and cell formats appended after the existing ones.
@@ -909,6 +990,8 @@ class Sheet {
         return p != pending_.end() && p->second.value;
     }
     void rehost(int row, int column, PartEditor& ed) const;
+    int freeSharedIndex() const;
+    mutable int nextSharedIndex_ = -1;
     std::string colXml(const ColRange& c) const {
         std::string s = "<" + qualifiedName(prefix_, "col");
         for (const auto& [k, v] : c.attrs)
@@ -1089,27 +1172,59 @@ void Sheet::rehost(int row, int column, PartEditor& ed) const {
                 kept.push_back({r->r, c.column, std::move(*f)});
         }
     if (kept.empty()) return;
-    int top = kept.front().row, left = kept.front().column, bottom = top, right = left;
-    for (const Kept& k : kept) {
-        top = std::min(top, k.row), bottom = std::max(bottom, k.row);
-        left = std::min(left, k.column), right = std::max(right, k.column);
-    }
-    const auto host = std::find_if(kept.begin(), kept.end(),
-                                   [&](const Kept& k) { return k.row == top && k.column == left; });
-    const auto moved = movedFormula(master->text, top - row, left - column);
-    if (host == kept.end() || !moved)
-        fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
-             " tine formula partajata folosita si de alte celule, care nu poate fi mutata pe celula "
-             "urmatoare; "
-             "celula nu poate fi suprascrisa");
+    int top = kept.front().row, left = kept.front().column;
+    for (const Kept& k : kept)
+        top = std::min(top, k.row), left = std::min(left, k.column);
+    // One group under the top left cell if it is kept, else one per column, each but the first under a
+    // number of its own.
+    std::map<int, std::vector<const Kept*>> groups;
+    const bool oneHost = std::any_of(kept.begin(), kept.end(),
+                                     [&](const Kept& k) { return k.row == top && k.column == left; });
+    for (const Kept& k : kept)
+        groups[oneHost ? 0 : k.column].push_back(&k);
     const std::string f = qualifiedName(prefix_, "f");
-    const std::string body = ">" + xml::escapeText(*moved) + "</" + f + ">";
-    if (kept.size() == 1)
-        ed.replace(host->f.begin, host->f.end, "<" + f + body);
-    else
+    bool first = true;
+    for (auto& [key, group] : groups) {
+        int gTop = group.front()->row, gBottom = gTop, gLeft = group.front()->column, gRight = gLeft;
+        for (const Kept* k : group) {
+            gTop = std::min(gTop, k->row), gBottom = std::max(gBottom, k->row);
+            gLeft = std::min(gLeft, k->column), gRight = std::max(gRight, k->column);
+        }
+        const Kept* host = *std::find_if(group.begin(), group.end(),
+                                         [&](const Kept* k) { return k->row == gTop && k->column == gLeft; });
+        const auto moved = movedFormula(master->text, gTop - row, gLeft - column);
+        if (!moved)
+            fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
+                 " tine formula partajata folosita si de alte celule, care nu poate fi mutata pe celula " +
+                 cellRef(gTop, gLeft) + "; celula nu poate fi suprascrisa");
+        const std::string si = first ? master->si : std::to_string(freeSharedIndex());
+        first = false;
+        const std::string body = ">" + xml::escapeText(*moved) + "</" + f + ">";
+        if (group.size() == 1) {
+            ed.replace(host->f.begin, host->f.end, "<" + f + body);
+            continue;
+        }
         ed.replace(host->f.begin, host->f.end,
-                   "<" + f + " t=\"shared\" ref=\"" + cellRef(top, left) + ":" + cellRef(bottom, right) +
-                       "\" si=\"" + xml::escapeAttribute(master->si) + "\"" + body);
+                   "<" + f + " t=\"shared\" ref=\"" + cellRef(gTop, gLeft) + ":" + cellRef(gBottom, gRight) +
+                       "\" si=\"" + xml::escapeAttribute(si) + "\"" + body);
+        if (si != master->si)
+            for (const Kept* k : group)
+                if (k != host)
+                    ed.replace(k->f.begin, k->f.end, "<" + f + " t=\"shared\" si=\"" + si + "\"/>");
+    }
+}
+
+// A shared formula number no formula of the sheet uses yet.
+int Sheet::freeSharedIndex() const {
+    if (nextSharedIndex_ < 0) {
+        nextSharedIndex_ = 0;
+        for (const Row& r : rows_)
+            for (const Cell& c : r.cells)
+                if (c.formula)
+                    if (const auto f = formulaOf(c); f && !f->si.empty())
+                        nextSharedIndex_ = std::max(nextSharedIndex_, toInt(&f->si, 0) + 1);
+    }
+    return nextSharedIndex_++;
 }
 
 EditedPart Sheet::write(Styles*, SharedStrings& strings) const {
@@ -1378,10 +1493,14 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
     Styles& styles() {
         if (!styles_) {
-            if (stylesPart_.empty() || !pkg_.has(stylesPart_))
-                fail("Registrul " + text::quoted(path_) +
-                     " nu are partea de stiluri, in care se pastreaza formatarea");
-            styles_ = std::make_unique<Styles>(stylesPart_, pkg_.read(stylesPart_));
+            // Without the part, or lists of it, one made the way Excel reads such a workbook: every cell in
+            // the default format.
+            BytesPtr bytes;
+            if (!stylesPart_.empty() && pkg_.has(stylesPart_)) bytes = pkg_.read(stylesPart_);
+            if (stylesPart_.empty()) stylesPart_ = freePart("xl/styles", ".xml"), stylesLinked_ = false;
+            const BytesPtr completed = completedStyles(bytes, stylesPart_, mainNs_);
+            stylesWhole_ = completed != nullptr;
+            styles_ = std::make_unique<Styles>(stylesPart_, completed ? completed : bytes);
         }
         return *styles_;
     }
@@ -1409,6 +1528,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     std::map<std::size_t, std::unique_ptr<Sheet>> loaded_;
     std::unique_ptr<SharedStrings> strings_;
     std::unique_ptr<Styles> styles_;
+    bool stylesWhole_ = false, stylesLinked_ = true; // written whole; the workbook names a styles part
     std::optional<int> activeTab_;
     bool closed_ = false;
 };
@@ -1696,7 +1816,11 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
                 for (const auto& ref : s->formulasDropped())
                     dropped.emplace(s->sheetId(), ref);
             }
-        if (styles_ && styles_->changed()) parts.push_back(styles_->write());
+        if (styles_ && styles_->changed()) {
+            parts.push_back(styles_->write());
+            parts.back().whole = stylesWhole_;
+        }
+        const bool newStyles = styles_ && styles_->changed() && !pkg_.has(stylesPart_);
         const bool newStrings = strings_ && strings_->changed() && !strings_->exists();
         if (strings_ && strings_->changed() && strings_->exists()) parts.push_back(strings_->write(mainNs_));
 
@@ -1764,10 +1888,11 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         }
 
         if (parts.empty() && !newStrings && !dropChain) return false;
+        const bool styleRel = newStyles && !stylesLinked_;
 
         // Relationships and content types, only when a part comes or goes.
         const std::string relsPart = relsPartOf(workbookPart_);
-        if (newStrings || dropChain) {
+        if (newStrings || dropChain || newStyles) {
             const BytesPtr rb = pkg_.read(relsPart);
             const auto rdoc = Outline::parse(*rb, relsPart, keepRelationships);
             const std::string typesPart(kContentTypes);
@@ -1782,6 +1907,28 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
             const std::string relBase =
                 strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/"
                        : "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+            if (newStyles) {
+                std::set<std::string> ids;
+                for (int c : rdoc.node(0).children)
+                    if (const auto* id = rdoc.node(c).element.attribute("Id")) ids.insert(*id);
+                int n = 1;
+                while (ids.count("rStyles" + std::to_string(n)))
+                    ++n;
+                const std::string dir = workbookPart_.substr(0, workbookPart_.rfind('/') + 1);
+                const std::string target =
+                    stylesPart_.starts_with(dir) ? stylesPart_.substr(dir.size()) : "/" + stylesPart_;
+                if (styleRel)
+                    red.appendChild(rroot, rdoc.root().endTag,
+                                    "<" + rroot.qualified("Relationship") + " Id=\"rStyles" +
+                                        std::to_string(n) + "\" Type=\"" + relBase + "styles\" Target=\"" +
+                                        xml::escapeAttribute(target) + "\"/>");
+                if (contentTypeOf(tdoc, stylesPart_).empty())
+                    ted.appendChild(troot, tdoc.root().endTag,
+                                    "<" + troot.qualified("Override") + " PartName=\"/" +
+                                        xml::escapeAttribute(stylesPart_) +
+                                        "\" ContentType=\"application/vnd.openxmlformats-officedocument."
+                                        "spreadsheetml.styles+xml\"/>");
+            }
             if (newStrings) {
                 std::set<std::string> ids;
                 for (int c : rdoc.node(0).children)
@@ -1826,6 +1973,12 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         zip::ArchiveWriter writer(pkg_.archive());
         for (EditedPart& p : parts) {
             auto shared = std::make_shared<EditedPart>(std::move(p));
+            if (shared->whole) {
+                writer.replace(shared->name, [shared](const ByteSink& sink) {
+                    shared->edits.writeTo(*shared->bytes, sink);
+                });
+                continue;
+            }
             // Between its edits a part is the original's: a large sheet edited near its top keeps the rest of
             // its compressed bytes, a string table edited at both ends (its counts, its new strings) the
             // middle.
