@@ -947,7 +947,8 @@ class Sheet {
             return t && (*t == "1" || *t == "true");
         };
         if (loaded_) return std::any_of(sheetViewList_.begin(), sheetViewList_.end(), on);
-        // The views come before the cells: inflate and scan only that far.
+        // The views come before the cells: inflate and scan only that far, once.
+        if (selectedInFile_) return *selectedInFile_;
         const zip::Entry* e = pkg.entry(part_);
         if (!e) fail(partText(part_) + " lipseste din pachet");
         struct Views : xml::Handler {
@@ -968,6 +969,7 @@ class Sheet {
             const std::size_t n = reader.read(buf);
             if (!scanner.feed(std::span(buf).first(n), n == 0) || n == 0) break;
         }
+        selectedInFile_ = views.selected;
         return views.selected;
     }
     const std::set<std::string>& formulasDropped() const { return formulasDropped_; }
@@ -1015,6 +1017,7 @@ class Sheet {
     std::map<std::pair<int, int>, Pending> pending_;
     std::set<std::string> formulasDropped_;
     bool selected_ = false, selectionChanged_ = false;
+    std::optional<bool> selectedInFile_;
 };
 
 std::string Sheet::cellXml(int row, int column, const Cell* old, const Pending& p,
@@ -1797,6 +1800,12 @@ void XlsxWorkbook::open() {
         en.hidden = state && *state != "visible";
         sheets_.push_back(std::move(en));
     }
+    // Each sheet is a part of its own: two sheets written into one part would each undo the other's edits.
+    std::map<std::string, const SheetEntry*> parts;
+    for (const SheetEntry& en : sheets_)
+        if (const auto [at, fresh] = parts.emplace(text::foldCase(en.part), &en); !fresh)
+            fail("foile " + text::quoted(at->second->name) + " si " + text::quoted(en.name) +
+                 " trimit la aceeasi parte " + text::quoted(en.part) + ", ceea ce un registru nu poate avea");
 }
 
 void XlsxWorkbook::close(bool saveChanges) {
