@@ -25,6 +25,8 @@ using Bytes = std::vector<std::uint8_t>;
 using BytesPtr = std::shared_ptr<const Bytes>;
 
 constexpr std::string_view kContentTypes = "[Content_Types].xml";
+constexpr const char* kInternal =
+    "motorul .xlsx a intalnit o eroare interna la citirea lui; raportati fisierul dezvoltatorilor";
 constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
 
 [[noreturn]] void fail(const std::string& what) {
@@ -869,7 +871,9 @@ class Sheet {
             // formula or a data table is one formula over its range, which cannot be cut.
             if (c->groupMaster && !c->sharedMaster)
                 fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
-                     " tine o formula matriceala folosita si de alte celule si nu poate fi suprascrisa");
+                     " tine o formula matriceala sau un tabel de date, care acopera si alte celule si nu "
+                     "poate fi "
+                     "suprascris doar in parte");
             if (c->formula) formulasDropped_.insert(cellRef(row, column));
             if (c->type == 's' && !pending_.count({row, column})) strings.referenced(-1);
         }
@@ -1671,6 +1675,10 @@ class XlsxWorksheet : public Worksheet {
         } catch (const std::bad_alloc&) {
             fail(owner_->describe(owner_->entry(index_).name,
                                   RuntimeError(err::Application, "nu este destula memorie")));
+        } catch (const std::exception&) {
+            // A fault of the engine itself: said in the user's words, never a library's text.
+            throw RuntimeError(err::Internal, owner_->describe(owner_->entry(index_).name,
+                                                               RuntimeError(err::Internal, kInternal)));
         }
     }
 
@@ -2022,6 +2030,9 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
                            "Registrul " + text::quoted(path_) + " nu poate fi salvat: " + e.description());
     } catch (const std::bad_alloc&) {
         fail("Registrul " + text::quoted(path_) + " nu poate fi salvat: nu este destula memorie");
+    } catch (const std::exception&) {
+        throw RuntimeError(err::Internal,
+                           "Registrul " + text::quoted(path_) + " nu poate fi salvat: " + kInternal);
     }
     return true;
 }
@@ -2048,6 +2059,8 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
         throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
     } catch (const std::bad_alloc&) {
         fail("Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
+    } catch (const std::exception&) {
+        throw RuntimeError(err::Internal, "Fisierul " + name + " nu poate fi deschis: " + kInternal);
     }
 }
 
