@@ -210,14 +210,17 @@ TEST_P(StringTableRead, ItemByItemAsWhole) {
     ordana::spreadsheet::xlsx::StringTableReader reader(ordana::testing::inPieces(c.part, 3),
                                                         "xl/sharedStrings.xml", true, 3);
     std::vector<std::string> items;
-    while (const std::string* item = reader.item(items.size()))
-        items.push_back(*item);
     const std::string byParser = stringTable(c.part, false);
     if (byParser.rfind("fault: ", 0) == 0) {
+        // Each item of a broken table fails with its fault, not as an item it seems to lack.
+        EXPECT_THROW(while (const std::string* item = reader.item(items.size())) items.push_back(*item),
+                     ordana::RuntimeError);
         EXPECT_THROW(reader.all(), ordana::RuntimeError);
-        EXPECT_EQ(reader.item(0), nullptr);
+        EXPECT_THROW(reader.item(0), ordana::RuntimeError);
         return;
     }
+    while (const std::string* item = reader.item(items.size()))
+        items.push_back(*item);
     EXPECT_EQ(items, reader.all().items);
     EXPECT_EQ(ordana::testing::describe(reader.all()), byParser);
 }
@@ -237,6 +240,15 @@ INSTANTIATE_TEST_SUITE_P(
                     R"(<x:si><x:t>a</x:t></x:si></x:sst>)",
                     true},
         StringsCase{"no items", kSst + "</sst>", true},
+        StringsCase{"no items, the root written empty", kSst.substr(0, kSst.size() - 1) + "/>", false},
+        StringsCase{
+            "no items, the prefixed root written empty",
+            R"(<x:sst xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="0"/>)",
+            false},
+        StringsCase{"a DOCTYPE",
+                    "<?xml version=\"1.0\"?><!DOCTYPE sst [<!ENTITY a \"b\">]>" +
+                        kSst.substr(kSst.find('<', 5)) + "<si><t>&a;</t></si></sst>",
+                    false},
         StringsCase{"a '>' in an attribute's value, cut short where a chunk ends",
                     kSst + R"(<si><t note="a>b">x</t></si><si><t note=">>">y</t></si></sst>)", true},
         StringsCase{"rich text runs and phonetic runs",

@@ -579,6 +579,19 @@ SheetSpec excelSheet(const std::string& name, int rows) {
     return s;
 }
 
+TEST(XlsEngine, SheetsWhoseNamesDifferInCaseAreEachFoundByTheirOwnName) {
+    ScratchDir dir;
+    const std::string path = (dir.path() / "doua.xls").string();
+    writeFileBytes(path, cfb::CompoundFile::create(
+                             {{"Workbook", buildStream({excelSheet("Date", 3), excelSheet("DATE", 3)})}})
+                             .serialize());
+    auto wb = openWorkbook(path);
+    for (const char* name : {"Date", "DATE"})
+        EXPECT_EQ(wb->worksheet(name)->cell(1, 1).toText(), std::string(name) + " 0");
+    EXPECT_EQ(wb->worksheet("date")->cell(1, 1).toText(), "Date 0")
+        << "otherwise the first that differs in case";
+}
+
 // The walk at the open goes past a cell table the INDEX vouches for without reading it, and walks through
 // one whose INDEX does not agree with the records: either way the open learns what a walk over every record
 // would, so a sheet reads, lists and saves as before.

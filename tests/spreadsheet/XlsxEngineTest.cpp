@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,33 @@ TEST(XlsxCellRef, ReadsReferencesAndRefusesWhatIsNoCell) {
         if (ok) {
             EXPECT_EQ(std::pair(row, column), std::pair(c.row, c.column)) << c.ref;
         }
+    }
+}
+
+TEST(XlsxCellRef, AFormulaMovedReadsFromItsNewCellAsBefore) {
+    struct Case {
+        const char* formula;
+        int rows, columns;
+        const char* moved; // nullptr: a reference would leave the sheet
+    };
+    const Case cases[] = {
+        {"B1*2", 1, 0, "B2*2"},
+        {"$B$1+B$1+$B1", 2, 3, "$B$1+E$1+$B3"},
+        {"SUM(A1:B2)/COUNT(Sheet2!C3)", 1, 1, "SUM(B2:C3)/COUNT(Sheet2!D4)"},
+        {"'My Sheet 1'!A1&\"A1 and ''B2''\"", 1, 0, "'My Sheet 1'!A2&\"A1 and ''B2''\""},
+        {"SUM(A:A)+SUM(1:2)+SUM($C:C)", 1, 1, "SUM(B:B)+SUM(2:3)+SUM($C:D)"},
+        {"LOG10(A1)+Table1[[#This Row],[B1]]+1.5E3+TRUE", 0, 1,
+         "LOG10(B1)+Table1[[#This Row],[B1]]+1.5E3+TRUE"},
+        {"#REF!+A1", 3, 0, "#REF!+A4"},
+        {"A1", -1, 0, nullptr},
+        {"XFD1", 0, 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        const auto moved = xlsx::movedFormula(c.formula, c.rows, c.columns);
+        if (c.moved)
+            EXPECT_EQ(moved, std::optional<std::string>(c.moved)) << c.formula;
+        else
+            EXPECT_EQ(moved, std::nullopt) << c.formula;
     }
 }
 
@@ -234,7 +262,7 @@ TEST(XlsxRead, SheetsBeyondThePlainFormReadTheSameAndFaultsKeepTheirPlace) {
                {{"xl/worksheets/sheet1.xml", sheet("<row r=\"32\"><c r=\"A32\" t=\"s\"><v>1</v></c></row>")},
                 {"xl/sharedStrings.xml", "<q:sst/>"}}));
     EXPECT_RUNTIME_ERROR(wb->worksheet(wb->worksheetName(1))->cell(32, 1), err::Application,
-                         "celula trimite la textul partajat 1, care nu exista");
+                         "partea \"xl/sharedStrings.xml\" nu este XML corect");
 }
 
 TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
@@ -261,7 +289,7 @@ TEST(XlsxRead, ABrokenSharedStringsTableIsReadOnceForAllTheCellsThatNeedIt) {
             ws->cell(std::int16_t(r), 1);
             ADD_FAILURE() << "row " << r << " read a string from a broken table";
         } catch (const RuntimeError& e) {
-            EXPECT_NE(std::string(e.what()).find("textul partajat " + std::to_string(r) + ","),
+            EXPECT_NE(std::string(e.what()).find("partea \"xl/sharedStrings.xml\" nu este XML corect"),
                       std::string::npos)
                 << e.what();
         }
@@ -352,6 +380,11 @@ TEST(XlsxOpen, RefusesWhatItCannotWriteNamingIt) {
              {{"_rels/.rels",
                "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"/>"}}),
          "documentul principal"},
+        {"two sheets in one part",
+         edited("basic-source.xlsx", {{"xl/_rels/workbook.xml.rels",
+                                       replaced(entryText("basic-source.xlsx", "xl/_rels/workbook.xml.rels"),
+                                                "worksheets/sheet2.xml", "worksheets/sheet1.xml")}}),
+         "trimit la aceeasi parte \"xl/worksheets/sheet1.xml\""},
         {"broken workbook part", edited("basic-source.xlsx", {{"xl/workbook.xml", "<workbook><sheets>"}}),
          "partea \"xl/workbook.xml\" nu este XML corect"},
         {"truncated package", truncated, "arhive zip"},
@@ -403,6 +436,119 @@ INSTANTIATE_TEST_SUITE_P(Producers, XlsxTable,
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return n;
                          });
+
+// Packages met in the world or made to break an engine: the table written into the sheet, and every entry
+// and every other sheet kept; or a refusal that names the cause, the file left as it was.
+TEST(XlsxTable, HostileAndOddPackagesGetTheirTableOrARefusalNamingTheCause) {
+    const struct {
+        const char* file;
+        const char* sheet;
+        const char* refusal; // nullptr: saved
+    } cases[] = {
+        {"hostile-sst_empty_root.xlsx", "Date", nullptr},
+        {"elsewhere-npoi-55406-empty-sst.xlsx", "Summary", nullptr},
+        {"hostile-styles_prefixed.xlsx", "Date", nullptr},
+        {"hostile-dup_sheet_names_case.xlsx", "DATE", nullptr},
+        {"hostile-bomb_workbook_nodes_50.xlsx", "Date", nullptr},
+        {"hostile-eocd_count_low.xlsx", "Date", nullptr},
+        {"hostile-laughs_sst.xlsx", "Date", "partea \"xl/sharedStrings.xml\" contine o declaratie DOCTYPE"},
+        {"hostile-row_beyond.xlsx", "Date", "randul 1048577 nu exista"},
+    };
+    const auto names = [](const std::string& path) {
+        std::set<std::string> out;
+        const auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
+        for (const zip::Entry& e : a.entries())
+            out.insert(e.name);
+        return out;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ScratchDir dir;
+        const std::string path = dir.copy(c.file);
+        const Bytes before = fileBytes(path);
+        SpreadsheetHandles handles;
+        try {
+            writeResults(nativeApplicationFactory(), path, c.sheet, ordana::testing::dateSheetResults(),
+                         handles);
+            EXPECT_EQ(c.refusal, nullptr) << "saved";
+        } catch (const RuntimeError& e) {
+            abandon(handles);
+            if (!c.refusal) {
+                ADD_FAILURE() << e.what();
+                continue;
+            }
+            EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+            EXPECT_EQ(fileBytes(path), before);
+            continue;
+        }
+        const std::set<std::string> had = names((fixtures() / c.file).string()), has = names(path);
+        EXPECT_TRUE(std::includes(has.begin(), has.end(), had.begin(), had.end()));
+        auto wb = nativeApplicationFactory()()->open(path);
+        const auto hasTable = [&](const std::string& sheet) {
+            auto ws = wb->worksheet(sheet);
+            for (std::int16_t col = 2; col < 40; ++col)
+                if (ws->cell(1, col) == CellValue::text("Indici"))
+                    return ws->cell(13, std::int16_t(col + 1)).isBlank() == false;
+            return false;
+        };
+        EXPECT_TRUE(hasTable(c.sheet));
+        for (std::int16_t i = 1; i <= wb->worksheetCount(); ++i)
+            if (wb->worksheetName(i) != c.sheet) {
+                EXPECT_FALSE(hasTable(wb->worksheetName(i))) << wb->worksheetName(i);
+            }
+    }
+}
+
+TEST(XlsxRead, ASharedStringIndexThatIsNoItemNumberIsRefusedNamingTheCell) {
+    auto wb = nativeApplicationFactory()()->open((fixtures() / "hostile-sst_index_inf.xlsx").string());
+    EXPECT_RUNTIME_ERROR(wb->worksheet("Date")->cell(2, 1), err::Application,
+                         "celula A2 trimite la textul partajat \"inf\", care nu este un numar de ordine");
+    for (const char* index : {"-1", "nan", "1e300", "18446744073709551616", "4294967296", "0.5", "1x"}) {
+        const std::string sheet = "<worksheet xmlns=\"" + kMainNs +
+                                  "\"><sheetData><row r=\"3\"><c r=\"B3\" t=\"s\"><v>" + index +
+                                  "</v></c></row></sheetData></worksheet>";
+        auto book = openBytes(edited("basic-source.xlsx", {{"xl/worksheets/sheet1.xml", sheet}}));
+        EXPECT_RUNTIME_ERROR(book->worksheet("Date")->cell(3, 2), err::Application,
+                             "celula B3 trimite la textul partajat \"" + std::string(index) +
+                                 "\", care nu este");
+    }
+}
+
+TEST(XlsxTable, AWorkbookWithoutStylesOrWithAnEmptyStyleSheetIsFormattedAsAnyOther) {
+    // The lists a format needs are made as a reader takes them for granted, each where it belongs.
+    const struct {
+        const char* what;
+        std::string styles; // empty: no styles part
+    } cases[] = {
+        {"no styles part", ""},
+        {"an empty style sheet", "<styleSheet xmlns=\"" + kMainNs + "\"/>"},
+        {"only a prefixed dxfs list",
+         "<x:styleSheet xmlns:x=\"" + kMainNs + "\"><x:dxfs count=\"0\"/></x:styleSheet>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const std::string path = (dir.path() / "s.xlsx").string();
+        writeFileBytes(path, edited("basic-source.xlsx", {{"xl/styles.xml", c.styles}}));
+        SpreadsheetHandles handles;
+        writeResults(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(), handles);
+        auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
+        const Bytes b = a.read(*a.find("xl/styles.xml"));
+        const std::string styles(b.begin(), b.end());
+        const std::string p = c.styles.find("x:") != std::string::npos ? "x:" : "";
+        std::size_t at = 0;
+        for (const char* list : {"fonts", "fills", "borders", "cellStyleXfs", "cellXfs"}) {
+            const std::size_t next = styles.find("<" + p + list + " ", at);
+            EXPECT_NE(next, std::string::npos) << list << " in order: " << styles;
+            at = next == std::string::npos ? at : next;
+        }
+        if (!p.empty()) {
+            EXPECT_LT(styles.find("<x:cellXfs"), styles.find("<x:dxfs"));
+        }
+        auto wb = nativeApplicationFactory()()->open(path);
+        EXPECT_EQ(wb->worksheet("Date")->cell(1, 4), CellValue::text("Indici"));
+    }
+}
 
 TEST(XlsxSave, NothingChangedNothingWrittenAndAFailedSaveLeavesTheFile) {
     ScratchDir dir;
@@ -598,16 +744,70 @@ TEST(XlsxWrite, OverwrittenFormulasLeaveTheCalculationChain) {
     EXPECT_EQ(nativeApplicationFactory()()->open(path)->worksheet("Date")->cell(1, 2), CellValue::number(6));
 }
 
-TEST(XlsxWrite, ASharedFormulaMasterIsNeverLeftDangling) {
-    const std::string& ns = kMainNs;
-    const std::string sheet = "<worksheet xmlns=\"" + ns +
-                              "\"><sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A2\" "
-                              "si=\"0\">B1</f><v>0</v></c></row><row r=\"2\"><c r=\"A2\"><f t=\"shared\" "
-                              "si=\"0\"/><v>0</v></c></row></sheetData></worksheet>";
-    auto wb = openBytes(edited("basic-source.xlsx", {{"xl/worksheets/sheet1.xml", sheet}}));
-    EXPECT_RUNTIME_ERROR(wb->worksheet("Date")->setCell(1, 1, CellValue::number(1)), err::Application,
-                         "formula partajata");
-    wb->worksheet("Date")->setCell(2, 1, CellValue::number(1)); // a dependent cell may go
+TEST(XlsxWrite, AnOverwrittenSharedFormulaMovesToTheCellsThatKeepIt) {
+    // Each sheet's cells, the cell overwritten, and what the sheet's formulas then are (or the refusal).
+    const auto c = [](const char* ref, const std::string& f) {
+        return std::string("<c r=\"") + ref + "\">" + f + "<v>0</v></c>";
+    };
+    const auto master = [](const char* ref, const char* f) {
+        return std::string("<f t=\"shared\" ref=\"") + ref + "\" si=\"3\">" + f + "</f>";
+    };
+    const std::string member = "<f t=\"shared\" si=\"3\"/>";
+    const struct {
+        const char* what;
+        std::string rows;
+        int row, column;
+        std::string after; // the sheetData's content after the save, or the refusal
+    } cases[] = {
+        {"down a column",
+         "<row r=\"1\">" + c("A1", master("A1:A3", "B1*2")) + "</row><row r=\"2\">" + c("A2", member) +
+             "</row><row r=\"3\">" + c("A3", member) + "</row>",
+         1, 1,
+         "<row r=\"1\"><c r=\"A1\"><v>9</v></c></row><row r=\"2\">" +
+             c("A2", "<f t=\"shared\" ref=\"A2:A3\" si=\"3\">B2*2</f>") + "</row><row r=\"3\">" +
+             c("A3", member) + "</row>"},
+        {"one cell left, along a row",
+         "<row r=\"1\">" + c("A1", master("A1:B1", "&quot;x&quot;&amp;$A$9&amp;A9")) + c("B1", member) +
+             "</row>",
+         1, 1, "<row r=\"1\"><c r=\"A1\"><v>9</v></c>" + c("B1", "<f>\"x\"&amp;$A$9&amp;B9</f>") + "</row>"},
+        {"no cell left",
+         "<row r=\"1\">" + c("A1", master("A1:A2", "B1")) + "</row><row r=\"2\">" + c("A2", member) +
+             "</row>",
+         1, 1, ""},
+        {"what is kept has no top left cell: one master per column",
+         "<row r=\"1\">" + c("A1", master("A1:B2", "C1")) + c("B1", member) + "</row><row r=\"2\">" +
+             c("A2", member) + c("B2", member) + "</row>",
+         1, 1,
+         "<row r=\"1\"><c r=\"A1\"><v>9</v></c>" + c("B1", "<f t=\"shared\" ref=\"B1:B2\" si=\"4\">D1</f>") +
+             "</row><row r=\"2\">" + c("A2", "<f>C2</f>") + c("B2", "<f t=\"shared\" si=\"4\"/>") + "</row>"},
+        {"an array formula", "<row r=\"1\">" + c("A1", "<f t=\"array\" ref=\"A1:A2\">B1:B2</f>") + "</row>",
+         1, 1, "formula matriceala"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        const std::string head = "<worksheet xmlns=\"" + kMainNs + "\"><sheetData>";
+        ScratchDir dir;
+        const std::string path = (dir.path() / "f.xlsx").string();
+        writeFileBytes(path, edited("basic-source.xlsx", {{"xl/worksheets/sheet1.xml",
+                                                           head + k.rows + "</sheetData></worksheet>"}}));
+        auto wb = nativeApplicationFactory()()->open(path);
+        try {
+            auto ws = wb->worksheet("Date");
+            ws->setCell(std::int16_t(k.row), std::int16_t(k.column), CellValue::number(9));
+            if (k.after.empty()) ws->setCell(2, 1, CellValue::number(9));
+            wb->close(true);
+        } catch (const RuntimeError& e) {
+            EXPECT_NE(std::string(e.what()).find(k.after), std::string::npos) << e.what();
+            continue;
+        }
+        auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
+        const Bytes b = a.read(*a.find("xl/worksheets/sheet1.xml"));
+        const std::string saved(b.begin(), b.end());
+        if (k.after.empty())
+            EXPECT_EQ(saved.find("<f"), std::string::npos) << saved;
+        else
+            EXPECT_EQ(saved, head + k.after + "</sheetData></worksheet>");
+    }
 }
 
 } // namespace

@@ -221,6 +221,45 @@ TEST(ZipRoundTrip, AddsDropsAndLeadsWithAStoredEntry) {
     EXPECT_RUNTIME_ERROR(w.add("mimetype", {}), err::Application, "contine deja");
 }
 
+TEST(ZipRoundTrip, AnEndRecordCountingFewerEntriesThanItsDirectoryLosesNone) {
+    // A writer without zip64 keeps the count modulo 65,536: the directory is read to its end.
+    Layout l = lay(kThree);
+    set16(l, l.end + 8, 1);
+    set16(l, l.end + 10, 1);
+    std::vector<std::pair<std::string, Bytes>> files = {{"laid out", l.file}};
+    for (const char* name : {"hostile-eocd_count_low.xlsx", "hostile-eocd_count_low.ods"})
+        files.emplace_back(name, fixture(name));
+    for (const auto& [name, file] : files) {
+        std::size_t records = 0;
+        for (std::size_t i = 0; i + 4 <= file.size(); ++i)
+            records += bytes::get32(&file[i]) == 0x02014b50;
+        const zip::Archive a = parse(file);
+        EXPECT_EQ(a.entries().size(), records) << name;
+        const zip::Archive b = parse(write(zip::ArchiveWriter(a)));
+        EXPECT_EQ(b.entries().size(), records) << name;
+        for (const zip::Entry& e : a.entries())
+            EXPECT_NE(b.find(e.name), nullptr) << name << ": " << e.name;
+    }
+}
+
+TEST(ZipRoundTrip, ALeadingEntryDeflatedBeyondAMediaTypeKeepsItsCompressedBytes) {
+    // 100 KB deflated to a few hundred bytes, put first: stored, it would grow the package 300-fold.
+    zip::ArchiveWriter made(parse(lay({{"a.xml", "<a/>"}}).file));
+    made.add("mimetype", [](const ByteSink& s) { s(Bytes(100000, 'm')); });
+    const zip::Archive a = parse(write(made));
+    zip::ArchiveWriter w(a);
+    w.putFirstStored("mimetype");
+    const Bytes out = write(w);
+    EXPECT_LT(out.size(), 2000u);
+    const zip::Archive b = parse(out);
+    const zip::Entry& first = b.entries().front();
+    EXPECT_EQ(first.name, "mimetype");
+    EXPECT_EQ(first.localOffset, 0u);
+    const zip::Entry& was = *a.find("mimetype");
+    EXPECT_TRUE(std::equal(was.record.begin(), was.record.end(), first.record.begin(), first.record.end()));
+    EXPECT_EQ(b.read(first), Bytes(100000, 'm'));
+}
+
 // Read on demand, a package reads as it does whole, its index reading none of the entries' data; in blocks
 // of one byte, anything read without asking first is junk (and reported under AddressSanitizer).
 TEST(ZipRead, OnDemandAsWholeAndTheIndexAlone) {

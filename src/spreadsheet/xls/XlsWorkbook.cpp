@@ -152,6 +152,9 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     }
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
+        // Exactly that name first: "Date" and "DATE" are two sheets, each with its own table.
+        for (std::size_t i : book_->worksheets())
+            if (book_->sheets()[i].name == name) return std::make_shared<XlsWorksheet>(shared_from_this(), i);
         const std::string wanted = text::foldCase(name);
         for (std::size_t i : book_->worksheets()) {
             if (text::foldCase(book_->sheets()[i].name) != wanted) continue;

@@ -158,7 +158,8 @@ std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t fr
                 } else if (tag.name == fName) {
                     cell.formula = true;
                     if (isGroupMaster(valueOf(tag.attribute("t")), valueOf(tag.attribute("ref"))))
-                        cell.groupMaster = true;
+                        cell.groupMaster = true,
+                        cell.sharedMaster = *valueOf(tag.attribute("t")) == "shared"sv;
                     if (!tags.content(fName, nullptr)) return std::nullopt;
                 } else {
                     return std::nullopt;
@@ -199,7 +200,8 @@ void SheetIndexer::start(const xml::Element& e) {
         if (what_ == 'f') {
             Cell& c = cells_.back();
             c.formula = true;
-            if (isGroupMaster(valueOf(e.attribute("t")), valueOf(e.attribute("ref")))) c.groupMaster = true;
+            if (isGroupMaster(valueOf(e.attribute("t")), valueOf(e.attribute("ref"))))
+                c.groupMaster = true, c.sharedMaster = *e.attribute("t") == "shared"sv;
         }
     } else if (inCell_ && what_ == 'i' && e.local == "rPh"sv) {
         ++phonetic_;
@@ -299,6 +301,8 @@ class Head : public xml::Handler {
         }
     }
     void end(const xml::Element& e, const xml::EndTag&) override {
+        // An empty element's end comes with its start, even once the scanner has been stopped there.
+        if (found_) return;
         if (std::size_t(e.depth) + 1 == path_.size()) path_.pop_back();
     }
 
@@ -416,7 +420,8 @@ const std::string* StringTableReader::item(std::size_t i) {
     if (i >= table_.items.size() && !done_ && !failure_) {
         if (!plain_ || !readPlainly(i)) readByParser();
     }
-    return !failure_ && i < table_.items.size() ? &table_.items[i] : nullptr;
+    if (failure_) std::rethrow_exception(failure_);
+    return i < table_.items.size() ? &table_.items[i] : nullptr;
 }
 
 const StringTable& StringTableReader::all() {

@@ -35,7 +35,7 @@ struct Cell {
     Span span;
     char type = 'n'; // n s b e d i (inline) f (formula string)
     int style = -1;
-    bool formula = false, groupMaster = false;
+    bool formula = false, groupMaster = false, sharedMaster = false; // the last: of a shared formula
     std::string value;
     bool operator==(const Cell&) const = default;
 };
@@ -119,7 +119,8 @@ class StringTableReader {
     StringTableReader(const StringTableReader&) = delete;
     StringTableReader& operator=(const StringTableReader&) = delete;
 
-    // The item, read on to it; nullptr past the last one, and for every item of a table that is broken.
+    // The item, read on to it; nullptr past the last one. The fault of a broken table is thrown: a cell that
+    // points into it is refused for what is wrong with the table, not for an item it seems to lack.
     const std::string* item(std::size_t i);
     // The whole table; the fault of a broken one is thrown, each time it is asked for.
     const StringTable& all();

@@ -1,8 +1,10 @@
 #include "XlsxParts.h"
 
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -47,6 +49,69 @@ bool isType(const std::string& type, std::string_view kind) {
         if (type.size() == base.size() + kind.size() && type.starts_with(base) && type.ends_with(kind))
             return true;
     return false;
+}
+
+namespace {
+
+class OutlineBuilder : public xml::Handler {
+  public:
+    OutlineBuilder(std::vector<Outline::Node>& nodes, const Outline::Keep& keep, const std::string& part)
+        : nodes_(nodes), keep_(keep), part_(part) {}
+    void start(const xml::Element& e) override {
+        // Kept: the root, and a child of a kept element that keep() takes.
+        const bool kept = e.depth == 0 ? nodes_.empty()
+                                       : std::size_t(e.depth) == stack_.size() && !stack_.empty() && keep_(e);
+        if (!kept) return;
+        if (nodes_.size() >= Outline::kMaxOutlineNodes)
+            throw RuntimeError(err::Application,
+                               "partea " + text::quoted(part_) + " are peste " +
+                                   std::to_string(Outline::kMaxOutlineNodes) +
+                                   " de elemente de citit, mai mult decat tine un registru");
+        Outline::Node n;
+        n.element = e;
+        n.parent = stack_.empty() ? -1 : stack_.back();
+        const int index = int(nodes_.size());
+        if (n.parent >= 0) nodes_[std::size_t(n.parent)].children.push_back(index);
+        nodes_.push_back(std::move(n));
+        stack_.push_back(index);
+    }
+    void end(const xml::Element& e, const xml::EndTag& t) override {
+        if (stack_.empty() || std::size_t(e.depth) + 1 != stack_.size()) return;
+        nodes_[std::size_t(stack_.back())].endTag = t;
+        stack_.pop_back();
+    }
+
+  private:
+    std::vector<Outline::Node>& nodes_;
+    const Outline::Keep& keep_;
+    const std::string& part_;
+    std::vector<int> stack_;
+};
+
+} // namespace
+
+Outline Outline::parse(std::span<const std::uint8_t> bytes, const std::string& partName, const Keep& keep) {
+    Outline o;
+    xml::scanEither(bytes, partName, [&] {
+        o.nodes_.clear();
+        return std::make_unique<OutlineBuilder>(o.nodes_, keep, partName);
+    });
+    if (o.nodes_.empty())
+        throw RuntimeError(err::Application, "partea " + text::quoted(partName) + " nu are niciun element");
+    return o;
+}
+
+std::vector<int> Outline::children(int parent, std::string_view local) const {
+    std::vector<int> out;
+    for (int c : node(parent).children)
+        if (node(c).element.local == local) out.push_back(c);
+    return out;
+}
+
+int Outline::child(int parent, std::string_view local) const {
+    for (int c : node(parent).children)
+        if (node(c).element.local == local) return c;
+    return -1;
 }
 
 void PartEditor::setAttribute(const xml::Element& e, const std::string& name, const std::string& value) {
@@ -136,6 +201,105 @@ bool parseCellRef(std::string_view ref, int& row, int& column) {
     while (i < ref.size() && ref[i] >= '0' && ref[i] <= '9' && i - digits < 7)
         row = row * 10 + (ref[i++] - '0');
     return i == ref.size() && i > digits && row >= 1 && row <= 1048576;
+}
+
+namespace {
+
+bool isNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '\\' ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The column letters or row digits of one side of a reference at s[i], with its '$'; moved by delta unless
+// absolute. False where it is not one, or would leave the sheet.
+bool movePart(std::string_view s, std::size_t& i, bool letters, int delta, std::string& out) {
+    const bool absolute = i < s.size() && s[i] == '$';
+    std::size_t j = i + (absolute ? 1 : 0);
+    const std::size_t from = j;
+    int value = 0;
+    while (j < s.size() && j - from < (letters ? 3u : 7u)) {
+        const char c = s[j];
+        if (letters && std::isalpha(static_cast<unsigned char>(c)))
+            value = value * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+        else if (!letters && c >= '0' && c <= '9')
+            value = value * 10 + (c - '0');
+        else
+            break;
+        ++j;
+    }
+    if (j == from) return false;
+    if (!absolute) value += delta;
+    if (value < 1 || value > (letters ? 16384 : 1048576)) return false;
+    out += absolute ? "$" : "";
+    out += letters ? columnName(value) : std::to_string(value);
+    i = j;
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> movedFormula(std::string_view f, int rows, int columns) {
+    std::string out;
+    out.reserve(f.size() + 8);
+    std::size_t i = 0;
+    while (i < f.size()) {
+        const char c = f[i];
+        if (c == '"' || c == '\'') {
+            // A string, or a quoted sheet name; a doubled quote stays inside.
+            std::size_t j = i + 1;
+            while (j < f.size() && !(f[j] == c && (j + 1 >= f.size() || f[j + 1] != c)))
+                j += f[j] == c ? 2 : 1;
+            out.append(f.substr(i, j + 1 - i));
+            i = j + 1;
+            continue;
+        }
+        if (c == '[') { // a structured reference or an external workbook's number
+            std::size_t depth = 0, j = i;
+            for (; j < f.size(); ++j) {
+                depth += f[j] == '[' ? 1 : f[j] == ']' ? std::size_t(-1) : 0;
+                if (depth == 0) break;
+            }
+            out.append(f.substr(i, j + 1 - i));
+            i = j + 1;
+            continue;
+        }
+        if (!isNameChar(c) && c != '$') {
+            out += c;
+            ++i;
+            continue;
+        }
+        // A run of name characters: a reference (A1, $A$1, A:A, 1:1 as parts of a range), or a name, a
+        // function, a number, a sheet's name before '!', which stay.
+        std::size_t j = i;
+        while (j < f.size() && (isNameChar(f[j]) || f[j] == '$'))
+            ++j;
+        const std::string_view word = f.substr(i, j - i);
+        const bool call = j < f.size() && f[j] == '(';
+        const bool sheet = j < f.size() && f[j] == '!';
+        const bool afterColon = i > 0 && f[i - 1] == ':';
+        const bool beforeColon = j < f.size() && f[j] == ':';
+        std::string moved;
+        std::size_t k = i;
+        int r = 0, col = 0;
+        const bool digitsOnly = word.find_first_not_of("$0123456789") == std::string_view::npos;
+        const bool lettersOnly =
+            word.find_first_not_of("$ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") ==
+            std::string_view::npos;
+        if (!call && !sheet && parseCellRef(word, r, col)) {
+            if (!movePart(f, k, true, columns, moved) || !movePart(f, k, false, rows, moved))
+                return std::nullopt;
+        } else if (!call && !sheet && (afterColon || beforeColon) && digitsOnly && word != "$") {
+            if (!movePart(f, k, false, rows, moved) || k != j) return std::nullopt; // 1:3
+        } else if (!call && !sheet && (afterColon || beforeColon) && lettersOnly && word != "$" &&
+                   word.size() <= 4) {
+            if (!movePart(f, k, true, columns, moved) || k != j) return std::nullopt; // A:C
+        } else {
+            moved = word;
+        }
+        out += moved;
+        i = j;
+    }
+    return out;
 }
 
 std::string columnName(int column) {

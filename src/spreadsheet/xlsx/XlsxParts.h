@@ -6,6 +6,7 @@
 #include "spreadsheet/xml/XmlPart.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -54,9 +55,41 @@ class PartEditor {
     std::vector<Raw> raw_;
 };
 
+// A part held as a tree of the elements the engine uses: the root and, below each element kept, the children
+// keep() takes. The others are parsed and forgotten, so a part padded with millions of elements costs the
+// time of parsing it and the memory of what is kept; more than kMaxOutlineNodes kept is refused. Offsets and
+// names as in xml::Document.
+class Outline {
+  public:
+    static constexpr std::size_t kMaxOutlineNodes = std::size_t(1) << 18;
+    struct Node {
+        xml::Element element;
+        xml::EndTag endTag;
+        int parent = -1;
+        std::vector<int> children;
+    };
+    // Whether a child of a kept element is kept too.
+    using Keep = std::function<bool(const xml::Element&)>;
+
+    static Outline parse(std::span<const std::uint8_t> bytes, const std::string& partName, const Keep& keep);
+
+    const Node& node(int i) const { return nodes_[std::size_t(i)]; }
+    const Node& root() const { return nodes_.front(); }
+    // Kept children of a node by local name (any namespace); the first, or -1.
+    std::vector<int> children(int parent, std::string_view local) const;
+    int child(int parent, std::string_view local) const;
+
+  private:
+    std::vector<Node> nodes_;
+};
+
 // "B12" to row 12, column 2 (both from 1); false when it is not a cell reference.
 bool parseCellRef(std::string_view ref, int& row, int& column);
 std::string cellRef(int row, int column);
+// A formula in A1 notation as it reads from a cell rows and columns away: its relative references moved,
+// absolute ones ($) kept; strings, quoted sheet names, structured references and names untouched. Nothing
+// when a reference would leave the sheet.
+std::optional<std::string> movedFormula(std::string_view formula, int rows, int columns);
 std::string columnName(int column);
 // The shortest text that reads back as the same double.
 std::string numberText(double value);

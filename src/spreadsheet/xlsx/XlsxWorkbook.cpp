@@ -25,6 +25,8 @@ using Bytes = std::vector<std::uint8_t>;
 using BytesPtr = std::shared_ptr<const Bytes>;
 
 constexpr std::string_view kContentTypes = "[Content_Types].xml";
+constexpr const char* kInternal =
+    "motorul .xlsx a intalnit o eroare interna la citirea lui; raportati fisierul dezvoltatorilor";
 constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
 
 [[noreturn]] void fail(const std::string& what) {
@@ -64,6 +66,25 @@ std::string qualifiedName(const std::string& prefix, std::string_view local) {
     return prefix.empty() ? std::string(local) : prefix + ":" + std::string(local);
 }
 
+// What the engine reads of each part it holds as a tree (see Outline).
+bool keepTypes(const xml::Element& e) {
+    return e.depth == 1 && (e.local == "Override"sv || e.local == "Default"sv);
+}
+bool keepRelationships(const xml::Element& e) {
+    return e.depth == 1 && e.local == "Relationship"sv;
+}
+bool keepWorkbook(const xml::Element& e) {
+    if (e.depth == 1) return e.local == "sheets"sv || e.local == "bookViews"sv;
+    return e.depth == 2 && (e.local == "sheet"sv || e.local == "workbookView"sv);
+}
+// The lists a style is made of, their items and what each item holds.
+bool keepStyles(const xml::Element& e) {
+    if (e.depth == 1)
+        return e.local == "numFmts"sv || e.local == "fonts"sv || e.local == "borders"sv ||
+               e.local == "cellXfs"sv;
+    return e.depth <= 3;
+}
+
 std::span<const std::uint8_t> view(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
@@ -93,7 +114,7 @@ class Package {
         const std::string rels = relsPartOf(part);
         if (!has(rels)) return out;
         const BytesPtr bytes = read(rels);
-        const auto doc = xml::Document::parse(*bytes, rels);
+        const auto doc = Outline::parse(*bytes, rels, keepRelationships);
         for (int c : doc.node(0).children) {
             const xml::Element& e = doc.node(c).element;
             if (e.local != "Relationship") continue;
@@ -118,6 +139,7 @@ struct EditedPart {
     std::string name;
     BytesPtr bytes;
     xml::Edits edits;
+    bool whole = false; // bytes are not the entry's own: it is written whole
 };
 
 void checkEditable(const std::string& part, std::span<const std::uint8_t> bytes) {
@@ -239,6 +261,86 @@ class SharedStrings {
     int refs_ = 0;
 };
 
+// The lists a cell format is made of, in the order a styles part holds them, each with what a reader takes
+// for granted where it is missing: one font, the two fills, one border, one format.
+constexpr std::pair<std::string_view, std::string_view> kStyleLists[] = {
+    {"numFmts", ""},
+    {"fonts", "<font><sz val=\"11\"/><name val=\"Calibri\"/></font>"},
+    {"fills",
+     "<fill><patternFill patternType=\"none\"/></fill><fill><patternFill patternType=\"gray125\"/></fill>"},
+    {"borders", "<border><left/><right/><top/><bottom/><diagonal/></border>"},
+    {"cellStyleXfs", "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/>"},
+    {"cellXfs", "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"},
+    {"cellStyles", ""},
+    {"dxfs", ""},
+    {"tableStyles", ""},
+    {"colors", ""},
+    {"extLst", ""}};
+
+// The defaults written with a prefix, where the part's names carry one.
+std::string prefixed(std::string_view xml, const std::string& prefix) {
+    if (prefix.empty()) return std::string(xml);
+    std::string out;
+    for (std::size_t i = 0; i < xml.size(); ++i) {
+        out += xml[i];
+        if (xml[i] == '<') out += xml[i + 1] == '/' ? (++i, "/" + prefix + ":") : prefix + ":";
+    }
+    return out;
+}
+
+// A styles part with every list a format needs, or nothing when it has them: a workbook without styles, or
+// with an empty styleSheet (as some writers leave it), is formatted as any other. Without bytes, a new part.
+BytesPtr completedStyles(const BytesPtr& bytes, const std::string& part, const std::string& mainNs) {
+    if (!bytes) {
+        std::string text =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<styleSheet xmlns=\"" + mainNs +
+            "\">";
+        for (const auto& [name, item] : kStyleLists)
+            if (!item.empty())
+                text += "<" + std::string(name) + " count=\"" + (name == "fills" ? "2" : "1") + "\">" +
+                        std::string(item) + "</" + std::string(name) + ">";
+        text += "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+                "</styleSheet>";
+        return std::make_shared<const Bytes>(text.begin(), text.end());
+    }
+    const auto doc = Outline::parse(*bytes, part, [](const xml::Element& e) { return e.depth <= 2; });
+    const xml::Element& root = doc.root().element;
+    PartEditor ed(*bytes);
+    for (std::size_t k = 0; k < std::size(kStyleLists); ++k) {
+        const auto& [name, item] = kStyleLists[k];
+        if (item.empty()) continue;
+        const int list = doc.child(0, name);
+        const std::string items = prefixed(item, root.prefix);
+        if (list >= 0) {
+            if (doc.node(list).children.empty()) {
+                ed.setAttribute(doc.node(list).element, "count", name == "fills" ? "2" : "1");
+                ed.appendChild(doc.node(list).element, doc.node(list).endTag, items);
+            }
+            continue;
+        }
+        const std::string text = "<" + root.qualified(name) + " count=\"" + (name == "fills" ? "2" : "1") +
+                                 "\">" + items + "</" + root.qualified(name) + ">";
+        // Before the first list that comes after it, or last.
+        int before = -1;
+        for (int c : doc.root().children) {
+            const std::string_view local = doc.node(c).element.local;
+            const auto at = std::find_if(std::begin(kStyleLists), std::end(kStyleLists),
+                                         [&](const auto& l) { return l.first == local; });
+            if (at == std::end(kStyleLists) || std::size_t(at - std::begin(kStyleLists)) > k) {
+                before = c;
+                break;
+            }
+        }
+        if (before >= 0)
+            ed.insert(doc.node(before).element.begin, text);
+        else
+            ed.appendChild(root, doc.root().endTag, text);
+    }
+    if (!ed.changed()) return nullptr;
+    checkEditable(part, *bytes);
+    return std::make_shared<const Bytes>(ed.edits().apply(*bytes));
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Styles: fonts, borders, number formats and cell formats appended after the existing ones.
 
@@ -250,7 +352,7 @@ struct XfChange {
 class Styles {
   public:
     Styles(std::string part, BytesPtr bytes)
-        : part_(std::move(part)), bytes_(std::move(bytes)), doc_(xml::Document::parse(*bytes_, part_)) {
+        : part_(std::move(part)), bytes_(std::move(bytes)), doc_(Outline::parse(*bytes_, part_, keepStyles)) {
         numFmts_ = doc_.child(0, "numFmts");
         fonts_ = doc_.child(0, "fonts");
         borders_ = doc_.child(0, "borders");
@@ -269,6 +371,18 @@ class Styles {
                 maxFmt_ = std::max(maxFmt_, id);
             }
         prefix_ = doc_.node(cellXfs_).element.prefix;
+        // The declarations a font or a border is read under when it is parsed on its own: the root's, then
+        // those of its list, which may bind the same prefix anew.
+        std::map<std::string, std::string> declared;
+        for (int n : {0, fonts_, borders_})
+            for (const auto& [name, span] : xml::attributeSpans(*bytes_, doc_.node(n).element))
+                if (name == "xmlns" || name.starts_with("xmlns:"))
+                    declared[name] = std::string(reinterpret_cast<const char*>(bytes_->data() + span.begin),
+                                                 span.end - span.begin);
+        scope_ = "<scope";
+        for (const auto& [name, text] : declared)
+            scope_ += " " + text;
+        scope_ += ">";
     }
 
     std::size_t xfCount() const { return xfs_.size(); }
@@ -322,14 +436,15 @@ class Styles {
     }
 
     int boldFont(int font, bool bold) {
-        const std::string base = fontText(font);
         // The font's children without any <b>, then <b/> first when bold.
+        const std::string base = inScope(fontText(font));
         const auto doc = xml::Document::parse(view(base), part_);
-        const xml::Element& e = doc.root().element;
+        const auto& f = doc.node(doc.root().children.at(0));
+        const xml::Element& e = f.element;
         std::string inner;
         bool isBold = false;
         std::size_t at = e.startEnd;
-        for (int c : doc.root().children) {
+        for (int c : f.children) {
             const auto& n = doc.node(c);
             if (n.element.local == "b") {
                 const auto* v = n.element.attribute("val");
@@ -339,19 +454,20 @@ class Styles {
             }
         }
         if (isBold == bold) return font;
-        inner += base.substr(at, doc.root().endTag.begin - at);
-        const std::string tag = base.substr(0, e.startEnd);
-        const std::string open =
-            doc.root().endTag.begin == e.startEnd ? tag.substr(0, tag.rfind('/')) + ">" : tag;
+        inner += base.substr(at, f.endTag.begin - at);
+        const std::string tag = base.substr(e.begin, e.startEnd - e.begin);
+        const std::string open = f.endTag.begin == e.startEnd ? tag.substr(0, tag.rfind('/')) + ">" : tag;
         const std::string text =
             open + (bold ? "<" + e.qualified("b") + "/>" : "") + inner + "</" + e.qualified(e.local) + ">";
         return addFont(text);
     }
 
     int borderWith(int border, unsigned sides, const std::string& style) {
-        const std::string base = borderText(border);
+        const std::string base = inScope(borderText(border));
         const auto doc = xml::Document::parse(view(base), part_);
-        const xml::Element& e = doc.root().element;
+        const int node = doc.root().children.at(0);
+        const auto& b = doc.node(node);
+        const xml::Element& e = b.element;
         const bool strict = e.uri == kStrictMain;
         const char* order[] = {strict ? "start" : "left",
                                strict ? "end" : "right",
@@ -369,16 +485,15 @@ class Styles {
                          " indexed=\"64\"/></" + e.qualified(order[i]) + ">";
                 continue;
             }
-            int c = doc.child(0, order[i]);
+            int c = doc.child(node, order[i]);
             if (c < 0 && i < 2)
-                c = doc.child(0, i == 0 ? (strict ? "left" : "start") : (strict ? "right" : "end"));
+                c = doc.child(node, i == 0 ? (strict ? "left" : "start") : (strict ? "right" : "end"));
             if (c >= 0)
                 inner += base.substr(doc.node(c).element.begin,
                                      doc.node(c).endTag.end - doc.node(c).element.begin);
         }
-        const std::string tag = base.substr(0, e.startEnd);
-        const std::string open =
-            doc.root().endTag.begin == e.startEnd ? tag.substr(0, tag.rfind('/')) + ">" : tag;
+        const std::string tag = base.substr(e.begin, e.startEnd - e.begin);
+        const std::string open = b.endTag.begin == e.startEnd ? tag.substr(0, tag.rfind('/')) + ">" : tag;
         return addBorder(open + inner + "</" + e.qualified(e.local) + ">");
     }
 
@@ -457,6 +572,10 @@ class Styles {
     }
 
   private:
+    // A font or border as written, inside an element that declares what the part declares around it: its
+    // prefixes then read as they do in the part.
+    std::string inScope(const std::string& text) const { return scope_ + text + "</scope>"; }
+
     struct Xf {
         std::string prefix;
         std::vector<std::pair<std::string, std::string>> attrs, align;
@@ -536,8 +655,8 @@ class Styles {
 
     std::string part_;
     BytesPtr bytes_;
-    xml::Document doc_;
-    std::string prefix_;
+    Outline doc_;
+    std::string prefix_, scope_;
     int numFmts_ = -1, fonts_ = -1, borders_ = -1, cellXfs_ = -1;
     std::vector<int> fontNodes_, borderNodes_;
     std::vector<std::string> xfs_; // rendered, existing then new
@@ -580,13 +699,20 @@ xml::Element elementAt(const Span& s, const std::string& prefix, const std::stri
     return e;
 }
 
-CellValue decode(const Cell& c, SharedStrings* strings) {
+CellValue decode(const Cell& c, int row, SharedStrings* strings) {
     switch (c.type) {
     case 's': {
         if (c.value.empty()) return {};
-        const std::size_t i = std::size_t(toDouble(c.value));
-        const std::string* s = strings ? strings->at(i) : nullptr;
-        if (!s) fail("celula trimite la textul partajat " + c.value + ", care nu exista");
+        // An item's number: a whole number no table can exceed (some writers add ".0"); anything else
+        // (negative, fractional, inf, nan, beyond 2^32) points nowhere.
+        const double d = toDouble(c.value);
+        if (!(d >= 0 && d < 4294967296.0 && d == std::trunc(d)))
+            fail("celula " + cellRef(row, c.column) + " trimite la textul partajat " +
+                 text::quotedExcerpt(c.value) + ", care nu este un numar de ordine");
+        const std::string* s = strings ? strings->at(std::size_t(d)) : nullptr;
+        if (!s)
+            fail("celula " + cellRef(row, c.column) + " trimite la textul partajat " +
+                 text::quotedExcerpt(c.value) + ", care nu exista");
         return CellValue::text(*s);
     }
     case 'i':
@@ -604,7 +730,8 @@ CellValue decode(const Cell& c, SharedStrings* strings) {
         if (c.value.empty()) return {};
         const double v = toDouble(c.value);
         if (std::isnan(v))
-            fail("celula are valoarea numerica " + text::quotedExcerpt(c.value) + ", care nu este un numar");
+            fail("celula " + cellRef(row, c.column) + " are valoarea numerica " +
+                 text::quotedExcerpt(c.value) + ", care nu este un numar");
         return CellValue::number(v);
     }
     }
@@ -696,7 +823,7 @@ class Sheet {
         else
             load(pkg);
         const Cell* c = find(row, column);
-        return c ? decode(*c, strings) : CellValue();
+        return c ? decode(*c, row, strings) : CellValue();
     }
 
     const Cell* find(int row, int column) const {
@@ -734,11 +861,13 @@ class Sheet {
     // A formula overwritten: it leaves the calculation chain; a formula other cells share cannot be.
     void write(int row, int column, const CellValue& v, SharedStrings& strings) {
         if (const Cell* c = find(row, column)) {
-            if (c->groupMaster)
+            // A shared formula moves to the next cell that keeps it when the part is written; an array
+            // formula or a data table is one formula over its range, which cannot be cut.
+            if (c->groupMaster && !c->sharedMaster)
                 fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
-                     " tine formula folosita si de alte celule (formula partajata sau matriceala) si nu "
+                     " tine o formula matriceala sau un tabel de date, care acopera si alte celule si nu "
                      "poate fi "
-                     "suprascrisa");
+                     "suprascris doar in parte");
             if (c->formula) formulasDropped_.insert(cellRef(row, column));
             if (c->type == 's' && !pending_.count({row, column})) strings.referenced(-1);
         }
@@ -816,7 +945,8 @@ class Sheet {
             return t && (*t == "1" || *t == "true");
         };
         if (loaded_) return std::any_of(sheetViewList_.begin(), sheetViewList_.end(), on);
-        // The views come before the cells: inflate and scan only that far.
+        // The views come before the cells: inflate and scan only that far, once.
+        if (selectedInFile_) return *selectedInFile_;
         const zip::Entry* e = pkg.entry(part_);
         if (!e) fail(partText(part_) + " lipseste din pachet");
         struct Views : xml::Handler {
@@ -837,6 +967,7 @@ class Sheet {
             const std::size_t n = reader.read(buf);
             if (!scanner.feed(std::span(buf).first(n), n == 0) || n == 0) break;
         }
+        selectedInFile_ = views.selected;
         return views.selected;
     }
     const std::set<std::string>& formulasDropped() const { return formulasDropped_; }
@@ -849,6 +980,18 @@ class Sheet {
 
   private:
     std::string cellXml(int row, int column, const Cell* old, const Pending& p, SharedStrings& strings) const;
+    struct FormulaTag {
+        std::size_t begin = 0, end = 0;
+        std::string type, si, ref, text; // text unescaped
+    };
+    std::optional<FormulaTag> formulaOf(const Cell& c) const;
+    bool overwritten(int row, int column) const {
+        const auto p = pending_.find({row, column});
+        return p != pending_.end() && p->second.value;
+    }
+    void rehost(int row, int column, PartEditor& ed) const;
+    int freeSharedIndex() const;
+    mutable int nextSharedIndex_ = -1;
     std::string colXml(const ColRange& c) const {
         std::string s = "<" + qualifiedName(prefix_, "col");
         for (const auto& [k, v] : c.attrs)
@@ -872,6 +1015,7 @@ class Sheet {
     std::map<std::pair<int, int>, Pending> pending_;
     std::set<std::string> formulasDropped_;
     bool selected_ = false, selectionChanged_ = false;
+    std::optional<bool> selectedInFile_;
 };
 
 std::string Sheet::cellXml(int row, int column, const Cell* old, const Pending& p,
@@ -910,6 +1054,178 @@ std::string Sheet::cellXml(int row, int column, const Cell* old, const Pending& 
                qualifiedName(prefix_, "c") + ">";
     }
     return s + "/>";
+}
+
+std::string unescaped(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto semi = s[i] == '&' ? s.find(';', i) : std::string_view::npos;
+        if (semi == std::string_view::npos) {
+            out += s[i];
+            continue;
+        }
+        const std::string_view e = s.substr(i + 1, semi - i - 1);
+        static const std::pair<std::string_view, char> named[] = {
+            {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+        bool done = false;
+        for (const auto& [n, c] : named)
+            if (e == n) out += c, done = true;
+        if (!done && e.size() > 1 && e[0] == '#') {
+            unsigned long code = 0;
+            const bool hex = e[1] == 'x';
+            const auto r =
+                std::from_chars(e.data() + (hex ? 2 : 1), e.data() + e.size(), code, hex ? 16 : 10);
+            if (r.ec == std::errc() && r.ptr == e.data() + e.size() && code > 0 && code < 0x110000) {
+                // UTF-8 of the code point.
+                if (code < 0x80) {
+                    out += char(code);
+                } else if (code < 0x800) {
+                    out += char(0xC0 | (code >> 6)), out += char(0x80 | (code & 0x3F));
+                } else if (code < 0x10000) {
+                    out += char(0xE0 | (code >> 12)), out += char(0x80 | ((code >> 6) & 0x3F));
+                    out += char(0x80 | (code & 0x3F));
+                } else {
+                    out += char(0xF0 | (code >> 18)), out += char(0x80 | ((code >> 12) & 0x3F));
+                    out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+                }
+                done = true;
+            }
+        }
+        if (!done) {
+            out += s[i];
+            continue;
+        }
+        i = semi;
+    }
+    return out;
+}
+
+// The cell's formula element, read off its bytes: a cell's few bytes, read only for shared formulas.
+std::optional<Sheet::FormulaTag> Sheet::formulaOf(const Cell& c) const {
+    const std::string_view part(reinterpret_cast<const char*>(bytes_->data()), bytes_->size());
+    const std::string name = qualifiedName(prefix_, "f");
+    std::size_t at = c.span.startEnd;
+    while (true) {
+        at = part.find("<" + name, at);
+        if (at == std::string_view::npos || at >= c.span.endBegin) return std::nullopt;
+        const char after = at + 1 + name.size() < part.size() ? part[at + 1 + name.size()] : '\0';
+        if (after == ' ' || after == '/' || after == '>' || after == '\t' || after == '\n' || after == '\r')
+            break;
+        ++at;
+    }
+    std::size_t close = at + 1 + name.size();
+    for (char quote = 0; close < c.span.endBegin; ++close) {
+        if (quote) {
+            if (part[close] == quote) quote = 0;
+        } else if (part[close] == '"' || part[close] == '\'') {
+            quote = part[close];
+        } else if (part[close] == '>') {
+            break;
+        }
+    }
+    if (close >= c.span.endBegin) return std::nullopt;
+    FormulaTag f;
+    f.begin = at;
+    const xml::Element e = elementAt({at, close + 1, close + 1, close + 1}, prefix_, "f");
+    for (const auto& [n, span] : xml::attributeSpans(*bytes_, e)) {
+        const std::string value(part.substr(span.valueBegin, span.valueEnd - span.valueBegin));
+        if (n == "t") f.type = value;
+        if (n == "si") f.si = value;
+        if (n == "ref") f.ref = value;
+    }
+    if (part[close - 1] == '/') {
+        f.end = close + 1;
+        return f;
+    }
+    const std::size_t endTag = part.find("</" + name + ">", close + 1);
+    if (endTag == std::string_view::npos || endTag >= c.span.endBegin) return std::nullopt;
+    f.text = unescaped(part.substr(close + 1, endTag - close - 1));
+    f.end = endTag + name.size() + 3;
+    return f;
+}
+
+// The cells that keep a shared formula whose master is overwritten get a master of their own: the top left
+// of them, the formula moved to read from there as it read from the old master, its range what they span.
+// Kept cells whose top left is no formula cell of the group cannot be one range: refused, as before.
+void Sheet::rehost(int row, int column, PartEditor& ed) const {
+    const auto master = formulaOf(*find(row, column));
+    int r1 = 0, c1 = 0, r2 = 0, c2 = 0;
+    const auto colon = master ? master->ref.find(':') : std::string::npos;
+    if (!master || master->type != "shared" || master->si.empty() || colon == std::string::npos ||
+        !parseCellRef(std::string_view(master->ref).substr(0, colon), r1, c1) ||
+        !parseCellRef(std::string_view(master->ref).substr(colon + 1), r2, c2))
+        return;
+    struct Kept {
+        int row, column;
+        FormulaTag f;
+    };
+    std::vector<Kept> kept;
+    auto r = std::lower_bound(rows_.begin(), rows_.end(), std::min(r1, r2),
+                              [](const Row& x, int v) { return x.r < v; });
+    for (; r != rows_.end() && r->r <= std::max(r1, r2); ++r)
+        for (const Cell& c : r->cells) {
+            if (!c.formula || c.column < std::min(c1, c2) || c.column > std::max(c1, c2) ||
+                overwritten(r->r, c.column) || (r->r == row && c.column == column))
+                continue;
+            auto f = formulaOf(c);
+            if (f && f->type == "shared" && f->si == master->si && f->text.empty() && f->ref.empty())
+                kept.push_back({r->r, c.column, std::move(*f)});
+        }
+    if (kept.empty()) return;
+    int top = kept.front().row, left = kept.front().column;
+    for (const Kept& k : kept)
+        top = std::min(top, k.row), left = std::min(left, k.column);
+    // One group under the top left cell if it is kept, else one per column, each but the first under a
+    // number of its own.
+    std::map<int, std::vector<const Kept*>> groups;
+    const bool oneHost = std::any_of(kept.begin(), kept.end(),
+                                     [&](const Kept& k) { return k.row == top && k.column == left; });
+    for (const Kept& k : kept)
+        groups[oneHost ? 0 : k.column].push_back(&k);
+    const std::string f = qualifiedName(prefix_, "f");
+    bool first = true;
+    for (auto& [key, group] : groups) {
+        int gTop = group.front()->row, gBottom = gTop, gLeft = group.front()->column, gRight = gLeft;
+        for (const Kept* k : group) {
+            gTop = std::min(gTop, k->row), gBottom = std::max(gBottom, k->row);
+            gLeft = std::min(gLeft, k->column), gRight = std::max(gRight, k->column);
+        }
+        const Kept* host = *std::find_if(group.begin(), group.end(),
+                                         [&](const Kept* k) { return k->row == gTop && k->column == gLeft; });
+        const auto moved = movedFormula(master->text, gTop - row, gLeft - column);
+        if (!moved)
+            fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
+                 " tine formula partajata folosita si de alte celule, care nu poate fi mutata pe celula " +
+                 cellRef(gTop, gLeft) + "; celula nu poate fi suprascrisa");
+        const std::string si = first ? master->si : std::to_string(freeSharedIndex());
+        first = false;
+        const std::string body = ">" + xml::escapeText(*moved) + "</" + f + ">";
+        if (group.size() == 1) {
+            ed.replace(host->f.begin, host->f.end, "<" + f + body);
+            continue;
+        }
+        ed.replace(host->f.begin, host->f.end,
+                   "<" + f + " t=\"shared\" ref=\"" + cellRef(gTop, gLeft) + ":" + cellRef(gBottom, gRight) +
+                       "\" si=\"" + xml::escapeAttribute(si) + "\"" + body);
+        if (si != master->si)
+            for (const Kept* k : group)
+                if (k != host)
+                    ed.replace(k->f.begin, k->f.end, "<" + f + " t=\"shared\" si=\"" + si + "\"/>");
+    }
+}
+
+// A shared formula number no formula of the sheet uses yet.
+int Sheet::freeSharedIndex() const {
+    if (nextSharedIndex_ < 0) {
+        nextSharedIndex_ = 0;
+        for (const Row& r : rows_)
+            for (const Cell& c : r.cells)
+                if (c.formula)
+                    if (const auto f = formulaOf(c); f && !f->si.empty())
+                        nextSharedIndex_ = std::max(nextSharedIndex_, toInt(&f->si, 0) + 1);
+    }
+    return nextSharedIndex_++;
 }
 
 EditedPart Sheet::write(Styles*, SharedStrings& strings) const {
@@ -974,6 +1290,11 @@ EditedPart Sheet::write(Styles*, SharedStrings& strings) const {
                                                        qualifiedName(p, "cols") + ">");
         }
     }
+
+    // Shared formulas whose master cell is overwritten: the cells that keep the formula get a new master.
+    for (const auto& [key, pend] : pending_)
+        if (const Cell* c = pend.value ? find(key.first, key.second) : nullptr; c && c->sharedMaster)
+            rehost(key.first, key.second, ed);
 
     // Cells, row by row, in ascending order.
     int minRow = INT32_MAX, maxRow = 0, minCol = INT32_MAX, maxCol = 0;
@@ -1173,10 +1494,14 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
     Styles& styles() {
         if (!styles_) {
-            if (stylesPart_.empty() || !pkg_.has(stylesPart_))
-                fail("Registrul " + text::quoted(path_) +
-                     " nu are partea de stiluri, in care se pastreaza formatarea");
-            styles_ = std::make_unique<Styles>(stylesPart_, pkg_.read(stylesPart_));
+            // Without the part, or lists of it, one made the way Excel reads such a workbook: every cell in
+            // the default format.
+            BytesPtr bytes;
+            if (!stylesPart_.empty() && pkg_.has(stylesPart_)) bytes = pkg_.read(stylesPart_);
+            if (stylesPart_.empty()) stylesPart_ = freePart("xl/styles", ".xml"), stylesLinked_ = false;
+            const BytesPtr completed = completedStyles(bytes, stylesPart_, mainNs_);
+            stylesWhole_ = completed != nullptr;
+            styles_ = std::make_unique<Styles>(stylesPart_, completed ? completed : bytes);
         }
         return *styles_;
     }
@@ -1204,6 +1529,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     std::map<std::size_t, std::unique_ptr<Sheet>> loaded_;
     std::unique_ptr<SharedStrings> strings_;
     std::unique_ptr<Styles> styles_;
+    bool stylesWhole_ = false, stylesLinked_ = true; // written whole; the workbook names a styles part
     std::optional<int> activeTab_;
     bool closed_ = false;
 };
@@ -1343,6 +1669,10 @@ class XlsxWorksheet : public Worksheet {
         } catch (const std::bad_alloc&) {
             fail(owner_->describe(owner_->entry(index_).name,
                                   RuntimeError(err::Application, "nu este destula memorie")));
+        } catch (const std::exception&) {
+            // A fault of the engine itself: said in the user's words, never a library's text.
+            throw RuntimeError(err::Internal, owner_->describe(owner_->entry(index_).name,
+                                                               RuntimeError(err::Internal, kInternal)));
         }
     }
 
@@ -1352,6 +1682,10 @@ class XlsxWorksheet : public Worksheet {
 
 std::shared_ptr<Worksheet> XlsxWorkbook::worksheet(const std::string& name) {
     checkOpen();
+    // The sheet of exactly that name; only without one, a name that differs in case (as Excel looks them
+    // up): a workbook may hold both "Date" and "DATE", and each must get its own table.
+    for (std::size_t i = 0; i < sheets_.size(); ++i)
+        if (sheets_[i].name == name) return std::make_shared<XlsxWorksheet>(shared_from_this(), i);
     const std::string wanted = text::foldCase(name);
     for (std::size_t i = 0; i < sheets_.size(); ++i)
         if (text::foldCase(sheets_[i].name) == wanted)
@@ -1380,7 +1714,7 @@ void XlsxWorkbook::activate(std::size_t i) {
     }
 }
 
-std::string contentTypeOf(const xml::Document& types, const std::string& part) {
+std::string contentTypeOf(const Outline& types, const std::string& part) {
     const std::string wanted = text::foldCase("/" + part);
     for (int c : types.node(0).children) {
         const xml::Element& e = types.node(c).element;
@@ -1402,7 +1736,7 @@ std::string contentTypeOf(const xml::Document& types, const std::string& part) {
 void XlsxWorkbook::open() {
     const std::string typesPart(kContentTypes);
     const BytesPtr typesBytes = pkg_.read(typesPart);
-    const auto types = xml::Document::parse(*typesBytes, typesPart);
+    const auto types = Outline::parse(*typesBytes, typesPart, keepTypes);
 
     for (const Relationship& r : pkg_.relationships(""))
         if (!r.external && isType(r.type, "officeDocument")) {
@@ -1437,7 +1771,7 @@ void XlsxWorkbook::open() {
         fail("nu este un registru de calcul: documentul principal are tipul " + text::quotedExcerpt(type));
 
     const BytesPtr wb = pkg_.read(workbookPart_);
-    const auto doc = xml::Document::parse(*wb, workbookPart_);
+    const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook);
     mainNs_ = doc.root().element.uri;
     std::map<std::string, Relationship> rels;
     for (Relationship& r : pkg_.relationships(workbookPart_)) {
@@ -1468,6 +1802,12 @@ void XlsxWorkbook::open() {
         en.hidden = state && *state != "visible";
         sheets_.push_back(std::move(en));
     }
+    // Each sheet is a part of its own: two sheets written into one part would each undo the other's edits.
+    std::map<std::string, const SheetEntry*> parts;
+    for (const SheetEntry& en : sheets_)
+        if (const auto [at, fresh] = parts.emplace(text::foldCase(en.part), &en); !fresh)
+            fail("foile " + text::quoted(at->second->name) + " si " + text::quoted(en.name) +
+                 " trimit la aceeasi parte " + text::quoted(en.part) + ", ceea ce un registru nu poate avea");
 }
 
 void XlsxWorkbook::close(bool saveChanges) {
@@ -1487,14 +1827,18 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
                 for (const auto& ref : s->formulasDropped())
                     dropped.emplace(s->sheetId(), ref);
             }
-        if (styles_ && styles_->changed()) parts.push_back(styles_->write());
+        if (styles_ && styles_->changed()) {
+            parts.push_back(styles_->write());
+            parts.back().whole = stylesWhole_;
+        }
+        const bool newStyles = styles_ && styles_->changed() && !pkg_.has(stylesPart_);
         const bool newStrings = strings_ && strings_->changed() && !strings_->exists();
         if (strings_ && strings_->changed() && strings_->exists()) parts.push_back(strings_->write(mainNs_));
 
         // The active sheet.
         if (activeTab_) {
             const BytesPtr wb = pkg_.read(workbookPart_);
-            const auto doc = xml::Document::parse(*wb, workbookPart_);
+            const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook);
             PartEditor ed(*wb);
             const int views = doc.child(0, "bookViews");
             const int view = views >= 0 ? doc.child(views, "workbookView") : -1;
@@ -1521,25 +1865,33 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         bool dropChain = false;
         if (!dropped.empty() && !calcChainPart_.empty() && pkg_.has(calcChainPart_)) {
             const BytesPtr cc = pkg_.read(calcChainPart_);
-            const auto doc = xml::Document::parse(*cc, calcChainPart_);
-            PartEditor ed(*cc);
-            int current = 0, kept = 0;
-            std::optional<std::string> carry;
-            for (int c : doc.node(0).children) {
-                const auto& n = doc.node(c);
-                if (n.element.local != "c") continue;
-                const std::string* i = n.element.attribute("i");
-                if (i) current = toInt(i, current);
-                const std::string* r = n.element.attribute("r");
-                if (r && dropped.count({current, *r})) {
-                    ed.replace(n.element.begin, n.endTag.end, "");
-                    if (i) carry = *i;
-                    continue;
+            // Read as it goes by: a chain has an entry for every formula of the workbook.
+            struct Chain : xml::Handler {
+                Chain(const BytesPtr& cc, const std::set<std::pair<int, std::string>>& d)
+                    : ed(*cc), dropped(d) {}
+                PartEditor ed;
+                const std::set<std::pair<int, std::string>>& dropped;
+                int current = 0, kept = 0;
+                std::optional<std::string> carry;
+                void end(const xml::Element& e, const xml::EndTag& t) override {
+                    if (e.depth != 1 || e.local != "c"sv) return;
+                    const std::string* i = e.attribute("i");
+                    if (i) current = toInt(i, current);
+                    const std::string* r = e.attribute("r");
+                    if (r && dropped.count({current, *r})) {
+                        ed.replace(e.begin, t.end, "");
+                        if (i) carry = *i;
+                        return;
+                    }
+                    ++kept;
+                    if (!i && carry) ed.setAttribute(e, "i", *carry);
+                    carry.reset();
                 }
-                ++kept;
-                if (!i && carry) ed.setAttribute(n.element, "i", *carry);
-                carry.reset();
-            }
+            };
+            const auto chain =
+                xml::scanEither(*cc, calcChainPart_, [&] { return std::make_unique<Chain>(cc, dropped); });
+            const int kept = chain->kept;
+            PartEditor& ed = chain->ed;
             if (kept == 0)
                 dropChain = true;
             else if (ed.changed())
@@ -1547,15 +1899,16 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         }
 
         if (parts.empty() && !newStrings && !dropChain) return false;
+        const bool styleRel = newStyles && !stylesLinked_;
 
         // Relationships and content types, only when a part comes or goes.
         const std::string relsPart = relsPartOf(workbookPart_);
-        if (newStrings || dropChain) {
+        if (newStrings || dropChain || newStyles) {
             const BytesPtr rb = pkg_.read(relsPart);
-            const auto rdoc = xml::Document::parse(*rb, relsPart);
+            const auto rdoc = Outline::parse(*rb, relsPart, keepRelationships);
             const std::string typesPart(kContentTypes);
             const BytesPtr tb = pkg_.read(typesPart);
-            const auto tdoc = xml::Document::parse(*tb, typesPart);
+            const auto tdoc = Outline::parse(*tb, typesPart, keepTypes);
             checkEditable(relsPart, *rb);
             checkEditable(typesPart, *tb);
             PartEditor red(*rb), ted(*tb);
@@ -1565,6 +1918,28 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
             const std::string relBase =
                 strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/"
                        : "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+            if (newStyles) {
+                std::set<std::string> ids;
+                for (int c : rdoc.node(0).children)
+                    if (const auto* id = rdoc.node(c).element.attribute("Id")) ids.insert(*id);
+                int n = 1;
+                while (ids.count("rStyles" + std::to_string(n)))
+                    ++n;
+                const std::string dir = workbookPart_.substr(0, workbookPart_.rfind('/') + 1);
+                const std::string target =
+                    stylesPart_.starts_with(dir) ? stylesPart_.substr(dir.size()) : "/" + stylesPart_;
+                if (styleRel)
+                    red.appendChild(rroot, rdoc.root().endTag,
+                                    "<" + rroot.qualified("Relationship") + " Id=\"rStyles" +
+                                        std::to_string(n) + "\" Type=\"" + relBase + "styles\" Target=\"" +
+                                        xml::escapeAttribute(target) + "\"/>");
+                if (contentTypeOf(tdoc, stylesPart_).empty())
+                    ted.appendChild(troot, tdoc.root().endTag,
+                                    "<" + troot.qualified("Override") + " PartName=\"/" +
+                                        xml::escapeAttribute(stylesPart_) +
+                                        "\" ContentType=\"application/vnd.openxmlformats-officedocument."
+                                        "spreadsheetml.styles+xml\"/>");
+            }
             if (newStrings) {
                 std::set<std::string> ids;
                 for (int c : rdoc.node(0).children)
@@ -1609,6 +1984,12 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         zip::ArchiveWriter writer(pkg_.archive());
         for (EditedPart& p : parts) {
             auto shared = std::make_shared<EditedPart>(std::move(p));
+            if (shared->whole) {
+                writer.replace(shared->name, [shared](const ByteSink& sink) {
+                    shared->edits.writeTo(*shared->bytes, sink);
+                });
+                continue;
+            }
             // Between its edits a part is the original's: a large sheet edited near its top keeps the rest of
             // its compressed bytes, a string table edited at both ends (its counts, its new strings) the
             // middle.
@@ -1643,6 +2024,9 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
                            "Registrul " + text::quoted(path_) + " nu poate fi salvat: " + e.description());
     } catch (const std::bad_alloc&) {
         fail("Registrul " + text::quoted(path_) + " nu poate fi salvat: nu este destula memorie");
+    } catch (const std::exception&) {
+        throw RuntimeError(err::Internal,
+                           "Registrul " + text::quoted(path_) + " nu poate fi salvat: " + kInternal);
     }
     return true;
 }
@@ -1669,6 +2053,8 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
         throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
     } catch (const std::bad_alloc&) {
         fail("Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
+    } catch (const std::exception&) {
+        throw RuntimeError(err::Internal, "Fisierul " + name + " nu poate fi deschis: " + kInternal);
     }
 }
 

@@ -113,12 +113,26 @@ struct Scanner::State {
     std::vector<Written> written;
     std::uint64_t declarations = 0; // counts the changes to scope
     bool stopped = false;
-    std::string failure; // set by a handler that refuses the part
+    std::string failure;       // set by a handler that refuses the part
+    std::exception_ptr thrown; // by a handler, kept until expat has returned
+
+    // A handler's exception is not let through expat, which would leak what it holds mid-parse: the parse
+    // stops, and feed() throws it once expat has returned.
+    template <class F> void deliver(F&& f) {
+        if (plain) return f();
+        try {
+            f();
+        } catch (...) {
+            thrown = std::current_exception();
+            XML_StopParser(parser, XML_FALSE);
+        }
+    }
 
     State(std::string p, Handler& h) : part(std::move(p)), handler(h) {}
 
     static void onStart(void* user, const XML_Char* name, const XML_Char** atts) {
         auto& s = *static_cast<State*>(user);
+        if (s.thrown) return;
         if (std::size_t(s.depth) >= kMaxDepth) return s.plain ? s.plain->stop() : s.refuse(nestedTooDeep());
         if (s.open.size() <= std::size_t(s.depth)) s.open.emplace_back(), s.written.emplace_back();
         Element& e = s.open[std::size_t(s.depth)];
@@ -157,11 +171,11 @@ struct Scanner::State {
         e.startEnd = e.begin + s.eventSize();
         e.depth = s.depth;
         ++s.depth;
-        s.handler.start(e);
+        s.deliver([&] { s.handler.start(e); });
     }
     static void onEnd(void* user, const XML_Char*) {
         auto& s = *static_cast<State*>(user);
-        if (!s.failure.empty()) return;
+        if (!s.failure.empty() || s.thrown) return;
         --s.depth;
         if (s.scope.leave(std::size_t(s.depth))) ++s.declarations;
         const Element& e = s.open[std::size_t(s.depth)];
@@ -173,12 +187,14 @@ struct Scanner::State {
             t.begin = s.eventBegin();
             t.end = t.begin + count;
         }
-        s.handler.end(e, t);
+        s.deliver([&] { s.handler.end(e, t); });
     }
     static void onText(void* user, const XML_Char* text, int len) {
         auto& s = *static_cast<State*>(user);
-        if (s.depth > 0 && s.failure.empty())
-            s.handler.text(s.open[std::size_t(s.depth - 1)], std::string_view(text, std::size_t(len)));
+        if (s.depth > 0 && s.failure.empty() && !s.thrown)
+            s.deliver([&] {
+                s.handler.text(s.open[std::size_t(s.depth - 1)], std::string_view(text, std::size_t(len)));
+            });
     }
     static void onDoctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {
         static_cast<State*>(user)->refuse(doctypeRefused());
@@ -247,6 +263,10 @@ bool Scanner::feed(std::span<const std::uint8_t> bytes, bool last) {
         const bool final = last && at + n == bytes.size();
         const XML_Status rc = XML_Parse(s.parser, reinterpret_cast<const char*>(bytes.data() + at), int(n),
                                         final ? XML_TRUE : XML_FALSE);
+        if (s.thrown) {
+            s.stopped = true;
+            std::rethrow_exception(s.thrown);
+        }
         if (!s.failure.empty())
             throw RuntimeError(err::Application, "partea " + text::quoted(s.part) + " " + s.failure);
         if (rc == XML_STATUS_SUSPENDED || s.stopped) {

@@ -23,6 +23,8 @@ constexpr std::uint32_t kLocalSig = 0x04034b50;
 constexpr std::uint32_t kCentralSig = 0x02014b50;
 constexpr std::uint32_t kEndSig = 0x06054b50;
 constexpr std::uint32_t kEnd64Sig = 0x06064b50;
+// The most a leading stored entry (a package's media type) is inflated for.
+constexpr std::uint64_t kMaxStoredFirst = 256;
 constexpr std::uint32_t kLocator64Sig = 0x07064b50;
 constexpr std::uint32_t kDescriptorSig = 0x08074b50;
 constexpr std::uint16_t kZip64Extra = 0x0001;
@@ -164,7 +166,11 @@ Archive Archive::parse(std::shared_ptr<const FileBytes> file, const Limits& limi
     a.entries_.reserve(count);
     std::uint64_t p = cdOffset, total = 0;
     const std::uint64_t cdEnd = cdOffset + cdSize;
-    for (std::uint64_t i = 0; i < count; ++i) {
+    // The directory is read to its end: a writer without zip64 may have kept only the low 16 bits of the
+    // count, and a save must not lose the records past it. Anything after the last record is not one.
+    for (std::uint64_t i = 0; i < count || (p + 46 <= cdEnd && get32(&f[p]) == kCentralSig); ++i) {
+        if (i >= limits.maxEntries)
+            fail("arhiva zip are mai multe intrari decat limita de " + std::to_string(limits.maxEntries));
         if (p + 46 > cdEnd || get32(&f[p]) != kCentralSig)
             fail("directorul central al arhivei zip este deteriorat la intrarea " + std::to_string(i + 1));
         const std::uint8_t* c = &f[p];
@@ -701,7 +707,10 @@ void ArchiveWriter::writeTo(const ByteSink& sink) const {
             outs.push_back(std::move(o));
         } else if (!c && e) {
             o.original = e;
-            if (!plainStored(*e)) {
+            // Stored plain when it is what such an entry holds (a media type: under 256 bytes); a larger one,
+            // deflated, goes first as its compressed bytes: inflated and stored it could make a small package
+            // huge.
+            if (!plainStored(*e) && (e->method == 0 || e->uncompressedSize < kMaxStoredFirst)) {
                 auto data = std::make_shared<std::vector<std::uint8_t>>(archive_.read(*e));
                 o.packed = pack([data](const ByteSink& s) { s(*data); }, false, e->name, limit);
             }

@@ -122,7 +122,8 @@ class ArchiveWriter {
     // Adds a new entry after the existing ones (deflated, or stored when deflate is false).
     void add(const std::string& name, Producer content, bool deflate = true);
     void remove(std::string_view name);
-    // That entry is written first, stored, with no extra field (a package's leading "mimetype").
+    // That entry is written first, stored, with no extra field (a package's leading "mimetype"); one
+    // deflated to more than a media type holds goes first as its original compressed bytes.
     void putFirstStored(const std::string& name);
 
     void writeTo(const ByteSink& sink) const;
