@@ -93,11 +93,12 @@ class XlsWorksheet : public Worksheet {
         check(row, column);
         if (!sheet_ && row <= WorkbookStream::kPreviewRows && !book().sheetParsed(index_))
             return reading([&] { return book().preview(index_).value(row - 1, column - 1); });
-        return sheet().value(row - 1, column - 1);
+        // A cell's text is read from the string table when first asked for: its faults surface here.
+        return reading([&] { return sheet().value(row - 1, column - 1); });
     }
     void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override {
         check(row, column);
-        sheet().setValue(row - 1, column - 1, value);
+        reading([&] { sheet().setValue(row - 1, column - 1, value); });
     }
     void setColumnWidth(std::int16_t column, double characters) override {
         check(1, column);
@@ -222,7 +223,7 @@ void XlsWorksheet::check(int row, int column) const {
 void XlsWorksheet::setColumnNumberFormat(std::int16_t column, const std::string& format) {
     check(1, column);
     XfChange c;
-    c.format = book().formatIndex(format);
+    c.format = reading([&] { return book().formatIndex(format); });
     sheet().formatColumn(column - 1, c);
 }
 
