@@ -3,6 +3,7 @@
 #include "Content.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/SheetLookup.h"
 #include "spreadsheet/xml/XmlPart.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
@@ -218,14 +219,10 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     }
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
-        const std::string wanted = text::foldCase(std::string_view(name));
         const auto& t = content_.tables();
-        for (std::size_t i = 0; i < t.size(); ++i)
-            if (text::foldCase(std::string_view(t[i].name)) == wanted)
-                return std::make_shared<OdsWorksheet>(shared_from_this(), i);
-        throw RuntimeError(err::SubscriptOutOfRange,
-                           "Indice in afara intervalului: foaia de calcul " + text::quotedExcerpt(name) +
-                               " nu exista in fisierul " + text::quoted(source_->path()));
+        const std::size_t at = findSheet(
+            t.size(), [&](std::size_t k) -> const std::string& { return t[k].name; }, name, source_->path());
+        return std::make_shared<OdsWorksheet>(shared_from_this(), at);
     }
     void close(bool saveChanges) override {
         checkOpen();

@@ -5,6 +5,7 @@
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 #include "spreadsheet/FileAccess.h"
+#include "spreadsheet/SheetLookup.h"
 #include "spreadsheet/cfb/CompoundFile.h"
 
 #include <algorithm>
@@ -153,17 +154,11 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     }
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
-        // Exactly that name first: "Date" and "DATE" are two sheets, each with its own table.
-        for (std::size_t i : book_->worksheets())
-            if (book_->sheets()[i].name == name) return std::make_shared<XlsWorksheet>(shared_from_this(), i);
-        const std::string wanted = text::foldCase(name);
-        for (std::size_t i : book_->worksheets()) {
-            if (text::foldCase(book_->sheets()[i].name) != wanted) continue;
-            return std::make_shared<XlsWorksheet>(shared_from_this(), i);
-        }
-        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
-                                                         text::quotedExcerpt(name) +
-                                                         " nu exista in fisierul " + quoted(path_));
+        const auto& list = book_->worksheets();
+        const std::size_t at = findSheet(
+            list.size(), [&](std::size_t k) -> const std::string& { return book_->sheets()[list[k]].name; },
+            name, path_);
+        return std::make_shared<XlsWorksheet>(shared_from_this(), list[at]);
     }
     void close(bool saveChanges) override {
         checkOpen();

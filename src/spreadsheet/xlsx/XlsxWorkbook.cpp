@@ -4,6 +4,7 @@
 #include "XlsxParts.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/SheetLookup.h"
 #include "spreadsheet/xml/XmlPart.h"
 
 #include <algorithm>
@@ -1682,17 +1683,9 @@ class XlsxWorksheet : public Worksheet {
 
 std::shared_ptr<Worksheet> XlsxWorkbook::worksheet(const std::string& name) {
     checkOpen();
-    // The sheet of exactly that name; only without one, a name that differs in case (as Excel looks them
-    // up): a workbook may hold both "Date" and "DATE", and each must get its own table.
-    for (std::size_t i = 0; i < sheets_.size(); ++i)
-        if (sheets_[i].name == name) return std::make_shared<XlsxWorksheet>(shared_from_this(), i);
-    const std::string wanted = text::foldCase(name);
-    for (std::size_t i = 0; i < sheets_.size(); ++i)
-        if (text::foldCase(sheets_[i].name) == wanted)
-            return std::make_shared<XlsxWorksheet>(shared_from_this(), i);
-    throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
-                                                     text::quotedExcerpt(name) + " nu exista in fisierul " +
-                                                     text::quoted(path_));
+    const std::size_t at = findSheet(
+        sheets_.size(), [&](std::size_t k) -> const std::string& { return sheets_[k].name; }, name, path_);
+    return std::make_shared<XlsxWorksheet>(shared_from_this(), at);
 }
 
 void XlsxWorkbook::activate(std::size_t i) {
