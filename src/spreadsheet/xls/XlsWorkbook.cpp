@@ -4,8 +4,8 @@
 #include "WorkbookStream.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
-#include "spreadsheet/FileAccess.h"
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/file/FileAccess.h"
+#include "spreadsheet/xls/CompoundFile.h"
 
 #include <algorithm>
 
