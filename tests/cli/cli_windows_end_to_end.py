@@ -20,6 +20,8 @@ from pathlib import Path
 WORKBOOKS = ["basic-libreoffice.xls", "basic-gnumeric.xls", "cases-xlwt.xls", "basic-libreoffice.xlsx",
              "basic-gnumeric.xlsx", "mixed-sheets.xlsx", "basic-libreoffice.ods", "basic-gnumeric.ods",
              "basic-odfpy.ods", "not-text.xls"]
+# The same workbook in a folder and under a name with diacritics, named on the command line as a user types it.
+RENAMED = ("basic-gnumeric.xlsx", "Date teren \u0219i \u021b\u0103ri/Specii p\u0103dure.xlsx")
 
 failures = []
 
@@ -60,16 +62,21 @@ def main():
             d.mkdir()
             for w in WORKBOOKS:
                 shutil.copy(fixtures / w, d / w)
-        for args in (["--list"], ["--json"]):
+            (d / RENAMED[1]).parent.mkdir()
+            shutil.copy(fixtures / RENAMED[0], d / RENAMED[1])
+        # A sheet name with diacritics reaches the program, and its messages, whole.
+        for args in (["--list"], ["--dry-run", "--sheet", "P\u0103dure Neagr\u0103"], ["--json"]):
             started = time.monotonic()
-            rl, ol, el = run([linux] + args + WORKBOOKS, lin)
+            rl, ol, el = run([linux] + args + WORKBOOKS + [RENAMED[1]], lin)
             middle = time.monotonic()
-            rw, ow, ew = run([wine, exe] + args + WORKBOOKS, win)
+            rw, ow, ew = run([wine, exe] + args + WORKBOOKS + [RENAMED[1]], win)
             print(f"{' '.join(args)}: Linux {middle - started:.2f} s, Wine {time.monotonic() - middle:.2f} s")
             check(rl == rw, f"{args}: exit {rl} on Linux, {rw} under Wine")
             check(ol == ow, f"{args}: output differs\n{ol.decode()}\n---\n{ow.decode()}")
             check(el == ew, f"{args}: messages differ\n{el.decode()}\n---\n{ew.decode()}")
-        for w in WORKBOOKS:
+            check("Neagr\u0103".encode() in ew or args[0] != "--dry-run", "the sheet's name is not in the messages")
+        check(RENAMED[1].encode() in ow, "the name with diacritics is not in the output")
+        for w in WORKBOOKS + [RENAMED[1]]:
             a, b = lin / w, win / w
             if w.endswith(".xls"):
                 check(a.read_bytes() == b.read_bytes(), w + ": saved bytes differ")
