@@ -3,6 +3,7 @@
 // saves; an unreachable drive is 52.
 
 #include "spreadsheet/file/FileAccess.h"
+#include "spreadsheet/file/Names.h"
 
 #include "support/ErrorAssert.h"
 
@@ -210,4 +211,48 @@ TEST_F(WindowsFile, CheckCanSaveSeesTheHolds) {
     EXPECT_RUNTIME_ERROR(checkCanSave(path()), 1004, "~$Registru teren.xlsx");
     ::DeleteFileW(lp(dir_ + L"\\~$Registru teren.xlsx").c_str());
     checkCanSave(path());
+}
+
+// Leftovers of saves that died are removed by the next save once a minute old; a user's file that only looks
+// like one, or a copy of a leftover, stays.
+TEST_F(WindowsFile, OnlyOurOwnStaleTemporaryFilesAreRemoved) {
+    const std::string stem = temporaryStem("Registru teren.xlsx");
+    const auto age = [](const std::wstring& p) {
+        const HANDLE h =
+            openWith(p, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        FILETIME t{};
+        ::GetSystemTimeAsFileTime(&t);
+        ULARGE_INTEGER v{{t.dwLowDateTime, t.dwHighDateTime}};
+        v.QuadPart -= 3600ull * 10000000;
+        t = {v.LowPart, v.HighPart};
+        ::SetFileTime(h, nullptr, nullptr, &t);
+        ::CloseHandle(h);
+    };
+    // A leftover of ours: named with its own signature, as a save names it.
+    const std::wstring made = dir_ + L"\\provizoriu";
+    writeFile(made, Bytes(100, 5));
+    const HANDLE h = openWith(made, GENERIC_READ, FILE_SHARE_READ);
+    BY_HANDLE_FILE_INFORMATION info{};
+    ::GetFileInformationByHandle(h, &info);
+    ::CloseHandle(h);
+    const std::string ours = ordana::spreadsheet::file::signedTempName(
+        stem,
+        {info.dwVolumeSerialNumber, (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0});
+    const std::wstring leftover = dir_ + L"\\" + std::wstring(ours.begin(), ours.end());
+    ASSERT_TRUE(::MoveFileExW(lp(made).c_str(), lp(leftover).c_str(), 0));
+    const std::wstring lookalike = dir_ + L"\\" + std::wstring(stem.begin(), stem.end()) + L"AbC123.saving~";
+    writeFile(lookalike, Bytes(100, 6));
+    const std::wstring copy = dir_ + L"\\" + std::wstring(ours.begin(), ours.end() - 14) + L"CoPy00.saving~";
+    ::CopyFileW(lp(leftover).c_str(), lp(copy).c_str(), TRUE);
+    for (const auto& p : {leftover, lookalike, copy})
+        age(p);
+
+    saveInPlace(*SourceFile::read(path()), [](const ByteSink& sink) { sink(kNew); });
+    EXPECT_EQ(readFile(file_), kNew);
+    EXPECT_EQ(::GetFileAttributesW(lp(leftover).c_str()), INVALID_FILE_ATTRIBUTES)
+        << "a leftover of ours stays";
+    EXPECT_NE(::GetFileAttributesW(lp(lookalike).c_str()), INVALID_FILE_ATTRIBUTES)
+        << "a user's file was removed";
+    EXPECT_NE(::GetFileAttributesW(lp(copy).c_str()), INVALID_FILE_ATTRIBUTES) << "a copy was removed";
+    EXPECT_EQ(entries(dir_).size(), 3u);
 }

@@ -1,4 +1,5 @@
 #include "Failures.h"
+#include "Names.h"
 #include "WinFile.h"
 
 #include <algorithm>
@@ -66,7 +67,49 @@ NativeFile takeWriterLock(const SourceFile& source, const std::wstring& path) {
     return h;
 }
 
-// Step 3. A new hidden file beside the original, never one that exists.
+TempIdentity identityOf(HANDLE h) {
+    SourceFile::Version v;
+    if (!versionOf(h, v)) return {};
+    return {v.device, v.inode, 0};
+}
+
+// Leftovers of saves of this workbook that died: files whose name carries the signature of the very file, not
+// locked by a living writer, unchanged for a minute. Each is deleted through the handle it was judged by.
+void removeStaleTemps(const SourceFile& source) {
+    const std::string stem = temporaryStem(source.name());
+    const std::wstring folder = longPath(source.folder());
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((folder + L"\\" + wide(stem) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& t) {
+        return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    do {
+        const std::string entry = utf8(found.cFileName);
+        if (!looksLikeTemp(entry, stem) ||
+            (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            continue;
+        const HANDLE h =
+            ::CreateFileW((folder + L"\\" + found.cFileName).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const NativeFile file(reinterpret_cast<NativeFile::Handle>(h));
+        if (!file.valid() || !isOurTemp(entry, stem, identityOf(h))) continue;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(h, &info) ||
+            ticks(info.ftLastWriteTime) + std::uint64_t(kStaleTempSeconds) * 10000000 > ticks(now) ||
+            !tryWriterLock(h))
+            continue;
+        FILE_DISPOSITION_INFO gone{TRUE};
+        ::SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
+// Step 3. A new hidden file beside the original, never one that exists, renamed at once to carry its own
+// signature (so that only a save of ours is ever taken for a leftover) and locked while it is ours.
 NativeFile createTemp(const SourceFile& source, std::wstring& temp) {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const std::string stem = temporaryStem(source.name());
@@ -75,13 +118,20 @@ NativeFile createTemp(const SourceFile& source, std::wstring& temp) {
         std::string name = stem;
         for (int k = 0; k < 6; ++k)
             name += alphabet[random() % (sizeof alphabet - 1)];
-        temp = longPath(source.folder() + "\\" + name + kTempSuffix);
-        const HANDLE h = ::CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+        const std::wstring provisional = longPath(source.folder() + "\\" + name + kTempSuffix);
+        const HANDLE h = ::CreateFileW(provisional.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_HIDDEN, nullptr);
-        if (h != INVALID_HANDLE_VALUE) return NativeFile(reinterpret_cast<NativeFile::Handle>(h));
-        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        NativeFile file(reinterpret_cast<NativeFile::Handle>(h));
+        if (!file.valid()) {
+            if (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS) continue;
             notSaved(source.path(), reason(lastError()));
+        }
+        (void)tryWriterLock(h);
+        temp = longPath(source.folder() + "\\" + signedTempName(stem, identityOf(h)));
+        if (::MoveFileExW(provisional.c_str(), temp.c_str(), 0)) return file;
+        FILE_DISPOSITION_INFO gone{TRUE};
+        ::SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
     }
     notSaved(source.path(), "fisierul temporar nu poate fi creat");
 }
@@ -190,6 +240,7 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
     checkReplaceable(path, shown);
     requireSameFile(source, path);
 
+    removeStaleTemps(source);
     std::wstring tempPath;
     NativeFile temp = createTemp(source, tempPath);
     try {
