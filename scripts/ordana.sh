@@ -19,7 +19,7 @@ test_packages=(locales clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
 package_packages=(dpkg-dev file)
 # The Windows cross build and its tests under Wine (wine64 alone: the tests call /usr/lib/wine/wine64).
 windows_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libxxhash-dev googletest wine64
-                  python3 zip)
+                  python3)
 
 install_missing() {
     local missing=()
