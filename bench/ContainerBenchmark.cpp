@@ -1,8 +1,8 @@
 // The container's share of opening and saving a large workbook, against plain copying of the same file.
 
-#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/LargeBuffer.h"
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/file/FileAccess.h"
+#include "spreadsheet/xls/CompoundFile.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,7 +7,7 @@
 #include "analysis/ResultsWriter.h"
 #include "analysis/SpeciesSample.h"
 #include "intake/DataSheet.h"
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/xls/CompoundFile.h"
 #include "spreadsheet/xls/Sheet.h"
 #include "spreadsheet/xls/WorkbookStream.h"
 

@@ -4,8 +4,8 @@
 
 #include "analysis/DiversityIndices.h"
 #include "analysis/ResultsWriter.h"
-#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/file/FileAccess.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <benchmark/benchmark.h>

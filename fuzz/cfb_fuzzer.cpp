@@ -3,7 +3,7 @@
 // streams.
 
 #include "common/RuntimeError.h"
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/xls/CompoundFile.h"
 
 #include <algorithm>
 #include <cstdint>

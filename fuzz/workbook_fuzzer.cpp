@@ -7,7 +7,7 @@
 // ============================================================================================================
 
 #include "common/RuntimeError.h"
-#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/file/FileAccess.h"
 #include "spreadsheet/xls/XlsWorkbook.h"
 
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "NativeEngine.h"
 
-#include "cfb/CompoundFile.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 #include "ods/OdsWorkbook.h"
+#include "xls/CompoundFile.h"
 #include "xls/XlsWorkbook.h"
 #include "xlsx/XlsxWorkbook.h"
 #include "zip/ZipArchive.h"

@@ -3,8 +3,8 @@
 // The engines that read and write the files in process, behind one entry point that tells the formats apart
 // by content, never by the file name.
 
-#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include <memory>
 

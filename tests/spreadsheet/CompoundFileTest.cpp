@@ -1,4 +1,4 @@
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/xls/CompoundFile.h"
 
 #include "support/ErrorAssert.h"
 

@@ -1,4 +1,4 @@
-#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include "common/Text.h"
 #include "support/ErrorAssert.h"
@@ -208,6 +208,28 @@ std::map<std::string, std::string> attributes(const fs::path& p) {
 void age(const fs::path& p, int seconds) {
     const timespec t[2] = {{::time(nullptr) - seconds, 0}, {::time(nullptr) - seconds, 0}};
     ::utimensat(AT_FDCWD, p.c_str(), t, AT_SYMLINK_NOFOLLOW);
+}
+
+// What a save of the workbook at file that dies half-way leaves: the name of its temporary file.
+std::string leftoverOfADeadSave(const fs::path& file) {
+    const auto before = temps(file.parent_path());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        try {
+            const auto source = SourceFile::read(file.string());
+            saveInPlace(*source, [](const ByteSink& sink) {
+                sink(content(100, 53));
+                ::_exit(0);
+            });
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    for (const auto& t : temps(file.parent_path()))
+        if (std::find(before.begin(), before.end(), t) == before.end()) return t;
+    return {};
 }
 
 } // namespace
@@ -719,8 +741,8 @@ TEST_F(FileAccess, LongNamesSaveAndTheirTemporaryNamesMapBack) {
 
         const fs::path file = dir_ / name;
         writeFile(file, original_);
-        const fs::path leftover = dir_ / (stem + "AbC123" + kTempSuffix);
-        writeFile(leftover, content(10, 48));
+        const fs::path leftover = dir_ / leftoverOfADeadSave(file);
+        ASSERT_TRUE(leftover.filename().string().starts_with(stem));
         age(leftover, 3600);
         saveOver(file, content(4000, 49));
         EXPECT_EQ(readFile(file), content(4000, 49));
@@ -733,16 +755,19 @@ TEST_F(FileAccess, LongNamesSaveAndTheirTemporaryNamesMapBack) {
 TEST_F(FileAccess, CleanupRemovesOnlyOurOwnStaleTemps) {
     const std::string stem = temporaryStem("registru.xls");
     const bool root = ::geteuid() == 0;
-    enum Kind { File, Link, Folder, LockedFile, OtherOwner };
+    // Leftover: what a save that died left; Copy: a copy of such a leftover, which the user made.
+    enum Kind { File, Link, Folder, LockedFile, OtherOwner, Leftover, Copy };
     struct Case {
         std::string name;
         Kind kind;
         int ageSeconds;
         bool removed;
     };
-    const std::vector<Case> cases = {
-        {stem + "AbC123" + kTempSuffix, File, 3600, true},
-        {stem + "FrEsH1" + kTempSuffix, File, 0, false},          // a save running right now may own it
+    std::vector<Case> cases = {
+        {"", Leftover, 3600, true},
+        {"", Leftover, 0, false},                           // a save running right now may own it
+        {stem + "AbC123" + kTempSuffix, File, 3600, false}, // a user's file named like a leftover
+        {stem + "CoPy00" + kTempSuffix, Copy, 3600, false},
         {stem + "LiVe99" + kTempSuffix, LockedFile, 3600, false}, // its writer lives
         {".~ordana.registru.xls.backup", File, 3600, false},      // a user's file of similar name
         {".~ordana.registru.xls.AbC123", File, 3600, false},
@@ -755,10 +780,17 @@ TEST_F(FileAccess, CleanupRemovesOnlyOurOwnStaleTemps) {
     };
     const fs::path userFile = dir_ / "important.txt";
     writeFile(userFile, content(50, 50));
+    // The leftovers first, all fresh, so that no save of them removes another.
+    for (auto& c : cases)
+        if (c.kind == Leftover) c.name = leftoverOfADeadSave(file_);
     std::vector<int> heldFds;
     for (const auto& c : cases) {
+        ASSERT_FALSE(c.name.empty());
         const fs::path p = dir_ / c.name;
-        if (c.kind == Link) {
+        if (c.kind == Leftover) {
+        } else if (c.kind == Copy) {
+            fs::copy_file(dir_ / cases[0].name, p);
+        } else if (c.kind == Link) {
             fs::create_symlink(userFile, p);
         } else if (c.kind == Folder) {
             fs::create_directory(p);

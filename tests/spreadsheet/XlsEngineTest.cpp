@@ -14,9 +14,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <set>
+#include <thread>
 
 using namespace ordana;
 using namespace ordana::spreadsheet;
@@ -537,7 +539,7 @@ TEST(XlsEngine, AListingKeepsLittleOfALargeWorkbook) {
               whole->worksheet("Date")->cell(20000, 1).toText());
     EXPECT_EQ(wb->worksheet("Date")->cell(20000, 1).toText(), "9999.5");
 
-    ::usleep(10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::ofstream(path, std::ios::app) << " "; // another program's change
     EXPECT_RUNTIME_ERROR((void)wb->worksheet("Masuratori 2")->cell(300, 1), err::Application,
                          "Foaia \"Masuratori 2\" din fisierul \"" + path +

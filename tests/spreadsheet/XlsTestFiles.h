@@ -2,8 +2,8 @@
 
 // Fixtures, scratch copies and the independent reader, for the engine tests.
 
-#include "spreadsheet/FileAccess.h"
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/file/FileAccess.h"
+#include "spreadsheet/xls/CompoundFile.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "analysis/ResultsWriter.h"
 #include "intake/DataSheet.h"
 #include "spreadsheet/NativeEngine.h"
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/xls/CompoundFile.h"
 #include "spreadsheet/xlsx/XlsxParts.h"
 #include "spreadsheet/zip/ZipArchive.h"
 

@@ -1,7 +1,7 @@
 #include "support/ErrorAssert.h"
 
 #include "common/Bytes.h"
-#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/file/FileAccess.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // The .ods engine: an OpenDocument spreadsheet package, read from the file's bytes and saved in place with
 // only content.xml (and settings.xml, or the manifest when settings.xml must be added) rewritten.
 
-#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include <memory>
 #include <string>

@@ -6,7 +6,7 @@
 
 #include "Biff.h"
 #include "SharedStrings.h"
-#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include <array>
 #include <deque>

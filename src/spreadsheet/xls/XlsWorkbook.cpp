@@ -4,9 +4,9 @@
 #include "WorkbookStream.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
-#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/SheetLookup.h"
-#include "spreadsheet/cfb/CompoundFile.h"
+#include "spreadsheet/file/FileAccess.h"
+#include "spreadsheet/xls/CompoundFile.h"
 
 #include <algorithm>
 

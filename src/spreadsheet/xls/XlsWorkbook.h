@@ -3,8 +3,8 @@
 // The Excel 97-2003 engine behind the workbook operations: a compound file whose Workbook stream holds BIFF8
 // records. Everything not touched by the operations is written back as it was.
 
-#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include <cstdint>
 #include <memory>

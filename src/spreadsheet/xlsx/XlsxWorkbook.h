@@ -3,8 +3,8 @@
 // The .xlsx / .xlsm engine: a zip package of XML parts, read through its relationships and written back with
 // only the parts the table touches edited in place.
 
-#include "spreadsheet/FileAccess.h"
 #include "spreadsheet/Spreadsheet.h"
+#include "spreadsheet/file/FileAccess.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <memory>

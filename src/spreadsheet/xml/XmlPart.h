@@ -6,7 +6,7 @@
 // list then turns the original bytes plus a few new pieces into the edited part: nothing outside the touched
 // spans changes. A part that is not well-formed is RuntimeError 1004 naming the part.
 
-#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include <cstdint>
 #include <cstring>

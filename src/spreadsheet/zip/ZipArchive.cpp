@@ -1,11 +1,10 @@
 #include "ZipArchive.h"
 
+#include "Compression.h"
 #include "common/Bytes.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -301,14 +300,14 @@ std::vector<std::uint8_t> Archive::read(const Entry& entry) const {
     return out;
 }
 
-// Reading inflates with ISA-L, about three times as fast as zlib on these parts, and takes its CRC-32 (the
-// same function as zlib's) at ten times the speed; writing deflates with ISA-L too (see pack), and only the
-// block-level work of replaceHead stays with zlib.
+// Reading and writing inflate, deflate and take the CRC-32 through Compression.h; only the block-level work
+// of replaceHead is zlib's own.
 struct EntryReader::State {
     const Entry* entry;
     std::shared_ptr<const FileBytes> file; // read as far as the inflating gets
     std::uint64_t chunk = 16 << 10;        // grows: a reader that stops early reads little of the file
-    inflate_state z{};
+    std::optional<Inflater> z;
+    std::span<const std::uint8_t> in; // read from the file, not yet inflated
     std::uint64_t consumed = 0, produced = 0;
     std::uint32_t crc = 0;
     bool finished = false;
@@ -320,7 +319,7 @@ EntryReader::EntryReader(const Archive& archive, const Entry& entry) : state_(st
     if (entry.method != 0 && entry.method != 8)
         fail(entryName(entry.name) + " foloseste metoda de compresie " + std::to_string(entry.method) +
              ", pe care Ordana nu o cunoaste");
-    if (entry.method == 8) isal_inflate_init(&state_->z); // raw deflate, 32 KiB window
+    if (entry.method == 8) state_->z.emplace();
 }
 
 EntryReader::~EntryReader() = default;
@@ -339,28 +338,26 @@ std::size_t EntryReader::read(std::span<std::uint8_t> out) {
         if (s.produced == e.uncompressedSize) s.finished = true;
     } else {
         const std::size_t want = std::size_t(std::min<std::uint64_t>(out.size(), room + 1));
-        s.z.next_out = out.data();
-        s.z.avail_out = std::uint32_t(std::min<std::size_t>(want, std::numeric_limits<std::uint32_t>::max()));
-        while (s.z.avail_out > 0) {
-            if (s.z.avail_in == 0) {
+        std::span<std::uint8_t> rest = out.first(want);
+        while (!rest.empty()) {
+            if (s.in.empty()) {
                 const std::uint64_t left = e.data.size() - s.consumed;
-                const auto in = s.file->view(e.data.subspan(s.consumed, std::min(left, s.chunk)));
-                s.z.next_in = const_cast<std::uint8_t*>(in.data());
-                s.z.avail_in = std::uint32_t(in.size());
-                s.consumed += s.z.avail_in;
+                s.in = s.file->view(e.data.subspan(s.consumed, std::min(left, s.chunk)));
+                s.consumed += s.in.size();
                 s.chunk = std::min<std::uint64_t>(s.chunk * 2, 1 << 20);
             }
-            const std::uint32_t before = s.z.avail_in, outBefore = s.z.avail_out;
-            if (isal_inflate(&s.z) != ISAL_DECOMP_OK)
+            const std::size_t before = s.in.size(), outBefore = rest.size();
+            const Inflater::Status status = s.z->run(s.in, rest);
+            if (status == Inflater::Status::Corrupt)
                 fail(entryName(e.name) + " are date comprimate deteriorate");
-            if (s.z.block_state == ISAL_BLOCK_FINISH) {
+            if (status == Inflater::Status::End) {
                 s.finished = true;
                 break;
             }
-            if (before == s.z.avail_in && outBefore == s.z.avail_out && s.consumed >= e.data.size())
+            if (before == s.in.size() && outBefore == rest.size() && s.consumed >= e.data.size())
                 fail(entryName(e.name) + " are date comprimate trunchiate");
         }
-        n = want - s.z.avail_out;
+        n = want - rest.size();
         s.produced += n;
         if (s.produced > e.uncompressedSize)
             fail(entryName(e.name) + " se dezarhiveaza mai mare decat declara (bomba zip sau fisier "
@@ -368,7 +365,7 @@ std::size_t EntryReader::read(std::span<std::uint8_t> out) {
         if (s.finished && s.produced != e.uncompressedSize)
             fail(entryName(e.name) + " este deteriorata: datele nu au dimensiunea declarata");
     }
-    s.crc = crc32_gzip_refl(s.crc, out.data(), n);
+    s.crc = crc32(s.crc, out.first(n));
     if (s.finished && s.crc != e.crc) fail(entryName(e.name) + " este deteriorata (suma de control gresita)");
     return n;
 }
@@ -440,55 +437,7 @@ struct Packed {
     std::uint16_t method = 8;
 };
 
-// How a new deflate stream ends: as the entry's whole stream, or flushed to a byte boundary for the
-// original's blocks to follow.
-enum class Ending { Last, Flushed };
-
-// ISA-L's level 1 deflates a sheet's XML to about the size zlib's fastest level makes, ten to fifteen times
-// as fast here (the benchmark's 980 KB string table: 0.3 ms against 4.5 ms).
-class Deflater {
-  public:
-    Deflater()
-        : s_(std::make_unique_for_overwrite<isal_zstream>()),
-          level_(std::make_unique_for_overwrite<std::uint8_t[]>(ISAL_DEF_LVL1_DEFAULT)) {
-        isal_deflate_init(s_.get());
-        s_->level = 1;
-        s_->level_buf = level_.get();
-        s_->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
-        s_->gzip_flag = IGZIP_DEFLATE;
-    }
-    // Takes in all of the bytes; out gets what is made of them so far.
-    void feed(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out) {
-        s_->next_in = const_cast<std::uint8_t*>(bytes.data());
-        s_->avail_in = std::uint32_t(bytes.size());
-        run(NO_FLUSH, false, out);
-    }
-    void end(Ending ending, std::vector<std::uint8_t>& out) {
-        s_->next_in = nullptr;
-        s_->avail_in = 0;
-        run(ending == Ending::Last ? NO_FLUSH : SYNC_FLUSH, ending == Ending::Last, out);
-    }
-
-  private:
-    void run(std::uint16_t flush, bool last, std::vector<std::uint8_t>& out) {
-        s_->flush = flush;
-        s_->end_of_stream = last ? 1 : 0;
-        while (true) {
-            std::uint8_t buf[1 << 16];
-            s_->next_out = buf;
-            s_->avail_out = sizeof buf;
-            if (isal_deflate(s_.get()) != COMP_OK) throw std::bad_alloc();
-            out.insert(out.end(), buf, buf + (sizeof buf - s_->avail_out));
-            // Room left over: all taken in, and with a flush or an end, all of it written out.
-            if (s_->avail_out == 0 || s_->avail_in != 0) continue;
-            if (last && s_->internal_state.state != ZSTATE_END) continue;
-            return;
-        }
-    }
-
-    std::unique_ptr<isal_zstream> s_;
-    std::unique_ptr<std::uint8_t[]> level_;
-};
+using Ending = Deflater::Ending;
 
 Packed pack(const Producer& content, bool deflate, const std::string& name, std::uint64_t limit,
             Ending ending = Ending::Last) {
@@ -501,7 +450,7 @@ Packed pack(const Producer& content, bool deflate, const std::string& name, std:
         if (p.size > limit) fail(entryName(name) + " ar depasi " + std::to_string(limit) + " de octeti");
         for (std::size_t at = 0; at < piece.size();) {
             const std::size_t n = std::min<std::size_t>(piece.size() - at, 1 << 30);
-            p.crc = crc32_gzip_refl(p.crc, piece.data() + at, n);
+            p.crc = crc32(p.crc, piece.subspan(at, n));
             if (z)
                 z->feed(piece.subspan(at, n), p.data);
             else
@@ -571,7 +520,7 @@ std::optional<Boundary::Last> findLastBoundary(const Entry& e, z_stream& z, std:
             e, z, consumed,
             std::span(buf).first(std::size_t(std::min<std::uint64_t>(sizeof buf, to - at.out + 1))), at.out);
         if (!s.ok) return last;
-        at.crcBefore = crc32_gzip_refl(at.crcBefore, buf, s.n);
+        at.crcBefore = crc32(at.crcBefore, {buf, s.n});
         at.out += s.n;
         if (s.blockEnd && at.out <= to) {
             at.bit = s.bit;
@@ -599,7 +548,7 @@ std::optional<Boundary> findBoundary(const Entry& e, std::uint64_t from, std::ui
         const Step s = inflateStep(e, z, consumed, buf, b.out);
         if (!s.ok) return std::nullopt;
         const std::size_t n = s.n;
-        b.crcBefore = crc32_gzip_refl(b.crcBefore, buf, n);
+        b.crcBefore = crc32(b.crcBefore, {buf, n});
         if (b.out + n > from) {
             const std::size_t skip = b.out >= from ? 0 : std::size_t(from - b.out);
             b.between.insert(b.between.end(), buf + skip, buf + n);

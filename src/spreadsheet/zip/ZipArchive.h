@@ -5,7 +5,7 @@
 // changed, so a save changes nothing but the parts it edits. Every failure is RuntimeError 1004 whose
 // description names the entry at fault (callers add the file's name).
 
-#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include <cstdint>
 #include <functional>

@@ -4,6 +4,11 @@
 // overwriting what another program saved meanwhile, and without following a link that changed since the open.
 // Failures: 1004 (missing, unreadable, read-only, in use by another program or another Ordana run, changed
 // since it was read, any write failure), 52 (the file's folder cannot be reached).
+//
+// One interface, one implementation per platform beside it (Posix*.cpp, Windows*.cpp); both stand on the
+// primitives of NativeFile.h, and share reading on demand (FileBytes.cpp) and the names (Names.cpp).
+
+#include "NativeFile.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +29,8 @@ inline constexpr std::uint64_t kMaxWorkbookBytes = 512ull * 1024 * 1024;
 // name, or for names too long to take the marker, a cut of it and a hash of the whole name. A save killed
 // half-way leaves at most that one temporary file; a later save of the same workbook removes such leftovers
 // when they are regular files of the same owner, older than kStaleTempSeconds, whose writer is gone (each
-// writer holds an flock on its own temporary file while it lives).
+// writer holds an flock on its own temporary file while it lives), and whose six characters are the
+// signature of that very file (see file/Names.h): a user's file that only looks like one is never removed.
 inline constexpr const char* kTempPrefix = ".~ordana-";
 inline constexpr const char* kTempSuffix = ".saving~";
 inline constexpr int kStaleTempSeconds = 60;
@@ -52,13 +58,14 @@ class FileBytes {
   public:
     // Bytes already in memory (tests, fuzzers), held whole.
     explicit FileBytes(std::vector<std::uint8_t> bytes);
-    // The first size bytes of the file open on fd, read now (fewer if it ends sooner); 1004 naming path when
-    // they cannot be read.
-    static std::shared_ptr<FileBytes> readWhole(int fd, std::uint64_t size, const std::string& path);
-    // The same bytes read as they are asked for, through a descriptor of its own. Each read checks that the
-    // file still has this size and time of change, and fails (1004) when another program changed it since.
-    static std::shared_ptr<FileBytes> readOnDemand(int fd, std::uint64_t size, std::int64_t mtimeSeconds,
-                                                   std::int64_t mtimeNanoseconds, const std::string& path);
+    // The first size bytes of the open file, read now (fewer if it ends sooner); 1004 naming path when they
+    // cannot be read.
+    static std::shared_ptr<FileBytes> readWhole(const NativeFile& file, std::uint64_t size,
+                                                const std::string& path);
+    // The version.size bytes read as they are asked for, through a handle of its own. Each read checks that
+    // the file still has that size and time of change, and fails (1004) when another program changed it.
+    static std::shared_ptr<FileBytes> readOnDemand(const NativeFile& file, const NativeFile::Stamp& version,
+                                                   const std::string& path);
     // Bytes in memory handed out as a file read on demand would be, in blocks of that size (fuzzers, tests):
     // what no view asked for holds junk, and under AddressSanitizer may not be touched at all.
     static std::shared_ptr<FileBytes> onDemandFrom(std::vector<std::uint8_t> bytes, std::size_t block);
@@ -99,9 +106,9 @@ class FileBytes {
     std::size_t size_ = 0;
     std::vector<std::uint8_t> held_;         // bytes given whole, or the "file" of onDemandFrom
     std::unique_ptr<std::uint8_t[]> buffer_; // bytes read from the file, not zeroed first
-    // Reading on demand: a descriptor of its own, the version to hold to, and which blocks are in.
-    int fd_ = -1;
-    std::int64_t mtimeSeconds_ = 0, mtimeNanoseconds_ = 0;
+    // Reading on demand: a handle of its own, the version to hold to, and which blocks are in.
+    NativeFile file_;
+    NativeFile::Stamp version_;
     std::size_t block_ = 1;
     mutable std::mutex mutex_;
     mutable std::vector<bool> have_;
@@ -154,7 +161,7 @@ class SourceFile {
     static std::shared_ptr<const SourceFile> fromBytes(std::shared_ptr<const FileBytes> bytes,
                                                        std::string path);
 
-    ~SourceFile();
+    ~SourceFile() = default;
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
 
@@ -164,7 +171,7 @@ class SourceFile {
     // Shared ownership of the bytes, for layers whose views outlive this object or read only some of them.
     const std::shared_ptr<const FileBytes>& data() const { return data_; }
 
-    bool onDisk() const { return fileFd_ >= 0; }
+    bool onDisk() const { return file_.valid(); }
     const Version& version() const { return version_; }
     const ChangeTime& changeTime() const { return changeTime_; }
     // The real file behind the links, as resolved at the open.
@@ -181,8 +188,8 @@ class SourceFile {
     std::string path_;
     std::shared_ptr<const FileBytes> data_;
     std::string folder_, name_;
-    int folderFd_ = -1;
-    int fileFd_ = -1; // the descriptor read from; read-write and locked when locked_
+    NativeFile folderHandle_; // where the platform opens the folder (POSIX)
+    NativeFile file_;         // the file read from; open for writing and locked when locked_
     bool locked_ = false;
     bool onDemand_ = false;
     Version version_;

@@ -3,7 +3,7 @@
 // The OLE2 compound file that holds an Excel 97-2003 workbook. Anything malformed is RuntimeError 1004 with a
 // precise description; every walk and allocation is bounded by what the file can really hold.
 
-#include "spreadsheet/FileAccess.h"
+#include "spreadsheet/file/FileAccess.h"
 
 #include <array>
 #include <cstdint>
