@@ -31,10 +31,12 @@ MESSAGE_LIMIT = 1000
 # The causes a refusal may give; a message that matches none names no cause the user can act on.
 CAUSES = [
     ("encrypted", r"criptat|parola"),
+    ("older than Excel 97", r"prea vechi"),
+    ("no room for the table", r"in afara foii"),
     ("broken zip", r"arhiv|zip|trunchiat|suma de control|comprimat"),
     ("broken XML", r"XML"),
     ("not a workbook", r"nu este un (registru|pachet|document)|nu este unul OpenDocument|tipul|OLE2"),
-    ("damaged records", r"deteriorat|inregistrare|nu exista"),
+    ("damaged records", r"deteriorat|inregistrare|nu exista|trunchiat|anunta mai multe"),
     ("not supported", r"nu poate fi (scris|scrisa|pastrat|modificat)|nu este (scrisa|codificata)|UTF-8|BIFF|versiune"),
     ("too large", r"prea mare|prea multe|depaseste|limita"),
 ]
