@@ -42,8 +42,12 @@ done
 reg query 'HKCU\Software\Classes\.xls' /ve | grep -q Alt.Program || fail "the default program of .xls was taken over"
 
 # The installed program, worked by its controls.
-xvfb-run -a -s "-screen 0 1024x768x24" \
-    "$wine" "$driver" "$dir\\ordana.exe" "$(winpath "$out")" || fail "the installed ordana.exe did not work"
+# As on a desktop, under a window manager: without one the first window of a fresh prefix never shows here.
+xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+    openbox --sm-disable 2>/dev/null &
+    sleep 1
+    exec timeout 240 "$0" "$@"' "$wine" "$driver" "$dir\\ordana.exe" "$(winpath "$out")" ||
+    fail "the installed ordana.exe did not work"
 "$wineserver" -w
 
 "$wine" "$dir\\uninstall.exe" /S
