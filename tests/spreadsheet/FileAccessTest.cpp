@@ -950,7 +950,8 @@ TEST_F(FileAccess, AKilledSaveLeavesOldOrNewNeverAMixture) {
         age(dir_ / t, 3600);
     saveOver(file_, a);
     EXPECT_EQ(readFile(file_), a);
-    EXPECT_TRUE(temps(dir_).empty());
+    for (const auto& t : temps(dir_))
+        ADD_FAILURE() << "left behind: " << t;
     std::cout << "killed saves: " << sawOld << " left the old file, " << sawNew << " the new one, "
               << left.size() << " left a temporary file\n";
 }

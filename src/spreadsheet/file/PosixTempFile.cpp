@@ -244,10 +244,13 @@ void removeStaleTemps(int folderFd, const std::string& name) {
     dup.release();
     ::rewinddir(dir);
     const std::string stem = temporaryStem(name);
+    // The names first, the removals after: what readdir returns once entries go is unspecified.
+    std::vector<std::string> candidates;
+    while (const dirent* e = ::readdir(dir))
+        if (looksLikeTemp(e->d_name, stem)) candidates.emplace_back(e->d_name);
+    ::closedir(dir);
     const auto now = std::chrono::system_clock::now();
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string entry = e->d_name;
-        if (!looksLikeTemp(entry, stem)) continue;
+    for (const std::string& entry : candidates) {
         NativeFile fd(
             ::openat(folderFd, entry.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat st {};
@@ -264,7 +267,6 @@ void removeStaleTemps(int folderFd, const std::string& name) {
         if (::fstatat(folderFd, entry.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, again))
             ::unlinkat(folderFd, entry.c_str(), 0);
     }
-    ::closedir(dir);
 }
 
 NativeFile createTemp(int folderFd, const std::string& name, const std::string& path, std::string& tempName) {
