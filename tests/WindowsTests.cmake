@@ -11,7 +11,8 @@ function(ordana_add_wine_test name)
   target_link_libraries(${name} PRIVATE ordana_test_support GTest::gtest_main)
   # MinGW's GCC 12 at -O3 sees an impossible overlap in std::string's operator+ inlined into the tests.
   target_compile_options(${name} PRIVATE -Wno-restrict)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+  # Listed when ctest runs, after the prefix is up, and patiently: a fresh Wine prefix starts slowly.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 600 DISCOVERY_MODE PRE_TEST
                        PROPERTIES ENVIRONMENT "ORDANA_FIXTURES=${CMAKE_CURRENT_SOURCE_DIR}/fixtures"
                                   FIXTURES_REQUIRED wine)
 endfunction()
