@@ -191,8 +191,9 @@ void carryMetadata(const std::wstring& path, const NativeFile& temp, const std::
         notSaved(shown, reason(lastError()));
 }
 
-// Step 5. At the last moment the checks again, then the exchange: ReplaceFileW, or where the file system
-// refuses it (no ACLs or streams to keep), a rename over the original written through to the disk.
+// Step 5. At the last moment the checks again, then the exchange: ReplaceFileW, or where it fails with the
+// new contents still in the temporary file (a file system without ACLs or streams to keep, an implementation
+// that cannot take a long path), a rename over the original written through to the disk.
 void exchange(const SourceFile& source, const std::wstring& path, const std::wstring& temp) {
     const std::string& shown = source.path();
     checkReplaceable(path, shown);
@@ -200,15 +201,15 @@ void exchange(const SourceFile& source, const std::wstring& path, const std::wst
     if (::ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                        nullptr))
         return;
-    const DWORD e = ::GetLastError();
+    DWORD e = ::GetLastError();
     if (e == ERROR_SHARING_VIOLATION) heldByAnotherProgram(shown);
-    if (e == ERROR_UNABLE_TO_REMOVE_REPLACED || e == ERROR_INVALID_PARAMETER || e == ERROR_NOT_SUPPORTED ||
-        e == ERROR_INVALID_FUNCTION) {
+    if (::GetFileAttributesW(temp.c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return;
-        if (::GetLastError() == ERROR_SHARING_VIOLATION) heldByAnotherProgram(shown);
+        e = ::GetLastError();
+        if (e == ERROR_SHARING_VIOLATION) heldByAnotherProgram(shown);
     }
-    fail("Fisierul " + quoted(shown) + " nu a putut fi inlocuit: " + reason(lastError()));
+    fail("Fisierul " + quoted(shown) + " nu a putut fi inlocuit: " + reason(int(e)));
 }
 
 } // namespace
