@@ -4,27 +4,29 @@
 #include "RuntimeError.h"
 #include "Text.h"
 
+#include <utility>
+
 namespace ordana {
 
+namespace {
+
+// Each error's text and code; every format's reading and writing goes through this one table.
+constexpr std::pair<std::string_view, std::uint8_t> kErrors[] = {
+    {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
+    {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
+
+} // namespace
+
 std::string errorText(std::uint8_t code) {
-    switch (code) {
-    case 0x00:
-        return "#NULL!";
-    case 0x07:
-        return "#DIV/0!";
-    case 0x0F:
-        return "#VALUE!";
-    case 0x17:
-        return "#REF!";
-    case 0x1D:
-        return "#NAME?";
-    case 0x24:
-        return "#NUM!";
-    case 0x2A:
-        return "#N/A";
-    default:
-        return "#ERR" + std::to_string(code) + "!";
-    }
+    for (const auto& [text, c] : kErrors)
+        if (c == code) return std::string(text);
+    return "#ERR" + std::to_string(code) + "!";
+}
+
+std::optional<std::uint8_t> errorCodeOf(std::string_view text) {
+    for (const auto& [t, code] : kErrors)
+        if (t == text) return code;
+    return std::nullopt;
 }
 
 std::string CellValue::toText() const {

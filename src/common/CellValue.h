@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace ordana {
@@ -16,7 +18,7 @@ class CellValue {
     static CellValue text(std::string value) { return CellValue(std::move(value)); }
     static CellValue boolean(bool value) { return CellValue(Bool{value}); }
     // code: the BIFF error code (0x00 #NULL!, 0x07 #DIV/0!, 0x0F #VALUE!, 0x17 #REF!, 0x1D #NAME?, 0x24
-    // #NUM!, 0x2A #N/A)
+    // #NUM!, 0x2A #N/A, 0x2B #GETTING_DATA)
     static CellValue error(std::uint8_t code) { return CellValue(Err{code}); }
 
     Kind kind() const { return static_cast<Kind>(value_.index()); }
@@ -55,5 +57,7 @@ class CellValue {
 
 // The text of a BIFF error code, "#N/A" and the like.
 std::string errorText(std::uint8_t code);
+// The code of an error's text; none for a text that is no error.
+std::optional<std::uint8_t> errorCodeOf(std::string_view text);
 
 } // namespace ordana

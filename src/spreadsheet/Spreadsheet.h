@@ -15,12 +15,28 @@
 
 namespace ordana::spreadsheet {
 
-// Column codes of HorizontalAlignment, as the automation model numbers them.
-inline constexpr std::int32_t AlignCenter = -4108;
+// HorizontalAlignment codes, as the automation model numbers them; each engine maps these and no others.
+inline constexpr std::int32_t AlignGeneral = 1;
 inline constexpr std::int32_t AlignLeft = -4131;
-// BorderAround arguments.
+inline constexpr std::int32_t AlignCenter = -4108;
+inline constexpr std::int32_t AlignRight = -4152;
+inline constexpr std::int32_t AlignFill = 5;
+inline constexpr std::int32_t AlignJustify = -4130;
+inline constexpr std::int32_t AlignCenterAcrossSelection = 7;
+inline constexpr std::int32_t AlignDistributed = -4117;
+// BorderAround's line styles and weights.
+inline constexpr std::int32_t LineStyleNone = -4142;
 inline constexpr std::int32_t LineStyleContinuous = 1;
+inline constexpr std::int32_t LineStyleDash = -4115;
+inline constexpr std::int32_t LineStyleDot = -4118;
+inline constexpr std::int32_t LineStyleDouble = -4119;
+inline constexpr std::int32_t LineStyleDashDot = 4;
+inline constexpr std::int32_t LineStyleDashDotDot = 5;
+inline constexpr std::int32_t LineStyleSlantDashDot = 13;
+inline constexpr std::int32_t WeightHairline = 1;
 inline constexpr std::int32_t WeightThin = 2;
+inline constexpr std::int32_t WeightMedium = -4138;
+inline constexpr std::int32_t WeightThick = 4;
 
 // The cells on the outer edges of a block, in rows from the top, each with the sides of the block it lies on
 // (1 left, 2 right, 4 top, 8 bottom); the corners are given in any order. The engines' borderAround walks

@@ -162,15 +162,6 @@ std::optional<double> parseDuration(std::string_view s) {
     return (neg ? -seconds : seconds) / 86400.0;
 }
 
-std::optional<std::uint8_t> errorCode(std::string_view text) {
-    static constexpr std::pair<std::string_view, std::uint8_t> codes[] = {
-        {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
-        {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A}};
-    for (const auto& [t, c] : codes)
-        if (t == text) return c;
-    return std::nullopt;
-}
-
 std::string shortest(double v) {
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
@@ -1045,7 +1036,7 @@ struct ContentParser {
         CellEl& ce = *cell;
         // LibreOffice marks a formula's error result; Gnumeric leaves it a formula's text.
         if (calcType == "error"sv || (hasFormula && cellType == "string"sv)) {
-            if (auto code = errorCode(hasStringValue && !cellString.empty() ? cellString : cellText)) {
+            if (auto code = errorCodeOf(hasStringValue && !cellString.empty() ? cellString : cellText)) {
                 ce.value = CellValue::error(*code);
                 return;
             }

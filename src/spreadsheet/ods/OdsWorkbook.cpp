@@ -463,10 +463,10 @@ void OdsWorksheet::setColumnHorizontalAlignment(std::int16_t column, std::int32_
     case AlignLeft:
         ch.textAlign = "start";
         break;
-    case -4152:
+    case AlignRight:
         ch.textAlign = "end";
         break;
-    case -4130:
+    case AlignJustify:
         ch.textAlign = "justify";
         break;
     default:
@@ -507,20 +507,20 @@ void OdsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
     check(lastRow, lastColumn);
     // LibreOffice's own widths for Excel's hairline, thin, medium and thick lines.
     std::string border;
-    if (lineStyle == -4142) {
+    if (lineStyle == LineStyleNone) {
         border = "none";
     } else if (lineStyle == LineStyleContinuous) {
         switch (weight) {
-        case 1:
+        case WeightHairline:
             border = "0.06pt solid #000000";
             break;
         case WeightThin:
             border = "0.74pt solid #000000";
             break;
-        case -4138:
+        case WeightMedium:
             border = "1.76pt solid #000000";
             break;
-        case 4:
+        case WeightThick:
             border = "2.49pt solid #000000";
             break;
         default:

@@ -19,22 +19,22 @@ using text::quoted;
 // HorizontalAlignment codes to the XF's alc field.
 std::uint8_t horizontalCode(std::int32_t alignment) {
     switch (alignment) {
-    case 1:
-        return 0; // general
+    case AlignGeneral:
+        return 0;
     case AlignLeft:
         return 1;
     case AlignCenter:
         return 2;
-    case -4152:
-        return 3; // right
-    case 5:
-        return 4; // fill
-    case -4130:
-        return 5; // justify
-    case 7:
-        return 6; // centre across selection
-    case -4117:
-        return 7; // distributed
+    case AlignRight:
+        return 3;
+    case AlignFill:
+        return 4;
+    case AlignJustify:
+        return 5;
+    case AlignCenterAcrossSelection:
+        return 6;
+    case AlignDistributed:
+        return 7;
     default:
         throw RuntimeError(err::Application,
                            "Alinierea orizontala " + std::to_string(alignment) + " nu exista");
@@ -43,36 +43,36 @@ std::uint8_t horizontalCode(std::int32_t alignment) {
 
 // BorderAround's line style and weight to the XF's line code.
 std::uint8_t borderCode(std::int32_t style, std::int32_t weight) {
-    constexpr std::int32_t hairline = 1, thin = 2, medium = -4138, thick = 4;
+    const bool heavy = weight == WeightMedium || weight == WeightThick;
     switch (style) {
-    case -4142:
-        return 0; // none
+    case LineStyleNone:
+        return 0;
     case LineStyleContinuous:
         switch (weight) {
-        case hairline:
+        case WeightHairline:
             return 7;
-        case thin:
+        case WeightThin:
             return 1;
-        case medium:
+        case WeightMedium:
             return 2;
-        case thick:
+        case WeightThick:
             return 5;
         default:
             break;
         }
         break;
-    case -4115:
-        return weight == medium || weight == thick ? 8 : 3; // dash
-    case -4118:
-        return 4; // dot
-    case -4119:
-        return 6; // double
-    case 4:
-        return weight == medium || weight == thick ? 10 : 9; // dash dot
-    case 5:
-        return weight == medium || weight == thick ? 12 : 11; // dash dot dot
-    case 13:
-        return 13; // slanted dash dot
+    case LineStyleDash:
+        return heavy ? 8 : 3;
+    case LineStyleDot:
+        return 4;
+    case LineStyleDouble:
+        return 6;
+    case LineStyleDashDot:
+        return heavy ? 10 : 9;
+    case LineStyleDashDotDot:
+        return heavy ? 12 : 11;
+    case LineStyleSlantDashDot:
+        return 13;
     default:
         break;
     }

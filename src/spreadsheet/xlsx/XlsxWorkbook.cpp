@@ -54,15 +54,6 @@ int toInt(const std::string* s, int fallback) {
     return xlsx::toInt(s ? Value(*s) : std::nullopt, fallback);
 }
 
-std::uint8_t errorCode(std::string_view s) {
-    static const std::pair<std::string_view, std::uint8_t> codes[] = {
-        {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
-        {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
-    for (const auto& [t, c] : codes)
-        if (t == s) return c;
-    return 0x0F;
-}
-
 std::string qualifiedName(const std::string& prefix, std::string_view local) {
     return prefix.empty() ? std::string(local) : prefix + ":" + std::string(local);
 }
@@ -726,7 +717,7 @@ CellValue decode(const Cell& c, int row, SharedStrings* strings) {
         return CellValue::boolean(c.value == "1" || c.value == "true");
     case 'e':
         if (c.value.empty()) return {};
-        return CellValue::error(errorCode(c.value));
+        return CellValue::error(errorCodeOf(c.value).value_or(0x0F)); // an unknown error reads as #VALUE!
     default: {
         if (c.value.empty()) return {};
         const double v = toDouble(c.value);
@@ -1399,21 +1390,21 @@ EditedPart Sheet::write(Styles*, SharedStrings& strings) const {
 
 std::string horizontalName(std::int32_t alignment) {
     switch (alignment) {
-    case 1:
+    case AlignGeneral:
         return "general";
     case AlignLeft:
         return "left";
     case AlignCenter:
         return "center";
-    case -4152:
+    case AlignRight:
         return "right";
-    case 5:
+    case AlignFill:
         return "fill";
-    case -4130:
+    case AlignJustify:
         return "justify";
-    case 7:
+    case AlignCenterAcrossSelection:
         return "centerContinuous";
-    case -4117:
+    case AlignDistributed:
         return "distributed";
     default:
         fail("Alinierea orizontala " + std::to_string(alignment) + " nu exista");
@@ -1421,19 +1412,19 @@ std::string horizontalName(std::int32_t alignment) {
 }
 
 std::string borderStyleName(std::int32_t style, std::int32_t weight) {
-    constexpr std::int32_t hairline = 1, thin = 2, medium = -4138, thick = 4;
+    const bool heavy = weight == WeightMedium || weight == WeightThick;
     if (style == LineStyleContinuous) {
-        if (weight == hairline) return "hair";
-        if (weight == thin) return "thin";
-        if (weight == medium) return "medium";
-        if (weight == thick) return "thick";
+        if (weight == WeightHairline) return "hair";
+        if (weight == WeightThin) return "thin";
+        if (weight == WeightMedium) return "medium";
+        if (weight == WeightThick) return "thick";
     }
-    if (style == -4115) return weight == medium || weight == thick ? "mediumDashed" : "dashed";
-    if (style == -4118) return "dotted";
-    if (style == -4119) return "double";
-    if (style == 4) return weight == medium || weight == thick ? "mediumDashDot" : "dashDot";
-    if (style == 5) return weight == medium || weight == thick ? "mediumDashDotDot" : "dashDotDot";
-    if (style == 13) return "slantDashDot";
+    if (style == LineStyleDash) return heavy ? "mediumDashed" : "dashed";
+    if (style == LineStyleDot) return "dotted";
+    if (style == LineStyleDouble) return "double";
+    if (style == LineStyleDashDot) return heavy ? "mediumDashDot" : "dashDot";
+    if (style == LineStyleDashDotDot) return heavy ? "mediumDashDotDot" : "dashDotDot";
+    if (style == LineStyleSlantDashDot) return "slantDashDot";
     fail("Stilul de chenar " + std::to_string(style) + " cu grosimea " + std::to_string(weight) +
          " nu exista");
 }
