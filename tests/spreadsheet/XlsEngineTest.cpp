@@ -696,6 +696,25 @@ TEST(XlsEngine, ReadOnDemandAWorkbookReadsAsWhole) {
     }
 }
 
+// A string table that announces more strings than it holds (writers that count wrong) is read for what it
+// holds, as Excel does, and saved with its count mended.
+TEST(XlsEngine, AStringTableShortOfItsCountReadsWhatItHolds) {
+    ScratchDir dir;
+    const std::vector<RecordBytes> sst = {{rt::Sst, cat({le32(9), le32(9), str8("SPECIA")})}};
+    SheetSpec sheet{"S", {}};
+    sheet.records.push_back({rt::LabelSst, cat({cellHead(0, 0), le32(0)})});
+    const std::string path = (dir.path() / "scurt.xls").string();
+    writeFileBytes(path, cfb::CompoundFile::create({{"Workbook", buildStream({sheet}, sst)}}).serialize());
+    auto wb = xls::openWorkbook(path);
+    EXPECT_EQ(wb->worksheet("S")->cell(1, 1).toText(), "SPECIA");
+    wb->worksheet("S")->setCell(1, 2, CellValue::text("ABUNDENTA"));
+    wb->close(true);
+    EXPECT_EQ(xls::openWorkbook(path)->worksheet("S")->cell(1, 2).toText(), "ABUNDENTA");
+    const Bytes out = workbookStream(path);
+    const WorkbookStream reread(out);
+    EXPECT_EQ(reread.strings().size(), 2u);
+}
+
 TEST(XlsEngine, DamagedFilesAreAClearError) {
     ScratchDir dir;
     const auto original = fileBytes((fixtures() / "basic-libreoffice.xls").string());

@@ -151,25 +151,27 @@ void SharedStrings::parse(const std::vector<std::span<const std::uint8_t>>& chai
     std::size_t totalBytes = 0;
     for (const auto& c : chain)
         totalBytes += c.size();
-    // Every string takes at least 3 bytes: a count beyond that is a lie, not a reason to allocate.
-    if (unique > totalBytes / 3) corrupt("tabela de texte anunta mai multe texte decat contine");
+    // Writers that count wrong announce more strings than the table holds; readers (Excel among them) take
+    // the strings that are there, and a cell pointing past them fails when read. Every string takes at
+    // least 3 bytes: a count beyond that is no reason to allocate.
+    const std::size_t announced = std::min<std::size_t>(unique, totalBytes / 3);
     chain_ = chain;
     locations_.clear();
     lengths_.clear();
-    chunks_.clear();
-    chunks_.resize((std::size_t(unique) >> kChunkBits) + 1);
-    read_.assign(unique, false);
-    locations_.reserve(unique);
-    lengths_.reserve(unique);
+    locations_.reserve(announced);
+    lengths_.reserve(announced);
     ContinuedReader r(chain_, 0, 0);
     r.skip(8);
-    for (std::uint32_t i = 0; i < unique; ++i) {
-        if (!r.settle()) corrupt("tabela de texte anunta mai multe texte decat contine");
+    end_ = {0, 8};
+    for (std::size_t i = 0; i < announced && r.settle(); ++i) {
         locations_.push_back({std::uint32_t(r.segment()), std::uint32_t(r.offset())});
         lengths_.push_back(r.skipString(true));
+        end_ = {std::uint32_t(r.segment()), std::uint32_t(r.offset())}; // settling may step past the last
     }
-    end_ = {std::uint32_t(r.segment()), std::uint32_t(r.offset())};
-    originalCount_ = unique;
+    originalCount_ = locations_.size();
+    chunks_.clear();
+    chunks_.resize((originalCount_ >> kChunkBits) + 1);
+    read_.assign(originalCount_, false);
 }
 
 const std::string& SharedStrings::text(std::size_t i) const {
