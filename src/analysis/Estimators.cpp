@@ -737,20 +737,28 @@ std::string fmtLevel(double x, int decimals) {
 
 } // namespace
 
-Analysis analyse(const Frequencies& f, const Settings& settings) {
-    Analysis a;
-    a.notes = sampleNotes(f);
-    const Tables t(f.n);
-    a.sizeLevel = settings.sizeLevel > 0 ? settings.sizeLevel : 2.0 * double(f.n);
-    a.coverageLevel =
-        settings.coverageLevel > 0 ? settings.coverageLevel : coverageAt(f, t, 2.0 * double(f.n));
-    const double sizeM = a.sizeLevel;
-    const double covM = sizeForCoverage(f, t, a.coverageLevel);
+namespace {
 
-    const std::string boot = "bootstrap Chao et al. 2014";
-    const std::string bootInterval = "valoarea +/- 1,96 ES bootstrap";
-    auto add = [&](std::string key, std::string label, std::string variant, const Value& v,
-                   std::string seMethod, std::string interval, std::string logBase = "") {
+const std::string kBoot = "bootstrap Chao et al. 2014";
+const std::string kBootInterval = "valoarea +/- 1,96 ES bootstrap";
+const std::string kLognormal = "log-normal (Chao 1987)";
+const char* const kOrderName[3] = {"q=0", "q=1", "q=2"};
+
+Value plain(double x, unsigned notes = NoteNone) {
+    Value v;
+    v.value = x;
+    v.notes = notes;
+    return v;
+}
+
+// The estimates in the order the table shows them, and which bootstrap statistic gives each bootstrapped
+// one its standard error.
+struct Rows {
+    Analysis& a;
+    std::vector<std::pair<std::size_t, Stat>> booted;
+
+    std::size_t add(std::string key, std::string label, std::string variant, const Value& v,
+                    std::string seMethod, std::string interval, std::string logBase = "") {
         Estimate e;
         e.key = std::move(key);
         e.label = std::move(label);
@@ -766,61 +774,59 @@ Analysis analyse(const Frequencies& f, const Settings& settings) {
         e.notes = v.notes;
         a.estimates.push_back(std::move(e));
         return a.estimates.size() - 1;
-    };
-    auto plain = [](double x, unsigned notes = NoteNone) {
-        Value v;
-        v.value = x;
-        v.notes = notes;
-        return v;
-    };
-    const unsigned base =
-        a.notes & (NoteEmptySample | NoteUnderTwoIndividuals | NoteOneSpecies | NoteAllSingletons);
-    const std::string lognormal = "log-normal (Chao 1987)";
-    add("sObs", "S observat", "numarul de specii observate", plain(double(f.s), base), "", "");
-    add("chao1", "Chao1 clasic",
-        "Chao1 clasic S + (n-1)/n f1^2/(2 f2) (Chao 1987); forma corectata daca f2 = 0", chao1Classic(f),
-        "analitic (Chao 1987)", lognormal);
-    add("chao1BiasCorrected", "Chao1 corectat", "Chao1 corectat S + (n-1)/n f1(f1-1)/(2(f2+1))",
-        chao1BiasCorrected(f), "analitic", lognormal);
-    add("chao1BiasCorrectedNoFactor", "Chao1 corectat fara (n-1)/n",
-        "S + f1(f1-1)/(2(f2+1)), forma din vegan", plain(f.n > 0 ? chao1BiasCorrectedPlain(f) : 0, base), "",
-        "");
-    add("ace", "ACE (prag 10)", "ACE, specii rare <= 10 (Chao si Lee 1992)", ace(f, 10), "metoda delta",
-        lognormal);
-    std::vector<std::pair<std::size_t, Stat>> booted;
-    booted.push_back({add("jackknife1", "Jackknife 1", "jackknife de ordinul 1, abundente: S + f1 (n-1)/n",
-                          plain(jackknife1(f), base), boot, bootInterval),
-                      StJack1});
-    booted.push_back({add("jackknife2", "Jackknife 2", "jackknife de ordinul 2, abundente",
-                          plain(jackknife2(f), base | (f.n < 2 && f.n > 0 ? NoteUndefined : NoteNone)), boot,
-                          bootInterval),
-                      StJack2});
-    booted.push_back({add("fisherAlpha", "alfa Fisher", "S = alfa ln(1 + n/alfa)", fisherAlpha(f), boot,
-                          bootInterval, "e"),
-                      StFisher});
-    booted.push_back({add("coverage", "Acoperire (Chao-Jost)", "acoperirea esantionului (Chao si Jost 2012)",
-                          plain(coverageChaoJost(f), base), boot, bootInterval),
-                      StCoverage});
-    booted.push_back({add("goodCoverage", "Acoperire Good", "1 - f1/n (Good 1953)",
-                          plain(goodsCoverage(f), base), boot, bootInterval),
-                      StGood});
-    const char* orderName[3] = {"q=0", "q=1", "q=2"};
+    }
+    void addBooted(Stat stat, std::string key, std::string label, std::string variant, const Value& v,
+                   std::string logBase = "") {
+        booted.push_back(
+            {add(std::move(key), std::move(label), std::move(variant), v, kBoot, kBootInterval, logBase),
+             stat});
+    }
+};
+
+// Richness estimators, the jackknives, Fisher's alpha and coverage.
+void addRichness(Rows& rows, const Frequencies& f, unsigned base) {
+    rows.add("sObs", "S observat", "numarul de specii observate", plain(double(f.s), base), "", "");
+    rows.add("chao1", "Chao1 clasic",
+             "Chao1 clasic S + (n-1)/n f1^2/(2 f2) (Chao 1987); forma corectata daca f2 = 0", chao1Classic(f),
+             "analitic (Chao 1987)", kLognormal);
+    rows.add("chao1BiasCorrected", "Chao1 corectat", "Chao1 corectat S + (n-1)/n f1(f1-1)/(2(f2+1))",
+             chao1BiasCorrected(f), "analitic", kLognormal);
+    rows.add("chao1BiasCorrectedNoFactor", "Chao1 corectat fara (n-1)/n",
+             "S + f1(f1-1)/(2(f2+1)), forma din vegan", plain(f.n > 0 ? chao1BiasCorrectedPlain(f) : 0, base),
+             "", "");
+    rows.add("ace", "ACE (prag 10)", "ACE, specii rare <= 10 (Chao si Lee 1992)", ace(f, 10), "metoda delta",
+             kLognormal);
+    rows.addBooted(StJack1, "jackknife1", "Jackknife 1", "jackknife de ordinul 1, abundente: S + f1 (n-1)/n",
+                   plain(jackknife1(f), base));
+    rows.addBooted(StJack2, "jackknife2", "Jackknife 2", "jackknife de ordinul 2, abundente",
+                   plain(jackknife2(f), base | (f.n < 2 && f.n > 0 ? NoteUndefined : NoteNone)));
+    rows.addBooted(StFisher, "fisherAlpha", "alfa Fisher", "S = alfa ln(1 + n/alfa)", fisherAlpha(f), "e");
+    rows.addBooted(StCoverage, "coverage", "Acoperire (Chao-Jost)",
+                   "acoperirea esantionului (Chao si Jost 2012)", plain(coverageChaoJost(f), base));
+    rows.addBooted(StGood, "goodCoverage", "Acoperire Good", "1 - f1/n (Good 1953)",
+                   plain(goodsCoverage(f), base));
+}
+
+// Hill numbers observed and asymptotic.
+void addHill(Rows& rows, const Frequencies& f, unsigned base) {
     const char* orderWhat[3] = {"bogatia", "exp(Shannon)", "1/Simpson"};
     for (int q = 0; q < 3; ++q)
-        booted.push_back(
-            {add("hill" + std::to_string(q) + "Observed", std::string("Hill ") + orderName[q] + " observat",
-                 std::string("numar Hill observat: ") + orderWhat[q], plain(hillObserved(f, q), base), boot,
-                 bootInterval, q == 1 ? "e" : ""),
-             Stat(StHillObs0 + q)});
-    add("hill0Asymptotic", "Hill q=0 asimptotic", "Chao1 clasic (Chao et al. 2014)", hillAsymptotic(f, 0),
-        "analitic (Chao 1987)", lognormal);
-    booted.push_back(
-        {add("hill1Asymptotic", "Hill q=1 asimptotic", "exp(entropia Chao-Shannon, Chao, Wang si Jost 2013)",
-             hillAsymptotic(f, 1), boot, bootInterval, "e"),
-         StHillAsy1});
-    booted.push_back({add("hill2Asymptotic", "Hill q=2 asimptotic", "Simpson nedeplasat n(n-1)/sum X(X-1)",
-                          hillAsymptotic(f, 2), boot, bootInterval),
-                      StHillAsy2});
+        rows.addBooted(Stat(StHillObs0 + q), "hill" + std::to_string(q) + "Observed",
+                       std::string("Hill ") + kOrderName[q] + " observat",
+                       std::string("numar Hill observat: ") + orderWhat[q], plain(hillObserved(f, q), base),
+                       q == 1 ? "e" : "");
+    rows.add("hill0Asymptotic", "Hill q=0 asimptotic", "Chao1 clasic (Chao et al. 2014)",
+             hillAsymptotic(f, 0), "analitic (Chao 1987)", kLognormal);
+    rows.addBooted(StHillAsy1, "hill1Asymptotic", "Hill q=1 asimptotic",
+                   "exp(entropia Chao-Shannon, Chao, Wang si Jost 2013)", hillAsymptotic(f, 1), "e");
+    rows.addBooted(StHillAsy2, "hill2Asymptotic", "Hill q=2 asimptotic",
+                   "Simpson nedeplasat n(n-1)/sum X(X-1)", hillAsymptotic(f, 2));
+}
+
+// Hill numbers at the sample size and at the coverage asked for, and richness rarefied to the run's smallest
+// sample.
+void addAtLevels(Rows& rows, const Frequencies& f, const Tables& t, const Settings& settings, unsigned base,
+                 double sizeM, double covM) {
     const std::string sizeText = fmtLevel(sizeM, 0);
     const char* sizeHow = sizeM < double(f.n)   ? "rarefiere"
                           : sizeM > double(f.n) ? "extrapolare"
@@ -828,76 +834,77 @@ Analysis analyse(const Frequencies& f, const Settings& settings) {
     // Beyond twice the sample the extrapolation is no longer reliable (Chao et al. 2014): said, not hidden.
     const unsigned beyond = sizeM > 2.0 * double(f.n) && f.n > 0 ? NoteBeyondDouble : NoteNone;
     for (int q = 0; q < 3; ++q)
-        booted.push_back(
-            {add("hill" + std::to_string(q) + "AtSize",
-                 std::string("Hill ") + orderName[q] + " la m = " + sizeText,
-                 std::string(sizeHow) + " la m = " + sizeText + " indivizi (Chao et al. 2014)",
-                 plain(hillAt(f, t, q, sizeM), base | beyond), boot, bootInterval, q == 1 ? "e" : ""),
-             Stat(StSize0 + q)});
+        rows.addBooted(Stat(StSize0 + q), "hill" + std::to_string(q) + "AtSize",
+                       std::string("Hill ") + kOrderName[q] + " la m = " + sizeText,
+                       std::string(sizeHow) + " la m = " + sizeText + " indivizi (Chao et al. 2014)",
+                       plain(hillAt(f, t, q, sizeM), base | beyond), q == 1 ? "e" : "");
     const unsigned beyondCoverage = covM > 2.0 * double(f.n) && f.n > 0 ? NoteBeyondDouble : NoteNone;
     if (settings.rarefyTo > 0 && settings.rarefyTo < f.n)
-        add("rarefiedRichness", "S rarefiat la m = " + std::to_string(settings.rarefyTo),
-            "rarefiere la cel mai mic esantion al rularii, m = " + std::to_string(settings.rarefyTo) +
-                " (Hurlbert 1971)",
-            rarefiedRichness(f, t, settings.rarefyTo), "analitic (Heck et al. 1975)", "valoarea +/- 1,96 ES");
-    const std::string covText = fmtLevel(a.coverageLevel, 3);
+        rows.add("rarefiedRichness", "S rarefiat la m = " + std::to_string(settings.rarefyTo),
+                 "rarefiere la cel mai mic esantion al rularii, m = " + std::to_string(settings.rarefyTo) +
+                     " (Hurlbert 1971)",
+                 rarefiedRichness(f, t, settings.rarefyTo), "analitic (Heck et al. 1975)",
+                 "valoarea +/- 1,96 ES");
+    const std::string covText = fmtLevel(rows.a.coverageLevel, 3);
     for (int q = 0; q < 3; ++q)
-        booted.push_back(
-            {add("hill" + std::to_string(q) + "AtCoverage",
-                 std::string("Hill ") + orderName[q] + " la C = " + covText,
-                 "la acoperirea C = " + covText + " (m = " + fmtLevel(covM, 0) + ", Chao si Jost 2012)",
-                 plain(hillAt(f, t, q, covM), base | beyondCoverage), boot, bootInterval, q == 1 ? "e" : ""),
-             Stat(StCov0 + q)});
+        rows.addBooted(Stat(StCov0 + q), "hill" + std::to_string(q) + "AtCoverage",
+                       std::string("Hill ") + kOrderName[q] + " la C = " + covText,
+                       "la acoperirea C = " + covText + " (m = " + fmtLevel(covM, 0) + ", Chao si Jost 2012)",
+                       plain(hillAt(f, t, q, covM), base | beyondCoverage), q == 1 ? "e" : "");
+}
 
-    const std::vector<std::int64_t> sizes = curveSizes(f.n, settings.curvePoints);
-    a.curve.resize(sizes.size());
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-        a.curve[i].m = double(sizes[i]);
-        for (int q = 0; q < 3; ++q)
-            a.curve[i].value[q] = hillAt(f, t, q, double(sizes[i]));
-        a.curve[i].value[3] = coverageAt(f, t, double(sizes[i]));
-    }
+// Running sums of every bootstrapped statistic and of the curve's four values at each size.
+struct Replicates {
+    std::vector<Running> stats, curve;
+};
 
-    // The bootstrap: one generator per sample, replicates in order, running sums only.
-    std::vector<Running> stats(StCount), curve(sizes.size() * 4);
+// The bootstrap: one generator per sample, replicates in order, running sums only.
+Replicates bootstrap(const Frequencies& f, const Tables& t, const Settings& settings, double sizeM,
+                     double covM, const std::vector<std::int64_t>& sizes) {
+    Replicates out{std::vector<Running>(StCount), std::vector<Running>(sizes.size() * 4)};
     const std::vector<double> p = f.n > 0 ? bootstrapAssemblage(f) : std::vector<double>();
     double mass = 0;
     for (double x : p)
         mass += x;
-    if (mass > 0 && settings.replicates > 1) {
-        const AliasTable table(p);
-        Random random(settings.seed, settings.stream);
-        std::vector<std::int64_t> counts(p.size());
-        for (int r = 0; r < settings.replicates; ++r) {
-            std::fill(counts.begin(), counts.end(), 0);
-            for (std::int64_t i = 0; i < f.n; ++i)
-                ++counts[table.draw(random)];
-            const Frequencies b = Frequencies::fromCounts(counts);
-            double v[StCount];
-            v[StJack1] = jackknife1(b);
-            v[StJack2] = jackknife2(b);
-            v[StFisher] = fisherAlpha(b).value;
-            v[StCoverage] = coverageChaoJost(b);
-            v[StGood] = goodsCoverage(b);
-            for (int q = 0; q < 3; ++q) {
-                v[StHillObs0 + q] = hillObserved(b, q);
-                v[StSize0 + q] = hillAt(b, t, q, sizeM);
-                v[StCov0 + q] = hillAt(b, t, q, covM);
-            }
-            v[StHillAsy1] = hillAsymptotic(b, 1).value;
-            v[StHillAsy2] = hillAsymptotic(b, 2).value;
-            for (int k = 0; k < StCount; ++k)
-                stats[std::size_t(k)].add(v[k]);
-            for (std::size_t i = 0; i < sizes.size(); ++i) {
-                for (int q = 0; q < 3; ++q)
-                    curve[i * 4 + std::size_t(q)].add(hillAt(b, t, q, double(sizes[i])));
-                curve[i * 4 + 3].add(coverageAt(b, t, double(sizes[i])));
-            }
+    if (mass <= 0 || settings.replicates <= 1) return out;
+    const AliasTable table(p);
+    Random random(settings.seed, settings.stream);
+    std::vector<std::int64_t> counts(p.size());
+    for (int r = 0; r < settings.replicates; ++r) {
+        std::fill(counts.begin(), counts.end(), 0);
+        for (std::int64_t i = 0; i < f.n; ++i)
+            ++counts[table.draw(random)];
+        const Frequencies b = Frequencies::fromCounts(counts);
+        double v[StCount];
+        v[StJack1] = jackknife1(b);
+        v[StJack2] = jackknife2(b);
+        v[StFisher] = fisherAlpha(b).value;
+        v[StCoverage] = coverageChaoJost(b);
+        v[StGood] = goodsCoverage(b);
+        for (int q = 0; q < 3; ++q) {
+            v[StHillObs0 + q] = hillObserved(b, q);
+            v[StSize0 + q] = hillAt(b, t, q, sizeM);
+            v[StCov0 + q] = hillAt(b, t, q, covM);
+        }
+        v[StHillAsy1] = hillAsymptotic(b, 1).value;
+        v[StHillAsy2] = hillAsymptotic(b, 2).value;
+        for (int k = 0; k < StCount; ++k)
+            out.stats[std::size_t(k)].add(v[k]);
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            for (int q = 0; q < 3; ++q)
+                out.curve[i * 4 + std::size_t(q)].add(hillAt(b, t, q, double(sizes[i])));
+            out.curve[i * 4 + 3].add(coverageAt(b, t, double(sizes[i])));
         }
     }
-    for (const auto& [row, stat] : booted) {
+    return out;
+}
+
+// Each bootstrapped estimate's standard error and interval, bounded below by what was observed.
+void applyBootstrap(Analysis& a, const Rows& rows, const Replicates& reps, const Frequencies& f,
+                    const Settings& settings) {
+    for (const auto& [row, stat] : rows.booted) {
         Estimate& e = a.estimates[row];
-        const double sd = stats[std::size_t(stat)].sd();
+        const double sd = reps.stats[std::size_t(stat)].sd();
         if (sd < 0 || !std::isfinite(e.value)) {
             e.se = -1;
             e.seMethod.clear();
@@ -906,9 +913,9 @@ Analysis analyse(const Frequencies& f, const Settings& settings) {
             continue;
         }
         e.se = sd;
-        e.seMethod = boot + ", " + std::to_string(settings.replicates) + " replici";
+        e.seMethod = kBoot + ", " + std::to_string(settings.replicates) + " replici";
         e.hasInterval = true;
-        e.interval = bootInterval;
+        e.interval = kBootInterval;
         const bool isCoverage = stat == StCoverage || stat == StGood;
         const double floor = stat == StHillAsy1 || stat == StHillAsy2 || stat == StJack1 || stat == StJack2
                                  ? hillObserved(f, stat == StHillAsy2   ? 2
@@ -919,14 +926,44 @@ Analysis analyse(const Frequencies& f, const Settings& settings) {
         e.upper = e.value + kZ * sd;
         if (isCoverage) e.upper = std::min(1.0, e.upper);
     }
-    for (std::size_t i = 0; i < sizes.size(); ++i)
+    for (std::size_t i = 0; i < a.curve.size(); ++i)
         for (int k = 0; k < 4; ++k) {
-            const double sd = std::max(0.0, curve[i * 4 + std::size_t(k)].sd());
+            const double sd = std::max(0.0, reps.curve[i * 4 + std::size_t(k)].sd());
             CurvePoint& c = a.curve[i];
             c.lower[k] = std::max(0.0, c.value[k] - kZ * sd);
             c.upper[k] = c.value[k] + kZ * sd;
             if (k == 3) c.upper[k] = std::min(1.0, c.upper[k]);
         }
+}
+
+} // namespace
+
+Analysis analyse(const Frequencies& f, const Settings& settings) {
+    Analysis a;
+    a.notes = sampleNotes(f);
+    const Tables t(f.n);
+    a.sizeLevel = settings.sizeLevel > 0 ? settings.sizeLevel : 2.0 * double(f.n);
+    a.coverageLevel =
+        settings.coverageLevel > 0 ? settings.coverageLevel : coverageAt(f, t, 2.0 * double(f.n));
+    const double sizeM = a.sizeLevel;
+    const double covM = sizeForCoverage(f, t, a.coverageLevel);
+    const unsigned base =
+        a.notes & (NoteEmptySample | NoteUnderTwoIndividuals | NoteOneSpecies | NoteAllSingletons);
+
+    Rows rows{a, {}};
+    addRichness(rows, f, base);
+    addHill(rows, f, base);
+    addAtLevels(rows, f, t, settings, base, sizeM, covM);
+
+    const std::vector<std::int64_t> sizes = curveSizes(f.n, settings.curvePoints);
+    a.curve.resize(sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        a.curve[i].m = double(sizes[i]);
+        for (int q = 0; q < 3; ++q)
+            a.curve[i].value[q] = hillAt(f, t, q, double(sizes[i]));
+        a.curve[i].value[3] = coverageAt(f, t, double(sizes[i]));
+    }
+    applyBootstrap(a, rows, bootstrap(f, t, settings, sizeM, covM, sizes), f, settings);
     return a;
 }
 
