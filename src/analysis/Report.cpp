@@ -213,9 +213,7 @@ std::string shade(double v) {
     return b;
 }
 
-} // namespace
-
-std::string renderReport(const std::vector<ReportSheet>& sheets, const std::string& title) {
+std::string head(const std::vector<ReportSheet>& sheets, const std::string& title) {
     std::string h =
         "<!DOCTYPE html>\n<html lang=\"ro\"><head><meta charset=\"utf-8\"><title>" + escape(title) +
         "</title>\n<style>\n"
@@ -234,7 +232,11 @@ std::string renderReport(const std::vector<ReportSheet>& sheets, const std::stri
              ", samanta " + std::to_string(p.seed) + ", " + std::to_string(p.replicates) +
              " replici bootstrap; intervale de 95%.</p>\n";
     }
-    h += "<section><h2>Curbe</h2>" + legend(sheets) + "\n";
+    return h;
+}
+
+std::string curvesSection(const std::vector<ReportSheet>& sheets) {
+    std::string h = "<section><h2>Curbe</h2>" + legend(sheets) + "\n";
     h += rankAbundance(sheets) + "\n";
     const char* names[3] = {"q = 0 (bogatia)", "q = 1 (exp Shannon)", "q = 2 (1/Simpson)"};
     for (int q = 0; q < 3; ++q)
@@ -242,65 +244,78 @@ std::string renderReport(const std::vector<ReportSheet>& sheets, const std::stri
     h += curvePlot(sheets, 3, "Acoperirea esantionului", "acoperire") + "\n";
     for (int q = 0; q < 3; ++q)
         h += coverageBasedPlot(sheets, q) + "\n";
-    h += "<p>Linie plina: rarefiere; linie intrerupta: extrapolare pana la 2n; punct: esantionul observat; "
-         "banda: interval bootstrap de 95%.</p></section>\n";
+    return h +
+           "<p>Linie plina: rarefiere; linie intrerupta: extrapolare pana la 2n; punct: esantionul observat; "
+           "banda: interval bootstrap de 95%.</p></section>\n";
+}
 
-    for (const auto& s : sheets) {
-        h += "<section><h2>" + escape(s.label) + "</h2>\n<p>Domeniul " + escape(s.provenance.range) + ": " +
-             std::to_string(s.provenance.species) + " specii, " + std::to_string(s.provenance.individuals) +
-             " indivizi.</p>\n<table><tr>";
-        for (const char* heading : kEstimateHeadings)
-            h += "<th>" + std::string(heading) + "</th>";
+std::string sheetSection(const ReportSheet& s) {
+    std::string h = "<section><h2>" + escape(s.label) + "</h2>\n<p>Domeniul " + escape(s.provenance.range) +
+                    ": " + std::to_string(s.provenance.species) + " specii, " +
+                    std::to_string(s.provenance.individuals) + " indivizi.</p>\n<table><tr>";
+    for (const char* heading : kEstimateHeadings)
+        h += "<th>" + std::string(heading) + "</th>";
+    h += "</tr>\n";
+    for (const auto& e : s.analysis.estimates) {
+        h += "<tr><td>" + escape(e.label) + "</td><td class=\"n\">" + num(e.value) + "</td><td class=\"n\">" +
+             (e.se >= 0 ? num(e.se) : "") + "</td><td class=\"n\">" + (e.hasInterval ? num(e.lower) : "") +
+             "</td><td class=\"n\">" + (e.hasInterval ? num(e.upper) : "") + "</td><td>" +
+             escape(methodText(e)) + "</td></tr>\n";
+    }
+    return h + "</table></section>\n";
+}
+
+std::string dissimilarityTable(const std::vector<ReportSheet>& sheets, int k) {
+    const char* indexNames[4] = {"Jaccard", "Sorensen", "Bray-Curtis", "Morisita-Horn"};
+    std::string h = "<h3>Disimilaritate " + std::string(indexNames[k]) + "</h3>\n<table><tr><th></th>";
+    for (const auto& s : sheets)
+        h += "<th>" + escape(s.label) + "</th>";
+    h += "</tr>\n";
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        h += "<tr><th>" + escape(sheets[i].label) + "</th>";
+        for (std::size_t j = 0; j < sheets.size(); ++j) {
+            const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
+            const double v = k == 0   ? d.jaccard
+                             : k == 1 ? d.sorensen
+                             : k == 2 ? d.brayCurtis
+                                      : d.morisitaHorn;
+            h += "<td class=\"n\" style=\"" + shade(v) + "\">" + num(v) + "</td>";
+        }
         h += "</tr>\n";
-        for (const auto& e : s.analysis.estimates) {
-            h += "<tr><td>" + escape(e.label) + "</td><td class=\"n\">" + num(e.value) +
-                 "</td><td class=\"n\">" + (e.se >= 0 ? num(e.se) : "") + "</td><td class=\"n\">" +
-                 (e.hasInterval ? num(e.lower) : "") + "</td><td class=\"n\">" +
-                 (e.hasInterval ? num(e.upper) : "") + "</td><td>" + escape(methodText(e)) + "</td></tr>\n";
-        }
-        h += "</table></section>\n";
     }
+    return h + "</table>\n";
+}
 
-    if (sheets.size() >= 2) {
-        std::vector<Community> all;
-        for (const auto& s : sheets)
-            all.push_back(s.community);
-        h += "<section><h2>Comparatii intre foi</h2>\n<p>Beta Whittaker: " + num(whittakerBeta(all)) +
-             "</p>\n";
-        const char* indexNames[4] = {"Jaccard", "Sorensen", "Bray-Curtis", "Morisita-Horn"};
-        for (int k = 0; k < 4; ++k) {
-            h += "<h3>Disimilaritate " + std::string(indexNames[k]) + "</h3>\n<table><tr><th></th>";
-            for (const auto& s : sheets)
-                h += "<th>" + escape(s.label) + "</th>";
-            h += "</tr>\n";
-            for (std::size_t i = 0; i < sheets.size(); ++i) {
-                h += "<tr><th>" + escape(sheets[i].label) + "</th>";
-                for (std::size_t j = 0; j < sheets.size(); ++j) {
-                    const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
-                    const double v = k == 0   ? d.jaccard
-                                     : k == 1 ? d.sorensen
-                                     : k == 2 ? d.brayCurtis
-                                              : d.morisitaHorn;
-                    h += "<td class=\"n\" style=\"" + shade(v) + "\">" + num(v) + "</td>";
-                }
-                h += "</tr>\n";
-            }
-            h += "</table>\n";
+std::string comparisonSection(const std::vector<ReportSheet>& sheets) {
+    std::vector<Community> all;
+    for (const auto& s : sheets)
+        all.push_back(s.community);
+    std::string h =
+        "<section><h2>Comparatii intre foi</h2>\n<p>Beta Whittaker: " + num(whittakerBeta(all)) + "</p>\n";
+    for (int k = 0; k < 4; ++k)
+        h += dissimilarityTable(sheets, k);
+    h += "<h3>Testul t Hutcheson pentru H Shannon</h3>\n<table><tr><th>Foaia 1</th><th>Foaia "
+         "2</th><th>H1</th>"
+         "<th>H2</th><th>t</th><th>gl</th><th>p</th></tr>\n";
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+        for (std::size_t j = i + 1; j < sheets.size(); ++j) {
+            const HutchesonTest t = hutcheson(sheets[i].community, sheets[j].community);
+            h += "<tr><td>" + escape(sheets[i].label) + "</td><td>" + escape(sheets[j].label) +
+                 "</td><td class=\"n\">" + num(t.h1) + "</td><td class=\"n\">" + num(t.h2) +
+                 "</td><td class=\"n\">" + (t.defined ? num(t.t) : "nedefinit") + "</td><td class=\"n\">" +
+                 (t.defined ? num(t.df, 1) : "") + "</td><td class=\"n\">" + (t.defined ? num(t.p, 4) : "") +
+                 "</td></tr>\n";
         }
-        h += "<h3>Testul t Hutcheson pentru H Shannon</h3>\n<table><tr><th>Foaia 1</th><th>Foaia "
-             "2</th><th>H1</th>"
-             "<th>H2</th><th>t</th><th>gl</th><th>p</th></tr>\n";
-        for (std::size_t i = 0; i < sheets.size(); ++i)
-            for (std::size_t j = i + 1; j < sheets.size(); ++j) {
-                const HutchesonTest t = hutcheson(sheets[i].community, sheets[j].community);
-                h += "<tr><td>" + escape(sheets[i].label) + "</td><td>" + escape(sheets[j].label) +
-                     "</td><td class=\"n\">" + num(t.h1) + "</td><td class=\"n\">" + num(t.h2) +
-                     "</td><td class=\"n\">" + (t.defined ? num(t.t) : "nedefinit") +
-                     "</td><td class=\"n\">" + (t.defined ? num(t.df, 1) : "") + "</td><td class=\"n\">" +
-                     (t.defined ? num(t.p, 4) : "") + "</td></tr>\n";
-            }
-        h += "</table></section>\n";
-    }
+    return h + "</table></section>\n";
+}
+
+} // namespace
+
+std::string renderReport(const std::vector<ReportSheet>& sheets, const std::string& title) {
+    std::string h = head(sheets, title) + curvesSection(sheets);
+    for (const auto& s : sheets)
+        h += sheetSection(s);
+    if (sheets.size() >= 2) h += comparisonSection(sheets);
     return h + "</body></html>\n";
 }
 
