@@ -171,49 +171,57 @@ LRESULT CALLBACK IndicesWindow32::windowProc(HWND window, UINT message, WPARAM w
     return self->handle(message, wParam, lParam);
 }
 
+void IndicesWindow32::command(WPARAM wParam, LPARAM lParam) {
+    const int id = LOWORD(wParam), code = HIWORD(wParam);
+    if (id == kIdFis && code == BN_CLICKED) logic_.cmdFis_Click();
+    if (id == kIdCalcul && code == BN_CLICKED) logic_.cmdCalcul_Click();
+    if (id == IDCANCEL && (code == BN_CLICKED || lParam == 0)) logic_.cmdCancel_Click();
+    if (id == kIdFoaie && code == CBN_SELCHANGE)
+        logic_.cboFoaie_Click(static_cast<int>(SendMessageW(cboFoaie, CB_GETCURSEL, 0, 0)));
+}
+
+// The brush a control is painted with, or none for the system's own.
+HBRUSH IndicesWindow32::colours(UINT message, HDC dc, HWND from) const {
+    if (message != WM_CTLCOLORSTATIC || from == txtLocatie) {
+        SetTextColor(dc, kDarkGrey);
+        SetBkColor(dc, kLightGrey);
+        return lightGrey_;
+    }
+    if (from == lblFis || from == FraFisier) {
+        SetTextColor(dc, labelGrey());
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return GetSysColorBrush(COLOR_BTNFACE);
+    }
+    return nullptr;
+}
+
+// The wait cursor while working, the hand over the file button; false leaves the cursor to the system.
+bool IndicesWindow32::setCursor(HWND over) const {
+    if (busy_ > 0) {
+        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514))); // IDC_WAIT
+        return true;
+    }
+    if (over == cmdFis) {
+        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649))); // IDC_HAND
+        return true;
+    }
+    return false;
+}
+
 LRESULT IndicesWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     const HWND window = window_;
     switch (message) {
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam), code = HIWORD(wParam);
-        if (id == kIdFis && code == BN_CLICKED) logic_.cmdFis_Click();
-        if (id == kIdCalcul && code == BN_CLICKED) logic_.cmdCalcul_Click();
-        if (id == IDCANCEL && (code == BN_CLICKED || lParam == 0)) logic_.cmdCancel_Click();
-        if (id == kIdFoaie && code == CBN_SELCHANGE)
-            logic_.cboFoaie_Click(static_cast<int>(SendMessageW(cboFoaie, CB_GETCURSEL, 0, 0)));
+    case WM_COMMAND:
+        command(wParam, lParam);
         return 0;
-    }
-    case WM_CTLCOLORSTATIC: {
-        const HDC dc = reinterpret_cast<HDC>(wParam);
-        const HWND from = reinterpret_cast<HWND>(lParam);
-        if (from == txtLocatie) {
-            SetTextColor(dc, kDarkGrey);
-            SetBkColor(dc, kLightGrey);
-            return reinterpret_cast<LRESULT>(lightGrey_);
-        }
-        if (from == lblFis || from == FraFisier) {
-            SetTextColor(dc, labelGrey());
-            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-        }
-        break;
-    }
+    case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLOREDIT: {
-        const HDC dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, kDarkGrey);
-        SetBkColor(dc, kLightGrey);
-        return reinterpret_cast<LRESULT>(lightGrey_);
-    }
+    case WM_CTLCOLOREDIT:
+        if (const HBRUSH b = colours(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+            return reinterpret_cast<LRESULT>(b);
+        break;
     case WM_SETCURSOR:
-        if (busy_ > 0) {
-            SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514))); // IDC_WAIT
-            return TRUE;
-        }
-        if (reinterpret_cast<HWND>(wParam) == cmdFis) {
-            SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649))); // IDC_HAND
-            return TRUE;
-        }
+        if (setCursor(reinterpret_cast<HWND>(wParam))) return TRUE;
         break;
     case WM_SIZE:
         // A minimise does not last: the restore brings the window back at its size, in the centre.

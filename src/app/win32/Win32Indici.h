@@ -40,6 +40,9 @@ class IndicesWindow32 : public ui::IndicesView {
 
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void command(WPARAM wParam, LPARAM lParam);
+    HBRUSH colours(UINT message, HDC dc, HWND from) const;
+    bool setCursor(HWND over) const;
     void createControls();
     void layout();
     void sizeAndCentre();

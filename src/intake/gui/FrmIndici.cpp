@@ -229,6 +229,22 @@ void FrmIndici::createControls() {
         button->installEventFilter(this);
     }
 
+    createStatusBar();
+
+    // Tab order: cmdCancel first, then the frame's controls, then the calculation.
+    setTabOrder(cmdCancel, cboFoaie);
+    setTabOrder(cboFoaie, cmdFis);
+    setTabOrder(cmdFis, txtLocatie);
+    setTabOrder(txtLocatie, cmdCalcul);
+    setTabOrder(cmdCalcul, cmdCancel);
+
+    connect(cmdFis, &QPushButton::clicked, this, &FrmIndici::cmdFis_Click);
+    connect(cboFoaie, &QComboBox::activated, this, &FrmIndici::cboFoaie_Click);
+    connect(cmdCalcul, &QPushButton::clicked, this, &FrmIndici::cmdCalcul_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &FrmIndici::cmdCancel_Click);
+}
+
+void FrmIndici::createStatusBar() {
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     StatusBar->setSizeGripEnabled(false);
@@ -243,18 +259,6 @@ void FrmIndici::createControls() {
     StatusBar->addWidget(statusLabel_, 1);
     StatusBar->setFixedHeight(twipsToPixels(layout::kStatusBarHeight, logicalDpiY()));
     placeStatusBar();
-
-    // Tab order: cmdCancel first, then the frame's controls, then the calculation.
-    setTabOrder(cmdCancel, cboFoaie);
-    setTabOrder(cboFoaie, cmdFis);
-    setTabOrder(cmdFis, txtLocatie);
-    setTabOrder(txtLocatie, cmdCalcul);
-    setTabOrder(cmdCalcul, cmdCancel);
-
-    connect(cmdFis, &QPushButton::clicked, this, &FrmIndici::cmdFis_Click);
-    connect(cboFoaie, &QComboBox::activated, this, &FrmIndici::cboFoaie_Click);
-    connect(cmdCalcul, &QPushButton::clicked, this, &FrmIndici::cmdCalcul_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &FrmIndici::cmdCancel_Click);
 }
 
 QString FrmIndici::statusText() const {

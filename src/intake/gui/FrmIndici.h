@@ -63,6 +63,7 @@ class FrmIndici : public QDialog {
     friend class View;
 
     void createControls();
+    void createStatusBar();
     void setStatusText(const QString& text);
     void placeStatusBar();
     void refitToFrame();
