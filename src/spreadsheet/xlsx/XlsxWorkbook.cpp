@@ -28,35 +28,6 @@ using BytesPtr = std::shared_ptr<const Bytes>;
 constexpr std::string_view kContentTypes = "[Content_Types].xml";
 constexpr const char* kInternal =
     "motorul .xlsx a intalnit o eroare interna la citirea lui; raportati fisierul dezvoltatorilor";
-constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
-
-[[noreturn]] void fail(const std::string& what) {
-    throw RuntimeError(err::Application, what);
-}
-
-std::string partText(const std::string& part) {
-    return "partea " + text::quoted(part);
-}
-
-double toDouble(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    double v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nan("");
-    return v;
-}
-
-int toInt(const std::string* s, int fallback) {
-    return xlsx::toInt(s ? Value(*s) : std::nullopt, fallback);
-}
-
-std::string qualifiedName(const std::string& prefix, std::string_view local) {
-    return prefix.empty() ? std::string(local) : prefix + ":" + std::string(local);
-}
 
 // What the engine reads of each part it holds as a tree (see Outline).
 bool keepTypes(const xml::Element& e) {
@@ -699,11 +670,11 @@ CellValue decode(const Cell& c, int row, SharedStrings* strings) {
         // (negative, fractional, inf, nan, beyond 2^32) points nowhere.
         const double d = toDouble(c.value);
         if (!(d >= 0 && d < 4294967296.0 && d == std::trunc(d)))
-            fail("celula " + cellRef(row, c.column) + " trimite la textul partajat " +
+            fail("celula " + text::cellAddress(row, c.column) + " trimite la textul partajat " +
                  text::quotedExcerpt(c.value) + ", care nu este un numar de ordine");
         const std::string* s = strings ? strings->at(std::size_t(d)) : nullptr;
         if (!s)
-            fail("celula " + cellRef(row, c.column) + " trimite la textul partajat " +
+            fail("celula " + text::cellAddress(row, c.column) + " trimite la textul partajat " +
                  text::quotedExcerpt(c.value) + ", care nu exista");
         return CellValue::text(*s);
     }
@@ -722,7 +693,7 @@ CellValue decode(const Cell& c, int row, SharedStrings* strings) {
         if (c.value.empty()) return {};
         const double v = toDouble(c.value);
         if (std::isnan(v))
-            fail("celula " + cellRef(row, c.column) + " are valoarea numerica " +
+            fail("celula " + text::cellAddress(row, c.column) + " are valoarea numerica " +
                  text::quotedExcerpt(c.value) + ", care nu este un numar");
         return CellValue::number(v);
     }
@@ -856,11 +827,11 @@ class Sheet {
             // A shared formula moves to the next cell that keeps it when the part is written; an array
             // formula or a data table is one formula over its range, which cannot be cut.
             if (c->groupMaster && !c->sharedMaster)
-                fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
+                fail("celula " + text::cellAddress(row, column) + " a foii " + text::quoted(name_) +
                      " tine o formula matriceala sau un tabel de date, care acopera si alte celule si nu "
                      "poate fi "
                      "suprascris doar in parte");
-            if (c->formula) formulasDropped_.insert(cellRef(row, column));
+            if (c->formula) formulasDropped_.insert(text::cellAddress(row, column));
             if (c->type == 's' && !pending_.count({row, column})) strings.referenced(-1);
         }
         Pending& p = pending_[{row, column}];
@@ -1012,7 +983,7 @@ class Sheet {
 
 std::string Sheet::cellXml(int row, int column, const Cell* old, const Pending& p,
                            SharedStrings& strings) const {
-    std::string s = "<" + qualifiedName(prefix_, "c") + " r=\"" + cellRef(row, column) + "\"";
+    std::string s = "<" + qualifiedName(prefix_, "c") + " r=\"" + text::cellAddress(row, column) + "\"";
     int style = p.style ? *p.style : (old ? old->style : -1);
     if (!p.style && !old) {
         const int colStyle = styleOf(row, column);
@@ -1187,9 +1158,9 @@ void Sheet::rehost(int row, int column, PartEditor& ed) const {
                                          [&](const Kept* k) { return k->row == gTop && k->column == gLeft; });
         const auto moved = movedFormula(master->text, gTop - row, gLeft - column);
         if (!moved)
-            fail("celula " + cellRef(row, column) + " a foii " + text::quoted(name_) +
+            fail("celula " + text::cellAddress(row, column) + " a foii " + text::quoted(name_) +
                  " tine formula partajata folosita si de alte celule, care nu poate fi mutata pe celula " +
-                 cellRef(gTop, gLeft) + "; celula nu poate fi suprascrisa");
+                 text::cellAddress(gTop, gLeft) + "; celula nu poate fi suprascrisa");
         const std::string si = first ? master->si : std::to_string(freeSharedIndex());
         first = false;
         const std::string body = ">" + xml::escapeText(*moved) + "</" + f + ">";
@@ -1198,8 +1169,9 @@ void Sheet::rehost(int row, int column, PartEditor& ed) const {
             continue;
         }
         ed.replace(host->f.begin, host->f.end,
-                   "<" + f + " t=\"shared\" ref=\"" + cellRef(gTop, gLeft) + ":" + cellRef(gBottom, gRight) +
-                       "\" si=\"" + xml::escapeAttribute(si) + "\"" + body);
+                   "<" + f + " t=\"shared\" ref=\"" + text::cellAddress(gTop, gLeft) + ":" +
+                       text::cellAddress(gBottom, gRight) + "\" si=\"" + xml::escapeAttribute(si) + "\"" +
+                       body);
         if (si != master->si)
             for (const Kept* k : group)
                 if (k != host)
@@ -1329,7 +1301,7 @@ EditedPart Sheet::write(Styles*, SharedStrings& strings) const {
             if (addsCells)
                 for (const Cell& c : row.cells)
                     if (!c.hasRef && !replaced.count(c.column))
-                        ed.setAttribute(elementAt(c.span, p, "c"), "r", cellRef(r, c.column));
+                        ed.setAttribute(elementAt(c.span, p, "c"), "r", text::cellAddress(r, c.column));
             if (row.hasSpans) {
                 const auto colon = row.spans.find(':');
                 int a = toInt(&row.spans, 0), b = a;
@@ -1378,8 +1350,9 @@ EditedPart Sheet::write(Styles*, SharedStrings& strings) const {
                 }
             }
         }
-        const std::string now =
-            r1 == r2 && c1 == c2 ? cellRef(r1, c1) : cellRef(r1, c1) + ":" + cellRef(r2, c2);
+        const std::string now = r1 == r2 && c1 == c2
+                                    ? text::cellAddress(r1, c1)
+                                    : text::cellAddress(r1, c1) + ":" + text::cellAddress(r2, c2);
         if (!had || !ref || *ref != now) ed.setAttribute(dimension_->first, "ref", now);
     }
     return {part_, bytes_, ed.edits()};
