@@ -1,5 +1,6 @@
 #include "XlsxWorkbook.h"
 
+#include "Package.h"
 #include "SheetRows.h"
 #include "XlsxParts.h"
 #include "common/RuntimeError.h"
@@ -22,20 +23,10 @@ namespace {
 
 // Names compared as views: their lengths first, where a std::string against a literal measures both.
 using namespace std::string_view_literals;
-using Bytes = std::vector<std::uint8_t>;
-using BytesPtr = std::shared_ptr<const Bytes>;
-
-constexpr std::string_view kContentTypes = "[Content_Types].xml";
 constexpr const char* kInternal =
     "motorul .xlsx a intalnit o eroare interna la citirea lui; raportati fisierul dezvoltatorilor";
 
 // What the engine reads of each part it holds as a tree (see Outline).
-bool keepTypes(const xml::Element& e) {
-    return e.depth == 1 && (e.local == "Override"sv || e.local == "Default"sv);
-}
-bool keepRelationships(const xml::Element& e) {
-    return e.depth == 1 && e.local == "Relationship"sv;
-}
 bool keepWorkbook(const xml::Element& e) {
     if (e.depth == 1) return e.local == "sheets"sv || e.local == "bookViews"sv;
     return e.depth == 2 && (e.local == "sheet"sv || e.local == "workbookView"sv);
@@ -50,64 +41,6 @@ bool keepStyles(const xml::Element& e) {
 
 std::span<const std::uint8_t> view(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
-}
-
-// ---------------------------------------------------------------------------------------------------------
-// The package: parts read once, on demand.
-
-class Package {
-  public:
-    Package(std::shared_ptr<const SourceFile> source, zip::Archive archive)
-        : source_(std::move(source)), archive_(std::move(archive)) {}
-
-    bool has(const std::string& part) const { return archive_.find(part) != nullptr; }
-    BytesPtr read(const std::string& part) {
-        const zip::Entry* e = archive_.find(part);
-        if (!e) fail(partText(part) + " lipseste din pachet");
-        auto& slot = cache_[text::foldCase(part)];
-        if (!slot) slot = std::make_shared<const Bytes>(archive_.read(*e));
-        return slot;
-    }
-    const zip::Entry* entry(const std::string& part) const { return archive_.find(part); }
-    const zip::Archive& archive() const { return archive_; }
-    const std::shared_ptr<const SourceFile>& source() const { return source_; }
-
-    std::vector<Relationship> relationships(const std::string& part) {
-        std::vector<Relationship> out;
-        const std::string rels = relsPartOf(part);
-        if (!has(rels)) return out;
-        const BytesPtr bytes = read(rels);
-        const auto doc = Outline::parse(*bytes, rels, keepRelationships);
-        for (int c : doc.node(0).children) {
-            const xml::Element& e = doc.node(c).element;
-            if (e.local != "Relationship") continue;
-            Relationship r;
-            if (const auto* v = e.attribute("Id")) r.id = *v;
-            if (const auto* v = e.attribute("Type")) r.type = *v;
-            r.external = e.attribute("TargetMode") && *e.attribute("TargetMode") == "External";
-            if (const auto* v = e.attribute("Target")) r.target = r.external ? *v : resolveTarget(part, *v);
-            out.push_back(std::move(r));
-        }
-        return out;
-    }
-
-  private:
-    std::shared_ptr<const SourceFile> source_;
-    zip::Archive archive_;
-    std::unordered_map<std::string, BytesPtr> cache_;
-};
-
-// A part to be written back: its original bytes and what changes in them.
-struct EditedPart {
-    std::string name;
-    BytesPtr bytes;
-    xml::Edits edits;
-    bool whole = false; // bytes are not the entry's own: it is written whole
-};
-
-void checkEditable(const std::string& part, std::span<const std::uint8_t> bytes) {
-    if (!xml::isUtf8Part(bytes))
-        fail(partText(part) + " nu este codificata UTF-8 si nu poate fi modificata pe loc");
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -1452,7 +1385,8 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
                     std::make_unique<StringTableReader>(
                         [reader](std::span<std::uint8_t> out) { return reader->read(out); }, sstPart_));
             } else {
-                strings_ = std::make_unique<SharedStrings>(freePart("xl/sharedStrings", ".xml"), nullptr);
+                strings_ =
+                    std::make_unique<SharedStrings>(pkg_.freePart("xl/sharedStrings", ".xml"), nullptr);
             }
         }
         return *strings_;
@@ -1463,7 +1397,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
             // the default format.
             BytesPtr bytes;
             if (!stylesPart_.empty() && pkg_.has(stylesPart_)) bytes = pkg_.read(stylesPart_);
-            if (stylesPart_.empty()) stylesPart_ = freePart("xl/styles", ".xml"), stylesLinked_ = false;
+            if (stylesPart_.empty()) stylesPart_ = pkg_.freePart("xl/styles", ".xml"), stylesLinked_ = false;
             const BytesPtr completed = completedStyles(bytes, stylesPart_, mainNs_);
             stylesWhole_ = completed != nullptr;
             styles_ = std::make_unique<Styles>(stylesPart_, completed ? completed : bytes);
@@ -1478,14 +1412,6 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
 
   private:
-    std::string freePart(const std::string& stem, const std::string& ext) const {
-        for (int i = 0; i < 1000; ++i) {
-            std::string name = stem + (i ? std::to_string(i) : "") + ext;
-            if (!pkg_.has(name)) return name;
-        }
-        fail("nu se gaseste un nume liber pentru o parte noua");
-    }
-
     Package pkg_;
     std::string path_;
     std::string workbookPart_, stylesPart_, sstPart_, calcChainPart_, mainNs_;
@@ -1671,29 +1597,8 @@ void XlsxWorkbook::activate(std::size_t i) {
     }
 }
 
-std::string contentTypeOf(const Outline& types, const std::string& part) {
-    const std::string wanted = text::foldCase("/" + part);
-    for (int c : types.node(0).children) {
-        const xml::Element& e = types.node(c).element;
-        if (e.local == "Override" && e.attribute("PartName") &&
-            text::foldCase(*e.attribute("PartName")) == wanted)
-            return e.attribute("ContentType") ? *e.attribute("ContentType") : std::string();
-    }
-    const auto dot = part.rfind('.');
-    const std::string ext = text::foldCase(dot == std::string::npos ? "" : part.substr(dot + 1));
-    for (int c : types.node(0).children) {
-        const xml::Element& e = types.node(c).element;
-        if (e.local == "Default" && e.attribute("Extension") &&
-            text::foldCase(*e.attribute("Extension")) == ext)
-            return e.attribute("ContentType") ? *e.attribute("ContentType") : std::string();
-    }
-    return {};
-}
-
 void XlsxWorkbook::open() {
-    const std::string typesPart(kContentTypes);
-    const BytesPtr typesBytes = pkg_.read(typesPart);
-    const auto types = Outline::parse(*typesBytes, typesPart, keepTypes);
+    const ContentTypes types = pkg_.contentTypes();
 
     for (const Relationship& r : pkg_.relationships(""))
         if (!r.external && isType(r.type, "officeDocument")) {
@@ -1706,7 +1611,7 @@ void XlsxWorkbook::open() {
     if (!pkg_.has(workbookPart_))
         fail("documentul principal " + partText(workbookPart_) + " lipseste din pachet");
 
-    const std::string type = contentTypeOf(types, workbookPart_);
+    const std::string type = types.of(workbookPart_);
     static const std::pair<std::string_view, std::string_view> refused[] = {
         {"application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml",
          "un sablon Excel (.xltx)"},
@@ -1859,113 +1764,27 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
         const bool styleRel = newStyles && !stylesLinked_;
 
         // Relationships and content types, only when a part comes or goes.
-        const std::string relsPart = relsPartOf(workbookPart_);
         if (newStrings || dropChain || newStyles) {
-            const BytesPtr rb = pkg_.read(relsPart);
-            const auto rdoc = Outline::parse(*rb, relsPart, keepRelationships);
-            const std::string typesPart(kContentTypes);
-            const BytesPtr tb = pkg_.read(typesPart);
-            const auto tdoc = Outline::parse(*tb, typesPart, keepTypes);
-            checkEditable(relsPart, *rb);
-            checkEditable(typesPart, *tb);
-            PartEditor red(*rb), ted(*tb);
-            const xml::Element& rroot = rdoc.root().element;
-            const xml::Element& troot = tdoc.root().element;
-            const bool strict = mainNs_ == kStrictMain;
-            const std::string relBase =
-                strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/"
-                       : "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+            PartLinks links(pkg_, workbookPart_, mainNs_ == kStrictMain);
             if (newStyles) {
-                std::set<std::string> ids;
-                for (int c : rdoc.node(0).children)
-                    if (const auto* id = rdoc.node(c).element.attribute("Id")) ids.insert(*id);
-                int n = 1;
-                while (ids.count("rStyles" + std::to_string(n)))
-                    ++n;
-                const std::string dir = workbookPart_.substr(0, workbookPart_.rfind('/') + 1);
-                const std::string target =
-                    stylesPart_.starts_with(dir) ? stylesPart_.substr(dir.size()) : "/" + stylesPart_;
-                if (styleRel)
-                    red.appendChild(rroot, rdoc.root().endTag,
-                                    "<" + rroot.qualified("Relationship") + " Id=\"rStyles" +
-                                        std::to_string(n) + "\" Type=\"" + relBase + "styles\" Target=\"" +
-                                        xml::escapeAttribute(target) + "\"/>");
-                if (contentTypeOf(tdoc, stylesPart_).empty())
-                    ted.appendChild(troot, tdoc.root().endTag,
-                                    "<" + troot.qualified("Override") + " PartName=\"/" +
-                                        xml::escapeAttribute(stylesPart_) +
-                                        "\" ContentType=\"application/vnd.openxmlformats-officedocument."
-                                        "spreadsheetml.styles+xml\"/>");
+                if (styleRel) links.relate("rStyles", "styles", stylesPart_);
+                if (!links.declared(stylesPart_))
+                    links.declare(stylesPart_,
+                                  "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml");
             }
             if (newStrings) {
-                std::set<std::string> ids;
-                for (int c : rdoc.node(0).children)
-                    if (const auto* id = rdoc.node(c).element.attribute("Id")) ids.insert(*id);
-                int n = 1;
-                while (ids.count("rId" + std::to_string(n)))
-                    ++n;
-                const std::string& sst = strings_->part();
-                const std::string dir = workbookPart_.substr(0, workbookPart_.rfind('/') + 1);
-                const std::string target = sst.starts_with(dir) ? sst.substr(dir.size()) : "/" + sst;
-                red.appendChild(rroot, rdoc.root().endTag,
-                                "<" + rroot.qualified("Relationship") + " Id=\"rId" + std::to_string(n) +
-                                    "\" Type=\"" + relBase + "sharedStrings\" Target=\"" +
-                                    xml::escapeAttribute(target) + "\"/>");
-                ted.appendChild(
-                    troot, tdoc.root().endTag,
-                    "<" + troot.qualified("Override") + " PartName=\"/" + xml::escapeAttribute(sst) +
-                        "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml."
-                        "sharedStrings+xml\"/>");
+                links.relate("rId", "sharedStrings", strings_->part());
+                links.declare(
+                    strings_->part(),
+                    "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
             }
-            if (dropChain) {
-                for (int c : rdoc.node(0).children) {
-                    const auto& n = rdoc.node(c);
-                    const std::string* t = n.element.attribute("Type");
-                    const std::string* target = n.element.attribute("Target");
-                    if (t && isType(*t, "calcChain") && target &&
-                        resolveTarget(workbookPart_, *target) == calcChainPart_)
-                        red.replace(n.element.begin, n.endTag.end, "");
-                }
-                for (int c : tdoc.node(0).children) {
-                    const auto& n = tdoc.node(c);
-                    const std::string* name = n.element.attribute("PartName");
-                    if (n.element.local == "Override" && name &&
-                        text::foldCase(*name) == text::foldCase("/" + calcChainPart_))
-                        ted.replace(n.element.begin, n.endTag.end, "");
-                }
-            }
-            if (red.changed()) parts.push_back({relsPart, rb, red.edits()});
-            if (ted.changed()) parts.push_back({typesPart, tb, ted.edits()});
+            if (dropChain) links.unlink("calcChain", calcChainPart_);
+            links.writeTo(parts);
         }
 
         zip::ArchiveWriter writer(pkg_.archive());
-        for (EditedPart& p : parts) {
-            auto shared = std::make_shared<EditedPart>(std::move(p));
-            if (shared->whole) {
-                writer.replace(shared->name, [shared](const ByteSink& sink) {
-                    shared->edits.writeTo(*shared->bytes, sink);
-                });
-                continue;
-            }
-            // Between its edits a part is the original's: a large sheet edited near its top keeps the rest of
-            // its compressed bytes, a string table edited at both ends (its counts, its new strings) the
-            // middle.
-            const std::span<const std::uint8_t> bytes(*shared->bytes);
-            auto head = [shared, bytes](const ByteSink& sink, std::uint64_t upTo) {
-                if (upTo >= bytes.size()) return shared->edits.writeTo(bytes, sink);
-                shared->edits.writeTo(bytes, 0, std::size_t(upTo), sink);
-            };
-            const auto [gapBegin, gapEnd] = shared->edits.longestGap();
-            if (gapEnd - gapBegin > bytes.size() - std::min(bytes.size(), shared->edits.end()))
-                writer.replaceHeadAndTail(
-                    shared->name, head, gapBegin,
-                    [shared, bytes](const ByteSink& sink, std::uint64_t from) {
-                        shared->edits.writeTo(bytes, std::size_t(from), bytes.size(), sink);
-                    },
-                    gapEnd);
-            else
-                writer.replaceHead(shared->name, head, shared->edits.end());
-        }
+        for (EditedPart& p : parts)
+            replacePart(writer, std::move(p));
         if (newStrings) {
             auto sst = std::make_shared<EditedPart>(strings_->write(mainNs_));
             writer.add(sst->name, [sst](const ByteSink& sink) { sink(*sst->bytes); });
