@@ -1,6 +1,7 @@
 #include "XlsxWorkbook.h"
 
 #include "Package.h"
+#include "SharedStrings.h"
 #include "SheetRows.h"
 #include "XlsxParts.h"
 #include "common/RuntimeError.h"
@@ -42,120 +43,6 @@ bool keepStyles(const xml::Element& e) {
 std::span<const std::uint8_t> view(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
-
-// ---------------------------------------------------------------------------------------------------------
-// Shared strings: read whole when first needed; new texts appended.
-
-class SharedStrings {
-  public:
-    // No reader: the workbook has no table yet, and one is made when a text is written.
-    SharedStrings(std::string part, std::unique_ptr<StringTableReader> reader)
-        : part_(std::move(part)), reader_(std::move(reader)) {}
-
-    // Read only as far as the item: the listing needs the first few.
-    const std::string* at(std::size_t i) {
-        if (reader_ && !loaded_) return reader_->item(i);
-        return i < strings_.size() ? &strings_[i] : nullptr;
-    }
-
-    // The first item that holds s, or a new one at the end.
-    std::size_t indexOf(const std::string& s) {
-        load();
-        if (slots_.empty()) index(strings_.size() + 16);
-        const std::size_t k = slotOf(s);
-        if (slots_[k] != 0) return slots_[k] - 1;
-        strings_.push_back(s);
-        if (strings_.size() * 2 > slots_.size())
-            index(strings_.size());
-        else
-            slots_[k] = std::uint32_t(strings_.size());
-        return strings_.size() - 1;
-    }
-    void referenced(int delta) { refs_ += delta; }
-    bool changed() const { return strings_.size() != original_ || refs_ != 0; }
-    bool exists() const { return reader_ != nullptr; }
-    const std::string& part() const { return part_; }
-
-    // The part as it is written: the original with the new items, or a new part.
-    EditedPart write(const std::string& mainNs) {
-        load();
-        EditedPart out;
-        out.name = part_;
-        std::string items;
-        const std::string p = bytes_ ? root_.prefix : std::string();
-        for (std::size_t i = original_; i < strings_.size(); ++i) {
-            const std::string& s = strings_[i];
-            const bool keepSpaces = !s.empty() && (std::isspace(static_cast<unsigned char>(s.front())) ||
-                                                   std::isspace(static_cast<unsigned char>(s.back())));
-            items += "<" + qualifiedName(p, "si") + "><" + qualifiedName(p, "t") +
-                     (keepSpaces ? " xml:space=\"preserve\">" : ">") + xml::escapeText(s) + "</" +
-                     qualifiedName(p, "t") + "></" + qualifiedName(p, "si") + ">";
-        }
-        const std::string counts = " count=\"" + std::to_string(std::max(refs_, 0)) + "\" uniqueCount=\"" +
-                                   std::to_string(strings_.size()) + "\"";
-        if (!bytes_) {
-            const std::string xmlText =
-                "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<sst xmlns=\"" + mainNs +
-                "\"" + counts + ">" + items + "</sst>";
-            out.bytes = std::make_shared<const Bytes>(xmlText.begin(), xmlText.end());
-            return out;
-        }
-        checkEditable(part_, *bytes_);
-        out.bytes = bytes_;
-        PartEditor ed(*bytes_);
-        if (count_ >= 0) ed.setAttribute(root_, "count", std::to_string(std::max(count_ + refs_, 0)));
-        if (root_.attribute("uniqueCount") || strings_.size() != original_)
-            ed.setAttribute(root_, "uniqueCount", std::to_string(strings_.size()));
-        if (!items.empty()) ed.appendChild(root_, rootEnd_, items);
-        out.edits = ed.edits();
-        return out;
-    }
-    void setPart(std::string part) { part_ = std::move(part); }
-
-  private:
-    // The whole table: a save appends to it and reuses its items.
-    void load() {
-        if (loaded_ || !reader_) return;
-        StringTable table = reader_->takeAll();
-        strings_ = std::move(table.items);
-        root_ = std::move(table.root);
-        rootEnd_ = table.rootEnd;
-        bytes_ = reader_->bytes();
-        original_ = strings_.size();
-        count_ = toInt(root_.attribute("count"), -1);
-        loaded_ = true;
-    }
-
-    std::string part_;
-    std::unique_ptr<StringTableReader> reader_;
-    bool loaded_ = false;
-    BytesPtr bytes_;
-    std::vector<std::string> strings_;
-    // Where each text first appears: the item's number + 1 (0 for none) in a table open by hash, built once
-    // per save over a table of tens of thousands of items without copying them.
-    std::vector<std::uint32_t> slots_;
-    std::size_t slotOf(std::string_view s) const {
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t k = std::hash<std::string_view>{}(s);
-        k &= mask;
-        while (slots_[k] != 0 && strings_[slots_[k] - 1] != s)
-            k = (k + 1) & mask;
-        return k;
-    }
-    void index(std::size_t n) {
-        std::size_t size = 64;
-        while (size < 2 * n)
-            size *= 2;
-        slots_.assign(size, 0);
-        for (std::size_t i = 0; i < strings_.size(); ++i)
-            if (const std::size_t k = slotOf(strings_[i]); slots_[k] == 0) slots_[k] = std::uint32_t(i + 1);
-    }
-    xml::Element root_;
-    xml::EndTag rootEnd_;
-    std::size_t original_ = 0;
-    int count_ = -1;
-    int refs_ = 0;
-};
 
 // The lists a cell format is made of, in the order a styles part holds them, each with what a reader takes
 // for granted where it is missing: one font, the two fills, one border, one format.
