@@ -3,22 +3,15 @@
 #include "Package.h"
 #include "SharedStrings.h"
 #include "Sheet.h"
-#include "SheetRows.h"
 #include "Styles.h"
-#include "XlsxParts.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 #include "spreadsheet/SheetLookup.h"
-#include "spreadsheet/xml/XmlPart.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <functional>
-#include <iterator>
 #include <map>
 #include <set>
-#include <unordered_map>
 
 namespace ordana::spreadsheet::xlsx {
 
@@ -29,20 +22,48 @@ using namespace std::string_view_literals;
 constexpr const char* kInternal =
     "motorul .xlsx a intalnit o eroare interna la citirea lui; raportati fisierul dezvoltatorilor";
 
-// What the engine reads of each part it holds as a tree (see Outline).
+// What the engine reads of the workbook part (see Outline).
 bool keepWorkbook(const xml::Element& e) {
     if (e.depth == 1) return e.local == "sheets"sv || e.local == "bookViews"sv;
     return e.depth == 2 && (e.local == "sheet"sv || e.local == "workbookView"sv);
 }
-
-// ---------------------------------------------------------------------------------------------------------
-// The workbook.
 
 struct SheetEntry {
     std::string name, part;
     int position = 0; // among all sheets of the workbook, as activeTab counts
     int sheetId = 0;
     bool hidden = false;
+};
+
+// The calculation chain read as it goes by, a chain having an entry for every formula of the workbook: the
+// entries of the dropped formulas (sheet id, cell) removed.
+struct ChainEdits : xml::Handler {
+    ChainEdits(const BytesPtr& cc, const std::set<std::pair<int, std::string>>& d) : ed(*cc), dropped(d) {}
+    PartEditor ed;
+    const std::set<std::pair<int, std::string>>& dropped;
+    int current = 0, kept = 0;
+    std::optional<std::string> carry;
+    void end(const xml::Element& e, const xml::EndTag& t) override {
+        if (e.depth != 1 || e.local != "c"sv) return;
+        const std::string* i = e.attribute("i");
+        if (i) current = toInt(i, current);
+        const std::string* r = e.attribute("r");
+        if (r && dropped.count({current, *r})) {
+            ed.replace(e.begin, t.end, "");
+            if (i) carry = *i;
+            return;
+        }
+        ++kept;
+        if (!i && carry) ed.setAttribute(e, "i", *carry);
+        carry.reset();
+    }
+};
+
+// What a save gathers, part by part, before the package is written.
+struct Save {
+    std::vector<EditedPart> parts;
+    std::set<std::pair<int, std::string>> dropped; // formulas overwritten: sheet id, cell
+    bool newStyles = false, newStrings = false, dropChain = false;
 };
 
 class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWorkbook> {
@@ -115,6 +136,14 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
 
   private:
+    void writeSheets(Save& save);
+    void writeStyles(Save& save);
+    void writeStrings(Save& save);
+    void writeActiveTab(Save& save);
+    void writeCalcChain(Save& save);
+    void writeLinks(Save& save);
+    void writeArchive(Save& save, const ByteSink* sink);
+
     Package pkg_;
     std::string path_;
     std::string workbookPart_, stylesPart_, sstPart_, calcChainPart_, mainNs_;
@@ -383,120 +412,17 @@ void XlsxWorkbook::close(bool saveChanges) {
 
 bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
     checkOpen();
-    std::vector<EditedPart> parts;
-    std::set<std::pair<int, std::string>> dropped;
     try {
-        for (auto& [i, s] : loaded_)
-            if (s && s->changed()) {
-                parts.push_back(s->write(strings()));
-                for (const auto& ref : s->formulasDropped())
-                    dropped.emplace(s->sheetId(), ref);
-            }
-        if (styles_ && styles_->changed()) {
-            parts.push_back(styles_->write());
-            parts.back().whole = stylesWhole_;
-        }
-        const bool newStyles = styles_ && styles_->changed() && !pkg_.has(stylesPart_);
-        const bool newStrings = strings_ && strings_->changed() && !strings_->exists();
-        if (strings_ && strings_->changed() && strings_->exists()) parts.push_back(strings_->write(mainNs_));
-
-        // The active sheet.
-        if (activeTab_) {
-            const BytesPtr wb = pkg_.read(workbookPart_);
-            const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook);
-            PartEditor ed(*wb);
-            const int views = doc.child(0, "bookViews");
-            const int view = views >= 0 ? doc.child(views, "workbookView") : -1;
-            if (view >= 0) {
-                const xml::Element& e = doc.node(view).element;
-                if (toInt(e.attribute("activeTab"), 0) != *activeTab_)
-                    ed.setAttribute(e, "activeTab", std::to_string(*activeTab_));
-                if (toInt(e.attribute("firstSheet"), 0) > *activeTab_)
-                    ed.setAttribute(e, "firstSheet", std::to_string(*activeTab_));
-            } else if (*activeTab_ != 0) {
-                const int sheetsNode = doc.child(0, "sheets");
-                const xml::Element& s = doc.node(sheetsNode).element;
-                ed.insert(s.begin, "<" + s.qualified("bookViews") + "><" + s.qualified("workbookView") +
-                                       " activeTab=\"" + std::to_string(*activeTab_) + "\"/></" +
-                                       s.qualified("bookViews") + ">");
-            }
-            if (ed.changed()) {
-                checkEditable(workbookPart_, *wb);
-                parts.push_back({workbookPart_, wb, ed.edits()});
-            }
-        }
-
-        // Overwritten formulas leave the calculation chain; an empty chain goes with its relationship.
-        bool dropChain = false;
-        if (!dropped.empty() && !calcChainPart_.empty() && pkg_.has(calcChainPart_)) {
-            const BytesPtr cc = pkg_.read(calcChainPart_);
-            // Read as it goes by: a chain has an entry for every formula of the workbook.
-            struct Chain : xml::Handler {
-                Chain(const BytesPtr& cc, const std::set<std::pair<int, std::string>>& d)
-                    : ed(*cc), dropped(d) {}
-                PartEditor ed;
-                const std::set<std::pair<int, std::string>>& dropped;
-                int current = 0, kept = 0;
-                std::optional<std::string> carry;
-                void end(const xml::Element& e, const xml::EndTag& t) override {
-                    if (e.depth != 1 || e.local != "c"sv) return;
-                    const std::string* i = e.attribute("i");
-                    if (i) current = toInt(i, current);
-                    const std::string* r = e.attribute("r");
-                    if (r && dropped.count({current, *r})) {
-                        ed.replace(e.begin, t.end, "");
-                        if (i) carry = *i;
-                        return;
-                    }
-                    ++kept;
-                    if (!i && carry) ed.setAttribute(e, "i", *carry);
-                    carry.reset();
-                }
-            };
-            const auto chain =
-                xml::scanEither(*cc, calcChainPart_, [&] { return std::make_unique<Chain>(cc, dropped); });
-            const int kept = chain->kept;
-            PartEditor& ed = chain->ed;
-            if (kept == 0)
-                dropChain = true;
-            else if (ed.changed())
-                parts.push_back({calcChainPart_, cc, ed.edits()});
-        }
-
-        if (parts.empty() && !newStrings && !dropChain) return false;
-        const bool styleRel = newStyles && !stylesLinked_;
-
+        Save save;
+        writeSheets(save);
+        writeStyles(save);
+        writeStrings(save);
+        writeActiveTab(save);
+        writeCalcChain(save);
+        if (save.parts.empty() && !save.newStrings && !save.dropChain) return false;
         // Relationships and content types, only when a part comes or goes.
-        if (newStrings || dropChain || newStyles) {
-            PartLinks links(pkg_, workbookPart_, mainNs_ == kStrictMain);
-            if (newStyles) {
-                if (styleRel) links.relate("rStyles", "styles", stylesPart_);
-                if (!links.declared(stylesPart_))
-                    links.declare(stylesPart_,
-                                  "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml");
-            }
-            if (newStrings) {
-                links.relate("rId", "sharedStrings", strings_->part());
-                links.declare(
-                    strings_->part(),
-                    "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
-            }
-            if (dropChain) links.unlink("calcChain", calcChainPart_);
-            links.writeTo(parts);
-        }
-
-        zip::ArchiveWriter writer(pkg_.archive());
-        for (EditedPart& p : parts)
-            replacePart(writer, std::move(p));
-        if (newStrings) {
-            auto sst = std::make_shared<EditedPart>(strings_->write(mainNs_));
-            writer.add(sst->name, [sst](const ByteSink& sink) { sink(*sst->bytes); });
-        }
-        if (dropChain) writer.remove(calcChainPart_);
-        if (sink)
-            writer.writeTo(*sink);
-        else
-            saveInPlace(*pkg_.source(), [&](const ByteSink& out) { writer.writeTo(out); });
+        if (save.newStrings || save.dropChain || save.newStyles) writeLinks(save);
+        writeArchive(save, sink);
     } catch (const RuntimeError& e) {
         if (e.number() != err::Application) throw;
         throw RuntimeError(e.number(),
@@ -508,6 +434,101 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
                            "Registrul " + text::quoted(path_) + " nu poate fi salvat: " + kInternal);
     }
     return true;
+}
+
+void XlsxWorkbook::writeSheets(Save& save) {
+    for (auto& [i, s] : loaded_)
+        if (s && s->changed()) {
+            save.parts.push_back(s->write(strings()));
+            for (const auto& ref : s->formulasDropped())
+                save.dropped.emplace(s->sheetId(), ref);
+        }
+}
+
+void XlsxWorkbook::writeStyles(Save& save) {
+    if (styles_ && styles_->changed()) {
+        save.parts.push_back(styles_->write());
+        save.parts.back().whole = stylesWhole_;
+    }
+    save.newStyles = styles_ && styles_->changed() && !pkg_.has(stylesPart_);
+}
+
+// An existing table is edited with the other parts; a new one is added last.
+void XlsxWorkbook::writeStrings(Save& save) {
+    save.newStrings = strings_ && strings_->changed() && !strings_->exists();
+    if (strings_ && strings_->changed() && strings_->exists()) save.parts.push_back(strings_->write(mainNs_));
+}
+
+// The active sheet, in the workbook part's first view.
+void XlsxWorkbook::writeActiveTab(Save& save) {
+    if (!activeTab_) return;
+    const BytesPtr wb = pkg_.read(workbookPart_);
+    const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook);
+    PartEditor ed(*wb);
+    const int views = doc.child(0, "bookViews");
+    const int view = views >= 0 ? doc.child(views, "workbookView") : -1;
+    if (view >= 0) {
+        const xml::Element& e = doc.node(view).element;
+        if (toInt(e.attribute("activeTab"), 0) != *activeTab_)
+            ed.setAttribute(e, "activeTab", std::to_string(*activeTab_));
+        if (toInt(e.attribute("firstSheet"), 0) > *activeTab_)
+            ed.setAttribute(e, "firstSheet", std::to_string(*activeTab_));
+    } else if (*activeTab_ != 0) {
+        const int sheetsNode = doc.child(0, "sheets");
+        const xml::Element& s = doc.node(sheetsNode).element;
+        ed.insert(s.begin, "<" + s.qualified("bookViews") + "><" + s.qualified("workbookView") +
+                               " activeTab=\"" + std::to_string(*activeTab_) + "\"/></" +
+                               s.qualified("bookViews") + ">");
+    }
+    if (ed.changed()) {
+        checkEditable(workbookPart_, *wb);
+        save.parts.push_back({workbookPart_, wb, ed.edits()});
+    }
+}
+
+// Overwritten formulas leave the calculation chain; an empty chain goes with its relationship.
+void XlsxWorkbook::writeCalcChain(Save& save) {
+    if (save.dropped.empty() || calcChainPart_.empty() || !pkg_.has(calcChainPart_)) return;
+    const BytesPtr cc = pkg_.read(calcChainPart_);
+    const auto chain =
+        xml::scanEither(*cc, calcChainPart_, [&] { return std::make_unique<ChainEdits>(cc, save.dropped); });
+    if (chain->kept == 0)
+        save.dropChain = true;
+    else if (chain->ed.changed())
+        save.parts.push_back({calcChainPart_, cc, chain->ed.edits()});
+}
+
+void XlsxWorkbook::writeLinks(Save& save) {
+    PartLinks links(pkg_, workbookPart_, mainNs_ == kStrictMain);
+    if (save.newStyles) {
+        if (!stylesLinked_) links.relate("rStyles", "styles", stylesPart_);
+        if (!links.declared(stylesPart_))
+            links.declare(stylesPart_,
+                          "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml");
+    }
+    if (save.newStrings) {
+        links.relate("rId", "sharedStrings", strings_->part());
+        links.declare(strings_->part(),
+                      "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
+    }
+    if (save.dropChain) links.unlink("calcChain", calcChainPart_);
+    links.writeTo(save.parts);
+}
+
+// The package with the edited parts, into sink or, without one, safely over the file.
+void XlsxWorkbook::writeArchive(Save& save, const ByteSink* sink) {
+    zip::ArchiveWriter writer(pkg_.archive());
+    for (EditedPart& p : save.parts)
+        replacePart(writer, std::move(p));
+    if (save.newStrings) {
+        auto sst = std::make_shared<EditedPart>(strings_->write(mainNs_));
+        writer.add(sst->name, [sst](const ByteSink& sink) { sink(*sst->bytes); });
+    }
+    if (save.dropChain) writer.remove(calcChainPart_);
+    if (sink)
+        writer.writeTo(*sink);
+    else
+        saveInPlace(*pkg_.source(), [&](const ByteSink& out) { writer.writeTo(out); });
 }
 
 } // namespace
