@@ -47,7 +47,7 @@ target_link_libraries(zip_xml_tests PRIVATE ordana_zip ordana_xml ZLIB::ZLIB EXP
 target_include_directories(zip_xml_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 
 ordana_add_wine_test(xlsx_tests spreadsheet/XlsxEngineTest.cpp spreadsheet/SheetRowsTest.cpp)
-target_link_libraries(xlsx_tests PRIVATE ordana_spreadsheet ordana_zip ordana_container ordana_xls ordana_analysis
+target_link_libraries(xlsx_tests PRIVATE ordana_xlsx ordana_spreadsheet ordana_zip ordana_container ordana_xls ordana_analysis
                                          ordana_intake)
 target_include_directories(xlsx_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 

@@ -14,10 +14,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-[[noreturn]] void fail(const std::string& what) {
-    throw RuntimeError(err::Application, what);
-}
-
 Value valueOf(const std::string_view* s) {
     return s ? Value(*s) : std::nullopt;
 }
@@ -78,6 +74,10 @@ int toInt(Value s, int fallback) {
     int v = 0;
     const auto r = std::from_chars(s->data(), s->data() + s->size(), v);
     return r.ec == std::errc() && r.ptr == s->data() + s->size() ? v : fallback;
+}
+
+int toInt(const std::string* s, int fallback) {
+    return toInt(valueOf(s), fallback);
 }
 
 Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered) {

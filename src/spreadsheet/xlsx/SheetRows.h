@@ -54,6 +54,8 @@ using Value = std::optional<std::string_view>;
 
 // A whole decimal integer, or fallback for none or anything else.
 int toInt(Value s, int fallback);
+// The same of an attribute's value (nullptr when the attribute is absent).
+int toInt(const std::string* s, int fallback);
 
 // A row's start tag read: its number (r, or the one after the row before), checked; ordered cleared when it
 // does not come after the row before. The spans are the caller's to set.

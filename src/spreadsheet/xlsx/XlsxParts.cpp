@@ -10,6 +10,18 @@
 
 namespace ordana::spreadsheet::xlsx {
 
+void fail(const std::string& what) {
+    throw RuntimeError(err::Application, what);
+}
+
+std::string partText(const std::string& part) {
+    return "partea " + text::quoted(part);
+}
+
+std::string qualifiedName(const std::string& prefix, std::string_view local) {
+    return prefix.empty() ? std::string(local) : prefix + ":" + std::string(local);
+}
+
 std::string relsPartOf(const std::string& part) {
     const auto slash = part.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : part.substr(0, slash + 1);
@@ -63,10 +75,8 @@ class OutlineBuilder : public xml::Handler {
                                        : std::size_t(e.depth) == stack_.size() && !stack_.empty() && keep_(e);
         if (!kept) return;
         if (nodes_.size() >= Outline::kMaxOutlineNodes)
-            throw RuntimeError(err::Application,
-                               "partea " + text::quoted(part_) + " are peste " +
-                                   std::to_string(Outline::kMaxOutlineNodes) +
-                                   " de elemente de citit, mai mult decat tine un registru");
+            fail(partText(part_) + " are peste " + std::to_string(Outline::kMaxOutlineNodes) +
+                 " de elemente de citit, mai mult decat tine un registru");
         Outline::Node n;
         n.element = e;
         n.parent = stack_.empty() ? -1 : stack_.back();
@@ -96,8 +106,7 @@ Outline Outline::parse(std::span<const std::uint8_t> bytes, const std::string& p
         o.nodes_.clear();
         return std::make_unique<OutlineBuilder>(o.nodes_, keep, partName);
     });
-    if (o.nodes_.empty())
-        throw RuntimeError(err::Application, "partea " + text::quoted(partName) + " nu are niciun element");
+    if (o.nodes_.empty()) fail(partText(partName) + " nu are niciun element");
     return o;
 }
 
@@ -309,19 +318,25 @@ std::string columnName(int column) {
     return s;
 }
 
-std::string cellRef(int row, int column) {
-    return columnName(column) + std::to_string(row);
-}
-
 std::string numberText(double value) {
-    if (!std::isfinite(value))
-        throw RuntimeError(err::Application,
-                           "Valoarea nu este un numar finit si nu poate fi scrisa in celula");
+    if (!std::isfinite(value)) fail("Valoarea nu este un numar finit si nu poate fi scrisa in celula");
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, value);
     std::string s(buf, r.ptr);
     if (s == "-0") s = "0";
     return s;
+}
+
+double toDouble(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nan("");
+    return v;
 }
 
 } // namespace ordana::spreadsheet::xlsx

@@ -15,6 +15,15 @@
 
 namespace ordana::spreadsheet::xlsx {
 
+inline constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+
+// The engine's faults in a workbook: an application error, its text for the user.
+[[noreturn]] void fail(const std::string& what);
+// "partea "xl/workbook.xml"", as messages name a part.
+std::string partText(const std::string& part);
+// "x:name", or "name" without a prefix.
+std::string qualifiedName(const std::string& prefix, std::string_view local);
+
 struct Relationship {
     std::string id, type, target; // target resolved to a part name ("xl/worksheets/sheet1.xml")
     bool external = false;
@@ -85,7 +94,6 @@ class Outline {
 
 // "B12" to row 12, column 2 (both from 1); false when it is not a cell reference.
 bool parseCellRef(std::string_view ref, int& row, int& column);
-std::string cellRef(int row, int column);
 // A formula in A1 notation as it reads from a cell rows and columns away: its relative references moved,
 // absolute ones ($) kept; strings, quoted sheet names, structured references and names untouched. Nothing
 // when a reference would leave the sheet.
@@ -93,5 +101,8 @@ std::optional<std::string> movedFormula(std::string_view formula, int rows, int 
 std::string columnName(int column);
 // The shortest text that reads back as the same double.
 std::string numberText(double value);
+// A number as a cell or an attribute holds it: blanks around it and a leading + allowed; NaN for anything
+// else.
+double toDouble(std::string_view s);
 
 } // namespace ordana::spreadsheet::xlsx
