@@ -159,7 +159,7 @@ void Sheet::load(Package& pkg) {
         for (const auto& a : e.attributes)
             c.attrs.emplace_back(qualifiedName(a.prefix, a.local), a.value);
         c.origin = int(i);
-        colSpans_.push_back({e.begin, e.startEnd, idx.colList[i].second.begin, idx.colList[i].second.end});
+        colSpans_.push_back(spanOf(e.begin, e.startEnd, idx.colList[i].second.begin, idx.colList[i].second.end));
         colRanges_.push_back(std::move(c));
     }
     std::sort(colRanges_.begin(), colRanges_.end(),
@@ -400,7 +400,7 @@ std::optional<Sheet::FormulaTag> Sheet::formulaOf(const Cell& c) const {
     if (close >= c.span.endBegin) return std::nullopt;
     FormulaTag f;
     f.begin = at;
-    const xml::Element e = elementAt({at, close + 1, close + 1, close + 1}, prefix_, "f");
+    const xml::Element e = elementAt(spanOf(at, close + 1, close + 1, close + 1), prefix_, "f");
     for (const auto& [n, span] : xml::attributeSpans(*bytes_, e)) {
         const std::string value(part.substr(span.valueBegin, span.valueEnd - span.valueBegin));
         if (n == "t") f.type = value;

@@ -43,10 +43,14 @@ class PlainTags {
     }
     // Whether the end tag of name stands next (begin and end then get its span), or another end tag.
     enum class Close { No, Yes, Other };
-    Close end(const std::string& name, std::size_t& begin, std::size_t& end) {
+    // Offset: std::size_t, or the 32 bits of a Span.
+    template <typename Offset>
+    Close end(const std::string& name, Offset& begin, Offset& end) {
         if (cursor_.next() != xml::PlainCursor::Next::EndTag) return Close::No;
-        if (!cursor_.endTag(name, begin)) return Close::Other;
-        end = cursor_.at();
+        std::size_t at = 0;
+        if (!cursor_.endTag(name, at)) return Close::Other;
+        begin = Offset(at);
+        end = Offset(cursor_.at());
         return Close::Yes;
     }
     // The text of the element just started, up to its end tag.
@@ -90,15 +94,19 @@ Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered) {
     return r;
 }
 
+void countCell(std::size_t& cells) {
+    if (++cells > kMaxIndexedCells)
+        fail("foaia are mai mult de " + std::to_string(kMaxIndexedCells) +
+             " de celule, prea multe pentru a fi prelucrata");
+}
+
 Cell cellOf(Value ref, Value type, Value style, const Cell* before, bool& ordered) {
     Cell c;
     int row = 0, column = 0;
     c.hasRef = ref.has_value();
-    if (ref && parseCellRef(*ref, row, column))
-        c.column = column;
-    else
-        c.column = before ? before->column + 1 : 1;
-    if (c.column > kMaxColumns) fail("celula " + std::string(ref ? *ref : "?"sv) + " nu exista");
+    if (!ref || !parseCellRef(*ref, row, column)) column = before ? before->column + 1 : 1;
+    if (column > kMaxColumns) fail("celula " + std::string(ref ? *ref : "?"sv) + " nu exista");
+    c.column = std::int16_t(column);
     if (before && c.column <= before->column) ordered = false;
     if (type) {
         const std::string_view t = *type;
@@ -130,6 +138,7 @@ std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t fr
     using Close = PlainTags::Close;
     std::size_t at = 0, end = 0;
     std::vector<Cell> cells; // of the row being read, moved into it at its end: no room to spare
+    std::size_t indexed = 0;
     while (true) {
         const Close closed = tags.end(sheetData, at, end);
         if (closed == Close::Yes) return at;
@@ -165,6 +174,7 @@ std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t fr
                     return std::nullopt;
                 }
             }
+            countCell(indexed);
             cells.push_back(std::move(cell));
         }
         row.cells.reserve(cells.size());
@@ -193,6 +203,7 @@ void SheetIndexer::start(const xml::Element& e) {
                         ordered);
         c.span.begin = e.begin;
         c.span.startEnd = e.startEnd;
+        countCell(indexed_);
         cells_.push_back(std::move(c));
         inCell_ = true;
     } else if (inCell_ && e.depth == 4) {

@@ -22,20 +22,30 @@
 namespace ordana::spreadsheet::xlsx {
 
 inline constexpr int kMaxColumns = 16384;
+// The cells a sheet's index holds at most (some 130 MB): a species list is far smaller, while a few kilobytes
+// of compressed XML can hold millions of empty cells.
+inline constexpr std::size_t kMaxIndexedCells = std::size_t(1) << 21;
+// Counts a cell into a sheet's index, refusing the sheet beyond kMaxIndexedCells.
+void countCell(std::size_t& cells);
 
+// Offsets into the part, which is never larger than a workbook may be (kMaxWorkbookBytes): 32 bits keep the
+// index of a sheet of millions of cells small.
 struct Span {
-    std::size_t begin = 0, startEnd = 0, endBegin = 0, end = 0;
+    std::uint32_t begin = 0, startEnd = 0, endBegin = 0, end = 0;
     bool empty() const { return endBegin == startEnd && end == startEnd; }
     bool operator==(const Span&) const = default;
 };
+inline Span spanOf(std::size_t begin, std::size_t startEnd, std::size_t endBegin, std::size_t end) {
+    return {std::uint32_t(begin), std::uint32_t(startEnd), std::uint32_t(endBegin), std::uint32_t(end)};
+}
 
 struct Cell {
-    int column = 0;
-    bool hasRef = true;
-    Span span;
+    std::int16_t column = 0;
     char type = 'n'; // n s b e d i (inline) f (formula string)
-    int style = -1;
+    bool hasRef = true;
     bool formula = false, groupMaster = false, sharedMaster = false; // the last: of a shared formula
+    int style = -1;
+    Span span;
     std::string value;
     bool operator==(const Cell&) const = default;
 };
@@ -86,6 +96,7 @@ class SheetIndexer : public xml::Handler {
   private:
     std::vector<Row>& rows_;
     std::vector<Cell> cells_; // of the row being read
+    std::size_t indexed_ = 0;
     int lastRow_;
     xml::Scanner* scanner_;
     bool inSheetData_ = false, inCell_ = false, inT_ = false, stopped_ = false;
