@@ -1,4 +1,5 @@
 #include "CompoundFile.h"
+#include "CompoundFileFormat.h"
 
 #include "common/Bytes.h"
 #include "common/RuntimeError.h"
@@ -13,17 +14,6 @@ namespace ordana::spreadsheet::cfb {
 
 namespace {
 
-constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr std::uint32_t kFreeSect = 0xFFFFFFFF;
-constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr std::uint32_t kFatSect = 0xFFFFFFFD;
-constexpr std::uint32_t kDifSect = 0xFFFFFFFC;
-constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
-constexpr std::uint32_t kMiniSectorSize = 64;
-constexpr std::size_t kEntrySize = 128;
-constexpr std::size_t kHeaderDifatEntries = 109;
-constexpr std::size_t kMaxDepth = 64;
-
 [[noreturn]] void corrupt(const std::string& what) {
     throw RuntimeError(err::Application, "Fisierul este deteriorat: " + what);
 }
@@ -31,9 +21,6 @@ constexpr std::size_t kMaxDepth = 64;
 using bytes::get16;
 using bytes::get32;
 using bytes::get64;
-using bytes::put16;
-using bytes::put32;
-using bytes::put64;
 using text::utf16ToUtf8;
 using text::utf8ToUtf16;
 
@@ -56,12 +43,10 @@ std::string printable(const std::u16string& name) {
     return utf16ToUtf8(s);
 }
 
-std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
-    return (a + b - 1) / b;
-}
+} // namespace
 
 // The parser's view of the raw file: sectors, the FAT, and which sector already belongs to which chain.
-class Reader {
+class CompoundFile::Reader {
   public:
     // Only the sectors asked for are read from a file read on demand.
     Reader(const FileBytes& file, std::uint32_t sectorSize) : file_(file), ss_(sectorSize) {
@@ -134,8 +119,6 @@ class Reader {
     std::vector<std::uint8_t> owner_;
 };
 
-} // namespace
-
 bool CompoundFile::hasSignature(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= 8 && std::equal(bytes.begin(), bytes.begin() + 8, kSignature);
 }
@@ -151,31 +134,42 @@ CompoundFile CompoundFile::parse(std::shared_ptr<const FileBytes> file) {
 
     CompoundFile cf;
     cf.file_ = std::move(file);
-    const FileBytes& bytes = *cf.file_;
-    const auto header = bytes.view(0, 512);
+    const auto header = cf.file_->view(0, 512);
     std::copy_n(header.begin(), 512, cf.header_.begin());
-    const std::uint8_t* h = cf.header_.data();
+    cf.readHeader();
+    Reader rd(*cf.file_, cf.sectorSize_);
+    rd.setFat(cf.readFat(rd));
+    cf.readDirectory(rd);
+    cf.linkTree();
+    cf.readStreams(rd);
+    if (std::none_of(cf.entries_.begin(), cf.entries_.end(), [](const Entry& e) { return e.inFile; }))
+        cf.file_.reset();
+    return cf;
+}
 
-    cf.major_ = get16(h + 26);
-    if (cf.major_ != 3 && cf.major_ != 4)
-        corrupt("versiunea " + std::to_string(cf.major_) + " a formatului nu este cunoscuta");
+void CompoundFile::readHeader() {
+    const std::uint8_t* h = header_.data();
+    major_ = get16(h + 26);
+    if (major_ != 3 && major_ != 4)
+        corrupt("versiunea " + std::to_string(major_) + " a formatului nu este cunoscuta");
     if (get16(h + 28) != 0xFFFE) corrupt("marcajul ordinii octetilor din antet este invalid");
     const std::uint16_t shift = get16(h + 30);
-    if ((cf.major_ == 3 && shift != 9) || (cf.major_ == 4 && shift != 12))
+    if ((major_ == 3 && shift != 9) || (major_ == 4 && shift != 12))
         corrupt("dimensiunea sectorului (exponent " + std::to_string(shift) + ") nu corespunde versiunii " +
-                std::to_string(cf.major_));
+                std::to_string(major_));
     if (get16(h + 32) != 6)
         corrupt("dimensiunea mini-sectorului (exponent " + std::to_string(get16(h + 32)) + ") este invalida");
-    cf.sectorSize_ = 1u << shift;
-    cf.miniCutoff_ = get32(h + 56);
-    if (cf.miniCutoff_ != 4096)
-        corrupt("pragul fluxurilor mici (" + std::to_string(cf.miniCutoff_) + " octeti) este invalid");
+    sectorSize_ = 1u << shift;
+    miniCutoff_ = get32(h + 56);
+    if (miniCutoff_ != 4096)
+        corrupt("pragul fluxurilor mici (" + std::to_string(miniCutoff_) + " octeti) este invalid");
+}
 
-    const std::uint32_t ss = cf.sectorSize_;
+// The FAT's own sectors: 109 in the header, the rest in the DIFAT chain.
+std::vector<std::uint32_t> CompoundFile::readFat(Reader& rd) const {
+    const std::uint8_t* h = header_.data();
+    const std::uint32_t ss = sectorSize_;
     const std::uint32_t perSector = ss / 4;
-    Reader rd(bytes, ss);
-
-    // The FAT's own sectors: 109 in the header, the rest in the DIFAT chain.
     const std::uint32_t fatCount = get32(h + 44);
     if (fatCount > rd.sectorCount())
         corrupt("antetul declara " + std::to_string(fatCount) +
@@ -207,17 +201,20 @@ CompoundFile CompoundFile::parse(std::shared_ptr<const FileBytes> file) {
         for (std::uint32_t i = 0; i < perSector; ++i)
             fat.push_back(get32(p + 4 * i));
     }
-    rd.setFat(std::move(fat));
+    return fat;
+}
 
-    // The directory: an array of 128-byte entries spread over its own chain.
-    const auto dirChain = rd.chain(get32(h + 48), 0, false, "al directorului");
+// The directory: an array of 128-byte entries spread over its own chain.
+void CompoundFile::readDirectory(Reader& rd) {
+    const std::uint32_t ss = sectorSize_;
+    const auto dirChain = rd.chain(get32(header_.data() + 48), 0, false, "al directorului");
     if (dirChain.empty()) corrupt("directorul lipseste");
     const std::size_t perDirSector = ss / kEntrySize;
-    cf.entries_.resize(dirChain.size() * perDirSector);
+    entries_.resize(dirChain.size() * perDirSector);
     for (std::size_t d = 0; d < dirChain.size(); ++d) {
         const std::uint8_t* p = rd.sectorBytes(dirChain[d], ss, "directorul");
         for (std::size_t k = 0; k < perDirSector; ++k) {
-            Entry& e = cf.entries_[d * perDirSector + k];
+            Entry& e = entries_[d * perDirSector + k];
             std::copy_n(p + k * kEntrySize, kEntrySize, e.raw.begin());
             e.type = e.raw[66];
             const std::size_t units = std::min<std::size_t>(get16(e.raw.data() + 64) / 2, 32);
@@ -228,24 +225,26 @@ CompoundFile CompoundFile::parse(std::shared_ptr<const FileBytes> file) {
             }
         }
     }
-    Entry& root = cf.entries_[0];
+    Entry& root = entries_[0];
     if (root.type != static_cast<std::uint8_t>(EntryType::Root))
         corrupt("intrarea radacina a directorului lipseste");
     root.reachable = true;
+}
 
-    // The tree: every storage's children hang from its child link as a binary tree of siblings.
+// The tree: every storage's children hang from its child link as a binary tree of siblings.
+void CompoundFile::linkTree() {
     struct Pending {
         std::uint32_t index;
         std::int32_t parent;
     };
-    std::vector<Pending> stack{{get32(root.raw.data() + 76), 0}};
+    std::vector<Pending> stack{{get32(entries_[0].raw.data() + 76), 0}};
     while (!stack.empty()) {
         const Pending cur = stack.back();
         stack.pop_back();
         if (cur.index == kNoStream) continue;
-        if (cur.index >= cf.entries_.size())
+        if (cur.index >= entries_.size())
             corrupt("directorul indica intrarea " + std::to_string(cur.index) + ", care nu exista");
-        Entry& e = cf.entries_[cur.index];
+        Entry& e = entries_[cur.index];
         if (e.reachable)
             corrupt("structura directorului contine un ciclu (intrarea " + std::to_string(cur.index) + ")");
         if (e.type != static_cast<std::uint8_t>(EntryType::Storage) &&
@@ -256,7 +255,7 @@ CompoundFile CompoundFile::parse(std::shared_ptr<const FileBytes> file) {
         e.parent = cur.parent;
         // Parents are reached before their children, so their paths are known. Real files nest a few levels;
         // the bound keeps paths small whatever the file says.
-        const Entry& parent = cf.entries_[static_cast<std::size_t>(cur.parent)];
+        const Entry& parent = entries_[static_cast<std::size_t>(cur.parent)];
         e.depth = parent.depth + 1;
         if (e.depth > kMaxDepth)
             corrupt("directorul are mai mult de " + std::to_string(kMaxDepth) + " niveluri");
@@ -266,153 +265,98 @@ CompoundFile CompoundFile::parse(std::shared_ptr<const FileBytes> file) {
         if (e.type == static_cast<std::uint8_t>(EntryType::Storage))
             stack.push_back({get32(e.raw.data() + 76), static_cast<std::int32_t>(cur.index)});
     }
+}
 
-    // Version 3 leaves the high half of a stream size undefined.
-    auto sizeOf = [&](const Entry& e) {
-        return cf.major_ == 3 ? static_cast<std::uint64_t>(get32(e.raw.data() + 120))
-                              : get64(e.raw.data() + 120);
-    };
-    auto checkSize = [&](std::uint64_t size, const std::string& what) {
-        if (size > bytes.size())
-            corrupt(what + " declara " + std::to_string(size) + " octeti, mai mult decat are fisierul");
-    };
+// Version 3 leaves the high half of a stream size undefined.
+std::uint64_t CompoundFile::declaredSize(const Entry& e) const {
+    return major_ == 3 ? static_cast<std::uint64_t>(get32(e.raw.data() + 120)) : get64(e.raw.data() + 120);
+}
 
-    // The mini stream (the root's data) and the mini FAT that chains its 64-byte sectors.
-    const std::uint64_t miniSize = sizeOf(root);
-    checkSize(miniSize, "mini-fluxul");
+void CompoundFile::checkDeclaredSize(std::uint64_t size, const std::string& what) const {
+    if (size > file_->size())
+        corrupt(what + " declara " + std::to_string(size) + " octeti, mai mult decat are fisierul");
+}
+
+// The mini stream (the root's data) and the mini FAT that chains its 64-byte sectors.
+struct CompoundFile::MiniStream {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint32_t> fat;
+    std::vector<std::uint8_t> owner; // which mini sectors a stream already holds
+};
+
+CompoundFile::MiniStream CompoundFile::readMiniStream(Reader& rd) const {
+    const std::uint8_t* h = header_.data();
+    const std::uint32_t ss = sectorSize_;
+    const Entry& root = entries_[0];
+    MiniStream mini;
+    const std::uint64_t miniSize = declaredSize(root);
+    checkDeclaredSize(miniSize, "mini-fluxul");
     const auto miniChain =
         rd.chain(get32(root.raw.data() + 116), ceilDiv(miniSize, ss), true, "al mini-fluxului");
-    std::vector<std::uint8_t> mini = rd.gather(miniChain, miniSize, "mini-fluxul");
-    mini.resize(ceilDiv(mini.size(), kMiniSectorSize) * kMiniSectorSize, 0); // a last mini sector cut short
-    std::vector<std::uint32_t> miniFat;
+    mini.bytes = rd.gather(miniChain, miniSize, "mini-fluxul");
+    mini.bytes.resize(ceilDiv(mini.bytes.size(), kMiniSectorSize) * kMiniSectorSize,
+                      0); // a last mini sector cut short
     if (get32(h + 60) != kEndOfChain && get32(h + 60) != kFreeSect) {
         for (std::uint32_t s : rd.chain(get32(h + 60), 0, false, "al tabelei mini-FAT")) {
             const std::uint8_t* p = rd.sectorBytes(s, ss, "tabela mini-FAT");
-            for (std::uint32_t i = 0; i < perSector; ++i)
-                miniFat.push_back(get32(p + 4 * i));
+            for (std::uint32_t i = 0; i < ss / 4; ++i)
+                mini.fat.push_back(get32(p + 4 * i));
         }
     }
-    const std::uint64_t miniSectors = mini.size() / kMiniSectorSize;
-    std::vector<std::uint8_t> miniOwner(miniSectors, 0);
-
-    for (std::size_t i = 1; i < cf.entries_.size(); ++i) {
-        Entry& e = cf.entries_[i];
-        if (!e.reachable || e.type != static_cast<std::uint8_t>(EntryType::Stream)) continue;
-        const std::string what = "al fluxului " + printable(e.name);
-        const std::uint64_t size = sizeOf(e);
-        checkSize(size, "fluxul " + printable(e.name));
-        if (size == 0) continue;
-        const std::uint32_t start = get32(e.raw.data() + 116);
-        if (size >= cf.miniCutoff_) {
-            const auto sectors = rd.chain(start, ceilDiv(size, ss), true, what);
-            bool oneRun = true;
-            for (std::size_t k = 1; k < sectors.size() && oneRun; ++k)
-                oneRun = sectors[k] == sectors[0] + k;
-            const std::uint64_t offset = (static_cast<std::uint64_t>(sectors[0]) + 1) * ss;
-            if (oneRun && offset + size <= bytes.size()) {
-                // Writers lay streams out in one run: no copy.
-                e.inFile = true;
-                e.fileOffset = static_cast<std::size_t>(offset);
-                e.fileSize = static_cast<std::size_t>(size);
-            } else {
-                e.data = rd.gather(sectors, size, "fluxul " + printable(e.name));
-            }
-            continue;
-        }
-        e.data.reserve(size);
-        std::uint32_t cur = start;
-        while (e.data.size() < size) {
-            if (cur == kEndOfChain)
-                corrupt("lantul de sectoare " + what + " este mai scurt decat dimensiunea declarata");
-            if (cur >= miniSectors || cur >= miniFat.size())
-                corrupt("lantul de sectoare " + what + " indica mini-sectorul " + std::to_string(cur) +
-                        ", dincolo de sfarsitul mini-fluxului");
-            if (miniOwner[cur])
-                corrupt("lantul de sectoare " + what + " se repeta (mini-sectorul " + std::to_string(cur) +
-                        " este folosit de doua ori)");
-            miniOwner[cur] = 1;
-            const std::size_t n = std::min<std::uint64_t>(kMiniSectorSize, size - e.data.size());
-            const auto* p = mini.data() + static_cast<std::size_t>(cur) * kMiniSectorSize;
-            e.data.insert(e.data.end(), p, p + n);
-            cur = miniFat[cur];
-        }
-    }
-    if (std::none_of(cf.entries_.begin(), cf.entries_.end(), [](const Entry& e) { return e.inFile; }))
-        cf.file_.reset();
-    return cf;
+    mini.owner.assign(mini.bytes.size() / kMiniSectorSize, 0);
+    return mini;
 }
 
-CompoundFile CompoundFile::create(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams,
-                                  int majorVersion) {
-    if (majorVersion != 3 && majorVersion != 4)
-        throw RuntimeError(err::Application,
-                           "Versiunea " + std::to_string(majorVersion) + " nu poate fi scrisa");
-    CompoundFile cf;
-    cf.major_ = majorVersion;
-    cf.sectorSize_ = majorVersion == 4 ? 4096 : 512;
-    std::uint8_t* h = cf.header_.data();
-    std::copy(std::begin(kSignature), std::end(kSignature), h);
-    put16(h + 24, 0x3E);
-    put16(h + 26, static_cast<std::uint16_t>(majorVersion));
-    put16(h + 28, 0xFFFE);
-    put16(h + 30, majorVersion == 4 ? 12 : 9);
-    put16(h + 32, 6);
-    put32(h + 56, cf.miniCutoff_);
+// A small stream, gathered from the mini stream along its chain in the mini FAT.
+void CompoundFile::readMiniChain(Entry& e, std::uint64_t size, MiniStream& mini, const std::string& what) {
+    const std::uint64_t miniSectors = mini.owner.size();
+    e.data.reserve(size);
+    std::uint32_t cur = get32(e.raw.data() + 116);
+    while (e.data.size() < size) {
+        if (cur == kEndOfChain)
+            corrupt("lantul de sectoare " + what + " este mai scurt decat dimensiunea declarata");
+        if (cur >= miniSectors || cur >= mini.fat.size())
+            corrupt("lantul de sectoare " + what + " indica mini-sectorul " + std::to_string(cur) +
+                    ", dincolo de sfarsitul mini-fluxului");
+        if (mini.owner[cur])
+            corrupt("lantul de sectoare " + what + " se repeta (mini-sectorul " + std::to_string(cur) +
+                    " este folosit de doua ori)");
+        mini.owner[cur] = 1;
+        const std::size_t n = std::min<std::uint64_t>(kMiniSectorSize, size - e.data.size());
+        const auto* p = mini.bytes.data() + static_cast<std::size_t>(cur) * kMiniSectorSize;
+        e.data.insert(e.data.end(), p, p + n);
+        cur = mini.fat[cur];
+    }
+}
 
-    cf.entries_.resize(streams.size() + 1);
-    auto setName = [&](Entry& e, const std::u16string& name) {
-        if (name.empty() || name.size() > 31)
-            throw RuntimeError(err::Application,
-                               "Numele fluxului " + utf16ToUtf8(name) + " nu poate fi scris");
-        e.name = name;
-        e.path = name;
-        for (std::size_t i = 0; i < name.size(); ++i)
-            put16(e.raw.data() + 2 * i, name[i]);
-        put16(e.raw.data() + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
-    };
-    for (std::size_t i = 0; i < cf.entries_.size(); ++i) {
-        Entry& e = cf.entries_[i];
-        e.reachable = true;
-        e.raw[67] = 1; // black: the format accepts a tree whose nodes are all black
-        put32(e.raw.data() + 68, kNoStream);
-        put32(e.raw.data() + 72, kNoStream);
-        put32(e.raw.data() + 76, kNoStream);
-        if (i == 0) {
-            setName(e, u"Root Entry");
-            e.path.clear();
-            e.type = e.raw[66] = static_cast<std::uint8_t>(EntryType::Root);
+void CompoundFile::readStreams(Reader& rd) {
+    const std::uint32_t ss = sectorSize_;
+    MiniStream mini = readMiniStream(rd);
+    for (std::size_t i = 1; i < entries_.size(); ++i) {
+        Entry& e = entries_[i];
+        if (!e.reachable || e.type != static_cast<std::uint8_t>(EntryType::Stream)) continue;
+        const std::string what = "al fluxului " + printable(e.name);
+        const std::uint64_t size = declaredSize(e);
+        checkDeclaredSize(size, "fluxul " + printable(e.name));
+        if (size == 0) continue;
+        if (size < miniCutoff_) {
+            readMiniChain(e, size, mini, what);
             continue;
         }
-        setName(e, utf8ToUtf16(streams[i - 1].first));
-        e.type = e.raw[66] = static_cast<std::uint8_t>(EntryType::Stream);
-        e.parent = 0;
-        e.depth = 1;
-        e.data = std::move(streams[i - 1].second);
+        const auto sectors = rd.chain(get32(e.raw.data() + 116), ceilDiv(size, ss), true, what);
+        bool oneRun = true;
+        for (std::size_t k = 1; k < sectors.size() && oneRun; ++k)
+            oneRun = sectors[k] == sectors[0] + k;
+        const std::uint64_t offset = (static_cast<std::uint64_t>(sectors[0]) + 1) * ss;
+        if (oneRun && offset + size <= file_->size()) {
+            // Writers lay streams out in one run: no copy.
+            e.inFile = true;
+            e.fileOffset = static_cast<std::size_t>(offset);
+            e.fileSize = static_cast<std::size_t>(size);
+        } else {
+            e.data = rd.gather(sectors, size, "fluxul " + printable(e.name));
+        }
     }
-
-    // Siblings ordered as the format compares names (shorter first, then by upper case), as a balanced tree.
-    std::vector<std::uint32_t> order(streams.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<std::uint32_t>(i + 1);
-    auto key = [&](std::uint32_t i) {
-        std::u16string u = text::foldCase(cf.entries_[i].name);
-        return std::pair{u.size(), u};
-    };
-    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return key(a) < key(b); });
-    for (std::size_t i = 1; i < order.size(); ++i)
-        if (key(order[i - 1]) == key(order[i]))
-            throw RuntimeError(err::Application,
-                               "Fluxul " + utf16ToUtf8(cf.entries_[order[i]].name) + " apare de doua ori");
-    auto balanced = [&](auto&& self, std::size_t lo, std::size_t hi) -> std::uint32_t {
-        if (lo >= hi) return kNoStream;
-        const std::size_t mid = lo + (hi - lo) / 2;
-        Entry& e = cf.entries_[order[mid]];
-        put32(e.raw.data() + 68, self(self, lo, mid));
-        put32(e.raw.data() + 72, self(self, mid + 1, hi));
-        return order[mid];
-    };
-    put32(cf.entries_[0].raw.data() + 76, balanced(balanced, 0, order.size()));
-    return cf;
 }
 
 int CompoundFile::findTopLevel(std::string_view name) const {
@@ -524,161 +468,6 @@ std::vector<std::uint8_t> CompoundFile::Pieces::joined() const {
     for (const auto& s : spans)
         out.insert(out.end(), s.begin(), s.end());
     return out;
-}
-
-std::vector<std::uint8_t> CompoundFile::serialize() const {
-    std::vector<std::uint8_t> out;
-    std::size_t streams = 0;
-    for (const Entry& e : entries_)
-        streams += sizeOf(e);
-    reserveLarge(out,
-                 streams + streams / 64 + entries_.size() * kEntrySize + 16 * sectorSize_); // + FAT, padding
-    writeTo([&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
-    return out;
-}
-
-void CompoundFile::writeTo(const std::function<void(std::span<const std::uint8_t>)>& sink) const {
-    const std::uint32_t ss = sectorSize_;
-    const std::uint32_t perSector = ss / 4;
-    auto isStream = [](const Entry& e) {
-        return e.reachable && e.type == static_cast<std::uint8_t>(EntryType::Stream);
-    };
-
-    // Small streams go to the mini stream, the rest to sectors of their own.
-    std::vector<std::uint32_t> miniFat;
-    std::vector<std::uint8_t> miniStream;
-    std::vector<std::uint32_t> start(entries_.size(), kEndOfChain);
-    std::uint64_t bigSectors = 0;
-    for (std::size_t i = 1; i < entries_.size(); ++i) {
-        const Entry& e = entries_[i];
-        if (!isStream(e) || sizeOf(e) == 0) continue;
-        if (sizeOf(e) >= miniCutoff_) {
-            bigSectors += ceilDiv(sizeOf(e), ss);
-            continue;
-        }
-        const auto data = bytesOf(e);
-        const auto first = static_cast<std::uint32_t>(miniFat.size());
-        const auto n = static_cast<std::uint32_t>(ceilDiv(data.size(), kMiniSectorSize));
-        start[i] = first;
-        for (std::uint32_t k = 0; k < n; ++k)
-            miniFat.push_back(k + 1 < n ? first + k + 1 : kEndOfChain);
-        miniStream.insert(miniStream.end(), data.begin(), data.end());
-        miniStream.resize(static_cast<std::size_t>(first + n) * kMiniSectorSize, 0);
-    }
-    const std::uint64_t miniFatSectors = ceilDiv(miniFat.size() * 4, ss);
-    const std::uint64_t miniStreamSectors = ceilDiv(miniStream.size(), ss);
-    const std::uint64_t dirSectors = ceilDiv(entries_.size() * kEntrySize, ss);
-    const std::uint64_t dataSectors = dirSectors + miniFatSectors + miniStreamSectors + bigSectors;
-
-    // The FAT must also cover its own sectors and the DIFAT's.
-    std::uint64_t fatSectors = 0, difatSectors = 0;
-    for (;;) {
-        const std::uint64_t f = ceilDiv(dataSectors + fatSectors + difatSectors, perSector);
-        const std::uint64_t x = f > kHeaderDifatEntries ? ceilDiv(f - kHeaderDifatEntries, perSector - 1) : 0;
-        if (f == fatSectors && x == difatSectors) break;
-        fatSectors = f;
-        difatSectors = x;
-    }
-    const std::uint64_t total = fatSectors + difatSectors + dataSectors;
-    if (total >= 0xFFFFFFFAull) throw RuntimeError(err::Application, "Fisierul rezultat este prea mare");
-
-    // Sectors in file order: FAT, DIFAT, directory, mini FAT, mini stream, then each large stream.
-    std::vector<std::uint32_t> fat(fatSectors * perSector, kFreeSect);
-    std::uint32_t next = 0;
-    for (std::uint64_t i = 0; i < fatSectors; ++i)
-        fat[next++] = kFatSect;
-    const std::uint32_t firstDifat = next;
-    for (std::uint64_t i = 0; i < difatSectors; ++i)
-        fat[next++] = kDifSect;
-    auto allocate = [&](std::uint64_t count) {
-        if (count == 0) return kEndOfChain;
-        const std::uint32_t first = next;
-        for (std::uint64_t k = 0; k < count; ++k, ++next)
-            fat[next] = k + 1 < count ? next + 1 : kEndOfChain;
-        return first;
-    };
-    const std::uint32_t dirStart = allocate(dirSectors);
-    const std::uint32_t miniFatStart = allocate(miniFatSectors);
-    const std::uint32_t miniStreamStart = allocate(miniStreamSectors);
-    for (std::size_t i = 1; i < entries_.size(); ++i)
-        if (isStream(entries_[i]) && sizeOf(entries_[i]) >= miniCutoff_)
-            start[i] = allocate(ceilDiv(sizeOf(entries_[i]), ss));
-
-    // Header: the original's fields, with the layout ones rewritten; the rest of its sector stays zero.
-    std::vector<std::uint8_t> head(ss, 0);
-    std::uint8_t* h = head.data();
-    std::copy(header_.begin(), header_.end(), h);
-    put32(h + 40, major_ == 4 ? static_cast<std::uint32_t>(dirSectors) : 0);
-    put32(h + 44, static_cast<std::uint32_t>(fatSectors));
-    put32(h + 48, dirStart);
-    put32(h + 60, miniFatStart);
-    put32(h + 64, static_cast<std::uint32_t>(miniFatSectors));
-    put32(h + 68, difatSectors ? firstDifat : kEndOfChain);
-    put32(h + 72, static_cast<std::uint32_t>(difatSectors));
-    for (std::size_t i = 0; i < kHeaderDifatEntries; ++i)
-        put32(h + 76 + 4 * i, i < fatSectors ? static_cast<std::uint32_t>(i) : kFreeSect);
-    sink(head);
-
-    std::vector<std::uint8_t> table(fat.size() * 4);
-    for (std::size_t i = 0; i < fat.size(); ++i)
-        put32(table.data() + 4 * i, fat[i]);
-    sink(table);
-
-    std::vector<std::uint8_t> difat(difatSectors * ss);
-    for (std::uint64_t d = 0; d < difatSectors; ++d) {
-        std::uint8_t* p = difat.data() + d * ss;
-        for (std::uint32_t k = 0; k + 1 < perSector; ++k) {
-            const std::uint64_t f = kHeaderDifatEntries + d * (perSector - 1) + k;
-            put32(p + 4 * k, f < fatSectors ? static_cast<std::uint32_t>(f) : kFreeSect);
-        }
-        put32(p + 4 * (perSector - 1),
-              d + 1 < difatSectors ? static_cast<std::uint32_t>(firstDifat + d + 1) : kEndOfChain);
-    }
-    sink(difat);
-
-    // Directory: every entry in its old place, so names, CLSIDs, state bits, times and tree links stay.
-    std::vector<std::uint8_t> dir(dirSectors * ss, 0);
-    for (std::size_t i = 0; i < dir.size() / kEntrySize; ++i) {
-        std::uint8_t* p = dir.data() + i * kEntrySize;
-        const Entry* e = i < entries_.size() ? &entries_[i] : nullptr;
-        if (!e || !e->reachable) {
-            put32(p + 68, kNoStream);
-            put32(p + 72, kNoStream);
-            put32(p + 76, kNoStream);
-            continue;
-        }
-        std::copy(e->raw.begin(), e->raw.end(), p);
-        if (i == 0) {
-            put32(p + 116, miniStream.empty() ? kEndOfChain : miniStreamStart);
-            put64(p + 120, miniStream.size());
-        } else if (e->type == static_cast<std::uint8_t>(EntryType::Stream)) {
-            put32(p + 116, start[i]);
-            put64(p + 120, sizeOf(*e));
-        }
-    }
-    sink(dir);
-
-    std::vector<std::uint8_t> miniFatBytes(miniFatSectors * ss, 0xFF);
-    for (std::size_t i = 0; i < miniFat.size(); ++i)
-        put32(miniFatBytes.data() + 4 * i, miniFat[i]);
-    sink(miniFatBytes);
-    miniStream.resize(miniStreamSectors * ss, 0);
-    sink(miniStream);
-
-    // Large streams straight from where they are held; only the tail of the last sector is padding.
-    const std::vector<std::uint8_t> padding(ss, 0);
-    for (std::size_t i = 1; i < entries_.size(); ++i) {
-        const Entry& e = entries_[i];
-        const std::uint64_t size = sizeOf(e);
-        if (!isStream(e) || size < miniCutoff_) continue;
-        if (e.pieces) {
-            for (const auto& piece : e.pieces->spans)
-                if (!piece.empty()) sink(piece);
-        } else {
-            sink(bytesOf(e));
-        }
-        if (size % ss) sink(std::span(padding).first(ss - size % ss));
-    }
 }
 
 } // namespace ordana::spreadsheet::cfb

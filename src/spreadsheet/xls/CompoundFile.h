@@ -89,7 +89,32 @@ class CompoundFile {
         std::size_t fileSize = 0;
     };
 
+    using Sink = std::function<void(std::span<const std::uint8_t>)>;
+    class Reader;
+    struct MiniStream;
+    struct Layout;
+
     CompoundFile() = default;
+
+    // parse, phase by phase (CompoundFile.cpp).
+    void readHeader();
+    std::vector<std::uint32_t> readFat(Reader& rd) const;
+    void readDirectory(Reader& rd);
+    void linkTree();
+    std::uint64_t declaredSize(const Entry& e) const;
+    void checkDeclaredSize(std::uint64_t size, const std::string& what) const;
+    MiniStream readMiniStream(Reader& rd) const;
+    static void readMiniChain(Entry& e, std::uint64_t size, MiniStream& mini, const std::string& what);
+    void readStreams(Reader& rd);
+
+    // writeTo, phase by phase (CompoundFileWriter.cpp).
+    static bool isStream(const Entry& e);
+    void packMiniStream(Layout& l) const;
+    void allocateSectors(Layout& l) const;
+    void writeTables(const Layout& l, const Sink& sink) const;
+    void writeDirectory(Layout& l, const Sink& sink) const;
+    void writeLargeStreams(const Sink& sink) const;
+
     int findTopLevel(std::string_view name) const;
     int findPath(std::string_view path) const;
 

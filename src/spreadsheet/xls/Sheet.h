@@ -91,6 +91,13 @@ class Sheet {
     std::span<const std::uint8_t> data(std::size_t rec) const {
         return {stream_.data() + recs_[rec].dataOffset(), recs_[rec].length};
     }
+    // Reading (the constructor), record by record, then the indexes put in order.
+    void readRecord(std::size_t i, std::uint32_t& lastFormula, std::size_t sstCount);
+    void noteRecord(std::size_t i, std::uint32_t lastFormula);
+    void addCell(std::size_t i, std::uint32_t& lastFormula, std::size_t sstCount);
+    void orderRows();
+    void orderCells();
+
     const CellEntry* find(int row, int col) const;
     bool hasCells(int row) const {
         return row >= 0 && std::size_t(row) + 1 < rowStart_.size() &&

@@ -20,23 +20,6 @@ const std::pair<const char*, std::uint16_t> kBuiltinFormats[] = {
     {"0%", 9},      {"0.00%", 10}, {"0.00E+00", 11}, {"@", 49},
 };
 
-// [MS-OSHARED] MsoCrc32Compute: polynomial 0xAF, most significant bit first, starting from 0.
-std::uint32_t msoCrc32(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t v = i << 24;
-            for (int b = 0; b < 8; ++b)
-                v = (v & 0x80000000u) ? (v << 1) ^ 0xAFu : (v << 1);
-            t[i] = v;
-        }
-        return t;
-    }();
-    for (std::uint8_t byte : bytes)
-        crc = (crc << 8) ^ table[((crc >> 24) ^ byte) & 0xFF];
-    return crc;
-}
-
 std::string formatString(const std::vector<std::uint8_t>& data) {
     std::size_t pos = 2;
     return utf16ToUtf8(readUnicodeString(data, pos, false));
@@ -169,7 +152,52 @@ std::uint8_t kindOf(std::uint16_t type) {
     return type < kKindTypes ? kKinds[type] : OtherRecord;
 }
 
+// The records are walked by the million here, so through a bare pointer into a window of the stream: the
+// whole stream when it is in memory, a part passing through a small buffer when it is read on demand. A
+// window holds a record's header and its first two bytes, unless the stream ends sooner.
+struct Window {
+    const std::uint8_t* bytes;
+    std::size_t from, to; // stream offsets that bytes covers
+    std::size_t refill;   // past this offset a header may not be whole in the window
+};
+
+Window windowAt(std::span<const std::uint8_t> stream, const FileBytes* file, std::size_t at,
+                std::vector<std::uint8_t>& buffer) {
+    const std::size_t size = stream.size();
+    constexpr std::size_t never = std::numeric_limits<std::size_t>::max();
+    if (!file) return Window{stream.data() + at, at, size, never};
+    constexpr std::size_t kWindow = std::size_t(256) << 10;
+    const auto got = file->passing(std::uint64_t(stream.data() - file->base()) + at, 6, kWindow, buffer);
+    const std::size_t to = at + std::min(got.size(), size - at);
+    return Window{got.data(), at, to, to < size ? to - 6 : never};
+}
+
+// Past the first rows, cells and what follows them pass in a tight loop while the window holds their headers;
+// anything else, or a record that does not fit, is left to the caller. Where that is.
+std::size_t passCells(const Window& w, std::size_t at, std::size_t size) {
+    const std::size_t stop = std::min(w.refill, size - 6);
+    while (at <= stop) {
+        const std::uint8_t* const p = w.bytes + (at - w.from);
+        const std::uint16_t type = get16(p), length = get16(p + 2);
+        const std::uint8_t kind = kindOf(type);
+        if (kind == OtherRecord || length < 2 || length > size - at - 4 ||
+            (kind == CellOrRow && get16(p + 4) < WorkbookStream::kPreviewRows))
+            break;
+        at += 4 + std::size_t(length);
+    }
+    return at;
+}
+
 } // namespace
+
+void WorkbookStream::sheetCutShort(const SheetInfo& s, std::size_t at) const {
+    const std::size_t size = stream_.size();
+    need(at, at + 4 + kMaxRecordData);
+    RecordCursor here(stream_, at, size);
+    if (here.atEnd()) corrupt("foaia " + text::quotedExcerpt(s.name) + " nu se incheie (fisier trunchiat)");
+    here.next();
+    corrupt("foaia " + text::quotedExcerpt(s.name) + " nu se incheie (fisier trunchiat)");
+}
 
 void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
     need(s.begin, std::size_t(s.begin) + 4 + kMaxRecordData);
@@ -181,57 +209,21 @@ void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
     s.previewEnd = bof.end();
     bool inPreview = false; // the record before belongs to the first rows
     int depth = 1;
-    // The records are walked by the million here, so through a bare pointer into a window of the stream: the
-    // whole stream when it is in memory, a part passing through a small buffer when it is read on demand. A
-    // window holds a record's header and its first two bytes, unless the stream ends sooner.
     const std::size_t size = stream_.size();
     std::vector<std::uint8_t> buffer;
-    struct Window {
-        const std::uint8_t* bytes;
-        std::size_t from, to; // stream offsets that bytes covers
-        std::size_t refill;   // past this offset a header may not be whole in the window
-    } w{};
-    const auto windowAt = [&](std::size_t at) {
-        constexpr std::size_t never = std::numeric_limits<std::size_t>::max();
-        if (!file_) return Window{stream_.data() + at, at, size, never};
-        constexpr std::size_t kWindow = std::size_t(256) << 10;
-        const auto got =
-            file_->passing(std::uint64_t(stream_.data() - file_->base()) + at, 6, kWindow, buffer);
-        const std::size_t to = at + std::min(got.size(), size - at);
-        return Window{got.data(), at, to, to < size ? to - 6 : never};
-    };
-    const auto broken = [&](std::size_t at) {
-        need(at, at + 4 + kMaxRecordData);
-        RecordCursor here(stream_, at, size);
-        if (here.atEnd())
-            corrupt("foaia " + text::quotedExcerpt(s.name) + " nu se incheie (fisier trunchiat)");
-        here.next();
-        corrupt("foaia " + text::quotedExcerpt(s.name) + " nu se incheie (fisier trunchiat)");
-    };
     std::size_t at = cursor.position();
-    w = windowAt(at);
+    Window w = windowAt(stream_, file_, at, buffer);
     bool passedCellTable = false;
     while (true) {
-        if (at > w.refill) w = windowAt(at);
-        // Past the first rows, cells and what follows them pass in a tight loop while the window holds their
-        // headers; anything else, or a record that does not fit, is left to the steps below.
+        if (at > w.refill) w = windowAt(stream_, file_, at, buffer);
         if (!inPreview && size >= 6) {
-            const std::size_t stop = std::min(w.refill, size - 6);
-            while (at <= stop) {
-                const std::uint8_t* const p = w.bytes + (at - w.from);
-                const std::uint16_t type = get16(p), length = get16(p + 2);
-                const std::uint8_t kind = kindOf(type);
-                if (kind == OtherRecord || length < 2 || length > size - at - 4 ||
-                    (kind == CellOrRow && get16(p + 4) < kPreviewRows))
-                    break;
-                at += 4 + std::size_t(length);
-            }
+            at = passCells(w, at, size);
             if (at > w.refill) continue;
         }
-        if (size - at < 4) broken(at);
+        if (size - at < 4) sheetCutShort(s, at);
         const std::uint8_t* const h = w.bytes + (at - w.from);
         const std::uint16_t type = get16(h), length = get16(h + 2);
-        if (length > size - at - 4) broken(at);
+        if (length > size - at - 4) sheetCutShort(s, at);
         const std::size_t offset = at;
         at += 4 + std::size_t(length);
         const std::uint8_t kind = kindOf(type);
@@ -260,7 +252,7 @@ void WorkbookStream::scanSheet(SheetInfo& s, std::size_t nextSheet) {
                 passedCellTable = true;
                 if (const std::size_t past = pastCellTable(s, offset, nextSheet); past != 0) {
                     at = past;
-                    w = windowAt(at);
+                    w = windowAt(stream_, file_, at, buffer);
                 }
             }
         }
@@ -550,180 +542,6 @@ void WorkbookStream::setActive(std::size_t sheetIndex) {
         if (get16(&g.data[12]) > sheetIndex) put16(&g.data[12], std::uint32_t(sheetIndex));
         put16(&g.data[14], 1);
     }
-}
-
-void WorkbookStream::writeGlobals(Writer& w, std::vector<std::size_t>& boundPositions) {
-    boundPositions.assign(sheets_.size(), 0);
-    std::vector<SharedStrings::Written> positions;
-    std::uint32_t oldSstPos = 0, newSstPos = 0;
-    bool sstWritten = false;
-    std::size_t sheet = 0;
-    {
-        // Where the SST stood in the original stream, to move the original EXTSST entries with it.
-        RecordCursor c(stream_, 0, globalsEnd_);
-        while (!c.atEnd()) {
-            const RecordPos r = c.next();
-            if (r.type == rt::Sst) {
-                oldSstPos = r.offset;
-                break;
-            }
-        }
-    }
-    for (std::size_t i = 0; i < globals_.size(); ++i) {
-        const GRec& g = globals_[i];
-        switch (g.type) {
-        case rt::Sst: {
-            const auto chain = sstChain();
-            newSstPos = std::uint32_t(w.size());
-            sst_.write(w, chain, positions);
-            sstWritten = true;
-            i += chain.size() - 1;
-            continue;
-        }
-        case rt::ExtSst:
-            if (sstWritten && g.data.size() >= 2 && get16(g.data.data()) > 0) {
-                const std::uint16_t dsst = get16(g.data.data());
-                const std::size_t had = (g.data.size() - 2) / 8;
-                const std::size_t need = std::min((sst_.size() + dsst - 1) / dsst, (kMaxRecordData - 2) / 8);
-                Writer d;
-                d.u16(dsst);
-                for (std::size_t k = 0; k < std::max(had, need); ++k) {
-                    if (k < had) {
-                        const std::uint8_t* e = &g.data[2 + 8 * k];
-                        d.u32(get32(e) - oldSstPos + newSstPos);
-                        d.raw(e + 4, 4);
-                    } else {
-                        const auto& p = positions[k * dsst];
-                        d.u32(p.streamPos);
-                        d.u16(p.recordOffset);
-                        d.u16(0);
-                    }
-                }
-                w.record(g.type, d.bytes);
-                continue;
-            }
-            break;
-        case rt::BoundSheet:
-            if (sheet < sheets_.size()) boundPositions[sheet++] = w.size() + 4;
-            break;
-        case rt::XfCrc:
-            if (xfsChanged_ && g.data.size() >= 20) {
-                std::vector<std::uint8_t> d = g.data;
-                put16(&d[14], std::uint32_t(xfRecords_.size()));
-                std::uint32_t crc = 0;
-                for (std::size_t x : xfRecords_)
-                    crc = msoCrc32(crc, globals_[x].data);
-                put32(&d[16], crc);
-                w.record(g.type, d);
-                continue;
-            }
-            break;
-        default:
-            break;
-        }
-        w.record(g.type, g.data);
-    }
-}
-
-std::vector<std::uint8_t> WorkbookStream::serialize() {
-    const Pieces pieces = serializePieces();
-    std::size_t size = 0;
-    for (const auto& p : pieces.spans)
-        size += p.size();
-    std::vector<std::uint8_t> out;
-    reserveLarge(out, size);
-    for (const auto& p : pieces.spans)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-namespace {
-
-// INDEX holds absolute positions (of DEFCOLWIDTH and each DBCELL): a substream that moved by delta moves
-// them with it.
-void relocateIndex(std::uint8_t* rec, std::int64_t delta) {
-    const std::uint16_t len = get16(rec + 2);
-    for (std::size_t off = 12; off + 4 <= len; off += 4)
-        if (get32(rec + 4 + off) != 0)
-            put32(rec + 4 + off, std::uint32_t(std::int64_t(get32(rec + 4 + off)) + delta));
-}
-
-} // namespace
-
-WorkbookStream::Pieces WorkbookStream::serializePieces() {
-    auto owned = std::make_shared<std::deque<std::vector<std::uint8_t>>>(); // stable addresses
-    Pieces out;
-    out.keep = owned;
-    std::uint64_t pos = 0;
-    auto own = [&](std::vector<std::uint8_t> bytes) -> std::vector<std::uint8_t>& {
-        owned->push_back(std::move(bytes));
-        out.spans.emplace_back(owned->back());
-        pos += owned->back().size();
-        return owned->back();
-    };
-    auto view = [&](std::size_t from, std::size_t n) {
-        if (n == 0) return;
-        out.spans.push_back(stream_.subspan(from, n));
-        pos += n;
-    };
-
-    Writer g;
-    std::vector<std::size_t> boundPositions;
-    writeGlobals(g, boundPositions);
-    std::vector<std::uint8_t>& globals = own(std::move(g.bytes));
-    const std::vector<std::size_t> order = sheetsInStreamOrder();
-    std::uint32_t previousEnd = globalsEnd_;
-    for (std::size_t i : order) {
-        const SheetInfo& s = sheets_[i];
-        view(previousEnd, s.begin - previousEnd);
-        const auto start = std::uint32_t(pos);
-        std::optional<bool> selected;
-        if (active_) selected = *active_ == i;
-        if (auto it = parsed_.find(i); it != parsed_.end() && it->second->modified()) {
-            // Written from position 0, then moved to where it lands.
-            Writer w;
-            reserveLarge(w.bytes, s.end - s.begin + 65536); // the table adds little to what was there
-            it->second->write(w, selected);
-            if (start != 0) {
-                RecordCursor c(w.bytes, 0, w.bytes.size());
-                int depth = 0;
-                while (!c.atEnd() && !c.onlyPaddingLeft()) {
-                    const RecordPos r = c.next();
-                    if (r.type == rt::Bof) ++depth;
-                    if (r.type == rt::Eof && --depth == 0) break;
-                    if (depth == 1 && r.type == rt::Index) relocateIndex(w.bytes.data() + r.offset, start);
-                }
-            }
-            own(std::move(w.bytes));
-        } else {
-            // The original bytes, but for the few records whose content must change: copied and patched.
-            std::vector<std::uint32_t> patched;
-            if (selected) patched = s.window2;
-            if (s.index && start != s.begin) patched.push_back(*s.index);
-            std::sort(patched.begin(), patched.end());
-            std::uint32_t at = s.begin;
-            for (std::uint32_t rec : patched) {
-                if (rec < at) continue;
-                need(rec, rec + 4);
-                const std::uint32_t end = rec + 4 + get16(&stream_[rec + 2]);
-                need(rec, end);
-                view(at, rec - at);
-                std::vector<std::uint8_t>& copy = own({stream_.begin() + rec, stream_.begin() + end});
-                if (get16(&stream_[rec]) == rt::Index) {
-                    relocateIndex(copy.data(), std::int64_t(start) - std::int64_t(s.begin));
-                } else if (get16(copy.data() + 2) >= 2) {
-                    std::uint8_t* flags = copy.data() + 4;
-                    put16(flags, *selected ? (get16(flags) | 0x0600) : (get16(flags) & ~0x0600));
-                }
-                at = end;
-            }
-            view(at, s.end - at);
-        }
-        if (boundPositions[i]) put32(globals.data() + boundPositions[i], start);
-        previousEnd = s.end;
-    }
-    view(previousEnd, stream_.size() - previousEnd);
-    return out;
 }
 
 } // namespace ordana::spreadsheet::xls

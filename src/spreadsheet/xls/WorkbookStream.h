@@ -111,6 +111,8 @@ class WorkbookStream {
     void parseGlobals();
     // nextSheet: where the next substream in the stream begins, or the stream's end.
     void scanSheet(SheetInfo& info, std::size_t nextSheet);
+    // 1004: the sheet's records run past the end of the stream.
+    [[noreturn]] void sheetCutShort(const SheetInfo& info, std::size_t at) const;
     std::size_t pastCellTable(const SheetInfo& info, std::size_t firstDbCell, std::size_t limit) const;
     std::size_t insertAfterLast(std::uint16_t type, std::initializer_list<std::uint16_t> fallbackBefore,
                                 GRec rec);

@@ -241,70 +241,88 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
             break;
         }
         if (!spaced || !kClass.nameStart[c]) return giveUp();
-        const char* name = q;
-        while (q < e && kClass.name[Byte(*q)])
-            ++q;
-        if (q == e) return cut(last);
-        const std::size_t nameAt = scratch_.size(), length = std::size_t(q - name);
-        scratch_.append(name, q);
-        scratch_.push('\0');
-        // An attribute's value follows its name's NUL, which gives the name's length.
-        for (std::size_t i = 0; i < offsets_.size(); i += 2)
-            if (offsets_[i + 1] - offsets_[i] - 1 == length && scratch_.data()[offsets_[i]] == *name &&
-                std::memcmp(scratch_.data() + offsets_[i], name, length) == 0)
-                return giveUp(); // the same attribute twice
-        if (offsets_.size() >= 128) return giveUp();
-        offsets_.push_back(nameAt);
-        while (q < e && space(Byte(*q)))
-            ++q;
-        if (q == e) return cut(last);
-        if (*q != '=') return giveUp();
-        ++q;
-        while (q < e && space(Byte(*q)))
-            ++q;
-        if (q == e) return cut(last);
-        const char quote = *q;
-        if (quote != '"' && quote != '\'') return giveUp();
-        ++q;
-        offsets_.push_back(scratch_.size());
-        const char* run = q;
-        while (true) {
-            while (q < e && !kClass.value[Byte(*q)])
-                ++q;
-            if (q == e) return cut(last);
-            const Byte v = Byte(*q);
-            if (v == Byte(quote)) break;
-            if (v == '"' || v == '\'') {
-                ++q;
-            } else if (v == '<') {
-                return giveUp();
-            } else if (v == '&') {
-                std::size_t length = 0;
-                const int ch = entity(q, e, length);
-                if (ch < 0) return cut(last);
-                if (ch == 0) return giveUp();
-                scratch_.append(run, q);
-                scratch_.push(char(ch));
-                q += length;
-                run = q;
-            } else if (v == '\t' || v == '\n') {
-                // An attribute's white space reads as a space.
-                scratch_.append(run, q);
-                scratch_.push(' ');
-                run = ++q;
-            } else if (v < 0x20) {
-                return giveUp();
-            } else {
-                const int n = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e));
-                if (n < 0) return cut(last);
-                if (n == 0) return giveUp();
-                q += n;
-            }
-        }
-        scratch_.append(run, q);
-        scratch_.push('\0');
-        ++q;
+        q = attribute(q, e, last);
+        if (!q) return nullptr;
     }
+    return reportStart(p, q, at, nameLength, empty);
+}
+
+// One attribute at q, its name and decoded value put on scratch_ and their places on offsets_: the byte after
+// it, or nullptr.
+const char* PlainParser::attribute(const char* q, const char* e, bool last) {
+    const char* name = q;
+    while (q < e && kClass.name[Byte(*q)])
+        ++q;
+    if (q == e) return cut(last);
+    const std::size_t nameAt = scratch_.size(), length = std::size_t(q - name);
+    scratch_.append(name, q);
+    scratch_.push('\0');
+    // An attribute's value follows its name's NUL, which gives the name's length.
+    for (std::size_t i = 0; i < offsets_.size(); i += 2)
+        if (offsets_[i + 1] - offsets_[i] - 1 == length && scratch_.data()[offsets_[i]] == *name &&
+            std::memcmp(scratch_.data() + offsets_[i], name, length) == 0)
+            return giveUp(); // the same attribute twice
+    if (offsets_.size() >= 128) return giveUp();
+    offsets_.push_back(nameAt);
+    while (q < e && space(Byte(*q)))
+        ++q;
+    if (q == e) return cut(last);
+    if (*q != '=') return giveUp();
+    ++q;
+    while (q < e && space(Byte(*q)))
+        ++q;
+    if (q == e) return cut(last);
+    const char quote = *q;
+    if (quote != '"' && quote != '\'') return giveUp();
+    offsets_.push_back(scratch_.size());
+    return attributeValue(q + 1, e, quote, last);
+}
+
+// A value from just after its opening quote, decoded onto scratch_ with a NUL after it: the byte after the
+// closing quote, or nullptr.
+const char* PlainParser::attributeValue(const char* q, const char* e, char quote, bool last) {
+    const char* run = q;
+    while (true) {
+        while (q < e && !kClass.value[Byte(*q)])
+            ++q;
+        if (q == e) return cut(last);
+        const Byte v = Byte(*q);
+        if (v == Byte(quote)) break;
+        if (v == '"' || v == '\'') {
+            ++q;
+        } else if (v == '<') {
+            return giveUp();
+        } else if (v == '&') {
+            std::size_t length = 0;
+            const int ch = entity(q, e, length);
+            if (ch < 0) return cut(last);
+            if (ch == 0) return giveUp();
+            scratch_.append(run, q);
+            scratch_.push(char(ch));
+            q += length;
+            run = q;
+        } else if (v == '\t' || v == '\n') {
+            // An attribute's white space reads as a space.
+            scratch_.append(run, q);
+            scratch_.push(' ');
+            run = ++q;
+        } else if (v < 0x20) {
+            return giveUp();
+        } else {
+            const int n = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e));
+            if (n < 0) return cut(last);
+            if (n == 0) return giveUp();
+            q += n;
+        }
+    }
+    scratch_.append(run, q);
+    scratch_.push('\0');
+    return q + 1;
+}
+
+// The start tag [p, q) read: reported, then its end at once when it is empty, or its name kept open.
+const char* PlainParser::reportStart(const char* p, const char* q, std::size_t at, std::size_t nameLength,
+                                     bool empty) {
     attributes_.clear();
     for (std::size_t off : offsets_)
         attributes_.push_back(scratch_.data() + off);
@@ -437,74 +455,90 @@ bool PlainCursor::startTag(Tag& t) {
             break;
         }
         if (!spaced || !kClass.nameStart[c]) return false;
-        const char* name = q;
-        while (q < e_ && kClass.local[Byte(*q)])
-            ++q;
-        std::size_t colon = std::string_view::npos;
-        if (q < e_ && *q == ':') {
-            colon = std::size_t(q - name);
-            while (q < e_ && kClass.name[Byte(*q)])
-                ++q;
-        }
-        const std::string_view n(name, std::size_t(q - name));
-        for (const Attribute& a : t.attributes)
-            if (a.name.size() == n.size() && a.name[0] == n[0] &&
-                std::memcmp(a.name.data(), name, n.size()) == 0)
-                return false; // the same attribute twice
-        if (t.attributes.size() >= decoded_.size()) return false;
-        while (q < e_ && space(Byte(*q)))
-            ++q;
-        if (q == e_ || *q != '=') return false;
-        ++q;
-        while (q < e_ && space(Byte(*q)))
-            ++q;
-        if (q == e_ || (*q != '"' && *q != '\'')) return false;
-        const char quote = *q++;
-        const char* run = q;
-        std::string* into = nullptr; // only a value with an entity or white space to turn into a space
-        while (true) {
-            while (q < e_ && !kClass.value[Byte(*q)])
-                ++q;
-            if (q == e_) return false;
-            const Byte v = Byte(*q);
-            if (v == Byte(quote)) break;
-            if (v == '"' || v == '\'') {
-                ++q;
-                continue;
-            }
-            if (v == '<' || (v < 0x20 && v != '\t' && v != '\n')) return false;
-            if (v >= 0x80) {
-                const int k = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e_));
-                if (k <= 0) return false;
-                q += k;
-                continue;
-            }
-            if (!into) {
-                into = &decoded_[t.attributes.size()];
-                into->clear();
-            }
-            into->append(run, q);
-            if (v == '&') {
-                std::size_t length = 0;
-                const int ch = entity(q, e_, length);
-                if (ch <= 0) return false;
-                into->push_back(char(ch));
-                q += length;
-            } else {
-                into->push_back(' ');
-                ++q;
-            }
-            run = q;
-        }
-        std::string_view value(run, std::size_t(q - run));
-        if (into) value = into->append(run, q);
-        t.attributes.push_back({n, value, colon});
-        ++q;
+        q = attribute(q, t);
+        if (!q) return false;
     }
     t.begin = at();
     t.end = std::size_t(q - b_);
     p_ = q;
     return true;
+}
+
+// One attribute at q, added to t's: the byte after it, or nullptr where it is not in the plain form.
+const char* PlainCursor::attribute(const char* q, Tag& t) {
+    const char* name = q;
+    while (q < e_ && kClass.local[Byte(*q)])
+        ++q;
+    std::size_t colon = std::string_view::npos;
+    if (q < e_ && *q == ':') {
+        colon = std::size_t(q - name);
+        while (q < e_ && kClass.name[Byte(*q)])
+            ++q;
+    }
+    const std::string_view n(name, std::size_t(q - name));
+    for (const Attribute& a : t.attributes)
+        if (a.name.size() == n.size() && a.name[0] == n[0] && std::memcmp(a.name.data(), name, n.size()) == 0)
+            return nullptr; // the same attribute twice
+    if (t.attributes.size() >= decoded_.size()) return nullptr;
+    while (q < e_ && space(Byte(*q)))
+        ++q;
+    if (q == e_ || *q != '=') return nullptr;
+    ++q;
+    while (q < e_ && space(Byte(*q)))
+        ++q;
+    if (q == e_ || (*q != '"' && *q != '\'')) return nullptr;
+    const char quote = *q++;
+    std::string_view value;
+    q = attributeValue(q, quote, decoded_[t.attributes.size()], value);
+    if (!q) return nullptr;
+    t.attributes.push_back({n, value, colon});
+    return q + 1;
+}
+
+// A value from just after its opening quote to the closing one, where it returns (nullptr where the value is
+// not in the plain form). Decoded into decoded only when it has an entity or white space to turn into a
+// space.
+const char* PlainCursor::attributeValue(const char* q, char quote, std::string& decoded,
+                                        std::string_view& out) {
+    const char* run = q;
+    std::string* into = nullptr;
+    while (true) {
+        while (q < e_ && !kClass.value[Byte(*q)])
+            ++q;
+        if (q == e_) return nullptr;
+        const Byte v = Byte(*q);
+        if (v == Byte(quote)) break;
+        if (v == '"' || v == '\'') {
+            ++q;
+            continue;
+        }
+        if (v == '<' || (v < 0x20 && v != '\t' && v != '\n')) return nullptr;
+        if (v >= 0x80) {
+            const int k = sequence(reinterpret_cast<const Byte*>(q), reinterpret_cast<const Byte*>(e_));
+            if (k <= 0) return nullptr;
+            q += k;
+            continue;
+        }
+        if (!into) {
+            into = &decoded;
+            into->clear();
+        }
+        into->append(run, q);
+        if (v == '&') {
+            std::size_t length = 0;
+            const int ch = entity(q, e_, length);
+            if (ch <= 0) return nullptr;
+            into->push_back(char(ch));
+            q += length;
+        } else {
+            into->push_back(' ');
+            ++q;
+        }
+        run = q;
+    }
+    out = std::string_view(run, std::size_t(q - run));
+    if (into) out = into->append(run, q);
+    return q;
 }
 
 bool PlainCursor::endTag(std::string_view name, std::size_t& begin) {

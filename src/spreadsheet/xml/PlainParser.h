@@ -57,6 +57,9 @@ class PlainParser {
     const char* tag(const char* p, const char* e, std::size_t at, bool last);
     const char* endTag(const char* p, const char* e, std::size_t at, bool last);
     const char* declaration(const char* p, const char* e, bool last);
+    const char* attribute(const char* q, const char* e, bool last);
+    const char* attributeValue(const char* q, const char* e, char quote, bool last);
+    const char* reportStart(const char* p, const char* q, std::size_t at, std::size_t nameLength, bool empty);
     const char* giveUp() {
         gaveUp_ = true;
         return nullptr;
@@ -149,6 +152,9 @@ class PlainCursor {
     bool text(std::string_view& out);
 
   private:
+    const char* attribute(const char* q, Tag& t);
+    const char* attributeValue(const char* q, char quote, std::string& decoded, std::string_view& out);
+
     const char *b_, *p_, *e_;
     std::vector<std::string> decoded_; // one per attribute, never moved: values point into them
     std::string text_;

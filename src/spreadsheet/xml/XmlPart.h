@@ -202,6 +202,14 @@ class EndFinder {
 
   private:
     enum class State : std::uint8_t { Text, Open, Name, Tag, Quoted, Bang, Comment, CData, Pi, Declaration };
+    // One step in each state, from data[i] on, i left where the next begins.
+    void inText(const std::uint8_t* data, std::size_t n, std::size_t& i);
+    void atOpen(const std::uint8_t* data, std::size_t n, std::size_t& i);
+    bool atName(const std::uint8_t* data, std::size_t& i);
+    void inTag(const std::uint8_t* data, std::size_t n, std::size_t& i);
+    void atBang(const std::uint8_t* data, std::size_t& i);
+    void inComment(const std::uint8_t* data, std::size_t n, std::size_t& i);
+    void inPi(const std::uint8_t* data, std::size_t n, std::size_t& i);
     std::string name_; // as written, prefix and all: an end tag repeats its start tag's name
     State state_ = State::Text;
     std::size_t depth_ = 0;   // elements of the same name open inside

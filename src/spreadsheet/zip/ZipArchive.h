@@ -141,6 +141,18 @@ class ArchiveWriter {
     };
     const Change* changeFor(std::string_view name) const;
 
+    // writeTo, phase by phase.
+    struct Out;
+    bool addLeading(std::vector<Out>& outs) const;
+    void addOthers(std::vector<Out>& outs, const std::string& firstKey) const;
+    static std::uint64_t writeLocalRecords(std::vector<Out>& outs, const ByteSink& sink);
+    std::vector<const Out*> centralOrder(const std::vector<Out>& outs, bool leadingFirst) const;
+    static void appendCentralRecord(std::vector<std::uint8_t>& cd, const Out& o);
+    std::uint64_t writeCentralDirectory(const std::vector<Out>& outs, bool leadingFirst,
+                                        std::uint64_t cdOffset, const ByteSink& sink) const;
+    void writeEndRecords(std::uint64_t count, std::uint64_t cdOffset, std::uint64_t offset,
+                         const ByteSink& sink) const;
+
     Archive archive_; // a copy: entries are views of the shared file bytes
     std::vector<Change> changes_;
     std::optional<std::string> first_;
