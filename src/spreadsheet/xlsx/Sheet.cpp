@@ -159,7 +159,8 @@ void Sheet::load(Package& pkg) {
         for (const auto& a : e.attributes)
             c.attrs.emplace_back(qualifiedName(a.prefix, a.local), a.value);
         c.origin = int(i);
-        colSpans_.push_back(spanOf(e.begin, e.startEnd, idx.colList[i].second.begin, idx.colList[i].second.end));
+        colSpans_.push_back(
+            spanOf(e.begin, e.startEnd, idx.colList[i].second.begin, idx.colList[i].second.end));
         colRanges_.push_back(std::move(c));
     }
     std::sort(colRanges_.begin(), colRanges_.end(),

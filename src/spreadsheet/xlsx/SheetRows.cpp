@@ -44,8 +44,7 @@ class PlainTags {
     // Whether the end tag of name stands next (begin and end then get its span), or another end tag.
     enum class Close { No, Yes, Other };
     // Offset: std::size_t, or the 32 bits of a Span.
-    template <typename Offset>
-    Close end(const std::string& name, Offset& begin, Offset& end) {
+    template <typename Offset> Close end(const std::string& name, Offset& begin, Offset& end) {
         if (cursor_.next() != xml::PlainCursor::Next::EndTag) return Close::No;
         std::size_t at = 0;
         if (!cursor_.endTag(name, at)) return Close::Other;
