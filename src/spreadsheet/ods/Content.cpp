@@ -2,6 +2,7 @@
 
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/xml/Escape.h"
 #include "spreadsheet/xml/PlainParser.h"
 #include "spreadsheet/xml/XmlPart.h"
 
@@ -169,55 +170,6 @@ std::string shortest(double v) {
 }
 
 } // namespace
-
-std::string escapeXml(std::string_view s, bool attribute) {
-    // XML 1.0 has no place for the other control characters, escaped or not.
-    std::string clean;
-    clean.reserve(s.size());
-    for (char ch : s)
-        if (static_cast<unsigned char>(ch) >= 0x20 || ch == '\t' || ch == '\n') clean += ch;
-    return attribute ? xml::escapeAttribute(clean) : xml::escapeText(clean);
-}
-
-std::string setAttribute(std::string_view tag, std::string_view qn, const std::optional<std::string>& value) {
-    // The tag is well-formed (expat read it): name, then name="value" pairs, then > or />.
-    std::size_t i = 1;
-    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (i < tag.size() && !isSpace(tag[i]) && tag[i] != '>' && tag[i] != '/')
-        ++i;
-    while (true) {
-        const std::size_t wsBegin = i;
-        while (i < tag.size() && isSpace(tag[i]))
-            ++i;
-        if (i >= tag.size() || tag[i] == '>' || tag[i] == '/') {
-            std::size_t close = wsBegin;
-            if (!value) return std::string(tag);
-            std::string out(tag.substr(0, close));
-            out += ' ';
-            out += qn;
-            out += "=\"" + escapeXml(*value, true) + "\"";
-            out += tag.substr(close);
-            return out;
-        }
-        const std::size_t nameBegin = i;
-        while (i < tag.size() && tag[i] != '=' && !isSpace(tag[i]))
-            ++i;
-        const std::string_view name = tag.substr(nameBegin, i - nameBegin);
-        while (i < tag.size() && tag[i] != '"' && tag[i] != '\'')
-            ++i;
-        if (i >= tag.size()) return std::string(tag);
-        const char quote = tag[i];
-        const std::size_t valueBegin = ++i;
-        while (i < tag.size() && tag[i] != quote)
-            ++i;
-        const std::size_t valueEnd = i++;
-        if (name == qn) {
-            if (!value) return std::string(tag.substr(0, wsBegin)) + std::string(tag.substr(i));
-            return std::string(tag.substr(0, valueBegin)) + escapeXml(*value, true) +
-                   std::string(tag.substr(valueEnd));
-        }
-    }
-}
 
 double digitTwips(std::string family, double points) {
     // The widest digit, in em, of the face LibreOffice draws for a family on Debian: the metric-compatible
@@ -1635,13 +1587,13 @@ std::string Content::numberStyle(int decimals) {
 
 std::string Content::styleXml(const AutoStyle& s) const {
     std::string x = "<" + q(ns::style, "style") + nsDecl(ns::style) + " " + q(ns::style, "name") + "=\"" +
-                    escapeXml(s.name, true) + "\" " + q(ns::style, "family") + "=\"" + s.family + "\"";
+                    xml::escapeXml(s.name, true) + "\" " + q(ns::style, "family") + "=\"" + s.family + "\"";
     if (!s.parent.empty())
-        x += " " + q(ns::style, "parent-style-name") + "=\"" + escapeXml(s.parent, true) + "\"";
+        x += " " + q(ns::style, "parent-style-name") + "=\"" + xml::escapeXml(s.parent, true) + "\"";
     if (!s.dataStyle.empty())
-        x += " " + q(ns::style, "data-style-name") + "=\"" + escapeXml(s.dataStyle, true) + "\"";
+        x += " " + q(ns::style, "data-style-name") + "=\"" + xml::escapeXml(s.dataStyle, true) + "\"";
     for (const Attr& a : s.attrs)
-        x += " " + a.qname + "=\"" + escapeXml(a.value, true) + "\"";
+        x += " " + a.qname + "=\"" + xml::escapeXml(a.value, true) + "\"";
     x += ">";
     // Property elements in the order the schema gives them.
     static constexpr std::string_view order[] = {"table-column-properties", "table-cell-properties",
@@ -1656,7 +1608,7 @@ std::string Content::styleXml(const AutoStyle& s) const {
     for (const PropertyEl* p : ps) {
         x += "<" + p->qname;
         for (const Attr& a : p->attrs) {
-            x += " " + a.qname + "=\"" + escapeXml(a.value, true) + "\"";
+            x += " " + a.qname + "=\"" + xml::escapeXml(a.value, true) + "\"";
             needFo |= a.uri == ns::fo;
         }
         x += "/>";
@@ -1681,8 +1633,8 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
         if (c.repeat == c.origRepeat && !c.restyled)
             return std::string(original(c.span.begin, c.span.end, &t));
         std::string tag(original(c.span.begin, c.tagEnd, &t));
-        tag = setAttribute(tag, repeatQ, repeat);
-        tag = setAttribute(tag, q(ns::table, "style-name"), style);
+        tag = xml::setAttribute(tag, repeatQ, repeat);
+        tag = xml::setAttribute(tag, q(ns::table, "style-name"), style);
         return tag + std::string(original(c.tagEnd, c.span.end, &t));
     }
     const std::string name = q(ns::table, "table-cell");
@@ -1699,13 +1651,13 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
                                   {ns::table, "formula"},
                                   {ns::calcext, "value-type"}})
             if (!prefix(uri).empty() || uri == ns::table || uri == ns::office)
-                tag = setAttribute(tag, q(uri, local), std::nullopt);
+                tag = xml::setAttribute(tag, q(uri, local), std::nullopt);
         if (tag.size() >= 2 && tag[tag.size() - 2] == '/') tag.erase(tag.size() - 2, 1);
     } else {
         tag = "<" + name + nsDecl(ns::table) + ">";
     }
-    tag = setAttribute(tag, repeatQ, repeat);
-    tag = setAttribute(tag, q(ns::table, "style-name"), style);
+    tag = xml::setAttribute(tag, repeatQ, repeat);
+    tag = xml::setAttribute(tag, q(ns::table, "style-name"), style);
     std::string body;
     const std::string p = q(ns::text, "p");
     auto para = [&](std::string_view text) {
@@ -1734,7 +1686,7 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
             if (ch == '\t')
                 out += "<" + q(ns::text, "tab") + "/>";
             else
-                out += escapeXml(std::string_view(&ch, 1), false);
+                out += xml::escapeXml(std::string_view(&ch, 1), false);
         }
         if (spaces) {
             // trailing blanks are kept as text:s so readers do not trim them
@@ -1752,20 +1704,21 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
         break;
     case CellValue::Kind::Number: {
         const std::string v = shortest(c.value.numberValue());
-        tag = setAttribute(tag, q(ns::office, "value-type"), "float");
-        tag = setAttribute(tag, q(ns::office, "value"), v);
+        tag = xml::setAttribute(tag, q(ns::office, "value-type"), "float");
+        tag = xml::setAttribute(tag, q(ns::office, "value"), v);
         body = para(v);
         break;
     }
     case CellValue::Kind::Boolean:
-        tag = setAttribute(tag, q(ns::office, "value-type"), "boolean");
-        tag = setAttribute(tag, q(ns::office, "boolean-value"), c.value.booleanValue() ? "true" : "false");
+        tag = xml::setAttribute(tag, q(ns::office, "value-type"), "boolean");
+        tag =
+            xml::setAttribute(tag, q(ns::office, "boolean-value"), c.value.booleanValue() ? "true" : "false");
         body = para(c.value.booleanValue() ? "TRUE" : "FALSE");
         break;
     case CellValue::Kind::Text:
     case CellValue::Kind::Error: {
         const std::string s = c.value.toText();
-        tag = setAttribute(tag, q(ns::office, "value-type"), "string");
+        tag = xml::setAttribute(tag, q(ns::office, "value-type"), "string");
         std::size_t at = 0;
         while (true) {
             const std::size_t nl = s.find('\n', at);
@@ -1795,7 +1748,8 @@ std::string Content::writeRow(const Table& t, const RowEl& r) const {
     if (r.original) {
         tag = std::string(original(r.span.begin, r.tagEnd, &t));
         selfClosed = r.tagEnd == r.span.end;
-        if (r.repeat != r.origRepeat) tag = setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
+        if (r.repeat != r.origRepeat)
+            tag = xml::setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
         if (!r.dirty) {
             if (selfClosed) return tag;
             return tag + std::string(original(r.tagEnd, r.span.end, &t));
@@ -1803,7 +1757,7 @@ std::string Content::writeRow(const Table& t, const RowEl& r) const {
         if (selfClosed) tag.erase(tag.size() - 2, 1);
     } else {
         tag = "<" + name + nsDecl(ns::table) + ">";
-        tag = setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
+        tag = xml::setAttribute(tag, q(ns::table, "number-rows-repeated"), repeat);
     }
     std::string out = tag;
     for (const CellEl& c : r.cells)
@@ -1824,16 +1778,16 @@ std::string Content::writeColumn(const Table& t, const ColEl& c) const {
             return std::string(original(c.span.begin, c.span.end, &t));
         tag = std::string(original(c.span.begin, c.tagEnd, &t));
         if (c.repeat != c.origRepeat)
-            tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
-        if (c.style != c.origStyle) tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
+            tag = xml::setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
+        if (c.style != c.origStyle) tag = xml::setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
         if (c.defaultCellStyle != c.origDefaultCellStyle)
-            tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
+            tag = xml::setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
         return tag + std::string(original(c.tagEnd, c.span.end, &t));
     }
     tag = "<" + q(ns::table, "table-column") + nsDecl(ns::table) + "/>";
-    tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
-    tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
-    tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
+    tag = xml::setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
+    tag = xml::setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
+    tag = xml::setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
     return tag;
 }
 

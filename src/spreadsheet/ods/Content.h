@@ -230,10 +230,4 @@ std::string columnWidthFor(double characters, double twipsPerDigit = 111);
 // The digit width of a font family at a size, in twips, as LibreOffice measures it on Debian.
 double digitTwips(std::string family, double points);
 
-// Text helpers the package parts share.
-std::string escapeXml(std::string_view s, bool attribute);
-// A start tag with one attribute set (value escaped here) or removed (value nullopt).
-std::string setAttribute(std::string_view tag, std::string_view qname,
-                         const std::optional<std::string>& value);
-
 } // namespace ordana::spreadsheet::ods
