@@ -8,6 +8,7 @@
 // Edits split only the elements they touch, and writing streams every other byte of the part as it was. A run
 // of repeated rows or cells is one element here, however large its count. Rows and columns count from 0.
 
+#include "Namespaces.h"
 #include "common/CellValue.h"
 #include "spreadsheet/xml/XmlPart.h"
 
@@ -22,20 +23,6 @@
 #include <vector>
 
 namespace ordana::spreadsheet::ods {
-
-// The same namespace URIs under whatever prefixes a producer chose.
-namespace ns {
-inline constexpr std::string_view office = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
-inline constexpr std::string_view table = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
-inline constexpr std::string_view text = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
-inline constexpr std::string_view style = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
-inline constexpr std::string_view fo = "urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0";
-inline constexpr std::string_view number = "urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0";
-inline constexpr std::string_view calcext =
-    "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0";
-inline constexpr std::string_view config = "urn:oasis:names:tc:opendocument:xmlns:config:1.0";
-inline constexpr std::string_view manifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
-} // namespace ns
 
 // The largest sheet LibreOffice keeps; positions past it are not placed.
 inline constexpr std::uint32_t kMaxRows = 1u << 20;
