@@ -21,57 +21,6 @@ namespace ordana::spreadsheet::ods {
 
 namespace {
 
-// The digit width of the font LibreOffice measures column widths by: the "Default" cell style's, else the
-// document's default cell properties', else its own Liberation Sans 10.
-double defaultDigitTwips(const xml::Document& d) {
-    auto textProps = [&](int parent) -> const Node* {
-        for (int c : d.node(parent).children)
-            if (d.node(c).element.uri == ns::style && d.node(c).element.local == "text-properties")
-                return &d.node(c);
-        return nullptr;
-    };
-    // The "Default" cell style, then the cells' default style: the first to say gives the family, and the
-    // first to say the size (a converted .xlsx names its font in the one and leaves the size to the other).
-    const Node* chosen[2] = {nullptr, nullptr};
-    for (std::size_t i = 0; i < d.nodes().size(); ++i) {
-        const Node& n = d.nodes()[i];
-        const std::string* name = attr(n, ns::style, "name");
-        const std::string* family = attr(n, ns::style, "family");
-        if (n.element.uri != ns::style || !family || *family != "table-cell") continue;
-        if (!chosen[0] && n.element.local == "style" && name && *name == "Default")
-            chosen[0] = textProps(int(i));
-        if (!chosen[1] && n.element.local == "default-style") chosen[1] = textProps(int(i));
-    }
-    std::optional<std::string> font;
-    std::optional<double> points;
-    for (const Node* props : chosen) {
-        if (!props) continue;
-        const std::string* fn = attr(*props, ns::style, "font-name");
-        if (const std::string* f = attr(*props, ns::fo, "font-family"); !font && f) {
-            font = *f;
-        } else if (!font && fn) {
-            font = *fn;
-            for (const Node& n : d.nodes())
-                if (n.element.local == "font-face" && n.element.uri == ns::style)
-                    if (const std::string* face = attr(n, ns::style, "name"); face && *face == *fn)
-                        if (const std::string* ff = attr(
-                                n, "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
-                            font = *ff;
-        }
-        if (const std::string* sz = attr(*props, ns::fo, "font-size");
-            !points && sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0) {
-            double v = 0;
-            if (std::from_chars(sz->data(), sz->data() + sz->size() - 2, v).ec ==
-                std::errc()) // not the locale's
-                points = v;
-        }
-    }
-    std::string family = font.value_or("Liberation Sans");
-    family.erase(std::remove(family.begin(), family.end(), '\''), family.end());
-    if (const auto comma = family.find(','); comma != std::string::npos) family.erase(comma);
-    return digitTwips(family, points.value_or(10));
-}
-
 // content.xml inflated piece by piece, from its start each time: the part may be hundreds of megabytes.
 Content::Source partSource(const zip::Archive& archive, const zip::Entry& entry) {
     return [&archive, &entry]() -> xml::PieceReader {
