@@ -5,6 +5,7 @@
 #include "spreadsheet/xml/Escape.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>

@@ -12,6 +12,11 @@ using xml::setAttribute;
 
 namespace {
 
+// An attribute's value, or its removal when empty.
+std::optional<std::string> unlessEmpty(const std::string& s) {
+    return s.empty() ? std::nullopt : std::optional<std::string>(s);
+}
+
 std::optional<std::string> repeatCount(std::uint32_t repeat) {
     return repeat > 1 ? std::optional<std::string>(std::to_string(repeat)) : std::nullopt;
 }
@@ -28,8 +33,7 @@ void put(xml::Edits& edits, std::size_t begin, std::size_t end, std::string text
 
 std::string ContentWriter::keptCell(const Table& t, const CellEl& c) const {
     if (c.repeat == c.origRepeat && !c.restyled) return std::string(original(c.span.begin, c.span.end, &t));
-    const std::optional<std::string> style =
-        c.style.empty() ? std::nullopt : std::optional<std::string>(c.style);
+    const std::optional<std::string> style = unlessEmpty(c.style);
     std::string tag(original(c.span.begin, c.tagEnd, &t));
     tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeatCount(c.repeat));
     tag = setAttribute(tag, q(ns::table, "style-name"), style);
@@ -55,8 +59,7 @@ std::string ContentWriter::cellTag(const Table& t, const CellEl& c) const {
     } else {
         tag = "<" + q(ns::table, "table-cell") + nsDecl(ns::table) + ">";
     }
-    const std::optional<std::string> style =
-        c.style.empty() ? std::nullopt : std::optional<std::string>(c.style);
+    const std::optional<std::string> style = unlessEmpty(c.style);
     tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeatCount(c.repeat));
     tag = setAttribute(tag, q(ns::table, "style-name"), style);
     return tag;
@@ -179,7 +182,6 @@ std::string ContentWriter::writeRow(const Table& t, const RowEl& r) const {
 
 std::string ContentWriter::writeColumn(const Table& t, const ColEl& c) const {
     const std::optional<std::string> repeat = repeatCount(c.repeat);
-    auto opt = [](const std::string& s) { return s.empty() ? std::nullopt : std::optional<std::string>(s); };
     std::string tag;
     if (c.original) {
         if (c.repeat == c.origRepeat && c.style == c.origStyle &&
@@ -188,15 +190,15 @@ std::string ContentWriter::writeColumn(const Table& t, const ColEl& c) const {
         tag = std::string(original(c.span.begin, c.tagEnd, &t));
         if (c.repeat != c.origRepeat)
             tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
-        if (c.style != c.origStyle) tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
+        if (c.style != c.origStyle) tag = setAttribute(tag, q(ns::table, "style-name"), unlessEmpty(c.style));
         if (c.defaultCellStyle != c.origDefaultCellStyle)
-            tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
+            tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), unlessEmpty(c.defaultCellStyle));
         return tag + std::string(original(c.tagEnd, c.span.end, &t));
     }
     tag = "<" + q(ns::table, "table-column") + nsDecl(ns::table) + "/>";
     tag = setAttribute(tag, q(ns::table, "number-columns-repeated"), repeat);
-    tag = setAttribute(tag, q(ns::table, "style-name"), opt(c.style));
-    tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), opt(c.defaultCellStyle));
+    tag = setAttribute(tag, q(ns::table, "style-name"), unlessEmpty(c.style));
+    tag = setAttribute(tag, q(ns::table, "default-cell-style-name"), unlessEmpty(c.defaultCellStyle));
     return tag;
 }
 
