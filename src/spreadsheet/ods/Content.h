@@ -7,7 +7,13 @@
 // asks); a sheet is indexed in full, and its bytes kept, only when it is read past those rows or edited.
 // Edits split only the elements they touch, and writing streams every other byte of the part as it was. A run
 // of repeated rows or cells is one element here, however large its count. Rows and columns count from 0.
+//
+// The elements are in Elements.h, the automatic styles in AutoStyles.h; the part is read by ContentParser and
+// written by ContentWriter.
 
+#include "AutoStyles.h"
+#include "Elements.h"
+#include "Namespaces.h"
 #include "common/CellValue.h"
 #include "spreadsheet/xml/XmlPart.h"
 
@@ -22,123 +28,6 @@
 #include <vector>
 
 namespace ordana::spreadsheet::ods {
-
-// The same namespace URIs under whatever prefixes a producer chose.
-namespace ns {
-inline constexpr std::string_view office = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
-inline constexpr std::string_view table = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
-inline constexpr std::string_view text = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
-inline constexpr std::string_view style = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
-inline constexpr std::string_view fo = "urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0";
-inline constexpr std::string_view number = "urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0";
-inline constexpr std::string_view calcext =
-    "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0";
-inline constexpr std::string_view config = "urn:oasis:names:tc:opendocument:xmlns:config:1.0";
-inline constexpr std::string_view manifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
-} // namespace ns
-
-// The largest sheet LibreOffice keeps; positions past it are not placed.
-inline constexpr std::uint32_t kMaxRows = 1u << 20;
-inline constexpr std::uint32_t kMaxColumns = 1u << 14;
-
-struct Span {
-    std::size_t begin = 0, end = 0;
-};
-
-// One table:table-cell or table:covered-table-cell element (or a new one).
-// A sheet holds one per run of cells, so it is kept small: the style it had is not kept, only whether it
-// changed.
-struct CellEl {
-    std::uint32_t first = 0, repeat = 1;
-    std::uint32_t origRepeat = 1;
-    bool original = false; // has a span in the part
-    bool covered = false;
-    bool valueWritten = false;
-    bool restyled = false; // style differs from the element's own
-    bool notANumber =
-        false;              // a number cell whose office:value is none: value holds its text, read is refused
-    Span span;              // the whole element
-    std::size_t tagEnd = 0; // end of its start tag
-    std::size_t innerEnd = 0; // start of its end tag (== span.end for an empty element)
-    std::string style;
-    CellValue value;
-    std::vector<Span> keep; // children other than paragraphs (annotations, frames): kept on an overwrite
-};
-
-// One table:table-row element, or a piece of one split around a written row.
-struct RowEl {
-    std::uint32_t first = 0, repeat = 1, origRepeat = 1;
-    bool original = false;
-    std::size_t origin = 0; // the original element this piece came from
-    Span span;
-    std::size_t tagEnd = 0, innerEnd = 0;
-    std::string defaultCellStyle;
-    bool dirty = false; // its cells changed
-    std::vector<CellEl> cells;
-};
-
-struct ColEl {
-    std::uint32_t first = 0, repeat = 1, origRepeat = 1;
-    bool original = false;
-    std::size_t origin = 0;
-    Span span;
-    std::size_t tagEnd = 0;
-    std::string style, defaultCellStyle, origStyle, origDefaultCellStyle;
-};
-
-// Rows a sheet gets indexed when the part is first read: enough for the data-sheet test of a listing.
-inline constexpr std::uint32_t kFirstRows = 2;
-
-struct Table {
-    std::string name;
-    std::string style;
-    Span span;
-    bool whole = false; // every row indexed
-    // The span's first bytes, read again from the part as far as a save needs them (the table it writes is
-    // near the top), and the reader positioned at restAt to go on: a whole sheet's bytes are not held.
-    mutable std::string bytes;
-    mutable xml::PieceReader rest;
-    mutable std::size_t restAt = 0;
-    // The namespace declarations in force at its start, as attributes; shared by the sheets under the same.
-    std::shared_ptr<const std::string> nsInScope;
-    std::vector<ColEl> cols;
-    std::vector<RowEl> rows;
-    std::size_t columnsEnd = 0; // where new columns go: after the last column element
-    std::size_t rowsEnd = 0;    // where new rows go: after the last row element
-    std::uint32_t columnCount = 0, rowCount = 0;
-    bool rowsInOrder = true;
-    std::size_t rowsReadPlainly = 0; // of those, straight off the bytes
-    std::size_t lastRead = 0;        // the row element a cell was last read from: reading goes row by row
-};
-
-// A property element of a style: its name and attributes, as URI + local name and as written.
-struct Attr {
-    std::string uri, local, qname, value;
-};
-struct PropertyEl {
-    std::string uri, local, qname;
-    std::vector<Attr> attrs;
-};
-struct AutoStyle {
-    std::string name, family, parent, dataStyle;
-    std::vector<Attr> attrs; // of style:style itself, other than name, family, parent and data style
-    std::vector<PropertyEl> props;
-    std::vector<Span> other; // other children, copied as they are (conditions)
-    bool hidden = false;     // a table style with table:display="false"
-};
-
-// What a derived cell style changes.
-struct StyleChange {
-    std::optional<std::string> textAlign; // fo:text-align
-    std::optional<std::string> dataStyle; // a number:number-style's name
-    std::optional<bool> bold;
-    // Edges to frame: left, right, top, bottom.
-    bool borders[4] = {false, false, false, false};
-    std::string border; // the border value
-    bool any() const {
-        return textAlign || dataStyle || bold || borders[0] || borders[1] || borders[2] || borders[3];
-    }
-};
 
 class Content {
   public:
@@ -185,6 +74,7 @@ class Content {
 
   private:
     friend struct ContentParser;
+    friend class ContentWriter;
     // Indexes every row of the sheet, the first time it is needed.
     void wholeTable(Table& t);
     // Original bytes of the part: before the body, or inside a whole sheet. Valid until the next call.
@@ -198,9 +88,6 @@ class Content {
     std::string newName(const std::string& stem);
     std::string q(std::string_view uri, std::string_view local) const;
     std::string nsDecl(std::string_view uri) const;
-    std::string writeRow(const Table& t, const RowEl& r) const;
-    std::string writeCell(const Table& t, const CellEl& c) const;
-    std::string writeColumn(const Table& t, const ColEl& c) const;
     std::string styleXml(const AutoStyle& s) const;
     std::string signature(const AutoStyle& s) const;
 
@@ -223,17 +110,5 @@ class Content {
     bool modified_ = false;
     bool plainRows_ = true;
 };
-
-// style:column-width for a width in characters, as LibreOffice stores a column of that many characters of the
-// document's default font, whose digit is twipsPerDigit wide (111 for LibreOffice's own Liberation Sans 10).
-std::string columnWidthFor(double characters, double twipsPerDigit = 111);
-// The digit width of a font family at a size, in twips, as LibreOffice measures it on Debian.
-double digitTwips(std::string family, double points);
-
-// Text helpers the package parts share.
-std::string escapeXml(std::string_view s, bool attribute);
-// A start tag with one attribute set (value escaped here) or removed (value nullopt).
-std::string setAttribute(std::string_view tag, std::string_view qname,
-                         const std::optional<std::string>& value);
 
 } // namespace ordana::spreadsheet::ods

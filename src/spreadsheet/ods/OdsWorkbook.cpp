@@ -1,6 +1,9 @@
 #include "OdsWorkbook.h"
 
 #include "Content.h"
+#include "Package.h"
+#include "PackageParts.h"
+#include "Settings.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 #include "spreadsheet/SheetLookup.h"
@@ -17,153 +20,6 @@
 namespace ordana::spreadsheet::ods {
 
 namespace {
-
-constexpr std::string_view kSpreadsheet = "application/vnd.oasis.opendocument.spreadsheet";
-constexpr std::string_view kOdfPrefix = "application/vnd.oasis.opendocument.";
-
-using Node = xml::Document::Node;
-
-xml::Document parsePart(const std::vector<std::uint8_t>& bytes, const std::string& part) {
-    return xml::Document::parse(bytes, part);
-}
-
-const std::string* attr(const Node& n, std::string_view uri, std::string_view local) {
-    return n.element.attribute(uri, local);
-}
-
-bool isEmptyElement(const Node& n) {
-    return n.endTag.begin == n.endTag.end;
-}
-
-// Text inserted as the last content of an element, opening it when it was written <x/>.
-void appendInside(xml::Edits& edits, std::span<const std::uint8_t> bytes, const Node& n,
-                  const std::string& text) {
-    if (isEmptyElement(n)) {
-        const std::string tag(bytes.begin() + std::ptrdiff_t(n.element.begin),
-                              bytes.begin() + std::ptrdiff_t(n.element.startEnd));
-        const std::size_t slash = tag.rfind('/');
-        edits.replace(n.element.begin, n.element.startEnd,
-                      tag.substr(0, slash) + ">" + text + "</" + n.element.qualified(n.element.local) + ">");
-    } else {
-        edits.insert(n.endTag.begin, text);
-    }
-}
-
-std::string asString(const std::vector<std::uint8_t>& v) {
-    return std::string(v.begin(), v.end());
-}
-
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t'))
-        s.pop_back();
-    return s;
-}
-
-// What the package says it is: the mimetype entry when it comes first, else the manifest's root entry.
-struct PackageKind {
-    std::string mediaType;
-    bool encrypted = false;
-    bool mimetypeFirstAndPlain = false;
-};
-
-PackageKind kindOf(const zip::Archive& archive) {
-    PackageKind k;
-    std::optional<std::string> mimetype;
-    if (const zip::Entry* m = archive.find("mimetype"); m && m->uncompressedSize <= 256) {
-        mimetype = trimmed(asString(archive.read(*m)));
-        k.mimetypeFirstAndPlain = &archive.entries().front() == m && m->method == 0 &&
-                                  m->record.size() >= 30 && m->record[28] == 0 && m->record[29] == 0;
-    }
-    const bool first = mimetype && !archive.entries().empty() && archive.entries().front().name == "mimetype";
-    if (first) k.mediaType = *mimetype;
-    if (const zip::Entry* m = archive.find("META-INF/manifest.xml")) {
-        const auto bytes = archive.read(*m);
-        const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
-        for (const Node& n : d.nodes()) {
-            if (n.element.uri != ns::manifest) continue;
-            if (n.element.local == "encryption-data") k.encrypted = true;
-            if (n.element.local == "file-entry" && k.mediaType.empty())
-                if (const std::string* path = attr(n, ns::manifest, "full-path"); path && *path == "/")
-                    if (const std::string* type = attr(n, ns::manifest, "media-type")) k.mediaType = *type;
-        }
-    }
-    if (k.mediaType.empty() && mimetype) k.mediaType = *mimetype;
-    return k;
-}
-
-std::string describeType(const std::string& type) {
-    static const std::pair<std::string_view, std::string_view> kinds[] = {
-        {"text", "un document text OpenDocument (.odt)"},
-        {"text-template", "un sablon de document text OpenDocument (.ott)"},
-        {"text-master", "un document principal OpenDocument (.odm)"},
-        {"spreadsheet-template", "un sablon de registru OpenDocument (.ots), nu un registru"},
-        {"presentation", "o prezentare OpenDocument (.odp)"},
-        {"presentation-template", "un sablon de prezentare OpenDocument (.otp)"},
-        {"graphics", "un desen OpenDocument (.odg)"},
-        {"graphics-template", "un sablon de desen OpenDocument (.otg)"},
-        {"chart", "o diagrama OpenDocument (.odc)"},
-        {"formula", "o formula OpenDocument (.odf)"},
-        {"database", "o baza de date OpenDocument (.odb)"},
-        {"image", "o imagine OpenDocument (.odi)"},
-    };
-    if (type.rfind(kOdfPrefix, 0) == 0) {
-        const std::string_view rest = std::string_view(type).substr(kOdfPrefix.size());
-        for (const auto& [k, d] : kinds)
-            if (rest == k) return std::string(d);
-    }
-    return "un pachet de tipul " + text::quotedExcerpt(type) + ", nu un registru de calcul";
-}
-
-// The digit width of the font LibreOffice measures column widths by: the "Default" cell style's, else the
-// document's default cell properties', else its own Liberation Sans 10.
-double defaultDigitTwips(const xml::Document& d) {
-    auto textProps = [&](int parent) -> const Node* {
-        for (int c : d.node(parent).children)
-            if (d.node(c).element.uri == ns::style && d.node(c).element.local == "text-properties")
-                return &d.node(c);
-        return nullptr;
-    };
-    // The "Default" cell style, then the cells' default style: the first to say gives the family, and the
-    // first to say the size (a converted .xlsx names its font in the one and leaves the size to the other).
-    const Node* chosen[2] = {nullptr, nullptr};
-    for (std::size_t i = 0; i < d.nodes().size(); ++i) {
-        const Node& n = d.nodes()[i];
-        const std::string* name = attr(n, ns::style, "name");
-        const std::string* family = attr(n, ns::style, "family");
-        if (n.element.uri != ns::style || !family || *family != "table-cell") continue;
-        if (!chosen[0] && n.element.local == "style" && name && *name == "Default")
-            chosen[0] = textProps(int(i));
-        if (!chosen[1] && n.element.local == "default-style") chosen[1] = textProps(int(i));
-    }
-    std::optional<std::string> font;
-    std::optional<double> points;
-    for (const Node* props : chosen) {
-        if (!props) continue;
-        const std::string* fn = attr(*props, ns::style, "font-name");
-        if (const std::string* f = attr(*props, ns::fo, "font-family"); !font && f) {
-            font = *f;
-        } else if (!font && fn) {
-            font = *fn;
-            for (const Node& n : d.nodes())
-                if (n.element.local == "font-face" && n.element.uri == ns::style)
-                    if (const std::string* face = attr(n, ns::style, "name"); face && *face == *fn)
-                        if (const std::string* ff = attr(
-                                n, "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
-                            font = *ff;
-        }
-        if (const std::string* sz = attr(*props, ns::fo, "font-size");
-            !points && sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0) {
-            double v = 0;
-            if (std::from_chars(sz->data(), sz->data() + sz->size() - 2, v).ec ==
-                std::errc()) // not the locale's
-                points = v;
-        }
-    }
-    std::string family = font.value_or("Liberation Sans");
-    family.erase(std::remove(family.begin(), family.end(), '\''), family.end());
-    if (const auto comma = family.find(','); comma != std::string::npos) family.erase(comma);
-    return digitTwips(family, points.value_or(10));
-}
 
 // content.xml inflated piece by piece, from its start each time: the part may be hundreds of megabytes.
 Content::Source partSource(const zip::Archive& archive, const zip::Entry& entry) {
@@ -264,8 +120,6 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     void writeTo(const ByteSink& sink);
 
   private:
-    std::optional<std::string> settingsWithActive(bool& added);
-
     std::shared_ptr<const SourceFile> source_;
     zip::Archive archive_;
     std::string contentName_;
@@ -276,89 +130,6 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     bool closed_ = false;
     std::optional<std::string> active_;
 };
-
-// settings.xml with ActiveTable naming the sheet: the item's text replaced, or the item (or the whole view
-// settings) added where LibreOffice keeps it.
-std::optional<std::string> OdsWorkbook::settingsWithActive(bool& added) {
-    const std::string value = xml::escapeText(*active_);
-    const zip::Entry* entry = archive_.find("settings.xml");
-    const std::string cfg(ns::config);
-    if (!entry) {
-        added = true;
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-settings "
-               "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" xmlns:config=\"" +
-               cfg +
-               "\" xmlns:ooo=\"http://openoffice.org/2004/office\" office:version=\"1.2\"><office:settings>"
-               "<config:config-item-set config:name=\"ooo:view-settings\"><config:config-item-map-indexed "
-               "config:name=\"Views\"><config:config-item-map-entry><config:config-item "
-               "config:name=\"ViewId\" "
-               "config:type=\"string\">view1</config:config-item><config:config-item "
-               "config:name=\"ActiveTable\" "
-               "config:type=\"string\">" +
-               value +
-               "</config:config-item></config:config-item-map-entry></config:config-item-map-indexed>"
-               "</config:config-item-set></office:settings></office:document-settings>";
-    }
-    const auto bytes = archive_.read(*entry);
-    const xml::Document d = parsePart(bytes, "settings.xml");
-    if (!d.isUtf8()) throw RuntimeError(err::Application, "partea \"settings.xml\" nu este scrisa in UTF-8");
-    // New elements take the prefix the part gives the config namespace, or declare one.
-    std::string prefix = "config";
-    bool declared = false;
-    for (const Node& n : d.nodes())
-        if (n.element.uri == cfg) {
-            prefix = n.element.prefix;
-            declared = true;
-            break;
-        }
-    auto qn = [&](const char* local) { return prefix.empty() ? std::string(local) : prefix + ":" + local; };
-    auto named = [&](const Node& n, std::string_view local, std::string_view name) {
-        const std::string* v = attr(n, cfg, "name");
-        return n.element.uri == cfg && n.element.local == local && v && *v == name;
-    };
-    xml::Edits edits;
-    for (const Node& n : d.nodes())
-        if (named(n, "config-item", "ActiveTable")) {
-            if (isEmptyElement(n))
-                appendInside(edits, bytes, n, value);
-            else
-                edits.replace(n.element.startEnd, n.endTag.begin, value);
-        }
-    if (edits.empty()) {
-        // Added where LibreOffice keeps it: the first view's entry, else new view settings.
-        const std::string decl = declared ? "" : " xmlns:" + prefix + "=\"" + cfg + "\"";
-        const std::string item = "<" + qn("config-item") + decl + " " + qn("name") + "=\"ActiveTable\" " +
-                                 qn("type") + "=\"string\">" + value + "</" + qn("config-item") + ">";
-        int views = -1, viewSet = -1, settings = -1;
-        for (std::size_t i = 0; i < d.nodes().size(); ++i) {
-            const Node& n = d.nodes()[i];
-            if (views < 0 && named(n, "config-item-map-indexed", "Views")) views = int(i);
-            if (viewSet < 0 && named(n, "config-item-set", "ooo:view-settings")) viewSet = int(i);
-            if (settings < 0 && n.element.local == "settings" &&
-                n.element.uri == "urn:oasis:names:tc:opendocument:xmlns:office:1.0")
-                settings = int(i);
-        }
-        const int entryNode = views >= 0 ? d.child(views, "config-item-map-entry") : -1;
-        const std::string entryXml =
-            "<" + qn("config-item-map-entry") + decl + ">" + item + "</" + qn("config-item-map-entry") + ">";
-        const std::string viewsXml = "<" + qn("config-item-map-indexed") + decl + " " + qn("name") +
-                                     "=\"Views\">" + entryXml + "</" + qn("config-item-map-indexed") + ">";
-        if (entryNode >= 0)
-            appendInside(edits, bytes, d.node(entryNode), item);
-        else if (views >= 0)
-            appendInside(edits, bytes, d.node(views), entryXml);
-        else if (viewSet >= 0)
-            appendInside(edits, bytes, d.node(viewSet), viewsXml);
-        else if (settings >= 0)
-            appendInside(edits, bytes, d.node(settings),
-                         "<" + qn("config-item-set") + decl + " " + qn("name") + "=\"ooo:view-settings\">" +
-                             viewsXml + "</" + qn("config-item-set") + ">");
-        else
-            throw RuntimeError(err::Application, "partea \"settings.xml\" nu are elementul office:settings");
-    }
-    const auto out = edits.apply(bytes);
-    return std::string(out.begin(), out.end());
-}
 
 void OdsWorkbook::save() {
     saveInPlace(*source_, [&](const ByteSink& sink) { writeTo(sink); });
@@ -379,7 +150,7 @@ void OdsWorkbook::writeTo(const ByteSink& sink) {
     }
     if (active_) {
         bool added = false;
-        auto settings = settingsWithActive(added);
+        auto settings = settingsWithActive(archive_, *active_, added);
         if (settings) {
             auto text = std::make_shared<std::string>(std::move(*settings));
             auto producer = [text](const ByteSink& sink) {
@@ -388,17 +159,8 @@ void OdsWorkbook::writeTo(const ByteSink& sink) {
             if (added) {
                 writer.add("settings.xml", producer);
                 // The manifest lists every part; a new one gets its line.
-                if (const zip::Entry* m = archive_.find("META-INF/manifest.xml")) {
-                    const auto bytes = archive_.read(*m);
-                    const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
-                    const xml::Element& root = d.root().element;
-                    const std::string line = "<" + root.qualified("file-entry") + " " +
-                                             root.qualified("full-path") + "=\"settings.xml\" " +
-                                             root.qualified("media-type") + "=\"text/xml\"/>";
-                    xml::Edits edits;
-                    appendInside(edits, bytes, d.root(), line);
-                    writer.replace(m->name, edits.apply(bytes));
-                }
+                if (auto manifest = manifestWith(archive_, "settings.xml", "text/xml"))
+                    writer.replace(archive_.find("META-INF/manifest.xml")->name, std::move(*manifest));
             } else {
                 writer.replace(archive_.find("settings.xml")->name, producer);
             }
@@ -554,12 +316,6 @@ void writePackage(Workbook& workbook, const ByteSink& sink) {
     if (!book) throw RuntimeError(err::Internal, "registrul nu este unul OpenDocument");
     book->checkOpen();
     book->writeTo(sink);
-}
-
-bool isOpenDocument(const zip::Archive& archive) {
-    if (const zip::Entry* m = archive.find("mimetype"); m && m->uncompressedSize <= 256)
-        return trimmed(asString(archive.read(*m))).rfind(kOdfPrefix, 0) == 0;
-    return archive.find("META-INF/manifest.xml") && !archive.find("[Content_Types].xml");
 }
 
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source) {

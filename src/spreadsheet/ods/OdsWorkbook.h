@@ -3,20 +3,14 @@
 // The .ods engine: an OpenDocument spreadsheet package, read from the file's bytes and saved in place with
 // only content.xml (and settings.xml, or the manifest when settings.xml must be added) rewritten.
 
+#include "Package.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/file/FileAccess.h"
 
 #include <memory>
 #include <string>
 
-namespace ordana::spreadsheet::zip {
-class Archive;
-}
-
 namespace ordana::spreadsheet::ods {
-
-// The package is an OpenDocument document of any kind (its mimetype entry or its manifest says so).
-bool isOpenDocument(const zip::Archive& archive);
 
 // 1004 with a precise description for anything but a readable, unencrypted OpenDocument spreadsheet.
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source);

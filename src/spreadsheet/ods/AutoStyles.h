@@ -1,0 +1,54 @@
+#pragma once
+
+// The automatic styles of content.xml as the .ods engine edits them: each kept whole (attributes and property
+// elements) so that a derived cell style starts from its base, and so that a definition already present is
+// reused rather than repeated. Also the column widths LibreOffice gives a number of characters.
+
+#include "Elements.h"
+#include "spreadsheet/xml/XmlPart.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ordana::spreadsheet::ods {
+
+// A property element of a style: its name and attributes, as URI + local name and as written.
+struct Attr {
+    std::string uri, local, qname, value;
+};
+struct PropertyEl {
+    std::string uri, local, qname;
+    std::vector<Attr> attrs;
+};
+struct AutoStyle {
+    std::string name, family, parent, dataStyle;
+    std::vector<Attr> attrs; // of style:style itself, other than name, family, parent and data style
+    std::vector<PropertyEl> props;
+    std::vector<Span> other; // other children, copied as they are (conditions)
+    bool hidden = false;     // a table style with table:display="false"
+};
+
+// What a derived cell style changes.
+struct StyleChange {
+    std::optional<std::string> textAlign; // fo:text-align
+    std::optional<std::string> dataStyle; // a number:number-style's name
+    std::optional<bool> bold;
+    // Edges to frame: left, right, top, bottom.
+    bool borders[4] = {false, false, false, false};
+    std::string border; // the border value
+    bool any() const {
+        return textAlign || dataStyle || bold || borders[0] || borders[1] || borders[2] || borders[3];
+    }
+};
+
+// style:column-width for a width in characters, as LibreOffice stores a column of that many characters of the
+// document's default font, whose digit is twipsPerDigit wide (111 for LibreOffice's own Liberation Sans 10).
+std::string columnWidthFor(double characters, double twipsPerDigit = 111);
+// The digit width of a font family at a size, in twips, as LibreOffice measures it on Debian.
+double digitTwips(std::string family, double points);
+// The digit width of the font styles.xml gives the cells by default (the "Default" cell style's, else the
+// document's default cell properties', else LibreOffice's own Liberation Sans 10).
+double defaultDigitTwips(const xml::Document& stylesXml);
+
+} // namespace ordana::spreadsheet::ods
