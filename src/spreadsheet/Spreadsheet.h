@@ -15,6 +15,10 @@
 
 namespace ordana::spreadsheet {
 
+// The rows the data-sheet test reads (the names in row 1, the first abundance in row 2): an engine answers
+// them from a quick look at the sheet, without indexing all its cells.
+inline constexpr int kPreviewRows = 2;
+
 // HorizontalAlignment codes, as the automation model numbers them; each engine maps these and no others.
 inline constexpr std::int32_t AlignGeneral = 1;
 inline constexpr std::int32_t AlignLeft = -4131;

@@ -4,15 +4,14 @@
 
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/Failure.h"
 
 #include <cstdint>
 #include <string>
 
 namespace ordana::spreadsheet::file {
 
-[[noreturn]] inline void fail(const std::string& description) {
-    throw RuntimeError(err::Application, description);
-}
+using spreadsheet::fail;
 
 // The folder must be there and be a folder; otherwise the drive or share is gone: 52.
 [[noreturn]] inline void folderUnreachable(const std::string& folder) {

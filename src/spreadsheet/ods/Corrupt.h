@@ -3,6 +3,7 @@
 // A package part the engine refuses: 1004 naming the part, the one way every refusal of the engine says it.
 
 #include "common/RuntimeError.h"
+#include "spreadsheet/Failure.h"
 
 #include <string>
 #include <string_view>
@@ -10,7 +11,7 @@
 namespace ordana::spreadsheet::ods {
 
 [[noreturn]] inline void corrupt(std::string_view part, const std::string& what) {
-    throw RuntimeError(err::Application, "partea \"" + std::string(part) + "\" " + what);
+    fail("partea \"" + std::string(part) + "\" " + what);
 }
 
 } // namespace ordana::spreadsheet::ods

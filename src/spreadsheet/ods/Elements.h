@@ -5,6 +5,7 @@
 // however large its count. Rows and columns count from 0.
 
 #include "common/CellValue.h"
+#include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/xml/XmlPart.h"
 
 #include <cstddef>
@@ -65,7 +66,7 @@ struct ColEl {
 };
 
 // Rows a sheet gets indexed when the part is first read: enough for the data-sheet test of a listing.
-inline constexpr std::uint32_t kFirstRows = 2;
+inline constexpr std::uint32_t kFirstRows = kPreviewRows;
 
 struct Table {
     std::string name;

@@ -6,10 +6,6 @@
 
 namespace ordana::spreadsheet::xls {
 
-void corrupt(const std::string& what) {
-    throw RuntimeError(err::Application, what);
-}
-
 void Writer::record(std::uint16_t type, std::span<const std::uint8_t> data) {
     u16(type);
     u16(std::uint32_t(data.size()));

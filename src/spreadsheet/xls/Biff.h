@@ -5,6 +5,7 @@
 
 #include "common/Bytes.h"
 #include "common/Text.h"
+#include "spreadsheet/Failure.h"
 
 #include <cstdint>
 #include <cstring>
@@ -63,7 +64,10 @@ inline constexpr const char* kOlderFormat =
     "scris inapoi; salvati registrul ca Excel 97-2003";
 
 // RuntimeError 1004 describing a damaged workbook stream.
-[[noreturn]] void corrupt(const std::string& what);
+// The records' faults, said as they are (the adapter names the file).
+[[noreturn]] inline void corrupt(const std::string& what) {
+    fail(what);
+}
 
 // The shared byte and text helpers, by the short names the record code uses.
 using bytes::get16;

@@ -1,5 +1,6 @@
 #include "CompoundFile.h"
 #include "CompoundFileFormat.h"
+#include "spreadsheet/Failure.h"
 
 #include "common/Bytes.h"
 #include "common/RuntimeError.h"
@@ -15,7 +16,7 @@ namespace ordana::spreadsheet::cfb {
 namespace {
 
 [[noreturn]] void corrupt(const std::string& what) {
-    throw RuntimeError(err::Application, "Fisierul este deteriorat: " + what);
+    fail("Fisierul este deteriorat: " + what);
 }
 
 using bytes::get16;

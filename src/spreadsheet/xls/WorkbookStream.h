@@ -6,6 +6,7 @@
 
 #include "Biff.h"
 #include "SharedStrings.h"
+#include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/file/FileAccess.h"
 
 #include <array>
@@ -66,7 +67,7 @@ class WorkbookStream {
     Sheet& sheet(std::size_t index);
     bool sheetParsed(std::size_t index) const { return parsed_.contains(index); }
     // The cells of the first kPreviewRows rows only, for a quick look (the data-sheet test); kept too.
-    static constexpr int kPreviewRows = 2;
+    static constexpr int kPreviewRows = spreadsheet::kPreviewRows;
     const Sheet& preview(std::size_t index);
 
     const SharedStrings& strings() const { return sst_; }

@@ -171,8 +171,8 @@ void Sheet::load(Package& pkg) {
 CellValue Sheet::value(Package& pkg, SharedStrings* strings, int row, int column) {
     auto p = pending_.find({row, column});
     if (p != pending_.end() && p->second.value) return *p->second.value;
-    if (!loaded_ && row <= 2)
-        loadHead(pkg, 2);
+    if (!loaded_ && row <= kPreviewRows)
+        loadHead(pkg, kPreviewRows);
     else
         load(pkg);
     const Cell* c = find(row, column);

@@ -10,10 +10,6 @@
 
 namespace ordana::spreadsheet::xlsx {
 
-void fail(const std::string& what) {
-    throw RuntimeError(err::Application, what);
-}
-
 std::string partText(const std::string& part) {
     return "partea " + text::quoted(part);
 }

@@ -3,6 +3,7 @@
 // The pieces of the .xlsx engine below the workbook: the package's parts and relationships, and one editor
 // per part that gathers attribute changes and new children and turns them into an edit list.
 
+#include "spreadsheet/Failure.h"
 #include "spreadsheet/xml/XmlPart.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
@@ -18,7 +19,7 @@ namespace ordana::spreadsheet::xlsx {
 inline constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
 
 // The engine's faults in a workbook: an application error, its text for the user.
-[[noreturn]] void fail(const std::string& what);
+using spreadsheet::fail;
 // "partea "xl/workbook.xml"", as messages name a part.
 std::string partText(const std::string& part);
 // "x:name", or "name" without a prefix.

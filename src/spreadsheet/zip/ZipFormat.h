@@ -4,6 +4,7 @@
 
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/Failure.h"
 
 #include <cstdint>
 #include <string>
@@ -22,9 +23,7 @@ inline constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 inline constexpr std::uint16_t kFlagUtf8 = 0x0800;
 inline constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
 
-[[noreturn]] inline void fail(const std::string& what) {
-    throw RuntimeError(err::Application, what);
-}
+using spreadsheet::fail;
 
 inline std::string entryName(const std::string& name) {
     return "intrarea zip " + text::quoted(name);
