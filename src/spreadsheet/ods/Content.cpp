@@ -1557,9 +1557,14 @@ std::string Content::derive(const std::string& base, const StyleChange& change) 
     s.name.clear();
     if (change.textAlign) {
         PropertyEl& para = props(s, "paragraph-properties", q(ns::style, "paragraph-properties"));
-        setProp(para, ns::fo, "text-align", q(ns::fo, "text-align"), *change.textAlign);
+        // An empty alignment is none of the cell's own: the value's type decides, as in a new cell.
+        if (change.textAlign->empty())
+            removeProp(para, ns::fo, "text-align");
+        else
+            setProp(para, ns::fo, "text-align", q(ns::fo, "text-align"), *change.textAlign);
         PropertyEl& cellp = props(s, "table-cell-properties", q(ns::style, "table-cell-properties"));
-        setProp(cellp, ns::style, "text-align-source", q(ns::style, "text-align-source"), "fix");
+        setProp(cellp, ns::style, "text-align-source", q(ns::style, "text-align-source"),
+                change.textAlign->empty() ? "value-type" : "fix");
     }
     if (change.dataStyle) s.dataStyle = *change.dataStyle;
     if (change.bold) {
@@ -1762,8 +1767,11 @@ std::string Content::writeCell(const Table& t, const CellEl& c) const {
         tag = setAttribute(tag, q(ns::office, "boolean-value"), c.value.booleanValue() ? "true" : "false");
         body = para(c.value.booleanValue() ? "TRUE" : "FALSE");
         break;
-    case CellValue::Kind::Text:
-    case CellValue::Kind::Error: {
+    case CellValue::Kind::Error:
+        // ODF has no error value: a formula giving it, which spreadsheets and this reader take as the error.
+        tag = setAttribute(tag, q(ns::table, "formula"), "of:=" + c.value.toText());
+        [[fallthrough]];
+    case CellValue::Kind::Text: {
         const std::string s = c.value.toText();
         tag = setAttribute(tag, q(ns::office, "value-type"), "string");
         std::size_t at = 0;
