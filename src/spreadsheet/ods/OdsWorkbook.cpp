@@ -441,6 +441,13 @@ CellValue OdsWorksheet::cell(std::int16_t row, std::int16_t column) {
 
 void OdsWorksheet::setCell(std::int16_t row, std::int16_t column, const CellValue& value) {
     check(row, column);
+    if (value.kind() == CellValue::Kind::Text &&
+        !xml::holdsAsText(value.textValue())) // content.xml would break
+        throw RuntimeError(err::Application, "Foaia " + text::quotedExcerpt(table().name) + " din fisierul " +
+                                                 text::quoted(owner_->path()) +
+                                                 ": textul are caractere de control sau octeti care nu sunt "
+                                                 "UTF-8 si nu poate fi scris in celula " +
+                                                 text::cellAddress(row, column));
     owner_->content().setValue(table(), std::uint32_t(row - 1), std::uint32_t(column - 1), value);
 }
 

@@ -227,7 +227,7 @@ void XlsWorksheet::check(int row, int column) const {
                                "256 de coloane");
 }
 
-// A NUMBER record holds no infinity or NaN a reader would accept.
+// A NUMBER record holds no infinity or NaN a reader would accept; a text must be UTF-8 to be converted.
 void XlsWorksheet::checkFinite(int row, int column, const CellValue& value) const {
     if (value.kind() == CellValue::Kind::Number && !std::isfinite(value.numberValue()))
         throw RuntimeError(err::Application, "Foaia " + text::quotedExcerpt(name()) + " din fisierul " +
@@ -235,6 +235,13 @@ void XlsWorksheet::checkFinite(int row, int column, const CellValue& value) cons
                                                  ": valoarea nu este un numar finit si nu poate fi scrisa "
                                                  "in celula " +
                                                  text::cellAddress(row, column));
+    if (value.kind() == CellValue::Kind::Text && !text::isValidUtf8(value.textValue()))
+        throw RuntimeError(err::Application,
+                           "Foaia " + text::quotedExcerpt(name()) + " din fisierul " +
+                               quoted(owner_->path()) +
+                               ": textul are octeti care nu sunt UTF-8 si nu poate fi scris "
+                               "in celula " +
+                               text::cellAddress(row, column));
 }
 
 void XlsWorksheet::setColumnNumberFormat(std::int16_t column, const std::string& format) {
