@@ -89,6 +89,8 @@ TEST_P(EngineContract, RefusalsCarryTheSameNumber) {
          [inf](Workbook&, Worksheet& s) { s.setCell(2, 2, CellValue::number(-inf)); }},
         {"not a number", err::Application, kNotFinite,
          [](Workbook&, Worksheet& s) { s.setCell(2, 2, CellValue::number(std::nan(""))); }},
+        {"not UTF-8", err::Application, "nu poate fi scris in celula B2",
+         [](Workbook&, Worksheet& s) { s.setCell(2, 2, CellValue::text("a\xff")); }},
         {"alignment", err::Application, "Alinierea",
          [](Workbook&, Worksheet& s) { s.setColumnHorizontalAlignment(3, 12345); }},
         {"line style", err::Application, "chenar",
@@ -178,6 +180,16 @@ TEST_P(EngineContract, WhatIsWrittenReadsBackAfterTheSave) {
             ws->borderAround(row, 2, row + 1, 4, line, weight);
             row = std::int16_t(row + 3);
         }
+    // Texts a format may not hold: refused, or read back whole; never a file that does not open again.
+    const std::string mayRefuse[] = {"a\x01\x02 b", std::string(40000, 'y')};
+    bool kept[std::size(mayRefuse)] = {};
+    for (std::size_t i = 0; i < std::size(mayRefuse); ++i)
+        try {
+            ws->setCell(std::int16_t(9 + i), 1, CellValue::text(mayRefuse[i]));
+            kept[i] = true;
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.number(), err::Application) << e.description();
+        }
     wb->worksheet("Plin")->activate();
     wb->close(true);
 
@@ -187,6 +199,8 @@ TEST_P(EngineContract, WhatIsWrittenReadsBackAfterTheSave) {
         const CellValue& expected = c.read.isEmpty() && !c.written.isEmpty() ? c.written : c.read;
         EXPECT_EQ(back->cell(c.row, c.column), expected) << c.row << "," << c.column;
     }
+    for (std::size_t i = 0; i < std::size(mayRefuse); ++i)
+        EXPECT_EQ(back->cell(std::int16_t(9 + i), 1).toText(), kept[i] ? mayRefuse[i] : "") << i;
     EXPECT_EQ(back->cell(20, 2), CellValue()) << "a frame adds no value";
     EXPECT_EQ(again->worksheet("Date")->cell(2, 2), CellValue::number(10)) << "other sheets keep theirs";
     again->close(false);
@@ -240,6 +254,7 @@ TEST_P(EngineContract, ASaveThatChangesNothingWritesNothing) {
     auto wb = openFile(path);
     for (std::int16_t i = 1; i <= wb->worksheetCount(); ++i)
         (void)wb->worksheet(wb->worksheetName(i))->cell(2, 2);
+    wb->worksheet("Ascunsa")->activate(); // a hidden sheet is never the one shown
     wb->close(true);
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_EQ(std::filesystem::last_write_time(path), stamp);
