@@ -166,6 +166,7 @@ TEST_P(EngineContract, WhatIsWrittenReadsBackAfterTheSave) {
         SCOPED_TRACE(a);
         ws->setColumnHorizontalAlignment(column++, a);
     }
+    // The formats all three write; .ods refuses any other (1004), .xls and .xlsx take any.
     for (const char* format : {"0", "0.000"})
         ws->setColumnNumberFormat(column++, format);
     for (double width : {0.0, 8.43, 255.0})
