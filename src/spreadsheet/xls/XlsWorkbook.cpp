@@ -101,7 +101,7 @@ class XlsWorksheet : public Worksheet {
     }
     void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override {
         check(row, column);
-        checkFinite(row, column, value);
+        checkWritable(row, column, value);
         reading([&] { sheet().setValue(row - 1, column - 1, value); });
     }
     void setColumnWidth(std::int16_t column, double characters) override {
@@ -122,7 +122,7 @@ class XlsWorksheet : public Worksheet {
 
   private:
     void check(int row, int column) const;
-    void checkFinite(int row, int column, const CellValue& value) const;
+    void checkWritable(int row, int column, const CellValue& value) const;
     WorkbookStream& book() const;
     Sheet& sheet() {
         if (!sheet_) sheet_ = reading([&] { return &book().sheet(index_); });
@@ -228,7 +228,7 @@ void XlsWorksheet::check(int row, int column) const {
 }
 
 // A NUMBER record holds no infinity or NaN a reader would accept; a text must be UTF-8 to be converted.
-void XlsWorksheet::checkFinite(int row, int column, const CellValue& value) const {
+void XlsWorksheet::checkWritable(int row, int column, const CellValue& value) const {
     if (value.kind() == CellValue::Kind::Number && !std::isfinite(value.numberValue()))
         throw RuntimeError(err::Application, "Foaia " + text::quotedExcerpt(name()) + " din fisierul " +
                                                  quoted(owner_->path()) +
