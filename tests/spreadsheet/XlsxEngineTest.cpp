@@ -551,15 +551,10 @@ TEST(XlsxTable, AWorkbookWithoutStylesOrWithAnEmptyStyleSheetIsFormattedAsAnyOth
     }
 }
 
-TEST(XlsxSave, NothingChangedNothingWrittenAndAFailedSaveLeavesTheFile) {
+TEST(XlsxSave, AFailedSaveLeavesTheFile) {
     ScratchDir dir;
     const std::string path = dir.copy("basic-source.xlsx");
     const Bytes before = fileBytes(path);
-    auto wb = nativeApplicationFactory()()->open(path);
-    (void)wb->worksheet("Date")->cell(3, 2);
-    wb->close(true);
-    EXPECT_EQ(fileBytes(path), before) << "a save with nothing to change leaves the file alone";
-
     ::chmod(path.c_str(), 0444);
     auto ro = nativeApplicationFactory()()->open(path);
     ro->worksheet("Date")->setCell(1, 3, CellValue::text("x"));

@@ -175,9 +175,15 @@ std::string Content::derive(const std::string& base, const StyleChange& change) 
     s.name.clear();
     if (change.textAlign) {
         PropertyEl& para = props(s, "paragraph-properties", q(ns::style, "paragraph-properties"));
-        setProp(para, ns::fo, "text-align", q(ns::fo, "text-align"), *change.textAlign);
+        // An empty alignment is none of the cell's own: the value's type decides, as in a new cell. (Set
+        // before the next props(), which may move para.)
+        if (change.textAlign->empty())
+            removeProp(para, ns::fo, "text-align");
+        else
+            setProp(para, ns::fo, "text-align", q(ns::fo, "text-align"), *change.textAlign);
         PropertyEl& cellp = props(s, "table-cell-properties", q(ns::style, "table-cell-properties"));
-        setProp(cellp, ns::style, "text-align-source", q(ns::style, "text-align-source"), "fix");
+        setProp(cellp, ns::style, "text-align-source", q(ns::style, "text-align-source"),
+                change.textAlign->empty() ? "value-type" : "fix");
     }
     if (change.dataStyle) s.dataStyle = *change.dataStyle;
     if (change.bold) {

@@ -31,7 +31,7 @@ struct AutoStyle {
 
 // What a derived cell style changes.
 struct StyleChange {
-    std::optional<std::string> textAlign; // fo:text-align
+    std::optional<std::string> textAlign; // fo:text-align; empty: none of the cell's own
     std::optional<std::string> dataStyle; // a number:number-style's name
     std::optional<bool> bold;
     // Edges to frame: left, right, top, bottom.

@@ -123,8 +123,11 @@ std::string ContentWriter::valueBody(const CellValue& value, std::string& tag) c
         tag = setAttribute(tag, q(ns::office, "boolean-value"), value.booleanValue() ? "true" : "false");
         body = paragraph(value.booleanValue() ? "TRUE" : "FALSE");
         break;
-    case CellValue::Kind::Text:
-    case CellValue::Kind::Error: {
+    case CellValue::Kind::Error:
+        // ODF has no error value: a formula giving it, which spreadsheets and this reader take as the error.
+        tag = setAttribute(tag, q(ns::table, "formula"), "of:=" + value.toText());
+        [[fallthrough]];
+    case CellValue::Kind::Text: {
         const std::string s = value.toText();
         tag = setAttribute(tag, q(ns::office, "value-type"), "string");
         std::size_t at = 0;

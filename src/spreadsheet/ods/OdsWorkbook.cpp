@@ -82,7 +82,7 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     }
     void close(bool saveChanges) override {
         checkOpen();
-        if (saveChanges) save();
+        if (saveChanges && (content_.modified() || active_)) save(); // nothing changed: nothing written
         closed_ = true;
     }
 
@@ -203,6 +203,13 @@ CellValue OdsWorksheet::cell(std::int16_t row, std::int16_t column) {
 
 void OdsWorksheet::setCell(std::int16_t row, std::int16_t column, const CellValue& value) {
     check(row, column);
+    if (value.kind() == CellValue::Kind::Text &&
+        !xml::holdsAsText(value.textValue())) // content.xml would break
+        throw RuntimeError(err::Application, "Foaia " + text::quotedExcerpt(table().name) + " din fisierul " +
+                                                 text::quoted(owner_->path()) +
+                                                 ": textul are caractere de control sau octeti care nu sunt "
+                                                 "UTF-8 si nu poate fi scris in celula " +
+                                                 text::cellAddress(row, column));
     owner_->content().setValue(table(), std::uint32_t(row - 1), std::uint32_t(column - 1), value);
 }
 
@@ -229,7 +236,17 @@ void OdsWorksheet::setColumnHorizontalAlignment(std::int16_t column, std::int32_
         ch.textAlign = "end";
         break;
     case AlignJustify:
+    case AlignDistributed:
         ch.textAlign = "justify";
+        break;
+    case AlignCenterAcrossSelection: // in one column, centred in it
+        ch.textAlign = "center";
+        break;
+    case AlignFill: // the start LibreOffice gives filled cells; the repeat itself has no ODF property here
+        ch.textAlign = "start";
+        break;
+    case AlignGeneral: // no alignment of its own: the value's type decides
+        ch.textAlign = "";
         break;
     default:
         throw RuntimeError(err::Application,
@@ -267,31 +284,28 @@ void OdsWorksheet::borderAround(std::int16_t firstRow, std::int16_t firstColumn,
                                 std::int16_t lastColumn, std::int32_t lineStyle, std::int32_t weight) {
     check(firstRow, firstColumn);
     check(lastRow, lastColumn);
-    // LibreOffice's own widths for Excel's hairline, thin, medium and thick lines.
-    std::string border;
-    if (lineStyle == LineStyleNone) {
-        border = "none";
-    } else if (lineStyle == LineStyleContinuous) {
-        switch (weight) {
-        case WeightHairline:
-            border = "0.06pt solid #000000";
-            break;
-        case WeightThin:
-            border = "0.74pt solid #000000";
-            break;
-        case WeightMedium:
-            border = "1.76pt solid #000000";
-            break;
-        case WeightThick:
-            border = "2.49pt solid #000000";
-            break;
-        default:
-            break;
-        }
-    }
-    if (border.empty())
+    // LibreOffice's own widths for Excel's hairline, thin, medium and thick lines, and its names for the
+    // patterns it gives Excel's line styles.
+    const char* width = weight == WeightHairline ? "0.06pt"
+                        : weight == WeightThin   ? "0.74pt"
+                        : weight == WeightMedium ? "1.76pt"
+                        : weight == WeightThick  ? "2.49pt"
+                                                 : nullptr;
+    const char* pattern = lineStyle == LineStyleContinuous     ? "solid"
+                          : lineStyle == LineStyleDash         ? "dashed"
+                          : lineStyle == LineStyleDot          ? "dotted"
+                          : lineStyle == LineStyleDouble       ? "double-thin"
+                          : lineStyle == LineStyleDashDot      ? "dash-dot"
+                          : lineStyle == LineStyleDashDotDot   ? "dash-dot-dot"
+                          : lineStyle == LineStyleSlantDashDot ? "dash-dot"
+                                                               : nullptr;
+    if (!width || (!pattern && lineStyle != LineStyleNone))
         throw RuntimeError(err::Application, "Stilul de chenar " + std::to_string(lineStyle) +
                                                  " cu grosimea " + std::to_string(weight) + " nu exista");
+    // Excel draws these three in one weight, whichever is asked, as the other engines write them.
+    if (lineStyle == LineStyleDot) width = "0.74pt";
+    if (lineStyle == LineStyleDouble || lineStyle == LineStyleSlantDashDot) width = "1.76pt";
+    const std::string border = pattern ? std::string(width) + " " + pattern + " #000000" : "none";
     Content& content = owner_->content();
     forEachFrameCell(firstRow, firstColumn, lastRow, lastColumn, [&](int r, int c, unsigned sides) {
         StyleChange ch;

@@ -9,6 +9,7 @@
 #include "spreadsheet/xls/CompoundFile.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ordana::spreadsheet::xls {
 
@@ -44,7 +45,8 @@ std::uint8_t horizontalCode(std::int32_t alignment) {
 // BorderAround's line style and weight to the XF's line code.
 std::uint8_t borderCode(std::int32_t style, std::int32_t weight) {
     const bool heavy = weight == WeightMedium || weight == WeightThick;
-    switch (style) {
+    const bool known = heavy || weight == WeightHairline || weight == WeightThin;
+    switch (known ? style : 0) { // an unknown weight is refused whatever the style
     case LineStyleNone:
         return 0;
     case LineStyleContinuous:
@@ -99,6 +101,7 @@ class XlsWorksheet : public Worksheet {
     }
     void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override {
         check(row, column);
+        checkWritable(row, column, value);
         reading([&] { sheet().setValue(row - 1, column - 1, value); });
     }
     void setColumnWidth(std::int16_t column, double characters) override {
@@ -119,6 +122,7 @@ class XlsWorksheet : public Worksheet {
 
   private:
     void check(int row, int column) const;
+    void checkWritable(int row, int column, const CellValue& value) const;
     WorkbookStream& book() const;
     Sheet& sheet() {
         if (!sheet_) sheet_ = reading([&] { return &book().sheet(index_); });
@@ -162,7 +166,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     }
     void close(bool saveChanges) override {
         checkOpen();
-        if (saveChanges) {
+        if (saveChanges && changed()) {
             // Unchanged parts go to the file as views of the bytes read, never joined into a copy.
             auto pieces = book_->serializePieces();
             container_.setStream(streamName_,
@@ -179,6 +183,14 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     const std::string& path() const { return path_; }
 
   private:
+    // Anything to save: a cell or column of a sheet, the string table or the active sheet.
+    bool changed() {
+        if (book_->activeSheet() || book_->strings().modified()) return true;
+        for (std::size_t i = 0; i < book_->sheets().size(); ++i)
+            if (book_->sheetParsed(i) && book_->sheet(i).modified()) return true;
+        return false;
+    }
+
     std::shared_ptr<const SourceFile> source_;
     std::string path_;
     cfb::CompoundFile container_;
@@ -213,6 +225,23 @@ void XlsWorksheet::check(int row, int column) const {
                            "Celula (" + std::to_string(row) + ", " + std::to_string(column) +
                                ") este in afara foii: un registru .xls are 65536 de randuri si "
                                "256 de coloane");
+}
+
+// A NUMBER record holds no infinity or NaN a reader would accept; a text must be UTF-8 to be converted.
+void XlsWorksheet::checkWritable(int row, int column, const CellValue& value) const {
+    if (value.kind() == CellValue::Kind::Number && !std::isfinite(value.numberValue()))
+        throw RuntimeError(err::Application, "Foaia " + text::quotedExcerpt(name()) + " din fisierul " +
+                                                 quoted(owner_->path()) +
+                                                 ": valoarea nu este un numar finit si nu poate fi scrisa "
+                                                 "in celula " +
+                                                 text::cellAddress(row, column));
+    if (value.kind() == CellValue::Kind::Text && !text::isValidUtf8(value.textValue()))
+        throw RuntimeError(err::Application,
+                           "Foaia " + text::quotedExcerpt(name()) + " din fisierul " +
+                               quoted(owner_->path()) +
+                               ": textul are octeti care nu sunt UTF-8 si nu poate fi scris "
+                               "in celula " +
+                               text::cellAddress(row, column));
 }
 
 void XlsWorksheet::setColumnNumberFormat(std::int16_t column, const std::string& format) {

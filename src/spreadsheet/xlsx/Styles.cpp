@@ -132,18 +132,21 @@ std::string horizontalName(std::int32_t alignment) {
 
 std::string borderStyleName(std::int32_t style, std::int32_t weight) {
     const bool heavy = weight == WeightMedium || weight == WeightThick;
-    if (style == LineStyleContinuous) {
-        if (weight == WeightHairline) return "hair";
-        if (weight == WeightThin) return "thin";
-        if (weight == WeightMedium) return "medium";
-        if (weight == WeightThick) return "thick";
+    if (heavy || weight == WeightHairline || weight == WeightThin) {
+        if (style == LineStyleNone) return "none";
+        if (style == LineStyleContinuous) {
+            if (weight == WeightHairline) return "hair";
+            if (weight == WeightThin) return "thin";
+            if (weight == WeightMedium) return "medium";
+            if (weight == WeightThick) return "thick";
+        }
+        if (style == LineStyleDash) return heavy ? "mediumDashed" : "dashed";
+        if (style == LineStyleDot) return "dotted";
+        if (style == LineStyleDouble) return "double";
+        if (style == LineStyleDashDot) return heavy ? "mediumDashDot" : "dashDot";
+        if (style == LineStyleDashDotDot) return heavy ? "mediumDashDotDot" : "dashDotDot";
+        if (style == LineStyleSlantDashDot) return "slantDashDot";
     }
-    if (style == LineStyleDash) return heavy ? "mediumDashed" : "dashed";
-    if (style == LineStyleDot) return "dotted";
-    if (style == LineStyleDouble) return "double";
-    if (style == LineStyleDashDot) return heavy ? "mediumDashDot" : "dashDot";
-    if (style == LineStyleDashDotDot) return heavy ? "mediumDashDotDot" : "dashDotDot";
-    if (style == LineStyleSlantDashDot) return "slantDashDot";
     fail("Stilul de chenar " + std::to_string(style) + " cu grosimea " + std::to_string(weight) +
          " nu exista");
 }

@@ -182,6 +182,17 @@ class XlsxWorksheet : public Worksheet {
     void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override {
         check(row, column);
         guard([&] {
+            if (value.kind() == CellValue::Kind::Number && !std::isfinite(value.numberValue()))
+                fail("valoarea nu este un numar finit si nu poate fi scrisa in celula " +
+                     text::cellAddress(row, column));
+            // The part would not be XML, and Excel keeps no more than 32767 characters in a cell.
+            if (value.kind() == CellValue::Kind::Text && !xml::holdsAsText(value.textValue()))
+                fail("textul are caractere de control sau octeti care nu sunt UTF-8 si nu poate fi scris in "
+                     "celula " +
+                     text::cellAddress(row, column));
+            if (value.kind() == CellValue::Kind::Text && text::utf8ToUtf16(value.textValue()).size() > 32767)
+                fail("textul are mai mult de 32767 de caractere si nu poate fi scris in celula " +
+                     text::cellAddress(row, column));
             Sheet& s = loadedSheet();
             s.write(row, column, value, owner_->strings());
             return 0;

@@ -418,6 +418,12 @@ bool isUtf8Part(std::span<const std::uint8_t> part) {
     return enc == "UTF-8" || enc == "UTF8" || enc == "US-ASCII";
 }
 
+bool holdsAsText(std::string_view s) {
+    for (unsigned char c : s)
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+    return text::isValidUtf8(s);
+}
+
 std::string escapeText(std::string_view s) {
     std::string out;
     out.reserve(s.size());

@@ -222,6 +222,9 @@ class EndFinder {
 
 std::string escapeText(std::string_view s);
 std::string escapeAttribute(std::string_view s);
+// Whether a part can hold the text: valid UTF-8 without control characters other than tab, line feed and
+// return.
+bool holdsAsText(std::string_view s);
 
 // Replacements and insertions over the original bytes of a part. Spans must not overlap; an insertion at the
 // start of a replaced span goes before it.
