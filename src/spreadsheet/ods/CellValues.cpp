@@ -1,5 +1,7 @@
 #include "CellValues.h"
 
+#include "spreadsheet/xml/Escape.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -21,16 +23,7 @@ double daysOf(int y, int m, int d) {
 } // namespace
 
 std::optional<double> parseDouble(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!s.empty() && space(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && space(s.back()))
-        s.remove_suffix(1);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    double d = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d)) return std::nullopt;
-    return d;
+    return xml::parseNumber(s);
 }
 
 std::optional<double> parseDate(std::string_view s) {
@@ -111,9 +104,7 @@ std::optional<double> parseDuration(std::string_view s) {
 }
 
 std::string shortest(double v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
+    return xml::numberText(v);
 }
 
 } // namespace ordana::spreadsheet::ods

@@ -314,25 +314,8 @@ std::string columnName(int column) {
     return s;
 }
 
-std::string numberText(double value) {
-    if (!std::isfinite(value)) fail("Valoarea nu este un numar finit si nu poate fi scrisa in celula");
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    std::string s(buf, r.ptr);
-    if (s == "-0") s = "0";
-    return s;
-}
-
 double toDouble(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    double v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nan("");
-    return v;
+    return xml::parseNumber(s).value_or(std::nan(""));
 }
 
 } // namespace ordana::spreadsheet::xlsx

@@ -4,6 +4,7 @@
 // per part that gathers attribute changes and new children and turns them into an edit list.
 
 #include "spreadsheet/Failure.h"
+#include "spreadsheet/xml/Escape.h"
 #include "spreadsheet/xml/XmlPart.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
@@ -100,10 +101,8 @@ bool parseCellRef(std::string_view ref, int& row, int& column);
 // when a reference would leave the sheet.
 std::optional<std::string> movedFormula(std::string_view formula, int rows, int columns);
 std::string columnName(int column);
-// The shortest text that reads back as the same double.
-std::string numberText(double value);
-// A number as a cell or an attribute holds it: blanks around it and a leading + allowed; NaN for anything
-// else.
+using xml::numberText;
+// xml::parseNumber, NaN for no number.
 double toDouble(std::string_view s);
 
 } // namespace ordana::spreadsheet::xlsx

@@ -1,6 +1,10 @@
 #include "Escape.h"
 
 #include "XmlPart.h"
+#include "spreadsheet/Failure.h"
+
+#include <charconv>
+#include <cmath>
 
 namespace ordana::spreadsheet::xml {
 
@@ -51,6 +55,28 @@ std::string setAttribute(std::string_view tag, std::string_view qn, const std::o
                    std::string(tag.substr(valueEnd));
         }
     }
+}
+
+std::string numberText(double value) {
+    if (!std::isfinite(value)) fail("Valoarea nu este un numar finit si nu poate fi scrisa in celula");
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    std::string s(buf, r.ptr);
+    if (s == "-0") s = "0";
+    return s;
+}
+
+std::optional<double> parseNumber(std::string_view s) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!s.empty() && space(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && space(s.back()))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    double d = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d)) return std::nullopt;
+    return d;
 }
 
 } // namespace ordana::spreadsheet::xml

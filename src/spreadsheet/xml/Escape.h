@@ -15,4 +15,11 @@ std::string escapeXml(std::string_view s, bool attribute);
 std::string setAttribute(std::string_view tag, std::string_view qname,
                          const std::optional<std::string>& value);
 
+// A number as both XML engines write it: the shortest text that reads back as the same double (-0 as 0);
+// 1004 for a value that is not finite, which no XML double of a spreadsheet holds.
+std::string numberText(double value);
+// A number as a cell or an attribute holds it, strictly: blanks around it and a leading + allowed; none for
+// anything else ("12abc") and for what is not finite.
+std::optional<double> parseNumber(std::string_view s);
+
 } // namespace ordana::spreadsheet::xml
