@@ -9,6 +9,7 @@
 #include "zip/ZipArchive.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace ordana::spreadsheet {
 
@@ -41,19 +42,17 @@ std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> s
     const std::string name = text::quoted(source->path());
     if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
         // A password-protected .xlsx is a compound file holding the encrypted package.
-        bool encryptedPackage = false;
+        std::optional<cfb::CompoundFile> container;
         try {
-            const auto container = cfb::CompoundFile::parse(source->data());
-            encryptedPackage =
-                container.hasStream("EncryptionInfo") && container.hasStream("EncryptedPackage");
+            container = cfb::CompoundFile::parse(source->data());
         } catch (const RuntimeError&) {
-            // the .xls engine names what is wrong with the container
+            return xls::openWorkbook(std::move(source)); // which names what is wrong with the container
         }
-        if (encryptedPackage)
+        if (container->hasStream("EncryptionInfo") && container->hasStream("EncryptedPackage"))
             throw RuntimeError(err::Application, "Fisierul " + name +
                                                      " nu poate fi deschis: Registrul este protejat "
                                                      "cu parola (criptat) si nu poate fi deschis");
-        return xls::openWorkbook(std::move(source));
+        return xls::openWorkbook(std::move(source), std::move(*container));
     }
     if (xls::isOlderBareStream(bytes)) return xls::openWorkbook(std::move(source));
     if (zip::Archive::hasSignature(bytes)) {
@@ -66,7 +65,7 @@ std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> s
             }
         }();
         if (xlsx::isOfficePackage(archive)) return xlsx::openWorkbook(std::move(source), std::move(archive));
-        if (ods::isOpenDocument(archive)) return ods::openWorkbook(std::move(source));
+        if (ods::isOpenDocument(archive)) return ods::openWorkbook(std::move(source), std::move(archive));
         throw RuntimeError(err::Application,
                            "Fisierul " + name +
                                " este o arhiva zip, dar nu un registru de calcul (nu are partea "

@@ -6,6 +6,7 @@
 #include "Settings.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/Failure.h"
 #include "spreadsheet/SheetLookup.h"
 #include "spreadsheet/xml/XmlPart.h"
 #include "spreadsheet/zip/ZipArchive.h"
@@ -182,10 +183,8 @@ Table& OdsWorksheet::table() const {
 void OdsWorksheet::check(int row, int column) const {
     owner_->checkOpen();
     if (row < 1 || std::uint32_t(row) > kMaxRows || column < 1 || std::uint32_t(column) > kMaxColumns)
-        throw RuntimeError(err::Application,
-                           "Celula (" + std::to_string(row) + ", " + std::to_string(column) +
-                               ") este in afara foii: un registru .ods are 1048576 de randuri "
-                               "si 16384 de coloane");
+        cellOutsideSheet(row, column, name(), owner_->path(),
+                         "un registru .ods are 1048576 de randuri si 16384 de coloane");
 }
 
 CellValue OdsWorksheet::cell(std::int16_t row, std::int16_t column) {
@@ -333,9 +332,22 @@ void writePackage(Workbook& workbook, const ByteSink& sink) {
 }
 
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source) {
+    std::optional<zip::Archive> archive;
+    try {
+        archive = zip::Archive::parse(source->data());
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(e.number(), "Fisierul " + text::quoted(source->path()) +
+                                           " nu poate fi deschis: " + e.description());
+    } catch (const std::bad_alloc&) {
+        throw RuntimeError(err::Application, "Fisierul " + text::quoted(source->path()) +
+                                                 " nu poate fi deschis: nu este destula memorie");
+    }
+    return openWorkbook(std::move(source), std::move(*archive));
+}
+
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
     const std::string name = text::quoted(source->path());
     try {
-        zip::Archive archive = zip::Archive::parse(source->data());
         const PackageKind kind = kindOf(archive);
         if (kind.mediaType != kSpreadsheet) {
             if (kind.mediaType.empty())

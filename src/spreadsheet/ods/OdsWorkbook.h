@@ -14,6 +14,8 @@ namespace ordana::spreadsheet::ods {
 
 // 1004 with a precise description for anything but a readable, unencrypted OpenDocument spreadsheet.
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source);
+// The same with the package's zip index already read (the engine that told the formats apart did).
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive);
 
 // The package as close(true) would save it, handed to sink instead of the file (fuzzing, tests).
 void writePackage(Workbook& workbook, const ByteSink& sink);

@@ -4,12 +4,14 @@
 #include "WorkbookStream.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/Failure.h"
 #include "spreadsheet/SheetLookup.h"
 #include "spreadsheet/file/FileAccess.h"
 #include "spreadsheet/xls/CompoundFile.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace ordana::spreadsheet::xls {
 
@@ -221,10 +223,8 @@ template <class F> auto XlsWorksheet::reading(F&& f) const -> decltype(f()) {
 void XlsWorksheet::check(int row, int column) const {
     owner_->checkOpen();
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
-        throw RuntimeError(err::Application,
-                           "Celula (" + std::to_string(row) + ", " + std::to_string(column) +
-                               ") este in afara foii: un registru .xls are 65536 de randuri si "
-                               "256 de coloane");
+        cellOutsideSheet(row, column, name(), owner_->path(),
+                         "un registru .xls are 65536 de randuri si 256 de coloane");
 }
 
 // A NUMBER record holds no infinity or NaN a reader would accept; a text must be UTF-8 to be converted.
@@ -299,8 +299,22 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source)
         throw RuntimeError(err::Application,
                            "Fisierul " + name +
                                " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
+    std::optional<cfb::CompoundFile> container;
     try {
-        cfb::CompoundFile container = cfb::CompoundFile::parse(source->data());
+        container = cfb::CompoundFile::parse(source->data());
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
+    } catch (const std::bad_alloc&) {
+        throw RuntimeError(err::Application,
+                           "Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
+    }
+    return openWorkbook(std::move(source), std::move(*container));
+}
+
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
+                                       cfb::CompoundFile container) {
+    const std::string name = quoted(source->path());
+    try {
         // The stream's name only says where the records are; their BOF says which version they are.
         const char* streamName = container.hasStream("Workbook") ? "Workbook" : "Book";
         if (!container.hasStream(streamName))

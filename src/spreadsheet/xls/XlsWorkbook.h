@@ -5,6 +5,7 @@
 
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/file/FileAccess.h"
+#include "spreadsheet/xls/CompoundFile.h"
 
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,8 @@ bool isOlderBareStream(std::span<const std::uint8_t> bytes);
 // Opens a workbook from the file as read; close(true) saves over that file. Anything that is not an OLE2 file
 // with a BIFF8 Workbook stream is 1004.
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source);
+// The same with the file's container already parsed (the engine that told the formats apart did).
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, cfb::CompoundFile container);
 
 // Reads the file (1004 missing or unreadable, 52 folder unreachable), then as above.
 std::shared_ptr<Workbook> openWorkbook(const std::string& path);

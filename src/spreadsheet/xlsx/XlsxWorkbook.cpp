@@ -130,6 +130,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
     void activate(std::size_t i);
     const SheetEntry& entry(std::size_t i) const { return sheets_[i]; }
+    const std::string& path() const { return path_; }
     std::string describe(const std::string& sheet, const RuntimeError& e) const {
         return "Foaia " + text::quotedExcerpt(sheet) + " din fisierul " + text::quoted(path_) + ": " +
                e.description();
@@ -271,8 +272,8 @@ class XlsxWorksheet : public Worksheet {
     void check(int row, int column) const {
         owner_->checkOpen();
         if (row < 1 || column < 1 || column > kMaxColumns)
-            fail("Celula (" + std::to_string(row) + ", " + std::to_string(column) +
-                 ") este in afara foii: un registru .xlsx are 1048576 de randuri si 16384 de coloane");
+            cellOutsideSheet(row, column, name(), owner_->path(),
+                             "un registru .xlsx are 1048576 de randuri si 16384 de coloane");
     }
     Sheet& sheet() { return owner_->sheet(index_); }
     Sheet& loadedSheet() {
