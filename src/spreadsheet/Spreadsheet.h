@@ -8,6 +8,7 @@
 #include "common/CellValue.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +19,11 @@ namespace ordana::spreadsheet {
 // The rows the data-sheet test reads (the names in row 1, the first abundance in row 2): an engine answers
 // them from a quick look at the sheet, without indexing all its cells.
 inline constexpr int kPreviewRows = 2;
+
+// The memory an engine's index of a sheet's cells may take: a species list needs a sliver of it, while a few
+// kilobytes of compressed XML can hold millions of empty cells. A sheet beyond it is refused, naming the
+// count.
+inline constexpr std::size_t kMaxIndexBytes = std::size_t(128) << 20;
 
 // HorizontalAlignment codes, as the automation model numbers them; each engine maps these and no others.
 inline constexpr std::int32_t AlignGeneral = 1;

@@ -548,13 +548,14 @@ TEST_P(OdsRefusals, AreA1004NamingWhatIsWrong) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, OdsRefusals,
-    ::testing::Values(Refusal{"password-libreoffice.ods", "protejat cu parola"},
-                      Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
-                      Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods", "nu spune ce fel de document"},
-                      Refusal{"hostile-o_entity_content.ods",
-                              "partea \"content.xml\" contine o declaratie DOCTYPE"},
-                      Refusal{"hostile-o_value_nan.ods",
-                              ": celula B2 are valoarea numerica \"nan\", care nu este un numar", 2, 2}),
+    ::testing::Values(
+        Refusal{"password-libreoffice.ods", "protejat cu parola"},
+        Refusal{"text-odfpy.odt", "un document text OpenDocument (.odt)"},
+        Refusal{"elsewhere-roo-rb__test_files_type_excelx.ods", "nu spune ce fel de document"},
+        Refusal{"hostile-o_entity_content.ods", "partea \"content.xml\" contine o declaratie DOCTYPE"},
+        Refusal{"hostile-o_value_nan.ods", ": celula B2 are valoarea numerica \"nan\", care nu este un numar",
+                2, 2},
+        Refusal{"hostile-cells_bomb.ods", "de celule, prea multe pentru a fi prelucrate", 3, 1}),
     [](const auto& info) { return std::to_string(info.index); });
 
 // A package of the fixture with one part replaced.

@@ -389,6 +389,9 @@ void ContentParser::beginCell(const CellAttrs& a, bool covered, std::size_t begi
     ce.tagEnd = tagEnd;
     rowCells.push_back(std::move(ce));
     cell = &rowCells.back();
+    if (++cellsIndexed > kMaxIndexBytes / sizeof(CellEl))
+        refuse("are mai mult de " + std::to_string(kMaxIndexBytes / sizeof(CellEl)) +
+               " de celule, prea multe pentru a fi prelucrate");
     cellType = a.type ? *a.type : std::string_view();
     calcType = a.calcType ? *a.calcType : std::string_view();
     hasFormula = a.formula.has_value();

@@ -68,6 +68,7 @@ struct ContentParser {
     // The open row's cells, moved into it at its end: one exact allocation per row, where growing each
     // row's own vector cell by cell would allocate and move a large sheet's cells several times over.
     std::vector<CellEl> rowCells;
+    std::size_t cellsIndexed = 0;
     std::string cellType, cellText, cellString, calcType;
     std::string badNumber; // an office:value that does not read as a number (its start)
     bool cellNumberBad = false;

@@ -4,6 +4,7 @@
 // edits in place, and the cell's value as written. Read two ways that must agree: from the events of the
 // general parser, and straight off the bytes where the rows are in the plain form every producer writes.
 
+#include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/xml/XmlPart.h"
 
 #include <cstddef>
@@ -22,11 +23,6 @@
 namespace ordana::spreadsheet::xlsx {
 
 inline constexpr int kMaxColumns = 16384;
-// The cells a sheet's index holds at most (some 130 MB): a species list is far smaller, while a few kilobytes
-// of compressed XML can hold millions of empty cells.
-inline constexpr std::size_t kMaxIndexedCells = std::size_t(1) << 21;
-// Counts a cell into a sheet's index, refusing the sheet beyond kMaxIndexedCells.
-void countCell(std::size_t& cells);
 
 // Offsets into the part, which is never larger than a workbook may be (kMaxWorkbookBytes): 32 bits keep the
 // index of a sheet of millions of cells small.
@@ -59,6 +55,11 @@ struct Row {
     std::vector<Cell> cells;
     bool operator==(const Row&) const = default;
 };
+
+// The cells a sheet's index holds at most.
+inline constexpr std::size_t kMaxIndexedCells = kMaxIndexBytes / sizeof(Cell);
+// Counts a cell into a sheet's index, refusing the sheet beyond kMaxIndexedCells.
+void countCell(std::size_t& cells);
 
 using Value = std::optional<std::string_view>;
 
