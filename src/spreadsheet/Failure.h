@@ -6,12 +6,31 @@
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 
+#include <new>
 #include <string>
 
 namespace ordana::spreadsheet {
 
 [[noreturn]] inline void fail(const std::string& what) {
     throw RuntimeError(err::Application, what);
+}
+
+// Runs the work of an open; what it meets is said as the open's failure, its number kept, and memory that
+// runs out as such.
+template <class F> auto opening(const std::string& path, F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const RuntimeError& e) {
+        throw RuntimeError(e.number(),
+                           "Fisierul " + text::quoted(path) + " nu poate fi deschis: " + e.description());
+    } catch (const std::bad_alloc&) {
+        fail("Fisierul " + text::quoted(path) + " nu poate fi deschis: nu este destula memorie");
+    }
+}
+
+// A sheet's failure as every engine says it.
+inline std::string inSheet(const std::string& sheet, const std::string& path, const std::string& what) {
+    return "Foaia " + text::quotedExcerpt(sheet) + " din fisierul " + text::quoted(path) + ": " + what;
 }
 
 // A cell beyond the format's sheet, named with its sheet and file; limits: the format's size.

@@ -3,6 +3,7 @@
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 #include "ods/OdsWorkbook.h"
+#include "spreadsheet/Failure.h"
 #include "xls/CompoundFile.h"
 #include "xls/XlsWorkbook.h"
 #include "xlsx/XlsxWorkbook.h"
@@ -56,14 +57,7 @@ std::shared_ptr<Workbook> openNativeWorkbook(std::shared_ptr<const SourceFile> s
     }
     if (xls::isOlderBareStream(bytes)) return xls::openWorkbook(std::move(source));
     if (zip::Archive::hasSignature(bytes)) {
-        zip::Archive archive = [&] {
-            try {
-                return zip::Archive::parse(source->data());
-            } catch (const RuntimeError& e) {
-                throw RuntimeError(e.number(),
-                                   "Fisierul " + name + " nu poate fi deschis: " + e.description());
-            }
-        }();
+        zip::Archive archive = opening(source->path(), [&] { return zip::Archive::parse(source->data()); });
         if (xlsx::isOfficePackage(archive)) return xlsx::openWorkbook(std::move(source), std::move(archive));
         if (ods::isOpenDocument(archive)) return ods::openWorkbook(std::move(source), std::move(archive));
         throw RuntimeError(err::Application,

@@ -195,8 +195,7 @@ CellValue OdsWorksheet::cell(std::int16_t row, std::int16_t column) {
     } catch (const RuntimeError& e) {
         // A cell refused: which sheet of which file, as the other engines say it.
         if (e.number() != err::Application || e.description().rfind("celula ", 0) != 0) throw;
-        throw RuntimeError(e.number(), "Foaia " + text::quotedExcerpt(t.name) + " din fisierul " +
-                                           text::quoted(owner_->path()) + ": " + e.description());
+        throw RuntimeError(e.number(), inSheet(t.name, owner_->path(), e.description()));
     }
 }
 
@@ -204,11 +203,10 @@ void OdsWorksheet::setCell(std::int16_t row, std::int16_t column, const CellValu
     check(row, column);
     if (value.kind() == CellValue::Kind::Text &&
         !xml::holdsAsText(value.textValue())) // content.xml would break
-        throw RuntimeError(err::Application, "Foaia " + text::quotedExcerpt(table().name) + " din fisierul " +
-                                                 text::quoted(owner_->path()) +
-                                                 ": textul are caractere de control sau octeti care nu sunt "
-                                                 "UTF-8 si nu poate fi scris in celula " +
-                                                 text::cellAddress(row, column));
+        fail(inSheet(table().name, owner_->path(),
+                     "textul are caractere de control sau octeti care nu sunt UTF-8 si nu poate fi scris in "
+                     "celula " +
+                         text::cellAddress(row, column)));
     owner_->content().setValue(table(), std::uint32_t(row - 1), std::uint32_t(column - 1), value);
 }
 
@@ -332,22 +330,13 @@ void writePackage(Workbook& workbook, const ByteSink& sink) {
 }
 
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source) {
-    std::optional<zip::Archive> archive;
-    try {
-        archive = zip::Archive::parse(source->data());
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.number(), "Fisierul " + text::quoted(source->path()) +
-                                           " nu poate fi deschis: " + e.description());
-    } catch (const std::bad_alloc&) {
-        throw RuntimeError(err::Application, "Fisierul " + text::quoted(source->path()) +
-                                                 " nu poate fi deschis: nu este destula memorie");
-    }
-    return openWorkbook(std::move(source), std::move(*archive));
+    auto archive = opening(source->path(), [&] { return zip::Archive::parse(source->data()); });
+    return openWorkbook(std::move(source), std::move(archive));
 }
 
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
-    const std::string name = text::quoted(source->path());
-    try {
+    const std::string path = source->path();
+    return opening(path, [&]() -> std::shared_ptr<Workbook> {
         const PackageKind kind = kindOf(archive);
         if (kind.mediaType != kSpreadsheet) {
             if (kind.mediaType.empty())
@@ -363,12 +352,7 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
         const zip::Entry contentEntry = *content;
         return std::make_shared<OdsWorkbook>(std::move(source), std::move(archive), contentEntry,
                                              kind.mimetypeFirstAndPlain);
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
-    } catch (const std::bad_alloc&) {
-        throw RuntimeError(err::Application,
-                           "Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
-    }
+    });
 }
 
 } // namespace ordana::spreadsheet::ods

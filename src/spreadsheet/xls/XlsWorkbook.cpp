@@ -230,18 +230,13 @@ void XlsWorksheet::check(int row, int column) const {
 // A NUMBER record holds no infinity or NaN a reader would accept; a text must be UTF-8 to be converted.
 void XlsWorksheet::checkWritable(int row, int column, const CellValue& value) const {
     if (value.kind() == CellValue::Kind::Number && !std::isfinite(value.numberValue()))
-        throw RuntimeError(err::Application, "Foaia " + text::quotedExcerpt(name()) + " din fisierul " +
-                                                 quoted(owner_->path()) +
-                                                 ": valoarea nu este un numar finit si nu poate fi scrisa "
-                                                 "in celula " +
-                                                 text::cellAddress(row, column));
+        fail(inSheet(name(), owner_->path(),
+                     "valoarea nu este un numar finit si nu poate fi scrisa in celula " +
+                         text::cellAddress(row, column)));
     if (value.kind() == CellValue::Kind::Text && !text::isValidUtf8(value.textValue()))
-        throw RuntimeError(err::Application,
-                           "Foaia " + text::quotedExcerpt(name()) + " din fisierul " +
-                               quoted(owner_->path()) +
-                               ": textul are octeti care nu sunt UTF-8 si nu poate fi scris "
-                               "in celula " +
-                               text::cellAddress(row, column));
+        fail(inSheet(name(), owner_->path(),
+                     "textul are octeti care nu sunt UTF-8 si nu poate fi scris in celula " +
+                         text::cellAddress(row, column)));
 }
 
 void XlsWorksheet::setColumnNumberFormat(std::int16_t column, const std::string& format) {
@@ -299,22 +294,14 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source)
         throw RuntimeError(err::Application,
                            "Fisierul " + name +
                                " nu este un registru Excel 97-2003 (.xls) si nu poate fi deschis");
-    std::optional<cfb::CompoundFile> container;
-    try {
-        container = cfb::CompoundFile::parse(source->data());
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
-    } catch (const std::bad_alloc&) {
-        throw RuntimeError(err::Application,
-                           "Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
-    }
-    return openWorkbook(std::move(source), std::move(*container));
+    auto container = opening(source->path(), [&] { return cfb::CompoundFile::parse(source->data()); });
+    return openWorkbook(std::move(source), std::move(container));
 }
 
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
                                        cfb::CompoundFile container) {
-    const std::string name = quoted(source->path());
-    try {
+    const std::string path = source->path();
+    return opening(path, [&]() -> std::shared_ptr<Workbook> {
         // The stream's name only says where the records are; their BOF says which version they are.
         const char* streamName = container.hasStream("Workbook") ? "Workbook" : "Book";
         if (!container.hasStream(streamName))
@@ -331,12 +318,7 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
         }
         return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), streamName,
                                              std::move(book));
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
-    } catch (const std::bad_alloc&) {
-        throw RuntimeError(err::Application,
-                           "Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
-    }
+    });
 }
 
 std::shared_ptr<Workbook> openWorkbook(const std::string& path) {

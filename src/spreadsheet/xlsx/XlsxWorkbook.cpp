@@ -132,8 +132,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     const SheetEntry& entry(std::size_t i) const { return sheets_[i]; }
     const std::string& path() const { return path_; }
     std::string describe(const std::string& sheet, const RuntimeError& e) const {
-        return "Foaia " + text::quotedExcerpt(sheet) + " din fisierul " + text::quoted(path_) + ": " +
-               e.description();
+        return inSheet(sheet, path_, e.description());
     }
 
   private:
@@ -556,15 +555,15 @@ bool isOfficePackage(const zip::Archive& archive) {
 }
 
 std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
-    const std::string name = text::quoted(source->path());
+    const std::string path = source->path(), name = text::quoted(path);
     try {
-        auto wb = std::make_shared<XlsxWorkbook>(std::move(source), std::move(archive));
-        wb->open();
-        return wb;
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.number(), "Fisierul " + name + " nu poate fi deschis: " + e.description());
-    } catch (const std::bad_alloc&) {
-        fail("Fisierul " + name + " nu poate fi deschis: nu este destula memorie");
+        return opening(path, [&]() -> std::shared_ptr<Workbook> {
+            auto wb = std::make_shared<XlsxWorkbook>(std::move(source), std::move(archive));
+            wb->open();
+            return wb;
+        });
+    } catch (const RuntimeError&) {
+        throw;
     } catch (const std::exception&) {
         throw RuntimeError(err::Internal, "Fisierul " + name + " nu poate fi deschis: " + kInternal);
     }
