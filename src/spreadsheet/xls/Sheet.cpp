@@ -102,7 +102,8 @@ Sheet::Sheet(WorkbookStream& book, const SheetInfo& info, int rowsKept)
 }
 
 // One record of the sheet's own (not of a chart's or other substream inside it).
-void Sheet::readRecord(std::size_t i, std::uint32_t& lastFormula, std::size_t sstCount) {
+[[gnu::always_inline]] inline void Sheet::readRecord(std::size_t i, std::uint32_t& lastFormula,
+                                                     std::size_t sstCount) {
     const RecordPos& r = recs_[i];
     if (r.length < minLength(r.type)) corrupt("o celula are o inregistrare prea scurta");
     const bool cell = isCellRecord(r.type);
@@ -118,7 +119,7 @@ void Sheet::readRecord(std::size_t i, std::uint32_t& lastFormula, std::size_t ss
 }
 
 // Where the records that are not cells stand: those a save rewrites, columns, rows, formula ranges.
-void Sheet::noteRecord(std::size_t i, std::uint32_t lastFormula) {
+[[gnu::always_inline]] inline void Sheet::noteRecord(std::size_t i, std::uint32_t lastFormula) {
     const RecordPos& r = recs_[i];
     const std::uint8_t* d = stream_.data() + r.dataOffset();
     switch (r.type) {
@@ -170,7 +171,8 @@ void Sheet::noteRecord(std::size_t i, std::uint32_t lastFormula) {
 }
 
 // A cell record's cells into the index (each of a MULRK's or MULBLANK's).
-void Sheet::addCell(std::size_t i, std::uint32_t& lastFormula, std::size_t sstCount) {
+[[gnu::always_inline]] inline void Sheet::addCell(std::size_t i, std::uint32_t& lastFormula,
+                                                  std::size_t sstCount) {
     const RecordPos& r = recs_[i];
     const std::uint8_t* d = stream_.data() + r.dataOffset();
     const std::uint16_t row = get16(d), col = get16(d + 2);

@@ -66,17 +66,4 @@ std::string numberText(double value) {
     return s;
 }
 
-std::optional<double> parseNumber(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!s.empty() && space(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && space(s.back()))
-        s.remove_suffix(1);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    double d = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d)) return std::nullopt;
-    return d;
-}
-
 } // namespace ordana::spreadsheet::xml

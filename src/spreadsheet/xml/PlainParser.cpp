@@ -249,7 +249,7 @@ const char* PlainParser::tag(const char* p, const char* e, std::size_t at, bool 
 
 // One attribute at q, its name and decoded value put on scratch_ and their places on offsets_: the byte after
 // it, or nullptr.
-const char* PlainParser::attribute(const char* q, const char* e, bool last) {
+[[gnu::always_inline]] inline const char* PlainParser::attribute(const char* q, const char* e, bool last) {
     const char* name = q;
     while (q < e && kClass.name[Byte(*q)])
         ++q;
@@ -280,7 +280,8 @@ const char* PlainParser::attribute(const char* q, const char* e, bool last) {
 
 // A value from just after its opening quote, decoded onto scratch_ with a NUL after it: the byte after the
 // closing quote, or nullptr.
-const char* PlainParser::attributeValue(const char* q, const char* e, char quote, bool last) {
+[[gnu::always_inline]] inline const char* PlainParser::attributeValue(const char* q, const char* e,
+                                                                      char quote, bool last) {
     const char* run = q;
     while (true) {
         while (q < e && !kClass.value[Byte(*q)])
@@ -465,7 +466,7 @@ bool PlainCursor::startTag(Tag& t) {
 }
 
 // One attribute at q, added to t's: the byte after it, or nullptr where it is not in the plain form.
-const char* PlainCursor::attribute(const char* q, Tag& t) {
+[[gnu::always_inline]] inline const char* PlainCursor::attribute(const char* q, Tag& t) {
     const char* name = q;
     while (q < e_ && kClass.local[Byte(*q)])
         ++q;
@@ -498,8 +499,8 @@ const char* PlainCursor::attribute(const char* q, Tag& t) {
 // A value from just after its opening quote to the closing one, where it returns (nullptr where the value is
 // not in the plain form). Decoded into decoded only when it has an entity or white space to turn into a
 // space.
-const char* PlainCursor::attributeValue(const char* q, char quote, std::string& decoded,
-                                        std::string_view& out) {
+[[gnu::always_inline]] inline const char*
+PlainCursor::attributeValue(const char* q, char quote, std::string& decoded, std::string_view& out) {
     const char* run = q;
     std::string* into = nullptr;
     while (true) {
