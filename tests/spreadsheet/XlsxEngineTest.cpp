@@ -454,6 +454,7 @@ TEST(XlsxTable, HostileAndOddPackagesGetTheirTableOrARefusalNamingTheCause) {
         {"hostile-laughs_sst.xlsx", "Date", "partea \"xl/sharedStrings.xml\" contine o declaratie DOCTYPE"},
         {"hostile-row_beyond.xlsx", "Date", "randul 1048577 nu exista"},
         {"hostile-cells_bomb.xlsx", "Date", "mai mult de 2097152 de celule"},
+        {"hostile-sst_items_bomb.xlsx", "Date", "mai mult de 1048576 de texte"},
     };
     const auto names = [](const std::string& path) {
         std::set<std::string> out;

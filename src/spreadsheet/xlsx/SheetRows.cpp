@@ -394,6 +394,12 @@ std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, co
     });
 }
 
+void checkItemCount(const StringTable& table) {
+    if (table.items.size() >= kMaxStringItems)
+        fail("tabela de texte partajate are mai mult de " + std::to_string(kMaxStringItems) +
+             " de texte, prea multe pentru a fi prelucrata");
+}
+
 namespace {
 
 // The items as the general reading reads them: the texts of their t elements, phonetic runs left out.
@@ -404,7 +410,11 @@ struct StringReader : xml::Handler {
     explicit StringReader(StringTable& o) : out(o) {}
     void start(const xml::Element& e) override {
         if (e.depth == 0) out.root = e;
-        if (e.depth == 1 && e.local == "si"sv) inSi = true, out.items.emplace_back();
+        if (e.depth == 1 && e.local == "si"sv) {
+            checkItemCount(out);
+            inSi = true;
+            out.items.emplace_back();
+        }
         if (inSi && e.local == "rPh"sv) ++phonetic;
         if (inSi && e.local == "t"sv && !phonetic) inT = true;
     }
@@ -506,12 +516,15 @@ bool StringTableReader::step(std::size_t wanted) {
                 if (k == Close::Other || !tags.start() || tags.tag.name != t_ || !tags.content(t_, &item))
                     return enough();
             }
+            if (table_.items.size() >= kMaxStringItems) break;
             table_.items.push_back(std::move(item));
             next_ = tags.at();
         }
     } catch (const RuntimeError&) {
         return enough();
     }
+    checkItemCount(table_); // a table too large to hold, refused outside the fall back to the parser
+    return false;
 }
 
 void StringTableReader::readByParser() {

@@ -120,6 +120,10 @@ struct StringTable {
     xml::EndTag rootEnd;
     bool plain = false; // read straight off the bytes
 };
+// The items a string table holds at most, each with its place in the lookup a save builds.
+inline constexpr std::size_t kMaxStringItems = kMaxIndexBytes / 128;
+// Refuses a table that would hold more items than that.
+void checkItemCount(const StringTable& table);
 
 // A shared string table read only as far as its items are asked for, its bytes taken piece by piece as they
 // are inflated: a listing that needs the first items of a table of a hundred thousand reads those. Items of
