@@ -173,9 +173,10 @@ TEST_F(WindowsFile, LongPathWithDiacriticsSaves) {
     ASSERT_GT(folder.size(), 260u);
     const std::wstring file = folder + L"\\Specii \u0219i abunden\u021be.xlsx";
     writeFile(file, kOriginal);
-    const auto source = SourceFile::readForWriting(utf8(file));
+    auto source = SourceFile::readForWriting(utf8(file));
     EXPECT_TRUE(source->holdsWriterLock());
     saveInPlace(*source, [](const ByteSink& sink) { sink(kNew); });
+    source.reset(); // the replaced original lasts while its handle does
     EXPECT_EQ(readFile(file), kNew);
     const DWORD attributes = ::GetFileAttributesW(lp(file).c_str());
     EXPECT_EQ(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);

@@ -10,7 +10,7 @@
 #include <vector>
 
 // The safe save on Windows, as its steps: take the lock, check the owner (here: that no other program holds
-// the file), write the temporary file, carry the metadata, exchange with ReplaceFileW.
+// the file), write the temporary file, carry the metadata, exchange with ReplaceFileW or by renames.
 
 namespace ordana::spreadsheet {
 
@@ -108,17 +108,23 @@ void removeStaleTemps(const SourceFile& source) {
     ::FindClose(search);
 }
 
+// A name beside the original, of the temporary files' form but random: never one a save of ours signed, so
+// that the sweep for leftovers never takes it.
+std::wstring randomName(const SourceFile& source, const std::string& stem) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::random_device random;
+    std::string name = stem;
+    for (int k = 0; k < 6; ++k)
+        name += alphabet[random() % (sizeof alphabet - 1)];
+    return longPath(source.folder() + "\\" + name + kTempSuffix);
+}
+
 // Step 3. A new hidden file beside the original, never one that exists, renamed at once to carry its own
 // signature (so that only a save of ours is ever taken for a leftover) and locked while it is ours.
 NativeFile createTemp(const SourceFile& source, std::wstring& temp) {
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const std::string stem = temporaryStem(source.name());
-    std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = stem;
-        for (int k = 0; k < 6; ++k)
-            name += alphabet[random() % (sizeof alphabet - 1)];
-        const std::wstring provisional = longPath(source.folder() + "\\" + name + kTempSuffix);
+        const std::wstring provisional = randomName(source, stem);
         const HANDLE h = ::CreateFileW(provisional.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_HIDDEN, nullptr);
@@ -191,25 +197,77 @@ void carryMetadata(const std::wstring& path, const NativeFile& temp, const std::
         notSaved(shown, reason(lastError()));
 }
 
-// Step 5. At the last moment the checks again, then the exchange: ReplaceFileW, or where it fails with the
-// new contents still in the temporary file (a file system without ACLs or streams to keep, an implementation
-// that cannot take a long path), a rename over the original written through to the disk.
-void exchange(const SourceFile& source, const std::wstring& path, const std::wstring& temp) {
+// Wine's ReplaceFileW copies the folder into a MAX_PATH buffer and names its own temporary file there: a
+// longer path fails or lands elsewhere.
+bool replaceFileTakes(const std::wstring& path) {
+    static const bool wine =
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return !wine || path.size() + 16 < MAX_PATH;
+}
+
+[[noreturn]] void notReplaced(const std::string& shown, DWORD e, const std::string& more = {}) {
+    fail("Fisierul " + quoted(shown) + " nu a putut fi inlocuit: " + reason(int(e)) + more);
+}
+
+std::string nameIn(const std::wstring& path) {
+    return quoted(utf8(path.substr(path.find_last_of(L'\\') + 1)));
+}
+
+// What ReplaceFileW does, by renames, where it cannot be used. The original cannot be renamed over while our
+// own lock holds it open: it moves aside under a name no sweep takes, the new file takes its place written
+// through to the disk, and the original is deleted (it lasts while a handle holds it, as ReplaceFileW leaves
+// it). Where the new file cannot take the place, the original goes back. Neither file is ever deleted while
+// it is the only copy of its contents: the name of what is left is in the message.
+void exchangeByRenames(const SourceFile& source, const std::wstring& path, std::wstring& temp) {
+    const std::string& shown = source.path();
+    const std::string stem = temporaryStem(source.name());
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        // A ReplaceFileW that deleted the original and could not move the new file in.
+        if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return;
+        const DWORD e = ::GetLastError();
+        const std::wstring kept = randomName(source, stem);
+        if (::MoveFileExW(temp.c_str(), kept.c_str(), 0)) temp = kept;
+        const std::string where = nameIn(temp);
+        temp.clear(); // not deleted: it holds the only copy
+        notReplaced(shown, e, "; continutul nou a ramas in " + where);
+    }
+    std::wstring aside;
+    for (int attempt = 0; attempt < 100 && aside.empty(); ++attempt) {
+        aside = randomName(source, stem);
+        if (::MoveFileExW(path.c_str(), aside.c_str(), 0)) break;
+        const DWORD e = ::GetLastError();
+        aside.clear();
+        if (e == ERROR_SHARING_VIOLATION) heldByAnotherProgram(shown);
+        if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) notReplaced(shown, e);
+    }
+    if (aside.empty()) notReplaced(shown, ERROR_FILE_EXISTS);
+    if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileW(aside.c_str());
+        return;
+    }
+    const DWORD e = ::GetLastError();
+    if (!::MoveFileExW(aside.c_str(), path.c_str(), 0))
+        notReplaced(shown, e, "; originalul a ramas in " + nameIn(aside));
+    notReplaced(shown, e);
+}
+
+// Step 5. At the last moment the checks again, then the exchange: ReplaceFileW, which keeps the original's
+// ACL and alternate streams, or where it fails with the new contents still in the temporary file (a file
+// system without ACLs or streams to keep) or cannot take the path, the same by renames.
+void exchange(const SourceFile& source, const std::wstring& path, std::wstring& temp) {
     const std::string& shown = source.path();
     checkReplaceable(path, shown);
     requireSameFile(source, path);
-    if (::ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                       nullptr))
-        return;
-    DWORD e = ::GetLastError();
-    if (e == ERROR_SHARING_VIOLATION) heldByAnotherProgram(shown);
-    if (::GetFileAttributesW(temp.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (replaceFileTakes(path)) {
+        if (::ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                           nullptr))
             return;
-        e = ::GetLastError();
+        const DWORD e = ::GetLastError();
         if (e == ERROR_SHARING_VIOLATION) heldByAnotherProgram(shown);
+        if (::GetFileAttributesW(temp.c_str()) == INVALID_FILE_ATTRIBUTES) notReplaced(shown, e);
     }
-    fail("Fisierul " + quoted(shown) + " nu a putut fi inlocuit: " + reason(int(e)));
+    exchangeByRenames(source, path, temp);
 }
 
 } // namespace
@@ -251,7 +309,7 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
         exchange(source, path, tempPath);
     } catch (...) {
         temp.reset();
-        ::DeleteFileW(tempPath.c_str());
+        if (!tempPath.empty()) ::DeleteFileW(tempPath.c_str());
         throw;
     }
 }
