@@ -22,10 +22,6 @@ double daysOf(int y, int m, int d) {
 
 } // namespace
 
-std::optional<double> parseDouble(std::string_view s) {
-    return xml::parseNumber(s);
-}
-
 std::optional<double> parseDate(std::string_view s) {
     int y = 0, m = 0, d = 0;
     bool neg = !s.empty() && s.front() == '-';
@@ -57,7 +53,7 @@ std::optional<double> parseDate(std::string_view s) {
             std::size_t e = 0;
             while (e < s.size() && ((s[e] >= '0' && s[e] <= '9') || s[e] == '.'))
                 ++e;
-            auto v = parseDouble(s.substr(0, e));
+            auto v = xml::parseNumber(s.substr(0, e));
             if (!v) return std::nullopt;
             ss = *v;
         }
@@ -83,7 +79,7 @@ std::optional<double> parseDuration(std::string_view s) {
         while (e < s.size() && ((s[e] >= '0' && s[e] <= '9') || s[e] == '.'))
             ++e;
         if (e == 0 || e == s.size()) return std::nullopt;
-        auto v = parseDouble(s.substr(0, e));
+        auto v = xml::parseNumber(s.substr(0, e));
         if (!v) return std::nullopt;
         const char unit = s[e];
         s.remove_prefix(e + 1);
@@ -101,10 +97,6 @@ std::optional<double> parseDuration(std::string_view s) {
     }
     if (!any) return std::nullopt;
     return (neg ? -seconds : seconds) / 86400.0;
-}
-
-std::string shortest(double v) {
-    return xml::numberText(v);
 }
 
 } // namespace ordana::spreadsheet::ods

@@ -4,6 +4,7 @@
 #include "Corrupt.h"
 #include "common/CellValue.h"
 #include "common/RuntimeError.h"
+#include "spreadsheet/xml/Escape.h"
 
 #include <algorithm>
 #include <iterator>
@@ -404,7 +405,7 @@ void ContentParser::beginCell(const CellAttrs& a, bool covered, std::size_t begi
     cellNumberOk = cellNumberBad = false;
     if (cellType == "float"sv || cellType == "percentage"sv || cellType == "currency"sv) {
         if (a.value) {
-            if (auto d = parseDouble(*a.value)) {
+            if (auto d = xml::parseNumber(*a.value)) {
                 cellNumber = *d, cellNumberOk = true;
             } else if (a.value->find_first_not_of(" \t\n\r") != std::string_view::npos) {
                 cellNumberBad = true; // an empty one leaves the cell empty, as it always has

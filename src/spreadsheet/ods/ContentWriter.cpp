@@ -112,7 +112,7 @@ std::string ContentWriter::valueBody(const CellValue& value, std::string& tag) c
     case CellValue::Kind::Empty:
         break;
     case CellValue::Kind::Number: {
-        const std::string v = shortest(value.numberValue());
+        const std::string v = xml::numberText(value.numberValue());
         tag = setAttribute(tag, q(ns::office, "value-type"), "float");
         tag = setAttribute(tag, q(ns::office, "value"), v);
         body = paragraph(v);

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 namespace ordana::spreadsheet::xls {
 
