@@ -112,7 +112,7 @@ void removeStaleTemps(const SourceFile& source) {
 // that the sweep for leftovers never takes it.
 std::wstring randomName(const SourceFile& source, const std::string& stem) {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::random_device random;
+    std::random_device random;
     std::string name = stem;
     for (int k = 0; k < 6; ++k)
         name += alphabet[random() % (sizeof alphabet - 1)];
