@@ -209,10 +209,6 @@ bool replaceFileTakes(const std::wstring& path) {
     fail("Fisierul " + quoted(shown) + " nu a putut fi inlocuit: " + reason(int(e)) + more);
 }
 
-std::string nameIn(const std::wstring& path) {
-    return quoted(utf8(path.substr(path.find_last_of(L'\\') + 1)));
-}
-
 // What ReplaceFileW does, by renames, where it cannot be used. The original cannot be renamed over while our
 // own lock holds it open: it moves aside under a name no sweep takes, the new file takes its place written
 // through to the disk, and the original is deleted (it lasts while a handle holds it, as ReplaceFileW leaves
@@ -228,7 +224,7 @@ void exchangeByRenames(const SourceFile& source, const std::wstring& path, std::
         const DWORD e = ::GetLastError();
         const std::wstring kept = randomName(source, stem);
         if (::MoveFileExW(temp.c_str(), kept.c_str(), 0)) temp = kept;
-        const std::string where = nameIn(temp);
+        const std::string where = quoted(utf8(nameOf(temp)));
         temp.clear(); // not deleted: it holds the only copy
         notReplaced(shown, e, "; continutul nou a ramas in " + where);
     }
@@ -248,7 +244,7 @@ void exchangeByRenames(const SourceFile& source, const std::wstring& path, std::
     }
     const DWORD e = ::GetLastError();
     if (!::MoveFileExW(aside.c_str(), path.c_str(), 0))
-        notReplaced(shown, e, "; originalul a ramas in " + nameIn(aside));
+        notReplaced(shown, e, "; originalul a ramas in " + quoted(utf8(nameOf(aside))));
     notReplaced(shown, e);
 }
 
