@@ -158,11 +158,15 @@ std::string quotedExcerpt(std::string_view s) {
     return out;
 }
 
-std::string cellAddress(int row, int column) {
+std::string columnName(int column) {
     std::string letters;
-    for (int c = column; c > 0; c = (c - 1) / 26)
-        letters.insert(letters.begin(), char('A' + (c - 1) % 26));
-    return letters + std::to_string(row);
+    for (; column > 0; column = (column - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (column - 1) % 26));
+    return letters;
+}
+
+std::string cellAddress(int row, int column) {
+    return columnName(column) + std::to_string(row);
 }
 
 } // namespace ordana::text

@@ -31,6 +31,8 @@ std::string quoted(std::string_view s);
 inline constexpr std::size_t kQuotedCharacters = 60;
 std::string quotedExcerpt(std::string_view utf8);
 
+// A column's letters, from 1: "A", "Z", "AA".
+std::string columnName(int column);
 // A cell as messages name it, rows and columns from 1: "E13".
 std::string cellAddress(int row, int column);
 

@@ -307,13 +307,6 @@ std::optional<std::string> movedFormula(std::string_view f, int rows, int column
     return out;
 }
 
-std::string columnName(int column) {
-    std::string s;
-    for (; column > 0; column = (column - 1) / 26)
-        s.insert(s.begin(), char('A' + (column - 1) % 26));
-    return s;
-}
-
 double toDouble(std::string_view s) {
     return xml::parseNumber(s).value_or(std::nan(""));
 }

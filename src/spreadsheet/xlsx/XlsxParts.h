@@ -3,6 +3,7 @@
 // The pieces of the .xlsx engine below the workbook: the package's parts and relationships, and one editor
 // per part that gathers attribute changes and new children and turns them into an edit list.
 
+#include "common/Text.h"
 #include "spreadsheet/Failure.h"
 #include "spreadsheet/xml/Escape.h"
 #include "spreadsheet/xml/XmlPart.h"
@@ -100,7 +101,7 @@ bool parseCellRef(std::string_view ref, int& row, int& column);
 // absolute ones ($) kept; strings, quoted sheet names, structured references and names untouched. Nothing
 // when a reference would leave the sheet.
 std::optional<std::string> movedFormula(std::string_view formula, int rows, int columns);
-std::string columnName(int column);
+using text::columnName;
 using xml::numberText;
 // xml::parseNumber, NaN for no number.
 double toDouble(std::string_view s);
