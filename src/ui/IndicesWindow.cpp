@@ -80,8 +80,14 @@ const std::vector<FileFilter>& indices::fileFilters() {
     return filters;
 }
 
-IndicesWindow::IndicesWindow(spreadsheet::ApplicationFactory start, IndicesView& view)
-    : start_(std::move(start)), view_(view) {}
+IndicesWindow::IndicesWindow(spreadsheet::ApplicationFactory start, IndicesView& view,
+                             Preferences* preferences)
+    : start_(std::move(start)), view_(view), preferences_(preferences) {
+    if (preferences_) {
+        estimates_ = preferences_->flag(indices::kEstimatesKey, false);
+        allSheets_ = preferences_->flag(indices::kAllSheetsKey, false);
+    }
+}
 
 void IndicesWindow::initialState() {
     setSheets({}, -1);
@@ -89,6 +95,8 @@ void IndicesWindow::initialState() {
     view_.setText(Control::PathBox, {});
     view_.setEnabled(Control::CalcButton, true);
     view_.setText(Control::Status, {});
+    view_.setChecked(Control::EstimatesBox, estimates_);
+    view_.setChecked(Control::AllSheetsBox, allSheets_);
     view_.setFocus(Control::CancelButton);
 }
 
@@ -233,6 +241,16 @@ void IndicesWindow::cmdCalcul_Click() {
 
 void IndicesWindow::cmdCancel_Click() {
     view_.close();
+}
+
+void IndicesWindow::chkEstimatori_Click(bool checked) {
+    estimates_ = checked;
+    if (preferences_) preferences_->setFlag(indices::kEstimatesKey, checked);
+}
+
+void IndicesWindow::chkToateFoile_Click(bool checked) {
+    allSheets_ = checked;
+    if (preferences_) preferences_->setFlag(indices::kAllSheetsKey, checked);
 }
 
 } // namespace ordana::ui

@@ -23,6 +23,12 @@ inline constexpr char kFileButton[] = "Fisierul cu datele";
 inline constexpr char kSheetLabel[] = "Alege foaia de calcul";
 inline constexpr char kCalcButton[] = "Prelucrarea datelor";
 inline constexpr char kCancelButton[] = "Inchide modulul";
+// The two choices under the sheet list; "&" marks the access key (Alt+E, Alt+T).
+inline constexpr char kEstimatesBox[] = "&Estimatori si curbe";
+inline constexpr char kAllSheetsBox[] = "&Toate foile de date";
+// Their keys among the remembered choices.
+inline constexpr char kEstimatesKey[] = "estimatori";
+inline constexpr char kAllSheetsKey[] = "toateFoile";
 
 inline constexpr char kStatusChooseFile[] = " Selectati fisierul si apoi foaia ce contine datele!";
 inline constexpr char kStatusReady[] = " Selectati datele si apoi apasati butonul de prelucrare a datelor!";
@@ -42,6 +48,8 @@ inline constexpr Place kCmdFis{120, 600, 1935, 375};
 inline constexpr Place kTxtLocatie{2160, 600, 4335, 345};
 inline constexpr Place kLblFis{240, 1560, 1815, 255};
 inline constexpr Place kCboFoaie{2520, 1560, 3015, 315};
+inline constexpr Place kChkEstimatori{2520, 2040, 3015, 255};
+inline constexpr Place kChkToateFoile{2520, 2400, 3015, 255};
 inline constexpr Place kCmdCalcul{3120, 3840, 1695, 375};
 inline constexpr Place kCmdCancel{5040, 3840, 1695, 375};
 inline constexpr int kStatusBarHeight = 495;
@@ -53,7 +61,9 @@ inline constexpr int kOuterHeight = 418;
 
 class IndicesWindow {
   public:
-    IndicesWindow(spreadsheet::ApplicationFactory start, IndicesView& view);
+    // preferences may be null: the choices then start off and are not remembered.
+    IndicesWindow(spreadsheet::ApplicationFactory start, IndicesView& view,
+                  Preferences* preferences = nullptr);
 
     // The working state, kept from one showing to the next.
     const std::string& workbookPath() const { return workbookPath_; }
@@ -64,6 +74,8 @@ class IndicesWindow {
     // What the controls show, as the logic last set them.
     const std::vector<std::string>& sheets() const { return sheets_; }
     int selectedSheet() const { return selected_; }
+    bool estimates() const { return estimates_; }
+    bool allSheets() const { return allSheets_; }
 
     // The controls as laid out, before the load step; every showing starts from here.
     void initialState();
@@ -74,6 +86,9 @@ class IndicesWindow {
     void cboFoaie_Click(int index);
     void cmdCalcul_Click();
     void cmdCancel_Click();
+    // The user ticked or cleared a check box.
+    void chkEstimatori_Click(bool checked);
+    void chkToateFoile_Click(bool checked);
 
   private:
     void readSelectedSheet();
@@ -82,6 +97,7 @@ class IndicesWindow {
 
     spreadsheet::ApplicationFactory start_;
     IndicesView& view_;
+    Preferences* preferences_;
 
     spreadsheet::SpreadsheetHandles handles_;
     std::string workbookPath_;
@@ -92,6 +108,8 @@ class IndicesWindow {
 
     std::vector<std::string> sheets_;
     int selected_ = -1;
+    bool estimates_ = false;
+    bool allSheets_ = false;
 };
 
 } // namespace ordana::ui

@@ -34,7 +34,16 @@ struct FileFilter {
 };
 
 // The controls of the indices window that the logic changes.
-enum class Control { FileButton, PathBox, SheetList, CalcButton, CancelButton, Status };
+enum class Control {
+    FileButton,
+    PathBox,
+    SheetList,
+    CalcButton,
+    CancelButton,
+    Status,
+    EstimatesBox,
+    AllSheetsBox
+};
 
 class IndicesView {
   public:
@@ -57,6 +66,19 @@ class IndicesView {
     virtual void setBusy(bool busy) = 0;
     // Closes (unloads) the window.
     virtual void close() = 0;
+    // Ticks or clears a check box. Never raises the box's own click event.
+    virtual void setChecked(Control control, bool checked) = 0;
+    // Opens a document the job wrote (the report) in the program the user's desktop opens it with.
+    virtual void openDocument(const std::string& path) = 0;
+};
+
+// The user's choices remembered between runs: QSettings on Linux, the registry under HKCU\Software\Ordana on
+// Windows. A key never set reads as the fallback.
+class Preferences {
+  public:
+    virtual ~Preferences() = default;
+    virtual bool flag(const std::string& key, bool fallback) = 0;
+    virtual void setFlag(const std::string& key, bool value) = 0;
 };
 
 } // namespace ordana::ui

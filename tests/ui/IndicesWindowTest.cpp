@@ -58,6 +58,8 @@ class FakeView : public IndicesView {
     void paintNow() override { painted.push_back(text[Control::Status]); }
     void setBusy(bool on) override { busy += on ? 1 : -1; }
     void close() override { closed = true; }
+    void setChecked(Control control, bool on) override { checked[control] = on; }
+    void openDocument(const std::string& path) override { opened.push_back(path); }
 
     std::deque<Answer> answers;
     std::deque<std::optional<std::string>> files;
@@ -72,6 +74,8 @@ class FakeView : public IndicesView {
     std::vector<std::string> painted;
     int busy = 0;
     bool closed = false;
+    std::map<Control, bool> checked;
+    std::vector<std::string> opened;
 };
 
 CellValue t(const char* s) {

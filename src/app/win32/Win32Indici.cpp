@@ -277,6 +277,9 @@ HWND IndicesWindow32::control(Control which) const {
         return cmdCancel;
     case Control::Status:
         return StatusBar;
+    case Control::EstimatesBox:
+    case Control::AllSheetsBox:
+        break;
     }
     return nullptr;
 }

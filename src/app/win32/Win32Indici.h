@@ -37,6 +37,9 @@ class IndicesWindow32 : public ui::IndicesView {
     void paintNow() override;
     void setBusy(bool busy) override;
     void close() override;
+    // The check boxes come with their controls.
+    void setChecked(ui::Control, bool) override {}
+    void openDocument(const std::string&) override {}
 
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);

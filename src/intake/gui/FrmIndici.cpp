@@ -135,6 +135,9 @@ class FrmIndici::View : public ui::IndicesView {
     }
 
     void close() override { w_.close(); }
+    // The check boxes come with their controls.
+    void setChecked(Control, bool) override {}
+    void openDocument(const std::string&) override {}
 
   private:
     QWidget* widget(Control control) const {
@@ -150,6 +153,8 @@ class FrmIndici::View : public ui::IndicesView {
         case Control::CancelButton:
             return w_.cmdCancel;
         case Control::Status:
+        case Control::EstimatesBox:
+        case Control::AllSheetsBox:
             break;
         }
         return w_.statusLabel_;
