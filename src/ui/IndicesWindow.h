@@ -92,6 +92,7 @@ class IndicesWindow {
 
   private:
     void readSelectedSheet();
+    void disableCalculation();
     void setSheets(std::vector<std::string> sheets, int selected);
     std::string selectedText() const;
 
