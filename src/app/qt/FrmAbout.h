@@ -6,7 +6,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
-namespace ordana::app {
+namespace ordana::qt {
 
 // The About box: picture, title with version, description and credits, and an OK button that is both the
 // default and the cancel button. One object serves the run; every showing fills it anew (Form_Load).
@@ -44,4 +44,4 @@ class FrmAbout : public QDialog {
     QLabel* lblTitle = nullptr;
 };
 
-} // namespace ordana::app
+} // namespace ordana::qt

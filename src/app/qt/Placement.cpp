@@ -1,15 +1,15 @@
-#include "gui/Placement.h"
+#include "app/qt/Placement.h"
+
+#include "ui/Placement.h"
 
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
-#include <cmath>
-
-namespace ordana::gui {
+namespace ordana::qt {
 
 int twipsToPixels(int twips, qreal logicalDpi) {
-    return static_cast<int>(std::lround(twips * logicalDpi / 1440.0));
+    return ui::twipsToPixels(twips, logicalDpi);
 }
 
 QRect twipsRect(int left, int top, int width, int height, qreal logicalDpiX, qreal logicalDpiY) {
@@ -22,10 +22,9 @@ QRect twipsRect(const QWidget* widget, int left, int top, int width, int height)
 }
 
 QPoint centredOn(const QRect& screen, const QSize& outer) {
-    // Halved in floating point, as the layout unit allows half pixels; the frame lands on the nearer pixel.
-    const auto half = [](int free) { return static_cast<int>(std::floor(free / 2.0f + 0.5f)); };
-    return {screen.x() + half(screen.width() - outer.width()),
-            screen.y() + half(screen.height() - outer.height())};
+    const ui::Point at = ui::centredOn({screen.x(), screen.y(), screen.width(), screen.height()},
+                                       {outer.width(), outer.height()});
+    return {at.x, at.y};
 }
 
 QMargins frameMargins(const QWidget* window) {
@@ -52,4 +51,4 @@ QMargins centreOnScreen(QWidget* window) {
     return frame;
 }
 
-} // namespace ordana::gui
+} // namespace ordana::qt

@@ -3,6 +3,8 @@
 // Message boxes and the open-file dialog behind one small seam each: a test scripts the next answers and
 // reads back what would have been shown; the window code never calls QMessageBox or QFileDialog itself.
 
+#include "ui/View.h"
+
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -12,13 +14,15 @@
 
 class QWidget;
 
-namespace ordana::gui {
+namespace ordana::qt {
 
 class MessageBox {
   public:
-    // Numbered as the answers the window stores (OK 1, Abort 3, Retry 4, Ignore 5).
-    enum Answer { Ok = 1, Abort = 3, Retry = 4, Ignore = 5 };
-    enum Buttons { OkOnly, AbortRetryIgnore };
+    // The answers and buttons of the toolkit-free logic.
+    using Answer = ui::Answer;
+    using Buttons = ui::Buttons;
+    static constexpr Answer Ok = ui::Ok, Abort = ui::Abort, Retry = ui::Retry, Ignore = ui::Ignore;
+    static constexpr Buttons OkOnly = Buttons::OkOnly, AbortRetryIgnore = Buttons::AbortRetryIgnore;
 
     struct Shown {
         QString text;   // exactly as given, line breaks included
@@ -70,4 +74,4 @@ class FileDialog {
     static void reset();
 };
 
-} // namespace ordana::gui
+} // namespace ordana::qt

@@ -1,11 +1,14 @@
-#include "FrmIndici.h"
+#include "app/qt/FrmIndici.h"
 
-#include "Dialogs.h"
+#include "app/qt/Colours.h"
+#include "app/qt/Dialogs.h"
 
-#include "gui/Placement.h"
+#include "app/qt/Placement.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -16,39 +19,21 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QUrl>
 #include <QWindow>
 
-#include <algorithm>
-#include <cmath>
+#include <initializer_list>
 #include <optional>
 
-namespace ordana::gui {
+namespace ordana::qt {
 
 namespace {
-
-const QColor kDarkGrey(64, 64, 64);
-const QColor kLightGrey(224, 224, 224);
 
 using ui::Control;
 namespace layout = ui::indices;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// Relative luminance and contrast ratio as WCAG 2 defines them.
-double luminance(const QColor& c) {
-    const auto channel = [](double v) {
-        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-}
-
-// The frame's labels are dark grey. On a dark window colour dark grey cannot be read, so there they take the
-// same grey mirrored towards white, which keeps them a shade quieter than the palette's own text.
-QColor labelGrey(const QPalette& palette) {
-    const QColor window = palette.color(QPalette::Active, QPalette::Window);
-    return contrastRatio(kDarkGrey, window) >= 4.5 ? kDarkGrey : QColor(255 - 64, 255 - 64, 255 - 64);
 }
 
 // Text roles only: a role set here is inherited by every child, and the buttons in the frame must keep the
@@ -70,26 +55,20 @@ void setTextColour(QWidget* widget, const QColor& text, std::optional<QColor> ba
 
 } // namespace
 
-double contrastRatio(const QColor& a, const QColor& b) {
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 // The logic's requests carried out on the Qt controls.
 class FrmIndici::View : public ui::IndicesView {
   public:
     explicit View(FrmIndici& window) : w_(window) {}
 
     ui::Answer showMessage(const ui::Message& message) override {
-        const MessageBox::Buttons buttons = message.buttons == ui::Buttons::AbortRetryIgnore
-                                                ? MessageBox::AbortRetryIgnore
-                                                : MessageBox::OkOnly;
-        return static_cast<ui::Answer>(
-            MessageBox::show(&w_, qs(message.text), qs(message.caption), buttons, qs(message.detail)));
+        return MessageBox::show(&w_, qs(message.text), qs(message.caption), message.buttons,
+                                qs(message.detail));
     }
 
     std::optional<std::string> askOpenFile(const std::string& title,
                                            const std::vector<ui::FileFilter>& filters) override {
+        // Opened with a workbook: the first file command takes it without asking.
+        if (std::optional<std::string> opening = w_.opening_.take()) return opening;
         QStringList labels;
         for (const ui::FileFilter& filter : filters)
             labels << qs(filter.label);
@@ -135,9 +114,16 @@ class FrmIndici::View : public ui::IndicesView {
     }
 
     void close() override { w_.close(); }
-    // The check boxes come with their controls.
-    void setChecked(Control, bool) override {}
-    void openDocument(const std::string&) override {}
+
+    void setChecked(Control control, bool checked) override {
+        // setChecked raises toggled, never clicked: only the user's click reaches the logic.
+        if (auto* box = qobject_cast<QCheckBox*>(widget(control))) box->setChecked(checked);
+    }
+
+    void openDocument(const std::string& path) override {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(qs(path))))
+            showMessage(ui::documentNotOpened(path));
+    }
 
   private:
     QWidget* widget(Control control) const {
@@ -152,9 +138,11 @@ class FrmIndici::View : public ui::IndicesView {
             return w_.cmdCalcul;
         case Control::CancelButton:
             return w_.cmdCancel;
-        case Control::Status:
         case Control::EstimatesBox:
+            return w_.chkEstimatori;
         case Control::AllSheetsBox:
+            return w_.chkToateFoile;
+        case Control::Status:
             break;
         }
         return w_.statusLabel_;
@@ -163,9 +151,9 @@ class FrmIndici::View : public ui::IndicesView {
     FrmIndici& w_;
 };
 
-FrmIndici::FrmIndici(spreadsheet::ApplicationFactory start, QWidget* parent)
+FrmIndici::FrmIndici(spreadsheet::ApplicationFactory start, QWidget* parent, ui::Preferences* preferences)
     : QDialog(parent), view_(std::make_unique<View>(*this)),
-      logic_(std::make_unique<ui::IndicesWindow>(std::move(start), *view_)) {
+      logic_(std::make_unique<ui::IndicesWindow>(std::move(start), *view_, preferences)) {
     setObjectName(QStringLiteral("frmIndici"));
     setWindowTitle(qs(layout::kCaption));
 
@@ -216,6 +204,14 @@ void FrmIndici::createControls() {
     cboFoaie->setObjectName(QStringLiteral("cboFoaie"));
     place(cboFoaie, layout::kCboFoaie);
     cboFoaie->setEditable(false);
+
+    // The two choices under the list; "&" gives each its access key (Alt+E, Alt+T).
+    chkEstimatori = new QCheckBox(qs(layout::kEstimatesBox), FraFisier);
+    chkEstimatori->setObjectName(QStringLiteral("chkEstimatori"));
+    place(chkEstimatori, layout::kChkEstimatori);
+    chkToateFoile = new QCheckBox(qs(layout::kAllSheetsBox), FraFisier);
+    chkToateFoile->setObjectName(QStringLiteral("chkToateFoile"));
+    place(chkToateFoile, layout::kChkToateFoile);
     applyColours();
 
     cmdCalcul = new QPushButton(qs(layout::kCalcButton), this);
@@ -236,17 +232,21 @@ void FrmIndici::createControls() {
 
     createStatusBar();
 
-    // Tab order: cmdCancel first, then the frame's controls, then the calculation.
+    // Tab order: cmdCancel first, then the frame's controls, then the calculation; the two choices last.
     setTabOrder(cmdCancel, cboFoaie);
     setTabOrder(cboFoaie, cmdFis);
     setTabOrder(cmdFis, txtLocatie);
     setTabOrder(txtLocatie, cmdCalcul);
-    setTabOrder(cmdCalcul, cmdCancel);
+    setTabOrder(cmdCalcul, chkEstimatori);
+    setTabOrder(chkEstimatori, chkToateFoile);
+    setTabOrder(chkToateFoile, cmdCancel);
 
     connect(cmdFis, &QPushButton::clicked, this, &FrmIndici::cmdFis_Click);
     connect(cboFoaie, &QComboBox::activated, this, &FrmIndici::cboFoaie_Click);
     connect(cmdCalcul, &QPushButton::clicked, this, &FrmIndici::cmdCalcul_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &FrmIndici::cmdCancel_Click);
+    connect(chkEstimatori, &QCheckBox::clicked, this, &FrmIndici::chkEstimatori_Click);
+    connect(chkToateFoile, &QCheckBox::clicked, this, &FrmIndici::chkToateFoile_Click);
 }
 
 void FrmIndici::createStatusBar() {
@@ -284,6 +284,9 @@ void FrmIndici::showEvent(QShowEvent* event) {
         logic_->initialState();
         Form_Load();
         Form_Resize();
+        // Opened with a workbook: the file command runs on it once the window is up.
+        if (opening_.pending())
+            QMetaObject::invokeMethod(this, &FrmIndici::cmdFis_Click, Qt::QueuedConnection);
     }
     // Enter presses the button with the focus, so the focus is always drawn, not only once Tab was used.
     setAttribute(Qt::WA_KeyboardFocusChange);
@@ -328,12 +331,14 @@ bool FrmIndici::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FrmIndici::applyColours() {
-    const QColor grey = labelGrey(QApplication::palette(this));
-    setTextColour(FraFisier, grey, std::nullopt);
-    setTextColour(lblFis, grey, std::nullopt);
+    const QColor grey =
+        colour(ui::labelGrey(rgb(QApplication::palette(this).color(QPalette::Active, QPalette::Window))));
+    for (QWidget* caption : std::initializer_list<QWidget*>{FraFisier, lblFis, chkEstimatori, chkToateFoile})
+        setTextColour(caption, grey, std::nullopt);
     // The path box and the list keep their light grey ground, on which dark grey always reads.
-    setTextColour(txtLocatie, kDarkGrey, kLightGrey);
-    setTextColour(cboFoaie, kDarkGrey, kLightGrey);
+    const QColor dark = colour(ui::kDarkGrey), light = colour(ui::kLightGrey);
+    setTextColour(txtLocatie, dark, light);
+    setTextColour(cboFoaie, dark, light);
 }
 
 // The window manager's frame is known only some time after the first showing, by the time the window is
@@ -383,4 +388,12 @@ void FrmIndici::cmdCancel_Click() {
     logic_->cmdCancel_Click();
 }
 
-} // namespace ordana::gui
+void FrmIndici::chkEstimatori_Click(bool checked) {
+    logic_->chkEstimatori_Click(checked);
+}
+
+void FrmIndici::chkToateFoile_Click(bool checked) {
+    logic_->chkToateFoile_Click(checked);
+}
+
+} // namespace ordana::qt

@@ -1,4 +1,4 @@
-#include "Dialogs.h"
+#include "app/qt/Dialogs.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -17,7 +17,7 @@
 #include <map>
 #include <utility>
 
-namespace ordana::gui {
+namespace ordana::qt {
 
 namespace {
 
@@ -202,8 +202,7 @@ MessageBox::Answer MessageBox::show(QWidget* parent, const QString& text, const 
         grid->addItem(new QSpacerItem(minimumWidthFor(caption), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
                       grid->rowCount(), 0, 1, grid->columnCount());
 
-    const std::vector<Answer> order =
-        buttons == AbortRetryIgnore ? std::vector<Answer>{Abort, Retry, Ignore} : std::vector<Answer>{Ok};
+    const std::vector<Answer> order = ui::buttonsOf(buttons);
     // Action roles keep the order given on every platform layout (Abort, Retry, Ignore as documented).
     std::vector<std::pair<QPushButton*, Answer>> added;
     for (Answer answer : order) {
@@ -337,4 +336,4 @@ void FileDialog::reset() {
     fileScript().testMode = testMode;
 }
 
-} // namespace ordana::gui
+} // namespace ordana::qt

@@ -2,34 +2,38 @@
 
 #include "spreadsheet/Spreadsheet.h"
 #include "ui/Shell.h"
+#include "ui/View.h"
 
 #include <QDeadlineTimer>
 #include <QMainWindow>
+
+#include <memory>
+#include <string>
 
 class QAction;
 class QLabel;
 class QMenu;
 
-namespace ordana::gui {
-class FrmIndici;
-}
-
-namespace ordana::app {
+namespace ordana::qt {
 
 class FrmAbout;
+class FrmIndici;
 
 // The main window: the title picture and the menu that opens the indices window and the About box. It stays
 // open for the whole run; closing it ends the program. Its outer size is held at 462 x 418 pixels, centred.
 class FrmStart : public QMainWindow, private ui::StartView {
     Q_OBJECT
   public:
-    explicit FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent = nullptr);
+    // With a workbook (the program started with one, "Open with"), the indices window opens on it once the
+    // main window shows.
+    explicit FrmStart(spreadsheet::ApplicationFactory start, std::string workbook = {},
+                      QWidget* parent = nullptr);
     ~FrmStart() override;
 
     static constexpr QSize outerSize{462, 418};
 
     // The secondary windows, null until their menu item is first chosen; then the same object for the run.
-    gui::FrmIndici* indicesWindow() const { return frmIndici_; }
+    FrmIndici* indicesWindow() const { return frmIndici_; }
     FrmAbout* aboutBox() const { return frmAbout_; }
 
   public slots:
@@ -53,6 +57,8 @@ class FrmStart : public QMainWindow, private ui::StartView {
     void createMenus();
 
     spreadsheet::ApplicationFactory start_;
+    std::string workbook_;
+    std::unique_ptr<ui::Preferences> preferences_;
     QLabel* Picture1 = nullptr;
     QMenu* mnuOptiuni = nullptr;
     QAction* mnuIndici = nullptr;
@@ -62,8 +68,8 @@ class FrmStart : public QMainWindow, private ui::StartView {
     // Set while a restore from the minimised or maximised state is being carried out by the window system,
     // which may still move the window after our last word.
     QDeadlineTimer restoring_; // expired until a restore
-    gui::FrmIndici* frmIndici_ = nullptr;
+    FrmIndici* frmIndici_ = nullptr;
     FrmAbout* frmAbout_ = nullptr;
 };
 
-} // namespace ordana::app
+} // namespace ordana::qt

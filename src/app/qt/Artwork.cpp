@@ -1,8 +1,8 @@
-#include "app/Artwork.h"
+#include "app/qt/Artwork.h"
 
 #include <QWidget>
 
-namespace ordana::app {
+namespace ordana::qt {
 
 QPixmap picture(const QString& name, const QWidget* widget) {
     const QString base = QStringLiteral(":/ordana/") + name;
@@ -26,4 +26,4 @@ QIcon applicationIcon() {
     return icon;
 }
 
-} // namespace ordana::app
+} // namespace ordana::qt

@@ -1,6 +1,6 @@
-#include "app/AppIdentity.h"
+#include "app/qt/AppIdentity.h"
 
-#include "app/Artwork.h"
+#include "app/qt/Artwork.h"
 #include "common/Identity.h"
 
 #include <QApplication>
@@ -11,7 +11,7 @@ static void initResources() {
     Q_INIT_RESOURCE(ordana);
 }
 
-namespace ordana::app {
+namespace ordana::qt {
 
 void installIdentity(QApplication& app) {
     initResources();
@@ -21,4 +21,4 @@ void installIdentity(QApplication& app) {
     app.setWindowIcon(applicationIcon());
 }
 
-} // namespace ordana::app
+} // namespace ordana::qt

@@ -1,9 +1,10 @@
-#include "app/FrmStart.h"
+#include "app/qt/FrmStart.h"
 
-#include "app/Artwork.h"
-#include "app/FrmAbout.h"
-#include "gui/Placement.h"
-#include "intake/gui/FrmIndici.h"
+#include "app/qt/Artwork.h"
+#include "app/qt/FrmAbout.h"
+#include "app/qt/FrmIndici.h"
+#include "app/qt/Placement.h"
+#include "app/qt/Preferences.h"
 
 #include <QAction>
 #include <QEvent>
@@ -14,16 +15,17 @@
 #include <QScreen>
 #include <QWindow>
 
-namespace ordana::app {
+#include <utility>
 
-using gui::frameMargins;
+namespace ordana::qt {
 
 namespace {
 constexpr Qt::WindowStates notNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 }
 
-FrmStart::FrmStart(spreadsheet::ApplicationFactory start, QWidget* parent)
-    : QMainWindow(parent), start_(std::move(start)) {
+FrmStart::FrmStart(spreadsheet::ApplicationFactory start, std::string workbook, QWidget* parent)
+    : QMainWindow(parent), start_(std::move(start)), workbook_(std::move(workbook)),
+      preferences_(std::make_unique<Preferences>()) {
     setObjectName(QStringLiteral("frmStart"));
     setWindowTitle(QString::fromUtf8(ui::start::kCaption));
     setWindowIcon(applicationIcon());
@@ -41,7 +43,7 @@ void FrmStart::createPicture() {
 
     Picture1 = new QLabel(client);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(gui::twipsRect(this, 0, 0, ui::start::kPictureWidth, ui::start::kPictureHeight));
+    Picture1->setGeometry(twipsRect(this, 0, 0, ui::start::kPictureWidth, ui::start::kPictureHeight));
     Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Picture1->setPixmap(picture(QStringLiteral("title.jpg"), this));
@@ -98,7 +100,7 @@ void FrmStart::mnuIesire_Click() {
 }
 
 void FrmStart::showIndicesWindow() {
-    if (!frmIndici_) frmIndici_ = new gui::FrmIndici(start_, this);
+    if (!frmIndici_) frmIndici_ = new FrmIndici(start_, this, preferences_.get());
     frmIndici_->exec();
 }
 
@@ -118,7 +120,7 @@ void FrmStart::Form_Resize() {
     if (normal) {
         const QMargins frame = frameMargins(this);
         resize(outerSize.shrunkBy(frame));
-        frameAtLastResize_ = gui::centreOnScreen(this);
+        frameAtLastResize_ = centreOnScreen(this);
         return;
     }
     restoring_.setRemainingTime(1000);
@@ -135,6 +137,18 @@ void FrmStart::resizeEvent(QResizeEvent* event) {
 void FrmStart::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
+    if (!workbook_.empty()) {
+        // Queued: the main window is painted before the modal one takes over.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (workbook_.empty()) return;
+                if (!frmIndici_) frmIndici_ = new FrmIndici(start_, this, preferences_.get());
+                frmIndici_->chooseAtOpening(std::exchange(workbook_, {}));
+                showIndicesWindow();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 bool FrmStart::eventFilter(QObject* watched, QEvent* event) {
@@ -161,4 +175,4 @@ void FrmStart::changeEvent(QEvent* event) {
         QMetaObject::invokeMethod(this, &FrmStart::Form_Resize, Qt::QueuedConnection);
 }
 
-} // namespace ordana::app
+} // namespace ordana::qt

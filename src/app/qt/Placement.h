@@ -1,7 +1,7 @@
 #pragma once
 
-// Where the windows stand and how big they are. Every window is laid out in twips, 1/1440 inch: 15 to a
-// logical pixel at 96 logical dots per inch, fewer pixels per twip on a screen set to larger text.
+// The shared placement rules (ui/Placement.h) in Qt's terms, and what only Qt needs: the window manager's
+// frame around a window and the frame's own position.
 
 #include <QMargins>
 #include <QPoint>
@@ -10,15 +10,14 @@
 
 class QWidget;
 
-namespace ordana::gui {
+namespace ordana::qt {
 
 int twipsToPixels(int twips, qreal logicalDpi);
 QRect twipsRect(int left, int top, int width, int height, qreal logicalDpiX, qreal logicalDpiY);
 // The same, at the widget's own logical DPI.
 QRect twipsRect(const QWidget* widget, int left, int top, int width, int height);
 
-// Where the frame of a window of the given outer size stands when centred on the screen. On a screen smaller
-// than the window the result is negative, so the window's edges lie off the screen on both sides.
+// Where the frame of a window of the given outer size stands when centred on the screen.
 QPoint centredOn(const QRect& screen, const QSize& outer);
 
 // The window system's frame (borders and title bar) around the window's client area; zero before the
@@ -32,4 +31,4 @@ void placeFrame(QWidget* window, const QPoint& topLeft);
 // Centres the window's frame on its screen at its present size; returns the frame it went by.
 QMargins centreOnScreen(QWidget* window);
 
-} // namespace ordana::gui
+} // namespace ordana::qt

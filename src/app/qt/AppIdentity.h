@@ -2,10 +2,10 @@
 
 class QApplication;
 
-namespace ordana::app {
+namespace ordana::qt {
 
 // Gives the application its name, version and icon. The name is the application title, which the window
 // system shows on any window (a message box) that has no caption of its own.
 void installIdentity(QApplication& app);
 
-} // namespace ordana::app
+} // namespace ordana::qt

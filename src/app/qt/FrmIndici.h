@@ -1,14 +1,15 @@
 #pragma once
 
+#include "ui/Desktop.h"
 #include "ui/IndicesWindow.h"
 
-#include <QColor>
 #include <QDialog>
 #include <QMargins>
 
 #include <memory>
 #include <string>
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -16,10 +17,7 @@ class QLineEdit;
 class QPushButton;
 class QStatusBar;
 
-namespace ordana::gui {
-
-// The contrast ratio of two colours as WCAG 2 defines it: 1 for equal colours, 21 for black on white.
-double contrastRatio(const QColor& a, const QColor& b);
+namespace ordana::qt {
 
 // The indices window: choose the workbook, pick the worksheet, compute and write. One object lives for the
 // whole run; every showing rebuilds the initial state of its controls (Form_Load) while its fields survive.
@@ -28,7 +26,9 @@ double contrastRatio(const QColor& a, const QColor& b);
 class FrmIndici : public QDialog {
     Q_OBJECT
   public:
-    explicit FrmIndici(spreadsheet::ApplicationFactory start, QWidget* parent = nullptr);
+    // preferences, when given, remembers the two choices between runs.
+    explicit FrmIndici(spreadsheet::ApplicationFactory start, QWidget* parent = nullptr,
+                       ui::Preferences* preferences = nullptr);
     ~FrmIndici() override;
 
     // Outer size of the window in pixels, whatever the frame and the DPI.
@@ -42,6 +42,8 @@ class FrmIndici : public QDialog {
     const DiversityResults& results() const { return logic_->results(); }
     int lastAnswer() const { return logic_->lastAnswer(); }
     QString statusText() const;
+    // The next showing runs the file command on this workbook, as if chosen in the dialog ("Open with").
+    void chooseAtOpening(std::string path) { opening_.set(std::move(path)); }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -57,6 +59,8 @@ class FrmIndici : public QDialog {
     void cboFoaie_Click(int index);
     void cmdCalcul_Click();
     void cmdCancel_Click();
+    void chkEstimatori_Click(bool checked);
+    void chkToateFoile_Click(bool checked);
 
   private:
     class View;
@@ -74,6 +78,8 @@ class FrmIndici : public QDialog {
     QLineEdit* txtLocatie = nullptr;
     QLabel* lblFis = nullptr;
     QComboBox* cboFoaie = nullptr;
+    QCheckBox* chkEstimatori = nullptr;
+    QCheckBox* chkToateFoile = nullptr;
     QPushButton* cmdCalcul = nullptr;
     QPushButton* cmdCancel = nullptr;
     QStatusBar* StatusBar = nullptr;
@@ -82,8 +88,9 @@ class FrmIndici : public QDialog {
     std::unique_ptr<View> view_;
     std::unique_ptr<ui::IndicesWindow> logic_;
 
+    ui::OpeningWorkbook opening_;
     bool resizing_ = false;
     QMargins frameMargins_;
 };
 
-} // namespace ordana::gui
+} // namespace ordana::qt

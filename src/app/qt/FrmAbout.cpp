@@ -1,7 +1,7 @@
-#include "app/FrmAbout.h"
+#include "app/qt/FrmAbout.h"
 
-#include "app/Artwork.h"
-#include "gui/Placement.h"
+#include "app/qt/Artwork.h"
+#include "app/qt/Placement.h"
 #include "ui/Shell.h"
 
 #include <QFrame>
@@ -13,11 +13,7 @@
 #include <QShowEvent>
 #include <QWindow>
 
-namespace ordana::app {
-
-using gui::frameMargins;
-using gui::twipsRect;
-using gui::twipsToPixels;
+namespace ordana::qt {
 
 FrmAbout::FrmAbout(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -86,7 +82,7 @@ QString FrmAbout::descriptionText() {
 }
 
 void FrmAbout::centre() {
-    frameAtLoad_ = gui::centreOnScreen(this);
+    frameAtLoad_ = centreOnScreen(this);
 }
 
 void FrmAbout::Form_Load() {
@@ -142,4 +138,4 @@ void FrmAbout::done(int result) {
     QDialog::done(result);
 }
 
-} // namespace ordana::app
+} // namespace ordana::qt
