@@ -1,7 +1,10 @@
-#include "Win32Support.h"
+#include "Support.h"
+
+#include "resource.h"
+
+#include "ui/Placement.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <objbase.h>
 #include <shlwapi.h>
 #include <wincodec.h>
@@ -44,11 +47,36 @@ UINT dpiOf(HWND window) {
 }
 
 int twipsToPixels(int twips, UINT dpi) {
-    return MulDiv(twips, static_cast<int>(dpi), 1440);
+    return ui::twipsToPixels(twips, dpi);
 }
 
 int scaled(int pixels96, UINT dpi) {
     return MulDiv(pixels96, static_cast<int>(dpi), 96);
+}
+
+namespace {
+HICON applicationIcon(int size) {
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_ORDANA), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR));
+}
+} // namespace
+
+void registerClass(const wchar_t* name, WNDPROC proc) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hIcon = applicationIcon(GetSystemMetrics(SM_CXICON));
+    wc.hIconSm = applicationIcon(GetSystemMetrics(SM_CXSMICON));
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+}
+
+void placeTwips(HWND control, int left, int top, int width, int height, UINT dpi) {
+    SetWindowPos(control, nullptr, twipsToPixels(left, dpi), twipsToPixels(top, dpi),
+                 twipsToPixels(width, dpi), twipsToPixels(height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HFONT createDialogFont(UINT dpi, int points, const wchar_t* face) {
@@ -173,9 +201,10 @@ POINT centredOnMonitor(HWND window, SIZE outer) {
     info.cbSize = sizeof(info);
     GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
     const RECT& screen = info.rcMonitor;
-    // Negative on a screen smaller than the window: its edges then lie off the screen on both sides.
-    return {screen.left + (screen.right - screen.left - outer.cx) / 2,
-            screen.top + (screen.bottom - screen.top - outer.cy) / 2};
+    const ui::Point at =
+        ui::centredOn({screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top},
+                      {outer.cx, outer.cy});
+    return {at.x, at.y};
 }
 
 ui::Answer showMessage(HWND owner, const ui::Message& message) {
@@ -195,39 +224,6 @@ ui::Answer showMessage(HWND owner, const ui::Message& message) {
     default:
         return ui::Ok;
     }
-}
-
-std::optional<std::string> askOpenFile(HWND owner, const std::string& title,
-                                       const std::vector<ui::FileFilter>& filters) {
-    // "label\0pattern;pattern\0" for each entry, and one more NUL at the end.
-    std::wstring filter;
-    for (const ui::FileFilter& entry : filters) {
-        filter += wide(entry.label);
-        filter += L'\0';
-        std::wstring patterns;
-        for (const std::string& pattern : entry.patterns) {
-            if (!patterns.empty()) patterns += L';';
-            // Every name, with or without an extension.
-            patterns += pattern == "*" ? L"*.*" : wide(pattern);
-        }
-        filter += patterns;
-        filter += L'\0';
-    }
-    filter += L'\0';
-    const std::wstring caption = wide(title);
-    std::vector<wchar_t> file(32768, L'\0');
-
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = file.data();
-    ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrTitle = caption.c_str();
-    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&ofn)) return std::nullopt;
-    return utf8(file.data());
 }
 
 void runModal(HWND window, HWND owner) {

@@ -2,6 +2,7 @@
 
 // The indices window with the Windows API's own controls, over the same logic as the Qt window.
 
+#include "ui/Desktop.h"
 #include "ui/IndicesWindow.h"
 
 #include <windows.h>
@@ -10,19 +11,20 @@
 
 namespace ordana::win32 {
 
-class IndicesWindow32 : public ui::IndicesView {
+class FrmIndici : public ui::IndicesView {
   public:
-    explicit IndicesWindow32(spreadsheet::ApplicationFactory start);
-    ~IndicesWindow32() override;
-    IndicesWindow32(const IndicesWindow32&) = delete;
-    IndicesWindow32& operator=(const IndicesWindow32&) = delete;
+    // preferences, when given, remembers the two choices between runs.
+    explicit FrmIndici(spreadsheet::ApplicationFactory start, ui::Preferences* preferences = nullptr);
+    ~FrmIndici() override;
+    FrmIndici(const FrmIndici&) = delete;
+    FrmIndici& operator=(const FrmIndici&) = delete;
 
     // Builds the window and its controls afresh, runs the load step and shows it modally; returns once it
     // is closed. The fields of the logic survive from one showing to the next.
     void showModal(HWND owner);
     // The next showing runs the file command at once on this file, as if chosen in the dialog: a workbook
     // opened with Ordana from the desktop.
-    void chooseAtOpening(std::string path) { atOpening_ = std::move(path); }
+    void chooseAtOpening(std::string path) { opening_.set(std::move(path)); }
 
     static constexpr wchar_t kClassName[] = L"OrdanaFrmIndici";
 
@@ -37,9 +39,8 @@ class IndicesWindow32 : public ui::IndicesView {
     void paintNow() override;
     void setBusy(bool busy) override;
     void close() override;
-    // The check boxes come with their controls.
-    void setChecked(ui::Control, bool) override {}
-    void openDocument(const std::string&) override {}
+    void setChecked(ui::Control control, bool checked) override;
+    void openDocument(const std::string& path) override;
 
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -52,8 +53,7 @@ class IndicesWindow32 : public ui::IndicesView {
     HWND control(ui::Control control) const;
 
     ui::IndicesWindow logic_;
-    std::string atOpening_;
-    bool answerFromOpening_ = false;
+    ui::OpeningWorkbook opening_;
     HWND owner_ = nullptr;
     HWND window_ = nullptr;
     HWND FraFisier = nullptr;
@@ -63,6 +63,8 @@ class IndicesWindow32 : public ui::IndicesView {
     HWND cboFoaie = nullptr;
     HWND cmdCalcul = nullptr;
     HWND cmdCancel = nullptr;
+    HWND chkEstimatori = nullptr;
+    HWND chkToateFoile = nullptr;
     HWND StatusBar = nullptr;
     HWND focus_ = nullptr;
     HFONT dialogFont_ = nullptr;

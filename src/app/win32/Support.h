@@ -16,11 +16,27 @@ namespace ordana::win32 {
 std::wstring wide(const std::string& utf8);
 std::string utf8(const std::wstring& text);
 
-// 1440 twips to an inch, at the window's own DPI (96 at 100 %, 144 at 150 %, 192 at 200 %).
+// The window's own DPI (96 at 100 %, 144 at 150 %, 192 at 200 %).
 UINT dpiOf(HWND window);
+// The shared rule of ui/Placement.h at that DPI.
 int twipsToPixels(int twips, UINT dpi);
 // A pixel size of the layout (drawn for 96 DPI) at the DPI.
 int scaled(int pixels96, UINT dpi);
+
+// Registers a window class of the program: its icon, the arrow, the button face as the ground.
+void registerClass(const wchar_t* name, WNDPROC proc);
+
+// The object a window procedure serves: the one given to CreateWindowExW, kept in the window's user data.
+template <class T> T* instanceOf(HWND window, UINT message, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    return reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// Places a control at a rectangle of the layout, in twips, at the DPI.
+void placeTwips(HWND control, int left, int top, int width, int height, UINT dpi);
 
 // The platform's dialog font at the DPI; the caller deletes it.
 HFONT createDialogFont(UINT dpi, int points = 0, const wchar_t* face = nullptr);
@@ -47,13 +63,15 @@ class Picture {
     Decoded normal_, sharp_;
 };
 
-// Centres a window of the given outer size on the monitor it stands on (the whole monitor, as the screen).
+// Centres a window of the given outer size on the monitor it stands on (the whole monitor, as the screen), by
+// the shared rule of ui/Placement.h.
 POINT centredOnMonitor(HWND window, SIZE outer);
 
 // A modal box without icon, its first button the default; the caption in its title bar.
 ui::Answer showMessage(HWND owner, const ui::Message& message);
 
-// The common open-file dialog with the title and the filter entries; nothing when cancelled.
+// The common item dialog with the title, the filter entries and Romanian labels; nothing when cancelled. A
+// choice it cannot return as a path is named in a box, and the answer is then empty.
 std::optional<std::string> askOpenFile(HWND owner, const std::string& title,
                                        const std::vector<ui::FileFilter>& filters);
 

@@ -1,13 +1,15 @@
-#include "Win32Indici.h"
+#include "FrmIndici.h"
 
-#include "Win32Support.h"
+#include "Support.h"
 #include "resource.h"
+
+#include "ui/Colours.h"
 
 #include <commctrl.h>
 #include <uxtheme.h>
 
-#include <algorithm>
-#include <cmath>
+#include <shellapi.h>
+
 #include <utility>
 
 namespace ordana::win32 {
@@ -17,26 +19,27 @@ namespace {
 namespace layout = ui::indices;
 using ui::Control;
 
-enum : int { kIdFis = 1001, kIdLocatie, kIdFoaie, kIdCalcul, kIdLabel, kIdFrame, kIdStatus };
+// The driver of the tests finds the controls by these numbers.
+enum : int {
+    kIdFis = 1001,
+    kIdLocatie,
+    kIdFoaie,
+    kIdCalcul,
+    kIdLabel,
+    kIdFrame,
+    kIdStatus,
+    kIdEstimatori,
+    kIdToateFoile
+};
 
-constexpr COLORREF kDarkGrey = RGB(64, 64, 64);
-constexpr COLORREF kLightGrey = RGB(224, 224, 224);
-
-// WCAG 2 relative luminance of a system colour.
-double luminance(COLORREF c) {
-    const auto channel = [](int v) {
-        const double x = v / 255.0;
-        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(GetRValue(c)) + 0.7152 * channel(GetGValue(c)) + 0.0722 * channel(GetBValue(c));
+COLORREF colorOf(ui::Rgb c) {
+    return RGB(c.red, c.green, c.blue);
 }
 
-// The frame's labels are dark grey; on a dark window colour (a high-contrast theme) they take the same grey
-// mirrored towards white, so they can still be read.
+// The frame's captions in the shared label grey for the window's colour (a high-contrast theme included).
 COLORREF labelGrey() {
-    const double window = luminance(GetSysColor(COLOR_BTNFACE)), grey = luminance(kDarkGrey);
-    const double ratio = (std::max(window, grey) + 0.05) / (std::min(window, grey) + 0.05);
-    return ratio >= 4.5 ? kDarkGrey : RGB(191, 191, 191);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    return colorOf(ui::labelGrey({GetRValue(face), GetGValue(face), GetBValue(face)}));
 }
 
 RECT twipsRect(const layout::Place& p, UINT dpi, int offsetLeft = 0, int offsetTop = 0) {
@@ -51,29 +54,20 @@ void place(HWND control, const RECT& r) {
 
 } // namespace
 
-IndicesWindow32::IndicesWindow32(spreadsheet::ApplicationFactory start) : logic_(std::move(start), *this) {
-    lightGrey_ = CreateSolidBrush(kLightGrey);
+FrmIndici::FrmIndici(spreadsheet::ApplicationFactory start, ui::Preferences* preferences)
+    : logic_(std::move(start), *this, preferences) {
+    lightGrey_ = CreateSolidBrush(colorOf(ui::kLightGrey));
 }
 
-IndicesWindow32::~IndicesWindow32() {
+FrmIndici::~FrmIndici() {
     if (window_) DestroyWindow(window_);
     if (dialogFont_) DeleteObject(dialogFont_);
     if (arial_) DeleteObject(arial_);
     DeleteObject(lightGrey_);
 }
 
-void IndicesWindow32::showModal(HWND owner) {
-    static const ATOM registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = &IndicesWindow32::windowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_ORDANA));
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kClassName;
-        return RegisterClassExW(&wc);
-    }();
+void FrmIndici::showModal(HWND owner) {
+    static const bool registered = (registerClass(kClassName, &FrmIndici::windowProc), true);
     if (!registered || window_) return;
     owner_ = owner;
     // Fixed single border, minimise and close, no maximise.
@@ -91,14 +85,13 @@ void IndicesWindow32::showModal(HWND owner) {
     logic_.Form_Load();
     sizeAndCentre();
     showKeyboardCues(window_);
-    if (!atOpening_.empty()) {
-        answerFromOpening_ = true;
+    if (opening_.pending()) {
         PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kIdFis, BN_CLICKED), reinterpret_cast<LPARAM>(cmdFis));
     }
     runModal(window_, owner);
 }
 
-void IndicesWindow32::createControls() {
+void FrmIndici::createControls() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     const auto make = [&](DWORD exStyle, const wchar_t* cls, const std::string& text, DWORD style, int id) {
         return CreateWindowExW(exStyle, cls, wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
@@ -116,17 +109,24 @@ void IndicesWindow32::createControls() {
     txtLocatie =
         make(WS_EX_CLIENTEDGE, L"EDIT", {}, ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP, kIdLocatie);
     cmdCalcul = make(0, L"BUTTON", layout::kCalcButton, BS_PUSHBUTTON | WS_TABSTOP, kIdCalcul);
+    // The two choices under the list, after the calculation in the tab order; "&" gives Alt+E and Alt+T.
+    chkEstimatori = make(0, L"BUTTON", layout::kEstimatesBox, BS_AUTOCHECKBOX | WS_TABSTOP, kIdEstimatori);
+    chkToateFoile = make(0, L"BUTTON", layout::kAllSheetsBox, BS_AUTOCHECKBOX | WS_TABSTOP, kIdToateFoile);
+    // Unthemed, as the frame, so that they take its grey.
+    for (HWND box : {chkEstimatori, chkToateFoile})
+        SetWindowTheme(box, L"", L"");
     StatusBar = make(0, STATUSCLASSNAMEW, {}, CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, kIdStatus);
     SendMessageW(StatusBar, SB_SIMPLE, TRUE, 0);
 }
 
-void IndicesWindow32::layout() {
+void FrmIndici::layout() {
     if (dialogFont_) DeleteObject(dialogFont_);
     if (arial_) DeleteObject(arial_);
     // The platform's dialog font at 8 points, as the layout was drawn for; the path in Arial 9.
     dialogFont_ = createDialogFont(dpi_, 8);
     arial_ = createDialogFont(dpi_, 9, L"Arial");
-    for (HWND c : {FraFisier, lblFis, cmdCancel, cboFoaie, cmdFis, cmdCalcul, StatusBar})
+    for (HWND c :
+         {FraFisier, lblFis, cmdCancel, cboFoaie, cmdFis, cmdCalcul, chkEstimatori, chkToateFoile, StatusBar})
         SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(dialogFont_), TRUE);
     SendMessageW(txtLocatie, WM_SETFONT, reinterpret_cast<WPARAM>(arial_), TRUE);
 
@@ -139,6 +139,8 @@ void IndicesWindow32::layout() {
     RECT list = twipsRect(layout::kCboFoaie, dpi_, fl, ft);
     list.bottom += scaled(10 * 16, dpi_);
     place(cboFoaie, list);
+    place(chkEstimatori, twipsRect(layout::kChkEstimatori, dpi_, fl, ft));
+    place(chkToateFoile, twipsRect(layout::kChkToateFoile, dpi_, fl, ft));
     place(cmdCalcul, twipsRect(layout::kCmdCalcul, dpi_));
     place(cmdCancel, twipsRect(layout::kCmdCancel, dpi_));
     RECT client;
@@ -149,7 +151,7 @@ void IndicesWindow32::layout() {
 }
 
 // The outer size is fixed at 462 x 418 layout pixels, centred on the monitor.
-void IndicesWindow32::sizeAndCentre() {
+void FrmIndici::sizeAndCentre() {
     if (placing_) return;
     placing_ = true;
     const SIZE outer{scaled(layout::kOuterWidth, dpi_), scaled(layout::kOuterHeight, dpi_)};
@@ -159,35 +161,37 @@ void IndicesWindow32::sizeAndCentre() {
     layout();
 }
 
-LRESULT CALLBACK IndicesWindow32::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<IndicesWindow32*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self || (self->window_ && self->window_ != window))
-        return DefWindowProcW(window, message, wParam, lParam);
-    if (!self->window_) self->window_ = window;
+LRESULT CALLBACK FrmIndici::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = instanceOf<FrmIndici>(window, message, lParam);
+    // Taken when the window is made, given up at WM_DESTROY, never brought back by a later message.
+    if (self && message == WM_NCCREATE) self->window_ = window;
+    if (!self || self->window_ != window) return DefWindowProcW(window, message, wParam, lParam);
     return self->handle(message, wParam, lParam);
 }
 
-void IndicesWindow32::command(WPARAM wParam, LPARAM lParam) {
+void FrmIndici::command(WPARAM wParam, LPARAM lParam) {
     const int id = LOWORD(wParam), code = HIWORD(wParam);
     if (id == kIdFis && code == BN_CLICKED) logic_.cmdFis_Click();
     if (id == kIdCalcul && code == BN_CLICKED) logic_.cmdCalcul_Click();
     if (id == IDCANCEL && (code == BN_CLICKED || lParam == 0)) logic_.cmdCancel_Click();
+    // BN_CLICKED comes from the user's click or access key only; BM_SETCHECK raises none.
+    const auto ticked = [lParam] {
+        return SendMessageW(reinterpret_cast<HWND>(lParam), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    };
+    if (id == kIdEstimatori && code == BN_CLICKED) logic_.chkEstimatori_Click(ticked());
+    if (id == kIdToateFoile && code == BN_CLICKED) logic_.chkToateFoile_Click(ticked());
     if (id == kIdFoaie && code == CBN_SELCHANGE)
         logic_.cboFoaie_Click(static_cast<int>(SendMessageW(cboFoaie, CB_GETCURSEL, 0, 0)));
 }
 
 // The brush a control is painted with, or none for the system's own.
-HBRUSH IndicesWindow32::colours(UINT message, HDC dc, HWND from) const {
+HBRUSH FrmIndici::colours(UINT message, HDC dc, HWND from) const {
     if (message != WM_CTLCOLORSTATIC || from == txtLocatie) {
-        SetTextColor(dc, kDarkGrey);
-        SetBkColor(dc, kLightGrey);
+        SetTextColor(dc, colorOf(ui::kDarkGrey));
+        SetBkColor(dc, colorOf(ui::kLightGrey));
         return lightGrey_;
     }
-    if (from == lblFis || from == FraFisier) {
+    if (from == lblFis || from == FraFisier || from == chkEstimatori || from == chkToateFoile) {
         SetTextColor(dc, labelGrey());
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
         return GetSysColorBrush(COLOR_BTNFACE);
@@ -196,7 +200,7 @@ HBRUSH IndicesWindow32::colours(UINT message, HDC dc, HWND from) const {
 }
 
 // The wait cursor while working, the hand over the file button; false leaves the cursor to the system.
-bool IndicesWindow32::setCursor(HWND over) const {
+bool FrmIndici::setCursor(HWND over) const {
     if (busy_ > 0) {
         SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514))); // IDC_WAIT
         return true;
@@ -208,7 +212,7 @@ bool IndicesWindow32::setCursor(HWND over) const {
     return false;
 }
 
-LRESULT IndicesWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT FrmIndici::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     const HWND window = window_;
     switch (message) {
     case WM_COMMAND:
@@ -253,8 +257,8 @@ LRESULT IndicesWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
-        window_ = FraFisier = cmdFis = txtLocatie = lblFis = cboFoaie = cmdCalcul = cmdCancel = StatusBar =
-            nullptr;
+        window_ = FraFisier = cmdFis = txtLocatie = lblFis = cboFoaie = cmdCalcul = cmdCancel =
+            chkEstimatori = chkToateFoile = StatusBar = nullptr;
         focus_ = nullptr;
         return 0;
     default:
@@ -263,7 +267,7 @@ LRESULT IndicesWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND IndicesWindow32::control(Control which) const {
+HWND FrmIndici::control(Control which) const {
     switch (which) {
     case Control::FileButton:
         return cmdFis;
@@ -278,26 +282,25 @@ HWND IndicesWindow32::control(Control which) const {
     case Control::Status:
         return StatusBar;
     case Control::EstimatesBox:
+        return chkEstimatori;
     case Control::AllSheetsBox:
-        break;
+        return chkToateFoile;
     }
     return nullptr;
 }
 
-ui::Answer IndicesWindow32::showMessage(const ui::Message& message) {
+ui::Answer FrmIndici::showMessage(const ui::Message& message) {
     return win32::showMessage(window_, message);
 }
 
-std::optional<std::string> IndicesWindow32::askOpenFile(const std::string& title,
-                                                        const std::vector<ui::FileFilter>& filters) {
-    if (answerFromOpening_) {
-        answerFromOpening_ = false;
-        return std::exchange(atOpening_, {});
-    }
+std::optional<std::string> FrmIndici::askOpenFile(const std::string& title,
+                                                  const std::vector<ui::FileFilter>& filters) {
+    // Opened with a workbook: the first file command takes it without asking.
+    if (std::optional<std::string> opening = opening_.take()) return opening;
     return win32::askOpenFile(window_, title, filters);
 }
 
-void IndicesWindow32::setText(Control which, const std::string& text) {
+void FrmIndici::setText(Control which, const std::string& text) {
     const HWND c = control(which);
     if (!c) return;
     if (which == Control::Status) {
@@ -308,7 +311,7 @@ void IndicesWindow32::setText(Control which, const std::string& text) {
         SetWindowTextW(c, wide(text).c_str());
 }
 
-void IndicesWindow32::setEnabled(Control which, bool enabled) {
+void FrmIndici::setEnabled(Control which, bool enabled) {
     if (const HWND c = control(which)) {
         // A control that loses its enabled state while it has the focus would leave the keyboard nowhere.
         if (!enabled && GetFocus() == c) SendMessageW(window_, WM_NEXTDLGCTL, 0, FALSE);
@@ -316,7 +319,7 @@ void IndicesWindow32::setEnabled(Control which, bool enabled) {
     }
 }
 
-void IndicesWindow32::setItems(Control which, const std::vector<std::string>& items, int selected) {
+void FrmIndici::setItems(Control which, const std::vector<std::string>& items, int selected) {
     const HWND list = control(which);
     if (!list) return;
     // Messages sent by the program raise no CBN_SELCHANGE: only the user's choice runs the reading.
@@ -326,21 +329,33 @@ void IndicesWindow32::setItems(Control which, const std::vector<std::string>& it
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-void IndicesWindow32::setFocus(Control which) {
+void FrmIndici::setFocus(Control which) {
     focus_ = control(which);
     if (focus_ && IsWindowVisible(window_)) SetFocus(focus_);
 }
 
-void IndicesWindow32::paintNow() {
+void FrmIndici::paintNow() {
     if (StatusBar) UpdateWindow(StatusBar);
 }
 
-void IndicesWindow32::setBusy(bool busy) {
+void FrmIndici::setBusy(bool busy) {
     busy_ += busy ? 1 : -1;
     SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(busy_ > 0 ? 32514 : 32512)));
 }
 
-void IndicesWindow32::close() {
+void FrmIndici::setChecked(Control which, bool checked) {
+    if (const HWND box = control(which))
+        SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void FrmIndici::openDocument(const std::string& path) {
+    // The program the user's desktop opens the document with; ShellExecuteW returns more than 32 on success.
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(window_, L"open", wide(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (result <= 32) showMessage(ui::documentNotOpened(path));
+}
+
+void FrmIndici::close() {
     // Carried out once the command that asked for it has returned.
     if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
 }
