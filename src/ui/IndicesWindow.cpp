@@ -127,6 +127,13 @@ void IndicesWindow::setSheets(std::vector<std::string> sheets, int selected) {
     view_.setItems(Control::SheetList, sheets_, selected_);
 }
 
+// The status bar never asks for the calculation, nor reports one done, while its button is disabled: it asks
+// again for the file and the sheet.
+void IndicesWindow::disableCalculation() {
+    view_.setEnabled(Control::CalcButton, false);
+    view_.setText(Control::Status, indices::kStatusChooseFile);
+}
+
 std::string IndicesWindow::selectedText() const {
     return selected_ >= 0 && selected_ < static_cast<int>(sheets_.size()) ? sheets_[selected_]
                                                                           : std::string();
@@ -144,7 +151,7 @@ void IndicesWindow::cmdFis_Click() {
             busy.emplace(view_);
             workbookPath_ = *chosen;
             // Whatever sample is held belongs to another workbook from now on.
-            view_.setEnabled(Control::CalcButton, false);
+            disableCalculation();
             setSheets({}, -1);
             job::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
                 std::vector<std::string> sheets = sheets_;
@@ -175,7 +182,7 @@ void IndicesWindow::cmdFis_Click() {
                 view_.showMessage(box(kPassword, kOpenCaption, Buttons::OkOnly, e.description()));
                 setSheets({}, -1);
                 view_.setText(Control::PathBox, {});
-                view_.setEnabled(Control::CalcButton, false);
+                disableCalculation();
                 break;
             default:
                 view_.showMessage(box("Eroarea: " + std::to_string(e.number()), kOpenCaption));
@@ -195,7 +202,7 @@ void IndicesWindow::readSelectedSheet() {
     withErrorBranch(
         [&] {
             // Until this reading completes, the sample does not belong to the chosen sheet.
-            view_.setEnabled(Control::CalcButton, false);
+            disableCalculation();
             sheetName_ = selectedText();
             job::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
             view_.setEnabled(Control::CalcButton, true);

@@ -98,6 +98,7 @@ class IndicesWindow {
     // The calculation with the estimates: both tables on the chosen sheet (or on every listed one) in one
     // save, and the report beside the workbook.
     void calculateWithEstimates();
+    void disableCalculation();
     void setSheets(std::vector<std::string> sheets, int selected);
     std::string selectedText() const;
 

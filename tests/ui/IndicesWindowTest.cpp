@@ -197,7 +197,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ignore,
          {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
          false,
-         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         {{}, -1, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"file 429 aborted",
          Step::File,
@@ -206,7 +206,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Abort,
          {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
          false,
-         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         {{}, -1, "/date.xls", false, indices::kStatusChooseFile},
          true},
         {"file 1004",
          Step::File,
@@ -215,7 +215,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ok,
          {"Parola nu s-a introdus sau e incorecta ", "Deschiderea fisierului Excel", Buttons::OkOnly, ""},
          true,
-         {{}, -1, "", false, indices::kStatusReady},
+         {{}, -1, "", false, indices::kStatusChooseFile},
          false},
         {"file other",
          Step::File,
@@ -224,7 +224,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ok,
          {"Eroarea: 52", "Deschiderea fisierului Excel", Buttons::OkOnly, ""},
          false,
-         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         {{}, -1, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"sheet 429 aborted",
          Step::Sheet,
@@ -233,7 +233,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Abort,
          {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
          false,
-         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusReady},
+         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"sheet 1004",
          Step::Sheet,
@@ -242,7 +242,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ok,
          {"Fisier inaccesibil", "Accesarea  fisierului Excel", Buttons::OkOnly, ""},
          true,
-         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusReady},
+         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"calc 52",
          Step::Calc,
@@ -307,8 +307,54 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
     }
 }
 
+// The button and the status bar agree after every step: the bar asks for the processing, or reports it,
+// only while the button can be pressed, and asks for the file and the sheet whenever it cannot.
+TEST(IndicesWindowLogic, TheButtonAndTheStatusAgree) {
+    const struct {
+        const char* name;
+        std::function<void(Fixture&)> act;
+        const char* status;
+    } steps[] = {
+        {"a workbook read", [](Fixture& f) { f.choose("/date.xls"); }, indices::kStatusReady},
+        {"processed", [](Fixture& f) { f.logic.cmdCalcul_Click(); }, indices::kStatusDone},
+        {"a workbook without data sheet", [](Fixture& f) { f.choose("/gol.xls"); },
+         indices::kStatusChooseFile},
+        {"read again", [](Fixture& f) { f.choose("/date.xls"); }, indices::kStatusReady},
+        {"processed again", [](Fixture& f) { f.logic.cmdCalcul_Click(); }, indices::kStatusDone},
+        {"a new workbook whose reading fails", [](Fixture& f) { f.choose("/rau.xls"); },
+         indices::kStatusChooseFile},
+        {"a sheet read", [](Fixture& f) { f.choose("/date.xls"); }, indices::kStatusReady},
+        {"a workbook refused",
+         [](Fixture& f) {
+             f.engine.fail("open", 1004);
+             f.choose("/date.xls");
+             f.engine.fail("", 0);
+         },
+         indices::kStatusChooseFile},
+        {"a cancelled dialog", [](Fixture& f) { f.logic.cmdFis_Click(); }, indices::kStatusChooseFile},
+    };
+    Fixture f;
+    f.engine.files["/gol.xls"].sheet("Foaie1").set(1, 1, t("nimic"));
+    dataSheet(f.engine, "/rau.xls", "Rau", {1, 2});
+    f.engine.files["/rau.xls"].sheet("Rau").set(3, 2, t("doi"));
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act(f);
+        EXPECT_EQ(f.view.text.at(Control::Status), step.status);
+        EXPECT_EQ(f.view.enabled.at(Control::CalcButton),
+                  step.status != std::string(indices::kStatusChooseFile));
+    }
+}
+
 TEST(IndicesWindowLogic, CancelAndRetry) {
     Fixture f;
+    // Cancelled on first use: nothing changes, no engine is started.
+    f.logic.cmdFis_Click();
+    expectShows(f.view, {{}, -1, "", false, indices::kStatusChooseFile});
+    EXPECT_TRUE(f.view.shown.empty());
+    EXPECT_TRUE(f.engine.log.empty());
+    EXPECT_EQ(f.logic.sheetName(), "");
+
     f.choose("/date.xls");
     f.logic.cboFoaie_Click(1);
     // Cancelled: the list's current entry is named again, nothing else moves.
@@ -322,7 +368,7 @@ TEST(IndicesWindowLogic, CancelAndRetry) {
     f.view.files = {"/date.xls", "/date.xls"};
     f.logic.cmdFis_Click();
     EXPECT_EQ(f.view.shown.size(), 1u);
-    EXPECT_EQ(f.view.dialogs.size(), 4u);
+    EXPECT_EQ(f.view.dialogs.size(), 5u);
     EXPECT_EQ(f.logic.sheetName(), "Date");
     EXPECT_TRUE(f.view.enabled.at(Control::CalcButton));
 }
