@@ -1,0 +1,46 @@
+#pragma once
+
+// The bootstrap of Chao et al. (2014): samples of the observed size drawn from an assemblage that the sample
+// estimates, with a generator that reproduces bit for bit from a seed.
+
+#include "Frequencies.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ordana::estimators {
+
+// xoshiro256** seeded through splitmix64: integer arithmetic only, so every build draws the same numbers.
+class Random {
+  public:
+    Random(std::uint64_t seed, std::uint64_t stream);
+    std::uint64_t next();
+
+  private:
+    std::uint64_t s_[4];
+};
+inline constexpr const char* kGeneratorName = "xoshiro256** (splitmix64)";
+inline constexpr std::uint64_t kDefaultSeed = 20141201;
+inline constexpr int kDefaultReplicates = 200;
+// A stable stream number for a name, so a sheet draws the same numbers whatever else the run holds.
+std::uint64_t streamOf(const std::string& name);
+
+// The bootstrap assemblage of Chao et al. (2014): detected species with adjusted relative abundances and
+// ceil(f0) undetected ones sharing the estimated missing mass.
+std::vector<double> bootstrapAssemblage(const Frequencies& f);
+
+// Draws the replicates in order from one generator and hands each to visit.
+void forEachReplicate(const Frequencies& f, std::uint64_t seed, std::uint64_t stream, int replicates,
+                      const std::function<void(const Frequencies&)>& visit);
+
+// Mean and spread of one statistic over the replicates (Welford), finite values only.
+struct Running {
+    double mean = 0, m2 = 0;
+    std::int64_t count = 0, nonFinite = 0;
+    void add(double x);
+    double sd() const; // negative: no spread to be had
+};
+
+} // namespace ordana::estimators
