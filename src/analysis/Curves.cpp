@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ordana::estimators {
 
@@ -35,8 +36,8 @@ double expectedKLogK(std::int64_t n, std::int64_t x, std::int64_t m, const Table
         return mean * std::log(mean) + var / (2 * mean) - m3 / (6 * mean * mean) +
                3 * var * var / (12 * mean * mean * mean);
     }
-    std::int64_t mode = (m + 1) * (x + 1) / (n + 2);
-    mode = std::clamp(mode, lo, hi);
+    // In floating point: the product of two counts may pass 2^63, and the mode is only where the sum starts.
+    const auto mode = std::clamp(std::int64_t(double(m + 1) * double(x + 1) / double(n + 2)), lo, hi);
     double total = 1, sum = klogk(t, mode), w = 1;
     const double rest = double(n - x - m);
     for (std::int64_t k = mode; k < hi; ++k) {
@@ -55,23 +56,24 @@ double expectedKLogK(std::int64_t n, std::int64_t x, std::int64_t m, const Table
     return sum / total;
 }
 
-// C(a, m) / C(n, m), the chance that m draws from n miss a given n - a individuals.
-double missRatio(const Tables& t, std::int64_t n, std::int64_t a, std::int64_t m) {
-    if (a < m) return 0;
-    return std::exp(t.logFactorial(a) - t.logFactorial(a - m) - t.logFactorial(n) + t.logFactorial(n - m));
-}
 } // namespace
 
-Tables::Tables(std::int64_t n) : n_(n) {
-    const std::size_t size = std::size_t(std::max<std::int64_t>(n, 1)) + 1;
-    logFactorial_.assign(size, 0.0);
-    log_.assign(size, 0.0);
-    harmonic_.assign(size, 0.0);
-    for (std::size_t k = 1; k < size; ++k) {
+Tables::Tables(std::int64_t n) : n_(n), tabled_(std::clamp<std::int64_t>(n + 1, 2, kTabled)) {
+    logFactorial_.assign(std::size_t(tabled_), 0.0);
+    log_.assign(std::size_t(tabled_), 0.0);
+    for (std::size_t k = 1; k < std::size_t(tabled_); ++k) {
         log_[k] = std::log(double(k));
         logFactorial_[k] = logFactorial_[k - 1] + log_[k];
-        harmonic_[k] = harmonic_[k - 1] + 1.0 / double(k);
     }
+}
+
+double Tables::logMiss(std::int64_t n, std::int64_t x, std::int64_t m) const {
+    if (x <= 0 || m <= 0) return 0;
+    if (x > n - m) return -std::numeric_limits<double>::infinity();
+    if (n < tabled_)
+        return logFactorial_[std::size_t(n - x)] - logFactorial_[std::size_t(n - x - m)] -
+               logFactorial_[std::size_t(n)] + logFactorial_[std::size_t(n - m)];
+    return logMissRatio(n, x, m);
 }
 
 double hillAt(const Frequencies& f, const Tables& t, int q, double m) {
@@ -88,7 +90,7 @@ double hillAt(const Frequencies& f, const Tables& t, int q, double m) {
         if (q == 0) {
             double d = 0;
             for (const auto& c : f.classes)
-                d += double(c.species) * (1 - missRatio(t, n, n - c.abundance, mi));
+                d += double(c.species) * (1 - std::exp(t.logMiss(n, c.abundance, mi)));
             return d;
         }
         double e = 0;
@@ -115,8 +117,7 @@ double coverageAt(const Frequencies& f, const Tables& t, double m) {
         for (const auto& c : f.classes) {
             if (n - c.abundance < mi) continue;
             s += double(c.species) * double(c.abundance) / double(n) *
-                 std::exp(t.logFactorial(n - c.abundance) - t.logFactorial(n - c.abundance - mi) -
-                          t.logFactorial(n - 1) + t.logFactorial(n - mi - 1));
+                 std::exp(t.logMiss(n - 1, c.abundance - 1, mi));
         }
         return 1 - s;
     }
@@ -158,7 +159,7 @@ Value rarefiedRichness(const Frequencies& f, const Tables& t, std::int64_t m) {
     std::vector<double> q(f.classes.size());
     double est = 0, var = 0;
     for (std::size_t a = 0; a < f.classes.size(); ++a) {
-        q[a] = missRatio(t, n, n - f.classes[a].abundance, m);
+        q[a] = std::exp(t.logMiss(n, f.classes[a].abundance, m));
         const double fa = double(f.classes[a].species);
         est += fa * (1 - q[a]);
         var += fa * q[a] * (1 - q[a]);
@@ -166,10 +167,10 @@ Value rarefiedRichness(const Frequencies& f, const Tables& t, std::int64_t m) {
     for (std::size_t a = 0; a < f.classes.size(); ++a) {
         const double fa = double(f.classes[a].species);
         const std::int64_t xa = f.classes[a].abundance;
-        var += fa * (fa - 1) * (missRatio(t, n, n - 2 * xa, m) - q[a] * q[a]);
+        var += fa * (fa - 1) * (std::exp(t.logMiss(n, 2 * xa, m)) - q[a] * q[a]);
         for (std::size_t b = a + 1; b < f.classes.size(); ++b)
             var += 2 * fa * double(f.classes[b].species) *
-                   (missRatio(t, n, n - xa - f.classes[b].abundance, m) - q[a] * q[b]);
+                   (std::exp(t.logMiss(n, xa + f.classes[b].abundance, m)) - q[a] * q[b]);
     }
     v.value = est;
     v.se = var > 0 ? std::sqrt(var) : 0;

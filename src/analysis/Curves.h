@@ -4,24 +4,33 @@
 // 2014), and the sizes a curve is drawn at.
 
 #include "Frequencies.h"
+#include "SpecialFunctions.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 namespace ordana::estimators {
 
-// Tables of ln k!, ln k and harmonic numbers up to n, shared by every evaluation at one sample size.
+// ln k! and ln k, tabled up to a bound that does not follow the sample (a sample of a billion individuals
+// needs no table of a billion entries) and computed beyond it; shared by every evaluation at one sample size.
 class Tables {
   public:
+    static constexpr std::int64_t kTabled = std::int64_t(1) << 16;
+
     explicit Tables(std::int64_t n);
-    double logFactorial(std::int64_t k) const { return logFactorial_[std::size_t(k)]; }
-    double log(std::int64_t k) const { return log_[std::size_t(k)]; }
-    double harmonic(std::int64_t k) const { return harmonic_[std::size_t(k)]; }
+    double logFactorial(std::int64_t k) const {
+        return k < tabled_ ? logFactorial_[std::size_t(k)] : estimators::logFactorial(k);
+    }
+    double log(std::int64_t k) const { return k < tabled_ ? log_[std::size_t(k)] : std::log(double(k)); }
+    double harmonic(std::int64_t k) const { return harmonicSum(1, k); }
+    // ln [C(n - x, m) / C(n, m)]: the chance that m draws from n individuals miss x given ones.
+    double logMiss(std::int64_t n, std::int64_t x, std::int64_t m) const;
     std::int64_t n() const { return n_; }
 
   private:
-    std::int64_t n_;
-    std::vector<double> logFactorial_, log_, harmonic_;
+    std::int64_t n_, tabled_;
+    std::vector<double> logFactorial_, log_;
 };
 
 // Hill number of order q at m individuals: rarefied below n, observed at n, extrapolated above (Chao et al.

@@ -2,9 +2,10 @@
 
 #include "EstimatorMath.h"
 #include "Richness.h"
+#include "SpecialFunctions.h"
 
 #include <cmath>
-#include <vector>
+#include <cstdint>
 
 namespace ordana::estimators {
 
@@ -33,6 +34,26 @@ double observedEntropy(const Frequencies& f) {
 
 } // namespace detail
 
+namespace {
+
+// Beyond this many terms the tail of the Chao-Shannon entropy is not summed one by one.
+constexpr std::int64_t kSummedTail = std::int64_t(1) << 16;
+
+// sum_{j>=1} e^(-alpha j) / (N + j) by Euler-Maclaurin from j = 1: the integral, e^(alpha N) E1(alpha (N+1)),
+// half the first term and two derivative corrections. Used where N > 2^16 and alpha < 40/2^16, so that each
+// derivative is smaller than the one before by alpha + 1/N < 1e-3: what is left out is below 1e-18 of the
+// sum.
+double eulerMaclaurinTail(double bigN, double alpha) {
+    const double u = bigN + 1, e = std::exp(-alpha);
+    const double g = e / u;
+    const double g1 = -e * (alpha / u + 1 / (u * u));
+    const double g3 = -e * (alpha * alpha * alpha / u + 3 * alpha * alpha / (u * u) +
+                            6 * alpha / (u * u * u) + 6 / (u * u * u * u));
+    return e * scaledExpIntegral(alpha * u) + g / 2 - g1 / 12 + g3 / 720;
+}
+
+} // namespace
+
 double hillObserved(const Frequencies& f, int q) {
     if (f.n == 0) return 0;
     if (q == 0) return double(f.s);
@@ -50,14 +71,9 @@ double chaoShannonEntropy(const Frequencies& f) {
     const double f1 = double(f.f(1)), f2 = double(f.f(2));
     // Harmonic sums from X to n-1 for the observed part.
     double h = 0;
-    std::vector<double> harmonic(std::size_t(n), 0.0);
-    for (std::int64_t k = 1; k < n; ++k)
-        harmonic[std::size_t(k)] = harmonic[std::size_t(k - 1)] + 1.0 / double(k);
-    const double harmonicN1 = harmonic[std::size_t(n - 1)];
     for (const auto& c : f.classes)
         if (c.abundance <= n - 1)
-            h += double(c.species) * double(c.abundance) / double(n) *
-                 (harmonicN1 - harmonic[std::size_t(c.abundance - 1)]);
+            h += double(c.species) * double(c.abundance) / double(n) * harmonicSum(c.abundance, n - 1);
     double a;
     if (f2 > 0)
         a = 2 * f2 / (double(n - 1) * f1 + 2 * f2);
@@ -68,9 +84,11 @@ double chaoShannonEntropy(const Frequencies& f) {
     if (f1 > 0 && a < 1) {
         // (1-A)^(1-n) (-ln A - sum_{r<n} (1-A)^r / r) = sum_{j>=1} (1-A)^j / (n-1+j): the tail summed
         // directly when it converges fast, the difference when (1-A)^n is not small.
-        const double x = 1 - a;
+        const double x = 1 - a, alpha = -std::log1p(-a);
         double tail = 0;
-        if (std::pow(x, double(n)) > 1e-6) {
+        if (n > kSummedTail && alpha * double(kSummedTail) < 40) {
+            tail = eulerMaclaurinTail(double(n - 1), alpha);
+        } else if (std::pow(x, double(n)) > 1e-6) {
             double s = 0, p = 1;
             for (std::int64_t r = 1; r < n; ++r) {
                 p *= x;
