@@ -38,11 +38,10 @@ std::string fmtLevel(double x, int decimals) {
 // Richness estimators, the jackknives, Fisher's alpha and coverage.
 void addRichness(Rows& rows, const Frequencies& f, unsigned base) {
     rows.add("sObs", "S observat", "numarul de specii observate", plain(double(f.s), base), "", "");
-    rows.add("chao1", "Chao1 clasic",
-             "Chao1 clasic S + (n-1)/n f1^2/(2 f2) (Chao 1987); forma corectata daca f2 = 0", chao1Classic(f),
+    rows.add("chao1", "Chao1 clasic", "Chao1 clasic S + (n-1)/n f1^2/(2 f2) (Chao 1987)", chao1Classic(f),
              "analitic (Chao 1987)", kLognormal);
     rows.add("chao1BiasCorrected", "Chao1 corectat", "Chao1 corectat S + (n-1)/n f1(f1-1)/(2(f2+1))",
-             chao1BiasCorrected(f), "analitic", kLognormal);
+             chao1BiasCorrected(f), "analitic (Chao 2005)", kLognormal);
     rows.add("chao1BiasCorrectedNoFactor", "Chao1 corectat fara (n-1)/n",
              "S + f1(f1-1)/(2(f2+1)), forma din vegan", plain(f.n > 0 ? chao1BiasCorrectedPlain(f) : 0, base),
              "", "");
@@ -50,8 +49,13 @@ void addRichness(Rows& rows, const Frequencies& f, unsigned base) {
              kLognormal);
     rows.addBooted(StJack1, "jackknife1", "Jackknife 1", "jackknife de ordinul 1, abundente: S + f1 (n-1)/n",
                    plain(jackknife1(f), base));
-    rows.addBooted(StJack2, "jackknife2", "Jackknife 2", "jackknife de ordinul 2, abundente",
-                   plain(jackknife2(f), base | (f.n < 2 && f.n > 0 ? NoteUndefined : NoteNone)));
+    Value jack2 = plain(jackknife2(f), base);
+    if (f.n == 1) { // the second-order form divides by n - 1
+        jack2.notes |= NoteUndefined;
+        jack2.variant = "jackknife de ordinul 2 nedefinit pentru n = 1: jackknife de ordinul 1 in locul lui";
+    }
+    rows.addBooted(StJack2, "jackknife2", "Jackknife 2",
+                   "jackknife de ordinul 2, abundente: S + f1 (2n-3)/n - f2 (n-2)^2/(n(n-1))", jack2);
     rows.addBooted(StFisher, "fisherAlpha", "alfa Fisher", "S = alfa ln(1 + n/alfa)", fisherAlpha(f), "e");
     rows.addBooted(StCoverage, "coverage", "Acoperire (Chao-Jost)",
                    "acoperirea esantionului (Chao si Jost 2012)", plain(coverageChaoJost(f), base));
@@ -67,8 +71,9 @@ void addHill(Rows& rows, const Frequencies& f, unsigned base) {
                        std::string("Hill ") + kOrderName[q] + " observat",
                        std::string("numar Hill observat: ") + orderWhat[q], plain(hillObserved(f, q), base),
                        q == 1 ? "e" : "");
-    rows.add("hill0Asymptotic", "Hill q=0 asimptotic", "Chao1 clasic (Chao et al. 2014)",
-             hillAsymptotic(f, 0), "analitic (Chao 1987)", kLognormal);
+    rows.add("hill0Asymptotic", "Hill q=0 asimptotic",
+             "Chao1 clasic S + (n-1)/n f1^2/(2 f2) (Chao 1987; Chao et al. 2014)", hillAsymptotic(f, 0),
+             "analitic (Chao 1987)", kLognormal);
     rows.addBooted(StHillAsy1, "hill1Asymptotic", "Hill q=1 asimptotic",
                    "exp(entropia Chao-Shannon, Chao, Wang si Jost 2013)", hillAsymptotic(f, 1), "e");
     rows.addBooted(StHillAsy2, "hill2Asymptotic", "Hill q=2 asimptotic",
@@ -110,17 +115,18 @@ void addAtLevels(Rows& rows, const Frequencies& f, const Tables& t, const Settin
 std::size_t Rows::add(std::string key, std::string label, std::string variant, const Value& v,
                       std::string seMethod, std::string interval, std::string logBase) {
     Estimate e;
+    // A fallback names itself in the value; otherwise the row's own formula and methods stand.
     e.key = std::move(key);
     e.label = std::move(label);
-    e.variant = std::move(variant);
+    e.variant = v.variant.empty() ? std::move(variant) : v.variant;
     e.logBase = std::move(logBase);
     e.value = v.value;
     e.se = v.se;
-    e.seMethod = v.se >= 0 ? std::move(seMethod) : std::string();
+    e.seMethod = v.se < 0 ? std::string() : v.seMethod.empty() ? std::move(seMethod) : v.seMethod;
     e.lower = v.lower;
     e.upper = v.upper;
     e.hasInterval = v.hasInterval;
-    e.interval = v.hasInterval ? std::move(interval) : std::string();
+    e.interval = !v.hasInterval ? std::string() : v.interval.empty() ? std::move(interval) : v.interval;
     e.notes = v.notes;
     a.estimates.push_back(std::move(e));
     return a.estimates.size() - 1;
@@ -153,15 +159,21 @@ void setBootstrapped(Estimate& e, Stat stat, double sd, const Frequencies& f, in
     e.seMethod = kBoot + ", " + std::to_string(replicates) + " replici";
     e.hasInterval = true;
     e.interval = kBootInterval;
-    const bool isCoverage = stat == StCoverage || stat == StGood;
-    const double floor = stat == StHillAsy1 || stat == StHillAsy2 || stat == StJack1 || stat == StJack2
-                             ? hillObserved(f, stat == StHillAsy2   ? 2
-                                               : stat == StHillAsy1 ? 1
-                                                                    : 0)
-                             : 0.0;
-    e.lower = std::max(floor, e.value - kZ * sd);
+    e.lower = e.value - kZ * sd;
     e.upper = e.value + kZ * sd;
-    if (isCoverage) e.upper = std::min(1.0, e.upper);
+    // Only richness is bounded below by what was seen: a community holds at least the species of its sample,
+    // but its diversity of order 1 or 2 may well be below the sample's. A jackknife below S_obs keeps its
+    // whole interval, so that the interval still holds it, and says why.
+    if (stat == StJack1 || stat == StJack2) {
+        const double seen = double(f.s);
+        if (e.value >= seen)
+            e.lower = std::max(e.lower, seen);
+        else
+            e.notes |= NoteBelowObserved;
+    }
+    // The rest cannot be negative, and a coverage cannot pass 1; neither bound cuts off the value itself.
+    e.lower = std::max(e.lower, 0.0);
+    if (stat == StCoverage || stat == StGood) e.upper = std::min(1.0, e.upper);
 }
 
 } // namespace ordana::estimators

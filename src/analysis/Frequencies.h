@@ -5,6 +5,7 @@
 #include "Notes.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace ordana::estimators {
@@ -36,6 +37,9 @@ struct Value {
     double lower = 0, upper = 0;
     bool hasInterval = false;
     unsigned notes = NoteNone;
+    // Set when the formula, the error or the interval is not the estimator's usual one (a fallback): what
+    // was used instead, for the table to name.
+    std::string variant, seMethod, interval;
 };
 
 } // namespace ordana::estimators

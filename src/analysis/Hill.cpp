@@ -113,7 +113,10 @@ double chaoShannonEntropy(const Frequencies& f) {
 Value hillAsymptotic(const Frequencies& f, int q) {
     if (q == 0) return chao1Classic(f);
     Value v;
-    if (f.n == 0) return {0, -1, 0, 0, false, NoteEmptySample};
+    if (f.n == 0) {
+        v.notes = NoteEmptySample;
+        return v;
+    }
     if (q == 1) {
         v.value = std::exp(chaoShannonEntropy(f));
         return v;

@@ -18,8 +18,10 @@ enum Note : unsigned {
     NoteEmptySample = 1u << 6,         // n = 0
     NoteNoVariance = 1u << 7,          // the variance formula gives no positive value
     NoteNoRareSpecies = 1u << 8,       // ACE: nothing at or below the threshold
-    NoteUndefined = 1u << 9,     // the formula has no finite value; the fallback is named in the variant
-    NoteBeyondDouble = 1u << 10, // extrapolated past twice the sample
+    NoteUndefined = 1u << 9,       // the formula has no finite value; the fallback is named in the variant
+    NoteBeyondDouble = 1u << 10,   // extrapolated past twice the sample
+    NoteBelowObserved = 1u << 11,  // a richness estimate below the species seen
+    NoteRareSingletons = 1u << 12, // ACE: every rare species seen once, though not every species
 };
 std::vector<std::string> noteCodes(unsigned notes);
 std::string noteText(unsigned notes);

@@ -36,8 +36,10 @@ double coverageWeight(const Frequencies& f) {
 
 namespace {
 
-// The log-normal interval of Chao (1987) around S_obs + t; when nothing is estimated unseen, the interval
-// from the exponential detection terms (as SpadeR gives it).
+// The log-normal interval of Chao (1987) around S_obs + t. When nothing is estimated unseen, the error and
+// interval of the exponential detection terms (as SpadeR gives them), named as such: the analytic formula
+// has nothing to spread. The interval starts at S_obs, which the estimate equals and the truth cannot be
+// below.
 void chaoInterval(const Frequencies& f, double estimate, double variance, Value& v) {
     const double sObs = double(f.s);
     const double t = estimate - sObs;
@@ -64,8 +66,17 @@ void chaoInterval(const Frequencies& f, double estimate, double variance, Value&
     double var = f.n > 0 ? spread - detected * detected / double(f.n) : 0;
     if (var < 0) var = 0;
     v.se = std::sqrt(var);
-    v.lower = std::max(sObs, sObs / (1 - p) - kZ * v.se / (1 - p));
-    v.upper = sObs / (1 - p) + kZ * v.se / (1 - p);
+    v.seMethod = "detectia Poisson a speciilor observate (SpadeR), fiindca estimarea este S observat";
+    v.interval = "de la S observat la S/(1-P) + 1,96 ES/(1-P), P = sum f_k e^-k / S (SpadeR)";
+    v.lower = sObs;
+    v.upper = std::max(sObs, sObs / (1 - p) + kZ * v.se / (1 - p));
+}
+
+// An empty sample: nothing to estimate, nothing to spread.
+Value emptySample() {
+    Value v;
+    v.notes = NoteEmptySample;
+    return v;
 }
 
 // ACE from the counts f_1..f_k of the rare classes, taken as real numbers so the delta method can
@@ -90,7 +101,7 @@ double aceOf(const double* fr, std::int64_t k, double abundant, bool* undefined)
 
 Value chao1Classic(const Frequencies& f) {
     Value v;
-    if (f.n == 0) return {0, 0, 0, 0, true, NoteEmptySample};
+    if (f.n == 0) return emptySample();
     const double f1 = double(f.f(1)), f2 = double(f.f(2)), a = shrink(f);
     const double est = double(f.s) + f0Hat(f);
     double var;
@@ -99,6 +110,8 @@ Value chao1Classic(const Frequencies& f) {
         var = f2 * (a * r * r / 2 + a * a * r * r * r + a * a * r * r * r * r / 4);
     } else {
         v.notes |= NoteNoDoubletons;
+        v.variant = "Chao1 in forma corectata S + (n-1)/n f1(f1-1)/2, fiindca f2 = 0 (Chao 2005)";
+        v.seMethod = "analitic, forma corectata cu f2 = 0 (Chao 2005)";
         var = a * f1 * (f1 - 1) / 2 + a * a * f1 * sq(2 * f1 - 1) / 4 - a * a * sq(f1 * f1) / 4 / est;
     }
     v.value = est;
@@ -111,7 +124,7 @@ Value chao1Classic(const Frequencies& f) {
 
 Value chao1BiasCorrected(const Frequencies& f) {
     Value v;
-    if (f.n == 0) return {0, 0, 0, 0, true, NoteEmptySample};
+    if (f.n == 0) return emptySample();
     const double f1 = double(f.f(1)), f2 = double(f.f(2)), a = shrink(f);
     const double est = double(f.s) + a * f1 * (f1 - 1) / (2 * (f2 + 1));
     double var;
@@ -135,7 +148,7 @@ double chao1BiasCorrectedPlain(const Frequencies& f) {
 
 Value ace(const Frequencies& f, std::int64_t k) {
     Value v;
-    if (f.n == 0) return {0, 0, 0, 0, true, NoteEmptySample};
+    if (f.n == 0) return emptySample();
     k = std::clamp<std::int64_t>(k, 1, 10);
     double fr[11] = {};
     double abundant = 0;
@@ -145,9 +158,8 @@ Value ace(const Frequencies& f, std::int64_t k) {
         else
             abundant += double(c.species);
     }
-    if (abundant == double(f.s)) {
+    if (abundant == double(f.s)) { // every species abundant: ACE is what was seen, with nothing to spread
         v.value = double(f.s);
-        v.se = 0;
         v.notes |= NoteNoRareSpecies;
         return v;
     }
@@ -155,9 +167,12 @@ Value ace(const Frequencies& f, std::int64_t k) {
     const double est = aceOf(fr, k, abundant, &undefined);
     if (undefined) {
         // Every rare species a singleton: the coverage of the rare part is 0. The bias-corrected Chao1 stands
-        // in.
+        // in, and the row says so, with that estimator's error.
         Value c = chao1BiasCorrected(f);
-        c.notes |= NoteUndefined | NoteAllSingletons;
+        c.variant = "ACE nedefinit (acoperirea speciilor rare este 0): Chao1 corectat S + (n-1)/n "
+                    "f1(f1-1)/(2(f2+1)) in locul lui";
+        if (c.seMethod.empty()) c.seMethod = "analitic, al lui Chao1 corectat (Chao 2005)";
+        c.notes |= NoteUndefined | (f.f(1) == f.s ? NoteAllSingletons : NoteRareSingletons);
         return c;
     }
     // The delta method on every f_X present, with their multinomial covariances, as SpadeR does: a rare class
@@ -204,7 +219,7 @@ double jackknife2(const Frequencies& f) {
 Value fisherAlpha(const Frequencies& f) {
     Value v;
     const double s = double(f.s), n = double(f.n);
-    if (f.n == 0) return {0, -1, 0, 0, false, NoteEmptySample};
+    if (f.n == 0) return emptySample();
     if (s >= n) { // alpha ln(1 + n/alpha) < n for every alpha: no finite alpha fits
         v.value = kInf;
         v.notes |= NoteNoSolution;

@@ -158,6 +158,81 @@ TEST(Estimators, DegenerateSamplesGetAValueAndANote) {
     }
 }
 
+// Every interval holds its value, a row says which formula gave it when a fallback did, and a note is there
+// only when true: over the shapes a field sheet takes.
+TEST(Estimators, IntervalsHoldTheirValueAndFallbacksNameThemselves) {
+    std::vector<std::int64_t> doubletons(100, 2);
+    doubletons.push_back(1);
+    const struct {
+        const char* what;
+        std::vector<std::int64_t> counts;
+        std::string key;
+        const char* names; // in the variant, the error's method or the interval's
+        const char* never; // in none of them
+        unsigned note, notNote;
+    } rows[] = {
+        {"ACE falls back; not every species a singleton",
+         {30, 1},
+         "ace",
+         "Chao1 corectat",
+         "delta",
+         NoteUndefined | NoteRareSingletons,
+         NoteAllSingletons},
+        {"ACE falls back; every species a singleton",
+         {1, 1, 1, 1},
+         "ace",
+         "Chao1 corectat",
+         "delta",
+         NoteUndefined | NoteAllSingletons,
+         NoteRareSingletons},
+        {"Chao1 equal to S obs",
+         {5, 4, 3, 2, 2},
+         "chao1",
+         "detectia Poisson",
+         "analitic",
+         NoteNoSingletons,
+         0},
+        {"ACE equal to S obs", {5, 4, 3, 2, 2}, "ace", "detectia Poisson", "delta", NoteNoSingletons, 0},
+        {"Chao1 without doubletons", {5, 3, 1, 1}, "chao1", "f2 = 0", "f1^2", NoteNoDoubletons, 0},
+        {"Hill q=0 without doubletons",
+         {5, 3, 1, 1},
+         "hill0Asymptotic",
+         "f2 = 0",
+         "f1^2",
+         NoteNoDoubletons,
+         0},
+        {"Jackknife 2 below S obs", doubletons, "jackknife2", "(n-2)^2", "", NoteBelowObserved, 0},
+        {"Jackknife 2 above S obs", kGirdled, "jackknife2", "(n-2)^2", "", 0, NoteBelowObserved},
+        {"Jackknife 2 of one individual", {1}, "jackknife2", "ordinul 1 in locul", "", NoteUndefined, 0},
+        {"nothing rare", {20, 30}, "ace", "ACE", "", NoteNoRareSpecies, NoteUndefined},
+    };
+    Settings settings;
+    settings.replicates = 50;
+    for (const auto& r : rows) {
+        const auto f = Frequencies::fromCounts(r.counts);
+        const Analysis a = analyse(f, settings);
+        for (const auto& e : a.estimates)
+            if (e.hasInterval) {
+                EXPECT_LE(e.lower, e.value) << r.what << ": " << e.key;
+                EXPECT_GE(e.upper, e.value) << r.what << ": " << e.key;
+            }
+        const auto e = std::find_if(a.estimates.begin(), a.estimates.end(),
+                                    [&](const Estimate& x) { return x.key == r.key; });
+        ASSERT_NE(e, a.estimates.end()) << r.what;
+        const std::string said = e->variant + " | " + e->seMethod + " | " + e->interval;
+        EXPECT_NE(said.find(r.names), std::string::npos) << r.what << ": " << said;
+        EXPECT_TRUE(!*r.never || said.find(r.never) == std::string::npos) << r.what << ": " << said;
+        EXPECT_EQ(e->notes & r.note, r.note) << r.what << ": " << noteText(e->notes);
+        EXPECT_EQ(e->notes & r.notNote, 0u) << r.what << ": " << noteText(e->notes);
+    }
+    // Diversity of order 1 and 2 is not bounded by the sample's: the intervals reach below the observed
+    // value.
+    const auto g = Frequencies::fromCounts(kGirdled);
+    const Analysis a = analyse(g, settings);
+    EXPECT_LT(field(a, "hill1Asymptotic", &Estimate::lower), hillObserved(g, 1));
+    EXPECT_LT(field(a, "hill2Asymptotic", &Estimate::lower), hillObserved(g, 2));
+}
+
 // The bootstrap reproduces bit for bit: twice in a row, on two threads at once, and against the numbers it
 // gave when written (a changed generator, draw or assemblage shows here).
 TEST(Estimators, BootstrapReproducesFromItsSeed) {
