@@ -304,7 +304,7 @@ void forEachReplicate(const Frequencies& f, std::uint64_t seed, std::uint64_t st
     }
 }
 
-void Running::add(double x) {
+void detail::Running::add(double x) {
     if (!std::isfinite(x)) {
         ++nonFinite;
         return;
@@ -315,7 +315,7 @@ void Running::add(double x) {
     m2 += d * (x - mean);
 }
 
-double Running::sd() const {
+double detail::Running::sd() const {
     return count > 1 && nonFinite == 0 ? std::sqrt(m2 / double(count - 1)) : -1;
 }
 

@@ -50,6 +50,8 @@ inline constexpr std::int64_t kDrawnOneByOne = std::int64_t(1) << 20;
 void forEachReplicate(const Frequencies& f, std::uint64_t seed, std::uint64_t stream, int replicates,
                       const std::function<void(const Frequencies&)>& visit);
 
+namespace detail {
+
 // Mean and spread of one statistic over the replicates (Welford), finite values only.
 struct Running {
     double mean = 0, m2 = 0;
@@ -57,5 +59,7 @@ struct Running {
     void add(double x);
     double sd() const; // negative: no spread to be had
 };
+
+} // namespace detail
 
 } // namespace ordana::estimators

@@ -38,8 +38,9 @@ struct Value {
     bool hasInterval = false;
     unsigned notes = NoteNone;
     // Set when the formula, the error or the interval is not the estimator's usual one (a fallback): what
-    // was used instead, for the table to name.
-    std::string variant, seMethod, interval;
+    // was used instead, for the table to name. Initialised here, so that a Value written as its first six
+    // members stays complete.
+    std::string variant = {}, seMethod = {}, interval = {};
 };
 
 } // namespace ordana::estimators
