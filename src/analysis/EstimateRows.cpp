@@ -2,6 +2,7 @@
 
 #include "EstimatorMath.h"
 #include "Hill.h"
+#include "NumberText.h"
 #include "Richness.h"
 
 #include <algorithm>
@@ -24,15 +25,6 @@ Value plain(double x, unsigned notes = NoteNone) {
     v.value = x;
     v.notes = notes;
     return v;
-}
-
-std::string fmtLevel(double x, int decimals) {
-    char b[64];
-    std::snprintf(b, sizeof b, "%.*f", decimals, x);
-    std::string s = b;
-    for (auto& ch : s)
-        if (ch == '.') ch = ',';
-    return s;
 }
 
 // Richness estimators, the jackknives, Fisher's alpha and coverage.
@@ -84,7 +76,7 @@ void addHill(Rows& rows, const Frequencies& f, unsigned base) {
 // sample.
 void addAtLevels(Rows& rows, const Frequencies& f, const Tables& t, const Settings& settings, unsigned base,
                  double sizeM, double covM) {
-    const std::string sizeText = fmtLevel(sizeM, 0);
+    const std::string sizeText = decimalText(sizeM, 0);
     const char* sizeHow = sizeM < double(f.n)   ? "rarefiere"
                           : sizeM > double(f.n) ? "extrapolare"
                                                 : "esantionul observat";
@@ -102,11 +94,12 @@ void addAtLevels(Rows& rows, const Frequencies& f, const Tables& t, const Settin
                      " (Hurlbert 1971)",
                  rarefiedRichness(f, t, settings.rarefyTo), "analitic (Heck et al. 1975)",
                  "valoarea +/- 1,96 ES");
-    const std::string covText = fmtLevel(rows.a.coverageLevel, 3);
+    const std::string covText = decimalText(rows.a.coverageLevel, 3);
     for (int q = 0; q < 3; ++q)
         rows.addBooted(Stat(StCov0 + q), "hill" + std::to_string(q) + "AtCoverage",
                        std::string("Hill ") + kOrderName[q] + " la C = " + covText,
-                       "la acoperirea C = " + covText + " (m = " + fmtLevel(covM, 0) + ", Chao si Jost 2012)",
+                       "la acoperirea C = " + covText + " (m = " + decimalText(covM, 0) +
+                           ", Chao si Jost 2012)",
                        plain(hillAt(f, t, q, covM), base | beyondCoverage), q == 1 ? "e" : "");
 }
 
