@@ -356,3 +356,67 @@ TEST(EstimatesWriter, WritesBesideTheIndicesTable) {
         1, 7, last, 12, spreadsheet::LineStyleContinuous, spreadsheet::WeightThin};
     EXPECT_NE(std::find(sheet.borders.begin(), sheet.borders.end(), frame), sheet.borders.end());
 }
+
+// A second run overwrites the first run's estimates table in place, empties what the longer first table left
+// beyond it and takes its frames down; the indices tables go on being added, a table that only looks like
+// ours and everything else stay where they were.
+TEST(EstimatesWriter, ASecondRunReplacesItsTable) {
+    using ordana::testing::FakeEngine;
+    FakeEngine engine;
+    auto& data = engine.files["f"].sheet("Date");
+    data.set(1, 1, CellValue::text("SPECIA"));
+    data.set(1, 2, CellValue::text("ABUNDENTA"));
+    data.set(40, 9, CellValue::text("nota mea"));
+    Settings longer, shorter;
+    longer.replicates = shorter.replicates = 10;
+    longer.rarefyTo = 100; // one row more: the rarefied richness
+    const Analysis first = analyse(Frequencies::fromCounts(kGirdled), longer);
+    const Analysis second = analyse(Frequencies::fromCounts({5, 4, 3, 2, 2}), shorter);
+    ASSERT_EQ(first.estimates.size(), second.estimates.size() + 1);
+    const Provenance p{"9.9.9", "2026-01-01 00:00 UTC", 7, 10, kGeneratorName, "A2:B27", 26, 168};
+    auto run = [&](const Analysis& a) {
+        auto book = engine.factory()()->open("f");
+        auto ws = book->worksheet("Date");
+        writeResultsTable(*ws, ordana::testing::dateSheetResults());
+        const std::int16_t marker = writeEstimatesTable(*ws, a, p);
+        book->close(true);
+        return marker;
+    };
+    EXPECT_EQ(run(first), 6);
+    const auto& sheet = engine.files["f"].sheets[0];
+    const std::size_t framesBefore = sheet.borders.size();
+    EXPECT_EQ(run(second), 6) << "in place";
+    int headers = 0;
+    for (int c = 1; c <= 40; ++c)
+        headers += sheet.get(1, c).toText() == "Estimator";
+    EXPECT_EQ(headers, 1);
+    EXPECT_EQ(sheet.get(1, 14).toText(), "Indici") << "the indices table is added as before";
+    const int lastEstimate = int(second.estimates.size()) + 1, firstLast = lastEstimate + 1;
+    for (int r = 2; r <= lastEstimate; ++r) {
+        EXPECT_EQ(sheet.get(r, 8), estimateCell(second.estimates[std::size_t(r - 2)].value)) << r;
+        EXPECT_EQ(sheet.get(r, 9).isEmpty(), second.estimates[std::size_t(r - 2)].se < 0) << r;
+    }
+    EXPECT_EQ(sheet.get(lastEstimate + 1, 7), CellValue()) << "one blank row under the estimates";
+    EXPECT_EQ(sheet.get(lastEstimate + 2, 7).toText(), "Ordana");
+    const int lastRow = lastEstimate + 1 + int(provenanceRows(p).size());
+    for (int r = lastRow + 1; r <= firstLast + 1 + int(provenanceRows(p).size()); ++r)
+        for (int c = 7; c <= 12; ++c)
+            EXPECT_EQ(sheet.get(r, c), CellValue()) << r << "," << c << ": the first table's tail is gone";
+    EXPECT_EQ(sheet.get(40, 9).toText(), "nota mea");
+    const std::vector<int> oldFrame = {
+        1, 7, firstLast, 12, spreadsheet::LineStyleNone, spreadsheet::WeightThin};
+    EXPECT_NE(std::find(sheet.borders.begin() + long(framesBefore), sheet.borders.end(), oldFrame),
+              sheet.borders.end());
+
+    // A block with the headings but no provenance under it is someone else's: a new table goes beside it.
+    auto& other = engine.files["g"].sheet("Date");
+    const char* row1[] = {"SPECIA", "ABUNDENTA",  ".",          "Estimator", "Valoare",
+                          "ES",     "IC 95% inf", "IC 95% sup", "Metoda"};
+    for (int c = 0; c < 9; ++c)
+        other.set(1, c + 1, CellValue::text(row1[c]));
+    other.set(2, 4, CellValue::text("al meu"));
+    auto book = engine.factory()()->open("g");
+    EXPECT_EQ(writeEstimatesTable(*book->worksheet("Date"), second, p), 10);
+    book->close(true);
+    EXPECT_EQ(engine.files["g"].sheets[0].get(2, 4).toText(), "al meu");
+}
