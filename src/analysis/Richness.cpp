@@ -193,10 +193,14 @@ Value ace(const Frequencies& f, std::int64_t k) {
         down[i] -= h;
         grad.push_back((aceOf(up, k, abundant, nullptr) - aceOf(down, k, abundant, nullptr)) / (2 * h));
     }
-    double var = 0;
-    for (std::size_t i = 0; i < grad.size(); ++i)
-        for (std::size_t j = 0; j < grad.size(); ++j)
-            var += grad[i] * grad[j] * (i == j ? freq[i] * (1 - freq[i] / est) : -freq[i] * freq[j] / est);
+    // sum_ij g_i g_j cov(f_i, f_j) with cov = f_i (1 - f_i/est) on the diagonal and -f_i f_j/est off it:
+    // sum g_i^2 f_i - (sum g_i f_i)^2 / est, linear in the classes rather than quadratic.
+    double squares = 0, weighted = 0;
+    for (std::size_t i = 0; i < grad.size(); ++i) {
+        squares += grad[i] * grad[i] * freq[i];
+        weighted += grad[i] * freq[i];
+    }
+    const double var = squares - weighted * weighted / est;
     v.value = est;
     v.se = var > 0 ? std::sqrt(var) : 0;
     if (!(var > 0)) v.notes |= NoteNoVariance;
