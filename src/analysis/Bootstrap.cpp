@@ -304,19 +304,4 @@ void forEachReplicate(const Frequencies& f, std::uint64_t seed, std::uint64_t st
     }
 }
 
-void detail::Running::add(double x) {
-    if (!std::isfinite(x)) {
-        ++nonFinite;
-        return;
-    }
-    ++count;
-    const double d = x - mean;
-    mean += d / double(count);
-    m2 += d * (x - mean);
-}
-
-double detail::Running::sd() const {
-    return count > 1 && nonFinite == 0 ? std::sqrt(m2 / double(count - 1)) : -1;
-}
-
 } // namespace ordana::estimators

@@ -5,6 +5,7 @@
 
 #include "Frequencies.h"
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -56,8 +57,17 @@ namespace detail {
 struct Running {
     double mean = 0, m2 = 0;
     std::int64_t count = 0, nonFinite = 0;
-    void add(double x);
-    double sd() const; // negative: no spread to be had
+    void add(double x) {
+        if (!std::isfinite(x)) {
+            ++nonFinite;
+            return;
+        }
+        ++count;
+        const double d = x - mean;
+        mean += d / double(count);
+        m2 += d * (x - mean);
+    }
+    double sd() const { return count > 1 && nonFinite == 0 ? std::sqrt(m2 / double(count - 1)) : -1; }
 };
 
 } // namespace detail

@@ -67,15 +67,6 @@ Tables::Tables(std::int64_t n) : n_(n), tabled_(std::clamp<std::int64_t>(n + 1, 
     }
 }
 
-double Tables::logMiss(std::int64_t n, std::int64_t x, std::int64_t m) const {
-    if (x <= 0 || m <= 0) return 0;
-    if (x > n - m) return -std::numeric_limits<double>::infinity();
-    if (n < tabled_)
-        return logFactorial_[std::size_t(n - x)] - logFactorial_[std::size_t(n - x - m)] -
-               logFactorial_[std::size_t(n)] + logFactorial_[std::size_t(n - m)];
-    return logMissRatio(n, x, m);
-}
-
 double hillAt(const Frequencies& f, const Tables& t, int q, double m) {
     const std::int64_t n = f.n;
     if (n == 0 || m <= 0) return 0;
@@ -90,7 +81,7 @@ double hillAt(const Frequencies& f, const Tables& t, int q, double m) {
         if (q == 0) {
             double d = 0;
             for (const auto& c : f.classes)
-                d += double(c.species) * (1 - std::exp(t.logMiss(n, c.abundance, mi)));
+                d += double(c.species) * (1 - t.miss(n, c.abundance, mi));
             return d;
         }
         double e = 0;
@@ -116,8 +107,7 @@ double coverageAt(const Frequencies& f, const Tables& t, double m) {
         double s = 0;
         for (const auto& c : f.classes) {
             if (n - c.abundance < mi) continue;
-            s += double(c.species) * double(c.abundance) / double(n) *
-                 std::exp(t.logMiss(n - 1, c.abundance - 1, mi));
+            s += double(c.species) * double(c.abundance) / double(n) * t.miss(n - 1, c.abundance - 1, mi);
         }
         return 1 - s;
     }
@@ -159,7 +149,7 @@ Value rarefiedRichness(const Frequencies& f, const Tables& t, std::int64_t m) {
     std::vector<double> q(f.classes.size());
     double est = 0, var = 0;
     for (std::size_t a = 0; a < f.classes.size(); ++a) {
-        q[a] = std::exp(t.logMiss(n, f.classes[a].abundance, m));
+        q[a] = t.miss(n, f.classes[a].abundance, m);
         const double fa = double(f.classes[a].species);
         est += fa * (1 - q[a]);
         var += fa * q[a] * (1 - q[a]);
@@ -167,10 +157,10 @@ Value rarefiedRichness(const Frequencies& f, const Tables& t, std::int64_t m) {
     for (std::size_t a = 0; a < f.classes.size(); ++a) {
         const double fa = double(f.classes[a].species);
         const std::int64_t xa = f.classes[a].abundance;
-        var += fa * (fa - 1) * (std::exp(t.logMiss(n, 2 * xa, m)) - q[a] * q[a]);
+        var += fa * (fa - 1) * (t.miss(n, 2 * xa, m) - q[a] * q[a]);
         for (std::size_t b = a + 1; b < f.classes.size(); ++b)
             var += 2 * fa * double(f.classes[b].species) *
-                   (std::exp(t.logMiss(n, xa + f.classes[b].abundance, m)) - q[a] * q[b]);
+                   (t.miss(n, xa + f.classes[b].abundance, m) - q[a] * q[b]);
     }
     v.value = est;
     v.se = var > 0 ? std::sqrt(var) : 0;

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace ordana::estimators {
@@ -24,8 +25,21 @@ class Tables {
     }
     double log(std::int64_t k) const { return k < tabled_ ? log_[std::size_t(k)] : std::log(double(k)); }
     double harmonic(std::int64_t k) const { return harmonicSum(1, k); }
-    // ln [C(n - x, m) / C(n, m)]: the chance that m draws from n individuals miss x given ones.
-    double logMiss(std::int64_t n, std::int64_t x, std::int64_t m) const;
+    // ln [C(n - x, m) / C(n, m)]: the chance that m draws from n individuals miss x given ones; inline, since
+    // the curves ask for it per class, per size and per replicate.
+    double logMiss(std::int64_t n, std::int64_t x, std::int64_t m) const {
+        if (x <= 0 || m <= 0) return 0;
+        if (x > n - m) return -std::numeric_limits<double>::infinity();
+        if (n < tabled_)
+            return logFactorial_[std::size_t(n - x)] - logFactorial_[std::size_t(n - x - m)] -
+                   logFactorial_[std::size_t(n)] + logFactorial_[std::size_t(n - m)];
+        return logMissRatio(n, x, m);
+    }
+    // The chance itself.
+    double miss(std::int64_t n, std::int64_t x, std::int64_t m) const {
+        if (x <= 0 || m <= 0) return 1;
+        return x > n - m ? 0 : std::exp(logMiss(n, x, m));
+    }
     std::int64_t n() const { return n_; }
 
   private:

@@ -24,8 +24,8 @@ struct Frequencies {
     static Frequencies fromCounts(const std::vector<std::int64_t>& counts);
     std::int64_t f(std::int64_t abundance) const;
 
-    // The entropies, kept once found: the curves ask for them at every size.
-    mutable double observedEntropyCache = -1, chaoShannonCache = -1;
+    // The entropies and sum X(X-1), kept once found: the curves ask for them at every size.
+    mutable double observedEntropyCache = -1, chaoShannonCache = -1, sumXXMinus1Cache = -1;
 };
 
 // The notes every estimator of a sample shares: which degenerate shapes the sample has.

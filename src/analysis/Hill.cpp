@@ -14,9 +14,11 @@ using namespace detail;
 namespace detail {
 
 double sumXXMinus1(const Frequencies& f) {
+    if (f.sumXXMinus1Cache >= 0) return f.sumXXMinus1Cache;
     double s = 0;
     for (const auto& c : f.classes)
         s += double(c.species) * double(c.abundance) * double(c.abundance - 1);
+    f.sumXXMinus1Cache = s;
     return s;
 }
 
