@@ -203,7 +203,6 @@ Value ace(const Frequencies& f, std::int64_t k) {
     const double var = squares - weighted * weighted / est;
     v.value = est;
     v.se = var > 0 ? std::sqrt(var) : 0;
-    if (!(var > 0)) v.notes |= NoteNoVariance;
     chaoInterval(f, est, var, v);
     v.notes |=
         sampleNotes(f) & (NoteNoSingletons | NoteAllSingletons | NoteOneSpecies | NoteUnderTwoIndividuals);
