@@ -24,7 +24,8 @@ ReportSheet sheet(const std::string& label, const std::vector<std::int64_t>& cou
     settings.curvePoints = 10;
     const auto f = s.community.frequencies();
     s.analysis = estimators::analyse(f, settings);
-    s.provenance = {"9.9.9", "2026-01-01 00:00 UTC", 1, 10, estimators::kGeneratorName, "A2:B9", f.s, f.n};
+    s.provenance = {"9.9.9", "2026-01-01 00:00 UTC", 1, 10, estimators::kGeneratorName, "A2:B9", f.s, f.n, 0,
+                    ""};
     return s;
 }
 

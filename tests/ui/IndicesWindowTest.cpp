@@ -10,11 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
+#include <unistd.h>
 
 using namespace ordana;
 using namespace ordana::ui;
@@ -321,6 +325,87 @@ TEST(IndicesWindowLogic, CancelAndRetry) {
     EXPECT_EQ(f.view.dialogs.size(), 4u);
     EXPECT_EQ(f.logic.sheetName(), "Date");
     EXPECT_TRUE(f.view.enabled.at(Control::CalcButton));
+}
+
+// The choices under the list: off, the calculation is the classic one (above); with the estimates, both
+// tables on the chosen sheet or on every listed one, in one save, and the report beside the workbook, opened.
+TEST(IndicesWindowLogic, TheEstimatesAndEverySheet) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("ordana-ui-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string book = (folder / "date.xls").string();
+    const std::string report = (folder / "date - estimari.html").string();
+    struct Preferences : ui::Preferences {
+        std::map<std::string, bool> kept;
+        bool flag(const std::string& key, bool fallback) override {
+            return kept.count(key) ? kept[key] : fallback;
+        }
+        void setFlag(const std::string& key, bool value) override { kept[key] = value; }
+    };
+    const struct Row {
+        const char* name;
+        bool allSheets;
+        bool fractional; // "mici" gets an abundance of 2.5
+        std::vector<std::string> withEstimates, withIndices;
+        const char* status;
+        bool box;
+    } rows[] = {
+        {"the chosen sheet", false, false, {"Date"}, {"Date"}, indices::kStatusDoneReport, false},
+        {"every sheet", true, false, {"Date", "mici"}, {"Date", "mici"}, indices::kStatusDoneReport, false},
+        {"a fraction costs the estimates only",
+         true,
+         true,
+         {"Date"},
+         {"Date", "mici"},
+         indices::kStatusDoneErrorsReport,
+         true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove(report);
+        FakeEngine engine;
+        dataSheet(engine, book, "Date", {10, 20, 30, 40});
+        dataSheet(engine, book, "mici", {2, r.fractional ? 2.5 : 3, 5});
+        FakeView view;
+        Preferences preferences;
+        IndicesWindow logic{engine.factory(), view, &preferences};
+        logic.initialState();
+        logic.Form_Load();
+        EXPECT_FALSE(view.checked.at(Control::EstimatesBox)) << "off by default";
+        view.files.emplace_back(book);
+        logic.cmdFis_Click();
+        logic.chkEstimatori_Click(true);
+        logic.chkToateFoile_Click(r.allSheets);
+        logic.cmdCalcul_Click();
+
+        EXPECT_EQ(engine.files[book].saves, 1);
+        for (const char* sheet : {"Date", "mici"}) {
+            std::set<std::string> headings;
+            for (const auto& [at, value] : engine.files[book].sheet(sheet).cells)
+                if (at.first == 1) headings.insert(value.toText());
+            const auto has = [](const std::vector<std::string>& v, const char* s) {
+                return std::find(v.begin(), v.end(), s) != v.end();
+            };
+            EXPECT_EQ(headings.count("Indici") == 1, has(r.withIndices, sheet)) << sheet;
+            EXPECT_EQ(headings.count("Estimator") == 1, has(r.withEstimates, sheet)) << sheet;
+        }
+        EXPECT_EQ(view.text.at(Control::Status), std::string(r.status) + "date - estimari.html");
+        EXPECT_EQ(view.opened, std::vector<std::string>{report});
+        EXPECT_TRUE(std::filesystem::is_regular_file(report));
+        EXPECT_EQ(view.shown.size(), r.box ? 1u : 0u);
+        if (r.box) {
+            EXPECT_NE(view.shown[0].text.find("Eroare : 13"), std::string::npos) << view.shown[0].text;
+        }
+        EXPECT_EQ(engine.openApplications + engine.openWorkbooks, 0);
+
+        // Remembered: the next window starts with the same choices ticked.
+        FakeView again;
+        IndicesWindow next{engine.factory(), again, &preferences};
+        next.initialState();
+        EXPECT_TRUE(again.checked.at(Control::EstimatesBox));
+        EXPECT_EQ(again.checked.at(Control::AllSheetsBox), r.allSheets);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ShellLogic, MenuAndAboutTexts) {

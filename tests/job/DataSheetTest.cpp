@@ -1,5 +1,6 @@
-#include "intake/DataSheet.h"
 #include "analysis/SpeciesSample.h"
+#include "job/SheetReader.h"
+#include "job/Sheets.h"
 #include "support/ErrorAssert.h"
 #include "support/FakeSpreadsheet.h"
 
@@ -31,7 +32,7 @@ struct DataSheetTest : ::testing::Test {
     spreadsheet::SpreadsheetHandles handles;
     SpeciesSample sample;
     FakeSheet& sheet(const char* name) { return engine.files["/w.xls"].sheet(name); }
-    void read(const char* name) { intake::readDataSheet(engine.factory(), "/w.xls", name, sample, handles); }
+    void read(const char* name) { job::readDataSheet(engine.factory(), "/w.xls", name, sample, handles); }
 };
 
 } // namespace
@@ -56,7 +57,7 @@ TEST_F(DataSheetTest, QualificationIsExactAfterUpperCasing) {
         FakeSheet& s = local.files["f"].sheet("s");
         fill(s, {{r.a1, r.b1}, {t("sp"), r.b2}});
         auto book = local.factory()()->open("f");
-        EXPECT_EQ(intake::isDataSheet(*book->worksheet("s")), r.qualifies) << r.name;
+        EXPECT_EQ(job::isDataSheet(*book->worksheet("s")), r.qualifies) << r.name;
         EXPECT_EQ(local.count("cell"), 3) << r.name << ": all three cells are read";
     }
 }
@@ -65,7 +66,7 @@ TEST_F(DataSheetTest, ListsTheDataSheetsInWorkbookOrder) {
     fill(sheet("Unu"), {{t("SPECIA"), t("ABUNDENTA")}, {t("a"), n(1)}});
     fill(sheet("Doi"), {{t("SPECIA"), t("ABUNDENTE")}, {t("a"), n(1)}});
     fill(sheet("Trei"), {{t("specia"), t("abundenta")}, {t("a"), n(1)}});
-    EXPECT_EQ(intake::listDataSheets(engine.factory(), "/w.xls", handles),
+    EXPECT_EQ(job::listDataSheets(engine.factory(), "/w.xls", handles),
               (std::vector<std::string>{"Unu", "Trei"}));
     EXPECT_EQ(engine.log.back(), "quit");
     EXPECT_EQ(engine.count("close"), 1);
@@ -77,8 +78,8 @@ TEST_F(DataSheetTest, AListingThatFailsKeepsTheNamesFoundBefore) {
     fill(sheet("Doi"), {{t("SPECIA"), t("ABUNDENTA")}, {t("a"), n(1)}});
     engine.fail("pick", 7, 1);
     std::vector<std::string> found;
-    EXPECT_RUNTIME_ERROR(intake::listDataSheets(engine.factory(), "/w.xls", handles,
-                                                [&](const std::string& s) { found.push_back(s); }),
+    EXPECT_RUNTIME_ERROR(job::listDataSheets(engine.factory(), "/w.xls", handles,
+                                             [&](const std::string& s) { found.push_back(s); }),
                          7, "");
     EXPECT_EQ(found, std::vector<std::string>{"Unu"});
     EXPECT_TRUE(handles.workbook) << "the error path drops the references itself";
@@ -109,7 +110,7 @@ TEST_F(DataSheetTest, ReadsRowsDownToTheFirstBlankInAOrB) {
         FakeEngine local;
         fill(local.files["/w.xls"].sheet("S"), c.rows);
         SpeciesSample s;
-        intake::readDataSheet(local.factory(), "/w.xls", "S", s, handles);
+        job::readDataSheet(local.factory(), "/w.xls", "S", s, handles);
         EXPECT_EQ(s.speciesCount(), c.species) << c.name;
         EXPECT_EQ(s.totalIndividuals(), c.total) << c.name;
         EXPECT_EQ(local.count("cell"), 3 * c.species + 2)

@@ -1,4 +1,6 @@
 #include "analysis/ResultsWriter.h"
+#include "job/Run.h"
+#include "job/Workbook.h"
 #include "support/ErrorAssert.h"
 #include "support/FakeSpreadsheet.h"
 #include "support/SampleResults.h"
@@ -56,7 +58,7 @@ TEST_F(Fixture, TableColumnIsTheFirstBlankRowOneCellFromB) {
 TEST_F(Fixture, WritesTheTableInOrderAndSavesTheActivatedSheet) {
     prepare({{1, "SPECIA"}, {2, "ABUNDENTA"}});
     saved().set(5, 4, CellValue::text("below row 1 is overwritten"));
-    writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
+    job::saveIndicesTable(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
 
     const FakeSheet& s = saved();
     EXPECT_EQ(s.get(1, 3), CellValue::text("."));
@@ -105,8 +107,8 @@ TEST_F(Fixture, WritesTheTableInOrderAndSavesTheActivatedSheet) {
 
 TEST_F(Fixture, ASecondRunGoesThreeColumnsFurther) {
     prepare({{1, "SPECIA"}, {2, "ABUNDENTA"}});
-    writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
-    writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
+    job::saveIndicesTable(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
+    job::saveIndicesTable(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles);
     EXPECT_EQ(saved().get(1, 6), CellValue::text("."));
     EXPECT_EQ(saved().get(1, 8), CellValue::text("Valoare"));
     EXPECT_EQ(saved().get(1, 5), CellValue::text("Valoare")) << "the first table stays";
@@ -115,10 +117,11 @@ TEST_F(Fixture, ASecondRunGoesThreeColumnsFurther) {
 TEST_F(Fixture, AFailureLeavesTheHandlesForTheErrorPathAndSavesNothing) {
     prepare({{1, "SPECIA"}, {2, "ABUNDENTA"}});
     engine.fail("bold", err::Application, 1);
-    EXPECT_RUNTIME_ERROR(writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles),
-                         err::Application, "bold 1 5");
+    EXPECT_RUNTIME_ERROR(
+        job::saveIndicesTable(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles),
+        err::Application, "bold 1 5");
     ASSERT_TRUE(handles.workbook && handles.application && handles.worksheet);
-    abandon(handles);
+    job::abandon(handles);
     EXPECT_EQ(engine.log.back(), "quit");
     EXPECT_EQ(engine.count("close"), 1);
     EXPECT_EQ(engine.files["/d/a.xls"].saves, 0);
@@ -130,6 +133,7 @@ TEST_F(Fixture, TheTableColumnOverflowsPast16Bits) {
     FakeSheet& s = prepare({});
     for (int c = 2; c <= 32767; ++c)
         s.set(1, c, CellValue::number(c));
-    EXPECT_RUNTIME_ERROR(writeResults(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles),
-                         err::Overflow, "");
+    EXPECT_RUNTIME_ERROR(
+        job::saveIndicesTable(engine.factory(), "/d/a.xls", "Date", dateSheetResults(), handles),
+        err::Overflow, "");
 }

@@ -2,7 +2,10 @@
 
 #include "analysis/ResultsWriter.h"
 #include "analysis/SpeciesSample.h"
-#include "intake/DataSheet.h"
+#include "job/Run.h"
+#include "job/SheetReader.h"
+#include "job/Sheets.h"
+#include "job/Workbook.h"
 #include "spreadsheet/XlsTestFiles.h"
 #include "support/ErrorAssert.h"
 #include "support/SampleResults.h"
@@ -19,7 +22,7 @@ const std::string kCases = (fixtures() / "cases-xlwt.xls").string();
 
 TEST(RealWorkbook, ListsOnlyTheSheetsThatPassTheTest) {
     spreadsheet::SpreadsheetHandles handles;
-    EXPECT_EQ(intake::listDataSheets(spreadsheet::nativeApplicationFactory(), kCases, handles),
+    EXPECT_EQ(job::listDataSheets(spreadsheet::nativeApplicationFactory(), kCases, handles),
               (std::vector<std::string>{"Majuscule", "GolA2", "Intrerupt", "Zero", "Fractii", "Jumatati",
                                         "Text", "TextRau", "Depasire", "TextGol"}));
     EXPECT_FALSE(handles.application || handles.workbook || handles.worksheet);
@@ -47,13 +50,13 @@ TEST(RealWorkbook, ReadsEachCaseAsTheRulesSay) {
         SpeciesSample sample;
         spreadsheet::SpreadsheetHandles handles;
         if (r.error) {
-            EXPECT_RUNTIME_ERROR(intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases,
-                                                       r.sheet, sample, handles),
-                                 r.error, r.fragment);
+            EXPECT_RUNTIME_ERROR(
+                job::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, r.sheet, sample, handles),
+                r.error, r.fragment);
             EXPECT_FALSE(sample.hasSpeciesCount()) << r.sheet << ": the count is written only at the end";
             continue;
         }
-        intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, r.sheet, sample, handles);
+        job::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, r.sheet, sample, handles);
         EXPECT_EQ(sample.speciesCount(), r.species) << r.sheet;
         EXPECT_EQ(sample.totalIndividuals(), r.total) << r.sheet;
     }
@@ -62,19 +65,19 @@ TEST(RealWorkbook, ReadsEachCaseAsTheRulesSay) {
 TEST(RealWorkbook, TextAbundancesAreStoredAsText) {
     SpeciesSample sample;
     spreadsheet::SpreadsheetHandles handles;
-    intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, "Text", sample, handles);
+    job::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, "Text", sample, handles);
     EXPECT_EQ(sample.abundances(), (std::vector<CellValue>{CellValue::text("12"), CellValue::number(3)}));
 }
 
 TEST(RealWorkbook, AMissingWorkbookOrSheetCarriesItsNumber) {
     SpeciesSample sample;
     spreadsheet::SpreadsheetHandles handles;
-    EXPECT_RUNTIME_ERROR(intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases + ".lipsa",
-                                               "Text", sample, handles),
+    EXPECT_RUNTIME_ERROR(job::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases + ".lipsa",
+                                            "Text", sample, handles),
                          err::Application, "");
     handles.release();
     EXPECT_RUNTIME_ERROR(
-        intake::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, "Nu exista", sample, handles),
+        job::readDataSheet(spreadsheet::nativeApplicationFactory(), kCases, "Nu exista", sample, handles),
         err::SubscriptOutOfRange, "Nu exista");
 }
 
@@ -91,11 +94,11 @@ TEST(RealWorkbook, TwoCalculationsOnOneWorkbookTakeTurns) {
             runs.emplace_back([&, k] {
                 spreadsheet::SpreadsheetHandles handles;
                 try {
-                    writeResults(spreadsheet::nativeApplicationFactory(), path, "Date",
-                                 ordana::testing::dateSheetResults(), handles);
+                    job::saveIndicesTable(spreadsheet::nativeApplicationFactory(), path, "Date",
+                                          ordana::testing::dateSheetResults(), handles);
                 } catch (const RuntimeError& e) {
                     failures[k] = e.description();
-                    abandon(handles);
+                    job::abandon(handles);
                 }
             });
         for (auto& t : runs)
