@@ -4,8 +4,10 @@
 // 1. what vegan also computes (estimateR, fisher.alpha, diversity, rarefy at 40 sizes): this program in its
 //    --vegan-set mode against Rscript, and their ratio;
 // 2. everything, with 200 bootstrap replicates of the curves at 40 points, on two threads; the same with 20
-//    replicates to show that the peak memory follows the samples, not the replicates.
-// Modes used by the run itself: --vegan-set FILE, --all FILE THREADS REPLICATES.
+//    replicates to show that the peak memory follows the samples, not the replicates;
+// 3. the shapes whose memory once followed the individuals or f0 (a billion of one species, 20,000
+//    singletons, a total near 2^53), each analysed alone in its own process, against a common sample.
+// Modes used by the run itself: --vegan-set FILE, --all FILE THREADS REPLICATES, --shape NAME.
 
 #include "analysis/Estimators.h"
 
@@ -110,6 +112,24 @@ int everything(const std::string& path, int threads, int replicates) {
     return 0;
 }
 
+// One sample of a named shape through the whole analysis with 200 replicates.
+int shape(const std::string& name) {
+    std::vector<std::int64_t> counts;
+    if (name == "common")
+        counts = {46, 22, 17, 15, 15, 9, 8, 6, 6, 4, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    else if (name == "billion")
+        counts = {1000000000};
+    else if (name == "singletons")
+        counts.assign(20000, 1);
+    else if (name == "near-2^53")
+        counts = {std::int64_t(1) << 52, (std::int64_t(1) << 52) - 5, 3, 1, 1, 2, 7};
+    else
+        return 2;
+    const Analysis a = analyse(Frequencies::fromCounts(counts), Settings());
+    std::printf("%.6f\n", a.estimates.front().value);
+    return 0;
+}
+
 const char kVeganScript[] = R"(suppressMessages(library(vegan))
 d <- read.table(commandArgs(TRUE)[1], sep = "\t", col.names = c("sample", "count"))
 checksum <- 0
@@ -171,6 +191,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--vegan-set" && argc == 3) return veganSet(argv[2]);
     if (mode == "--all" && argc == 5) return everything(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if (mode == "--shape" && argc == 3) return shape(argv[2]);
 
     const std::string dir = argc > 1 ? argv[1] : "/tmp/ordana-estimators-bench";
     mkdir(dir.c_str(), 0755);
@@ -196,5 +217,12 @@ int main(int argc, char** argv) {
                 all.peakKb / 1024);
     std::printf("  with 20 replicates: %8.3f s wall, %8.3f s CPU, peak %ld MB (memory follows the samples)\n",
                 few.seconds, few.cpu, few.peakKb / 1024);
+
+    std::printf("one sample alone, every estimator and 200 replicates, a whole process each:\n");
+    for (const char* name : {"common", "billion", "singletons", "near-2^53"}) {
+        const Run r = timed({self, "--shape", name});
+        std::printf("  %-12s %8.3f s wall, %8.3f s CPU, peak %ld MB\n", name, r.seconds, r.cpu,
+                    r.peakKb / 1024);
+    }
     return 0;
 }

@@ -4,6 +4,8 @@
 #include "common/Arithmetic.h"
 
 #include <cmath>
+#include <optional>
+#include <set>
 
 namespace ordana {
 
@@ -40,34 +42,94 @@ CellValue estimateCell(double value) {
     return CellValue::text(std::isinf(value) ? "infinit" : "nedefinit");
 }
 
+namespace {
+
+// Where a table of this writer lies: its marker column, its last estimate row and its last provenance row.
+struct TablePlace {
+    std::int16_t marker = 0, lastEstimate = 0, lastRow = 0;
+};
+
+bool isText(const CellValue& v, const char* text) {
+    return v.kind() == CellValue::Kind::Text && v.textValue() == text;
+}
+
+// An earlier run's estimates table, recognised by its row 1 (the marker and the six headings, in the row-1
+// cells that tables are placed among) and its provenance (after one blank row under the estimates, "Ordana"
+// and the version, then labelled rows down to a blank one). A block that only looks like it is left alone.
+std::optional<TablePlace> earlierTable(Worksheet& ws) {
+    for (std::int16_t m = 2; m < 32767 - 6 && !ws.cell(1, m).isBlank(); m = add16(m, 1)) {
+        if (!isText(ws.cell(1, m), ".")) continue;
+        bool headed = true;
+        for (std::int16_t k = 0; k < 6 && headed; ++k)
+            headed = isText(ws.cell(1, std::int16_t(m + 1 + k)), kEstimateHeadings[std::size_t(k)]);
+        if (!headed) continue;
+        const auto label = std::int16_t(m + 1);
+        TablePlace place{m, 1, 0};
+        while (place.lastEstimate < 32765 && !ws.cell(std::int16_t(place.lastEstimate + 1), label).isBlank())
+            ++place.lastEstimate;
+        const auto first = std::int16_t(place.lastEstimate + 2);
+        if (place.lastEstimate >= 32765 || !ws.cell(std::int16_t(first - 1), label).isBlank() ||
+            !isText(ws.cell(first, label), "Ordana") || ws.cell(first, std::int16_t(label + 1)).isBlank())
+            continue;
+        place.lastRow = first;
+        while (place.lastRow < 32767 && !ws.cell(std::int16_t(place.lastRow + 1), label).isBlank())
+            ++place.lastRow;
+        return place;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::int16_t writeEstimatesTable(Worksheet& ws, const estimators::Analysis& analysis,
                                  const Provenance& provenance) {
-    const std::int16_t m = findTableColumn(ws);
+    // A run replaces the table an earlier run wrote, in place; only a sheet without one gets a new table in
+    // the next free columns.
+    const std::optional<TablePlace> earlier = earlierTable(ws);
+    const std::int16_t m = earlier ? earlier->marker : findTableColumn(ws);
     std::int16_t column[6];
     for (std::int16_t k = 0; k < 6; ++k)
         column[k] = add16(m, std::int16_t(k + 1));
+    std::set<std::pair<std::int16_t, std::int16_t>> written;
+    auto put = [&](std::int16_t row, std::int16_t col, const CellValue& value) {
+        ws.setCell(row, col, value);
+        written.insert({row, col});
+    };
 
-    ws.setCell(1, m, CellValue::text("."));
+    put(1, m, CellValue::text("."));
     for (std::size_t k = 0; k < 6; ++k)
-        ws.setCell(1, column[k], CellValue::text(kEstimateHeadings[k]));
+        put(1, column[k], CellValue::text(kEstimateHeadings[k]));
     std::int16_t row = 1;
     for (const auto& e : analysis.estimates) {
         row = add16(row, 1);
-        ws.setCell(row, column[0], CellValue::text(e.label));
-        ws.setCell(row, column[1], estimateCell(e.value));
-        if (e.se >= 0) ws.setCell(row, column[2], estimateCell(e.se));
+        put(row, column[0], CellValue::text(e.label));
+        put(row, column[1], estimateCell(e.value));
+        if (e.se >= 0) put(row, column[2], estimateCell(e.se));
         if (e.hasInterval) {
-            ws.setCell(row, column[3], estimateCell(e.lower));
-            ws.setCell(row, column[4], estimateCell(e.upper));
+            put(row, column[3], estimateCell(e.lower));
+            put(row, column[4], estimateCell(e.upper));
         }
-        ws.setCell(row, column[5], CellValue::text(methodText(e)));
+        put(row, column[5], CellValue::text(methodText(e)));
     }
     const std::int16_t lastEstimate = row;
     row = add16(row, 1);
     for (const auto& [label, text] : provenanceRows(provenance)) {
         row = add16(row, 1);
-        ws.setCell(row, column[0], CellValue::text(label));
-        ws.setCell(row, column[1], CellValue::text(text));
+        put(row, column[0], CellValue::text(label));
+        put(row, column[1], CellValue::text(text));
+    }
+    // What the earlier table held where this one writes nothing is emptied, and its frames are taken down
+    // where they no longer fit.
+    if (earlier) {
+        for (std::int16_t r = 1; r <= earlier->lastRow; r = add16(r, 1))
+            for (std::int16_t k = 0; k < 6; ++k)
+                if (!written.count({r, column[k]}) && !ws.cell(r, column[k]).isEmpty())
+                    ws.setCell(r, column[k], CellValue());
+        if (earlier->lastEstimate != lastEstimate || earlier->lastRow != row) {
+            ws.borderAround(1, column[0], earlier->lastEstimate, column[5], LineStyleNone, WeightThin);
+            ws.borderAround(add16(earlier->lastEstimate, 2), column[0], earlier->lastRow, column[1],
+                            LineStyleNone, WeightThin);
+        }
     }
 
     ws.setColumnWidth(m, 6);

@@ -39,7 +39,8 @@ std::string methodText(const estimators::Estimate& e);
 // A value as a cell holds it: a number, or a word when the formula has no finite value.
 CellValue estimateCell(double value);
 
-// Writes the table and formats it; returns its marker column.
+// Writes the table and formats it; returns its marker column. A table an earlier run wrote on the sheet is
+// replaced in place (what it held beyond the new one emptied), so that a sheet holds one estimates table.
 std::int16_t writeEstimatesTable(spreadsheet::Worksheet& worksheet, const estimators::Analysis& analysis,
                                  const Provenance& provenance);
 

@@ -1,19 +1,27 @@
 #include "Report.h"
 
+#include "Comparisons.h"
+#include "NumberText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
+#include <limits>
 
 namespace ordana {
 
 namespace {
 
-const char* const kColours[] = {"#1b6ca8", "#d1495b", "#2e933c", "#edae49", "#6a4c93",
-                                "#00798c", "#8d6a9f", "#c05c00", "#3d405b", "#81b29a"};
+using estimators::CurvePoint;
 
-const char* colour(std::size_t i) {
-    return kColours[i % (sizeof kColours / sizeof *kColours)];
-}
+// Ten colours that people with the common colour-vision deficiencies still tell apart: Okabe and Ito's, then
+// two of Tableau's.
+const char* const kColours[kReportOverlaidSheets] = {"#0072B2", "#D55E00", "#009E73", "#CC79A7", "#E69F00",
+                                                     "#56B4E9", "#000000", "#8C564B", "#7F7F7F", "#BCBD22"};
+// The orders q = 0, 1, 2 in each sheet's own plots.
+const char* const kOrderColours[3] = {"#0072B2", "#D55E00", "#009E73"};
+const char* const kOrderNames[3] = {"q = 0 (bogatia)", "q = 1 (exp Shannon)", "q = 2 (1/Simpson)"};
 
 std::string escape(const std::string& s) {
     std::string out;
@@ -39,15 +47,10 @@ std::string escape(const std::string& s) {
 }
 
 std::string num(double x, int decimals = 3) {
-    if (!std::isfinite(x)) return std::isinf(x) ? "infinit" : "nedefinit";
-    char b[64];
-    std::snprintf(b, sizeof b, "%.*f", decimals, x);
-    std::string s = b;
-    for (auto& c : s)
-        if (c == '.') c = ',';
-    return s;
+    return decimalText(x, decimals);
 }
 
+// SVG coordinates are read by a machine: a point, one decimal.
 std::string coord(double x) {
     char b[32];
     std::snprintf(b, sizeof b, "%.1f", x);
@@ -63,124 +66,141 @@ double tickStep(double span) {
 }
 
 struct Frame {
-    double x0, x1, y0, y1;
-    static constexpr double W = 460, H = 300, L = 56, R = 14, T = 28, B = 44;
-    double px(double x) const { return L + (x - x0) / (x1 - x0) * (W - L - R); }
-    double py(double y) const { return H - B - (y - y0) / (y1 - y0) * (H - T - B); }
+    double x0 = 0, x1 = 1, y0 = 0, y1 = 1;
+    bool small = false; // one sheet's own plot, four to a row
+    double w() const { return small ? 240 : 460; }
+    double h() const { return small ? 180 : 300; }
+    double left() const { return small ? 44 : 56; }
+    double right() const { return small ? 8 : 14; }
+    double top() const { return small ? 22 : 28; }
+    double bottom() const { return small ? 34 : 44; }
+    double px(double x) const { return left() + (x - x0) / (x1 - x0) * (w() - left() - right()); }
+    double py(double y) const { return h() - bottom() - (y - y0) / (y1 - y0) * (h() - top() - bottom()); }
 };
 
 std::string axes(const Frame& f, const std::string& title, const std::string& xLabel,
                  const std::string& yLabel, bool logY = false) {
-    std::string s =
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 460 300\" width=\"460\" height=\"300\" "
-        "role=\"img\"><title>" +
-        escape(title) + "</title>";
-    s += "<text x=\"230\" y=\"16\" text-anchor=\"middle\" class=\"t\">" + escape(title) + "</text>";
-    s += "<rect x=\"" + coord(Frame::L) + "\" y=\"" + coord(Frame::T) + "\" width=\"" +
-         coord(Frame::W - Frame::L - Frame::R) + "\" height=\"" + coord(Frame::H - Frame::T - Frame::B) +
+    const std::string w = coord(f.w()), h = coord(f.h());
+    std::string s = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + w + " " + h + "\" width=\"" +
+                    w + "\" height=\"" + h + "\" role=\"img\"" + (f.small ? " class=\"small\"" : "") +
+                    "><title>" + escape(title) + "</title>";
+    s += "<text x=\"" + coord(f.w() / 2) + "\" y=\"" + coord(f.small ? 13 : 16) +
+         "\" text-anchor=\"middle\" class=\"t\">" + escape(title) + "</text>";
+    s += "<rect x=\"" + coord(f.left()) + "\" y=\"" + coord(f.top()) + "\" width=\"" +
+         coord(f.w() - f.left() - f.right()) + "\" height=\"" + coord(f.h() - f.top() - f.bottom()) +
          "\" fill=\"none\" stroke=\"#555\"/>";
+    const double bottom = f.h() - f.bottom();
     const double xs = tickStep(f.x1 - f.x0);
-    for (double x = std::ceil(f.x0 / xs) * xs; x <= f.x1 + 1e-9; x += xs)
-        s += "<line x1=\"" + coord(f.px(x)) + "\" x2=\"" + coord(f.px(x)) + "\" y1=\"" +
-             coord(Frame::H - Frame::B) + "\" y2=\"" + coord(Frame::H - Frame::B + 4) +
-             "\" stroke=\"#555\"/><text x=\"" + coord(f.px(x)) + "\" y=\"" + coord(Frame::H - Frame::B + 16) +
-             "\" text-anchor=\"middle\">" + num(x, xs < 1 ? 2 : 0) + "</text>";
+    for (double x = std::ceil(f.x0 / xs) * xs; x <= f.x1 + 1e-9 * xs; x += xs)
+        s += "<line x1=\"" + coord(f.px(x)) + "\" x2=\"" + coord(f.px(x)) + "\" y1=\"" + coord(bottom) +
+             "\" y2=\"" + coord(bottom + 4) + "\" stroke=\"#555\"/><text x=\"" + coord(f.px(x)) + "\" y=\"" +
+             coord(bottom + 14) + "\" text-anchor=\"middle\">" +
+             num(x, xs < 0.1 ? 2
+                    : xs < 1 ? 1
+                             : 0) +
+             "</text>";
     const double ys = logY ? 1 : tickStep(f.y1 - f.y0);
-    for (double y = std::ceil(f.y0 / ys) * ys; y <= f.y1 + 1e-9; y += ys)
-        s += "<line x1=\"" + coord(Frame::L - 4) + "\" x2=\"" + coord(Frame::L) + "\" y1=\"" +
+    for (double y = std::ceil(f.y0 / ys) * ys; y <= f.y1 + 1e-9 * ys; y += ys)
+        s += "<line x1=\"" + coord(f.left() - 4) + "\" x2=\"" + coord(f.left()) + "\" y1=\"" +
              coord(f.py(y)) + "\" y2=\"" + coord(f.py(y)) + "\" stroke=\"#555\"/><text x=\"" +
-             coord(Frame::L - 6) + "\" y=\"" + coord(f.py(y) + 4) + "\" text-anchor=\"end\">" +
+             coord(f.left() - 6) + "\" y=\"" + coord(f.py(y) + 4) + "\" text-anchor=\"end\">" +
              (logY ? num(std::pow(10, y), 0)
                    : num(y, ys < 0.1 ? 2
                             : ys < 1 ? 1
                                      : 0)) +
              "</text>";
-    s += "<text x=\"" + coord((Frame::L + Frame::W - Frame::R) / 2) + "\" y=\"" + coord(Frame::H - 8) +
+    s += "<text x=\"" + coord((f.left() + f.w() - f.right()) / 2) + "\" y=\"" + coord(f.h() - 6) +
          "\" text-anchor=\"middle\">" + escape(xLabel) + "</text>";
-    s += "<text transform=\"translate(14," + coord((Frame::T + Frame::H - Frame::B) / 2) +
+    s += "<text transform=\"translate(12," + coord((f.top() + bottom) / 2) +
          ") rotate(-90)\" text-anchor=\"middle\">" + escape(yLabel) + "</text>";
     return s;
 }
 
-std::string polyline(const std::vector<std::pair<double, double>>& points, const char* stroke, bool dashed) {
-    if (points.empty()) return {};
-    std::string s = "<polyline fill=\"none\" stroke=\"" + std::string(stroke) + "\" stroke-width=\"1.8\"" +
-                    (dashed ? " stroke-dasharray=\"5 4\"" : "") + " points=\"";
+std::string polyline(const std::vector<std::pair<double, double>>& points, const char* stroke, bool dashed,
+                     double width = 1.8) {
+    if (points.size() < 2) return {};
+    std::string s = "<polyline fill=\"none\" stroke=\"" + std::string(stroke) + "\" stroke-width=\"" +
+                    coord(width) + "\"" + (dashed ? " stroke-dasharray=\"5 4\"" : "") + " points=\"";
     for (const auto& [x, y] : points)
         s += coord(x) + "," + coord(y) + " ";
     return s + "\"/>";
 }
 
-std::string legend(const std::vector<ReportSheet>& sheets) {
-    std::string s = "<p class=\"legend\">";
-    for (std::size_t i = 0; i < sheets.size(); ++i)
-        s += "<span><i style=\"background:" + std::string(colour(i)) + "\"></i>" + escape(sheets[i].label) +
-             "</span> ";
-    return s + "</p>";
+// What a curve is drawn against: the sample size, or the coverage a sample of that size reaches.
+enum class Along { Size, Coverage };
+
+double along(const CurvePoint& p, Along a) {
+    return a == Along::Size ? p.m : p.value[3];
 }
 
-// A curve of the analysis, k = 0..2 for the Hill numbers and 3 for the coverage, against m: solid up to n,
-// dashed beyond, with its interval band.
-std::string curvePlot(const std::vector<ReportSheet>& sheets, int k, const std::string& title,
-                      const std::string& yLabel) {
-    double xMax = 1, yMax = k == 3 ? 1 : 1;
-    for (const auto& s : sheets)
-        for (const auto& p : s.analysis.curve) {
-            xMax = std::max(xMax, p.m);
-            if (std::isfinite(p.upper[k])) yMax = std::max(yMax, p.upper[k]);
+// Curve k of an analysis (0..2 the Hill numbers, 3 the coverage): its 95% band, solid up to the sample's size
+// (rarefaction), dashed beyond it (extrapolation), and a point at the sample itself.
+std::string drawCurve(const Frame& f, const std::vector<CurvePoint>& curve, int k, Along x, double n,
+                      const char* colour) {
+    auto inside = [&](double y) { return std::clamp(y, f.y0, f.y1); };
+    std::vector<const CurvePoint*> points;
+    for (const auto& p : curve)
+        if (std::isfinite(p.value[k]) && std::isfinite(along(p, x))) points.push_back(&p);
+    if (points.empty()) return {};
+    std::string band, back;
+    for (const CurvePoint* p : points)
+        if (std::isfinite(p->upper[k]) && std::isfinite(p->lower[k])) {
+            band += coord(f.px(along(*p, x))) + "," + coord(f.py(inside(p->upper[k]))) + " ";
+            back = coord(f.px(along(*p, x))) + "," + coord(f.py(inside(p->lower[k]))) + " " + back;
         }
-    const Frame f{0, xMax, 0, k == 3 ? 1.0 : yMax * 1.05};
-    std::string svg = axes(f, title, "numarul de indivizi (m)", yLabel);
-    for (std::size_t i = 0; i < sheets.size(); ++i) {
-        const auto& curve = sheets[i].analysis.curve;
-        if (curve.empty()) continue;
-        std::string band = "<polygon fill=\"" + std::string(colour(i)) +
-                           "\" fill-opacity=\"0.18\" stroke=\"none\" points=\"";
-        for (const auto& p : curve)
-            band += coord(f.px(p.m)) + "," + coord(f.py(std::min(p.upper[k], f.y1))) + " ";
-        for (auto it = curve.rbegin(); it != curve.rend(); ++it)
-            band += coord(f.px(it->m)) + "," + coord(f.py(std::max(it->lower[k], f.y0))) + " ";
-        svg += band + "\"/>";
-        const double n = double(sheets[i].community.individuals);
-        std::vector<std::pair<double, double>> solid, dashed;
-        for (const auto& p : curve) {
-            const auto pt = std::make_pair(f.px(p.m), f.py(p.value[k]));
-            if (p.m <= n) solid.push_back(pt);
-            if (p.m >= n) dashed.push_back(pt);
-        }
-        svg += polyline(solid, colour(i), false) + polyline(dashed, colour(i), true);
-        if (!solid.empty())
-            svg += "<circle cx=\"" + coord(solid.back().first) + "\" cy=\"" + coord(solid.back().second) +
-                   "\" r=\"3.5\" fill=\"" + colour(i) + "\"/>";
+    std::string svg;
+    if (!band.empty())
+        svg += "<polygon fill=\"" + std::string(colour) +
+               "\" fill-opacity=\"0.16\" stroke=\"none\" points=\"" + band + back + "\"/>";
+    std::vector<std::pair<double, double>> solid, dashed;
+    const CurvePoint* observed = nullptr;
+    for (const CurvePoint* p : points) {
+        const auto pt = std::make_pair(f.px(along(*p, x)), f.py(inside(p->value[k])));
+        if (p->m <= n) solid.push_back(pt);
+        if (p->m >= n) dashed.push_back(pt);
+        if (p->m == n) observed = p;
     }
-    return svg + "</svg>";
+    const double width = f.small ? 1.4 : 1.8;
+    svg += polyline(solid, colour, false, width) + polyline(dashed, colour, true, width);
+    if (observed)
+        svg += "<circle cx=\"" + coord(f.px(along(*observed, x))) + "\" cy=\"" +
+               coord(f.py(inside(observed->value[k]))) + "\" r=\"" + (f.small ? "2.6" : "3.5") +
+               "\" fill=\"" + colour + "\"/>";
+    return svg;
 }
 
-// Hill numbers against the coverage the sample would reach.
-std::string coverageBasedPlot(const std::vector<ReportSheet>& sheets, int q) {
-    double yMax = 1, xMin = 1;
-    for (const auto& s : sheets)
-        for (const auto& p : s.analysis.curve) {
-            if (std::isfinite(p.value[q])) yMax = std::max(yMax, p.value[q]);
-            xMin = std::min(xMin, p.value[3]);
-        }
-    const Frame f{std::max(0.0, std::floor(xMin * 10) / 10), 1, 0, yMax * 1.05};
-    std::string svg =
-        axes(f, "q = " + std::to_string(q) + " dupa acoperire", "acoperirea esantionului", "numarul Hill");
-    for (std::size_t i = 0; i < sheets.size(); ++i) {
-        std::vector<std::pair<double, double>> pts;
-        for (const auto& p : sheets[i].analysis.curve)
-            pts.push_back({f.px(p.value[3]), f.py(p.value[q])});
-        svg += polyline(pts, colour(i), false);
+// The extent of curves ks of the sheets along x: the x range, and the y range from 0 to the highest band.
+Frame curveFrame(const std::vector<const ReportSheet*>& sheets, std::initializer_list<int> ks, Along x,
+                 bool small) {
+    double xMin = x == Along::Size ? 0 : 1, xMax = 1, yMax = 1;
+    for (const ReportSheet* s : sheets)
+        for (const auto& p : s->analysis.curve)
+            for (int k : ks) {
+                if (std::isfinite(along(p, x))) {
+                    xMin = std::min(xMin, along(p, x));
+                    xMax = std::max(xMax, along(p, x));
+                }
+                if (std::isfinite(p.upper[k])) yMax = std::max(yMax, p.upper[k]);
+                if (std::isfinite(p.value[k])) yMax = std::max(yMax, p.value[k]);
+            }
+    Frame f;
+    f.small = small;
+    if (x == Along::Coverage) {
+        f.x0 = std::max(0.0, std::floor(xMin * 10) / 10);
+        f.x1 = 1;
+    } else {
+        f.x1 = xMax;
     }
-    return svg + "</svg>";
+    f.y1 = ks.size() == 1 && *ks.begin() == 3 ? 1.0 : yMax * 1.05;
+    return f;
 }
 
-std::string rankAbundance(const std::vector<ReportSheet>& sheets) {
+// Ranks against log10 abundance.
+Frame rankFrame(const std::vector<const ReportSheet*>& sheets, bool small) {
     double maxRank = 1, maxLog = 1;
-    for (const auto& s : sheets) {
+    for (const ReportSheet* s : sheets) {
         std::int64_t present = 0, top = 1;
-        for (const auto& sp : s.community.species)
+        for (const auto& sp : s->community.species)
             if (sp.count > 0) {
                 ++present;
                 top = std::max(top, sp.count);
@@ -188,22 +208,103 @@ std::string rankAbundance(const std::vector<ReportSheet>& sheets) {
         maxRank = std::max(maxRank, double(present));
         maxLog = std::max(maxLog, std::ceil(std::log10(double(top))));
     }
-    const Frame f{0, maxRank + 1, 0, maxLog};
-    std::string svg = axes(f, "Rang-abundenta", "rangul speciei", "abundenta (scara log)", true);
-    for (std::size_t i = 0; i < sheets.size(); ++i) {
-        std::vector<std::int64_t> counts;
-        for (const auto& sp : sheets[i].community.species)
-            if (sp.count > 0) counts.push_back(sp.count);
-        std::sort(counts.rbegin(), counts.rend());
-        std::vector<std::pair<double, double>> pts;
-        for (std::size_t r = 0; r < counts.size(); ++r)
-            pts.push_back({f.px(double(r + 1)), f.py(std::log10(double(counts[r])))});
-        svg += polyline(pts, colour(i), false);
+    Frame f;
+    f.small = small;
+    f.x1 = maxRank + 1;
+    f.y1 = maxLog;
+    return f;
+}
+
+std::string rankCurve(const Frame& f, const ReportSheet& sheet, const char* colour) {
+    std::vector<std::int64_t> counts;
+    for (const auto& sp : sheet.community.species)
+        if (sp.count > 0) counts.push_back(sp.count);
+    std::sort(counts.rbegin(), counts.rend());
+    std::vector<std::pair<double, double>> pts;
+    for (std::size_t r = 0; r < counts.size(); ++r)
+        pts.push_back({f.px(double(r + 1)), f.py(std::log10(double(counts[r])))});
+    std::string svg = polyline(pts, colour, false, f.small ? 1.2 : 1.8);
+    // Beyond a hundred species the points would merge into the line.
+    if (pts.size() <= 100)
         for (const auto& [x, y] : pts)
-            svg += "<circle cx=\"" + coord(x) + "\" cy=\"" + coord(y) + "\" r=\"2\" fill=\"" + colour(i) +
-                   "\"/>";
+            svg += "<circle cx=\"" + coord(x) + "\" cy=\"" + coord(y) + "\" r=\"" + (f.small ? "1.5" : "2") +
+                   "\" fill=\"" + colour + "\"/>";
+    return svg;
+}
+
+const char* const kSizeLabel = "numarul de indivizi (m)";
+const char* const kCoverageLabel = "acoperirea esantionului";
+const char* const kHowToRead =
+    "<p>Linie plina: rarefiere; linie intrerupta: extrapolare pana la 2n; punct: esantionul observat; banda: "
+    "interval bootstrap de 95%. Dupa acoperire, fiecare punct este la acoperirea estimata pentru marimea m, "
+    "cu "
+    "intervalul de la acea marime.</p>";
+
+std::string legend(const std::vector<const ReportSheet*>& sheets) {
+    std::string s = "<p class=\"legend\">";
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+        s += "<span><i style=\"background:" + std::string(kColours[i]) + "\"></i>" +
+             escape(sheets[i]->label) + "</span> ";
+    return s + "</p>";
+}
+
+// Up to ten sheets: each plot holds every sheet, one colour each.
+std::string overlaidCurves(const std::vector<const ReportSheet*>& sheets) {
+    std::string h = legend(sheets) + "\n";
+    Frame f = rankFrame(sheets, false);
+    h += axes(f, "Rang-abundenta", "rangul speciei", "abundenta (scara log)", true);
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+        h += rankCurve(f, *sheets[i], kColours[i]);
+    h += "</svg>\n";
+    for (int k = 0; k < 4; ++k) {
+        f = curveFrame(sheets, {k}, Along::Size, false);
+        h += axes(f,
+                  k < 3 ? "Rarefiere/extrapolare " + std::string(kOrderNames[k]) : "Acoperirea esantionului",
+                  kSizeLabel, k < 3 ? "numarul Hill" : "acoperire");
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            h += drawCurve(f, sheets[i]->analysis.curve, k, Along::Size,
+                           double(sheets[i]->community.individuals), kColours[i]);
+        h += "</svg>\n";
     }
-    return svg + "</svg>";
+    for (int q = 0; q < 3; ++q) {
+        f = curveFrame(sheets, {q}, Along::Coverage, false);
+        h += axes(f, "q = " + std::to_string(q) + " dupa acoperire", kCoverageLabel, "numarul Hill");
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            h += drawCurve(f, sheets[i]->analysis.curve, q, Along::Coverage,
+                           double(sheets[i]->community.individuals), kColours[i]);
+        h += "</svg>\n";
+    }
+    return h;
+}
+
+// Beyond ten sheets: each sheet its own four small plots, on scales common to all, so that they compare.
+std::string smallMultiples(const std::vector<const ReportSheet*>& sheets) {
+    std::string h = "<p>Cu " + std::to_string(sheets.size()) +
+                    " foi, fiecare foaie are graficele ei, pe aceleasi scari pentru toate foile. Ordinele: ";
+    for (int q = 0; q < 3; ++q)
+        h += "<span class=\"legend\"><i style=\"background:" + std::string(kOrderColours[q]) + "\"></i>" +
+             kOrderNames[q] + "</span> ";
+    h += "</p>\n";
+    const Frame rank = rankFrame(sheets, true);
+    const Frame hill = curveFrame(sheets, {0, 1, 2}, Along::Size, true);
+    const Frame cover = curveFrame(sheets, {3}, Along::Size, true);
+    const Frame byCoverage = curveFrame(sheets, {0, 1, 2}, Along::Coverage, true);
+    for (const ReportSheet* s : sheets) {
+        const double n = double(s->community.individuals);
+        h += "<div class=\"panel\"><h3>" + escape(s->label) + "</h3>";
+        h += axes(rank, "Rang-abundenta", "rangul", "abundenta (log)", true) + rankCurve(rank, *s, "#333") +
+             "</svg>";
+        h += axes(hill, "Numere Hill dupa m", "m", "numarul Hill");
+        for (int q = 0; q < 3; ++q)
+            h += drawCurve(hill, s->analysis.curve, q, Along::Size, n, kOrderColours[q]);
+        h += "</svg>" + axes(cover, "Acoperirea", "m", "acoperire") +
+             drawCurve(cover, s->analysis.curve, 3, Along::Size, n, "#333") + "</svg>";
+        h += axes(byCoverage, "Numere Hill dupa acoperire", "acoperire", "numarul Hill");
+        for (int q = 0; q < 3; ++q)
+            h += drawCurve(byCoverage, s->analysis.curve, q, Along::Coverage, n, kOrderColours[q]);
+        h += "</svg></div>\n";
+    }
+    return h;
 }
 
 std::string shade(double v) {
@@ -222,9 +323,11 @@ std::string head(const std::vector<ReportSheet>& sheets, const std::string& titl
         "td,th{border:1px solid #999;padding:2px 6px;font-size:13px}"
         "th{background:#eee}td.n{text-align:right;font-variant-numeric:tabular-nums}"
         "svg{max-width:100%;height:auto;font-size:11px;margin:4px}svg .t{font-size:13px;font-weight:bold}"
-        ".legend span{margin-right:1.2em}.legend i{display:inline-block;width:12px;height:12px;"
+        "svg.small{font-size:9px;margin:2px}svg.small .t{font-size:10px}"
+        ".panel h3{margin:.6em 0 0;font-size:14px}"
+        ".legend span,span.legend{margin-right:1.2em}.legend i{display:inline-block;width:12px;height:12px;"
         "margin-right:4px;vertical-align:middle}"
-        "@media print{body{margin:0}section{break-inside:avoid}}\n</style></head><body>\n";
+        "@media print{body{margin:0}section,.panel{break-inside:avoid}}\n</style></head><body>\n";
     h += "<h1>" + escape(title) + "</h1>\n";
     if (!sheets.empty()) {
         const Provenance& p = sheets.front().provenance;
@@ -235,18 +338,24 @@ std::string head(const std::vector<ReportSheet>& sheets, const std::string& titl
     return h;
 }
 
-std::string curvesSection(const std::vector<ReportSheet>& sheets) {
-    std::string h = "<section><h2>Curbe</h2>" + legend(sheets) + "\n";
-    h += rankAbundance(sheets) + "\n";
-    const char* names[3] = {"q = 0 (bogatia)", "q = 1 (exp Shannon)", "q = 2 (1/Simpson)"};
-    for (int q = 0; q < 3; ++q)
-        h += curvePlot(sheets, q, "Rarefiere/extrapolare " + std::string(names[q]), "numarul Hill") + "\n";
-    h += curvePlot(sheets, 3, "Acoperirea esantionului", "acoperire") + "\n";
-    for (int q = 0; q < 3; ++q)
-        h += coverageBasedPlot(sheets, q) + "\n";
-    return h +
-           "<p>Linie plina: rarefiere; linie intrerupta: extrapolare pana la 2n; punct: esantionul observat; "
-           "banda: interval bootstrap de 95%.</p></section>\n";
+std::string failuresSection(const std::vector<ReportFailure>& failures) {
+    if (failures.empty()) return {};
+    std::string h =
+        "<section><h2>Foi neprelucrate</h2>\n<p>" + std::to_string(failures.size()) +
+        (failures.size() == 1 ? " foaie nu a putut fi estimata" : " foi nu au putut fi estimate") +
+        "; nu apar in graficele si tabelele de mai jos.</p>\n"
+        "<table><tr><th>Fisierul</th><th>Foaia</th><th>Mesajul</th></tr>\n";
+    for (const auto& f : failures)
+        h += "<tr><td>" + escape(f.workbook) + "</td><td>" +
+             (f.sheet.empty() ? "(tot fisierul)" : escape(f.sheet)) + "</td><td>" + escape(f.message) +
+             "</td></tr>\n";
+    return h + "</table></section>\n";
+}
+
+std::string curvesSection(const std::vector<const ReportSheet*>& sheets) {
+    return "<section><h2>Curbe</h2>" +
+           (sheets.size() <= kReportOverlaidSheets ? overlaidCurves(sheets) : smallMultiples(sheets)) +
+           kHowToRead + "</section>\n";
 }
 
 std::string sheetSection(const ReportSheet& s) {
@@ -265,57 +374,124 @@ std::string sheetSection(const ReportSheet& s) {
     return h + "</table></section>\n";
 }
 
-std::string dissimilarityTable(const std::vector<ReportSheet>& sheets, int k) {
-    const char* indexNames[4] = {"Jaccard", "Sorensen", "Bray-Curtis", "Morisita-Horn"};
-    std::string h = "<h3>Disimilaritate " + std::string(indexNames[k]) + "</h3>\n<table><tr><th></th>";
-    for (const auto& s : sheets)
-        h += "<th>" + escape(s.label) + "</th>";
-    h += "</tr>\n";
-    for (std::size_t i = 0; i < sheets.size(); ++i) {
-        h += "<tr><th>" + escape(sheets[i].label) + "</th>";
-        for (std::size_t j = 0; j < sheets.size(); ++j) {
-            const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
-            const double v = k == 0   ? d.jaccard
-                             : k == 1 ? d.sorensen
-                             : k == 2 ? d.brayCurtis
-                                      : d.morisitaHorn;
-            h += "<td class=\"n\" style=\"" + shade(v) + "\">" + num(v) + "</td>";
-        }
+const char* const kIndexNames[4] = {"Jaccard", "Sorensen", "Bray-Curtis", "Morisita-Horn"};
+
+double indexOf(const Dissimilarity& d, int k) {
+    return k == 0 ? d.jaccard : k == 1 ? d.sorensen : k == 2 ? d.brayCurtis : d.morisitaHorn;
+}
+
+std::string hutchesonCells(const HutchesonTest& t) {
+    return "<td class=\"n\">" + num(t.h1) + "</td><td class=\"n\">" + num(t.h2) + "</td><td class=\"n\">" +
+           (t.defined ? num(t.t) : "nedefinit") + "</td><td class=\"n\">" + (t.defined ? num(t.df, 1) : "") +
+           "</td><td class=\"n\">" + (t.defined ? escape(pValueText(t.p)) : "") + "</td>";
+}
+
+// Every pair: a matrix per index and the list of t-tests.
+std::string everyPair(const std::vector<const ReportSheet*>& sheets, const SurveyComparison& c) {
+    const std::size_t n = sheets.size();
+    std::vector<Dissimilarity> d(n * n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j)
+            d[i * n + j] = c.dissimilarity(i, j);
+    std::string h;
+    for (int k = 0; k < 4; ++k) {
+        h += "<h3>Disimilaritate " + std::string(kIndexNames[k]) + "</h3>\n<table><tr><th></th>";
+        for (const ReportSheet* s : sheets)
+            h += "<th>" + escape(s->label) + "</th>";
         h += "</tr>\n";
+        for (std::size_t i = 0; i < n; ++i) {
+            h += "<tr><th>" + escape(sheets[i]->label) + "</th>";
+            for (std::size_t j = 0; j < n; ++j) {
+                const double v = indexOf(d[i * n + j], k);
+                h += "<td class=\"n\" style=\"" + shade(v) + "\">" + num(v) + "</td>";
+            }
+            h += "</tr>\n";
+        }
+        h += "</table>\n";
     }
+    h +=
+        "<h3>Testul t Hutcheson pentru H Shannon</h3>\n<table><tr><th>Foaia 1</th><th>Foaia 2</th><th>H1</th>"
+        "<th>H2</th><th>t</th><th>gl</th><th>p</th></tr>\n";
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j)
+            h += "<tr><td>" + escape(sheets[i]->label) + "</td><td>" + escape(sheets[j]->label) + "</td>" +
+                 hutchesonCells(c.hutcheson(i, j)) + "</tr>\n";
     return h + "</table>\n";
 }
 
-std::string comparisonSection(const std::vector<ReportSheet>& sheets) {
-    std::vector<Community> all;
-    for (const auto& s : sheets)
-        all.push_back(s.community);
-    std::string h =
-        "<section><h2>Comparatii intre foi</h2>\n<p>Beta Whittaker: " + num(whittakerBeta(all)) + "</p>\n";
-    for (int k = 0; k < 4; ++k)
-        h += dissimilarityTable(sheets, k);
-    h += "<h3>Testul t Hutcheson pentru H Shannon</h3>\n<table><tr><th>Foaia 1</th><th>Foaia "
-         "2</th><th>H1</th>"
-         "<th>H2</th><th>t</th><th>gl</th><th>p</th></tr>\n";
-    for (std::size_t i = 0; i < sheets.size(); ++i)
-        for (std::size_t j = i + 1; j < sheets.size(); ++j) {
-            const HutchesonTest t = hutcheson(sheets[i].community, sheets[j].community);
-            h += "<tr><td>" + escape(sheets[i].label) + "</td><td>" + escape(sheets[j].label) +
-                 "</td><td class=\"n\">" + num(t.h1) + "</td><td class=\"n\">" + num(t.h2) +
-                 "</td><td class=\"n\">" + (t.defined ? num(t.t) : "nedefinit") + "</td><td class=\"n\">" +
-                 (t.defined ? num(t.df, 1) : "") + "</td><td class=\"n\">" + (t.defined ? num(t.p, 4) : "") +
-                 "</td></tr>\n";
+// Beyond twelve sheets: each sheet with the sheet nearest to it and its mean distance to the others, and the
+// t-tests counted rather than listed.
+std::string pairsSummarised(const std::vector<const ReportSheet*>& sheets, const SurveyComparison& c) {
+    const std::size_t n = sheets.size(), pairs = n * (n - 1) / 2;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    std::vector<double> nearestJ(n, kInf), nearestB(n, kInf), sumJ(n, 0), sumB(n, 0), sumM(n, 0);
+    std::vector<std::size_t> whoJ(n, 0), whoB(n, 0);
+    std::size_t defined = 0, below05 = 0, belowBonferroni = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const Dissimilarity d = c.dissimilarity(i, j);
+            for (const auto& [a, b] : {std::make_pair(i, j), std::make_pair(j, i)}) {
+                sumJ[a] += d.jaccard;
+                sumB[a] += d.brayCurtis;
+                sumM[a] += d.morisitaHorn;
+                if (d.jaccard < nearestJ[a]) {
+                    nearestJ[a] = d.jaccard;
+                    whoJ[a] = b;
+                }
+                if (d.brayCurtis < nearestB[a]) {
+                    nearestB[a] = d.brayCurtis;
+                    whoB[a] = b;
+                }
+            }
+            const HutchesonTest t = c.hutcheson(i, j);
+            if (!t.defined) continue;
+            ++defined;
+            if (t.p < 0.05) ++below05;
+            if (t.p < 0.05 / double(pairs)) ++belowBonferroni;
         }
-    return h + "</table></section>\n";
+    std::string h =
+        "<p>Cu " + std::to_string(n) + " foi (peste " + std::to_string(kReportPairedSheets) +
+        ") perechile nu sunt scrise toate, ar fi " + std::to_string(pairs) +
+        ": fiecare foaie apare cu foaia cea mai apropiata de ea si cu media disimilaritatii fata de "
+        "celelalte.</p>\n<table><tr><th>Foaia</th><th>Cea mai apropiata (Jaccard)</th><th>Jaccard</th>"
+        "<th>media Jaccard</th><th>Cea mai apropiata (Bray-Curtis)</th><th>Bray-Curtis</th>"
+        "<th>media Bray-Curtis</th><th>media Morisita-Horn</th></tr>\n";
+    const double others = double(n - 1);
+    for (std::size_t i = 0; i < n; ++i)
+        h += "<tr><td>" + escape(sheets[i]->label) + "</td><td>" + escape(sheets[whoJ[i]]->label) +
+             "</td><td class=\"n\">" + num(nearestJ[i]) + "</td><td class=\"n\">" + num(sumJ[i] / others) +
+             "</td><td>" + escape(sheets[whoB[i]]->label) + "</td><td class=\"n\">" + num(nearestB[i]) +
+             "</td><td class=\"n\">" + num(sumB[i] / others) + "</td><td class=\"n\">" +
+             num(sumM[i] / others) + "</td></tr>\n";
+    h += "</table>\n<h3>Testul t Hutcheson pentru H Shannon</h3>\n<p>" + std::to_string(defined) + " din " +
+         std::to_string(pairs) + " perechi au testul definit; " + std::to_string(below05) +
+         " au p &lt; 0,05 si " + std::to_string(belowBonferroni) + " au p &lt; 0,05/" +
+         std::to_string(pairs) + " (Bonferroni).</p>\n";
+    return h;
+}
+
+std::string comparisonSection(const std::vector<const ReportSheet*>& sheets) {
+    std::vector<const Community*> all;
+    for (const ReportSheet* s : sheets)
+        all.push_back(&s->community);
+    const SurveyComparison c(all);
+    return "<section><h2>Comparatii intre foi</h2>\n<p>Beta Whittaker: " + num(c.whittakerBeta()) + "</p>\n" +
+           (sheets.size() <= kReportPairedSheets ? everyPair(sheets, c) : pairsSummarised(sheets, c)) +
+           "</section>\n";
 }
 
 } // namespace
 
-std::string renderReport(const std::vector<ReportSheet>& sheets, const std::string& title) {
-    std::string h = head(sheets, title) + curvesSection(sheets);
+std::string renderReport(const std::vector<ReportSheet>& sheets, const std::string& title,
+                         const std::vector<ReportFailure>& failures) {
+    std::vector<const ReportSheet*> all;
+    for (const auto& s : sheets)
+        all.push_back(&s);
+    std::string h = head(sheets, title) + failuresSection(failures);
+    if (!all.empty()) h += curvesSection(all);
     for (const auto& s : sheets)
         h += sheetSection(s);
-    if (sheets.size() >= 2) h += comparisonSection(sheets);
+    if (all.size() >= 2) h += comparisonSection(all);
     return h + "</body></html>\n";
 }
 

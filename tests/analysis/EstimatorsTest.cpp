@@ -158,6 +158,87 @@ TEST(Estimators, DegenerateSamplesGetAValueAndANote) {
     }
 }
 
+// Every interval holds its value, a row says which formula gave it when a fallback did, and a note is there
+// only when true: over the shapes a field sheet takes.
+TEST(Estimators, IntervalsHoldTheirValueAndFallbacksNameThemselves) {
+    std::vector<std::int64_t> doubletons(100, 2);
+    doubletons.push_back(1);
+    const struct {
+        const char* what;
+        std::vector<std::int64_t> counts;
+        std::string key;
+        const char* names; // in the variant, the error's method or the interval's
+        const char* never; // in none of them
+        unsigned note, notNote;
+    } rows[] = {
+        {"ACE falls back; not every species a singleton",
+         {30, 1},
+         "ace",
+         "Chao1 corectat",
+         "delta",
+         NoteUndefined | NoteRareSingletons,
+         NoteAllSingletons},
+        {"ACE falls back; every species a singleton",
+         {1, 1, 1, 1},
+         "ace",
+         "Chao1 corectat",
+         "delta",
+         NoteUndefined | NoteAllSingletons,
+         NoteRareSingletons},
+        {"Chao1 equal to S obs",
+         {5, 4, 3, 2, 2},
+         "chao1",
+         "detectia Poisson",
+         "analitic",
+         NoteNoSingletons,
+         0},
+        {"ACE equal to S obs",
+         {5, 4, 3, 2, 2},
+         "ace",
+         "detectia Poisson",
+         "delta",
+         NoteNoSingletons,
+         NoteNoVariance},
+        {"Chao1 without doubletons", {5, 3, 1, 1}, "chao1", "f2 = 0", "f1^2", NoteNoDoubletons, 0},
+        {"Hill q=0 without doubletons",
+         {5, 3, 1, 1},
+         "hill0Asymptotic",
+         "f2 = 0",
+         "f1^2",
+         NoteNoDoubletons,
+         0},
+        {"Jackknife 2 below S obs", doubletons, "jackknife2", "(n-2)^2", "", NoteBelowObserved, 0},
+        {"Jackknife 2 above S obs", kGirdled, "jackknife2", "(n-2)^2", "", 0, NoteBelowObserved},
+        {"Jackknife 2 of one individual", {1}, "jackknife2", "ordinul 1 in locul", "", NoteUndefined, 0},
+        {"nothing rare", {20, 30}, "ace", "ACE", "", NoteNoRareSpecies, NoteUndefined},
+    };
+    Settings settings;
+    settings.replicates = 50;
+    for (const auto& r : rows) {
+        const auto f = Frequencies::fromCounts(r.counts);
+        const Analysis a = analyse(f, settings);
+        for (const auto& e : a.estimates)
+            if (e.hasInterval) {
+                EXPECT_LE(e.lower, e.value) << r.what << ": " << e.key;
+                EXPECT_GE(e.upper, e.value) << r.what << ": " << e.key;
+            }
+        const auto e = std::find_if(a.estimates.begin(), a.estimates.end(),
+                                    [&](const Estimate& x) { return x.key == r.key; });
+        ASSERT_NE(e, a.estimates.end()) << r.what;
+        const std::string said = e->variant + " | " + e->seMethod + " | " + e->interval;
+        EXPECT_NE(said.find(r.names), std::string::npos) << r.what << ": " << said;
+        EXPECT_TRUE(!*r.never || said.find(r.never) == std::string::npos) << r.what << ": " << said;
+        EXPECT_EQ(e->notes & r.note, r.note) << r.what << ": " << noteText(e->notes);
+        EXPECT_EQ(e->notes & r.notNote, 0u) << r.what << ": " << noteText(e->notes);
+    }
+    // Diversity of order 1 and 2 is not bounded by the sample's: the intervals reach below the observed
+    // value.
+    const auto g = Frequencies::fromCounts(kGirdled);
+    const Analysis a = analyse(g, settings);
+    EXPECT_LT(field(a, "hill1Asymptotic", &Estimate::lower), hillObserved(g, 1));
+    EXPECT_LT(field(a, "hill2Asymptotic", &Estimate::lower), hillObserved(g, 2));
+}
+
 // The bootstrap reproduces bit for bit: twice in a row, on two threads at once, and against the numbers it
 // gave when written (a changed generator, draw or assemblage shows here).
 TEST(Estimators, BootstrapReproducesFromItsSeed) {
@@ -179,8 +260,8 @@ TEST(Estimators, BootstrapReproducesFromItsSeed) {
         for (std::size_t i = 0; i < first.curve.size(); ++i)
             EXPECT_EQ(other.curve[i].upper[1], first.curve[i].upper[1]);
     }
-    EXPECT_NEAR(field(first, "jackknife1", &Estimate::se), 4.334075705820319, 1e-9);
-    EXPECT_NEAR(field(first, "hill1Asymptotic", &Estimate::se), 1.285962858957773, 1e-9);
+    EXPECT_NEAR(field(first, "jackknife1", &Estimate::se), 4.644028358280389, 1e-9);
+    EXPECT_NEAR(field(first, "hill1Asymptotic", &Estimate::se), 1.420903530134787, 1e-9);
     settings.seed += 1;
     EXPECT_NE(field(analyse(f, settings), "jackknife1", &Estimate::se),
               field(first, "jackknife1", &Estimate::se));
@@ -240,4 +321,69 @@ TEST(EstimatesWriter, WritesBesideTheIndicesTable) {
     const std::vector<int> frame = {
         1, 7, last, 12, spreadsheet::LineStyleContinuous, spreadsheet::WeightThin};
     EXPECT_NE(std::find(sheet.borders.begin(), sheet.borders.end(), frame), sheet.borders.end());
+}
+
+// A second run overwrites the first run's estimates table in place, empties what the longer first table left
+// beyond it and takes its frames down; the indices tables go on being added, a table that only looks like
+// ours and everything else stay where they were.
+TEST(EstimatesWriter, ASecondRunReplacesItsTable) {
+    using ordana::testing::FakeEngine;
+    FakeEngine engine;
+    auto& data = engine.files["f"].sheet("Date");
+    data.set(1, 1, CellValue::text("SPECIA"));
+    data.set(1, 2, CellValue::text("ABUNDENTA"));
+    data.set(40, 9, CellValue::text("nota mea"));
+    Settings longer, shorter;
+    longer.replicates = shorter.replicates = 10;
+    longer.rarefyTo = 100; // one row more: the rarefied richness
+    const Analysis first = analyse(Frequencies::fromCounts(kGirdled), longer);
+    const Analysis second = analyse(Frequencies::fromCounts({5, 4, 3, 2, 2}), shorter);
+    ASSERT_EQ(first.estimates.size(), second.estimates.size() + 1);
+    const Provenance p{"9.9.9",   "2026-01-01 00:00 UTC", 7, 10, kGeneratorName, "A2:B27", 26, 168, 0,
+                       "niciunul"};
+    auto run = [&](const Analysis& a) {
+        auto book = engine.factory()()->open("f");
+        auto ws = book->worksheet("Date");
+        writeResultsTable(*ws, ordana::testing::dateSheetResults());
+        const std::int16_t marker = writeEstimatesTable(*ws, a, p);
+        book->close(true);
+        return marker;
+    };
+    EXPECT_EQ(run(first), 6);
+    const auto& sheet = engine.files["f"].sheets[0];
+    const std::size_t framesBefore = sheet.borders.size();
+    EXPECT_EQ(run(second), 6) << "in place";
+    int headers = 0;
+    for (int c = 1; c <= 40; ++c)
+        headers += sheet.get(1, c).toText() == "Estimator";
+    EXPECT_EQ(headers, 1);
+    EXPECT_EQ(sheet.get(1, 14).toText(), "Indici") << "the indices table is added as before";
+    const int lastEstimate = int(second.estimates.size()) + 1, firstLast = lastEstimate + 1;
+    for (int r = 2; r <= lastEstimate; ++r) {
+        EXPECT_EQ(sheet.get(r, 8), estimateCell(second.estimates[std::size_t(r - 2)].value)) << r;
+        EXPECT_EQ(sheet.get(r, 9).isEmpty(), second.estimates[std::size_t(r - 2)].se < 0) << r;
+    }
+    EXPECT_EQ(sheet.get(lastEstimate + 1, 7), CellValue()) << "one blank row under the estimates";
+    EXPECT_EQ(sheet.get(lastEstimate + 2, 7).toText(), "Ordana");
+    const int lastRow = lastEstimate + 1 + int(provenanceRows(p).size());
+    for (int r = lastRow + 1; r <= firstLast + 1 + int(provenanceRows(p).size()); ++r)
+        for (int c = 7; c <= 12; ++c)
+            EXPECT_EQ(sheet.get(r, c), CellValue()) << r << "," << c << ": the first table's tail is gone";
+    EXPECT_EQ(sheet.get(40, 9).toText(), "nota mea");
+    const std::vector<int> oldFrame = {
+        1, 7, firstLast, 12, spreadsheet::LineStyleNone, spreadsheet::WeightThin};
+    EXPECT_NE(std::find(sheet.borders.begin() + long(framesBefore), sheet.borders.end(), oldFrame),
+              sheet.borders.end());
+
+    // A block with the headings but no provenance under it is someone else's: a new table goes beside it.
+    auto& other = engine.files["g"].sheet("Date");
+    const char* row1[] = {"SPECIA", "ABUNDENTA",  ".",          "Estimator", "Valoare",
+                          "ES",     "IC 95% inf", "IC 95% sup", "Metoda"};
+    for (int c = 0; c < 9; ++c)
+        other.set(1, c + 1, CellValue::text(row1[c]));
+    other.set(2, 4, CellValue::text("al meu"));
+    auto book = engine.factory()()->open("g");
+    EXPECT_EQ(writeEstimatesTable(*book->worksheet("Date"), second, p), 10);
+    book->close(true);
+    EXPECT_EQ(engine.files["g"].sheets[0].get(2, 4).toText(), "al meu");
 }
