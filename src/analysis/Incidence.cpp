@@ -280,11 +280,10 @@ Value ice(const Incidence& f, std::int64_t k) {
             frequent += double(c.species);
     }
     const double t = double(f.t);
-    if (frequent == double(f.s)) {
+    if (frequent == double(f.s)) { // every species in more than k units: nothing unseen to infer
         v.value = double(f.s);
         v.se = 0;
-        v.hasInterval = true;
-        v.lower = v.upper = v.value;
+        richnessInterval(f, v.value, 0, v);
         v.notes |= NoteNoRareSpecies;
         return v;
     }

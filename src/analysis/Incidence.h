@@ -42,9 +42,8 @@ struct Incidence {
 // The shapes only incidence data have; the other notes of Estimators.h keep their meaning, with Q in place of
 // f and units in place of individuals. High bits, clear of those the abundance notes may take.
 enum IncidenceNote : unsigned {
-    NoteOneUnit = 1u << 20, // T = 1: nothing can be extrapolated from one unit
-    NoteNoUniquesPerUnit =
-        1u << 21, // known only by its frequencies: the jackknife's variance needs the units
+    NoteOneUnit = 1u << 20,          // T = 1: nothing can be extrapolated from one unit
+    NoteNoUniquesPerUnit = 1u << 21, // known by its frequencies: the jackknife's variance needs the units
 };
 // The texts and JSON codes of every note in incidence words (Q1 = 0 is "no uniques", not "no singletons").
 std::vector<std::string> incidenceNoteCodes(unsigned notes);
@@ -80,8 +79,10 @@ struct DetectionModel {
 };
 DetectionModel detectionModel(const Incidence& f);
 
-// Every estimate with its error and interval; the bootstrap draws each species' detections over the T units
-// and keeps running sums only, so memory follows the matrix, not the replicates.
+// Every estimate with its error and interval, and the curves at settings.curvePoints numbers of units up to
+// 2T; the bootstrap (settings.seed, .replicates, .stream) draws each species' detections over the T units and
+// keeps running sums only, so memory follows the matrix, not the replicates. The common size and coverage
+// levels of the settings are the abundance side's and are not used.
 Analysis analyse(const Incidence& f, const Settings& settings);
 
 } // namespace ordana::estimators

@@ -5,6 +5,9 @@
 # Values come from vegan where it computes them (specpool, specaccum's exact accumulation, diversity,
 # estimateR) and otherwise from the published formulas, written here afresh and evaluated another way than the
 # C++ does (digamma and dhyper sums, leave-one-out recomputation, Richardson-extrapolated derivatives).
+# The richness curve below T is specaccum's exact accumulation, the expectation that poolaccum's S column
+# estimates by permutations; poolaccum's other columns (Chao2 and the jackknives recomputed on subsets) are no
+# curve of Chao et al. (2014), so they are not compared.
 #
 # vegan's specpool prints jack1.se as sqrt((T-1)/T (sum r_j^2 - Q1/T)); the jackknife's variance is
 # (T-1)/T (sum r_j^2 - Q1^2/T), which the leave-one-out recomputation below gives (BCI 1-10: 5.056, not 9.168).
