@@ -47,6 +47,8 @@ struct Analysis {
     std::vector<CurvePoint> curve;
     double sizeLevel = 0, coverageLevel = 0;
     unsigned notes = NoteNone;
+    // Of a survey's sampling units (Incidence.h): a curve's m counts units, and the notes speak of them.
+    bool incidence = false;
 };
 
 // Every estimate with its error and interval; the bootstrap keeps running sums only, so memory does not grow

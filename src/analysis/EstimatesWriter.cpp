@@ -1,5 +1,6 @@
 #include "EstimatesWriter.h"
 
+#include "Incidence.h"
 #include "ResultsWriter.h"
 #include "common/Arithmetic.h"
 
@@ -27,14 +28,19 @@ std::vector<std::pair<std::string, std::string>> provenanceRows(const Provenance
             {"Nume repetate, unite", p.merged.empty() ? "niciunul" : p.merged}};
 }
 
-std::string methodText(const estimators::Estimate& e) {
+std::string methodText(const estimators::Estimate& e, bool incidence) {
     std::string s = e.variant;
     if (!e.seMethod.empty()) s += "; ES: " + e.seMethod;
     if (!e.interval.empty()) s += "; IC: " + e.interval;
     if (!e.logBase.empty()) s += "; logaritm natural";
-    const std::string notes = estimators::noteText(e.notes);
+    const std::string notes =
+        incidence ? estimators::incidenceNoteText(e.notes) : estimators::noteText(e.notes);
     if (!notes.empty()) s += "; nota: " + notes;
     return s;
+}
+
+std::vector<std::string> noteCodesOf(const estimators::Estimate& e, bool incidence) {
+    return incidence ? estimators::incidenceNoteCodes(e.notes) : estimators::noteCodes(e.notes);
 }
 
 CellValue estimateCell(double value) {
@@ -109,7 +115,7 @@ std::int16_t writeEstimatesTable(Worksheet& ws, const estimators::Analysis& anal
             put(row, column[3], estimateCell(e.lower));
             put(row, column[4], estimateCell(e.upper));
         }
-        put(row, column[5], CellValue::text(methodText(e)));
+        put(row, column[5], CellValue::text(methodText(e, analysis.incidence)));
     }
     const std::int16_t lastEstimate = row;
     row = add16(row, 1);

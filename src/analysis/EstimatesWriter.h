@@ -34,7 +34,9 @@ struct Provenance {
 std::vector<std::pair<std::string, std::string>> provenanceRows(const Provenance& p);
 
 // "Metoda": the variant, the interval's method and any note.
-std::string methodText(const estimators::Estimate& e);
+// The notes in the words of the data: a survey's units (incidence) or a sample's individuals.
+std::string methodText(const estimators::Estimate& e, bool incidence = false);
+std::vector<std::string> noteCodesOf(const estimators::Estimate& e, bool incidence);
 
 // A value as a cell holds it: a number, or a word when the formula has no finite value.
 CellValue estimateCell(double value);

@@ -197,6 +197,7 @@ void applyBootstrap(Analysis& a, const Rows& rows, const std::vector<Running>& s
 
 Analysis analyse(const Incidence& f, const Settings& settings) {
     Analysis a;
+    a.incidence = true;
     a.notes = sampleNotes(f);
     const unsigned base = a.notes & (NoteEmptySample | NoteOneSpecies | NoteAllSingletons | NoteOneUnit);
     Rows rows{a, {}};

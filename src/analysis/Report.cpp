@@ -359,9 +359,26 @@ std::string curvesSection(const std::vector<const ReportSheet*>& sheets) {
 }
 
 std::string sheetSection(const ReportSheet& s) {
-    std::string h = "<section><h2>" + escape(s.label) + "</h2>\n<p>Domeniul " + escape(s.provenance.range) +
-                    ": " + std::to_string(s.provenance.species) + " specii, " +
-                    std::to_string(s.provenance.individuals) + " indivizi.</p>\n<table><tr>";
+    const bool units = s.analysis.incidence;
+    std::string h = "<section><h2>" + escape(s.label) + (units ? " - incidenta" : "") +
+                    "</h2>\n<p>Domeniul " + escape(s.provenance.range) + ": " +
+                    std::to_string(s.provenance.species) + " specii, " +
+                    (units ? std::to_string(s.units) + " unitati de esantionare"
+                           : std::to_string(s.provenance.individuals) + " indivizi") +
+                    ".</p>\n";
+    if (units) {
+        // Its curves by number of units, on their own axes: they cannot share those of the samples.
+        const std::vector<const ReportSheet*> one = {&s};
+        const Frame hill = curveFrame(one, {0, 1, 2}, Along::Size, false);
+        h += axes(hill, "Numere Hill dupa unitati", "numarul de unitati de esantionare (t)", "numarul Hill");
+        for (int q = 0; q < 3; ++q)
+            h += drawCurve(hill, s.analysis.curve, q, Along::Size, double(s.units), kOrderColours[q]);
+        const Frame cover = curveFrame(one, {3}, Along::Size, false);
+        h += "</svg>" +
+             axes(cover, "Acoperirea dupa unitati", "numarul de unitati de esantionare (t)", "acoperire") +
+             drawCurve(cover, s.analysis.curve, 3, Along::Size, double(s.units), "#333") + "</svg>\n";
+    }
+    h += "<table><tr>";
     for (const char* heading : kEstimateHeadings)
         h += "<th>" + std::string(heading) + "</th>";
     h += "</tr>\n";
@@ -369,7 +386,7 @@ std::string sheetSection(const ReportSheet& s) {
         h += "<tr><td>" + escape(e.label) + "</td><td class=\"n\">" + num(e.value) + "</td><td class=\"n\">" +
              (e.se >= 0 ? num(e.se) : "") + "</td><td class=\"n\">" + (e.hasInterval ? num(e.lower) : "") +
              "</td><td class=\"n\">" + (e.hasInterval ? num(e.upper) : "") + "</td><td>" +
-             escape(methodText(e)) + "</td></tr>\n";
+             escape(methodText(e, s.analysis.incidence)) + "</td></tr>\n";
     }
     return h + "</table></section>\n";
 }
@@ -484,9 +501,11 @@ std::string comparisonSection(const std::vector<const ReportSheet*>& sheets) {
 
 std::string renderReport(const std::vector<ReportSheet>& sheets, const std::string& title,
                          const std::vector<ReportFailure>& failures) {
+    // The samples' curves and comparisons; a survey's units together stand apart, by units rather than
+    // individuals.
     std::vector<const ReportSheet*> all;
     for (const auto& s : sheets)
-        all.push_back(&s);
+        if (!s.analysis.incidence) all.push_back(&s);
     std::string h = head(sheets, title) + failuresSection(failures);
     if (!all.empty()) h += curvesSection(all);
     for (const auto& s : sheets)

@@ -19,6 +19,8 @@ struct ReportSheet {
     Community community;
     estimators::Analysis analysis;
     Provenance provenance;
+    // A survey's columns taken together (analysis.incidence): its sampling units, where its curves stand.
+    std::int64_t units = 0;
 };
 
 // A sheet the run could not estimate, listed with its message so that the page does not pass over it.

@@ -25,18 +25,19 @@ class Run : public job::Listener {
     Run(Output& output, std::ostream& err) : output_(output), err_(err) {}
 
     void computed(const std::string& workbook, const job::SheetResult& r) override {
-        for (const auto& m : r.community.merged) {
-            std::string rows;
-            for (auto row : m.rows)
-                rows += (rows.empty() ? "" : ", ") + std::to_string(row);
-            err_ << "ordana-cli: " << text::printable(workbook) << ": foaia " << text::quotedExcerpt(r.name)
-                 << ": avertisment: " << text::quotedExcerpt(m.name) << " apare pe randurile " << rows
-                 << "; estimatorii o numara o data, cu abundentele adunate\n";
-        }
+        warnMerged(workbook, r.name, r.community.merged);
         output_.computed(workbook, r);
-        if (r.estimated)
-            sheets.push_back({labelWithWorkbook ? workbook + " / " + r.name : r.name, r.community, r.analysis,
-                              r.provenance});
+        if (r.estimated) sheets.push_back({label(workbook, r.name), r.community, r.analysis, r.provenance});
+    }
+
+    void surveyComputed(const std::string& workbook, const job::SurveyResult& r) override {
+        warnMerged(workbook, r.name, r.merged);
+        output_.surveyComputed(workbook, r);
+        for (const auto& s : r.samples)
+            sheets.push_back(
+                {label(workbook, r.name + " / " + s.name), s.community, s.analysis, s.provenance});
+        if (r.incidence)
+            sheets.push_back({label(workbook, r.name), {}, r.incidenceAnalysis, r.provenance, r.units});
     }
 
     void failed(const std::string& workbook, const job::Failure& f) override {
@@ -45,12 +46,30 @@ class Run : public job::Listener {
         if (!f.finding) err_ << "Eroarea: " << f.error.number() << ' ';
         err_ << f.error.description() << '\n';
         output_.failed(workbook, f);
+        failures.push_back({workbook, f.sheet, f.error.description()});
     }
 
     std::vector<ReportSheet> sheets;
+    std::vector<ReportFailure> failures;
     bool labelWithWorkbook = false;
 
   private:
+    std::string label(const std::string& workbook, const std::string& name) const {
+        return labelWithWorkbook ? workbook + " / " + name : name;
+    }
+
+    void warnMerged(const std::string& workbook, const std::string& sheet,
+                    const std::vector<Community::Merge>& merged) {
+        for (const auto& m : merged) {
+            std::string rows;
+            for (auto row : m.rows)
+                rows += (rows.empty() ? "" : ", ") + std::to_string(row);
+            err_ << "ordana-cli: " << text::printable(workbook) << ": foaia " << text::quotedExcerpt(sheet)
+                 << ": avertisment: " << text::quotedExcerpt(m.name) << " apare pe randurile " << rows
+                 << "; estimatorii o numara o data, cu abundentele adunate\n";
+        }
+    }
+
     Output& output_;
     std::ostream& err_;
 };
@@ -60,8 +79,8 @@ End listWorkbook(const spreadsheet::ApplicationFactory& start, const std::string
     spreadsheet::SpreadsheetHandles handles;
     bool any = false;
     const auto failure = job::attempt([&] {
-        job::listDataSheets(start, path, handles, [&](const std::string& name) {
-            output.listed(path, name);
+        job::listSheets(start, path, handles, [&](const std::string& name, job::SheetKind kind) {
+            output.listed(path, name, kind);
             any = true;
         });
     });
@@ -112,6 +131,7 @@ int runBatch(const Options& options, const spreadsheet::ApplicationFactory& star
     choices.save = !options.dryRun;
     choices.estimatesTable = options.estimates;
     choices.estimates = options.estimating();
+    choices.incidence = options.incidence;
     choices.seed = options.seed;
     choices.replicates = options.replicates;
     choices.date = job::provenanceDate();
@@ -132,15 +152,20 @@ int runBatch(const Options& options, const spreadsheet::ApplicationFactory& star
         }
         ++ends[std::size_t(end)];
     }
-    if (run.sheets.size() >= 2) output->comparisons(run.sheets);
+    // The samples compare; a survey's units taken together are no sample.
+    std::vector<ReportSheet> samples;
+    for (const auto& s : run.sheets)
+        if (!s.analysis.incidence) samples.push_back(s);
+    if (samples.size() >= 2) output->comparisons(samples);
     bool reportWritten = true;
     if (!options.report.empty() && run.sheets.empty()) {
         // Nothing to show: an older report stays as it was.
         err << "ordana-cli: --report: nicio foaie nu a fost estimata; raportul nu a fost scris\n";
         reportWritten = false;
     } else if (!options.report.empty()) {
-        if (const auto failure = job::attempt(
-                [&] { job::writeReport(options.report, renderReport(run.sheets, job::kReportTitle)); })) {
+        if (const auto failure = job::attempt([&] {
+                job::writeReport(options.report, renderReport(run.sheets, job::kReportTitle, run.failures));
+            })) {
             err << "ordana-cli: --report: " << failure->description() << '\n';
             reportWritten = false;
         }

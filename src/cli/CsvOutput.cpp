@@ -43,8 +43,8 @@ class CsvOutput : public Output {
 
     void begin() override { out_ << kCsvHeader; }
 
-    void listed(const std::string& workbook, const std::string& sheet) override {
-        out_ << csvField(workbook) << ',' << csvField(sheet) << ",,,,,,,,,,,\n";
+    void listed(const std::string& workbook, const std::string& sheet, job::SheetKind kind) override {
+        out_ << csvField(workbook) << ',' << csvField(sheet) << ",tip," << kindWord(kind) << ",,,,,,,,,\n";
     }
 
     void computed(const std::string& workbook, const job::SheetResult& r) override {
@@ -55,10 +55,21 @@ class CsvOutput : public Output {
                 out_ << where << kKeys[k] << ',' << csvField(kResultLabels[k]) << ',' << csvNumber(values[k])
                      << ",,,,indice clasic,,," << (k == 4 || k == 5 || k == 6 ? "e" : "") << ",\n";
         }
-        if (!r.estimated) return;
-        for (const auto& e : r.analysis.estimates) {
+        if (r.estimated) estimates(where, r.analysis);
+    }
+
+    // A sample's rows under "SHEET / SAMPLE", the units' rows under the sheet's name.
+    void surveyComputed(const std::string& workbook, const job::SurveyResult& r) override {
+        for (const auto& sample : r.samples)
+            estimates(csvField(workbook) + ',' + csvField(r.name + " / " + sample.name) + ',',
+                      sample.analysis);
+        if (r.incidence) estimates(csvField(workbook) + ',' + csvField(r.name) + ',', r.incidenceAnalysis);
+    }
+
+    void estimates(const std::string& where, const estimators::Analysis& a) {
+        for (const auto& e : a.estimates) {
             std::string notes;
-            for (const auto& code : estimators::noteCodes(e.notes))
+            for (const auto& code : noteCodesOf(e, a.incidence))
                 notes += (notes.empty() ? "" : ";") + code;
             out_ << where << e.key << ',' << csvField(e.label) << ',' << csvNumber(e.value) << ','
                  << (e.se >= 0 ? csvNumber(e.se) : "") << ',' << (e.hasInterval ? csvNumber(e.lower) : "")

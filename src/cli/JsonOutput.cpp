@@ -9,6 +9,10 @@
 
 namespace ordana::cli {
 
+const char* kindWord(job::SheetKind kind) {
+    return kind == job::SheetKind::Survey ? "matrice" : "date";
+}
+
 std::string exactNumber(double value) {
     char buffer[32];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -61,7 +65,7 @@ std::string estimatesJson(const estimators::Analysis& a, const Provenance& p, co
              ",\"logBase\":" + (e.logBase.empty() ? "null" : jsonString(e.logBase)) +
              ",\"seMethod\":" + (e.seMethod.empty() ? "null" : jsonString(e.seMethod)) +
              ",\"intervalMethod\":" + (e.interval.empty() ? "null" : jsonString(e.interval)) +
-             ",\"notes\":" + strings(estimators::noteCodes(e.notes)) + "}";
+             ",\"notes\":" + strings(noteCodesOf(e, a.incidence)) + "}";
     }
     // The curves the report draws: value, lower and upper bound at each size.
     s += "],\"curve\":[";
@@ -94,8 +98,9 @@ class JsonOutput : public Output {
   public:
     using Output::Output;
 
-    void listed(const std::string& workbook, const std::string& sheet) override {
-        out_ << "{\"workbook\":" << jsonString(workbook) << ",\"sheet\":" << jsonString(sheet) << "}\n";
+    void listed(const std::string& workbook, const std::string& sheet, job::SheetKind kind) override {
+        out_ << "{\"workbook\":" << jsonString(workbook) << ",\"sheet\":" << jsonString(sheet)
+             << ",\"kind\":" << jsonString(kindWord(kind)) << "}\n";
     }
 
     void computed(const std::string& workbook, const job::SheetResult& r) override {
@@ -109,6 +114,21 @@ class JsonOutput : public Output {
         }
         if (r.estimated) out_ << estimatesJson(r.analysis, r.provenance, r.community);
         out_ << "}\n";
+    }
+
+    // A line per sample, as a data sheet's, and one for the survey's units together.
+    void surveyComputed(const std::string& workbook, const job::SurveyResult& r) override {
+        for (const auto& sample : r.samples)
+            out_ << "{\"workbook\":" << jsonString(workbook) << ",\"sheet\":" << jsonString(r.name)
+                 << ",\"sample\":" << jsonString(sample.name)
+                 << estimatesJson(sample.analysis, sample.provenance, sample.community) << "}\n";
+        if (r.incidence) {
+            Community merged;
+            merged.merged = r.merged;
+            out_ << "{\"workbook\":" << jsonString(workbook) << ",\"sheet\":" << jsonString(r.name)
+                 << ",\"incidence\":{\"units\":" << r.samples.size() << "}"
+                 << estimatesJson(r.incidenceAnalysis, r.provenance, merged) << "}\n";
+        }
     }
 
     void failed(const std::string& workbook, const job::Failure& f) override {

@@ -44,6 +44,8 @@ Options parseArguments(const std::vector<std::string>& arguments) {
             o.csv = true;
         } else if (a == "--estimates") {
             o.estimates = true;
+        } else if (a == "--incidence") {
+            o.incidence = true;
         } else if (a == "--seed" || a == "--replicates" || a == "--report") {
             if (i + 1 >= arguments.size()) throw std::invalid_argument(a + " cere o valoare");
             const std::string& v = arguments[++i];
@@ -68,8 +70,9 @@ Options parseArguments(const std::vector<std::string>& arguments) {
         }
     }
     if (o.json && o.csv) throw std::invalid_argument("--json si --csv nu se pot folosi impreuna");
-    if (o.list && (o.estimates || !o.report.empty()))
-        throw std::invalid_argument("--list nu calculeaza nimic: nu merge cu --estimates sau --report");
+    if (o.list && (o.estimates || o.incidence || !o.report.empty()))
+        throw std::invalid_argument(
+            "--list nu calculeaza nimic: nu merge cu --estimates, --incidence sau --report");
     if (!o.help && !o.version && o.workbooks.empty())
         throw std::invalid_argument("lipseste fisierul cu datele");
     return o;
@@ -81,12 +84,20 @@ std::string usageText() {
            "de rezultate langa date, salvand fisierul pe loc.\n"
            "\n"
            "  --sheet NUME   doar foaia NUME (se poate repeta); alta foaie decat una de date este o eroare\n"
-           "  --list         afiseaza foile de date ale fiecarui fisier, fara a schimba nimic\n"
+           "  --list         afiseaza foile de date si matricele de probe ale fiecarui fisier, fara a "
+           "schimba\n"
+           "                 nimic\n"
            "  --dry-run      citeste si calculeaza, afiseaza, nu scrie nimic\n"
            "  --json         un obiect JSON pe linie pentru fiecare foaie listata, prelucrata sau esuata\n"
            "  --csv          rezultatele ca CSV (o valoare pe rand)\n"
            "  --estimates    si estimatorii (Chao1, ACE, jackknife, alfa Fisher, acoperire, numere Hill,\n"
-           "                 rarefiere/extrapolare), intr-un al doilea tabel langa cel al indicilor\n"
+           "                 rarefiere/extrapolare), intr-un al doilea tabel langa cel al indicilor; pentru "
+           "o\n"
+           "                 matrice de probe, un tabel cu un rand pe proba langa matrice\n"
+           "  --incidence    intr-o matrice de probe (A1 \"SPECIA\", numele probelor din B1), probele ca "
+           "unitati\n"
+           "                 de esantionare: Chao2, ICE, jackknife, acoperire, numere Hill si curbe dupa "
+           "unitati\n"
            "  --seed N       samanta generatorului bootstrap (implicit 20141201)\n"
            "  --replicates N replicile bootstrap (implicit 200)\n"
            "  --report F     o pagina HTML cu tabelele, curbele si comparatiile dintre foi\n"

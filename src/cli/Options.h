@@ -20,6 +20,8 @@ struct Options {
     // The estimators: a second table per sheet (estimates), an HTML page for the run (report).
     bool estimates = false;
     std::string report;
+    // A survey's columns as sampling units of one assemblage.
+    bool incidence = false;
     std::uint64_t seed = estimators::kDefaultSeed;
     int replicates = estimators::kDefaultReplicates;
     bool help = false;

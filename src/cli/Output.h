@@ -7,6 +7,7 @@
 #include "Options.h"
 #include "analysis/Report.h"
 #include "job/Run.h"
+#include "job/Sheets.h"
 
 #include <iosfwd>
 #include <memory>
@@ -21,9 +22,10 @@ class Output {
     virtual ~Output() = default;
 
     virtual void begin() {}
-    // A data sheet found by --list.
-    virtual void listed(const std::string& workbook, const std::string& sheet) = 0;
+    // A sheet found by --list, with what it holds.
+    virtual void listed(const std::string& workbook, const std::string& sheet, job::SheetKind kind) = 0;
     virtual void computed(const std::string& workbook, const job::SheetResult& sheet) = 0;
+    virtual void surveyComputed(const std::string& workbook, const job::SurveyResult& survey) = 0;
     virtual void failed(const std::string&, const job::Failure&) {}
     // The comparisons between every sheet estimated, once all are done.
     virtual void comparisons(const std::vector<ReportSheet>& sheets) = 0;
@@ -38,5 +40,8 @@ std::unique_ptr<Output> makeCsvOutput(std::ostream& out);
 
 // Shortest text that reads back as the same double; "null" for what is not finite.
 std::string exactNumber(double value);
+
+// How --list names what a sheet holds.
+const char* kindWord(job::SheetKind kind);
 
 } // namespace ordana::cli

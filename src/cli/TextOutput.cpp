@@ -19,8 +19,8 @@ class TextOutput : public Output {
   public:
     using Output::Output;
 
-    void listed(const std::string& workbook, const std::string& sheet) override {
-        out_ << printable(workbook) << '\t' << printable(sheet) << '\n';
+    void listed(const std::string& workbook, const std::string& sheet, job::SheetKind kind) override {
+        out_ << printable(workbook) << '\t' << printable(sheet) << '\t' << kindWord(kind) << '\n';
     }
 
     void computed(const std::string& workbook, const job::SheetResult& r) override {
@@ -39,6 +39,18 @@ class TextOutput : public Output {
             printEstimates(r.analysis, r.provenance);
         else
             out_ << '\n';
+    }
+
+    void surveyComputed(const std::string& workbook, const job::SurveyResult& r) override {
+        out_ << printable(workbook) << " - matricea \"" << printable(r.name) << "\"\n";
+        for (const auto& sample : r.samples) {
+            out_ << "  proba \"" << printable(sample.name) << "\"\n";
+            printEstimates(sample.analysis, sample.provenance);
+        }
+        if (r.incidence) {
+            out_ << "  incidenta: probele ca unitati de esantionare\n";
+            printEstimates(r.incidenceAnalysis, r.provenance);
+        }
     }
 
     void comparisons(const std::vector<ReportSheet>& sheets) override {
@@ -77,7 +89,7 @@ class TextOutput : public Output {
             std::snprintf(line, sizeof line, "  %-28s %12s %10s %10s %10s  ", e.label.c_str(),
                           cell(e.value, true).c_str(), cell(e.se, e.se >= 0).c_str(),
                           cell(e.lower, e.hasInterval).c_str(), cell(e.upper, e.hasInterval).c_str());
-            out_ << line << methodText(e) << '\n';
+            out_ << line << methodText(e, a.incidence) << '\n';
         }
         for (const auto& [label, text] : provenanceRows(p))
             out_ << "  " << label << ": " << printable(text) << '\n';

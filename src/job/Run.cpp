@@ -2,8 +2,11 @@
 
 #include "SheetReader.h"
 #include "Sheets.h"
+#include "Survey.h"
 #include "Workbook.h"
+#include "analysis/Incidence.h"
 #include "analysis/ResultsWriter.h"
+#include "analysis/SurveyWriter.h"
 #include "common/Identity.h"
 #include "common/Text.h"
 
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 
 namespace ordana::job {
 
@@ -57,26 +61,38 @@ class WorkbookRun {
         else
             openForReading(start_, path_, handles_);
         spreadsheet::Workbook& book = *handles_.workbook;
-        std::vector<std::string> chosen;
+        // A survey is taken only for the estimates or the incidence: the indices are a single sample's.
+        const bool takesSurveys = choices_.estimates || choices_.incidence;
+        std::vector<std::string> chosen, surveysLeft;
         // Sheets named are the only ones tested; the others are not read at all.
-        listDataSheets(
-            book, [&](const std::string& name) { chosen.push_back(name); }, choices_.sheets);
+        listSheets(
+            book,
+            [&](const std::string& name, SheetKind kind) {
+                if (kind == SheetKind::Survey && !takesSurveys)
+                    surveysLeft.push_back(name);
+                else
+                    chosen.push_back(name);
+                if (kind == SheetKind::Survey) surveys_.insert(name);
+            },
+            choices_.sheets);
         if (choices_.sheets.empty() && chosen.empty()) {
             abandon(handles_);
-            fail({"", noDataSheet(), true});
+            fail({"", surveysLeft.empty() ? noDataSheet() : surveysOnly(surveysLeft), true});
             return WorkbookEnd::NoDataSheet;
         }
         if (!choices_.sheets.empty()) {
             std::vector<std::string> named;
             for (const auto& name : choices_.sheets) {
                 if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) {
-                    const bool exists = hasWorksheet(book, name);
+                    const bool survey = surveys_.count(name) > 0;
+                    const bool exists = survey || hasWorksheet(book, name);
                     abandon(handles_);
                     fail({name,
-                          RuntimeError(
-                              exists ? err::Application : err::SubscriptOutOfRange,
-                              (exists ? "nu este o foaie de date a fisierului" : "nu exista in fisier") +
-                                  std::string(kUnchanged)),
+                          RuntimeError(exists ? err::Application : err::SubscriptOutOfRange,
+                                       std::string(survey   ? kSurveyNeedsEstimates
+                                                   : exists ? "nu este o foaie de date a fisierului"
+                                                            : "nu exista in fisier") +
+                                           kUnchanged),
                           true});
                     return WorkbookEnd::Failed;
                 }
@@ -88,7 +104,7 @@ class WorkbookRun {
         if (choices_.estimates) readCommunities(chosen);
         bool allDone = true, wrote = false;
         for (const auto& name : chosen) {
-            const Outcome outcome = processSheet(name);
+            const Outcome outcome = surveys_.count(name) ? processSurvey(name) : processSheet(name);
             if (!handles_.workbook) return WorkbookEnd::Failed; // a table could not be written
             allDone = allDone && outcome != Outcome::Failed;
             wrote = wrote || outcome == Outcome::Written;
@@ -100,14 +116,23 @@ class WorkbookRun {
     // Every chosen sheet's species, read before anything is written, so that the sheets of a workbook are
     // rarefied and extrapolated to one common size and one common coverage.
     void readCommunities(const std::vector<std::string>& chosen) {
-        double minDouble = 0, maxN = 0, minCoverage = 0, minN = 0;
-        bool any = false;
+        std::vector<estimators::Frequencies> read;
         for (const auto& name : chosen) {
+            if (surveys_.count(name)) continue;
             auto& slot = communities_[name];
             slot.failure =
                 attempt([&] { slot.community = readCommunity(*handles_.workbook->worksheet(name)); });
-            if (slot.failure) continue;
-            const auto f = slot.community.frequencies();
+            if (!slot.failure) read.push_back(slot.community.frequencies());
+        }
+        settings_ = levelsOf(read);
+    }
+
+    // The common size (twice the smallest sample, at least the largest one), the common coverage (the lowest
+    // at twice each sample's size) and the smallest sample to rarefy to, over the samples compared.
+    estimators::Settings levelsOf(const std::vector<estimators::Frequencies>& samples) const {
+        double minDouble = 0, maxN = 0, minCoverage = 0, minN = 0;
+        bool any = false;
+        for (const auto& f : samples) {
             if (f.n <= 0) continue;
             const estimators::Tables t(f.n);
             const double c = estimators::coverageAt(f, t, 2.0 * double(f.n));
@@ -117,11 +142,13 @@ class WorkbookRun {
             minCoverage = any ? std::min(minCoverage, c) : c;
             any = true;
         }
-        settings_.seed = choices_.seed;
-        settings_.replicates = choices_.replicates;
-        settings_.sizeLevel = any ? std::max(minDouble, maxN) : 0;
-        settings_.coverageLevel = any ? minCoverage : 0;
-        settings_.rarefyTo = std::int64_t(minN);
+        estimators::Settings settings;
+        settings.seed = choices_.seed;
+        settings.replicates = choices_.replicates;
+        settings.sizeLevel = any ? std::max(minDouble, maxN) : 0;
+        settings.coverageLevel = any ? minCoverage : 0;
+        settings.rarefyTo = std::int64_t(minN);
+        return settings;
     }
 
     // The indices and the estimates of a sheet stand apart: either failing leaves the other to be written.
@@ -167,6 +194,82 @@ class WorkbookRun {
         return failedAny ? Outcome::Failed : Outcome::Written;
     }
 
+    // Each sample of a survey estimated as a data sheet is, the samples brought to one common size and
+    // coverage among themselves; and the columns together as sampling units.
+    Outcome processSurvey(const std::string& name) {
+        auto sheet = handles_.workbook->worksheet(name);
+        SurveyResult r;
+        r.name = name;
+        if (auto failure = attempt([&] {
+                const Survey survey = readSurvey(*sheet);
+                r.merged = survey.merged;
+                r.units = std::int64_t(survey.samples.size());
+                Community all;
+                all.zeroRows = survey.zeroRows;
+                all.merged = survey.merged;
+                all.lastRow = survey.lastRow;
+                for (const auto& c : survey.columns)
+                    all.individuals += c.individuals;
+                estimators::Frequencies total;
+                total.s = std::int64_t(survey.species);
+                total.n = all.individuals;
+                r.provenance = provenanceOf(all, total, choices_);
+                r.provenance.range = survey.range();
+                if (choices_.estimates) estimateSamples(survey, r);
+                if (choices_.incidence) {
+                    estimators::Settings settings;
+                    settings.seed = choices_.seed;
+                    settings.replicates = choices_.replicates;
+                    settings.stream = estimators::streamOf(name);
+                    r.incidenceAnalysis = estimators::analyse(
+                        estimators::Incidence::fromMatrix(survey.counts, survey.samples.size()), settings);
+                    r.incidence = true;
+                }
+            })) {
+            fail({name, *failure});
+            return Outcome::Failed;
+        }
+        listener_.surveyComputed(path_, r);
+        if (!choices_.save) return Outcome::Computed;
+        if (auto failure = attempt([&] {
+                if (choices_.estimatesTable && !r.samples.empty())
+                    writeSurveyTable(*sheet, surveyRows(r), r.provenance);
+                if (r.incidence) writeEstimatesTable(*sheet, r.incidenceAnalysis, r.provenance);
+                sheet->activate();
+            })) {
+            sheet.reset();
+            abandon(handles_);
+            fail({name, RuntimeError(failure->number(), failure->description() + kUnchanged)});
+            return Outcome::Failed;
+        }
+        return Outcome::Written;
+    }
+
+    void estimateSamples(const Survey& survey, SurveyResult& r) {
+        std::vector<estimators::Frequencies> frequencies;
+        for (const auto& c : survey.columns)
+            frequencies.push_back(c.frequencies());
+        estimators::Settings levels = levelsOf(frequencies);
+        for (std::size_t k = 0; k < survey.columns.size(); ++k) {
+            const Community& c = survey.columns[k];
+            estimators::Settings settings = levels;
+            settings.stream = estimators::streamOf(c.label);
+            SurveyResult::Sample sample{
+                survey.samples[k], c, estimators::analyse(frequencies[k], settings), {}};
+            sample.provenance = provenanceOf(c, frequencies[k], choices_);
+            const std::string column = text::columnName(int(k) + 2);
+            sample.provenance.range = column + "2:" + column + std::to_string(survey.lastRow);
+            r.samples.push_back(std::move(sample));
+        }
+    }
+
+    static std::vector<SurveyRow> surveyRows(const SurveyResult& r) {
+        std::vector<SurveyRow> rows;
+        for (const auto& s : r.samples)
+            rows.push_back({s.name, s.community.individuals, &s.analysis});
+        return rows;
+    }
+
     void estimate(SheetResult& r, Community& community) {
         estimators::Settings settings = settings_;
         settings.stream = estimators::streamOf(r.name);
@@ -190,6 +293,7 @@ class WorkbookRun {
         std::optional<RuntimeError> failure;
     };
     std::map<std::string, Slot> communities_;
+    std::set<std::string> surveys_;
     estimators::Settings settings_;
 };
 

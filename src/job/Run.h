@@ -24,6 +24,8 @@ struct Choices {
     bool save = true;                // false: read and compute only, change nothing
     bool estimatesTable = false;     // the estimates' table beside the indices' one
     bool estimates = false;          // compute the estimates (for their table, a report, the output)
+    // A survey's columns as the sampling units of one assemblage: the incidence estimates and their table.
+    bool incidence = false;
     std::uint64_t seed = estimators::kDefaultSeed;
     int replicates = estimators::kDefaultReplicates;
     std::string date; // as the provenance records it
@@ -38,6 +40,24 @@ struct SheetResult {
     Community community;
     estimators::Analysis analysis;
     Provenance provenance;
+};
+
+// A survey sheet as the job read and computed it: each sample (column) estimated as a data sheet is, and the
+// columns together as sampling units.
+struct SurveyResult {
+    std::string name;
+    struct Sample {
+        std::string name;
+        Community community;
+        estimators::Analysis analysis;
+        Provenance provenance;
+    };
+    std::vector<Sample> samples; // with the estimates asked for
+    Provenance provenance;       // the survey's: its range, species and individuals in all
+    std::int64_t units = 0;      // the samples, as sampling units
+    bool incidence = false;
+    estimators::Analysis incidenceAnalysis;
+    std::vector<Community::Merge> merged;
 };
 
 // A failure of a sheet's indices or estimates (the sheet named; what else the sheet has goes on), or of the
@@ -55,6 +75,7 @@ class Listener {
     virtual ~Listener() = default;
     // A sheet read and computed, before its tables are written.
     virtual void computed(const std::string& workbook, const SheetResult& sheet) = 0;
+    virtual void surveyComputed(const std::string& workbook, const SurveyResult& survey) = 0;
     virtual void failed(const std::string& workbook, const Failure& failure) = 0;
 };
 

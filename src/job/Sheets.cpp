@@ -1,5 +1,6 @@
 #include "Sheets.h"
 
+#include "Survey.h"
 #include "Workbook.h"
 #include "common/Text.h"
 
@@ -14,14 +15,18 @@ bool isDataSheet(spreadsheet::Worksheet& worksheet) {
     return a1 && b1 && b2;
 }
 
-void listDataSheets(spreadsheet::Workbook& workbook, const std::function<void(const std::string&)>& found,
-                    const std::vector<std::string>& only) {
+void listSheets(spreadsheet::Workbook& workbook, const FoundSheet& found,
+                const std::vector<std::string>& only) {
     // Counted in full width: a workbook may hold as many sheets as a 16-bit count allows.
     const int count = workbook.worksheetCount();
     for (int i = 1; i <= count; ++i) {
         const std::string name = workbook.worksheetName(std::int16_t(i));
         if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
-        if (isDataSheet(*workbook.worksheet(name))) found(name);
+        const auto sheet = workbook.worksheet(name);
+        if (isDataSheet(*sheet))
+            found(name, SheetKind::Data);
+        else if (isSurveySheet(*sheet))
+            found(name, SheetKind::Survey);
     }
 }
 
@@ -32,6 +37,17 @@ RuntimeError noDataSheet() {
                 std::string(kUnchanged)};
 }
 
+RuntimeError surveysOnly(const std::vector<std::string>& surveys) {
+    std::string names;
+    for (const auto& name : surveys)
+        names += (names.empty() ? "" : ", ") + text::quotedExcerpt(name);
+    return {err::Application, "nicio foaie de date; " + names + " " +
+                                  (surveys.size() == 1 ? std::string(kSurveyNeedsEstimates)
+                                                       : "sunt matrice de probe, pe care le prelucreaza doar "
+                                                         "estimatorii sau incidenta") +
+                                  kUnchanged};
+}
+
 bool hasWorksheet(spreadsheet::Workbook& workbook, const std::string& name) {
     const int count = workbook.worksheetCount();
     for (int i = 1; i <= count; ++i)
@@ -39,18 +55,19 @@ bool hasWorksheet(spreadsheet::Workbook& workbook, const std::string& name) {
     return false;
 }
 
-void listDataSheets(const spreadsheet::ApplicationFactory& start, const std::string& path,
-                    spreadsheet::SpreadsheetHandles& handles,
-                    const std::function<void(const std::string&)>& found) {
+void listSheets(const spreadsheet::ApplicationFactory& start, const std::string& path,
+                spreadsheet::SpreadsheetHandles& handles, const FoundSheet& found) {
     openForReading(start, path, handles);
-    listDataSheets(*handles.workbook, found);
+    listSheets(*handles.workbook, found);
     finish(handles, false);
 }
 
 std::vector<std::string> listDataSheets(const spreadsheet::ApplicationFactory& start, const std::string& path,
                                         spreadsheet::SpreadsheetHandles& handles) {
     std::vector<std::string> names;
-    listDataSheets(start, path, handles, [&](const std::string& name) { names.push_back(name); });
+    listSheets(start, path, handles, [&](const std::string& name, SheetKind kind) {
+        if (kind == SheetKind::Data) names.push_back(name);
+    });
     return names;
 }
 

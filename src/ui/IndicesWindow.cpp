@@ -3,12 +3,14 @@
 #include "analysis/Report.h"
 #include "common/Identity.h"
 #include "common/RuntimeError.h"
+#include "common/Text.h"
 #include "job/ReportFile.h"
 #include "job/Run.h"
 #include "job/SheetReader.h"
 #include "job/Sheets.h"
 #include "job/Workbook.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -61,6 +63,11 @@ class Gathered : public job::Listener {
         if (r.indices) indices.emplace_back(r.name, *r.indices);
         if (r.estimated) sheets.push_back({r.name, r.community, r.analysis, r.provenance});
     }
+    void surveyComputed(const std::string&, const job::SurveyResult& r) override {
+        for (const auto& s : r.samples)
+            sheets.push_back({r.name + " / " + s.name, s.community, s.analysis, s.provenance});
+        if (r.incidence) sheets.push_back({r.name, {}, r.incidenceAnalysis, r.provenance, r.units});
+    }
     void failed(const std::string&, const job::Failure& f) override {
         if (f.sheet.empty())
             workbook = f.error;
@@ -102,17 +109,21 @@ IndicesWindow::IndicesWindow(spreadsheet::ApplicationFactory start, IndicesView&
     if (preferences_) {
         estimates_ = preferences_->flag(indices::kEstimatesKey, false);
         allSheets_ = preferences_->flag(indices::kAllSheetsKey, false);
+        incidence_ = preferences_->flag(indices::kIncidenceKey, false);
     }
 }
 
 void IndicesWindow::initialState() {
-    setSheets({}, -1);
+    dataSheets_.clear();
+    surveys_.clear();
+    showSheets(-1);
     view_.setEnabled(Control::SheetList, false);
     view_.setText(Control::PathBox, {});
     view_.setEnabled(Control::CalcButton, true);
     view_.setText(Control::Status, {});
     view_.setChecked(Control::EstimatesBox, estimates_);
     view_.setChecked(Control::AllSheetsBox, allSheets_);
+    view_.setChecked(Control::IncidenceBox, incidence_);
     view_.setFocus(Control::CancelButton);
 }
 
@@ -121,10 +132,20 @@ void IndicesWindow::Form_Load() {
     view_.setText(Control::Status, indices::kStatusChooseFile);
 }
 
-void IndicesWindow::setSheets(std::vector<std::string> sheets, int selected) {
-    sheets_ = std::move(sheets);
+void IndicesWindow::showSheets(int selected) {
+    sheets_ = dataSheets_;
+    std::vector<std::string> items = dataSheets_;
+    if (surveysShown())
+        for (const auto& name : surveys_) {
+            sheets_.push_back(name);
+            items.push_back(name + indices::kSurveyMark);
+        }
     selected_ = selected;
-    view_.setItems(Control::SheetList, sheets_, selected_);
+    view_.setItems(Control::SheetList, items, selected_);
+}
+
+bool IndicesWindow::surveySelected() const {
+    return selected_ >= static_cast<int>(dataSheets_.size()) && selected_ < static_cast<int>(sheets_.size());
 }
 
 // The status bar never asks for the calculation, nor reports one done, while its button is disabled: it asks
@@ -152,18 +173,28 @@ void IndicesWindow::cmdFis_Click() {
             workbookPath_ = *chosen;
             // Whatever sample is held belongs to another workbook from now on.
             disableCalculation();
-            setSheets({}, -1);
-            job::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
-                std::vector<std::string> sheets = sheets_;
-                sheets.push_back(name);
-                // Nothing is selected until the listing is complete.
-                setSheets(std::move(sheets), -1);
-            });
+            dataSheets_.clear();
+            surveys_.clear();
+            showSheets(-1);
+            job::listSheets(start_, workbookPath_, handles_,
+                            [this](const std::string& name, job::SheetKind kind) {
+                                // Nothing is selected until the listing is complete.
+                                if (kind == job::SheetKind::Data) {
+                                    dataSheets_.push_back(name);
+                                    showSheets(-1);
+                                } else {
+                                    surveys_.push_back(name);
+                                }
+                            });
+            showSheets(-1);
             view_.setEnabled(Control::SheetList, true);
             view_.setText(Control::PathBox, *chosen);
             if (!sheets_.empty()) {
-                setSheets(sheets_, 0);
-                readSelectedSheet();
+                showSheets(0);
+                if (surveySelected())
+                    chooseSurvey();
+                else
+                    readSelectedSheet();
             }
         },
         [&](const RuntimeError& e) {
@@ -180,7 +211,9 @@ void IndicesWindow::cmdFis_Click() {
                 break;
             case err::Application:
                 view_.showMessage(box(kPassword, kOpenCaption, Buttons::OkOnly, e.description()));
-                setSheets({}, -1);
+                dataSheets_.clear();
+                surveys_.clear();
+                showSheets(-1);
                 view_.setText(Control::PathBox, {});
                 disableCalculation();
                 break;
@@ -194,7 +227,30 @@ void IndicesWindow::cmdFis_Click() {
 
 void IndicesWindow::cboFoaie_Click(int index) {
     selected_ = index;
-    readSelectedSheet();
+    if (surveySelected())
+        chooseSurvey();
+    else
+        readSelectedSheet();
+}
+
+void IndicesWindow::chooseSurvey() {
+    sheetName_ = selectedText();
+    view_.setEnabled(Control::CalcButton, true);
+    view_.setText(Control::Status, indices::kStatusReady);
+}
+
+void IndicesWindow::refreshList() {
+    const std::string chosen = selectedText();
+    const bool wasSurvey = surveySelected();
+    showSheets(-1);
+    const auto at = std::find(sheets_.begin(), sheets_.end(), chosen);
+    if (at != sheets_.end()) {
+        showSheets(int(at - sheets_.begin()));
+    } else if (wasSurvey) {
+        // The survey chosen is no longer offered: nothing is chosen.
+        sheetName_.clear();
+        disableCalculation();
+    }
 }
 
 void IndicesWindow::readSelectedSheet() {
@@ -233,7 +289,7 @@ void IndicesWindow::cmdCalcul_Click() {
             view_.setText(Control::Status, indices::kStatusWorking);
             // The computation does not return to the event loop: paint the text now.
             view_.paintNow();
-            if (estimates_) {
+            if (estimates_ || incidence_) {
                 calculateWithEstimates();
                 return;
             }
@@ -271,24 +327,33 @@ void IndicesWindow::calculateWithEstimates() {
     job::checkReportPath(report, {workbookPath_});
     job::Choices choices;
     choices.sheets = allSheets_ && !sheets_.empty() ? sheets_ : std::vector<std::string>{sheetName_};
-    choices.estimates = choices.estimatesTable = true;
+    choices.estimates = choices.estimatesTable = estimates_;
+    choices.incidence = incidence_;
     choices.date = job::provenanceDate();
     Gathered gathered;
     job::runWorkbook(start_, workbookPath_, choices, gathered);
     if (gathered.workbook) throw *gathered.workbook;
     for (const auto& [name, results] : gathered.indices)
         if (name == sheetName_) results_ = results;
-    job::writeReport(report, renderReport(gathered.sheets, job::kReportTitle));
-    view_.setText(Control::Status, (gathered.failures.empty() ? indices::kStatusDoneReport
-                                                              : indices::kStatusDoneErrorsReport) +
-                                       fileName(report));
-    view_.openDocument(report);
+    // A run that estimated nothing writes no report, and leaves an older one as it was.
+    if (gathered.sheets.empty()) {
+        view_.setText(Control::Status, indices::kStatusDone);
+    } else {
+        std::vector<ReportFailure> failures;
+        for (const auto& f : gathered.failures)
+            failures.push_back({workbookPath_, f.sheet, f.error.description()});
+        job::writeReport(report, renderReport(gathered.sheets, job::kReportTitle, failures));
+        view_.setText(Control::Status, (gathered.failures.empty() ? indices::kStatusDoneReport
+                                                                  : indices::kStatusDoneErrorsReport) +
+                                           fileName(report));
+        view_.openDocument(report);
+    }
     if (gathered.failures.empty()) return;
     // One box for the run: the first failure as the calculation shows any, all of them beneath.
     const RuntimeError& first = gathered.failures.front().error;
     std::string all;
     for (const auto& f : gathered.failures)
-        all += (all.empty() ? "" : "\r\n") + ("foaia \"" + f.sheet + "\": Eroarea " +
+        all += (all.empty() ? "" : "\r\n") + ("foaia " + text::quotedExcerpt(f.sheet) + ": Eroarea " +
                                               std::to_string(f.error.number()) + " " + f.error.description());
     view_.showMessage(box("Eroare : " + std::to_string(first.number()) + first.description(), kWriteCaption,
                           Buttons::OkOnly, all));
@@ -301,11 +366,18 @@ void IndicesWindow::cmdCancel_Click() {
 void IndicesWindow::chkEstimatori_Click(bool checked) {
     estimates_ = checked;
     if (preferences_) preferences_->setFlag(indices::kEstimatesKey, checked);
+    refreshList();
 }
 
 void IndicesWindow::chkToateFoile_Click(bool checked) {
     allSheets_ = checked;
     if (preferences_) preferences_->setFlag(indices::kAllSheetsKey, checked);
+}
+
+void IndicesWindow::chkIncidenta_Click(bool checked) {
+    incidence_ = checked;
+    if (preferences_) preferences_->setFlag(indices::kIncidenceKey, checked);
+    refreshList();
 }
 
 } // namespace ordana::ui

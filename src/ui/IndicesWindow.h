@@ -26,9 +26,14 @@ inline constexpr char kCancelButton[] = "Inchide modulul";
 // The two choices under the sheet list; "&" marks the access key (Alt+E, Alt+T).
 inline constexpr char kEstimatesBox[] = "&Estimatori si curbe";
 inline constexpr char kAllSheetsBox[] = "&Toate foile de date";
+inline constexpr char kIncidenceBox[] = "&Incidenta (probele ca unitati)";
 // Their keys among the remembered choices.
 inline constexpr char kEstimatesKey[] = "estimatori";
 inline constexpr char kAllSheetsKey[] = "toateFoile";
+inline constexpr char kIncidenceKey[] = "incidenta";
+// A survey of many samples is listed after the data sheets, with the estimates or the incidence ticked,
+// marked so.
+inline constexpr char kSurveyMark[] = "  (matrice)";
 
 inline constexpr char kStatusChooseFile[] = " Selectati fisierul si apoi foaia ce contine datele!";
 inline constexpr char kStatusReady[] = " Selectati datele si apoi apasati butonul de prelucrare a datelor!";
@@ -53,6 +58,7 @@ inline constexpr Place kLblFis{240, 1560, 1815, 255};
 inline constexpr Place kCboFoaie{2520, 1560, 3015, 315};
 inline constexpr Place kChkEstimatori{2520, 2040, 3015, 255};
 inline constexpr Place kChkToateFoile{2520, 2400, 3015, 255};
+inline constexpr Place kChkIncidenta{2520, 2760, 3015, 255};
 inline constexpr Place kCmdCalcul{3120, 3840, 1695, 375};
 inline constexpr Place kCmdCancel{5040, 3840, 1695, 375};
 inline constexpr int kStatusBarHeight = 495;
@@ -79,6 +85,7 @@ class IndicesWindow {
     int selectedSheet() const { return selected_; }
     bool estimates() const { return estimates_; }
     bool allSheets() const { return allSheets_; }
+    bool incidence() const { return incidence_; }
 
     // The controls as laid out, before the load step; every showing starts from here.
     void initialState();
@@ -92,6 +99,7 @@ class IndicesWindow {
     // The user ticked or cleared a check box.
     void chkEstimatori_Click(bool checked);
     void chkToateFoile_Click(bool checked);
+    void chkIncidenta_Click(bool checked);
 
   private:
     void readSelectedSheet();
@@ -99,7 +107,13 @@ class IndicesWindow {
     // save, and the report beside the workbook.
     void calculateWithEstimates();
     void disableCalculation();
-    void setSheets(std::vector<std::string> sheets, int selected);
+    void showSheets(int selected);
+    bool surveysShown() const { return estimates_ || incidence_; }
+    bool surveySelected() const;
+    // A survey picked: nothing to read for the indices; the calculation reads it whole.
+    void chooseSurvey();
+    // After a choice changed: the surveys shown or hidden, the selection kept where it still stands.
+    void refreshList();
     std::string selectedText() const;
 
     spreadsheet::ApplicationFactory start_;
@@ -113,10 +127,13 @@ class IndicesWindow {
     DiversityResults results_;
     Answer lastAnswer_{};
 
+    // The list: the data sheets, then the surveys while the estimates or the incidence are ticked.
+    std::vector<std::string> dataSheets_, surveys_;
     std::vector<std::string> sheets_;
     int selected_ = -1;
     bool estimates_ = false;
     bool allSheets_ = false;
+    bool incidence_ = false;
 };
 
 } // namespace ordana::ui

@@ -42,7 +42,8 @@ enum class Control {
     CancelButton,
     Status,
     EstimatesBox,
-    AllSheetsBox
+    AllSheetsBox,
+    IncidenceBox
 };
 
 class IndicesView {

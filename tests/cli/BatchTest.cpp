@@ -156,7 +156,7 @@ TEST_F(BatchTest, JsonCarriesEveryValueExactly) {
 // With --json every line of standard output is an object a script can read: a listing, a result, a failure.
 TEST_F(BatchTest, JsonListsAndReportsFailuresAsLines) {
     EXPECT_EQ(run({"--json", "--list", "b.xls"}), ExitDone);
-    EXPECT_EQ(out.str(), "{\"workbook\":\"b.xls\",\"sheet\":\"Doar\"}\n");
+    EXPECT_EQ(out.str(), "{\"workbook\":\"b.xls\",\"sheet\":\"Doar\",\"kind\":\"date\"}\n");
     out.str("");
     EXPECT_EQ(run({"--json", "a.xls", "lipsa.xls"}), ExitFailures);
     const std::string o = out.str();
@@ -169,7 +169,7 @@ TEST_F(BatchTest, JsonListsAndReportsFailuresAsLines) {
 
 TEST_F(BatchTest, ListDryRunAndAWrongSheetChangeNothing) {
     EXPECT_EQ(run({"--list", "a.xls", "b.xls"}), ExitDone);
-    EXPECT_EQ(out.str(), "a.xls\tBun\na.xls\tRau\nb.xls\tDoar\n");
+    EXPECT_EQ(out.str(), "a.xls\tBun\tdate\na.xls\tRau\tdate\nb.xls\tDoar\tdate\n");
     EXPECT_EQ(run({"--dry-run", "b.xls"}), ExitDone);
     EXPECT_NE(out.str().find("indicele Margalef"), std::string::npos);
     EXPECT_EQ(run({"--sheet", "Text", "--sheet", "Bun", "a.xls"}), ExitFailures);
@@ -213,12 +213,13 @@ TEST_F(BatchTest, NamesFromTheFileArePrintedInert) {
         std::vector<std::string> args;
         const char* expected;
     } rows[] = {
-        {{"--list", "n.xls"}, "n.xls\ta\\nb\\x1b[31m\\xc2\\x9b\nn.xls\t=HYPERLINK(1)\nn.xls\t-2.5\n"},
+        {{"--list", "n.xls"},
+         "n.xls\ta\\nb\\x1b[31m\\xc2\\x9b\tdate\nn.xls\t=HYPERLINK(1)\tdate\nn.xls\t-2.5\tdate\n"},
         {{"--dry-run", "--sheet", "a\nb\x1b[31m\xc2\x9b", "n.xls"},
          "n.xls - foaia \"a\\nb\\x1b[31m\\xc2\\x9b\"\n"},
         {{"--csv", "--list", "n.xls"},
-         "n.xls,\"a\nb\x1b[31m\xc2\x9b\",,,,,,,,,,,\nn.xls,'=HYPERLINK(1),,,,,,,,,,,\nn.xls,-2.5,,,,,,,,,,,"
-         "\n"},
+         "n.xls,\"a\nb\x1b[31m\xc2\x9b\",tip,date,,,,,,,,,\nn.xls,'=HYPERLINK(1),tip,date,,,,,,,,,\n"
+         "n.xls,-2.5,tip,date,,,,,,,,,\n"},
     };
     for (const auto& r : rows) {
         out.str("");
@@ -428,4 +429,55 @@ TEST(BatchOnFiles, TheReportWritesOnlyTheReport) {
     EXPECT_EQ(kept(old), "<p>raportul de ieri</p>");
     EXPECT_NE(err.str().find("raportul nu a fost scris"), std::string::npos) << err.str();
     std::filesystem::remove_all(scratch);
+}
+
+// A survey is taken only with the estimates or the incidence: each sample gets a row of the summary beside
+// the matrix and a JSON line of its own, the columns together an incidence table and line; a second run
+// replaces both tables; without either option the survey is left, and said to be left.
+TEST(BatchSurvey, SamplesAndUnitsBesideTheMatrix) {
+    FakeEngine engine;
+    FakeSheet& s = engine.files["s.xls"].sheet("Parcele");
+    const char* samples[] = {"P1", "P2", "P3"};
+    const int counts[4][3] = {{5, 0, 2}, {1, 1, 0}, {0, 3, 1}, {2, 1, 1}};
+    s.set(1, 1, CellValue::text("SPECIA"));
+    for (int k = 0; k < 3; ++k)
+        s.set(1, k + 2, CellValue::text(samples[k]));
+    for (int r = 0; r < 4; ++r) {
+        s.set(r + 2, 1, CellValue::text("sp" + std::to_string(r)));
+        for (int k = 0; k < 3; ++k)
+            if (counts[r][k]) s.set(r + 2, k + 2, n(counts[r][k]));
+    }
+    std::ostringstream out, err;
+    const auto run = [&](std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        args.push_back("s.xls");
+        return runBatch(parseArguments(args), engine.factory(), out, err, false);
+    };
+    EXPECT_EQ(run({}), ExitFailures);
+    EXPECT_NE(err.str().find("matrice de probe"), std::string::npos) << err.str();
+    EXPECT_EQ(run({"--sheet", "Parcele"}), ExitFailures);
+    EXPECT_NE(err.str().find("foaia \"Parcele\" este o matrice"), std::string::npos) << err.str();
+    EXPECT_EQ(engine.files["s.xls"].saves, 0);
+
+    for (int pass = 1; pass <= 2; ++pass) {
+        SCOPED_TRACE(pass);
+        EXPECT_EQ(run({"--json", "--estimates", "--incidence"}), ExitDone) << err.str();
+        std::vector<std::string> headings;
+        for (int c = 5; c <= 40; ++c)
+            headings.push_back(s.get(1, c).toText());
+        EXPECT_EQ(headings[0], ".") << "the summary starts in the first free column";
+        EXPECT_EQ(headings[1], "Proba");
+        EXPECT_EQ(std::count(headings.begin(), headings.end(), "Proba"), 1) << "one summary";
+        EXPECT_EQ(std::count(headings.begin(), headings.end(), "Estimator"), 1) << "one incidence table";
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(s.get(k + 2, 6).toText(), samples[k]);
+        const std::string o = out.str();
+        EXPECT_EQ(std::count(o.begin(), o.end(), '\n'), 5)
+            << "three samples, the units, the comparison: " << o;
+        EXPECT_NE(o.find("\"sample\":\"P2\""), std::string::npos);
+        EXPECT_NE(o.find("\"incidence\":{\"units\":3}"), std::string::npos);
+        EXPECT_NE(o.find("\"key\":\"chao2\""), std::string::npos);
+    }
+    EXPECT_EQ(engine.files["s.xls"].saves, 2);
 }

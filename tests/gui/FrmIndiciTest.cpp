@@ -187,6 +187,7 @@ TEST_F(FrmIndiciTest, ControlsStandWhereTheTwipsTablePutsThem) {
         {"cboFoaie", "FraFisier", 2520, 1560, 3015, 315, {168, 104, 201, 21}},
         {"chkEstimatori", "FraFisier", 2520, 2040, 3015, 255, {168, 136, 201, 17}},
         {"chkToateFoile", "FraFisier", 2520, 2400, 3015, 255, {168, 160, 201, 17}},
+        {"chkIncidenta", "FraFisier", 2520, 2760, 3015, 255, {168, 184, 201, 17}},
         {"cmdCalcul", "frmIndici", 3120, 3840, 1695, 375, {208, 256, 113, 25}},
         {"cmdCancel", "frmIndici", 5040, 3840, 1695, 375, {336, 256, 113, 25}},
     };
@@ -219,12 +220,13 @@ TEST_F(FrmIndiciTest, CaptionsColoursFontAndCursor) {
     auto* frame = control<QGroupBox>("FraFisier");
     EXPECT_EQ(frame->palette().color(QPalette::Active, QPalette::WindowText), darkGrey);
     EXPECT_EQ(frame->palette().color(QPalette::Active, QPalette::Text), darkGrey) << "the title's colour";
-    for (const char* caption : {"lblFis", "chkEstimatori", "chkToateFoile"})
+    for (const char* caption : {"lblFis", "chkEstimatori", "chkToateFoile", "chkIncidenta"})
         EXPECT_EQ(control<QWidget>(caption)->palette().color(QPalette::Active, QPalette::WindowText),
                   darkGrey)
             << caption;
     EXPECT_EQ(control<QCheckBox>("chkEstimatori")->text(), "&Estimatori si curbe");
     EXPECT_EQ(control<QCheckBox>("chkToateFoile")->text(), "&Toate foile de date");
+    EXPECT_EQ(control<QCheckBox>("chkIncidenta")->text(), "&Incidenta (probele ca unitati)");
 
     auto* path = control<QLineEdit>("txtLocatie");
     EXPECT_TRUE(path->isReadOnly());
@@ -325,7 +327,7 @@ TEST_F(FrmIndiciTest, CaptionsReadInALightAndADarkPalette) {
         SetUp();
         chooseFile("/date.xls"); // every button enabled
         for (const char* name : {"FraFisier", "lblFis", "cmdFis", "cmdCalcul", "cmdCancel", "txtLocatie",
-                                 "cboFoaie", "chkEstimatori", "chkToateFoile"}) {
+                                 "cboFoaie", "chkEstimatori", "chkToateFoile", "chkIncidenta"}) {
             SCOPED_TRACE(name);
             EXPECT_GE(contrastOf(captionOf(name)), 4.5);
         }
@@ -369,6 +371,7 @@ TEST_F(FrmIndiciTest, CheckBoxesByTheirKeysAndRemembered) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     auto* estimatori = control<QCheckBox>("chkEstimatori");
     auto* toateFoile = control<QCheckBox>("chkToateFoile");
+    auto* incidenta = control<QCheckBox>("chkIncidenta");
     EXPECT_FALSE(estimatori->isChecked() || toateFoile->isChecked()) << "off by default";
     EXPECT_EQ(preferences.writes, 0) << "the opening sets the boxes without a click";
 
@@ -379,6 +382,7 @@ TEST_F(FrmIndiciTest, CheckBoxesByTheirKeysAndRemembered) {
         bool checked;
     } presses[] = {{Qt::Key_E, estimatori, "estimatori", true},
                    {Qt::Key_T, toateFoile, "toateFoile", true},
+                   {Qt::Key_I, incidenta, "incidenta", true},
                    {Qt::Key_E, estimatori, "estimatori", false}};
     for (const auto& p : presses) {
         SCOPED_TRACE(p.setting);
@@ -387,7 +391,7 @@ TEST_F(FrmIndiciTest, CheckBoxesByTheirKeysAndRemembered) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return p.box->isChecked() == p.checked; }, 1000));
         EXPECT_EQ(stored(p.setting), QVariant(p.checked));
     }
-    EXPECT_EQ(preferences.writes, 3);
+    EXPECT_EQ(preferences.writes, 4);
 
     // A new window, as a new run makes, shows what was remembered.
     Counting again;
@@ -395,6 +399,7 @@ TEST_F(FrmIndiciTest, CheckBoxesByTheirKeysAndRemembered) {
     window->show();
     EXPECT_FALSE(control<QCheckBox>("chkEstimatori")->isChecked());
     EXPECT_TRUE(control<QCheckBox>("chkToateFoile")->isChecked());
+    EXPECT_TRUE(control<QCheckBox>("chkIncidenta")->isChecked());
     EXPECT_EQ(again.writes, 0);
     QSettings(QStringLiteral("Ordana"), QStringLiteral("Ordana")).clear();
 }
@@ -404,8 +409,8 @@ TEST_F(FrmIndiciTest, TabOrderStartsAtCmdCancel) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     control<QPushButton>("cmdCancel")->setFocus();
-    const char* order[] = {"cboFoaie",      "cmdFis",        "txtLocatie", "cmdCalcul",
-                           "chkEstimatori", "chkToateFoile", "cmdCancel"};
+    const char* order[] = {"cboFoaie",      "cmdFis",        "txtLocatie",   "cmdCalcul",
+                           "chkEstimatori", "chkToateFoile", "chkIncidenta", "cmdCancel"};
     for (const char* name : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         ASSERT_TRUE(QApplication::focusWidget());

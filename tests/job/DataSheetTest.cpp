@@ -62,15 +62,25 @@ TEST_F(DataSheetTest, QualificationIsExactAfterUpperCasing) {
     }
 }
 
+// A misspelt header is no data sheet, nor a survey of one sample; a survey names two samples at least.
 TEST_F(DataSheetTest, ListsTheDataSheetsInWorkbookOrder) {
     fill(sheet("Unu"), {{t("SPECIA"), t("ABUNDENTA")}, {t("a"), n(1)}});
     fill(sheet("Doi"), {{t("SPECIA"), t("ABUNDENTE")}, {t("a"), n(1)}});
     fill(sheet("Trei"), {{t("specia"), t("abundenta")}, {t("a"), n(1)}});
+    fill(sheet("Parcele"), {{t("SPECIA"), t("P1")}, {t("a"), CellValue()}});
+    sheet("Parcele").set(1, 3, t("P2"));
     EXPECT_EQ(job::listDataSheets(engine.factory(), "/w.xls", handles),
               (std::vector<std::string>{"Unu", "Trei"}));
     EXPECT_EQ(engine.log.back(), "quit");
     EXPECT_EQ(engine.count("close"), 1);
     EXPECT_EQ(engine.openApplications, 0);
+    std::vector<std::pair<std::string, job::SheetKind>> kinds;
+    job::listSheets(engine.factory(), "/w.xls", handles,
+                    [&](const std::string& name, job::SheetKind kind) { kinds.emplace_back(name, kind); });
+    EXPECT_EQ(kinds,
+              (std::vector<std::pair<std::string, job::SheetKind>>{{"Unu", job::SheetKind::Data},
+                                                                   {"Trei", job::SheetKind::Data},
+                                                                   {"Parcele", job::SheetKind::Survey}}));
 }
 
 TEST_F(DataSheetTest, AListingThatFailsKeepsTheNamesFoundBefore) {
@@ -78,8 +88,8 @@ TEST_F(DataSheetTest, AListingThatFailsKeepsTheNamesFoundBefore) {
     fill(sheet("Doi"), {{t("SPECIA"), t("ABUNDENTA")}, {t("a"), n(1)}});
     engine.fail("pick", 7, 1);
     std::vector<std::string> found;
-    EXPECT_RUNTIME_ERROR(job::listDataSheets(engine.factory(), "/w.xls", handles,
-                                             [&](const std::string& s) { found.push_back(s); }),
+    EXPECT_RUNTIME_ERROR(job::listSheets(engine.factory(), "/w.xls", handles,
+                                         [&](const std::string& s, job::SheetKind) { found.push_back(s); }),
                          7, "");
     EXPECT_EQ(found, std::vector<std::string>{"Unu"});
     EXPECT_TRUE(handles.workbook) << "the error path drops the references itself";

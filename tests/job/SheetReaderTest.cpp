@@ -1,5 +1,6 @@
 #include "job/SheetReader.h"
 #include "common/Text.h"
+#include "job/Survey.h"
 #include "support/ErrorAssert.h"
 #include "support/FakeSpreadsheet.h"
 
@@ -115,4 +116,39 @@ TEST(SheetReader, NamesMatchAcrossSheets) {
     const HutchesonTest h = hutcheson(a, b);
     EXPECT_NEAR(h.t, 0, 1e-12);
     EXPECT_NEAR(h.p, 1, 1e-12);
+}
+
+// A survey: the samples named in row 1 up to a blank heading or a table's marker, a species a row, an empty
+// cell 0; a row seen nowhere left out and counted; a name written twice one species, its counts added.
+TEST(SheetReader, ASurveyOfSamples) {
+    FakeEngine engine;
+    FakeSheet& s = engine.files["f"].sheet("Parcele");
+    const std::vector<std::vector<CellValue>> rows = {
+        {CellValue::text("SPECIA"), CellValue::text("P1"), CellValue::text("P2"), CellValue::text("P3"),
+         CellValue::text(".")},
+        {CellValue::text("Carabus"), n(3), CellValue(), n(1), CellValue::text("a table's cell")},
+        {CellValue::text("Nebria"), n(0), CellValue(), CellValue()},
+        {CellValue::text("carabus "), n(1), n(2), CellValue()},
+        {CellValue::text("Amara"), CellValue(), n(5), n(2)},
+    };
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        for (std::size_t c = 0; c < rows[r].size(); ++c)
+            if (!rows[r][c].isEmpty()) s.set(int(r + 1), int(c + 1), rows[r][c]);
+    auto sheet = engine.factory()()->open("f")->worksheet("Parcele");
+    ASSERT_TRUE(job::isSurveySheet(*sheet));
+    const job::Survey survey = job::readSurvey(*sheet);
+    EXPECT_EQ(survey.samples, (std::vector<std::string>{"P1", "P2", "P3"}));
+    EXPECT_EQ(survey.range(), "A1:D5");
+    EXPECT_EQ(survey.zeroRows, 1);
+    EXPECT_EQ(survey.counts, (std::vector<std::int64_t>{4, 2, 1, 0, 5, 2})) << "Carabus merged, then Amara";
+    ASSERT_EQ(survey.merged.size(), 1u);
+    EXPECT_EQ(survey.merged[0].rows, (std::vector<std::int32_t>{2, 4}));
+    const std::int64_t individuals[] = {4, 7, 3}, species[] = {1, 2, 2};
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(survey.columns[k].individuals, individuals[k]);
+        EXPECT_EQ(std::int64_t(survey.columns[k].species.size()), species[k]);
+    }
+    s.set(3, 3, CellValue::number(0.5));
+    EXPECT_RUNTIME_ERROR(job::readSurvey(*engine.factory()()->open("f")->worksheet("Parcele")),
+                         err::TypeMismatch, "celula C3");
 }

@@ -454,6 +454,57 @@ TEST(IndicesWindowLogic, TheEstimatesAndEverySheet) {
     std::filesystem::remove_all(folder);
 }
 
+// A survey is offered, after the data sheets and marked, only while the estimates or the incidence are
+// ticked: picked, it needs no reading; the calculation writes its tables and the report.
+TEST(IndicesWindowLogic, SurveysWithTheEstimatesOrTheIncidence) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("ordana-ui-survey-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string book = (folder / "teren.xls").string();
+    FakeEngine engine;
+    dataSheet(engine, book, "Date", {10, 20, 30, 40});
+    auto& survey = engine.files[book].sheet("Parcele");
+    const char* header[] = {"SPECIA", "P1", "P2"};
+    for (int c = 0; c < 3; ++c)
+        survey.set(1, c + 1, CellValue::text(header[c]));
+    for (int r = 2; r <= 4; ++r) {
+        survey.set(r, 1, CellValue::text("sp" + std::to_string(r)));
+        survey.set(r, 2, CellValue::number(r));
+        survey.set(r, 3, CellValue::number(r % 2));
+    }
+    FakeView view;
+    IndicesWindow logic{engine.factory(), view};
+    logic.initialState();
+    logic.Form_Load();
+    view.files.emplace_back(book);
+    logic.cmdFis_Click();
+    EXPECT_EQ(view.items, std::vector<std::string>{"Date"}) << "without the estimates, the data sheets alone";
+
+    logic.chkEstimatori_Click(true);
+    EXPECT_EQ(view.items, (std::vector<std::string>{"Date", "Parcele  (matrice)"}));
+    EXPECT_EQ(view.selected, 0) << "the sheet chosen stays chosen";
+    logic.cboFoaie_Click(1);
+    EXPECT_EQ(logic.sheetName(), "Parcele");
+    EXPECT_TRUE(view.enabled.at(Control::CalcButton));
+    EXPECT_EQ(view.text.at(Control::Status), indices::kStatusReady);
+
+    logic.chkEstimatori_Click(false);
+    EXPECT_EQ(view.items, std::vector<std::string>{"Date"});
+    EXPECT_FALSE(view.enabled.at(Control::CalcButton)) << "the survey chosen is no longer offered";
+    EXPECT_EQ(view.text.at(Control::Status), indices::kStatusChooseFile);
+
+    logic.chkIncidenta_Click(true);
+    logic.cboFoaie_Click(1);
+    logic.cmdCalcul_Click();
+    EXPECT_TRUE(view.shown.empty()) << (view.shown.empty() ? "" : view.shown[0].text);
+    EXPECT_EQ(engine.files[book].saves, 1);
+    EXPECT_EQ(survey.get(1, 5).toText(), "Estimator") << "the incidence table beside the survey";
+    EXPECT_EQ(view.text.at(Control::Status),
+              std::string(indices::kStatusDoneReport) + "teren - estimari.html");
+    EXPECT_EQ(view.opened.size(), 1u);
+    std::filesystem::remove_all(folder);
+}
+
 TEST(ShellLogic, MenuAndAboutTexts) {
     const auto& menu = mainMenu();
     ASSERT_EQ(menu.size(), 2u);

@@ -142,6 +142,8 @@ class FrmIndici::View : public ui::IndicesView {
             return w_.chkEstimatori;
         case Control::AllSheetsBox:
             return w_.chkToateFoile;
+        case Control::IncidenceBox:
+            return w_.chkIncidenta;
         case Control::Status:
             break;
         }
@@ -205,13 +207,16 @@ void FrmIndici::createControls() {
     place(cboFoaie, layout::kCboFoaie);
     cboFoaie->setEditable(false);
 
-    // The two choices under the list; "&" gives each its access key (Alt+E, Alt+T).
+    // The choices under the list; "&" gives each its access key (Alt+E, Alt+T, Alt+I).
     chkEstimatori = new QCheckBox(qs(layout::kEstimatesBox), FraFisier);
     chkEstimatori->setObjectName(QStringLiteral("chkEstimatori"));
     place(chkEstimatori, layout::kChkEstimatori);
     chkToateFoile = new QCheckBox(qs(layout::kAllSheetsBox), FraFisier);
     chkToateFoile->setObjectName(QStringLiteral("chkToateFoile"));
     place(chkToateFoile, layout::kChkToateFoile);
+    chkIncidenta = new QCheckBox(qs(layout::kIncidenceBox), FraFisier);
+    chkIncidenta->setObjectName(QStringLiteral("chkIncidenta"));
+    place(chkIncidenta, layout::kChkIncidenta);
     applyColours();
 
     cmdCalcul = new QPushButton(qs(layout::kCalcButton), this);
@@ -232,14 +237,15 @@ void FrmIndici::createControls() {
 
     createStatusBar();
 
-    // Tab order: cmdCancel first, then the frame's controls, then the calculation; the two choices last.
+    // Tab order: cmdCancel first, then the frame's controls, then the calculation; the choices last.
     setTabOrder(cmdCancel, cboFoaie);
     setTabOrder(cboFoaie, cmdFis);
     setTabOrder(cmdFis, txtLocatie);
     setTabOrder(txtLocatie, cmdCalcul);
     setTabOrder(cmdCalcul, chkEstimatori);
     setTabOrder(chkEstimatori, chkToateFoile);
-    setTabOrder(chkToateFoile, cmdCancel);
+    setTabOrder(chkToateFoile, chkIncidenta);
+    setTabOrder(chkIncidenta, cmdCancel);
 
     connect(cmdFis, &QPushButton::clicked, this, &FrmIndici::cmdFis_Click);
     connect(cboFoaie, &QComboBox::activated, this, &FrmIndici::cboFoaie_Click);
@@ -247,6 +253,7 @@ void FrmIndici::createControls() {
     connect(cmdCancel, &QPushButton::clicked, this, &FrmIndici::cmdCancel_Click);
     connect(chkEstimatori, &QCheckBox::clicked, this, &FrmIndici::chkEstimatori_Click);
     connect(chkToateFoile, &QCheckBox::clicked, this, &FrmIndici::chkToateFoile_Click);
+    connect(chkIncidenta, &QCheckBox::clicked, this, &FrmIndici::chkIncidenta_Click);
 }
 
 void FrmIndici::createStatusBar() {
@@ -333,7 +340,8 @@ bool FrmIndici::eventFilter(QObject* watched, QEvent* event) {
 void FrmIndici::applyColours() {
     const QColor grey =
         colour(ui::labelGrey(rgb(QApplication::palette(this).color(QPalette::Active, QPalette::Window))));
-    for (QWidget* caption : std::initializer_list<QWidget*>{FraFisier, lblFis, chkEstimatori, chkToateFoile})
+    for (QWidget* caption :
+         std::initializer_list<QWidget*>{FraFisier, lblFis, chkEstimatori, chkToateFoile, chkIncidenta})
         setTextColour(caption, grey, std::nullopt);
     // The path box and the list keep their light grey ground, on which dark grey always reads.
     const QColor dark = colour(ui::kDarkGrey), light = colour(ui::kLightGrey);
@@ -394,6 +402,10 @@ void FrmIndici::chkEstimatori_Click(bool checked) {
 
 void FrmIndici::chkToateFoile_Click(bool checked) {
     logic_->chkToateFoile_Click(checked);
+}
+
+void FrmIndici::chkIncidenta_Click(bool checked) {
+    logic_->chkIncidenta_Click(checked);
 }
 
 } // namespace ordana::qt

@@ -61,6 +61,7 @@ class FrmIndici : public QDialog {
     void cmdCancel_Click();
     void chkEstimatori_Click(bool checked);
     void chkToateFoile_Click(bool checked);
+    void chkIncidenta_Click(bool checked);
 
   private:
     class View;
@@ -80,6 +81,7 @@ class FrmIndici : public QDialog {
     QComboBox* cboFoaie = nullptr;
     QCheckBox* chkEstimatori = nullptr;
     QCheckBox* chkToateFoile = nullptr;
+    QCheckBox* chkIncidenta = nullptr;
     QPushButton* cmdCalcul = nullptr;
     QPushButton* cmdCancel = nullptr;
     QStatusBar* StatusBar = nullptr;

@@ -29,7 +29,8 @@ enum : int {
     kIdFrame,
     kIdStatus,
     kIdEstimatori,
-    kIdToateFoile
+    kIdToateFoile,
+    kIdIncidenta
 };
 
 COLORREF colorOf(ui::Rgb c) {
@@ -109,11 +110,12 @@ void FrmIndici::createControls() {
     txtLocatie =
         make(WS_EX_CLIENTEDGE, L"EDIT", {}, ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP, kIdLocatie);
     cmdCalcul = make(0, L"BUTTON", layout::kCalcButton, BS_PUSHBUTTON | WS_TABSTOP, kIdCalcul);
-    // The two choices under the list, after the calculation in the tab order; "&" gives Alt+E and Alt+T.
+    // The choices under the list, after the calculation in the tab order; "&" gives Alt+E, Alt+T, Alt+I.
     chkEstimatori = make(0, L"BUTTON", layout::kEstimatesBox, BS_AUTOCHECKBOX | WS_TABSTOP, kIdEstimatori);
     chkToateFoile = make(0, L"BUTTON", layout::kAllSheetsBox, BS_AUTOCHECKBOX | WS_TABSTOP, kIdToateFoile);
+    chkIncidenta = make(0, L"BUTTON", layout::kIncidenceBox, BS_AUTOCHECKBOX | WS_TABSTOP, kIdIncidenta);
     // Unthemed, as the frame, so that they take its grey.
-    for (HWND box : {chkEstimatori, chkToateFoile})
+    for (HWND box : {chkEstimatori, chkToateFoile, chkIncidenta})
         SetWindowTheme(box, L"", L"");
     StatusBar = make(0, STATUSCLASSNAMEW, {}, CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, kIdStatus);
     SendMessageW(StatusBar, SB_SIMPLE, TRUE, 0);
@@ -125,8 +127,8 @@ void FrmIndici::layout() {
     // The platform's dialog font at 8 points, as the layout was drawn for; the path in Arial 9.
     dialogFont_ = createDialogFont(dpi_, 8);
     arial_ = createDialogFont(dpi_, 9, L"Arial");
-    for (HWND c :
-         {FraFisier, lblFis, cmdCancel, cboFoaie, cmdFis, cmdCalcul, chkEstimatori, chkToateFoile, StatusBar})
+    for (HWND c : {FraFisier, lblFis, cmdCancel, cboFoaie, cmdFis, cmdCalcul, chkEstimatori, chkToateFoile,
+                   chkIncidenta, StatusBar})
         SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(dialogFont_), TRUE);
     SendMessageW(txtLocatie, WM_SETFONT, reinterpret_cast<WPARAM>(arial_), TRUE);
 
@@ -141,6 +143,7 @@ void FrmIndici::layout() {
     place(cboFoaie, list);
     place(chkEstimatori, twipsRect(layout::kChkEstimatori, dpi_, fl, ft));
     place(chkToateFoile, twipsRect(layout::kChkToateFoile, dpi_, fl, ft));
+    place(chkIncidenta, twipsRect(layout::kChkIncidenta, dpi_, fl, ft));
     place(cmdCalcul, twipsRect(layout::kCmdCalcul, dpi_));
     place(cmdCancel, twipsRect(layout::kCmdCancel, dpi_));
     RECT client;
@@ -180,6 +183,7 @@ void FrmIndici::command(WPARAM wParam, LPARAM lParam) {
     };
     if (id == kIdEstimatori && code == BN_CLICKED) logic_.chkEstimatori_Click(ticked());
     if (id == kIdToateFoile && code == BN_CLICKED) logic_.chkToateFoile_Click(ticked());
+    if (id == kIdIncidenta && code == BN_CLICKED) logic_.chkIncidenta_Click(ticked());
     if (id == kIdFoaie && code == CBN_SELCHANGE)
         logic_.cboFoaie_Click(static_cast<int>(SendMessageW(cboFoaie, CB_GETCURSEL, 0, 0)));
 }
@@ -191,7 +195,8 @@ HBRUSH FrmIndici::colours(UINT message, HDC dc, HWND from) const {
         SetBkColor(dc, colorOf(ui::kLightGrey));
         return lightGrey_;
     }
-    if (from == lblFis || from == FraFisier || from == chkEstimatori || from == chkToateFoile) {
+    if (from == lblFis || from == FraFisier || from == chkEstimatori || from == chkToateFoile ||
+        from == chkIncidenta) {
         SetTextColor(dc, labelGrey());
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
         return GetSysColorBrush(COLOR_BTNFACE);
@@ -258,7 +263,7 @@ LRESULT FrmIndici::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_DESTROY:
         window_ = FraFisier = cmdFis = txtLocatie = lblFis = cboFoaie = cmdCalcul = cmdCancel =
-            chkEstimatori = chkToateFoile = StatusBar = nullptr;
+            chkEstimatori = chkToateFoile = chkIncidenta = StatusBar = nullptr;
         focus_ = nullptr;
         return 0;
     default:
@@ -285,6 +290,8 @@ HWND FrmIndici::control(Control which) const {
         return chkEstimatori;
     case Control::AllSheetsBox:
         return chkToateFoile;
+    case Control::IncidenceBox:
+        return chkIncidenta;
     }
     return nullptr;
 }

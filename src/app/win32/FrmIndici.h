@@ -65,6 +65,7 @@ class FrmIndici : public ui::IndicesView {
     HWND cmdCancel = nullptr;
     HWND chkEstimatori = nullptr;
     HWND chkToateFoile = nullptr;
+    HWND chkIncidenta = nullptr;
     HWND StatusBar = nullptr;
     HWND focus_ = nullptr;
     HFONT dialogFont_ = nullptr;

@@ -3,7 +3,7 @@
 // dialog and the message boxes, and reads back every caption and text it meets. Prints one line per finding
 // and exits 1 when any failed.
 //   ordana-driver.exe ORDANA.EXE SHOTS [WORKBOOK [--navigate]]
-// the windows, a cancelled dialog, the two check boxes and the registry that remembers them, a refused
+// the windows, a cancelled dialog, the three check boxes and the registry that remembers them, a refused
 // workbook, and each window opened and closed three times by keys and by the menu; with WORKBOOK also the
 // whole job on it (read, compute, write), the workbook typed whole into the dialog's name box, or with
 // --navigate reached folder by folder. A picture of each window as the screen shows it is saved in SHOTS.
@@ -361,13 +361,14 @@ void quit(Program& p) {
     if (!ended) TerminateProcess(p.pi.hProcess, 1);
 }
 
-// The two check boxes: off at the first opening, ticked and cleared by a click and by their access keys, each
-// change written to the registry at once, and a ticked box shown ticked at the next opening.
+// The three check boxes: off at the first opening, ticked and cleared by a click and by their access keys,
+// each change written to the registry at once, and a ticked box shown ticked at the next opening.
 void checkBoxes(const Program& p, HWND& indices) {
-    const wchar_t* names[] = {L"estimatori", L"toateFoile"};
-    const wchar_t* captions[] = {L"&Estimatori si curbe", L"&Toate foile de date"};
-    const WORD keys[] = {'E', 'T'};
-    for (int i = 0; i < 2; ++i) {
+    const wchar_t* names[] = {L"estimatori", L"toateFoile", L"incidenta"};
+    const wchar_t* captions[] = {L"&Estimatori si curbe", L"&Toate foile de date",
+                                 L"&Incidenta (probele ca unitati)"};
+    const WORD keys[] = {'E', 'T', 'I'};
+    for (int i = 0; i < 3; ++i) {
         const HWND box = child(indices, 1008 + i);
         expectText(text(box), captions[i], "check box " + narrow(names[i]));
         expect(IsWindowEnabled(box) && !ticked(box) && remembered(names[i]) != 1,
@@ -390,8 +391,9 @@ void checkBoxes(const Program& p, HWND& indices) {
     expect(closed(indices), "Esc closes the indices window");
     press(p.main, VK_F3);
     indices = indicesWindow(p);
-    expect(indices && ticked(child(indices, 1008)) && !ticked(child(indices, 1009)),
-           "the next opening shows estimatori ticked, toateFoile clear");
+    expect(indices && ticked(child(indices, 1008)) && !ticked(child(indices, 1009)) &&
+               !ticked(child(indices, 1010)),
+           "the next opening shows estimatori ticked, toateFoile and incidenta clear");
 }
 
 // Each secondary window opens again as often as asked: three times by keys, three times by the menu.
