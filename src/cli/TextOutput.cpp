@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include "analysis/NumberText.h"
 #include "analysis/ResultsWriter.h"
 #include "common/Text.h"
 
@@ -31,7 +32,8 @@ class TextOutput : public Output {
             out_ << line;
             const auto values = resultValues(*r.indices);
             for (std::size_t k = 0; k < values.size(); ++k) {
-                std::snprintf(line, sizeof line, "  %-24s %14.6f\n", kResultLabels[k], values[k]);
+                std::snprintf(line, sizeof line, "  %-24s %14s\n", kResultLabels[k],
+                              decimalText(values[k], 6).c_str());
                 out_ << line;
             }
         }
@@ -57,17 +59,17 @@ class TextOutput : public Output {
         std::vector<Community> all;
         for (const auto& s : sheets)
             all.push_back(s.community);
-        out_ << "Comparatii intre foi (beta Whittaker " << whittakerBeta(all) << ")\n";
+        out_ << "Comparatii intre foi (beta Whittaker " << decimalText(whittakerBeta(all), 4) << ")\n";
         for (std::size_t i = 0; i < sheets.size(); ++i)
             for (std::size_t j = i + 1; j < sheets.size(); ++j) {
                 const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
                 const HutchesonTest h = hutcheson(sheets[i].community, sheets[j].community);
-                char line[200];
-                std::snprintf(line, sizeof line,
-                              ": Jaccard %.4f, Sorensen %.4f, Bray-Curtis %.4f, Morisita-Horn %.4f; "
-                              "Hutcheson t = %.4f, gl = %.1f, p = %.4g\n",
-                              d.jaccard, d.sorensen, d.brayCurtis, d.morisitaHorn, h.t, h.df, h.p);
-                out_ << "  " << printable(sheets[i].label) << " | " << printable(sheets[j].label) << line;
+                out_ << "  " << printable(sheets[i].label) << " | " << printable(sheets[j].label)
+                     << ": Jaccard " << decimalText(d.jaccard, 4) << ", Sorensen "
+                     << decimalText(d.sorensen, 4) << ", Bray-Curtis " << decimalText(d.brayCurtis, 4)
+                     << ", Morisita-Horn " << decimalText(d.morisitaHorn, 4)
+                     << "; Hutcheson t = " << decimalText(h.t, 4) << ", gl = " << decimalText(h.df, 1)
+                     << ", p = " << pValueText(h.p) << '\n';
             }
     }
 
@@ -78,13 +80,7 @@ class TextOutput : public Output {
         std::snprintf(line, sizeof line, "  %-28s %12s %10s %10s %10s\n", "Estimator", "Valoare", "ES",
                       "IC 95% inf", "IC 95% sup");
         out_ << line;
-        auto cell = [](double v, bool shown) {
-            char b[32];
-            if (!shown) return std::string();
-            if (!std::isfinite(v)) return std::string(std::isinf(v) ? "infinit" : "nedefinit");
-            std::snprintf(b, sizeof b, "%.4f", v);
-            return std::string(b);
-        };
+        auto cell = [](double v, bool shown) { return shown ? decimalText(v, 4) : std::string(); };
         for (const auto& e : a.estimates) {
             std::snprintf(line, sizeof line, "  %-28s %12s %10s %10s %10s  ", e.label.c_str(),
                           cell(e.value, true).c_str(), cell(e.se, e.se >= 0).c_str(),

@@ -60,7 +60,7 @@ def main():
         listed = run(cli, "--list", *files)
         check(listed.returncode == 1, f"--list with a non-workbook exits 1, got {listed.returncode}")
         check(f"{BAD}" in listed.stderr, "--list names the non-workbook on standard error")
-        pairs = [line.split("\t") for line in listed.stdout.splitlines()]
+        pairs = [line.split("\t")[:2] for line in listed.stdout.splitlines()]
         check([s for w, s in pairs if w.endswith("basic-libreoffice.xls")] == ["Date", "Lista", "Ascunsa", "Plin"],
               f"--list gives the data sheets in workbook order: {listed.stdout!r}")
         check(digests(folder) == before, "--list leaves every file byte-identical")

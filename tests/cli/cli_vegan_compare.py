@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""ordana-cli's estimators against R's vegan (Rscript, Debian's r-cran-vegan) on generated survey sheets.
+"""ordana-cli's estimators against R's vegan (Rscript, Debian's r-cran-vegan) on generated survey sheets, on
+vegan's mite as a survey (estimateR site by site) and on ten BCI plots as sampling units (specpool).
 
 Data sets of several shapes (log-normal, geometric, with and without singletons or doubletons, with shared and
 renamed species) go into one workbook; ordana-cli --estimates --json reads it, vegan computes from the same
@@ -84,6 +85,84 @@ for (k in seq_len(nrow(p))) out(paste(p$a[k], p$b[k], sep = "|"), "hutchesonP",
 """
 
 
+SURVEY_R = r"""
+suppressMessages(library(vegan))
+data(mite); data(BCI)
+args <- commandArgs(TRUE)
+out <- function(...) cat(paste(..., sep = "\t"), "\n", sep = "")
+# The surveys as the workbook holds them: a species a row, a sample a column.
+write.table(t(mite), args[1], sep = "\t", quote = FALSE, col.names = NA)
+bci <- BCI[1:10, ]
+rownames(bci) <- paste0("P", 1:10)
+write.table(t(bci), args[2], sep = "\t", quote = FALSE, col.names = NA)
+e <- estimateR(mite)
+for (site in colnames(e)) {
+  out(site, "chao1", sprintf("%.17g", e["S.chao1", site]))
+  out(site, "ace", sprintf("%.17g", e["S.ACE", site]))
+}
+p <- specpool(bci)
+out("BCI", "chao2", sprintf("%.17g", p$chao))
+out("BCI", "jack1", sprintf("%.17g", p$jack1))
+out("BCI", "jack2", sprintf("%.17g", p$jack2))
+"""
+
+
+def check_surveys(cli, folder):
+    """vegan's mite as a survey of 70 sites, and ten BCI plots as sampling units."""
+    script = folder / "survey.R"
+    script.write_text(SURVEY_R)
+    mite, bci = folder / "mite.tsv", folder / "bci.tsv"
+    v = subprocess.run(["Rscript", str(script), str(mite), str(bci)], capture_output=True, text=True, timeout=600)
+    check(v.returncode == 0, f"Rscript failed: {v.stderr}")
+    vegan = {}
+    for line in v.stdout.splitlines():
+        who, what, value = line.split("\t")
+        vegan[(who, what)] = float(value)
+    wb = openpyxl.Workbook()
+    wb.remove(wb.active)
+    for name, path in (("mite", mite), ("BCI", bci)):
+        rows = [line.rstrip("\n").split("\t") for line in open(path)]
+        ws = wb.create_sheet(name)
+        ws.append(["SPECIA"] + rows[0][1:])
+        for r in rows[1:]:
+            ws.append([r[0]] + [int(c) for c in r[1:]])
+    book = folder / "surveys.xlsx"
+    wb.save(book)
+    r = subprocess.run([cli, "--json", "--estimates", "--incidence", "--replicates", "10", str(book)],
+                       capture_output=True, text=True, timeout=600)
+    check(r.returncode == 0, f"ordana-cli on the surveys failed: {r.stderr}")
+    lines = [json.loads(l) for l in r.stdout.splitlines()]
+    sites = {j["sample"]: {e["key"]: e for e in j["estimates"]} for j in lines if j.get("sheet") == "mite"
+             and "sample" in j}
+    check(len(sites) == 70, f"mite: {len(sites)} sites estimated, not 70")
+
+    def same(a, b, what, tol=1e-6):
+        numbers[0] += 1
+        check(a is not None and abs(a - b) <= tol * max(1e-12, abs(b)) + 1e-12, f"{what}: ours {a}, vegan {b}")
+
+    for site, o in sites.items():
+        same(o["chao1BiasCorrectedNoFactor"]["value"], vegan[(site, "chao1")], f"mite {site} estimateR S.chao1")
+        same(o["ace"]["value"], vegan[(site, "ace")], f"mite {site} estimateR S.ACE")
+    units = next(({e["key"]: e for e in j["estimates"]} for j in lines if j.get("sheet") == "BCI" and "incidence" in j),
+                 None)
+    check(units is not None, "BCI: no incidence line")
+    if units:
+        same(units["chao2"]["value"], vegan[("BCI", "chao2")], "BCI specpool chao")
+        same(units["jackknife1"]["value"], vegan[("BCI", "jack1")], "BCI specpool jack1")
+        same(units["jackknife2"]["value"], vegan[("BCI", "jack2")], "BCI specpool jack2")
+    # The survey's summary beside the matrix holds the same Chao1 (the classic form, with its interval).
+    ws = openpyxl.load_workbook(book)["mite"]
+    header = [c.value for c in ws[1]]
+    check("Proba" in header, f"no summary beside mite: {header[-25:]}")
+    if "Proba" in header:
+        col = header.index("Proba")
+        chao1 = header.index("Chao1")
+        shown = {ws.cell(r, col + 1).value: ws.cell(r, chao1 + 1).value for r in range(2, 72)}
+        for site, o in sites.items():
+            same(shown.get(site), o["chao1"]["value"], f"mite {site} summary's Chao1", 1e-12)
+    return len(sites)
+
+
 def main():
     cli = sys.argv[1]
     sets = data_sets()
@@ -153,10 +232,12 @@ def main():
                 same(p[ours_key], vegan[(key, vegan_key)], f"{key} vegdist {vegan_key}")
             same(p["hutcheson"]["p"], vegan[(key, "hutchesonP")], f"{key} Hutcheson p (R's pt)", 1e-8)
         check(compared == len(sets) and len(pairs) == len(sets) * (len(sets) - 1) // 2, "not every sheet compared")
+        surveyed = check_surveys(cli, folder)
     if failures:
         print(len(failures), "failures")
         sys.exit(1)
-    print(f"ok: {numbers[0]} numbers of {len(sets)} sheets and {len(pairs)} pairs agree with vegan")
+    print(f"ok: {numbers[0]} numbers of {len(sets)} sheets, {len(pairs)} pairs and {surveyed} survey sites "
+          "agree with vegan")
 
 
 if __name__ == "__main__":
