@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -177,6 +178,46 @@ double whittakerBeta(const std::vector<Community>& communities) {
 double studentTwoSidedP(double t, double df) {
     if (!(df > 0)) return 1;
     return incompleteBeta(df / 2, 0.5, df / (df + t * t));
+}
+
+PairsSummary summarisePairs(const SurveyComparison& c) {
+    const std::size_t n = c.size();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    PairsSummary s;
+    s.pairs = n * (n - 1) / 2;
+    s.rows.resize(n);
+    for (auto& r : s.rows)
+        r.jaccard = r.brayCurtis = kInf;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const Dissimilarity d = c.dissimilarity(i, j);
+            for (const auto& [a, b] : {std::make_pair(i, j), std::make_pair(j, i)}) {
+                PairsSummary::Row& r = s.rows[a];
+                r.meanJaccard += d.jaccard;
+                r.meanBrayCurtis += d.brayCurtis;
+                r.meanMorisitaHorn += d.morisitaHorn;
+                if (d.jaccard < r.jaccard) {
+                    r.jaccard = d.jaccard;
+                    r.nearestJaccard = b;
+                }
+                if (d.brayCurtis < r.brayCurtis) {
+                    r.brayCurtis = d.brayCurtis;
+                    r.nearestBrayCurtis = b;
+                }
+            }
+            const HutchesonTest t = c.hutcheson(i, j);
+            if (!t.defined) continue;
+            ++s.defined;
+            if (t.p < 0.05) ++s.below05;
+            if (t.p < 0.05 / double(s.pairs)) ++s.belowBonferroni;
+        }
+    const double others = n > 1 ? double(n - 1) : 1;
+    for (auto& r : s.rows) {
+        r.meanJaccard /= others;
+        r.meanBrayCurtis /= others;
+        r.meanMorisitaHorn /= others;
+    }
+    return s;
 }
 
 } // namespace ordana

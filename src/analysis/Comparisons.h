@@ -38,4 +38,17 @@ class SurveyComparison {
     std::size_t keys_ = 0;
 };
 
+// What a run of many sheets shows in place of every pair: each sheet's nearest sheet (by Jaccard and by
+// Bray-Curtis) and its mean dissimilarity to the others, and the Hutcheson tests counted.
+struct PairsSummary {
+    struct Row {
+        std::size_t nearestJaccard = 0, nearestBrayCurtis = 0;
+        double jaccard = 0, brayCurtis = 0; // to the nearest
+        double meanJaccard = 0, meanBrayCurtis = 0, meanMorisitaHorn = 0;
+    };
+    std::vector<Row> rows;
+    std::size_t pairs = 0, defined = 0, below05 = 0, belowBonferroni = 0;
+};
+PairsSummary summarisePairs(const SurveyComparison& c);
+
 } // namespace ordana

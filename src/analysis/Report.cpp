@@ -439,33 +439,8 @@ std::string everyPair(const std::vector<const ReportSheet*>& sheets, const Surve
 // Beyond twelve sheets: each sheet with the sheet nearest to it and its mean distance to the others, and the
 // t-tests counted rather than listed.
 std::string pairsSummarised(const std::vector<const ReportSheet*>& sheets, const SurveyComparison& c) {
-    const std::size_t n = sheets.size(), pairs = n * (n - 1) / 2;
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    std::vector<double> nearestJ(n, kInf), nearestB(n, kInf), sumJ(n, 0), sumB(n, 0), sumM(n, 0);
-    std::vector<std::size_t> whoJ(n, 0), whoB(n, 0);
-    std::size_t defined = 0, below05 = 0, belowBonferroni = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j) {
-            const Dissimilarity d = c.dissimilarity(i, j);
-            for (const auto& [a, b] : {std::make_pair(i, j), std::make_pair(j, i)}) {
-                sumJ[a] += d.jaccard;
-                sumB[a] += d.brayCurtis;
-                sumM[a] += d.morisitaHorn;
-                if (d.jaccard < nearestJ[a]) {
-                    nearestJ[a] = d.jaccard;
-                    whoJ[a] = b;
-                }
-                if (d.brayCurtis < nearestB[a]) {
-                    nearestB[a] = d.brayCurtis;
-                    whoB[a] = b;
-                }
-            }
-            const HutchesonTest t = c.hutcheson(i, j);
-            if (!t.defined) continue;
-            ++defined;
-            if (t.p < 0.05) ++below05;
-            if (t.p < 0.05 / double(pairs)) ++belowBonferroni;
-        }
+    const PairsSummary summary = summarisePairs(c);
+    const std::size_t n = sheets.size(), pairs = summary.pairs;
     std::string h =
         "<p>Cu " + std::to_string(n) + " foi (peste " + std::to_string(kReportPairedSheets) +
         ") perechile nu sunt scrise toate, ar fi " + std::to_string(pairs) +
@@ -473,16 +448,17 @@ std::string pairsSummarised(const std::vector<const ReportSheet*>& sheets, const
         "celelalte.</p>\n<table><tr><th>Foaia</th><th>Cea mai apropiata (Jaccard)</th><th>Jaccard</th>"
         "<th>media Jaccard</th><th>Cea mai apropiata (Bray-Curtis)</th><th>Bray-Curtis</th>"
         "<th>media Bray-Curtis</th><th>media Morisita-Horn</th></tr>\n";
-    const double others = double(n - 1);
-    for (std::size_t i = 0; i < n; ++i)
-        h += "<tr><td>" + escape(sheets[i]->label) + "</td><td>" + escape(sheets[whoJ[i]]->label) +
-             "</td><td class=\"n\">" + num(nearestJ[i]) + "</td><td class=\"n\">" + num(sumJ[i] / others) +
-             "</td><td>" + escape(sheets[whoB[i]]->label) + "</td><td class=\"n\">" + num(nearestB[i]) +
-             "</td><td class=\"n\">" + num(sumB[i] / others) + "</td><td class=\"n\">" +
-             num(sumM[i] / others) + "</td></tr>\n";
-    h += "</table>\n<h3>Testul t Hutcheson pentru H Shannon</h3>\n<p>" + std::to_string(defined) + " din " +
-         std::to_string(pairs) + " perechi au testul definit; " + std::to_string(below05) +
-         " au p &lt; 0,05 si " + std::to_string(belowBonferroni) + " au p &lt; 0,05/" +
+    for (std::size_t i = 0; i < n; ++i) {
+        const PairsSummary::Row& r = summary.rows[i];
+        h += "<tr><td>" + escape(sheets[i]->label) + "</td><td>" + escape(sheets[r.nearestJaccard]->label) +
+             "</td><td class=\"n\">" + num(r.jaccard) + "</td><td class=\"n\">" + num(r.meanJaccard) +
+             "</td><td>" + escape(sheets[r.nearestBrayCurtis]->label) + "</td><td class=\"n\">" +
+             num(r.brayCurtis) + "</td><td class=\"n\">" + num(r.meanBrayCurtis) + "</td><td class=\"n\">" +
+             num(r.meanMorisitaHorn) + "</td></tr>\n";
+    }
+    h += "</table>\n<h3>Testul t Hutcheson pentru H Shannon</h3>\n<p>" + std::to_string(summary.defined) +
+         " din " + std::to_string(pairs) + " perechi au testul definit; " + std::to_string(summary.below05) +
+         " au p &lt; 0,05 si " + std::to_string(summary.belowBonferroni) + " au p &lt; 0,05/" +
          std::to_string(pairs) + " (Bonferroni).</p>\n";
     return h;
 }

@@ -79,28 +79,48 @@ class CsvOutput : public Output {
         }
     }
 
-    void comparisons(const std::vector<ReportSheet>& sheets) override {
-        std::vector<Community> all;
-        for (const auto& s : sheets)
-            all.push_back(s.community);
-        for (std::size_t i = 0; i < sheets.size(); ++i)
-            for (std::size_t j = i + 1; j < sheets.size(); ++j) {
-                const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
-                const HutchesonTest h = hutcheson(sheets[i].community, sheets[j].community);
-                const std::string pair = csvField(sheets[i].label + " | " + sheets[j].label);
-                const std::pair<const char*, double> rows[] = {{"jaccard", d.jaccard},
-                                                               {"sorensen", d.sorensen},
-                                                               {"brayCurtis", d.brayCurtis},
-                                                               {"morisitaHorn", d.morisitaHorn},
-                                                               {"hutchesonT", h.defined ? h.t : NAN},
-                                                               {"hutchesonDf", h.defined ? h.df : NAN},
-                                                               {"hutchesonP", h.defined ? h.p : NAN}};
-                for (const auto& [key, value] : rows)
-                    out_ << ',' << pair << ',' << key << ',' << key << ',' << csvNumber(value) << ",,,,,,,"
-                         << (key[0] == 'h' ? "e" : "") << ",\n";
-            }
-        out_ << ",,whittakerBeta,whittakerBeta," << csvNumber(whittakerBeta(all)) << ",,,,,,,,\n";
+  protected:
+    void beginComparisons(const std::vector<ReportSheet>&, double whittakerBeta, bool) override {
+        whittaker_ = whittakerBeta;
     }
+
+    void pair(const ReportSheet& a, const ReportSheet& b, const Dissimilarity& d,
+              const HutchesonTest& h) override {
+        const std::string pair = csvField(a.label + " | " + b.label);
+        const std::pair<const char*, double> rows[] = {{"jaccard", d.jaccard},
+                                                       {"sorensen", d.sorensen},
+                                                       {"brayCurtis", d.brayCurtis},
+                                                       {"morisitaHorn", d.morisitaHorn},
+                                                       {"hutchesonT", h.defined ? h.t : NAN},
+                                                       {"hutchesonDf", h.defined ? h.df : NAN},
+                                                       {"hutchesonP", h.defined ? h.p : NAN}};
+        for (const auto& [key, value] : rows)
+            out_ << ',' << pair << ',' << key << ',' << key << ',' << csvNumber(value) << ",,,,,,,"
+                 << (key[0] == 'h' ? "e" : "") << ",\n";
+    }
+
+    // Beyond kPairedSheets: a sheet's nearest in the label column, its dissimilarity to it and its means.
+    void summary(const std::vector<ReportSheet>& sheets, const PairsSummary& s) override {
+        for (std::size_t i = 0; i < s.rows.size(); ++i) {
+            const PairsSummary::Row& r = s.rows[i];
+            const std::string sheet = csvField(sheets[i].label);
+            out_ << ',' << sheet << ",nearestJaccard," << csvField(sheets[r.nearestJaccard].label) << ','
+                 << csvNumber(r.jaccard) << ",,,,,,,,\n";
+            out_ << ',' << sheet << ",nearestBrayCurtis," << csvField(sheets[r.nearestBrayCurtis].label)
+                 << ',' << csvNumber(r.brayCurtis) << ",,,,,,,,\n";
+            for (const auto& [key, value] :
+                 {std::pair{"meanJaccard", r.meanJaccard}, std::pair{"meanBrayCurtis", r.meanBrayCurtis},
+                  std::pair{"meanMorisitaHorn", r.meanMorisitaHorn}})
+                out_ << ',' << sheet << ',' << key << ',' << key << ',' << csvNumber(value) << ",,,,,,,,\n";
+        }
+    }
+
+    void endComparisons() override {
+        out_ << ",,whittakerBeta,whittakerBeta," << csvNumber(whittaker_) << ",,,,,,,,\n";
+    }
+
+  private:
+    double whittaker_ = 0;
 };
 
 } // namespace

@@ -138,33 +138,57 @@ class JsonOutput : public Output {
              << "}\n";
     }
 
-    void comparisons(const std::vector<ReportSheet>& sheets) override {
-        std::vector<Community> all;
+  protected:
+    void beginComparisons(const std::vector<ReportSheet>& sheets, double whittakerBeta,
+                          bool everyPair) override {
         std::vector<std::string> labels;
-        for (const auto& s : sheets) {
-            all.push_back(s.community);
+        for (const auto& s : sheets)
             labels.push_back(s.label);
-        }
         out_ << "{\"comparison\":{\"sheets\":" << strings(labels)
-             << ",\"whittakerBeta\":" << exactNumber(whittakerBeta(all)) << ",\"pairs\":[";
-        bool first = true;
-        for (std::size_t i = 0; i < sheets.size(); ++i)
-            for (std::size_t j = i + 1; j < sheets.size(); ++j) {
-                const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
-                const HutchesonTest h = hutcheson(sheets[i].community, sheets[j].community);
-                out_ << (first ? "" : ",") << "{\"a\":" << jsonString(sheets[i].label)
-                     << ",\"b\":" << jsonString(sheets[j].label) << ",\"sharedSpecies\":" << d.shared
-                     << ",\"jaccard\":" << exactNumber(d.jaccard)
-                     << ",\"sorensen\":" << exactNumber(d.sorensen)
-                     << ",\"brayCurtis\":" << exactNumber(d.brayCurtis)
-                     << ",\"morisitaHorn\":" << exactNumber(d.morisitaHorn)
-                     << ",\"hutcheson\":{\"h1\":" << exactNumber(h.h1) << ",\"h2\":" << exactNumber(h.h2)
-                     << ",\"t\":" << orNull(h.defined, h.t) << ",\"df\":" << orNull(h.defined, h.df)
-                     << ",\"p\":" << orNull(h.defined, h.p) << ",\"logBase\":\"e\"}}";
-                first = false;
-            }
-        out_ << "]}}\n";
+             << ",\"whittakerBeta\":" << exactNumber(whittakerBeta);
+        out_ << (everyPair ? ",\"pairs\":[" : ",\"pairs\":null");
+        first_ = true;
+        pairsOpen_ = everyPair;
     }
+
+    void pair(const ReportSheet& a, const ReportSheet& b, const Dissimilarity& d,
+              const HutchesonTest& h) override {
+        out_ << (first_ ? "" : ",") << "{\"a\":" << jsonString(a.label) << ",\"b\":" << jsonString(b.label)
+             << ",\"sharedSpecies\":" << d.shared << ",\"jaccard\":" << exactNumber(d.jaccard)
+             << ",\"sorensen\":" << exactNumber(d.sorensen) << ",\"brayCurtis\":" << exactNumber(d.brayCurtis)
+             << ",\"morisitaHorn\":" << exactNumber(d.morisitaHorn)
+             << ",\"hutcheson\":{\"h1\":" << exactNumber(h.h1) << ",\"h2\":" << exactNumber(h.h2)
+             << ",\"t\":" << orNull(h.defined, h.t) << ",\"df\":" << orNull(h.defined, h.df)
+             << ",\"p\":" << orNull(h.defined, h.p) << ",\"logBase\":\"e\"}}";
+        first_ = false;
+    }
+
+    // Beyond kPairedSheets the pairs are summarised, and the line says how many there would be.
+    void summary(const std::vector<ReportSheet>& sheets, const PairsSummary& s) override {
+        out_ << ",\"pairCount\":" << s.pairs << ",\"pairsSummarisedBeyond\":" << kPairedSheets
+             << ",\"nearest\":[";
+        for (std::size_t i = 0; i < s.rows.size(); ++i) {
+            const PairsSummary::Row& r = s.rows[i];
+            out_ << (i ? "," : "") << "{\"sheet\":" << jsonString(sheets[i].label)
+                 << ",\"nearestJaccard\":" << jsonString(sheets[r.nearestJaccard].label)
+                 << ",\"jaccard\":" << exactNumber(r.jaccard)
+                 << ",\"nearestBrayCurtis\":" << jsonString(sheets[r.nearestBrayCurtis].label)
+                 << ",\"brayCurtis\":" << exactNumber(r.brayCurtis)
+                 << ",\"meanJaccard\":" << exactNumber(r.meanJaccard)
+                 << ",\"meanBrayCurtis\":" << exactNumber(r.meanBrayCurtis)
+                 << ",\"meanMorisitaHorn\":" << exactNumber(r.meanMorisitaHorn) << "}";
+        }
+        out_ << "],\"hutcheson\":{\"defined\":" << s.defined << ",\"below05\":" << s.below05
+             << ",\"belowBonferroni\":" << s.belowBonferroni << "}";
+    }
+
+    void endComparisons() override {
+        if (pairsOpen_) out_ << "]";
+        out_ << "}}\n";
+    }
+
+  private:
+    bool first_ = true, pairsOpen_ = false;
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 // JSON form also carries them among its lines, so a script sees them.
 
 #include "Options.h"
+#include "analysis/Comparisons.h"
 #include "analysis/Report.h"
 #include "job/Run.h"
 #include "job/Sheets.h"
@@ -27,12 +28,24 @@ class Output {
     virtual void computed(const std::string& workbook, const job::SheetResult& sheet) = 0;
     virtual void surveyComputed(const std::string& workbook, const job::SurveyResult& survey) = 0;
     virtual void failed(const std::string&, const job::Failure&) {}
-    // The comparisons between every sheet estimated, once all are done.
-    virtual void comparisons(const std::vector<ReportSheet>& sheets) = 0;
+    // The comparisons between every sample estimated, once all are done: every pair up to kPairedSheets
+    // samples; beyond, each one's nearest and its mean dissimilarities, and the tests counted.
+    void comparisons(const std::vector<ReportSheet>& sheets);
 
   protected:
+    virtual void beginComparisons(const std::vector<ReportSheet>& sheets, double whittakerBeta,
+                                  bool everyPair) = 0;
+    virtual void pair(const ReportSheet& a, const ReportSheet& b, const Dissimilarity& d,
+                      const HutchesonTest& h) = 0;
+    virtual void summary(const std::vector<ReportSheet>& sheets, const PairsSummary& s) = 0;
+    virtual void endComparisons() {}
+
     std::ostream& out_;
 };
+
+// Up to this many samples every pair is printed (4,950 pairs); beyond, their summary: N samples would make
+// N(N-1)/2 lines.
+inline constexpr std::size_t kPairedSheets = 100;
 
 std::unique_ptr<Output> makeTextOutput(std::ostream& out);
 std::unique_ptr<Output> makeJsonOutput(std::ostream& out);

@@ -55,22 +55,38 @@ class TextOutput : public Output {
         }
     }
 
-    void comparisons(const std::vector<ReportSheet>& sheets) override {
-        std::vector<Community> all;
-        for (const auto& s : sheets)
-            all.push_back(s.community);
-        out_ << "Comparatii intre foi (beta Whittaker " << decimalText(whittakerBeta(all), 4) << ")\n";
-        for (std::size_t i = 0; i < sheets.size(); ++i)
-            for (std::size_t j = i + 1; j < sheets.size(); ++j) {
-                const Dissimilarity d = dissimilarity(sheets[i].community, sheets[j].community);
-                const HutchesonTest h = hutcheson(sheets[i].community, sheets[j].community);
-                out_ << "  " << printable(sheets[i].label) << " | " << printable(sheets[j].label)
-                     << ": Jaccard " << decimalText(d.jaccard, 4) << ", Sorensen "
-                     << decimalText(d.sorensen, 4) << ", Bray-Curtis " << decimalText(d.brayCurtis, 4)
-                     << ", Morisita-Horn " << decimalText(d.morisitaHorn, 4)
-                     << "; Hutcheson t = " << decimalText(h.t, 4) << ", gl = " << decimalText(h.df, 1)
-                     << ", p = " << pValueText(h.p) << '\n';
-            }
+  protected:
+    void beginComparisons(const std::vector<ReportSheet>& sheets, double whittakerBeta,
+                          bool everyPair) override {
+        out_ << "Comparatii intre foi (beta Whittaker " << decimalText(whittakerBeta, 4) << ")\n";
+        if (!everyPair)
+            out_ << "  " << sheets.size() << " foi, peste " << kPairedSheets << ": in locul celor "
+                 << sheets.size() * (sheets.size() - 1) / 2
+                 << " perechi, fiecare foaie cu cea mai apropiata si media fata de celelalte\n";
+    }
+
+    void pair(const ReportSheet& a, const ReportSheet& b, const Dissimilarity& d,
+              const HutchesonTest& h) override {
+        out_ << "  " << printable(a.label) << " | " << printable(b.label) << ": Jaccard "
+             << decimalText(d.jaccard, 4) << ", Sorensen " << decimalText(d.sorensen, 4) << ", Bray-Curtis "
+             << decimalText(d.brayCurtis, 4) << ", Morisita-Horn " << decimalText(d.morisitaHorn, 4)
+             << "; Hutcheson t = " << decimalText(h.t, 4) << ", gl = " << decimalText(h.df, 1)
+             << ", p = " << pValueText(h.p) << '\n';
+    }
+
+    void summary(const std::vector<ReportSheet>& sheets, const PairsSummary& s) override {
+        for (std::size_t i = 0; i < s.rows.size(); ++i) {
+            const PairsSummary::Row& r = s.rows[i];
+            out_ << "  " << printable(sheets[i].label) << ": cea mai apropiata "
+                 << printable(sheets[r.nearestJaccard].label) << " (Jaccard " << decimalText(r.jaccard, 4)
+                 << "), " << printable(sheets[r.nearestBrayCurtis].label) << " (Bray-Curtis "
+                 << decimalText(r.brayCurtis, 4) << "); medii: Jaccard " << decimalText(r.meanJaccard, 4)
+                 << ", Bray-Curtis " << decimalText(r.meanBrayCurtis, 4) << ", Morisita-Horn "
+                 << decimalText(r.meanMorisitaHorn, 4) << '\n';
+        }
+        out_ << "  Hutcheson: " << s.defined << " din " << s.pairs << " perechi cu testul definit; "
+             << s.below05 << " cu p < 0,05, " << s.belowBonferroni << " cu p < 0,05/" << s.pairs
+             << " (Bonferroni)\n";
     }
 
   private:

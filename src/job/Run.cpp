@@ -1,5 +1,6 @@
 #include "Run.h"
 
+#include "Parallel.h"
 #include "SheetReader.h"
 #include "Sheets.h"
 #include "Survey.h"
@@ -246,21 +247,24 @@ class WorkbookRun {
     }
 
     void estimateSamples(const Survey& survey, SurveyResult& r) {
+        const std::size_t count = survey.columns.size();
         std::vector<estimators::Frequencies> frequencies;
         for (const auto& c : survey.columns)
             frequencies.push_back(c.frequencies());
-        estimators::Settings levels = levelsOf(frequencies);
-        for (std::size_t k = 0; k < survey.columns.size(); ++k) {
+        const estimators::Settings levels = levelsOf(frequencies);
+        r.samples.resize(count);
+        forEachIndex(count, [&](std::size_t k) {
             const Community& c = survey.columns[k];
             estimators::Settings settings = levels;
             settings.stream = estimators::streamOf(c.label);
-            SurveyResult::Sample sample{
-                survey.samples[k], c, estimators::analyse(frequencies[k], settings), {}};
+            SurveyResult::Sample& sample = r.samples[k];
+            sample.name = survey.samples[k];
+            sample.community = c;
+            sample.analysis = estimators::analyse(frequencies[k], settings);
             sample.provenance = provenanceOf(c, frequencies[k], choices_);
             const std::string column = text::columnName(int(k) + 2);
             sample.provenance.range = column + "2:" + column + std::to_string(survey.lastRow);
-            r.samples.push_back(std::move(sample));
-        }
+        });
     }
 
     static std::vector<SurveyRow> surveyRows(const SurveyResult& r) {
