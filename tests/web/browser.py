@@ -20,7 +20,7 @@ class Browser:
             [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
              "--disable-component-update", "--disable-sync", "--no-first-run", "--no-default-browser-check",
              "--user-data-dir=" + self.profile, "--remote-debugging-port=0", "--window-size=1000,800",
-             "about:blank"],
+             *os.environ.get("ORDANA_CHROMIUM_FLAGS", "").split(), "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         url = None
         deadline = time.time() + 60

@@ -45,6 +45,8 @@ using text::quoted;
 
 namespace {
 
+constexpr std::size_t kBlock = 1 << 20;
+
 // The name still holds the file that was read, with its size and time of change, and may be written.
 void requireSameWritable(const SourceFile& source, const std::string& target) {
     struct stat now {};
@@ -101,12 +103,30 @@ void saveInPlace(const SourceFile& source, const std::function<void(const ByteSi
     std::string temp;
     NativeFile fd = createTemp(source, temp);
     try {
+        // The pieces gathered into large writes: a save of many records would otherwise cross into the
+        // file system's script once for each.
+        // The new file is about the original's size: taken at once, the page's file system does not grow it
+        // a little at a time, copying all of it each time.
         const FileBytes& original = *source.data();
+        (void)::ftruncate(int(fd.get()), off_t(original.size()));
+        std::vector<std::uint8_t> block;
+        block.reserve(kBlock);
         produce([&](std::span<const std::uint8_t> piece) {
             const bool inOriginal = piece.data() >= original.base() &&
                                     piece.data() + piece.size() <= original.base() + original.size();
-            writeAll(int(fd.get()), inOriginal ? original.view(piece) : piece, path);
+            if (inOriginal) piece = original.view(piece);
+            if (block.size() + piece.size() > kBlock) {
+                writeAll(int(fd.get()), block, path);
+                block.clear();
+            }
+            if (piece.size() >= kBlock)
+                writeAll(int(fd.get()), piece, path);
+            else
+                block.insert(block.end(), piece.begin(), piece.end());
         });
+        writeAll(int(fd.get()), block, path);
+        const off_t written = ::lseek(int(fd.get()), 0, SEEK_CUR);
+        if (written < 0 || ::ftruncate(int(fd.get()), written) != 0) notSaved(path, reason(errno));
         struct stat st {};
         if (::fstat(int(source.file_.get()), &st) == 0) (void)::fchmod(int(fd.get()), st.st_mode & 07777);
         if (::fsync(int(fd.get())) != 0) notSaved(path, reason(errno));
