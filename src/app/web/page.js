@@ -176,7 +176,8 @@ async function choose(file, handle) {
   const folder = '/registre/' + ++choices;
   Module.FS.mkdirTree(folder);
   const path = folder + '/' + file.name;
-  Module.FS.writeFile(path, bytes);
+  // The bytes are the page's own: the file system keeps them rather than a copy.
+  Module.FS.writeFile(path, bytes, {canOwn: true});
   current = {folder, path, name: file.name, handle, lastModified: file.lastModified, size: file.size};
   command(() => Module.ccall('ordana_file_chosen', null, ['string'], [path]));
   // The earlier workbook is no longer the logic's: its memory goes.
@@ -210,19 +211,28 @@ function command(body) {
 }
 
 async function calculate() {
-  const before = current && stamp();
+  const workbook = current;
+  // Asked before the job, while the click still counts as the user's: a long job would outlast it.
+  let permission = 'none';
+  if (workbook && workbook.handle) {
+    try {
+      permission = await workbook.handle.queryPermission({mode: 'readwrite'});
+      if (permission !== 'granted') permission = await workbook.handle.requestPermission({mode: 'readwrite'});
+    } catch (e) {
+      permission = 'denied';
+    }
+  }
+  const before = workbook && stamp();
   command(() => Module._ordana_calculate());
-  if (current && stamp() !== before) await handBack(current);
+  if (workbook && workbook === current && stamp() !== before) await handBack(workbook, permission);
 }
 
 // The saved workbook back on the user's disk, and the status text says how.
-async function handBack(workbook) {
+async function handBack(workbook, permission) {
   const bytes = Module.FS.readFile(workbook.path);
   const status = byId('stare');
   if (workbook.handle) {
     try {
-      let permission = await workbook.handle.queryPermission({mode: 'readwrite'});
-      if (permission !== 'granted') permission = await workbook.handle.requestPermission({mode: 'readwrite'});
       if (permission === 'granted') {
         // What another program saved since the file was read is never overwritten.
         const now = await workbook.handle.getFile();
