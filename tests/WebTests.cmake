@@ -11,7 +11,8 @@ function(ordana_add_node_test name)
                        PROPERTIES ENVIRONMENT "ORDANA_FIXTURES=${CMAKE_CURRENT_SOURCE_DIR}/fixtures")
 endfunction()
 
-ordana_add_node_test(common_tests common/ArithmeticTest.cpp common/CellValueTest.cpp common/TextTest.cpp)
+ordana_add_node_test(common_tests common/ArithmeticTest.cpp common/CellValueTest.cpp common/CharconvTest.cpp
+                     common/TextTest.cpp)
 target_link_libraries(common_tests PRIVATE ordana_common)
 
 ordana_add_node_test(engine_contract_tests spreadsheet/EngineContractTest.cpp)

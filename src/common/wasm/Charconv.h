@@ -99,7 +99,8 @@ inline from_chars_result from_chars(const char* first, const char* last, double&
     const std::string text = (negative ? "-" : "") + std::string(start, p);
     errno = 0;
     const double read = std::strtod(text.c_str(), nullptr);
-    if (errno == ERANGE) return {p, errc::result_out_of_range};
+    // strtod's ERANGE covers subnormal results too, which from_chars reads; beyond them nothing is read.
+    if (errno == ERANGE && (std::isinf(read) || read == 0)) return {p, errc::result_out_of_range};
     value = read;
     return {p, errc()};
 }
