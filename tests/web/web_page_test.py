@@ -70,8 +70,11 @@ def close_box(b):
 
 
 def choose(b, path):
+    """Through the file input; done once the path box names it, or a box is up (the page reads files
+    asynchronously, so the earlier workbook's name may still stand for a moment)."""
     b.set_files("#fisier", [str(path)])
-    b.until("document.getElementById('locatie').value !== '' || document.getElementById('mesaj').open")
+    b.until("document.getElementById('locatie').value === %s || document.getElementById('mesaj').open"
+            % js(path.name))
 
 
 def pick_sheet(b, name):
