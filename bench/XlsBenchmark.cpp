@@ -6,7 +6,9 @@
 #include "analysis/DiversityIndices.h"
 #include "analysis/ResultsWriter.h"
 #include "analysis/SpeciesSample.h"
-#include "intake/DataSheet.h"
+#include "job/Run.h"
+#include "job/SheetReader.h"
+#include "job/Sheets.h"
 #include "spreadsheet/xls/CompoundFile.h"
 #include "spreadsheet/xls/Sheet.h"
 #include "spreadsheet/xls/WorkbookStream.h"
@@ -115,7 +117,7 @@ void writeTable(benchmark::State& state, const fs::path& base) {
         fs::copy_file(base, work, fs::copy_options::overwrite_existing);
         state.ResumeTiming();
         SpreadsheetHandles handles;
-        writeResults(nativeApplicationFactory(), work.string(), "Date", someResults(), handles);
+        job::saveIndicesTable(nativeApplicationFactory(), work.string(), "Date", someResults(), handles);
     }
     state.counters["bytes"] = double(fs::file_size(base));
 }
@@ -155,7 +157,7 @@ void BM_ListDataSheets(benchmark::State& state) {
     const fs::path path = makeWorkbook(c.name, c.rows, 0, 0, c.maxAbundance);
     for (auto _ : state) {
         SpreadsheetHandles handles;
-        benchmark::DoNotOptimize(intake::listDataSheets(nativeApplicationFactory(), path.string(), handles));
+        benchmark::DoNotOptimize(job::listDataSheets(nativeApplicationFactory(), path.string(), handles));
     }
     state.SetLabel(std::to_string(c.rows) + " rows");
 }
@@ -167,7 +169,7 @@ void BM_ReadDataSheet(benchmark::State& state) {
     SpeciesSample sample;
     for (auto _ : state) {
         SpreadsheetHandles handles;
-        intake::readDataSheet(nativeApplicationFactory(), path.string(), "Date", sample, handles);
+        job::readDataSheet(nativeApplicationFactory(), path.string(), "Date", sample, handles);
     }
     if (sample.speciesCount() != c.rows) state.SkipWithError("the sheet did not read whole");
     state.SetLabel(std::to_string(c.rows) + " rows");
@@ -181,15 +183,15 @@ void BM_ComputeAndWrite(benchmark::State& state) {
     SpeciesSample sample;
     {
         SpreadsheetHandles handles;
-        intake::readDataSheet(nativeApplicationFactory(), base.string(), "Date", sample, handles);
+        job::readDataSheet(nativeApplicationFactory(), base.string(), "Date", sample, handles);
     }
     for (auto _ : state) {
         state.PauseTiming();
         fs::copy_file(base, work, fs::copy_options::overwrite_existing);
         state.ResumeTiming();
         SpreadsheetHandles handles;
-        writeResults(nativeApplicationFactory(), work.string(), "Date", ComputeDiversityIndices(sample),
-                     handles);
+        job::saveIndicesTable(nativeApplicationFactory(), work.string(), "Date",
+                              ComputeDiversityIndices(sample), handles);
     }
     state.SetLabel(std::to_string(c.rows) + " rows");
 }

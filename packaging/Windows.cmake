@@ -7,6 +7,8 @@ configure_file(${PROJECT_SOURCE_DIR}/third_party/expat/COPYING ${_generated}/exp
 install(FILES ${_generated}/LISEZ-MA.txt ${_generated}/LICENTA.txt ${_generated}/expat-COPYING.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
+# The programs in the zip stripped, as in the installer.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME ordana)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Echipa Ordana")

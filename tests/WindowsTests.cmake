@@ -21,12 +21,12 @@ ordana_add_wine_test(common_tests common/ArithmeticTest.cpp common/CellValueTest
                      common/TextTest.cpp)
 target_link_libraries(common_tests PRIVATE ordana_common)
 
-ordana_add_wine_test(analysis_tests analysis/SpeciesSampleTest.cpp analysis/DiversityIndicesTest.cpp
-                     analysis/ResultsWriterTest.cpp)
+ordana_add_wine_test(analysis_tests analysis/SpeciesSampleTest.cpp analysis/DiversityIndicesTest.cpp)
 target_link_libraries(analysis_tests PRIVATE ordana_analysis)
 
-ordana_add_wine_test(intake_tests intake/DataSheetTest.cpp intake/RealWorkbookTest.cpp)
-target_link_libraries(intake_tests PRIVATE ordana_intake ordana_spreadsheet)
+ordana_add_wine_test(job_tests job/DataSheetTest.cpp job/RealWorkbookTest.cpp job/ResultsWriterTest.cpp
+                     job/SheetReaderTest.cpp)
+target_link_libraries(job_tests PRIVATE ordana_job ordana_spreadsheet)
 
 ordana_add_wine_test(cli_tests cli/BatchTest.cpp)
 target_link_libraries(cli_tests PRIVATE ordana_cli_lib ordana_spreadsheet)
@@ -39,7 +39,7 @@ target_link_libraries(container_tests PRIVATE ordana_container ordana_xls)
 
 ordana_add_wine_test(xls_tests spreadsheet/XlsRecordTest.cpp spreadsheet/XlsEngineTest.cpp
                      spreadsheet/XlsWriterPinTest.cpp)
-target_link_libraries(xls_tests PRIVATE ordana_xls ordana_spreadsheet ordana_container ordana_analysis ordana_xxhash)
+target_link_libraries(xls_tests PRIVATE ordana_xls ordana_spreadsheet ordana_container ordana_analysis ordana_job ordana_xxhash)
 target_include_directories(xls_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 
 ordana_add_wine_test(zip_xml_tests spreadsheet/ZipArchiveTest.cpp spreadsheet/XmlPartTest.cpp
@@ -49,11 +49,11 @@ target_include_directories(zip_xml_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 
 ordana_add_wine_test(xlsx_tests spreadsheet/XlsxEngineTest.cpp spreadsheet/SheetRowsTest.cpp)
 target_link_libraries(xlsx_tests PRIVATE ordana_xlsx ordana_spreadsheet ordana_zip ordana_container ordana_xls ordana_analysis
-                                         ordana_intake)
+                                         ordana_job)
 target_include_directories(xlsx_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 
 ordana_add_wine_test(ods_tests spreadsheet/OdsEngineTest.cpp spreadsheet/OdsRowsTest.cpp)
-target_link_libraries(ods_tests PRIVATE ordana_ods ordana_spreadsheet ordana_container ordana_analysis ordana_xls)
+target_link_libraries(ods_tests PRIVATE ordana_ods ordana_spreadsheet ordana_container ordana_analysis ordana_job ordana_xls)
 target_include_directories(ods_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 
 ordana_add_wine_test(engine_contract_tests spreadsheet/EngineContractTest.cpp)
@@ -76,7 +76,7 @@ set_tests_properties(cli_windows_matches_linux PROPERTIES FIXTURES_REQUIRED wine
 set(ORDANA_LINUX_ONLY_TESTS
     "^(CompoundFile\\.(RewriteReadsTheSameInXlrd|Version4RewriteReadsTheSameInGnumeric)|Producers/XlsxTable\\.WrittenSavedAndJudgedByOtherPrograms/.*|XlsxSave\\.AFailedSaveLeavesTheFile|XlsEngine\\.TheOpenPassesACellTableByItsIndex)$")
 set(_disable ${CMAKE_CURRENT_BINARY_DIR}/linux_only_tests.cmake)
-file(WRITE ${_disable} "foreach(_list IN ITEMS common_tests analysis_tests intake_tests cli_tests container_tests xls_tests zip_xml_tests xlsx_tests ods_tests engine_contract_tests)\n"
+file(WRITE ${_disable} "foreach(_list IN ITEMS common_tests analysis_tests job_tests cli_tests container_tests xls_tests zip_xml_tests xlsx_tests ods_tests engine_contract_tests)\n"
                        "  foreach(_test IN LISTS \${_list}_TESTS)\n"
                        "    if(_test MATCHES [=[${ORDANA_LINUX_ONLY_TESTS}]=])\n"
                        "      set_tests_properties(\"\${_test}\" PROPERTIES DISABLED TRUE)\n"

@@ -1,10 +1,9 @@
 #pragma once
 
-// The species of a data sheet with their names, for the estimators and the comparisons between sheets. The
-// indices' sample keeps reading the counts alone; this reading follows the same rows.
+// The species of a data sheet with their names, for the estimators and the comparisons between sheets (read
+// by the workbook job, job/SheetReader.h).
 
 #include "Estimators.h"
-#include "spreadsheet/Spreadsheet.h"
 
 #include <cstdint>
 #include <string>
@@ -14,22 +13,26 @@ namespace ordana {
 
 struct Community {
     struct Species {
-        std::string name; // as written
-        std::string key;  // trimmed and case-folded: the same species in another sheet
+        std::string name; // as first written
+        std::string key;  // trimmed and case-folded: the same species in another row or sheet
         std::int64_t count = 0;
+        std::int32_t row = 0; // where first written
     };
-    std::string label; // the sheet, as the comparisons name it
-    std::vector<Species> species;
-    std::int16_t lastRow = 1; // the data are A2:B{lastRow}
+    // A name written on more than one row: one species, counted once with the rows' counts added.
+    struct Merge {
+        std::string name;
+        std::vector<std::int32_t> rows;
+    };
+    std::string label;            // the sheet, as the comparisons name it
+    std::vector<Species> species; // one per key, none of count 0
+    std::int32_t lastRow = 1;     // the data are A2:B{lastRow}
     std::int64_t individuals = 0;
+    std::int64_t zeroRows = 0; // rows of 0 individuals, left out
+    std::vector<Merge> merged;
 
     std::string range() const;
     estimators::Frequencies frequencies() const;
 };
-
-// Rows 2.. until column A or B is blank. A count must be a whole number, not negative; otherwise a
-// RuntimeError (13) names the cell.
-Community readCommunity(spreadsheet::Worksheet& sheet);
 
 // Hutcheson's (1970) t-test of the difference between two Shannon entropies (natural logarithms).
 struct HutchesonTest {

@@ -20,7 +20,9 @@ std::vector<std::pair<std::string, std::string>> provenanceRows(const Provenance
             {"Replici bootstrap", std::to_string(p.replicates)},
             {"Domeniul citit", p.range},
             {"Specii observate", std::to_string(p.species)},
-            {"Indivizi", std::to_string(p.individuals)}};
+            {"Indivizi", std::to_string(p.individuals)},
+            {"Randuri cu 0 omise", std::to_string(p.zeroRows)},
+            {"Nume repetate, unite", p.merged.empty() ? "niciunul" : p.merged}};
 }
 
 std::string methodText(const estimators::Estimate& e) {

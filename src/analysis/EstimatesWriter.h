@@ -26,6 +26,8 @@ struct Provenance {
     std::string range;
     std::int64_t species = 0;
     std::int64_t individuals = 0;
+    std::int64_t zeroRows = 0; // rows of 0 individuals left out
+    std::string merged;        // names written on more than one row, counted as one species, with their rows
 };
 
 // Label and text of each provenance row, in table order.

@@ -1,7 +1,6 @@
 #include "ResultsWriter.h"
 
 #include "common/Arithmetic.h"
-#include "common/RuntimeError.h"
 
 namespace ordana {
 
@@ -60,31 +59,6 @@ std::int16_t writeResultsTable(Worksheet& ws, const DiversityResults& results) {
     ws.setBold(1, values, true);
     ws.borderAround(1, names, 13, values, LineStyleContinuous, WeightThin);
     return m;
-}
-
-void writeResults(const ApplicationFactory& start, const std::string& path, const std::string& sheetName,
-                  const DiversityResults& results, SpreadsheetHandles& handles) {
-    handles.application = start();
-    handles.workbook = handles.application->openForWriting(path);
-    handles.worksheet = handles.workbook->worksheet(sheetName);
-    writeResultsTable(*handles.worksheet, results);
-    handles.worksheet->activate();
-    handles.workbook->close(true);
-    // Closed and saved: the error path must not close it again.
-    handles.workbook.reset();
-    handles.quit();
-}
-
-void abandon(SpreadsheetHandles& handles) noexcept {
-    try {
-        if (handles.workbook) handles.workbook->close(false);
-    } catch (...) {
-    }
-    try {
-        if (handles.application) handles.application->quit();
-    } catch (...) {
-    }
-    handles.release();
 }
 
 } // namespace ordana

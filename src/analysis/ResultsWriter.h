@@ -22,14 +22,4 @@ std::int16_t findTableColumn(spreadsheet::Worksheet& worksheet);
 // Writes the 27 cells and applies the formatting, in the order the table is built; returns the marker column.
 std::int16_t writeResultsTable(spreadsheet::Worksheet& worksheet, const DiversityResults& results);
 
-// Start, open, pick, write the table, activate, close with saving, quit. The handles are filled as it goes so
-// the caller's error path can close the workbook without saving.
-void writeResults(const spreadsheet::ApplicationFactory& start, const std::string& path,
-                  const std::string& sheetName, const DiversityResults& results,
-                  spreadsheet::SpreadsheetHandles& handles);
-
-// The error path's cleanup: close whatever workbook is open without saving, quit, drop the references.
-// Failures while cleaning up are swallowed: the first failure is the one reported.
-void abandon(spreadsheet::SpreadsheetHandles& handles) noexcept;
-
 } // namespace ordana

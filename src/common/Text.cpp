@@ -1,5 +1,7 @@
 #include "Text.h"
 
+#include <algorithm>
+
 namespace ordana::text {
 
 namespace {
@@ -138,6 +140,68 @@ std::string quoted(std::string_view s) {
     return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 character at s[i], or 0.
+std::size_t characterLength(std::string_view s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    const std::size_t n = lead < 0x80                   ? 1
+                          : lead >= 0xC2 && lead < 0xE0 ? 2
+                          : lead >= 0xE0 && lead < 0xF0 ? 3
+                          : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                        : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    // Overlong, surrogate and out-of-range forms.
+    if ((lead == 0xE0 && byte(i + 1) < 0xA0) || (lead == 0xED && byte(i + 1) >= 0xA0) ||
+        (lead == 0xF0 && byte(i + 1) < 0x90) || (lead == 0xF4 && byte(i + 1) >= 0x90))
+        return 0;
+    return n;
+}
+
+// C0, DEL, and C1 (U+0080..U+009F, two bytes in UTF-8): what a terminal may act on.
+bool isControl(std::string_view s, std::size_t i, std::size_t n) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    if (n == 1) return lead < 0x20 || lead == 0x7F;
+    return n == 2 && lead == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0;
+}
+
+} // namespace
+
+std::string printable(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = characterLength(s, i);
+        if (n > 0 && !isControl(s, i, n)) {
+            out.append(s.substr(i, n));
+            i += n;
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (n == 1 && c == '\n')
+            out += "\\n";
+        else if (n == 1 && c == '\t')
+            out += "\\t";
+        else if (n == 1 && c == '\r')
+            out += "\\r";
+        else {
+            // The bytes of the character (or the one stray byte), each as \xHH.
+            for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k) {
+                static constexpr char hex[] = "0123456789abcdef";
+                const auto b = static_cast<unsigned char>(s[i + k]);
+                out += "\\x";
+                out += hex[b >> 4];
+                out += hex[b & 15];
+            }
+        }
+        i += std::max<std::size_t>(n, 1);
+    }
+    return out;
+}
+
 std::string quotedExcerpt(std::string_view s) {
     std::string out = "\"";
     std::size_t characters = 0, i = 0;
@@ -146,7 +210,7 @@ std::string quotedExcerpt(std::string_view s) {
         std::size_t n = 1;
         while (i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80 && n < 4)
             ++n;
-        if (static_cast<unsigned char>(s[i]) < 0x20 || s[i] == 0x7F)
+        if (isControl(s, i, n))
             out += ' ';
         else
             out.append(s.substr(i, n));

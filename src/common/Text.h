@@ -31,6 +31,11 @@ std::string quoted(std::string_view s);
 inline constexpr std::size_t kQuotedCharacters = 60;
 std::string quotedExcerpt(std::string_view utf8);
 
+// Text a file supplies as one line of a terminal or a log shows it: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 written visibly and inertly, "\n", "\t", "\x1b", so that a name is one line and
+// reaches the terminal as letters only.
+std::string printable(std::string_view utf8);
+
 // A column's letters, from 1: "A", "Z", "AA".
 std::string columnName(int column);
 // A cell as messages name it, rows and columns from 1: "E13".

@@ -1,12 +1,14 @@
 #include "ui/IndicesWindow.h"
 
-#include "analysis/ResultsWriter.h"
+#include "analysis/Report.h"
 #include "common/Identity.h"
 #include "common/RuntimeError.h"
-#include "intake/DataSheet.h"
+#include "job/ReportFile.h"
+#include "job/Run.h"
+#include "job/SheetReader.h"
+#include "job/Sheets.h"
+#include "job/Workbook.h"
 
-#include <exception>
-#include <new>
 #include <optional>
 #include <utility>
 
@@ -40,17 +42,7 @@ class Busy {
 // Retry runs the command again from a clean state. Failures that are not numbered run-time errors (memory, a
 // library's own exception) take the automation runtime's numbers for them instead of ending the program.
 template <class Body, class Branch> void withErrorBranch(Body&& body, Branch&& branch) {
-    std::optional<RuntimeError> failure;
-    try {
-        body();
-    } catch (const RuntimeError& e) {
-        failure = e;
-    } catch (const std::bad_alloc&) {
-        failure.emplace(err::OutOfMemory, "Memorie insuficienta");
-    } catch (const std::exception& e) {
-        failure.emplace(err::Internal, std::string("Eroare interna: ") + e.what());
-    }
-    if (failure) branch(*failure);
+    if (const std::optional<RuntimeError> failure = job::attempt(body)) branch(*failure);
 }
 
 Message box(std::string text, std::string caption, Buttons buttons = Buttons::OkOnly,
@@ -60,6 +52,30 @@ Message box(std::string text, std::string caption, Buttons buttons = Buttons::Ok
 
 Message activeXBox() {
     return box(kActiveX, identity::title, Buttons::AbortRetryIgnore);
+}
+
+// What a run with the estimates computed and what failed, for the report and the window.
+class Gathered : public job::Listener {
+  public:
+    void computed(const std::string&, const job::SheetResult& r) override {
+        if (r.indices) indices.emplace_back(r.name, *r.indices);
+        if (r.estimated) sheets.push_back({r.name, r.community, r.analysis, r.provenance});
+    }
+    void failed(const std::string&, const job::Failure& f) override {
+        if (f.sheet.empty())
+            workbook = f.error;
+        else
+            failures.push_back(f);
+    }
+    std::vector<ReportSheet> sheets;
+    std::vector<std::pair<std::string, DiversityResults>> indices;
+    std::vector<job::Failure> failures;
+    std::optional<RuntimeError> workbook;
+};
+
+std::string fileName(const std::string& path) {
+    const auto cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 } // namespace
@@ -111,6 +127,13 @@ void IndicesWindow::setSheets(std::vector<std::string> sheets, int selected) {
     view_.setItems(Control::SheetList, sheets_, selected_);
 }
 
+// The status bar never asks for the calculation, nor reports one done, while its button is disabled: it asks
+// again for the file and the sheet.
+void IndicesWindow::disableCalculation() {
+    view_.setEnabled(Control::CalcButton, false);
+    view_.setText(Control::Status, indices::kStatusChooseFile);
+}
+
 std::string IndicesWindow::selectedText() const {
     return selected_ >= 0 && selected_ < static_cast<int>(sheets_.size()) ? sheets_[selected_]
                                                                           : std::string();
@@ -128,9 +151,9 @@ void IndicesWindow::cmdFis_Click() {
             busy.emplace(view_);
             workbookPath_ = *chosen;
             // Whatever sample is held belongs to another workbook from now on.
-            view_.setEnabled(Control::CalcButton, false);
+            disableCalculation();
             setSheets({}, -1);
-            intake::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
+            job::listDataSheets(start_, workbookPath_, handles_, [this](const std::string& name) {
                 std::vector<std::string> sheets = sheets_;
                 sheets.push_back(name);
                 // Nothing is selected until the listing is complete.
@@ -159,7 +182,7 @@ void IndicesWindow::cmdFis_Click() {
                 view_.showMessage(box(kPassword, kOpenCaption, Buttons::OkOnly, e.description()));
                 setSheets({}, -1);
                 view_.setText(Control::PathBox, {});
-                view_.setEnabled(Control::CalcButton, false);
+                disableCalculation();
                 break;
             default:
                 view_.showMessage(box("Eroarea: " + std::to_string(e.number()), kOpenCaption));
@@ -179,9 +202,9 @@ void IndicesWindow::readSelectedSheet() {
     withErrorBranch(
         [&] {
             // Until this reading completes, the sample does not belong to the chosen sheet.
-            view_.setEnabled(Control::CalcButton, false);
+            disableCalculation();
             sheetName_ = selectedText();
-            intake::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
+            job::readDataSheet(start_, workbookPath_, sheetName_, sample_, handles_);
             view_.setEnabled(Control::CalcButton, true);
             view_.setText(Control::Status, indices::kStatusReady);
         },
@@ -210,8 +233,12 @@ void IndicesWindow::cmdCalcul_Click() {
             view_.setText(Control::Status, indices::kStatusWorking);
             // The computation does not return to the event loop: paint the text now.
             view_.paintNow();
+            if (estimates_) {
+                calculateWithEstimates();
+                return;
+            }
             results_ = ComputeDiversityIndices(sample_);
-            writeResults(start_, workbookPath_, sheetName_, results_, handles_);
+            job::saveIndicesTable(start_, workbookPath_, sheetName_, results_, handles_);
             view_.setText(Control::Status, indices::kStatusDone);
         },
         [&](const RuntimeError& e) {
@@ -235,8 +262,36 @@ void IndicesWindow::cmdCalcul_Click() {
                 break;
             }
             // Nothing of a half-written table may reach the file.
-            abandon(handles_);
+            job::abandon(handles_);
         });
+}
+
+void IndicesWindow::calculateWithEstimates() {
+    const std::string report = job::reportBeside(workbookPath_);
+    job::checkReportPath(report, {workbookPath_});
+    job::Choices choices;
+    choices.sheets = allSheets_ && !sheets_.empty() ? sheets_ : std::vector<std::string>{sheetName_};
+    choices.estimates = choices.estimatesTable = true;
+    choices.date = job::provenanceDate();
+    Gathered gathered;
+    job::runWorkbook(start_, workbookPath_, choices, gathered);
+    if (gathered.workbook) throw *gathered.workbook;
+    for (const auto& [name, results] : gathered.indices)
+        if (name == sheetName_) results_ = results;
+    job::writeReport(report, renderReport(gathered.sheets, job::kReportTitle));
+    view_.setText(Control::Status, (gathered.failures.empty() ? indices::kStatusDoneReport
+                                                              : indices::kStatusDoneErrorsReport) +
+                                       fileName(report));
+    view_.openDocument(report);
+    if (gathered.failures.empty()) return;
+    // One box for the run: the first failure as the calculation shows any, all of them beneath.
+    const RuntimeError& first = gathered.failures.front().error;
+    std::string all;
+    for (const auto& f : gathered.failures)
+        all += (all.empty() ? "" : "\r\n") + ("foaia \"" + f.sheet + "\": Eroarea " +
+                                              std::to_string(f.error.number()) + " " + f.error.description());
+    view_.showMessage(box("Eroare : " + std::to_string(first.number()) + first.description(), kWriteCaption,
+                          Buttons::OkOnly, all));
 }
 
 void IndicesWindow::cmdCancel_Click() {

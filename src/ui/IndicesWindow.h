@@ -34,6 +34,9 @@ inline constexpr char kStatusChooseFile[] = " Selectati fisierul si apoi foaia c
 inline constexpr char kStatusReady[] = " Selectati datele si apoi apasati butonul de prelucrare a datelor!";
 inline constexpr char kStatusWorking[] = " Procesare...";
 inline constexpr char kStatusDone[] = " Prelucrare efectuata";
+// With the estimates, the report's name follows.
+inline constexpr char kStatusDoneReport[] = " Prelucrare efectuata - raportul: ";
+inline constexpr char kStatusDoneErrorsReport[] = " Prelucrare efectuata cu erori - raportul: ";
 
 inline constexpr char kDialogTitle[] = "Alege fisierul Excel";
 // Every workbook the engines open first, then the Excel entry of old, then each format alone, then anything.
@@ -92,6 +95,10 @@ class IndicesWindow {
 
   private:
     void readSelectedSheet();
+    // The calculation with the estimates: both tables on the chosen sheet (or on every listed one) in one
+    // save, and the report beside the workbook.
+    void calculateWithEstimates();
+    void disableCalculation();
     void setSheets(std::vector<std::string> sheets, int selected);
     std::string selectedText() const;
 

@@ -205,46 +205,6 @@ TEST(Estimators, CurvesMeetTheObservedSampleAndEndAtTwiceIt) {
     EXPECT_NEAR(coverageAt(f, t, double(f.n)), coverageChaoJost(f), 1e-12);
 }
 
-// Names are matched trimmed and case-folded; a count that is not a whole number of individuals names its
-// cell.
-TEST(Community, ReadsNamesAndMatchesThemAcrossSheets) {
-    using ordana::testing::FakeEngine;
-    FakeEngine engine;
-    auto& one = engine.files["f"].sheet("Unu");
-    auto& two = engine.files["f"].sheet("Doi");
-    auto& bad = engine.files["f"].sheet("Rau");
-    const char* names[] = {"Apodemus", "Sorex", "Myodes"};
-    for (auto* s : {&one, &two, &bad}) {
-        s->set(1, 1, CellValue::text("SPECIA"));
-        s->set(1, 2, CellValue::text("ABUNDENTA"));
-    }
-    for (int i = 0; i < 3; ++i) {
-        one.set(i + 2, 1, CellValue::text(names[i]));
-        one.set(i + 2, 2, CellValue::number(i + 1));
-        two.set(i + 2, 1, CellValue::text("  " + text::foldCase(names[2 - i]) + " "));
-        two.set(i + 2, 2, CellValue::number(3 - i));
-    }
-    bad.set(2, 1, CellValue::text("a"));
-    bad.set(2, 2, CellValue::number(2));
-    bad.set(3, 1, CellValue::text("b"));
-    bad.set(3, 2, CellValue::number(2.5));
-    auto book = engine.factory()()->open("f");
-    const Community a = readCommunity(*book->worksheet("Unu"));
-    const Community b = readCommunity(*book->worksheet("Doi"));
-    EXPECT_EQ(a.range(), "A2:B4");
-    EXPECT_EQ(a.individuals, 6);
-    const Dissimilarity d = dissimilarity(a, b);
-    EXPECT_EQ(d.shared, 3);
-    EXPECT_DOUBLE_EQ(d.jaccard, 0);
-    EXPECT_NEAR(d.brayCurtis, 0, 1e-15);
-    EXPECT_NEAR(d.morisitaHorn, 0, 1e-15);
-    EXPECT_DOUBLE_EQ(whittakerBeta({a, b}), 0);
-    const HutchesonTest h = hutcheson(a, b);
-    EXPECT_NEAR(h.t, 0, 1e-12);
-    EXPECT_NEAR(h.p, 1, 1e-12);
-    EXPECT_RUNTIME_ERROR(readCommunity(*book->worksheet("Rau")), 13, "celula B3");
-}
-
 // The estimates go to the next free columns after the indices table, framed, headed in bold, with the
 // provenance under them; non-finite values are words, missing errors blank.
 TEST(EstimatesWriter, WritesBesideTheIndicesTable) {
@@ -258,7 +218,7 @@ TEST(EstimatesWriter, WritesBesideTheIndicesTable) {
     Settings settings;
     settings.replicates = 10;
     const Analysis a = analyse(Frequencies::fromCounts({1, 1, 1}), settings);
-    const Provenance p{"9.9.9", "2026-01-01 00:00 UTC", 7, 10, kGeneratorName, "A2:B4", 3, 3};
+    const Provenance p{"9.9.9", "2026-01-01 00:00 UTC", 7, 10, kGeneratorName, "A2:B4", 3, 3, 0, "niciunul"};
     EXPECT_EQ(writeEstimatesTable(*ws, a, p), 6);
     book->close(true);
     const auto& sheet = engine.files["f"].sheets[0];

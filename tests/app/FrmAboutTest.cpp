@@ -1,8 +1,8 @@
 #include "GuiTestSupport.h"
 
-#include "app/FrmAbout.h"
+#include "app/qt/FrmAbout.h"
+#include "app/qt/Placement.h"
 #include "common/Identity.h"
-#include "gui/Placement.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -10,7 +10,7 @@
 
 #include <memory>
 
-using ordana::app::FrmAbout;
+using ordana::qt::FrmAbout;
 using ordana::testing::runModal;
 
 namespace {
@@ -115,8 +115,7 @@ TEST_F(FrmAboutTest, FixedCentredWithFocusOnOK) {
                  EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
                  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
                  const QRect frame = about->frameGeometry();
-                 EXPECT_EQ(frame.topLeft(),
-                           ordana::gui::centredOn(about->screen()->geometry(), frame.size()));
+                 EXPECT_EQ(frame.topLeft(), ordana::qt::centredOn(about->screen()->geometry(), frame.size()));
                  auto* ok = child<QPushButton>("cmdOK");
                  EXPECT_TRUE(ok->isDefault());
                  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == ok; }));

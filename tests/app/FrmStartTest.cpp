@@ -1,23 +1,26 @@
 #include "GuiTestSupport.h"
 #include "support/FakeSpreadsheet.h"
 
-#include "app/FrmAbout.h"
-#include "app/FrmStart.h"
-#include "gui/Placement.h"
-#include "intake/gui/FrmIndici.h"
+#include "app/qt/Dialogs.h"
+#include "app/qt/FrmAbout.h"
+#include "app/qt/FrmIndici.h"
+#include "app/qt/FrmStart.h"
+#include "app/qt/Placement.h"
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QWindow>
 
 #include <memory>
 
-using ordana::app::FrmAbout;
-using ordana::app::FrmStart;
+using ordana::qt::FrmAbout;
+using ordana::qt::FrmStart;
 using ordana::testing::runModal;
 
 namespace {
@@ -52,7 +55,7 @@ class FrmStartTest : public ::testing::Test {
     bool fixedAndCentred() const {
         const QRect frame = this->frame();
         return window->windowState() == Qt::WindowNoState && frame.size() == FrmStart::outerSize &&
-               frame.topLeft() == ordana::gui::centredOn(window->screen()->geometry(), frame.size());
+               frame.topLeft() == ordana::qt::centredOn(window->screen()->geometry(), frame.size());
     }
 
     ordana::testing::FakeEngine engine;
@@ -197,7 +200,7 @@ TEST_F(FrmStartTest, SecondaryWindowsAreMadeOnceAndReused) {
 
     EXPECT_EQ(runModal([&] { QTest::keyClick(window.get(), Qt::Key_F3); }, close), firstIndici);
     EXPECT_EQ(runModal([&] { action("mnuDespre")->trigger(); }, close), firstAbout);
-    EXPECT_EQ(window->findChildren<ordana::gui::FrmIndici*>().size(), 1);
+    EXPECT_EQ(window->findChildren<ordana::qt::FrmIndici*>().size(), 1);
     EXPECT_EQ(window->findChildren<FrmAbout*>().size(), 1);
 }
 
@@ -258,6 +261,38 @@ TEST_F(FrmStartTest, CloseBoxDoesWhatIesireDoes) {
         close();
         EXPECT_FALSE(window->isVisible());
     }
+}
+
+// Started with a workbook ("Open with"), the program goes straight to the indices window, which reads the
+// workbook without asking for it in the dialog.
+TEST(FrmStartOpenWith, TheWorkbookOnTheCommandLineOpensTheIndicesWindowOnIt) {
+    ordana::testing::FakeEngine engine;
+    auto& sheet = engine.files["/date.xls"].sheet("Date");
+    sheet.set(1, 1, ordana::CellValue::text("SPECIA"));
+    sheet.set(1, 2, ordana::CellValue::text("ABUNDENTA"));
+    sheet.set(2, 1, ordana::CellValue::text("specia 1"));
+    sheet.set(2, 2, ordana::CellValue::number(12));
+    ordana::qt::FileDialog::setTestMode(true);
+    ordana::qt::FileDialog::reset();
+
+    FrmStart window(engine.factory(), "/date.xls");
+    QString path, status;
+    // Looks in while the modal window runs its own loop, and closes it once it has read the workbook.
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        auto* modal = qobject_cast<ordana::qt::FrmIndici*>(QApplication::activeModalWidget());
+        if (!modal || modal->statusText().isEmpty() || modal->sample().speciesCount() == 0) return;
+        path = modal->findChild<QLineEdit*>(QStringLiteral("txtLocatie"))->text();
+        status = modal->statusText();
+        modal->close();
+    });
+    probe.start(50);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !path.isEmpty(); }, 5000));
+    EXPECT_EQ(path, "/date.xls");
+    EXPECT_EQ(status, " Selectati datele si apoi apasati butonul de prelucrare a datelor!");
+    EXPECT_TRUE(ordana::qt::FileDialog::requests().empty()) << "the dialog was not shown";
+    EXPECT_EQ(window.indicesWindow()->workbookPath(), "/date.xls");
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Starts Ordana as main() does, opens each window the way a user would (F3, Alt+D) and saves a picture of
 // the whole screen with each one open, plus the measured window frames. Run by scripts/screenshots.sh.
-#include "app/AppIdentity.h"
-#include "app/FrmStart.h"
+#include "app/qt/AppIdentity.h"
+#include "app/qt/FrmStart.h"
 #include "spreadsheet/Spreadsheet.h"
 
 #include <QApplication>
@@ -48,7 +48,7 @@ bool shoot(const QString& name) {
 
 // Presses the key on the main window; once the modal window it opens has settled, photographs the screen
 // and closes the window with Esc.
-bool visit(ordana::app::FrmStart& main, Qt::Key key, Qt::KeyboardModifiers modifiers, const QString& name) {
+bool visit(ordana::qt::FrmStart& main, Qt::Key key, Qt::KeyboardModifiers modifiers, const QString& name) {
     main.activateWindow();
     if (!QTest::qWaitForWindowActive(&main)) return false;
     bool seen = false;
@@ -76,8 +76,8 @@ int main(int argc, char* argv[]) {
     }
     outDir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(outDir);
-    ordana::app::installIdentity(app);
-    ordana::app::FrmStart frmStart(ordana::spreadsheet::nativeApplicationFactory());
+    ordana::qt::installIdentity(app);
+    ordana::qt::FrmStart frmStart(ordana::spreadsheet::nativeApplicationFactory());
     frmStart.show();
 
     int failures = 0;

@@ -23,7 +23,8 @@ done
 expect_line() { grep -qxF -- "$2" "$1" || fail "$(basename "$1") lacks: $2"; }
 expect_line "$desktop" "Name=Ordana"
 expect_line "$desktop" "Comment=Ordana - evaluarea biodiversitatii"
-expect_line "$desktop" "Exec=ordana"
+expect_line "$desktop" "Exec=ordana %f"
+grep -q "^MimeType=.*application/vnd.oasis.opendocument.spreadsheet;" "$desktop" || fail "no workbook types for Open with"
 expect_line "$desktop" "Icon=$id"
 expect_line "$desktop" "X-AppVersion=$version"
 grep -qF "<name>Ordana</name>" "$metainfo" || fail "metainfo lacks the product name"

@@ -2,7 +2,8 @@
 # The native ordana.exe under Wine on a virtual screen (Xvfb, 1024 x 768, openbox for the frames), driven by
 # its controls from ordana-driver.exe at 100 % and at 200 %; the pictures of each window stay in OUTDIR/100
 # and OUTDIR/200 for a person to look at. With workbooks, the whole job runs on a copy of each (at 100 %)
-# and the table is looked for in the file.
+# and the table is looked for in the file; the first is also copied to a path of over 300 characters and
+# chosen there through the dialog twice, typed whole and reached folder by folder.
 # usage: win32_check.sh ORDANA_EXE DRIVER_EXE OUTDIR [WORKBOOK...]
 set -euo pipefail
 exe=$(realpath "$1")
@@ -18,7 +19,7 @@ export WINEPREFIX=${WINEPREFIX:-$(mktemp -d)/wine} WINEDEBUG=-all WINEDLLOVERRID
 winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 
 if [ "${ORDANA_WIN32_INNER:-}" = 1 ]; then
-    # On the virtual screen: DPI SHOTS [WORKBOOK]
+    # On the virtual screen: DPI SHOTS [WORKBOOK [--navigate]]
     dpi=$1 shots=$2
     openbox --sm-disable 2>/dev/null &
     sleep 1
@@ -26,6 +27,7 @@ if [ "${ORDANA_WIN32_INNER:-}" = 1 ]; then
     "$wineserver" -w
     args=("$(winpath "$exe")" "$(winpath "$shots")")
     [ $# -gt 2 ] && args+=("$(winpath "$3")")
+    [ $# -gt 3 ] && args+=("$4")
     rc=0
     timeout 240 "$wine" "$driver" "${args[@]}" || rc=$?
     "$wineserver" -k || true
@@ -39,16 +41,10 @@ for dpi in 96 192; do
     echo "== at $((dpi * 100 / 96)) %"
     on_screen "$dpi" "$out/$((dpi * 100 / 96))" || failed=1
 done
-# The whole job on a copy of each workbook; the table is then looked for in the file by an independent
-# reader (xlrd, openpyxl, odfpy): "Indici" and "Valoare" in row 1 of the first data sheet.
-for book in "$@"; do
-    name=$(basename "$book")
-    echo "== the whole job on $name"
-    mkdir -p "$out/job-$name"
-    cp "$book" "$out/job-$name/$name"
-    chmod u+w "$out/job-$name/$name"
-    on_screen 96 "$out/job-$name" "$out/job-$name/$name" || { failed=1; continue; }
-    /usr/bin/python3 - "$out/job-$name/$name" <<'PY' || failed=1
+# The table is looked for in the file by an independent reader (xlrd, openpyxl, odfpy): "Indici" and
+# "Valoare" in row 1 of a data sheet.
+table_in() {
+    /usr/bin/python3 - "$1" <<'PY'
 import sys
 path = sys.argv[1]
 if path.endswith('.xls'):
@@ -71,6 +67,35 @@ found = any('Indici' in r and 'Valoare' in r for r in rows)
 print(('ok   ' if found else 'FAIL ') + 'the table in ' + path)
 sys.exit(0 if found else 1)
 PY
+}
+# The whole job on a copy of each workbook.
+for book in "$@"; do
+    name=$(basename "$book")
+    echo "== the whole job on $name"
+    mkdir -p "$out/job-$name"
+    cp "$book" "$out/job-$name/$name"
+    chmod u+w "$out/job-$name/$name"
+    on_screen 96 "$out/job-$name" "$out/job-$name/$name" || { failed=1; continue; }
+    table_in "$out/job-$name/$name" || failed=1
 done
+# A path the old dialog could not reach: five folders of 60 characters, then the workbook.
+if [ $# -gt 0 ]; then
+    deep="$out/job-long"
+    for i in 1 2 3 4 5; do deep+="/dosarul $i al inventarului din parcela de padure de la marginea"; done
+    for how in typed navigate; do
+        rm -rf "$out/job-long"
+        mkdir -p "$deep"
+        name="inventar $how.${1##*.}"
+        cp "$1" "$deep/$name"
+        chmod u+w "$deep/$name"
+        path=$(winpath "$deep/$name")
+        echo "== the whole job on a path of ${#path} characters, $how"
+        extra=()
+        [ $how = navigate ] && extra=(--navigate)
+        on_screen 96 "$out/job-long-shots-$how" "$deep/$name" "${extra[@]}" || { failed=1; continue; }
+        table_in "$deep/$name" || failed=1
+    done
+    rm -rf "$out/job-long"
+fi
 [ $failed -eq 0 ] && echo "win32_check: passed" || echo "win32_check: FAILED" >&2
 exit $failed

@@ -203,6 +203,31 @@ TEST_F(BatchTest, OnlyTheSheetsNamedAreRead) {
     }
 }
 
+// Names come from the file: printed, one line stays one sheet and no control character reaches the terminal;
+// in CSV, nothing a spreadsheet would run as a formula.
+TEST_F(BatchTest, NamesFromTheFileArePrintedInert) {
+    dataSheet(engine.files["n.xls"].sheet("a\nb\x1b[31m\xc2\x9b"), {n(2), n(3)});
+    dataSheet(engine.files["n.xls"].sheet("=HYPERLINK(1)"), {n(1), n(4)});
+    dataSheet(engine.files["n.xls"].sheet("-2.5"), {n(1), n(4)});
+    const struct {
+        std::vector<std::string> args;
+        const char* expected;
+    } rows[] = {
+        {{"--list", "n.xls"}, "n.xls\ta\\nb\\x1b[31m\\xc2\\x9b\nn.xls\t=HYPERLINK(1)\nn.xls\t-2.5\n"},
+        {{"--dry-run", "--sheet", "a\nb\x1b[31m\xc2\x9b", "n.xls"},
+         "n.xls - foaia \"a\\nb\\x1b[31m\\xc2\\x9b\"\n"},
+        {{"--csv", "--list", "n.xls"},
+         "n.xls,\"a\nb\x1b[31m\xc2\x9b\",,,,,,,,,,,\nn.xls,'=HYPERLINK(1),,,,,,,,,,,\nn.xls,-2.5,,,,,,,,,,,"
+         "\n"},
+    };
+    for (const auto& r : rows) {
+        out.str("");
+        run(r.args);
+        const std::string o = out.str();
+        EXPECT_NE(o.find(r.expected), std::string::npos) << o;
+    }
+}
+
 TEST_F(BatchTest, ASheetNamedTwiceGetsOneTable) {
     EXPECT_EQ(run({"--sheet", "Bun", "--sheet=Bun", "a.xls"}), ExitDone);
     EXPECT_EQ(engine.files["a.xls"].sheet("Bun").get(1, 4), CellValue::text("Indici"));
@@ -249,7 +274,7 @@ TEST_F(BatchTest, NoDataSheetAndForeignExceptionsFailOnlyTheirWorkbook) {
         {"a library's exception, its text kept from the user",
          {"a.xls", "b.xls"},
          [] { throw std::out_of_range("vector::at"); },
-         "a.xls: Eroarea: 51 eroare interna a programului"},
+         "a.xls: Eroarea: 51 Eroare interna a programului"},
         {"anything else", {"a.xls", "b.xls"}, [] { throw 42; }, "a.xls: Eroarea: 51 "},
     };
     for (const auto& c : cases) {
@@ -335,5 +360,72 @@ TEST(BatchOnFiles, AWorkbookReadAsAskedSavesAsOneReadWhole) {
         EXPECT_EQ(fileContent(asked), fileContent(whole));
         EXPECT_NE(fileContent(asked), fileContent(fixtures / name));
     }
+    std::filesystem::remove_all(scratch);
+}
+
+// The report's path is input too: refused before anything is read or written when it names a workbook of the
+// run or any other, a folder, a link or a device; a run that estimates nothing leaves an older report whole.
+TEST(BatchOnFiles, TheReportWritesOnlyTheReport) {
+    const auto scratch =
+        std::filesystem::temp_directory_path() / ("ordana-report-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(scratch);
+    std::filesystem::create_directories(scratch / "dosar");
+    const auto write = [&](const char* name, const std::string& content) {
+        std::ofstream(scratch / name, std::ios::binary) << content;
+        return (scratch / name).string();
+    };
+    FakeEngine engine;
+    const std::string book = (scratch / "w.xls").string();
+    dataSheet(engine.files[book].sheet("Date"), {n(2), n(3), n(5)});
+    const std::string other = write("alt.xlsx", std::string("PK\x03\x04", 4) + "rest");
+    const std::string disguised = write("alt.html", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8));
+    const std::string old = write("vechi.html", "<p>raportul de ieri</p>");
+    const std::string userTemp = write("r.html.tmp", "al utilizatorului");
+    std::filesystem::create_symlink(old, scratch / "legatura.html");
+    const struct {
+        const char* name;
+        std::string report;
+        int exit;
+        const char* message;
+    } rows[] = {
+        {"the run's workbook", book, ExitUsage, "este registrul"},
+        {"the run's workbook by another name", (scratch / "dosar" / ".." / "w.xls").string(), ExitUsage,
+         "este registrul"},
+        {"another workbook", other, ExitUsage, "este un registru de calcul"},
+        {"a workbook by its bytes", disguised, ExitUsage, "este un registru de calcul"},
+        {"a workbook's name", (scratch / "nou.ods").string(), ExitUsage, "extensia unui registru"},
+        {"a folder", (scratch / "dosar").string(), ExitUsage, "este un dosar"},
+        {"a link", (scratch / "legatura.html").string(), ExitUsage, "legatura simbolica"},
+        {"a device", "/dev/null", ExitUsage, "nu este un fisier obisnuit"},
+        {"a new page", (scratch / "r.html").string(), ExitDone, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::ostringstream out, err;
+        const int saves = engine.files[book].saves;
+        EXPECT_EQ(runBatch(parseArguments({"--estimates", "--report", r.report, book}), engine.factory(), out,
+                           err, false),
+                  r.exit)
+            << err.str();
+        EXPECT_NE(err.str().find(r.message), std::string::npos) << err.str();
+        EXPECT_EQ(engine.files[book].saves, saves + (r.exit == ExitDone ? 1 : 0));
+    }
+    const auto kept = [](const std::string& path) {
+        const auto bytes = fileContent(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    EXPECT_EQ(kept(other), std::string("PK\x03\x04", 4) + "rest");
+    EXPECT_EQ(kept(old), "<p>raportul de ieri</p>");
+    EXPECT_EQ(kept(userTemp), "al utilizatorului") << "a file of the temporary's old name is the user's";
+    EXPECT_GT(fileContent(scratch / "r.html").size(), 1000u);
+
+    // Nothing estimated: the older page stays as it was.
+    dataSheet(engine.files[book].sheet("Date"), {n(2), n(1.5)});
+    std::ostringstream out, err;
+    EXPECT_EQ(runBatch(parseArguments({"--report", old, "--sheet", "Date", book}), engine.factory(), out, err,
+                       false),
+              ExitFailures);
+    EXPECT_EQ(kept(old), "<p>raportul de ieri</p>");
+    EXPECT_NE(err.str().find("raportul nu a fost scris"), std::string::npos) << err.str();
     std::filesystem::remove_all(scratch);
 }

@@ -4,6 +4,7 @@
 
 #include "analysis/ResultsWriter.h"
 #include "common/RuntimeError.h"
+#include "job/Workbook.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "support/SampleResults.h"
 
@@ -77,12 +78,12 @@ int main(int argc, char* argv[]) {
         std::cout << "{\"status\":\"saved\",\"sheet\":" << jsonText(first) << ",\"column\":" << column
                   << ",\"peak_kib\":" << peakKiB() << "}\n";
     } catch (const RuntimeError& e) {
-        abandon(h);
+        job::abandon(h);
         std::cout << "{\"status\":\"refused\",\"stage\":\"" << stage << "\",\"number\":" << e.number()
                   << ",\"message\":" << jsonText(e.description()) << ",\"peak_kib\":" << peakKiB() << "}\n";
     } catch (const std::exception& e) {
         // Anything but the engine's own error is a fault: its text was never meant for a user.
-        abandon(h);
+        job::abandon(h);
         std::cout << "{\"status\":\"escaped\",\"stage\":\"" << stage
                   << "\",\"message\":" << jsonText(e.what()) << "}\n";
     }

@@ -1,6 +1,6 @@
 // The real message boxes and the real open-file dialog, shown headless and read back as a user sees them.
 
-#include "intake/gui/Dialogs.h"
+#include "app/qt/Dialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -22,8 +22,8 @@
 #include <algorithm>
 #include <functional>
 
-using ordana::gui::FileDialog;
-using ordana::gui::MessageBox;
+using ordana::qt::FileDialog;
+using ordana::qt::MessageBox;
 
 namespace {
 

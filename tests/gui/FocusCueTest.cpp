@@ -1,8 +1,8 @@
 // The indices window shows which button has the keyboard focus: from the opening on, after a click as after
 // Tab, since Enter presses that button.
 
-#include "intake/gui/Dialogs.h"
-#include "intake/gui/FrmIndici.h"
+#include "app/qt/Dialogs.h"
+#include "app/qt/FrmIndici.h"
 #include "support/FakeSpreadsheet.h"
 
 #include <QApplication>
@@ -13,8 +13,8 @@
 
 #include <functional>
 
-using ordana::gui::FileDialog;
-using ordana::gui::FrmIndici;
+using ordana::qt::FileDialog;
+using ordana::qt::FrmIndici;
 
 TEST(FrmIndiciFocusCue, TheFocusedButtonLooksDifferent) {
     ordana::testing::FakeEngine engine;

@@ -1,13 +1,16 @@
 // The indices window driven by its named controls, headless, on the in-memory engine.
 
-#include "intake/gui/FrmIndici.h"
-#include "gui/Placement.h"
-#include "intake/gui/Dialogs.h"
+#include "app/qt/FrmIndici.h"
+#include "app/qt/Colours.h"
+#include "app/qt/Dialogs.h"
+#include "app/qt/Placement.h"
+#include "app/qt/Preferences.h"
 #include "support/FakeSpreadsheet.h"
 
 #include "common/RuntimeError.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
@@ -16,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,9 +37,9 @@
 #include <utility>
 
 using namespace ordana;
-using ordana::gui::FileDialog;
-using ordana::gui::FrmIndici;
-using ordana::gui::MessageBox;
+using ordana::qt::FileDialog;
+using ordana::qt::FrmIndici;
+using ordana::qt::MessageBox;
 using ordana::testing::FakeBook;
 using ordana::testing::FakeEngine;
 
@@ -181,6 +185,8 @@ TEST_F(FrmIndiciTest, ControlsStandWhereTheTwipsTablePutsThem) {
         {"txtLocatie", "FraFisier", 2160, 600, 4335, 345, {144, 40, 289, 23}},
         {"lblFis", "FraFisier", 240, 1560, 1815, 255, {16, 104, 121, 17}},
         {"cboFoaie", "FraFisier", 2520, 1560, 3015, 315, {168, 104, 201, 21}},
+        {"chkEstimatori", "FraFisier", 2520, 2040, 3015, 255, {168, 136, 201, 17}},
+        {"chkToateFoile", "FraFisier", 2520, 2400, 3015, 255, {168, 160, 201, 17}},
         {"cmdCalcul", "frmIndici", 3120, 3840, 1695, 375, {208, 256, 113, 25}},
         {"cmdCancel", "frmIndici", 5040, 3840, 1695, 375, {336, 256, 113, 25}},
     };
@@ -188,13 +194,13 @@ TEST_F(FrmIndiciTest, ControlsStandWhereTheTwipsTablePutsThem) {
         QWidget* w = control<QWidget>(r.name);
         ASSERT_TRUE(w);
         EXPECT_EQ(w->parentWidget()->objectName(), r.parent) << r.name;
-        EXPECT_EQ(w->geometry(), gui::twipsRect(window.get(), r.left, r.top, r.width, r.height)) << r.name;
+        EXPECT_EQ(w->geometry(), qt::twipsRect(window.get(), r.left, r.top, r.width, r.height)) << r.name;
         if (window->logicalDpiX() == 96 && window->logicalDpiY() == 96) {
             EXPECT_EQ(w->geometry(), r.at96dpi) << r.name;
         }
     }
     auto* bar = control<QStatusBar>("StatusBar");
-    EXPECT_EQ(bar->height(), gui::twipsToPixels(495, window->logicalDpiY()));
+    EXPECT_EQ(bar->height(), qt::twipsToPixels(495, window->logicalDpiY()));
     EXPECT_EQ(bar->geometry(), QRect(0, window->height() - bar->height(), window->width(), bar->height()))
         << "docked at the bottom, full width";
     EXPECT_FALSE(bar->isSizeGripEnabled());
@@ -213,7 +219,12 @@ TEST_F(FrmIndiciTest, CaptionsColoursFontAndCursor) {
     auto* frame = control<QGroupBox>("FraFisier");
     EXPECT_EQ(frame->palette().color(QPalette::Active, QPalette::WindowText), darkGrey);
     EXPECT_EQ(frame->palette().color(QPalette::Active, QPalette::Text), darkGrey) << "the title's colour";
-    EXPECT_EQ(control<QLabel>("lblFis")->palette().color(QPalette::Active, QPalette::WindowText), darkGrey);
+    for (const char* caption : {"lblFis", "chkEstimatori", "chkToateFoile"})
+        EXPECT_EQ(control<QWidget>(caption)->palette().color(QPalette::Active, QPalette::WindowText),
+                  darkGrey)
+            << caption;
+    EXPECT_EQ(control<QCheckBox>("chkEstimatori")->text(), "&Estimatori si curbe");
+    EXPECT_EQ(control<QCheckBox>("chkToateFoile")->text(), "&Toate foile de date");
 
     auto* path = control<QLineEdit>("txtLocatie");
     EXPECT_TRUE(path->isReadOnly());
@@ -293,7 +304,7 @@ TEST_F(FrmIndiciTest, CaptionsReadInALightAndADarkPalette) {
                             })->first);
         double best = 1;
         for (const auto& [rgb, n] : counts)
-            best = std::max(best, gui::contrastRatio(QColor(rgb), ground));
+            best = std::max(best, ui::contrastRatio(qt::rgb(QColor(rgb)), qt::rgb(ground)));
         return best;
     };
     const auto captionOf = [&](const char* name) -> QImage {
@@ -313,8 +324,8 @@ TEST_F(FrmIndiciTest, CaptionsReadInALightAndADarkPalette) {
         QApplication::setPalette(palette);
         SetUp();
         chooseFile("/date.xls"); // every button enabled
-        for (const char* name :
-             {"FraFisier", "lblFis", "cmdFis", "cmdCalcul", "cmdCancel", "txtLocatie", "cboFoaie"}) {
+        for (const char* name : {"FraFisier", "lblFis", "cmdFis", "cmdCalcul", "cmdCancel", "txtLocatie",
+                                 "cboFoaie", "chkEstimatori", "chkToateFoile"}) {
             SCOPED_TRACE(name);
             EXPECT_GE(contrastOf(captionOf(name)), 4.5);
         }
@@ -330,10 +341,62 @@ TEST_F(FrmIndiciTest, CaptionsReadInALightAndADarkPalette) {
     // The window follows a change of palette while it is open.
     QApplication::setPalette(dark);
     QApplication::processEvents();
-    EXPECT_GE(gui::contrastRatio(control<QWidget>("lblFis")->palette().color(QPalette::WindowText),
-                                 dark.color(QPalette::Window)),
+    EXPECT_GE(ui::contrastRatio(qt::rgb(control<QWidget>("lblFis")->palette().color(QPalette::WindowText)),
+                                qt::rgb(dark.color(QPalette::Window))),
               4.5);
     QApplication::setPalette(light);
+}
+
+// The two choices: off at first, ticked and cleared by Alt+E and Alt+T, each change remembered in QSettings
+// at once and shown at the next window; the logic's own setting of a box never counts as the user's click.
+TEST_F(FrmIndiciTest, CheckBoxesByTheirKeysAndRemembered) {
+    // QSettings lives in the test run's temporary folder (GuiTestMain.cpp).
+    QSettings(QStringLiteral("Ordana"), QStringLiteral("Ordana")).clear();
+    struct Counting : qt::Preferences {
+        int writes = 0;
+        void setFlag(const std::string& key, bool value) override {
+            ++writes;
+            qt::Preferences::setFlag(key, value);
+        }
+    };
+    const auto stored = [](const char* key) {
+        return QSettings(QStringLiteral("Ordana"), QStringLiteral("Ordana")).value(key);
+    };
+    Counting preferences;
+    window = std::make_unique<FrmIndici>(engine.factory(), nullptr, &preferences);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* estimatori = control<QCheckBox>("chkEstimatori");
+    auto* toateFoile = control<QCheckBox>("chkToateFoile");
+    EXPECT_FALSE(estimatori->isChecked() || toateFoile->isChecked()) << "off by default";
+    EXPECT_EQ(preferences.writes, 0) << "the opening sets the boxes without a click";
+
+    const struct {
+        Qt::Key key;
+        QCheckBox* box;
+        const char* setting;
+        bool checked;
+    } presses[] = {{Qt::Key_E, estimatori, "estimatori", true},
+                   {Qt::Key_T, toateFoile, "toateFoile", true},
+                   {Qt::Key_E, estimatori, "estimatori", false}};
+    for (const auto& p : presses) {
+        SCOPED_TRACE(p.setting);
+        QTest::keyClick(window.get(), p.key, Qt::AltModifier);
+        // An access key presses the box as a click would, after the pressed look has shown.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return p.box->isChecked() == p.checked; }, 1000));
+        EXPECT_EQ(stored(p.setting), QVariant(p.checked));
+    }
+    EXPECT_EQ(preferences.writes, 3);
+
+    // A new window, as a new run makes, shows what was remembered.
+    Counting again;
+    window = std::make_unique<FrmIndici>(engine.factory(), nullptr, &again);
+    window->show();
+    EXPECT_FALSE(control<QCheckBox>("chkEstimatori")->isChecked());
+    EXPECT_TRUE(control<QCheckBox>("chkToateFoile")->isChecked());
+    EXPECT_EQ(again.writes, 0);
+    QSettings(QStringLiteral("Ordana"), QStringLiteral("Ordana")).clear();
 }
 
 TEST_F(FrmIndiciTest, TabOrderStartsAtCmdCancel) {
@@ -341,7 +404,8 @@ TEST_F(FrmIndiciTest, TabOrderStartsAtCmdCancel) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     control<QPushButton>("cmdCancel")->setFocus();
-    const char* order[] = {"cboFoaie", "cmdFis", "txtLocatie", "cmdCalcul", "cmdCancel"};
+    const char* order[] = {"cboFoaie",      "cmdFis",        "txtLocatie", "cmdCalcul",
+                           "chkEstimatori", "chkToateFoile", "cmdCancel"};
     for (const char* name : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         ASSERT_TRUE(QApplication::focusWidget());
@@ -353,7 +417,7 @@ TEST_F(FrmIndiciTest, TabOrderStartsAtCmdCancel) {
 // ---------------------------------------------------------------------------------------
 
 TEST_F(FrmIndiciTest, FixedOuterSizeCentredOnItsScreen) {
-    const QPoint centre = gui::centredOn(window->screen()->geometry(), {462, 418});
+    const QPoint centre = qt::centredOn(window->screen()->geometry(), {462, 418});
     EXPECT_EQ(window->frameGeometry().size(), QSize(462, 418));
     EXPECT_EQ(window->frameGeometry().topLeft(), centre);
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the border cannot be dragged";
@@ -423,80 +487,6 @@ TEST_F(FrmIndiciTest, TypicalUseEndToEnd) {
     EXPECT_EQ(window->sheetName(), "mici");
     EXPECT_EQ(window->sample().speciesCount(), 3);
     EXPECT_EQ(view(), readView({"Date", "mici"}, 1));
-}
-
-TEST_F(FrmIndiciTest, StateTableRows) {
-    const struct {
-        const char* name;
-        std::function<void(FrmIndiciTest&)> before; // from a window with "Date" read
-        std::function<void(FrmIndiciTest&)> act;
-        View expected;
-        const char* sheetName;
-        size_t boxes;
-    } rows[] = {
-        {"file chosen, no data sheet",
-         {},
-         [](auto& f) { f.chooseFile("/gol.xls"); },
-         // cmdCalcul would stay enabled by the documents; it must not compute the old sample into this file.
-         {{}, -1, true, "/gol.xls", false, kReady},
-         "",
-         0},
-        {"file dialog cancelled",
-         {},
-         [](auto& f) {
-             FileDialog::setNextCancel();
-             f.click("cmdFis");
-         },
-         readView(),
-         "Date",
-         0},
-        {"file cannot be opened (1004)",
-         [](auto& f) { f.engine.fail("open", err::Application); },
-         [](auto& f) { f.chooseFile("/date.xls"); },
-         {{}, -1, true, "", false, kReady},
-         "",
-         1},
-        {"sheet reading failed",
-         [](auto& f) { f.engine.fail("cell", err::TypeMismatch, 3); },
-         [](auto& f) { f.pickNext(); },
-         {{"Date", "mici"}, 1, true, "/date.xls", false, kReady},
-         "mici",
-         1},
-        {"calculation fails",
-         [](auto& f) { f.engine.fail("write", err::Application); },
-         [](auto& f) { f.click("cmdCalcul"); },
-         {{"Date", "mici"}, 0, true, "/date.xls", true, kWorking},
-         "Date",
-         1},
-        {"calculation succeeds",
-         {},
-         [](auto& f) { f.click("cmdCalcul"); },
-         {{"Date", "mici"}, 0, true, "/date.xls", true, kDone},
-         "Date",
-         0},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        SetUp();
-        chooseFile("/date.xls");
-        ASSERT_EQ(view(), readView());
-        MessageBox::reset();
-        if (r.before) r.before(*this);
-        r.act(*this);
-        EXPECT_EQ(view(), r.expected);
-        EXPECT_EQ(window->sheetName(), r.sheetName);
-        EXPECT_EQ(MessageBox::shown().size(), r.boxes);
-        EXPECT_TRUE(window->isVisible());
-    }
-}
-
-TEST_F(FrmIndiciTest, CancellingTheDialogOnFirstUseChangesNothing) {
-    FileDialog::setNextCancel();
-    click("cmdFis");
-    EXPECT_EQ(view(), initialView());
-    EXPECT_TRUE(MessageBox::shown().empty());
-    EXPECT_TRUE(engine.log.empty()) << "no engine is started";
-    EXPECT_EQ(window->sheetName(), "");
 }
 
 // ---- error paths
@@ -616,7 +606,7 @@ TEST_F(FrmIndiciTest, FailuresFromOutsideTheEngineAreReportedNotFatal) {
     chooseFile("/date.xls");
     throwOn = 1;
     pickNext();
-    EXPECT_EQ(lastBox().text, "Eroarea: 51\r\nEroare interna: vector::reserve");
+    EXPECT_EQ(lastBox().text, "Eroarea: 51\r\nEroare interna a programului");
     pickPrevious(); // back to "Date", read again
     throwOn = 2;
     click("cmdCalcul");
@@ -631,7 +621,7 @@ TEST_F(FrmIndiciTest, FileCommandOutcomesAfterAFailure) {
     engine.fail("start", 429);
     MessageBox::setNextAnswer(MessageBox::Ignore);
     chooseFile("/gol.xls");
-    EXPECT_EQ(view(), (View{{}, -1, true, "/date.xls", false, kReady}));
+    EXPECT_EQ(view(), (View{{}, -1, true, "/date.xls", false, kChooseFile}));
     EXPECT_EQ(window->workbookPath(), "/gol.xls");
     EXPECT_EQ(window->sheetName(), "");
     EXPECT_EQ(window->lastAnswer(), MessageBox::Ignore);
@@ -694,30 +684,6 @@ TEST_F(FrmIndiciTest, RetryRunsTheCommandAgainNested) {
     EXPECT_TRUE(nothingHeld());
 }
 
-TEST_F(FrmIndiciTest, AbortClosesTheWindowExceptForTheSheetCommand) {
-    engine.fail("start", 429);
-    MessageBox::setNextAnswer(MessageBox::Abort);
-    chooseFile("/date.xls");
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->lastAnswer(), MessageBox::Abort);
-
-    SetUp();
-    chooseFile("/date.xls");
-    engine.fail("start", 429);
-    MessageBox::setNextAnswer(MessageBox::Abort);
-    pickNext();
-    EXPECT_TRUE(window->isVisible()) << "the reading's Abort only clears the error";
-
-    SetUp();
-    chooseFile("/date.xls");
-    engine.fail("start", 429);
-    MessageBox::setNextAnswer(MessageBox::Abort);
-    engine.log.clear();
-    click("cmdCalcul");
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(engine.count("close") + engine.count("quit"), 0) << "nothing was open, nothing is closed";
-}
-
 TEST_F(FrmIndiciTest, AFailedCalculationNeverReachesTheFile) {
     chooseFile("/date.xls");
     const FakeBook before = engine.files["/date.xls"];
@@ -769,7 +735,7 @@ TEST_F(FrmIndiciTest, CmdCalculOnlyAfterASuccessfulReadingOfTheChosenSheet) {
         ASSERT_TRUE(control<QPushButton>("cmdCalcul")->isEnabled());
         r.act(*this);
         EXPECT_FALSE(control<QPushButton>("cmdCalcul")->isEnabled());
-        EXPECT_EQ(window->statusText(), kReady) << "the status text stays as documented";
+        EXPECT_EQ(window->statusText(), kChooseFile) << "the status asks for the file and the sheet again";
         engine.log.clear();
         click("cmdCalcul");
         EXPECT_EQ(engine.count("start"), 0) << "no calculation on a stale sample";

@@ -1,6 +1,8 @@
-#include "app/AppIdentity.h"
+#include "app/qt/AppIdentity.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +15,10 @@ int main(int argc, char* argv[]) {
     });
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    ordana::app::installIdentity(app);
+    ordana::qt::installIdentity(app);
+    // The windows remember choices in QSettings: never in the user's own settings.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -5,6 +5,7 @@
 #include "BiffBuilder.h"
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
+#include "job/Run.h"
 #include "spreadsheet/xls/Sheet.h"
 #include "spreadsheet/xls/WorkbookStream.h"
 #include "spreadsheet/xls/XlsWorkbook.h"
@@ -82,7 +83,8 @@ std::pair<int, int> parseRef(const std::string& ref) {
 
 std::string write(const std::string& path, const std::string& sheet = "Date") {
     SpreadsheetHandles handles;
-    writeResults(nativeApplicationFactory(), path, sheet, ordana::testing::dateSheetResults(), handles);
+    job::saveIndicesTable(nativeApplicationFactory(), path, sheet, ordana::testing::dateSheetResults(),
+                          handles);
     return path;
 }
 

@@ -6,6 +6,7 @@
 #include "XlsTestFiles.h"
 #include "analysis/ResultsWriter.h"
 #include "common/Text.h"
+#include "job/Run.h"
 #include "spreadsheet/xls/Sheet.h"
 #include "spreadsheet/xls/WorkbookStream.h"
 #include "support/SampleResults.h"
@@ -56,7 +57,8 @@ TEST(XlsJudges, LibreOfficeAndGnumericReadEveryOriginalValuePlusTheTable) {
         dir.copy(fixture, std::string("orig-") + p + ".xls");
         const std::string saved = dir.copy(fixture, std::string("saved-") + p + ".xls");
         SpreadsheetHandles handles;
-        writeResults(nativeApplicationFactory(), saved, "Date", ordana::testing::dateSheetResults(), handles);
+        job::saveIndicesTable(nativeApplicationFactory(), saved, "Date", ordana::testing::dateSheetResults(),
+                              handles);
         files += " orig-" + std::string(p) + ".xls saved-" + p + ".xls";
     }
     // One LibreOffice start for all files, every sheet, values as shown.

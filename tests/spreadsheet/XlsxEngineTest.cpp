@@ -1,9 +1,12 @@
 #include "XlsTestFiles.h"
+#include "job/Run.h"
+#include "job/Workbook.h"
 #include "support/ErrorAssert.h"
 #include "support/SampleResults.h"
 
 #include "analysis/ResultsWriter.h"
-#include "intake/DataSheet.h"
+#include "job/SheetReader.h"
+#include "job/Sheets.h"
 #include "spreadsheet/NativeEngine.h"
 #include "spreadsheet/xls/CompoundFile.h"
 #include "spreadsheet/xlsx/XlsxParts.h"
@@ -196,7 +199,7 @@ TEST(XlsxRead, PrefixesRichTextInlineStringsAndCellsWithoutReferences) {
     auto wb = openBytes(
         edited("mixed-sheets.xlsx", {{"xl/worksheets/sheet1.xml", sheet}, {"xl/sharedStrings.xml", sst}}));
     auto ws = wb->worksheet(wb->worksheetName(1));
-    EXPECT_TRUE(intake::isDataSheet(*ws)) << "A1 inline, B1 shared rich text, B2 a formula's cached value";
+    EXPECT_TRUE(job::isDataSheet(*ws)) << "A1 inline, B1 shared rich text, B2 a formula's cached value";
     EXPECT_EQ(ws->cell(2, 1), CellValue::boolean(true));
     EXPECT_EQ(ws->cell(2, 2), CellValue::number(2));
     EXPECT_EQ(ws->cell(2, 3), CellValue::error(0x2A));
@@ -317,7 +320,7 @@ TEST(XlsxRead, AStringTableIsReadOnlyAsFarAsTheCellsNeedIt) {
     const Bytes before = fileBytes(path);
     auto wb = nativeApplicationFactory()()->open(path);
     auto ws = wb->worksheet(wb->worksheetName(1));
-    EXPECT_TRUE(intake::isDataSheet(*ws));
+    EXPECT_TRUE(job::isDataSheet(*ws));
     EXPECT_EQ(ws->cell(2, 1), CellValue::text("Specia 0"));
     const char* fault = "partea \"xl/sharedStrings.xml\" nu este XML corect";
     EXPECT_RUNTIME_ERROR(ws->setCell(1, 3, CellValue::text("Indici")), err::Application, fault);
@@ -332,7 +335,7 @@ TEST(XlsxRead, TheDataSheetTestReadsOnlyTheFirstRows) {
     sheet = replaced(sheet, "<row r=\"4\">", "<row r=\"4\"><broken>");
     auto wb = openBytes(edited("basic-source.xlsx", {{"xl/worksheets/sheet1.xml", sheet}}));
     auto ws = wb->worksheet("Date");
-    EXPECT_TRUE(intake::isDataSheet(*ws));
+    EXPECT_TRUE(job::isDataSheet(*ws));
     EXPECT_RUNTIME_ERROR(ws->cell(5, 1), err::Application,
                          "partea \"xl/worksheets/sheet1.xml\" nu este XML corect");
 }
@@ -404,7 +407,8 @@ TEST_P(XlsxTable, WrittenSavedAndJudgedByOtherPrograms) {
     const std::string path = dir.copy(GetParam());
     const std::string original = dir.copy(GetParam(), std::string("original-") + GetParam());
     SpreadsheetHandles handles;
-    writeResults(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(), handles);
+    job::saveIndicesTable(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(),
+                          handles);
 
     int status = -1;
     const auto faults =
@@ -420,7 +424,8 @@ TEST_P(XlsxTable, WrittenSavedAndJudgedByOtherPrograms) {
     EXPECT_EQ(wb->worksheet("Date")->cell(1, 4), CellValue::text("Indici"));
     EXPECT_EQ(wb->worksheet("Date")->cell(2, 5), CellValue::number(12));
     wb->close(false);
-    writeResults(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(), handles);
+    job::saveIndicesTable(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(),
+                          handles);
     auto again = nativeApplicationFactory()()->open(path);
     EXPECT_EQ(again->worksheet("Date")->cell(1, 7), CellValue::text("Indici"));
     EXPECT_EQ(again->worksheet("Date")->cell(1, 4), CellValue::text("Indici"));
@@ -470,11 +475,11 @@ TEST(XlsxTable, HostileAndOddPackagesGetTheirTableOrARefusalNamingTheCause) {
         const Bytes before = fileBytes(path);
         SpreadsheetHandles handles;
         try {
-            writeResults(nativeApplicationFactory(), path, c.sheet, ordana::testing::dateSheetResults(),
-                         handles);
+            job::saveIndicesTable(nativeApplicationFactory(), path, c.sheet,
+                                  ordana::testing::dateSheetResults(), handles);
             EXPECT_EQ(c.refusal, nullptr) << "saved";
         } catch (const RuntimeError& e) {
-            abandon(handles);
+            job::abandon(handles);
             if (!c.refusal) {
                 ADD_FAILURE() << e.what();
                 continue;
@@ -533,7 +538,8 @@ TEST(XlsxTable, AWorkbookWithoutStylesOrWithAnEmptyStyleSheetIsFormattedAsAnyOth
         const std::string path = (dir.path() / "s.xlsx").string();
         writeFileBytes(path, edited("basic-source.xlsx", {{"xl/styles.xml", c.styles}}));
         SpreadsheetHandles handles;
-        writeResults(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(), handles);
+        job::saveIndicesTable(nativeApplicationFactory(), path, "Date", ordana::testing::dateSheetResults(),
+                              handles);
         auto a = zip::Archive::parse(std::make_shared<const FileBytes>(fileBytes(path)));
         const Bytes b = a.read(*a.find("xl/styles.xml"));
         const std::string styles(b.begin(), b.end());

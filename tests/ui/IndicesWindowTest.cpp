@@ -10,11 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
+#include <unistd.h>
 
 using namespace ordana;
 using namespace ordana::ui;
@@ -193,7 +197,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ignore,
          {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
          false,
-         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         {{}, -1, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"file 429 aborted",
          Step::File,
@@ -202,7 +206,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Abort,
          {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
          false,
-         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         {{}, -1, "/date.xls", false, indices::kStatusChooseFile},
          true},
         {"file 1004",
          Step::File,
@@ -211,7 +215,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ok,
          {"Parola nu s-a introdus sau e incorecta ", "Deschiderea fisierului Excel", Buttons::OkOnly, ""},
          true,
-         {{}, -1, "", false, indices::kStatusReady},
+         {{}, -1, "", false, indices::kStatusChooseFile},
          false},
         {"file other",
          Step::File,
@@ -220,7 +224,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ok,
          {"Eroarea: 52", "Deschiderea fisierului Excel", Buttons::OkOnly, ""},
          false,
-         {{}, -1, "/date.xls", false, indices::kStatusReady},
+         {{}, -1, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"sheet 429 aborted",
          Step::Sheet,
@@ -229,7 +233,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Abort,
          {"Eroare la inregistrarea unei componente ActiveX", "Ordana v1.50", Buttons::AbortRetryIgnore, ""},
          false,
-         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusReady},
+         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"sheet 1004",
          Step::Sheet,
@@ -238,7 +242,7 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
          Ok,
          {"Fisier inaccesibil", "Accesarea  fisierului Excel", Buttons::OkOnly, ""},
          true,
-         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusReady},
+         {{"Date", "mici"}, 0, "/date.xls", false, indices::kStatusChooseFile},
          false},
         {"calc 52",
          Step::Calc,
@@ -303,8 +307,54 @@ TEST(IndicesWindowLogic, EveryErrorBranch) {
     }
 }
 
+// The button and the status bar agree after every step: the bar asks for the processing, or reports it,
+// only while the button can be pressed, and asks for the file and the sheet whenever it cannot.
+TEST(IndicesWindowLogic, TheButtonAndTheStatusAgree) {
+    const struct {
+        const char* name;
+        std::function<void(Fixture&)> act;
+        const char* status;
+    } steps[] = {
+        {"a workbook read", [](Fixture& f) { f.choose("/date.xls"); }, indices::kStatusReady},
+        {"processed", [](Fixture& f) { f.logic.cmdCalcul_Click(); }, indices::kStatusDone},
+        {"a workbook without data sheet", [](Fixture& f) { f.choose("/gol.xls"); },
+         indices::kStatusChooseFile},
+        {"read again", [](Fixture& f) { f.choose("/date.xls"); }, indices::kStatusReady},
+        {"processed again", [](Fixture& f) { f.logic.cmdCalcul_Click(); }, indices::kStatusDone},
+        {"a new workbook whose reading fails", [](Fixture& f) { f.choose("/rau.xls"); },
+         indices::kStatusChooseFile},
+        {"a sheet read", [](Fixture& f) { f.choose("/date.xls"); }, indices::kStatusReady},
+        {"a workbook refused",
+         [](Fixture& f) {
+             f.engine.fail("open", 1004);
+             f.choose("/date.xls");
+             f.engine.fail("", 0);
+         },
+         indices::kStatusChooseFile},
+        {"a cancelled dialog", [](Fixture& f) { f.logic.cmdFis_Click(); }, indices::kStatusChooseFile},
+    };
+    Fixture f;
+    f.engine.files["/gol.xls"].sheet("Foaie1").set(1, 1, t("nimic"));
+    dataSheet(f.engine, "/rau.xls", "Rau", {1, 2});
+    f.engine.files["/rau.xls"].sheet("Rau").set(3, 2, t("doi"));
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act(f);
+        EXPECT_EQ(f.view.text.at(Control::Status), step.status);
+        EXPECT_EQ(f.view.enabled.at(Control::CalcButton),
+                  step.status != std::string(indices::kStatusChooseFile));
+    }
+}
+
 TEST(IndicesWindowLogic, CancelAndRetry) {
     Fixture f;
+    // Cancelled on first use: nothing changes, no engine is started.
+    f.logic.cmdFis_Click();
+    expectShows(f.view, {{}, -1, "", false, indices::kStatusChooseFile});
+    EXPECT_TRUE(f.view.shown.empty());
+    EXPECT_TRUE(f.engine.log.empty());
+    EXPECT_EQ(f.logic.sheetName(), "");
+
     f.choose("/date.xls");
     f.logic.cboFoaie_Click(1);
     // Cancelled: the list's current entry is named again, nothing else moves.
@@ -318,9 +368,90 @@ TEST(IndicesWindowLogic, CancelAndRetry) {
     f.view.files = {"/date.xls", "/date.xls"};
     f.logic.cmdFis_Click();
     EXPECT_EQ(f.view.shown.size(), 1u);
-    EXPECT_EQ(f.view.dialogs.size(), 4u);
+    EXPECT_EQ(f.view.dialogs.size(), 5u);
     EXPECT_EQ(f.logic.sheetName(), "Date");
     EXPECT_TRUE(f.view.enabled.at(Control::CalcButton));
+}
+
+// The choices under the list: off, the calculation is the classic one (above); with the estimates, both
+// tables on the chosen sheet or on every listed one, in one save, and the report beside the workbook, opened.
+TEST(IndicesWindowLogic, TheEstimatesAndEverySheet) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("ordana-ui-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string book = (folder / "date.xls").string();
+    const std::string report = (folder / "date - estimari.html").string();
+    struct Preferences : ui::Preferences {
+        std::map<std::string, bool> kept;
+        bool flag(const std::string& key, bool fallback) override {
+            return kept.count(key) ? kept[key] : fallback;
+        }
+        void setFlag(const std::string& key, bool value) override { kept[key] = value; }
+    };
+    const struct Row {
+        const char* name;
+        bool allSheets;
+        bool fractional; // "mici" gets an abundance of 2.5
+        std::vector<std::string> withEstimates, withIndices;
+        const char* status;
+        bool box;
+    } rows[] = {
+        {"the chosen sheet", false, false, {"Date"}, {"Date"}, indices::kStatusDoneReport, false},
+        {"every sheet", true, false, {"Date", "mici"}, {"Date", "mici"}, indices::kStatusDoneReport, false},
+        {"a fraction costs the estimates only",
+         true,
+         true,
+         {"Date"},
+         {"Date", "mici"},
+         indices::kStatusDoneErrorsReport,
+         true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove(report);
+        FakeEngine engine;
+        dataSheet(engine, book, "Date", {10, 20, 30, 40});
+        dataSheet(engine, book, "mici", {2, r.fractional ? 2.5 : 3, 5});
+        FakeView view;
+        Preferences preferences;
+        IndicesWindow logic{engine.factory(), view, &preferences};
+        logic.initialState();
+        logic.Form_Load();
+        EXPECT_FALSE(view.checked.at(Control::EstimatesBox)) << "off by default";
+        view.files.emplace_back(book);
+        logic.cmdFis_Click();
+        logic.chkEstimatori_Click(true);
+        logic.chkToateFoile_Click(r.allSheets);
+        logic.cmdCalcul_Click();
+
+        EXPECT_EQ(engine.files[book].saves, 1);
+        for (const char* sheet : {"Date", "mici"}) {
+            std::set<std::string> headings;
+            for (const auto& [at, value] : engine.files[book].sheet(sheet).cells)
+                if (at.first == 1) headings.insert(value.toText());
+            const auto has = [](const std::vector<std::string>& v, const char* s) {
+                return std::find(v.begin(), v.end(), s) != v.end();
+            };
+            EXPECT_EQ(headings.count("Indici") == 1, has(r.withIndices, sheet)) << sheet;
+            EXPECT_EQ(headings.count("Estimator") == 1, has(r.withEstimates, sheet)) << sheet;
+        }
+        EXPECT_EQ(view.text.at(Control::Status), std::string(r.status) + "date - estimari.html");
+        EXPECT_EQ(view.opened, std::vector<std::string>{report});
+        EXPECT_TRUE(std::filesystem::is_regular_file(report));
+        EXPECT_EQ(view.shown.size(), r.box ? 1u : 0u);
+        if (r.box) {
+            EXPECT_NE(view.shown[0].text.find("Eroare : 13"), std::string::npos) << view.shown[0].text;
+        }
+        EXPECT_EQ(engine.openApplications + engine.openWorkbooks, 0);
+
+        // Remembered: the next window starts with the same choices ticked.
+        FakeView again;
+        IndicesWindow next{engine.factory(), again, &preferences};
+        next.initialState();
+        EXPECT_TRUE(again.checked.at(Control::EstimatesBox));
+        EXPECT_EQ(again.checked.at(Control::AllSheetsBox), r.allSheets);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ShellLogic, MenuAndAboutTexts) {

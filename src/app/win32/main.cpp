@@ -1,13 +1,15 @@
 // The native Windows program: the same windows and logic as the Qt one, with the Windows API's own controls.
-#include "Win32Shell.h"
+#include "FrmStart.h"
 
 #include "spreadsheet/Spreadsheet.h"
+#include "ui/Desktop.h"
 
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // The manifest asks for per-monitor DPI awareness and the version 6 controls (visual styles).
@@ -18,15 +20,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     // apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     // A workbook given by "Open with" (the installer registers ordana.exe "%1"); nothing else is read.
-    std::string workbook;
+    std::vector<std::string> arguments;
     int argc = 0;
     if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
-        if (argc > 1) workbook = ordana::win32::utf8(argv[1]);
+        for (int i = 0; i < argc; ++i)
+            arguments.push_back(ordana::win32::utf8(argv[i]));
         LocalFree(argv);
     }
+    const std::string workbook = ordana::ui::workbookArgument(arguments);
     int rc = 1;
     {
-        ordana::win32::StartWindow32 frmStart(ordana::spreadsheet::nativeApplicationFactory(), workbook);
+        ordana::win32::FrmStart frmStart(ordana::spreadsheet::nativeApplicationFactory(), workbook);
         if (frmStart.create(show)) rc = frmStart.run();
     }
     if (SUCCEEDED(com)) CoUninitialize();
