@@ -135,7 +135,6 @@ def same_package(a, b):
 def whole_job(b, fixture, sheet, work):
     """The job on one workbook in the page, judged against the native ordana-cli on a copy of it."""
     kind = fixture.suffix[1:]
-    b.evaluate("document.getElementById('estimatori').checked && document.getElementById('estimatori').click()")
     choose(b, fixture)
     s = state(b)
     check(s["box"] is None and s["path"] == fixture.name and s["calcEnabled"],
@@ -168,6 +167,32 @@ def whole_job(b, fixture, sheet, work):
     check(same, "%s: saved as the native ordana-cli saves it (%s)" % (
         fixture.name, "byte for byte" if kind == "xls" else "entry for entry"))
     return downloaded
+
+
+def estimates(b, work):
+    """The check box ticked: the estimates table beside the indices in the saved workbook, the report shown in
+    the page and named in the status."""
+    fixture = fixtures / "basic-libreoffice.xlsx"
+    choose(b, fixture)
+    b.evaluate("document.getElementById('estimatori').checked || document.getElementById('estimatori').click()")
+    pick_sheet(b, "Date")
+    b.click("#prelucrare")
+    name, guid = b.wait_download()
+    saved = work / ("estimates-" + fixture.name)
+    shutil.copy(guid, saved)
+    s = state(b)
+    check(s["status"].startswith(" Prelucrare efectuata - raportul: ") and
+          s["status"].endswith("; descarcat ca " + fixture.name), "estimates: the status names the report and "
+          "the download: %r" % s["status"])
+    import openpyxl
+    sheet = openpyxl.load_workbook(str(saved))["Date"]
+    texts = {c.value for row in sheet.iter_rows() for c in row if isinstance(c.value, str)}
+    check({"Indici", "Estimator", "ES", "Metoda"} <= texts, "estimates: openpyxl reads both tables")
+    shown = b.evaluate("!document.getElementById('raport').hidden && "
+                       "document.getElementById('raport-cadru').srcdoc.includes('Chao')")
+    check(bool(shown), "estimates: the report is shown in the page")
+    b.screenshot(str(output / "estimates.png"))
+    b.evaluate("document.getElementById('estimatori').click()")
 
 
 def error_paths(b, work):
@@ -310,6 +335,7 @@ def main():
         for fixture in ("basic-libreoffice.xls", "basic-libreoffice.xlsx", "basic-libreoffice.ods"):
             whole_job(b, fixtures / fixture, "Lista", work)
         b.screenshot(str(output / "done.png"))
+        estimates(b, work)
         error_paths(b, work)
         # Closing the window and opening it again: the controls as the load step leaves them.
         b.click("#inchide")

@@ -24,9 +24,10 @@ const element = (control) => byId(ids[control]);
 
 // Romanian texts of the page itself: the handing back of the workbook, which the desktop does not need.
 const texts = {
-  savedInPlace: ' Prelucrare efectuata; salvat pe loc',
-  downloaded: (name) => ' Prelucrare efectuata; descarcat ca ' + name,
-  notWritten: ' Prelucrare efectuata; registrul nu a fost scris',
+  // Added to the logic's status, which may name the report.
+  savedInPlace: '; salvat pe loc',
+  downloaded: (name) => '; descarcat ca ' + name,
+  notWritten: '; registrul nu a fost scris',
   writeCaption: 'Eroare la scrierea in fisier',
   inUse: 'Fisierul este in uz sau este protejat la scriere',
   changed: (name) => 'Fisierul "' + name + '" a fost schimbat de alt program dupa ce a fost citit; ' +
@@ -231,6 +232,8 @@ async function calculate() {
 async function handBack(workbook, permission) {
   const bytes = Module.FS.readFile(workbook.path);
   const status = byId('stare');
+  const said = status.textContent;
+  const say = (what) => { status.textContent = status.title = said + what; };
   if (workbook.handle) {
     try {
       if (permission === 'granted') {
@@ -238,7 +241,7 @@ async function handBack(workbook, permission) {
         const now = await workbook.handle.getFile();
         if (now.lastModified !== workbook.lastModified || now.size !== workbook.size) {
           Page.message(texts.inUse, texts.writeCaption, false, texts.changed(workbook.name));
-          status.textContent = texts.notWritten;
+          say(texts.notWritten);
           return;
         }
         // The browser writes a new file beside it and puts it in place when closed: all or nothing.
@@ -253,18 +256,18 @@ async function handBack(workbook, permission) {
         const saved = await workbook.handle.getFile();
         workbook.lastModified = saved.lastModified;
         workbook.size = saved.size;
-        status.textContent = status.title = texts.savedInPlace;
+        say(texts.savedInPlace);
         return;
       }
       Page.message(texts.inUse, texts.writeCaption, false, texts.refused(workbook.name));
     } catch (e) {
       Page.message(texts.inUse, texts.writeCaption, false, texts.failed(workbook.name, e.message));
-      status.textContent = texts.notWritten;
+      say(texts.notWritten);
       return;
     }
   }
   download(bytes, workbook.name);
-  status.textContent = status.title = texts.downloaded(workbook.name);
+  say(texts.downloaded(workbook.name));
 }
 
 function download(bytes, name) {
