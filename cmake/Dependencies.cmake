@@ -1,11 +1,22 @@
 # Every outside library, found once for the whole tree. The Windows cross build finds zlib in MinGW's root,
 # compiles the expat copy of third_party/ (Debian has none for MinGW) and takes xxhash's one header alone;
-# it has no ISA-L: the zip layer's compression falls back to zlib there.
+# it has no ISA-L: the zip layer's compression falls back to zlib there. The WebAssembly build compiles zlib
+# and expat from third_party/ and takes xxhash's header alone too.
 find_package(Threads REQUIRED)
-find_package(ZLIB REQUIRED)
+if(NOT EMSCRIPTEN)
+  find_package(ZLIB REQUIRED)
+endif()
 
 add_library(ordana_xxhash INTERFACE)
-if(WIN32)
+if(EMSCRIPTEN)
+  enable_language(C)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/third_party/expat ${PROJECT_BINARY_DIR}/third_party/expat)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/third_party/zlib ${PROJECT_BINARY_DIR}/third_party/zlib)
+  find_file(ORDANA_XXHASH_HEADER xxhash.h PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  configure_file(${ORDANA_XXHASH_HEADER} ${PROJECT_BINARY_DIR}/third_party/xxhash/xxhash.h COPYONLY)
+  target_include_directories(ordana_xxhash SYSTEM INTERFACE ${PROJECT_BINARY_DIR}/third_party/xxhash)
+  target_compile_definitions(ordana_xxhash INTERFACE "XXH_INLINE_ALL=")
+elseif(WIN32)
   enable_language(C)
   # Every program one file: libstdc++, libgcc and winpthread linked in.
   add_link_options(-static)
@@ -33,7 +44,7 @@ if(ORDANA_BUILD_GUI)
   find_package(Qt6 REQUIRED COMPONENTS ${_qt_components})
 endif()
 if(BUILD_TESTING AND PROJECT_IS_TOP_LEVEL)
-  if(WIN32)
+  if(WIN32 OR EMSCRIPTEN)
     # Built by the cross compiler from Debian's sources (googletest), as GoogleTest itself recommends.
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

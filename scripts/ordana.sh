@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
 #   scripts/ordana.sh run    install or update what it needs, build, start Ordana
-#   scripts/ordana.sh test   install or update what it needs, build, run the whole test suite (Windows too)
+#   scripts/ordana.sh test   install or update what it needs, build, run the whole test suite (Windows and
+#                            the web page too)
 #   scripts/ordana.sh package  install or update what it needs, build the Debian package and install it
 #   scripts/ordana.sh windows  install or update what it needs, cross-build ordana.exe and ordana-cli.exe in
 #                              build-windows/, run their tests under Wine, make the portable zip and installer
+#   scripts/ordana.sh web      install or update what it needs, build build-web/ordana.html with emscripten,
+#                              run its tests under node and in headless chromium
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,6 +24,10 @@ package_packages=(dpkg-dev file)
 # makes the installer, Xvfb gives the native windows a screen.
 windows_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libxxhash-dev googletest wine64
                   python3 nsis xvfb xauth)
+# The WebAssembly build (emscripten brings clang, binaryen and node's modules) and its tests: GoogleTest's
+# sources, chromium driven over the DevTools protocol, the readers that judge what the page hands back.
+web_packages=(cmake ninja-build emscripten libxxhash-dev googletest python3 chromium python3-websocket
+              python3-xlrd python3-openpyxl python3-odf)
 
 # Every package brought to Debian 12's current version, not only the missing ones: the tests must meet the
 # libraries (expat's security updates among them) that a user installing today gets.
@@ -46,6 +53,17 @@ windows() {
     (cd build-windows && cpack -G ZIP)
 }
 
+# build-web/ordana.html and the test programs under node; the page's test compares with build/'s ordana-cli
+# when it is there. emscripten runs its own scripts with node, which finds their modules in Debian's folder only
+# when it is Debian's node.
+web() {
+    node -e "require('acorn')" 2>/dev/null || export NODE_PATH=/usr/share/nodejs
+    emcmake cmake -S . -B build-web -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/wasm32-emscripten.cmake" \
+            -DCMAKE_BUILD_TYPE=Release -DORDANA_BUILD_GUI=OFF -DORDANA_BUILD_BENCHMARKS=OFF -DORDANA_WERROR=ON
+    cmake --build build-web
+    ctest --test-dir build-web --output-on-failure -j2
+}
+
 case "${1:-}" in
 run)
     install_current "${build_packages[@]}"
@@ -68,6 +86,8 @@ test)
     scripts/fuzz.sh 60
     install_current "${windows_packages[@]}"
     windows
+    install_current "${web_packages[@]}"
+    web
     ;;
 package)
     install_current "${build_packages[@]}" "${package_packages[@]}"
@@ -82,8 +102,12 @@ windows)
     install_current "${windows_packages[@]}"
     windows
     ;;
+web)
+    install_current "${web_packages[@]}"
+    web
+    ;;
 *)
-    echo "usage: $0 run|test|package|windows" >&2
+    echo "usage: $0 run|test|package|windows|web" >&2
     exit 2
     ;;
 esac

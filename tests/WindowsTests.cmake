@@ -17,7 +17,8 @@ function(ordana_add_wine_test name)
                                   FIXTURES_REQUIRED wine)
 endfunction()
 
-ordana_add_wine_test(common_tests common/ArithmeticTest.cpp common/CellValueTest.cpp common/TextTest.cpp)
+ordana_add_wine_test(common_tests common/ArithmeticTest.cpp common/CellValueTest.cpp common/CharconvTest.cpp
+                     common/TextTest.cpp)
 target_link_libraries(common_tests PRIVATE ordana_common)
 
 ordana_add_wine_test(analysis_tests analysis/SpeciesSampleTest.cpp analysis/DiversityIndicesTest.cpp)

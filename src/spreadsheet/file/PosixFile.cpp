@@ -32,7 +32,12 @@ std::int64_t NativeFile::readAt(std::uint8_t* buffer, std::uint64_t n, std::uint
 }
 
 NativeFile NativeFile::duplicate() const {
+#ifdef __EMSCRIPTEN__
+    // One process that never executes another: emscripten has no F_DUPFD_CLOEXEC.
+    return NativeFile(::dup(int(h_)));
+#else
     return NativeFile(::fcntl(int(h_), F_DUPFD_CLOEXEC, 0));
+#endif
 }
 
 int lastError() {
