@@ -25,8 +25,8 @@ std::string noteText(unsigned notes) {
                                         "nicio specie rara (<= 10)",
                                         "formula nedefinita",
                                         "extrapolare peste 2n, nesigura",
-                                        "estimare sub S observat (f2 mare fata de f1); intervalul ei nu "
-                                        "este limitat la S observat",
+                                        ("estimare sub S observat (f2 mare fata de f1); intervalul ei nu "
+                                         "este limitat la S observat"),
                                         "toate speciile rare (<= 10) au cate un individ"};
     std::string out;
     for (unsigned i = 0; i < sizeof texts / sizeof *texts; ++i)

@@ -382,7 +382,9 @@ TEST(BatchOnFiles, TheReportWritesOnlyTheReport) {
     const std::string disguised = write("alt.html", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8));
     const std::string old = write("vechi.html", "<p>raportul de ieri</p>");
     const std::string userTemp = write("r.html.tmp", "al utilizatorului");
-    std::filesystem::create_symlink(old, scratch / "legatura.html");
+    // Windows lets only some users make links: without one, that row has nothing to show.
+    std::error_code noLink;
+    std::filesystem::create_symlink(old, scratch / "legatura.html", noLink);
     const struct {
         const char* name;
         std::string report;
@@ -397,11 +399,16 @@ TEST(BatchOnFiles, TheReportWritesOnlyTheReport) {
         {"a workbook's name", (scratch / "nou.ods").string(), ExitUsage, "extensia unui registru"},
         {"a folder", (scratch / "dosar").string(), ExitUsage, "este un dosar"},
         {"a link", (scratch / "legatura.html").string(), ExitUsage, "legatura simbolica"},
+#ifdef _WIN32
+        {"a device", "NUL", ExitUsage, "nu este un fisier obisnuit"},
+#else
         {"a device", "/dev/null", ExitUsage, "nu este un fisier obisnuit"},
+#endif
         {"a new page", (scratch / "r.html").string(), ExitDone, ""},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
+        if (noLink && std::string(r.name) == "a link") continue;
         std::ostringstream out, err;
         const int saves = engine.files[book].saves;
         EXPECT_EQ(runBatch(parseArguments({"--estimates", "--report", r.report, book}), engine.factory(), out,

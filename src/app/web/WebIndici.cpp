@@ -73,6 +73,7 @@ void IndicesPage::show() {
         {int(Control::CancelButton), layout::kCancelButton},
         {int(Control::EstimatesBox), layout::kEstimatesBox},
         {int(Control::AllSheetsBox), layout::kAllSheetsBox},
+        {int(Control::IncidenceBox), layout::kIncidenceBox},
     };
     for (const auto& [control, text] : labels)
         page_label(control, text);

@@ -47,6 +47,10 @@ EMSCRIPTEN_KEEPALIVE void ordana_all_sheets(int checked) {
     page().logic().chkToateFoile_Click(checked != 0);
 }
 
+EMSCRIPTEN_KEEPALIVE void ordana_incidence(int checked) {
+    page().logic().chkIncidenta_Click(checked != 0);
+}
+
 } // extern "C"
 
 int main() {

@@ -16,9 +16,10 @@ var Module = {
 {
 // ui::Control, in the order of View.h; the negative ones are labels only the page has.
 const Control = {FileButton: 0, PathBox: 1, SheetList: 2, CalcButton: 3, CancelButton: 4, Status: 5,
-                 EstimatesBox: 6, AllSheetsBox: 7, Caption: -1, Frame: -2, SheetLabel: -3, Title: -4};
+                 EstimatesBox: 6, AllSheetsBox: 7, IncidenceBox: 8, Caption: -1, Frame: -2, SheetLabel: -3,
+                 Title: -4};
 const ids = {0: 'fisier', 1: 'locatie', 2: 'foaia', 3: 'prelucrare', 4: 'inchide', 5: 'stare', 6: 'estimatori',
-             7: 'toatefoile'};
+             7: 'toatefoile', 8: 'incidenta'};
 const byId = (id) => document.getElementById(id);
 const element = (control) => byId(ids[control]);
 
@@ -53,7 +54,8 @@ const Page = {
     else if (control === Control.Frame) byId('sursa').textContent = text;
     else if (control === Control.SheetLabel) byId('eticheta').textContent = text;
     else if (control === Control.FileButton) byId('fisier-buton').textContent = text;
-    else if (control === Control.EstimatesBox || control === Control.AllSheetsBox) {
+    else if (control === Control.EstimatesBox || control === Control.AllSheetsBox ||
+             control === Control.IncidenceBox) {
       // "&" marks the access key, as in the desktop windows.
       const at = text.indexOf('&');
       const key = at >= 0 ? text[at + 1] : '';
@@ -319,6 +321,7 @@ function wire() {
   byId('inchide').addEventListener('click', () => command(() => Module._ordana_cancel()));
   byId('estimatori').addEventListener('change', (e) => Module._ordana_estimates(e.target.checked ? 1 : 0));
   byId('toatefoile').addEventListener('change', (e) => Module._ordana_all_sheets(e.target.checked ? 1 : 0));
+  byId('incidenta').addEventListener('change', (e) => Module._ordana_incidence(e.target.checked ? 1 : 0));
   byId('redeschide').addEventListener('click', () => {
     byId('redeschide').hidden = true;
     byId('fereastra').hidden = false;

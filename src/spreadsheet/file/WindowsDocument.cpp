@@ -2,6 +2,7 @@
 #include "Failures.h"
 #include "WinFile.h"
 
+#include <cwctype>
 #include <random>
 
 namespace ordana::spreadsheet {
@@ -34,10 +35,23 @@ const char* kindWords(PathKind kind) {
     }
 }
 
+// CON, NUL, COM1 and the like name devices in every folder, whatever their extension.
+bool isDeviceName(std::wstring name) {
+    name = name.substr(0, name.find(L'.'));
+    for (auto& c : name)
+        c = wchar_t(std::towupper(c));
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"})
+        if (name == device) return true;
+    return name.size() == 4 && (name.starts_with(L"COM") || name.starts_with(L"LPT")) && name[3] >= L'1' &&
+           name[3] <= L'9';
+}
+
 } // namespace
 
 PathKind pathKind(const std::string& path) {
-    return kindOf(::GetFileAttributesW(longPath(path).c_str()));
+    const std::wstring place = longPath(path);
+    if (isDeviceName(nameOf(place))) return PathKind::Other;
+    return kindOf(::GetFileAttributesW(place.c_str()));
 }
 
 void writeDocument(const std::string& path, std::span<const std::uint8_t> bytes) {
@@ -45,7 +59,7 @@ void writeDocument(const std::string& path, std::span<const std::uint8_t> bytes)
     const std::wstring folder = folderOf(place), name = nameOf(place);
     if (name.empty()) notWritten(path, kindWords(PathKind::Folder));
     requireFolder(folder, utf8(folder));
-    const PathKind kind = kindOf(::GetFileAttributesW(place.c_str()));
+    const PathKind kind = isDeviceName(name) ? PathKind::Other : kindOf(::GetFileAttributesW(place.c_str()));
     if (kind != PathKind::Missing && kind != PathKind::Regular) notWritten(path, kindWords(kind));
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device random;
