@@ -77,9 +77,8 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
         const auto& t = content_.tables();
-        const std::size_t at = findSheet(
-            t.size(), [&](std::size_t k) -> const std::string& { return t[k].name; }, name, source_->path());
-        return std::make_shared<OdsWorksheet>(shared_from_this(), at);
+        if (!names_) names_.emplace(t.size(), [&](std::size_t k) -> const std::string& { return t[k].name; });
+        return std::make_shared<OdsWorksheet>(shared_from_this(), names_->find(name, source_->path()));
     }
     void close(bool saveChanges) override {
         checkOpen();
@@ -130,6 +129,7 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     double digitTwips_ = 111;
     bool closed_ = false;
     std::optional<std::string> active_;
+    std::optional<SheetNames> names_;
 };
 
 void OdsWorkbook::save() {

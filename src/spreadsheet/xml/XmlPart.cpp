@@ -20,6 +20,15 @@ bool isSpace(std::uint8_t c) {
 
 } // namespace
 
+std::size_t heldBy(const Element& e) {
+    const auto heap = [](const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 : 0; };
+    std::size_t n = sizeof(Element) + heap(e.uri) + heap(e.local) + heap(e.prefix) +
+                    e.attributes.capacity() * sizeof(Attribute);
+    for (const Attribute& a : e.attributes)
+        n += heap(a.uri) + heap(a.local) + heap(a.prefix) + heap(a.value);
+    return n;
+}
+
 std::string nestedTooDeep() {
     return "are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) + " niveluri";
 }
@@ -475,6 +484,18 @@ void Edits::replace(std::size_t begin, std::size_t end, std::string text) {
 
 void Edits::insert(std::size_t at, std::string text) {
     edits_.push_back({at, at, std::move(text), edits_.size()});
+}
+
+void Edits::append(const Edits& other) {
+    for (const Edit& e : other.edits_)
+        edits_.push_back({e.begin, e.end, e.text, edits_.size()});
+}
+
+std::size_t Edits::bytes() const {
+    std::size_t n = edits_.capacity() * sizeof(Edit);
+    for (const Edit& e : edits_)
+        n += e.text.capacity();
+    return n;
 }
 
 std::vector<Edits::Edit> Edits::sorted() const {

@@ -42,6 +42,9 @@ struct Element {
     std::string qualified(std::string_view local) const;
 };
 
+// The memory an element kept takes: itself, its names and its attributes (for the budgets that count it).
+std::size_t heldBy(const Element& e);
+
 // Where an element ends: its end tag, or nothing for an empty element (<a/>: endBegin == endEnd == startEnd).
 struct EndTag {
     std::size_t begin = 0, end = 0;
@@ -238,7 +241,11 @@ class Edits {
   public:
     void replace(std::size_t begin, std::size_t end, std::string text);
     void insert(std::size_t at, std::string text);
+    // The other's edits after these: at one position its insertions come after those here.
+    void append(const Edits& other);
     bool empty() const { return edits_.empty(); }
+    // The memory the edits take.
+    std::size_t bytes() const;
     // One past the last original byte an edit touches (where the last insertion goes): the bytes from here
     // on are the original's.
     std::size_t end() const;
