@@ -34,18 +34,25 @@ class MemoryBudget {
 
     // n bytes more, for what the part holds; 1004 naming the part and the limit when they are not left.
     void take(std::size_t n, const std::string& part) {
-        if (n > limit_ - held_) refuse(part);
+        if (!tryTake(n)) refuse(part);
+    }
+    // The same, saying whether they were left, for readers that stop their parser rather than throw.
+    bool tryTake(std::size_t n) {
+        if (n > limit_ - held_) return false;
         held_ += n;
+        return true;
     }
     void give(std::size_t n) { held_ -= n < held_ ? n : held_; }
     std::size_t held() const { return held_; }
     std::size_t limit() const { return limit_; }
 
     [[noreturn]] void refuse(const std::string& part) const {
-        throw OverBudget(err::Application, "partea " + text::quoted(part) + " depaseste limita de " +
-                                               std::to_string(limit_ >> 20) +
-                                               " MiB de memorie a registrului (celulele, textele si "
-                                               "elementele tinute deodata)");
+        throw OverBudget(err::Application, "partea " + text::quoted(part) + " " + beyond());
+    }
+    // What the refusal says after the part's name.
+    std::string beyond() const {
+        return "depaseste limita de " + std::to_string(limit_ >> 20) +
+               " MiB de memorie a registrului (celulele, textele si elementele tinute deodata)";
     }
 
   private:
@@ -81,6 +88,12 @@ class Held {
         if (!budget_) return;
         budget_->take(n, part_);
         bytes_ += n;
+    }
+    bool tryAdd(std::size_t n) {
+        if (!budget_) return true;
+        if (!budget_->tryTake(n)) return false;
+        bytes_ += n;
+        return true;
     }
     void clear() {
         if (budget_) budget_->give(bytes_);

@@ -555,7 +555,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"hostile-o_entity_content.ods", "partea \"content.xml\" contine o declaratie DOCTYPE"},
         Refusal{"hostile-o_value_nan.ods", ": celula B2 are valoarea numerica \"nan\", care nu este un numar",
                 2, 2},
-        Refusal{"hostile-cells_bomb.ods", "de celule, prea multe pentru a fi prelucrate", 3, 1}),
+        Refusal{"hostile-cells_bomb.ods",
+                "partea \"content.xml\" depaseste limita de 128 MiB de memorie a registrului", 3, 1}),
     [](const auto& info) { return std::to_string(info.index); });
 
 // A package of the fixture with one part replaced.

@@ -21,8 +21,11 @@ std::string_view chars(std::span<const std::uint8_t> b) {
 
 } // namespace
 
-Content::Content(Source source) : source_(std::move(source)) {
+Content::Content(Source source, std::shared_ptr<MemoryBudget> budget)
+    : source_(std::move(source)), budget_(std::move(budget)), held_(budget_, "content.xml") {
     ContentParser cp(*this);
+    cp.held = &held_;
+    cp.textHeld = Held(budget_, "content.xml");
     auto parser = std::make_unique<Parser>(cp);
     std::optional<xml::EndFinder> skipping;
     bool keepHead = true;
@@ -62,6 +65,7 @@ Content::Content(Source source) : source_(std::move(source)) {
         }
         if (keepHead) {
             // Kept piece by piece until the body starts: the automatic styles a save copies from.
+            held_.add(piece.size());
             head_.append(chars(piece));
             if (bodyStart_ != std::string::npos) {
                 head_.resize(std::min(head_.size(), bodyStart_));
@@ -90,8 +94,11 @@ void Content::wholeTable(Table& t) {
     const std::string open = "<w" + (t.nsInScope ? *t.nsInScope : std::string()) + ">";
     const auto parse = [&](bool plainly) {
         Table whole;
+        whole.held = Held(budget_, "content.xml");
         ContentParser cp(*this);
         cp.target = &whole;
+        cp.held = &whole.held;
+        cp.textHeld = Held(budget_, "content.xml");
         cp.shift = std::int64_t(t.span.begin) - std::int64_t(open.size());
         std::optional<xml::PlainParser> plain;
         std::optional<Parser> parser;
@@ -127,6 +134,69 @@ void Content::wholeTable(Table& t) {
         return true;
     };
     if (!parse(true)) parse(false);
+    // A sheet released and read again: its changes made again, the same way.
+    const auto it = kept_.find(&t);
+    if (it == kept_.end()) return;
+    it->second.edits.reset();
+    it->second.held.clear();
+    replaying_ = true;
+    try {
+        for (const Change& c : it->second.changes)
+            switch (c.kind) {
+            case Change::Kind::Value:
+                setValue(t, c.row, c.col, c.value);
+                break;
+            case Change::Kind::ColumnStyle:
+                setColumnStyle(t, c.col, c.columnStyle);
+                break;
+            case Change::Kind::FormatColumn:
+                formatColumn(t, c.col, c.style);
+                break;
+            case Change::Kind::FormatCell:
+                formatCell(t, c.row, c.col, c.style);
+                break;
+            }
+    } catch (...) {
+        replaying_ = false;
+        throw;
+    }
+    replaying_ = false;
+}
+
+Content::Kept& Content::kept(const Table& t) {
+    auto [it, fresh] = kept_.try_emplace(&t);
+    if (fresh) it->second.held = Held(budget_, "content.xml");
+    return it->second;
+}
+
+void Content::record(const Table& t, Change change) {
+    if (replaying_) return;
+    Kept& k = kept(t);
+    k.edits.reset();
+    k.held.add(sizeof(Change) + heapOf(change.columnStyle) + change.value.toText().size());
+    k.changes.push_back(std::move(change));
+}
+
+void Content::release(Table& t) {
+    if (!t.whole) return;
+    if (const auto it = kept_.find(&t); it != kept_.end() && !it->second.edits) {
+        xml::Edits edits;
+        ContentWriter(*this).tableEdits(t, edits);
+        it->second.held.add(edits.bytes());
+        it->second.edits = std::move(edits);
+    }
+    // As the open left it: the rows a listing reads, the columns, and no bytes of its own.
+    std::size_t keep = 0;
+    while (keep < t.rows.size() && t.rows[keep].first < kFirstRows)
+        ++keep;
+    t.rows.erase(t.rows.begin() + std::ptrdiff_t(keep), t.rows.end());
+    t.rows.shrink_to_fit();
+    t.bytes = {};
+    t.rest = nullptr;
+    t.restAt = 0;
+    t.lastRead = 0;
+    t.whole = false;
+    t.held.clear();
 }
 
 std::string_view Content::original(std::size_t begin, std::size_t end, const Table* t) const {
@@ -142,6 +212,7 @@ std::string_view Content::original(std::size_t begin, std::size_t end, const Tab
         if (n == 0) corrupt("content.xml", "s-a scurtat de la deschidere");
         const std::size_t from = std::max(t->restAt, t->span.begin + t->bytes.size());
         const std::size_t to = std::min(t->restAt + n, t->span.end);
+        if (from < to) t->held.add(to - from);
         if (from < to) t->bytes.append(chars(std::span(buf).subspan(from - t->restAt, to - from)));
         t->restAt += n;
     }
@@ -308,6 +379,7 @@ void Content::setValue(Table& t, std::uint32_t row, std::uint32_t col, const Cel
     c.valueWritten = true;
     r.dirty = true;
     modified_ = true;
+    record(t, {Change::Kind::Value, row, col, v, {}, {}});
 }
 
 namespace {
@@ -355,6 +427,7 @@ void Content::setColumnStyle(Table& t, std::uint32_t col, const std::string& col
     ColEl& c = t.cols[splitColumn(t, col)];
     c.style = columnStyle;
     modified_ = true;
+    record(t, {Change::Kind::ColumnStyle, 0, col, {}, columnStyle, {}});
 }
 
 namespace {
@@ -379,6 +452,7 @@ void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& chang
         restyle(cell, derive(cell.style.empty() ? r.defaultCellStyle : cell.style, change));
     }
     modified_ = true;
+    record(t, {Change::Kind::FormatColumn, 0, col, {}, {}, change});
 }
 
 std::string Content::effectiveStyle(const Table& t, const RowEl& r, const CellEl& c) const {
@@ -396,6 +470,7 @@ void Content::formatCell(Table& t, std::uint32_t row, std::uint32_t col, const S
     restyle(c, derive(effectiveStyle(t, r, c), change));
     r.dirty = true;
     modified_ = true;
+    record(t, {Change::Kind::FormatCell, row, col, {}, {}, change});
 }
 
 Content::Source Content::fromBytes(std::string_view xml, std::size_t piece) {

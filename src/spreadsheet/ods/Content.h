@@ -4,9 +4,11 @@
 // repeat counts, and the automatic styles, each with the byte span it occupies in the part. The part can be
 // far larger than the file (it compresses well), so it is never held whole: opening reads it once, piece by
 // piece, keeping the bytes before the body, each sheet's name and place and its first rows (what a listing
-// asks); a sheet is indexed in full, and its bytes kept, only when it is read past those rows or edited.
-// Edits split only the elements they touch, and writing streams every other byte of the part as it was. A run
-// of repeated rows or cells is one element here, however large its count. Rows and columns count from 0.
+// asks); a sheet is indexed in full, and its bytes kept, only when it is read past those rows or edited, and
+// until it is released: a changed sheet then keeps its edits of the part and the changes made to it, which
+// a sheet indexed again gets again. Everything kept is taken from the workbook's memory budget. Edits split
+// only the elements they touch, and writing streams every other byte of the part as it was. A run of
+// repeated rows or cells is one element here, however large its count. Rows and columns count from 0.
 //
 // The elements are in Elements.h, the automatic styles in AutoStyles.h; the part is read by ContentParser and
 // written by ContentWriter.
@@ -33,8 +35,9 @@ class Content {
   public:
     // Reads the part from its start, each time it is called.
     using Source = std::function<xml::PieceReader()>;
-    // Reads the part once (1004 naming it when it is not well-formed).
-    explicit Content(Source source);
+    // Reads the part once (1004 naming it when it is not well-formed, or when it would hold more than the
+    // budget allows).
+    explicit Content(Source source, std::shared_ptr<MemoryBudget> budget = nullptr);
     // A part already in memory (it must outlive the content), handed over at most piece bytes at a time.
     static Source fromBytes(std::string_view xml, std::size_t piece = std::size_t(1) << 20);
 
@@ -59,6 +62,8 @@ class Content {
     void reserveNames(const std::set<std::string>& names) { usedNames_.insert(names.begin(), names.end()); }
 
     bool modified() const { return modified_; }
+    // The sheet's index given back, as when the part was opened: its first rows kept, its edits made.
+    void release(Table& t);
     // The part with the edits: the original bytes outside every touched element, read again from the source.
     xml::Edits edits() const;
     void writeTo(const ByteSink& sink) const;
@@ -75,7 +80,24 @@ class Content {
   private:
     friend struct ContentParser;
     friend class ContentWriter;
-    // Indexes every row of the sheet, the first time it is needed.
+    // A change made to a sheet, as it was asked for.
+    struct Change {
+        enum class Kind { Value, ColumnStyle, FormatColumn, FormatCell } kind;
+        std::uint32_t row = 0, col = 0;
+        CellValue value;
+        std::string columnStyle;
+        StyleChange style;
+    };
+    // What a released sheet keeps: the changes, and the part's edits they make.
+    struct Kept {
+        std::vector<Change> changes;
+        std::optional<xml::Edits> edits;
+        Held held;
+    };
+    Kept& kept(const Table& t);
+    void record(const Table& t, Change change);
+    // Indexes every row of the sheet, the first time it is needed (again after a release, with its changes
+    // made again).
     void wholeTable(Table& t);
     // Original bytes of the part: before the body, or inside a whole sheet. Valid until the next call.
     std::string_view original(std::size_t begin, std::size_t end, const Table* t) const;
@@ -92,6 +114,8 @@ class Content {
     std::string signature(const AutoStyle& s) const;
 
     Source source_;
+    std::shared_ptr<MemoryBudget> budget_;
+    Held held_;        // the head, the automatic styles, the sheets' names and first rows
     std::string head_; // the part's bytes before <office:body>
     std::vector<Table> tables_;
     std::map<std::string, std::string> prefixes_; // URI -> prefix, as the root declares them
@@ -109,6 +133,8 @@ class Content {
     double nullDate_ = 0;                           // days from 1899-12-30 to the document's null date
     bool modified_ = false;
     bool plainRows_ = true;
+    std::map<const Table*, Kept> kept_;
+    bool replaying_ = false;
 };
 
 } // namespace ordana::spreadsheet::ods

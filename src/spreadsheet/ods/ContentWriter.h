@@ -17,6 +17,8 @@ class ContentWriter {
   public:
     explicit ContentWriter(const Content& content) : content_(content) {}
     xml::Edits edits() const;
+    // The edits of one sheet's columns and rows.
+    void tableEdits(const Table& t, xml::Edits& edits) const;
 
   private:
     void columnEdits(const Table& t, xml::Edits& edits) const;

@@ -5,6 +5,7 @@
 // however large its count. Rows and columns count from 0.
 
 #include "common/CellValue.h"
+#include "spreadsheet/MemoryBudget.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/xml/XmlPart.h"
 
@@ -88,6 +89,7 @@ struct Table {
     bool rowsInOrder = true;
     std::size_t rowsReadPlainly = 0; // of those, straight off the bytes
     std::size_t lastRead = 0;        // the row element a cell was last read from: reading goes row by row
+    mutable Held held;               // what the whole sheet's index and bytes take from the budget
 };
 
 } // namespace ordana::spreadsheet::ods
