@@ -451,6 +451,7 @@ TEST(XlsxTable, HostileAndOddPackagesGetTheirTableOrARefusalNamingTheCause) {
         {"hostile-dup_sheet_names_case.xlsx", "DATE", nullptr},
         {"hostile-bomb_workbook_nodes_50.xlsx", "Date", nullptr},
         {"hostile-eocd_count_low.xlsx", "Date", nullptr},
+        {"hostile-eocd_count_low_cdsize_low.xlsx", "Date", nullptr},
         {"hostile-laughs_sst.xlsx", "Date", "partea \"xl/sharedStrings.xml\" contine o declaratie DOCTYPE"},
         {"hostile-row_beyond.xlsx", "Date", "randul 1048577 nu exista"},
         {"hostile-cells_bomb.xlsx", "Date",
