@@ -109,6 +109,11 @@ class Held {
     std::size_t bytes_ = 0;
 };
 
+// Empties a container and gives its memory back (assigning {} keeps a vector's or a string's room).
+template <class Container> void release(Container& c) {
+    Container().swap(c);
+}
+
 // The heap a string holds beyond its own size (none while it is short enough to live inside it).
 inline std::size_t heapOf(const std::string& s) {
     return s.capacity() > 15 ? s.capacity() + 1 : 0;

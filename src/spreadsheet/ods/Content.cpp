@@ -6,6 +6,7 @@
 #include "Runs.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/zip/Compression.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +20,139 @@ std::string_view chars(std::span<const std::uint8_t> b) {
     return {reinterpret_cast<const char*>(b.data()), b.size()};
 }
 
+// The first bytes of a sheet kept as it is indexed: those a save reads again, unless it edits further down.
+constexpr std::size_t kKeptBytes = std::size_t(16) << 20;
+
+// A sheet's changes as bytes and back, to be kept packed.
+class ChangeWriter {
+  public:
+    void u8(std::uint8_t v) { out_ += char(v); }
+    void u32(std::uint32_t v) { out_.append(reinterpret_cast<const char*>(&v), sizeof v); }
+    void f64(double v) { out_.append(reinterpret_cast<const char*>(&v), sizeof v); }
+    void text(const std::string& s) {
+        u32(std::uint32_t(s.size()));
+        out_ += s;
+    }
+    void optionalText(const std::optional<std::string>& s) {
+        u8(s ? 1 : 0);
+        if (s) text(*s);
+    }
+    std::string take() { return std::move(out_); }
+
+  private:
+    std::string out_;
+};
+
+class ChangeReader {
+  public:
+    explicit ChangeReader(std::string_view in) : in_(in) {}
+    bool done() const { return in_.empty(); }
+    std::uint8_t u8() { return std::uint8_t(take(1)[0]); }
+    std::uint32_t u32() {
+        std::uint32_t v;
+        std::memcpy(&v, take(sizeof v).data(), sizeof v);
+        return v;
+    }
+    double f64() {
+        double v;
+        std::memcpy(&v, take(sizeof v).data(), sizeof v);
+        return v;
+    }
+    std::string text() { return std::string(take(u32())); }
+    std::optional<std::string> optionalText() {
+        return u8() ? std::optional<std::string>(text()) : std::nullopt;
+    }
+
+  private:
+    std::string_view take(std::size_t n) {
+        if (n > in_.size())
+            throw RuntimeError(err::Internal, "modificarile pastrate ale foii sunt deteriorate");
+        const std::string_view v = in_.substr(0, n);
+        in_.remove_prefix(n);
+        return v;
+    }
+    std::string_view in_;
+};
+
 } // namespace
+
+std::string Content::packChanges(const std::vector<Change>& changes) {
+    ChangeWriter w;
+    for (const Change& c : changes) {
+        w.u8(std::uint8_t(c.kind));
+        w.u32(c.row), w.u32(c.col);
+        w.u8(std::uint8_t(c.value.kind()));
+        switch (c.value.kind()) {
+        case CellValue::Kind::Number:
+            w.f64(c.value.numberValue());
+            break;
+        case CellValue::Kind::Text:
+            w.text(c.value.textValue());
+            break;
+        case CellValue::Kind::Boolean:
+            w.u8(c.value.booleanValue() ? 1 : 0);
+            break;
+        case CellValue::Kind::Error:
+            w.u8(c.value.errorCode());
+            break;
+        case CellValue::Kind::Empty:
+            break;
+        }
+        w.text(c.columnStyle);
+        w.optionalText(c.style.textAlign);
+        w.optionalText(c.style.dataStyle);
+        w.u8(c.style.bold ? (*c.style.bold ? 2 : 1) : 0);
+        w.u8(std::uint8_t(c.style.borders[0] | c.style.borders[1] << 1 | c.style.borders[2] << 2 |
+                          c.style.borders[3] << 3));
+        w.text(c.style.border);
+    }
+    return w.take();
+}
+
+std::vector<Content::Change> Content::unpackChanges(std::string_view packed) {
+    std::vector<Change> out;
+    ChangeReader r(packed);
+    while (!r.done()) {
+        Change c;
+        c.kind = Change::Kind(r.u8());
+        c.row = r.u32(), c.col = r.u32();
+        switch (CellValue::Kind(r.u8())) {
+        case CellValue::Kind::Number:
+            c.value = CellValue::number(r.f64());
+            break;
+        case CellValue::Kind::Text:
+            c.value = CellValue::text(r.text());
+            break;
+        case CellValue::Kind::Boolean:
+            c.value = CellValue::boolean(r.u8() != 0);
+            break;
+        case CellValue::Kind::Error:
+            c.value = CellValue::error(r.u8());
+            break;
+        case CellValue::Kind::Empty:
+            break;
+        }
+        c.columnStyle = r.text();
+        c.style.textAlign = r.optionalText();
+        c.style.dataStyle = r.optionalText();
+        if (const std::uint8_t b = r.u8()) c.style.bold = b == 2;
+        const std::uint8_t sides = r.u8();
+        for (int k = 0; k < 4; ++k)
+            c.style.borders[k] = (sides >> k) & 1u;
+        c.style.border = r.text();
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+std::size_t Content::heldBy(const Change& c) {
+    return sizeof(Change) + heapOf(c.columnStyle) + heapOf(c.style.border) +
+           (c.value.kind() == CellValue::Kind::Text ? heapOf(c.value.textValue()) : 0) +
+           (c.style.textAlign ? heapOf(*c.style.textAlign) : 0) +
+           (c.style.dataStyle ? heapOf(*c.style.dataStyle) : 0);
+}
+
+namespace {} // namespace
 
 Content::Content(Source source, std::shared_ptr<MemoryBudget> budget)
     : source_(std::move(source)), budget_(std::move(budget)), held_(budget_, "content.xml") {
@@ -115,33 +248,37 @@ void Content::wholeTable(Table& t) {
             return true;
         };
         if (!feed(open, false)) return false;
-        std::size_t fed = 0;
         bool going = true;
-        xml::readPieces(source_(), [&](std::size_t base, std::span<const std::uint8_t> piece) {
-            const std::size_t from = std::max(base, t.span.begin),
-                              to = std::min(base + piece.size(), t.span.end);
-            if (from < to) {
-                going = feed(chars(piece.subspan(from - base, to - from)), false);
-                fed += to - from;
+        std::string kept; // the first bytes, which a save reads again
+        readRange(t.span.begin, t.span.end, [&](std::string_view piece) {
+            if (kept.size() < kKeptBytes) {
+                const std::string_view k = piece.substr(0, kKeptBytes - kept.size());
+                whole.held.add(k.size());
+                kept.append(k);
             }
-            return going && to < t.span.end;
+            return going = feed(piece, false);
         });
         if (!going) return false;
-        if (fed != t.span.end - t.span.begin) corrupt("content.xml", "s-a scurtat de la deschidere");
         if (!feed("</w>", true)) return false;
         whole.nsInScope = std::move(t.nsInScope);
+        whole.bytes = std::move(kept);
         t = std::move(whole);
         return true;
     };
     if (!parse(true)) parse(false);
     // A sheet released and read again: its changes made again, the same way.
     const auto it = kept_.find(&t);
-    if (it == kept_.end()) return;
-    it->second.edits.reset();
-    it->second.held.clear();
+    if (it == kept_.end() || it->second.packed.empty()) return;
+    Kept& k = it->second;
+    const auto bytes = zip::unpackBytes(k.packed, k.editsSize + k.changesSize);
+    k.changes = unpackChanges(chars(std::span(bytes).subspan(k.editsSize)));
+    spreadsheet::release(k.packed);
+    k.held.clear();
+    for (const Change& c : k.changes)
+        k.held.add(heldBy(c));
     replaying_ = true;
     try {
-        for (const Change& c : it->second.changes)
+        for (const Change& c : k.changes)
             switch (c.kind) {
             case Change::Kind::Value:
                 setValue(t, c.row, c.col, c.value);
@@ -172,18 +309,30 @@ Content::Kept& Content::kept(const Table& t) {
 void Content::record(const Table& t, Change change) {
     if (replaying_) return;
     Kept& k = kept(t);
-    k.edits.reset();
-    k.held.add(sizeof(Change) + heapOf(change.columnStyle) + change.value.toText().size());
+    k.held.add(heldBy(change));
     k.changes.push_back(std::move(change));
+}
+
+xml::Edits Content::keptEdits(const Kept& k) const {
+    const auto bytes = zip::unpackBytes(k.packed, k.editsSize + k.changesSize);
+    return xml::Edits::unpack(chars(std::span(bytes).first(k.editsSize)));
 }
 
 void Content::release(Table& t) {
     if (!t.whole) return;
-    if (const auto it = kept_.find(&t); it != kept_.end() && !it->second.edits) {
+    if (const auto it = kept_.find(&t); it != kept_.end() && !it->second.changes.empty()) {
+        Kept& k = it->second;
         xml::Edits edits;
         ContentWriter(*this).tableEdits(t, edits);
-        it->second.held.add(edits.bytes());
-        it->second.edits = std::move(edits);
+        const std::string packedEdits = edits.pack(), packedChanges = packChanges(k.changes);
+        std::vector<std::uint8_t> both(packedEdits.begin(), packedEdits.end());
+        both.insert(both.end(), packedChanges.begin(), packedChanges.end());
+        k.packed = zip::packBytes(both);
+        k.editsSize = packedEdits.size();
+        k.changesSize = packedChanges.size();
+        spreadsheet::release(k.changes);
+        k.held.clear();
+        k.held.add(k.packed.size());
     }
     // As the open left it: the rows a listing reads, the columns, and no bytes of its own.
     std::size_t keep = 0;
@@ -191,9 +340,7 @@ void Content::release(Table& t) {
         ++keep;
     t.rows.erase(t.rows.begin() + std::ptrdiff_t(keep), t.rows.end());
     t.rows.shrink_to_fit();
-    t.bytes = {};
-    t.rest = nullptr;
-    t.restAt = 0;
+    spreadsheet::release(t.bytes);
     t.lastRead = 0;
     t.whole = false;
     t.held.clear();
@@ -204,19 +351,34 @@ std::string_view Content::original(std::size_t begin, std::size_t end, const Tab
     if (!t || !t->whole || begin < t->span.begin || end > t->span.end || begin > end)
         throw RuntimeError(err::Internal, "octetii " + std::to_string(begin) + "-" + std::to_string(end) +
                                               " din \"content.xml\" nu au fost pastrati");
-    if (!t->rest) t->rest = source_();
-    // On from where the last call stopped, a piece at a time: the part is inflated once at most.
-    std::uint8_t buf[1 << 16];
-    while (t->span.begin + t->bytes.size() < end) {
-        const std::size_t n = t->rest(buf);
-        if (n == 0) corrupt("content.xml", "s-a scurtat de la deschidere");
-        const std::size_t from = std::max(t->restAt, t->span.begin + t->bytes.size());
-        const std::size_t to = std::min(t->restAt + n, t->span.end);
-        if (from < to) t->held.add(to - from);
-        if (from < to) t->bytes.append(chars(std::span(buf).subspan(from - t->restAt, to - from)));
-        t->restAt += n;
-    }
+    // On from those kept, as far as asked: the part is inflated once more at most.
+    if (t->span.begin + t->bytes.size() < end)
+        readRange(t->span.begin + t->bytes.size(),
+                  std::min(t->span.end, std::max(end, t->span.begin + t->bytes.size() + (1 << 16))),
+                  [&](std::string_view piece) {
+                      t->held.add(piece.size());
+                      t->bytes.append(piece);
+                      return true;
+                  });
     return std::string_view(t->bytes).substr(begin - t->span.begin, end - begin);
+}
+
+void Content::readRange(std::size_t begin, std::size_t end,
+                        const std::function<bool(std::string_view)>& fn) const {
+    Cursor& c = cursor_;
+    if (!c.read || begin < c.at) c = {source_(), {}, 0};
+    while (begin < end) {
+        if (begin >= c.at + c.piece.size()) {
+            c.at += c.piece.size();
+            c.piece.resize(std::size_t(1) << 20);
+            c.piece.resize(c.read(c.piece));
+            if (c.piece.empty()) corrupt("content.xml", "s-a scurtat de la deschidere");
+            continue;
+        }
+        const std::size_t from = begin - c.at, to = std::min(end - c.at, c.piece.size());
+        if (!fn(chars(std::span(c.piece).subspan(from, to - from)))) return;
+        begin = c.at + to;
+    }
 }
 
 bool Content::tableHidden(const Table& t) const {

@@ -88,14 +88,21 @@ class Content {
         std::string columnStyle;
         StyleChange style;
     };
-    // What a released sheet keeps: the changes, and the part's edits they make.
+    // What a changed sheet keeps: its changes while it is indexed; released, those and the part's edits
+    // they make, packed (a job over thousands of sheets keeps a few kilobytes of each).
     struct Kept {
         std::vector<Change> changes;
-        std::optional<xml::Edits> edits;
+        std::vector<std::uint8_t> packed;
+        std::size_t editsSize = 0, changesSize = 0;
         Held held;
     };
     Kept& kept(const Table& t);
     void record(const Table& t, Change change);
+    // The edits a released sheet keeps, unpacked.
+    xml::Edits keptEdits(const Kept& k) const;
+    static std::string packChanges(const std::vector<Change>& changes);
+    static std::vector<Change> unpackChanges(std::string_view packed);
+    static std::size_t heldBy(const Change& c);
     // Indexes every row of the sheet, the first time it is needed (again after a release, with its changes
     // made again).
     void wholeTable(Table& t);
@@ -113,7 +120,18 @@ class Content {
     std::string styleXml(const AutoStyle& s) const;
     std::string signature(const AutoStyle& s) const;
 
+    // The part read on from where the last reading of a sheet stopped, so that sheets read in order inflate
+    // it once; a sheet before it is read from the start again.
+    struct Cursor {
+        xml::PieceReader read;
+        std::vector<std::uint8_t> piece; // the last piece read, from the part's byte at
+        std::size_t at = 0;
+    };
+    // The part's bytes [begin, end) handed to fn in order, piece by piece; false from fn stops.
+    void readRange(std::size_t begin, std::size_t end, const std::function<bool(std::string_view)>& fn) const;
+
     Source source_;
+    mutable Cursor cursor_;
     std::shared_ptr<MemoryBudget> budget_;
     Held held_;        // the head, the automatic styles, the sheets' names and first rows
     std::string head_; // the part's bytes before <office:body>

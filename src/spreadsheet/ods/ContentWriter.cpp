@@ -288,8 +288,9 @@ xml::Edits ContentWriter::edits() const {
     for (const Table& t : content_.tables_) {
         if (t.whole) {
             tableEdits(t, edits);
-        } else if (const auto it = content_.kept_.find(&t); it != content_.kept_.end() && it->second.edits) {
-            edits.append(*it->second.edits); // released with its edits made
+        } else if (const auto it = content_.kept_.find(&t);
+                   it != content_.kept_.end() && !it->second.packed.empty()) {
+            edits.append(content_.keptEdits(it->second)); // released with its edits made
         }
     }
     styleEdits(edits);

@@ -1,6 +1,7 @@
 #include "Sheet.h"
 
 #include "common/Text.h"
+#include "spreadsheet/zip/Compression.h"
 
 #include <algorithm>
 #include <charconv>
@@ -204,7 +205,7 @@ void Sheet::load(Package& pkg) {
     if (!idx.ordered) fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
     if (!idx.sheetData) fail(partText(part_) + " nu are elementul sheetData al unei foi de calcul");
     // The head read from the index is held with it; what was kept of it before goes.
-    head_ = {};
+    spreadsheet::release(head_);
     headHeld_.clear();
     takeHead(idx);
     lastFound_ = 0;
@@ -213,14 +214,16 @@ void Sheet::load(Package& pkg) {
 
 void Sheet::release(SharedStrings& strings) {
     if (!indexed_) {
-        rows_ = {};
+        spreadsheet::release(rows_);
         rowsHeld_.clear();
         headRows_ = 0;
         return;
     }
     if (cellsChanged() && !frozen_) {
-        frozen_ = cellEdits(strings);
-        frozenHeld_.add(frozen_->bytes());
+        const std::string edits = cellEdits(strings).pack();
+        frozen_ = zip::packBytes({reinterpret_cast<const std::uint8_t*>(edits.data()), edits.size()});
+        frozenSize_ = edits.size();
+        frozenHeld_.add(frozen_->size());
     }
     // The bytes the head's elements lie in, from the start of the part: the views, the columns and the start
     // tag of sheetData, which the selection's edits need.
@@ -235,7 +238,7 @@ void Sheet::release(SharedStrings& strings) {
         held += xml::heldBy(v);
     headHeld_.add(held);
     head_.assign(bytes_->begin(), bytes_->begin() + std::ptrdiff_t(end));
-    rows_ = {};
+    spreadsheet::release(rows_);
     rowsHeld_.clear();
     bytes_.reset();
     bytesHeld_.clear();
@@ -290,6 +293,12 @@ int Sheet::styleOf(int row, int column) const {
     return 0;
 }
 
+Pending& Sheet::pendingAt(int row, int column) {
+    auto [it, fresh] = pending_.try_emplace({row, column});
+    if (fresh) pendingHeld_.add(sizeof(*it) + 4 * sizeof(void*));
+    return it->second;
+}
+
 void Sheet::thaw() {
     frozen_.reset();
     frozenHeld_.clear();
@@ -308,9 +317,10 @@ void Sheet::write(int row, int column, const CellValue& v, SharedStrings& string
         if (c->formula) formulasDropped_.insert(text::cellAddress(row, column));
         if (c->type == 's' && !pending_.count({row, column})) strings.referenced(-1);
     }
-    Pending& p = pending_[{row, column}];
+    Pending& p = pendingAt(row, column);
     if (p.value && p.value->kind() == CellValue::Kind::Text) strings.referenced(-1);
     if (v.kind() == CellValue::Kind::Text) strings.indexOf(v.textValue()), strings.referenced(1);
+    if (v.kind() == CellValue::Kind::Text) pendingHeld_.add(heapOf(v.textValue()));
     p.value = v;
 }
 
@@ -592,7 +602,12 @@ xml::Edits Sheet::edits(Package& pkg, SharedStrings& strings) {
     PartEditor ed(bytes);
     if (selectionChanged_) writeSelection(ed);
     xml::Edits out = ed.edits();
-    if (cellsChanged()) out.append(frozen_ ? *frozen_ : cellEdits(strings));
+    if (cellsChanged() && frozen_) {
+        const auto edits = zip::unpackBytes(*frozen_, frozenSize_);
+        out.append(xml::Edits::unpack({reinterpret_cast<const char*>(edits.data()), edits.size()}));
+    } else if (cellsChanged()) {
+        out.append(cellEdits(strings));
+    }
     return out;
 }
 

@@ -54,7 +54,9 @@ class Sheet {
     Sheet(std::string name, std::string part, int sheetId, std::shared_ptr<MemoryBudget> budget)
         : name_(std::move(name)), part_(std::move(part)), sheetId_(sheetId), budget_(std::move(budget)),
           bytesHeld_(budget_, part_), rowsHeld_(budget_, part_), headHeld_(budget_, part_),
-          frozenHeld_(budget_, part_) {}
+          frozenHeld_(budget_, part_), pendingHeld_(budget_, part_) {
+        pendingHeld_.add(sizeof(Sheet));
+    }
     const std::string& name() const { return name_; }
     const std::string& part() const { return part_; }
     int sheetId() const { return sheetId_; }
@@ -85,7 +87,7 @@ class Sheet {
     void write(int row, int column, const CellValue& v, SharedStrings& strings);
     void setStyle(int row, int column, int style) {
         thaw();
-        pending_[{row, column}].style = style;
+        pendingAt(row, column).style = style;
     }
 
     // Makes [column, column] one range of its own, keeping the attributes of the range it came from.
@@ -163,9 +165,13 @@ class Sheet {
     std::set<std::string> formulasDropped_;
     bool selected_ = false, selectionChanged_ = false;
     std::optional<bool> selectedInFile_;
-    // The cells' and columns' edits made when the index went; any later change of them undoes these.
-    std::optional<xml::Edits> frozen_;
+    // The cells' and columns' edits made when the index went, packed; any later change of them undoes these.
+    std::optional<std::vector<std::uint8_t>> frozen_;
+    std::size_t frozenSize_ = 0;
     Held frozenHeld_;
+    // The edits of cells as they are asked for, and what they take.
+    Pending& pendingAt(int row, int column);
+    Held pendingHeld_;
 };
 
 } // namespace ordana::spreadsheet::xlsx

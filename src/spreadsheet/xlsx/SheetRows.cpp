@@ -412,7 +412,7 @@ std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, 
 std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, const std::string& partName,
                                          std::vector<Row>& rows, bool plainRows, Held* held) {
     const auto restart = [&] {
-        rows = {};
+        release(rows);
         if (held) held->clear();
     };
     restart();

@@ -105,7 +105,7 @@ Outline Outline::parse(std::span<const std::uint8_t> bytes, const std::string& p
     Outline o;
     o.held_ = Held(std::move(budget), partName);
     xml::scanEither(bytes, partName, [&] {
-        o.nodes_ = {};
+        release(o.nodes_);
         o.held_.clear();
         return std::make_unique<OutlineBuilder>(o.nodes_, keep, partName, o.held_);
     });

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -243,9 +244,13 @@ class Edits {
     void insert(std::size_t at, std::string text);
     // The other's edits after these: at one position its insertions come after those here.
     void append(const Edits& other);
+    void append(Edits&& other);
     bool empty() const { return edits_.empty(); }
     // The memory the edits take.
     std::size_t bytes() const;
+    // The edits as one string, and back, for those kept while a save waits (packed smaller still).
+    std::string pack() const;
+    static Edits unpack(std::string_view packed);
     // One past the last original byte an edit touches (where the last insertion goes): the bytes from here
     // on are the original's.
     std::size_t end() const;
@@ -269,7 +274,7 @@ class Edits {
         std::string text;
         std::size_t order;
     };
-    std::vector<Edit> sorted() const;
+    std::vector<std::reference_wrapper<const Edit>> sorted() const;
     std::vector<Edit> edits_;
 };
 
