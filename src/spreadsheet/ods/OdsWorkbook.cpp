@@ -59,9 +59,9 @@ class OdsWorksheet : public Worksheet {
 class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWorkbook> {
   public:
     OdsWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
-                const zip::Entry& contentEntry, bool mimetypeOk)
+                const zip::Entry& contentEntry, bool mimetypeOk, std::size_t budget)
         : source_(std::move(source)), archive_(std::move(archive)), contentName_(contentEntry.name),
-          budget_(std::make_shared<MemoryBudget>()), stylesHeld_(budget_, "styles.xml"),
+          budget_(std::make_shared<MemoryBudget>(budget)), stylesHeld_(budget_, "styles.xml"),
           content_(partSource(archive_, *archive_.find(contentName_)), budget_), mimetypeOk_(mimetypeOk) {}
 
     std::int16_t worksheetCount() override {
@@ -359,7 +359,8 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source)
     return openWorkbook(std::move(source), std::move(archive));
 }
 
-std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
+                                       std::size_t budget) {
     const std::string path = source->path();
     return opening(path, [&]() -> std::shared_ptr<Workbook> {
         const PackageKind kind = kindOf(archive);
@@ -376,7 +377,7 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
         if (!content) throw RuntimeError(err::Application, "pachetul nu contine partea \"content.xml\"");
         const zip::Entry contentEntry = *content;
         return std::make_shared<OdsWorkbook>(std::move(source), std::move(archive), contentEntry,
-                                             kind.mimetypeFirstAndPlain);
+                                             kind.mimetypeFirstAndPlain, budget);
     });
 }
 

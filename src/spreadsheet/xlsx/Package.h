@@ -43,9 +43,10 @@ struct ContentTypes {
 
 class Package {
   public:
-    Package(std::shared_ptr<const SourceFile> source, zip::Archive archive)
+    Package(std::shared_ptr<const SourceFile> source, zip::Archive archive,
+            std::size_t budget = kMaxHeldBytes)
         : source_(std::move(source)), archive_(std::move(archive)),
-          budget_(std::make_shared<MemoryBudget>()) {}
+          budget_(std::make_shared<MemoryBudget>(budget)) {}
 
     bool has(const std::string& part) const { return archive_.find(part) != nullptr; }
     // Kept once read, for as long as the workbook is open: the small parts the engine reads more than once.

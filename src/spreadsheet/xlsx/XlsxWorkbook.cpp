@@ -70,8 +70,8 @@ struct Save {
 
 class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWorkbook> {
   public:
-    XlsxWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive)
-        : pkg_(std::move(source), std::move(archive)), path_(pkg_.source()->path()) {}
+    XlsxWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive, std::size_t budget)
+        : pkg_(std::move(source), std::move(archive), budget), path_(pkg_.source()->path()) {}
 
     void open();
 
@@ -599,11 +599,12 @@ bool isOfficePackage(const zip::Archive& archive) {
     return archive.find(kContentTypes) != nullptr;
 }
 
-std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
+                                       std::size_t budget) {
     const std::string path = source->path(), name = text::quoted(path);
     try {
         return opening(path, [&]() -> std::shared_ptr<Workbook> {
-            auto wb = std::make_shared<XlsxWorkbook>(std::move(source), std::move(archive));
+            auto wb = std::make_shared<XlsxWorkbook>(std::move(source), std::move(archive), budget);
             wb->open();
             return wb;
         });
