@@ -576,6 +576,12 @@ TEST(OdsRefusals, ABrokenContentPartIsNamed) {
     EXPECT_RUNTIME_ERROR(
         ods::openWorkbook(withPart("basic-odfpy.ods", "content.xml", "<office:document-content")),
         err::Application, "\"content.xml\" nu este XML corect");
+    // More sheets than the operations can number: refused, not listed short.
+    std::string tables;
+    for (int i = 0; i < 32768; ++i)
+        tables += sheet("", "S" + std::to_string(i));
+    EXPECT_RUNTIME_ERROR(ods::openWorkbook(withPart("basic-odfpy.ods", "content.xml", document(tables))),
+                         err::Application, "are 32768 de foi de calcul, peste limita de 32767");
 }
 
 std::string entryText(const zip::Archive& a, const std::string& name) {

@@ -389,6 +389,21 @@ TEST(XlsxOpen, RefusesWhatItCannotWriteNamingIt) {
          "trimit la aceeasi parte \"xl/worksheets/sheet1.xml\""},
         {"broken workbook part", edited("basic-source.xlsx", {{"xl/workbook.xml", "<workbook><sheets>"}}),
          "partea \"xl/workbook.xml\" nu este XML corect"},
+        {"more worksheets than can be numbered",
+         edited(
+             "basic-source.xlsx",
+             {{"xl/workbook.xml",
+               replaced(entryText("basic-source.xlsx", "xl/workbook.xml"), "</sheets>",
+                        [] {
+                            std::string s;
+                            for (int i = 0; i < 32767; ++i)
+                                s += "<sheet xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                     "relationships\" name=\"S" +
+                                     std::to_string(i) + "\" sheetId=\"" + std::to_string(i + 10) +
+                                     "\" r:id=\"rId1\"/>";
+                            return s + "</sheets>";
+                        }())}}),
+         "are 32772 de foi de calcul, peste limita de 32767"},
         {"truncated package", truncated, "arhive zip"},
     };
     for (const auto& c : cases) {

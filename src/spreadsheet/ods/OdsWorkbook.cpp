@@ -62,11 +62,13 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
                 const zip::Entry& contentEntry, bool mimetypeOk, std::size_t budget)
         : source_(std::move(source)), archive_(std::move(archive)), contentName_(contentEntry.name),
           budget_(std::make_shared<MemoryBudget>(budget)), stylesHeld_(budget_, "styles.xml"),
-          content_(partSource(archive_, *archive_.find(contentName_)), budget_), mimetypeOk_(mimetypeOk) {}
+          content_(partSource(archive_, *archive_.find(contentName_)), budget_), mimetypeOk_(mimetypeOk) {
+        checkWorksheetCount(content_.tables().size());
+    }
 
     std::int16_t worksheetCount() override {
         checkOpen();
-        return std::int16_t(std::min<std::size_t>(content_.tables().size(), 32767));
+        return std::int16_t(std::min(content_.tables().size(), kMaxWorksheets));
     }
     std::string worksheetName(std::int16_t index) override {
         checkOpen();

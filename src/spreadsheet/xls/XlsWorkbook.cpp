@@ -147,7 +147,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
 
     std::int16_t worksheetCount() override {
         checkOpen();
-        return std::int16_t(std::min<std::size_t>(book_->worksheets().size(), 32767));
+        return std::int16_t(std::min(book_->worksheets().size(), kMaxWorksheets));
     }
     std::string worksheetName(std::int16_t index) override {
         checkOpen();
@@ -318,6 +318,7 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
             const auto view = container.streamView(streamName);
             book = std::make_unique<WorkbookStream>(std::vector<std::uint8_t>(view.begin(), view.end()));
         }
+        checkWorksheetCount(book->worksheets().size());
         return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), streamName,
                                              std::move(book));
     });

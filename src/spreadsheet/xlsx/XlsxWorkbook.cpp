@@ -77,7 +77,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
 
     std::int16_t worksheetCount() override {
         checkOpen();
-        return std::int16_t(std::min<std::size_t>(sheets_.size(), 32767));
+        return std::int16_t(std::min(sheets_.size(), kMaxWorksheets));
     }
     std::string worksheetName(std::int16_t index) override {
         checkOpen();
@@ -444,6 +444,7 @@ void XlsxWorkbook::open() {
         en.hidden = state && *state != "visible";
         sheets_.push_back(std::move(en));
     }
+    checkWorksheetCount(sheets_.size());
     // Each sheet is a part of its own: two sheets written into one part would each undo the other's edits.
     std::map<std::string, const SheetEntry*> parts;
     for (const SheetEntry& en : sheets_)
