@@ -6,6 +6,7 @@
 #include "Runs.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/PackedValues.h"
 #include "spreadsheet/zip/Compression.h"
 
 #include <algorithm>
@@ -23,81 +24,14 @@ std::string_view chars(std::span<const std::uint8_t> b) {
 // The first bytes of a sheet kept as it is indexed: those a save reads again, unless it edits further down.
 constexpr std::size_t kKeptBytes = std::size_t(16) << 20;
 
-// A sheet's changes as bytes and back, to be kept packed.
-class ChangeWriter {
-  public:
-    void u8(std::uint8_t v) { out_ += char(v); }
-    void u32(std::uint32_t v) { out_.append(reinterpret_cast<const char*>(&v), sizeof v); }
-    void f64(double v) { out_.append(reinterpret_cast<const char*>(&v), sizeof v); }
-    void text(const std::string& s) {
-        u32(std::uint32_t(s.size()));
-        out_ += s;
-    }
-    void optionalText(const std::optional<std::string>& s) {
-        u8(s ? 1 : 0);
-        if (s) text(*s);
-    }
-    std::string take() { return std::move(out_); }
-
-  private:
-    std::string out_;
-};
-
-class ChangeReader {
-  public:
-    explicit ChangeReader(std::string_view in) : in_(in) {}
-    bool done() const { return in_.empty(); }
-    std::uint8_t u8() { return std::uint8_t(take(1)[0]); }
-    std::uint32_t u32() {
-        std::uint32_t v;
-        std::memcpy(&v, take(sizeof v).data(), sizeof v);
-        return v;
-    }
-    double f64() {
-        double v;
-        std::memcpy(&v, take(sizeof v).data(), sizeof v);
-        return v;
-    }
-    std::string text() { return std::string(take(u32())); }
-    std::optional<std::string> optionalText() {
-        return u8() ? std::optional<std::string>(text()) : std::nullopt;
-    }
-
-  private:
-    std::string_view take(std::size_t n) {
-        if (n > in_.size())
-            throw RuntimeError(err::Internal, "modificarile pastrate ale foii sunt deteriorate");
-        const std::string_view v = in_.substr(0, n);
-        in_.remove_prefix(n);
-        return v;
-    }
-    std::string_view in_;
-};
-
 } // namespace
 
 std::string Content::packChanges(const std::vector<Change>& changes) {
-    ChangeWriter w;
+    ValueWriter w;
     for (const Change& c : changes) {
         w.u8(std::uint8_t(c.kind));
         w.u32(c.row), w.u32(c.col);
-        w.u8(std::uint8_t(c.value.kind()));
-        switch (c.value.kind()) {
-        case CellValue::Kind::Number:
-            w.f64(c.value.numberValue());
-            break;
-        case CellValue::Kind::Text:
-            w.text(c.value.textValue());
-            break;
-        case CellValue::Kind::Boolean:
-            w.u8(c.value.booleanValue() ? 1 : 0);
-            break;
-        case CellValue::Kind::Error:
-            w.u8(c.value.errorCode());
-            break;
-        case CellValue::Kind::Empty:
-            break;
-        }
+        w.value(c.value);
         w.text(c.columnStyle);
         w.optionalText(c.style.textAlign);
         w.optionalText(c.style.dataStyle);
@@ -111,27 +45,12 @@ std::string Content::packChanges(const std::vector<Change>& changes) {
 
 std::vector<Content::Change> Content::unpackChanges(std::string_view packed) {
     std::vector<Change> out;
-    ChangeReader r(packed);
+    ValueReader r(packed);
     while (!r.done()) {
         Change c;
         c.kind = Change::Kind(r.u8());
         c.row = r.u32(), c.col = r.u32();
-        switch (CellValue::Kind(r.u8())) {
-        case CellValue::Kind::Number:
-            c.value = CellValue::number(r.f64());
-            break;
-        case CellValue::Kind::Text:
-            c.value = CellValue::text(r.text());
-            break;
-        case CellValue::Kind::Boolean:
-            c.value = CellValue::boolean(r.u8() != 0);
-            break;
-        case CellValue::Kind::Error:
-            c.value = CellValue::error(r.u8());
-            break;
-        case CellValue::Kind::Empty:
-            break;
-        }
+        c.value = r.value();
         c.columnStyle = r.text();
         c.style.textAlign = r.optionalText();
         c.style.dataStyle = r.optionalText();
@@ -151,8 +70,6 @@ std::size_t Content::heldBy(const Change& c) {
            (c.style.textAlign ? heapOf(*c.style.textAlign) : 0) +
            (c.style.dataStyle ? heapOf(*c.style.dataStyle) : 0);
 }
-
-namespace {} // namespace
 
 Content::Content(Source source, std::shared_ptr<MemoryBudget> budget)
     : source_(std::move(source)), budget_(std::move(budget)), held_(budget_, "content.xml") {
@@ -328,6 +245,7 @@ void Content::release(Table& t) {
         std::vector<std::uint8_t> both(packedEdits.begin(), packedEdits.end());
         both.insert(both.end(), packedChanges.begin(), packedChanges.end());
         k.packed = zip::packBytes(both);
+        k.editsEnd = edits.end();
         k.editsSize = packedEdits.size();
         k.changesSize = packedChanges.size();
         spreadsheet::release(k.changes);
@@ -653,20 +571,46 @@ xml::Edits Content::edits() const {
     return ContentWriter(*this).edits();
 }
 
+xml::Edits Content::liveEdits() const {
+    return ContentWriter(*this).edits(false);
+}
+
+std::size_t Content::editsEnd(const xml::Edits& live) const {
+    std::size_t end = live.end();
+    for (const auto& [t, k] : kept_)
+        if (!t->whole && !k.packed.empty()) end = std::max(end, k.editsEnd);
+    return end;
+}
+
 void Content::writeTo(const ByteSink& sink) const {
     edits().writeTo(source_(), sink);
 }
 
-void Content::writeTo(const xml::Edits& edits, std::size_t upTo, const ByteSink& sink) const {
+void Content::writeTo(const xml::Edits& live, std::size_t upTo, const ByteSink& sink) const {
     xml::PieceReader read = source_();
-    std::size_t left = upTo;
-    edits.writeTo(
-        [&](std::span<std::uint8_t> out) {
-            const std::size_t n = left ? read(out.first(std::min(out.size(), left))) : 0;
-            left -= n;
-            return n;
-        },
-        sink);
+    std::size_t at = 0;
+    // The original from at up to to, with those edits (counted from at).
+    const auto stretch = [&](std::size_t to, const xml::Edits& edits) {
+        std::size_t left = to - at;
+        edits.writeTo(
+            [&](std::span<std::uint8_t> out) {
+                const std::size_t n = left ? read(out.first(std::min(out.size(), left))) : 0;
+                left -= n;
+                return n;
+            },
+            sink);
+        at = to;
+    };
+    // The sheets released with edits, in the part's order: each one's edits unpacked only while it is
+    // written.
+    for (const Table& t : tables_) {
+        const auto it = t.whole ? kept_.end() : kept_.find(&t);
+        if (it == kept_.end() || it->second.packed.empty() || t.span.begin >= upTo) continue;
+        stretch(t.span.begin, live.shifted(at, t.span.begin, false));
+        const std::size_t to = std::min(t.span.end, upTo);
+        stretch(to, keptEdits(it->second).shifted(t.span.begin, to, false));
+    }
+    stretch(upTo, live.shifted(at, upTo, true));
 }
 
 std::string Content::write() const {

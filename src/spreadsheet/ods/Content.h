@@ -66,9 +66,15 @@ class Content {
     void release(Table& t);
     // The part with the edits: the original bytes outside every touched element, read again from the source.
     xml::Edits edits() const;
+    // The edits of the sheets still indexed and of the automatic styles: those of the sheets released are
+    // kept packed until the writing reaches them.
+    xml::Edits liveEdits() const;
+    // One past the last original byte any edit touches.
+    std::size_t editsEnd(const xml::Edits& live) const;
     void writeTo(const ByteSink& sink) const;
-    // The part with those edits up to the original byte upTo (what follows is the original's own).
-    void writeTo(const xml::Edits& edits, std::size_t upTo, const ByteSink& sink) const;
+    // The part with the live edits and those of the released sheets, each unpacked as the writing reaches its
+    // sheet, up to the original byte upTo (what follows is the original's own).
+    void writeTo(const xml::Edits& live, std::size_t upTo, const ByteSink& sink) const;
     std::string write() const;
 
     // The prefix the part uses for a namespace ("" when it declares none).
@@ -94,6 +100,7 @@ class Content {
         std::vector<Change> changes;
         std::vector<std::uint8_t> packed;
         std::size_t editsSize = 0, changesSize = 0;
+        std::size_t editsEnd = 0; // one past the last original byte the packed edits touch
         Held held;
     };
     Kept& kept(const Table& t);

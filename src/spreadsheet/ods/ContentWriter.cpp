@@ -283,13 +283,13 @@ void ContentWriter::tableEdits(const Table& t, xml::Edits& edits) const {
     rowEdits(t, edits);
 }
 
-xml::Edits ContentWriter::edits() const {
+xml::Edits ContentWriter::edits(bool withKept) const {
     xml::Edits edits;
     for (const Table& t : content_.tables_) {
         if (t.whole) {
             tableEdits(t, edits);
         } else if (const auto it = content_.kept_.find(&t);
-                   it != content_.kept_.end() && !it->second.packed.empty()) {
+                   withKept && it != content_.kept_.end() && !it->second.packed.empty()) {
             edits.append(content_.keptEdits(it->second)); // released with its edits made
         }
     }

@@ -164,15 +164,16 @@ void OdsWorkbook::save() {
 void OdsWorkbook::writeTo(const ByteSink& sink) {
     zip::ArchiveWriter writer(archive_);
     if (content_.modified()) {
-        // Streamed: the original bytes of the part, inflated again, between the edited pieces; past the last
-        // edit the original's compressed bytes can serve as they are.
-        auto edits = std::make_shared<const xml::Edits>(content_.edits());
+        // Streamed: the original bytes of the part, inflated again, between the edited pieces (those of a
+        // released sheet unpacked as its turn comes); past the last edit the original's compressed bytes can
+        // serve as they are.
+        auto live = std::make_shared<const xml::Edits>(content_.liveEdits());
         writer.replaceHead(
             contentName_,
-            [this, edits](const ByteSink& sink, std::uint64_t upTo) {
-                content_.writeTo(*edits, std::size_t(upTo), sink);
+            [this, live](const ByteSink& sink, std::uint64_t upTo) {
+                content_.writeTo(*live, std::size_t(std::min<std::uint64_t>(upTo, ~std::size_t(0))), sink);
             },
-            edits->end());
+            content_.editsEnd(*live));
     }
     // Held until the package is written.
     Held partsHeld(budget_, "settings.xml");

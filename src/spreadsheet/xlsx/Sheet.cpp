@@ -1,6 +1,7 @@
 #include "Sheet.h"
 
 #include "common/Text.h"
+#include "spreadsheet/PackedValues.h"
 #include "spreadsheet/zip/Compression.h"
 
 #include <algorithm>
@@ -196,6 +197,7 @@ void Sheet::takeHead(SheetIndexer& idx) {
 }
 
 void Sheet::load(Package& pkg) {
+    unpackPending();
     if (indexed_) return;
     rows_.clear();
     rowsHeld_.clear();
@@ -225,6 +227,7 @@ void Sheet::release(SharedStrings& strings) {
         frozenSize_ = edits.size();
         frozenHeld_.add(frozen_->size());
     }
+    packPending();
     // The bytes the head's elements lie in, from the start of the part: the views, the columns and the start
     // tag of sheetData, which the selection's edits need.
     std::size_t end = sheetData_->first.startEnd;
@@ -252,6 +255,7 @@ std::span<const std::uint8_t> Sheet::headBytes() const {
 }
 
 CellValue Sheet::value(Package& pkg, SharedStrings* strings, int row, int column) {
+    unpackPending();
     auto p = pending_.find({row, column});
     if (p != pending_.end() && p->second.value) return *p->second.value;
     if (!indexed_ && row <= kPreviewRows)
@@ -294,9 +298,48 @@ int Sheet::styleOf(int row, int column) const {
 }
 
 Pending& Sheet::pendingAt(int row, int column) {
+    unpackPending();
     auto [it, fresh] = pending_.try_emplace({row, column});
     if (fresh) pendingHeld_.add(sizeof(*it) + 4 * sizeof(void*));
     return it->second;
+}
+
+// The cells written, as bytes deflated while the sheet waits for the save (a few hundred bytes rather than a
+// map of some kilobytes), and back when it is asked for again.
+void Sheet::packPending() {
+    if (pending_.empty()) return;
+    ValueWriter w;
+    for (const auto& [key, p] : pending_) {
+        w.u32(std::uint32_t(key.first)), w.u32(std::uint32_t(key.second));
+        w.u8(std::uint8_t((p.value ? 1 : 0) | (p.style ? 2 : 0)));
+        if (p.value) w.value(*p.value);
+        if (p.style) w.u32(std::uint32_t(*p.style));
+    }
+    const std::string bytes = w.take();
+    packedPending_ = zip::packBytes({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    packedPendingSize_ = bytes.size();
+    spreadsheet::release(pending_);
+    pendingHeld_.clear();
+    pendingHeld_.add(sizeof(Sheet) + packedPending_.size());
+}
+
+void Sheet::unpackPending() {
+    if (packedPending_.empty()) return;
+    const auto bytes = zip::unpackBytes(packedPending_, packedPendingSize_);
+    spreadsheet::release(packedPending_);
+    pendingHeld_.clear();
+    pendingHeld_.add(sizeof(Sheet));
+    ValueReader r({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+    while (!r.done()) {
+        const int row = int(r.u32()), column = int(r.u32());
+        const std::uint8_t has = r.u8();
+        Pending& p = pending_[{row, column}];
+        pendingHeld_.add(sizeof(std::pair<const std::pair<int, int>, Pending>) + 4 * sizeof(void*));
+        if (has & 1) p.value = r.value();
+        if (has & 2) p.style = int(r.u32());
+        if (p.value && p.value->kind() == CellValue::Kind::Text)
+            pendingHeld_.add(heapOf(p.value->textValue()));
+    }
 }
 
 void Sheet::thaw() {
@@ -411,7 +454,7 @@ bool Sheet::isSelected(Package& pkg) {
 }
 
 bool Sheet::cellsChanged() const {
-    return !pending_.empty() ||
+    return !pending_.empty() || !packedPending_.empty() ||
            std::any_of(colRanges_.begin(), colRanges_.end(), [](const ColRange& c) { return c.dirty; });
 }
 

@@ -169,8 +169,12 @@ class Sheet {
     std::optional<std::vector<std::uint8_t>> frozen_;
     std::size_t frozenSize_ = 0;
     Held frozenHeld_;
-    // The edits of cells as they are asked for, and what they take.
+    // The edits of cells as they are asked for, and what they take; packed while the sheet is released.
     Pending& pendingAt(int row, int column);
+    void packPending();
+    void unpackPending();
+    std::vector<std::uint8_t> packedPending_;
+    std::size_t packedPendingSize_ = 0;
     Held pendingHeld_;
 };
 

@@ -504,6 +504,14 @@ std::size_t Edits::bytes() const {
     return n;
 }
 
+Edits Edits::shifted(std::size_t from, std::size_t to, bool atTo) const {
+    Edits out;
+    for (const Edit& e : edits_)
+        if (e.begin >= from && e.end <= to && (e.begin < to || atTo))
+            out.edits_.push_back({e.begin - from, e.end - from, e.text, e.order});
+    return out;
+}
+
 std::string Edits::pack() const {
     std::string out;
     const auto put = [&](std::uint64_t v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };

@@ -248,6 +248,9 @@ class Edits {
     bool empty() const { return edits_.empty(); }
     // The memory the edits take.
     std::size_t bytes() const;
+    // Those that lie in the original's [from, to) (an insertion at to too, when atTo), counted from from: the
+    // edits of one stretch of a part written piece by piece.
+    Edits shifted(std::size_t from, std::size_t to, bool atTo) const;
     // The edits as one string, and back, for those kept while a save waits (packed smaller still).
     std::string pack() const;
     static Edits unpack(std::string_view packed);
