@@ -65,6 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         });
         expectRefusalOnly([&] { ws->activate(); });
     }
+    // The written sheet given back above, taken again: read past its first rows and written once more, so its
+    // index is read anew under the edits it kept.
+    if (count > 0)
+        expectRefusalOnly([&] {
+            auto ws = wb->worksheet(wb->worksheetName(1));
+            for (std::int16_t r = 1; r <= 20; ++r)
+                (void)ws->cell(r, 4);
+            ws->setCell(21, 4, ordana::CellValue::number(2));
+        });
     expectRefusalOnly([&] {
         std::size_t written = 0;
         xlsx::writePackage(*wb, [&](std::span<const std::uint8_t> p) { written += p.size(); });

@@ -6,6 +6,7 @@
 #include "common/RuntimeError.h"
 #include "common/Text.h"
 
+#include <cstddef>
 #include <new>
 #include <string>
 
@@ -26,6 +27,15 @@ template <class F> auto opening(const std::string& path, F&& f) -> decltype(f())
     } catch (const std::bad_alloc&) {
         fail("Fisierul " + text::quoted(path) + " nu poate fi deschis: nu este destula memorie");
     }
+}
+
+// The worksheets the operations can number (their indexes are 16 bits): a workbook of more is refused when
+// it is opened rather than listed short.
+inline constexpr std::size_t kMaxWorksheets = 32767;
+inline void checkWorksheetCount(std::size_t count) {
+    if (count > kMaxWorksheets)
+        fail("are " + std::to_string(count) + " de foi de calcul, peste limita de " +
+             std::to_string(kMaxWorksheets) + " pe care Ordana le poate numara");
 }
 
 // A sheet's failure as every engine says it.

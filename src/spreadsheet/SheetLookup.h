@@ -7,22 +7,39 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_map>
 
 namespace ordana::spreadsheet {
 
-// The position (0 up, among count) of the sheet of exactly that name; only without one, of a name that
+// The positions of a workbook's sheets by name, made once, so that a job over thousands of sheets finds each
+// without reading every name before it. The sheet of exactly that name first; only without one, a name that
 // differs in case, as Excel looks them up: a workbook may hold both "Date" and "DATE", and each gets its own
-// table. Error 9, naming the workbook, when there is neither.
-template <class NameAt>
-std::size_t findSheet(std::size_t count, NameAt nameAt, const std::string& name, const std::string& path) {
-    for (std::size_t i = 0; i < count; ++i)
-        if (nameAt(i) == name) return i;
-    const std::string wanted = text::foldCase(name);
-    for (std::size_t i = 0; i < count; ++i)
-        if (text::foldCase(nameAt(i)) == wanted) return i;
-    throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
-                                                     text::quotedExcerpt(name) + " nu exista in fisierul " +
-                                                     text::quoted(path));
-}
+// table.
+class SheetNames {
+  public:
+    SheetNames() = default;
+    template <class NameAt> SheetNames(std::size_t count, NameAt nameAt) {
+        exact_.reserve(count);
+        folded_.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string& name = nameAt(i);
+            exact_.emplace(name, i);
+            folded_.emplace(text::foldCase(name), i);
+        }
+    }
+
+    // The position (0 up); error 9, naming the workbook, when there is none.
+    std::size_t find(const std::string& name, const std::string& path) const {
+        if (const auto it = exact_.find(name); it != exact_.end()) return it->second;
+        if (const auto it = folded_.find(text::foldCase(name)); it != folded_.end()) return it->second;
+        throw RuntimeError(err::SubscriptOutOfRange, "Indice in afara intervalului: foaia de calcul " +
+                                                         text::quotedExcerpt(name) +
+                                                         " nu exista in fisierul " + text::quoted(path));
+    }
+
+  private:
+    // The first sheet of each name, and of each name folded.
+    std::unordered_map<std::string, std::size_t> exact_, folded_;
+};
 
 } // namespace ordana::spreadsheet

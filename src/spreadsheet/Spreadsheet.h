@@ -20,9 +20,9 @@ namespace ordana::spreadsheet {
 // them from a quick look at the sheet, without indexing all its cells.
 inline constexpr int kPreviewRows = 2;
 
-// The memory an engine's index of a sheet's cells may take: a species list needs a sliver of it, while a few
-// kilobytes of compressed XML can hold millions of empty cells. A sheet beyond it is refused, naming the
-// count.
+// The memory one index of a sheet's cells may take, whatever else is held: the counts of cells and texts an
+// index refuses beyond, naming the count, are made of it. An open workbook's engine also holds everything it
+// keeps, that index included, within one budget of as much (MemoryBudget.h), which a sheet reaches first.
 inline constexpr std::size_t kMaxIndexBytes = std::size_t(128) << 20;
 
 // HorizontalAlignment codes, as the automation model numbers them; each engine maps these and no others.

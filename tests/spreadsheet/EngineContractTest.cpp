@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 
 using namespace ordana;
 using namespace ordana::spreadsheet;
@@ -205,6 +206,71 @@ TEST_P(EngineContract, WhatIsWrittenReadsBackAfterTheSave) {
     EXPECT_EQ(back->cell(20, 2), CellValue()) << "a frame adds no value";
     EXPECT_EQ(again->worksheet("Date")->cell(2, 2), CellValue::number(10)) << "other sheets keep theirs";
     again->close(false);
+}
+
+// A worksheet whose every call goes through a handle of its own, gone when the call returns: the engine
+// gives the sheet's index back in between, and may read it again, but loses nothing that was written.
+class AHandlePerCall : public Worksheet {
+  public:
+    AHandlePerCall(Workbook& book, std::string name) : book_(book), name_(std::move(name)) {}
+    std::string name() const override { return book_.worksheet(name_)->name(); }
+    CellValue cell(std::int16_t r, std::int16_t c) override { return sheet()->cell(r, c); }
+    void setCell(std::int16_t r, std::int16_t c, const CellValue& v) override { sheet()->setCell(r, c, v); }
+    void setColumnWidth(std::int16_t c, double w) override { sheet()->setColumnWidth(c, w); }
+    void setColumnHorizontalAlignment(std::int16_t c, std::int32_t a) override {
+        sheet()->setColumnHorizontalAlignment(c, a);
+    }
+    void setColumnNumberFormat(std::int16_t c, const std::string& f) override {
+        sheet()->setColumnNumberFormat(c, f);
+    }
+    void setBold(std::int16_t r, std::int16_t c, bool b) override { sheet()->setBold(r, c, b); }
+    void borderAround(std::int16_t r1, std::int16_t c1, std::int16_t r2, std::int16_t c2, std::int32_t line,
+                      std::int32_t weight) override {
+        sheet()->borderAround(r1, c1, r2, c2, line, weight);
+    }
+    void activate() override { sheet()->activate(); }
+
+  private:
+    std::shared_ptr<Worksheet> sheet() const { return book_.worksheet(name_); }
+    Workbook& book_;
+    std::string name_;
+};
+
+// Cells past the first rows, whole columns formatted, a frame and bold text, on two sheets, each read back.
+void writeTwoSheets(Workbook& book,
+                    const std::function<std::shared_ptr<Worksheet>(const std::string&)>& sheet) {
+    for (const char* name : {"Lista", "Date"}) {
+        const auto ws = sheet(name);
+        for (std::int16_t r = 1; r <= 40; ++r)
+            ws->setCell(r, 8, CellValue::number(r / 4.0));
+        ws->setCell(1, 9, CellValue::text("Indici"));
+        ws->setColumnWidth(8, 12);
+        ws->setColumnHorizontalAlignment(9, AlignCenter);
+        ws->setColumnNumberFormat(8, "0.000");
+        ws->setBold(1, 9, true);
+        ws->borderAround(1, 8, 40, 9, LineStyleContinuous, WeightThin);
+        EXPECT_EQ(ws->cell(40, 8), CellValue::number(10)) << name;
+        EXPECT_EQ(ws->cell(1, 9), CellValue::text("Indici")) << name;
+        ws->activate();
+    }
+    book.worksheet("Lista")->setCell(41, 8, CellValue::text("din nou"));
+}
+
+// A sheet's index given back between calls and read again saves what one handle held through all of them
+// saves, byte for byte.
+TEST_P(EngineContract, HandlesDroppedBetweenCallsSaveWhatOneHandleSaves) {
+    ScratchDir dir;
+    const std::string held = dir.copy(fixture()), dropped = (dir.path() / ("each-" + fixture())).string();
+    std::filesystem::copy_file(held, dropped);
+    auto one = openFile(held);
+    std::map<std::string, std::shared_ptr<Worksheet>> handles;
+    writeTwoSheets(*one, [&](const std::string& name) { return handles[name] = one->worksheet(name); });
+    one->close(true);
+    auto each = openFile(dropped);
+    writeTwoSheets(*each,
+                   [&](const std::string& name) { return std::make_shared<AHandlePerCall>(*each, name); });
+    each->close(true);
+    EXPECT_EQ(fileBytes(dropped), fileBytes(held));
 }
 
 // close(false) writes nothing whatever was changed; after either close the workbook and its sheets refuse.

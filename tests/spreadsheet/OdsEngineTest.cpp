@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 
 using namespace ordana;
@@ -556,7 +557,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"hostile-o_entity_content.ods", "partea \"content.xml\" contine o declaratie DOCTYPE"},
         Refusal{"hostile-o_value_nan.ods", ": celula B2 are valoarea numerica \"nan\", care nu este un numar",
                 2, 2},
-        Refusal{"hostile-cells_bomb.ods", "de celule, prea multe pentru a fi prelucrate", 3, 1}),
+        Refusal{"hostile-cells_bomb.ods",
+                "partea \"content.xml\" depaseste limita de 128 MiB de memorie a registrului", 3, 1}),
     [](const auto& info) { return std::to_string(info.index); });
 
 // A package of the fixture with one part replaced.
@@ -575,6 +577,147 @@ TEST(OdsRefusals, ABrokenContentPartIsNamed) {
     EXPECT_RUNTIME_ERROR(
         ods::openWorkbook(withPart("basic-odfpy.ods", "content.xml", "<office:document-content")),
         err::Application, "\"content.xml\" nu este XML corect");
+    // More sheets than the operations can number: refused, not listed short.
+    std::string tables;
+    for (int i = 0; i < 32768; ++i)
+        tables += sheet("", "S" + std::to_string(i));
+    EXPECT_RUNTIME_ERROR(ods::openWorkbook(withPart("basic-odfpy.ods", "content.xml", document(tables))),
+                         err::Application, "are 32768 de foi de calcul, peste limita de 32767");
+}
+
+std::string entryText(const zip::Archive& a, const std::string& name) {
+    const zip::Entry* e = a.find(name);
+    if (!e) return {};
+    const auto v = a.read(*e);
+    return {v.begin(), v.end()};
+}
+
+// What the engine holds of a workbook is bounded once for the whole workbook: a sheet done gives its index
+// back, so sheets read one after the other each fit, and a sheet or a cell's text beyond the budget is
+// refused naming content.xml and the limit; the other parts, however many elements they hold, are read as
+// they go by and keep only what the save edits.
+TEST(OdsBudget, WhatAWorkbookHoldsAtOnceIsBoundedAndRefusedNamingThePart) {
+    const std::size_t budget = std::size_t(8) << 20;
+    const auto emptyCells = [](int cells) {
+        std::string rows;
+        for (int done = 0; done < cells; done += 1000) {
+            rows += "<table:table-row>";
+            for (int k = 0; k < std::min(1000, cells - done); ++k)
+                rows += "<table:table-cell/>";
+            rows += "</table:table-row>";
+        }
+        return rows;
+    };
+    const std::string header = "<table:table-row><table:table-cell "
+                               "office:value-type=\"string\"><text:p>SPECIA</text:p></table:table-cell>"
+                               "</table:table-row>";
+    const std::string twoLarge =
+        document(sheet(header + emptyCells(30000), "Date") + sheet(header + emptyCells(30000), "Lista"));
+    const auto repeated = [](const std::string& element, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += element;
+        return out;
+    };
+    const std::string manifest = entryText(zip::Archive::parse(std::make_shared<const FileBytes>(
+                                               fileBytes((fixtures() / "basic-odfpy.ods").string()))),
+                                           "META-INF/manifest.xml");
+    const std::string settings =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document-settings "
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:config=\"urn:oasis:names:tc:opendocument:xmlns:config:1.0\"><office:settings>" +
+        repeated("<a/>", 500000) + "</office:settings></office:document-settings>";
+    const std::string styles =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document-styles "
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\"><office:styles>" +
+        repeated("<style:style style:name=\"x\"/>", 200000) + "</office:styles></office:document-styles>";
+    const auto saved = [](Workbook& b) {
+        std::vector<std::uint8_t> out;
+        ods::writePackage(
+            b, [&](std::span<const std::uint8_t> p) { out.insert(out.end(), p.begin(), p.end()); });
+        return zip::Archive::parse(std::make_shared<const FileBytes>(std::move(out)));
+    };
+    using Job = std::function<void(Workbook&)>;
+    const Job readBoth = [](Workbook& b) {
+        for (const char* name : {"Date", "Lista"})
+            (void)b.worksheet(name)->cell(20, 1);
+    };
+    const Job writeAndSave = [&](Workbook& b) {
+        for (const char* name : {"Date", "Lista"}) {
+            auto ws = b.worksheet(name);
+            ws->setCell(20, 3, CellValue::text(name));
+            ws->setColumnWidth(3, 12);
+            ws->activate();
+        }
+        const zip::Archive a = saved(b);
+        EXPECT_NE(entryText(a, "content.xml").find(">Lista</text:p>"), std::string::npos);
+        EXPECT_NE(entryText(a, "settings.xml").find(">Lista</config:config-item>"), std::string::npos);
+    };
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> parts;
+        Job job;
+        const char* refusal; // nullptr: done
+    } cases[] = {
+        {"two large sheets, one after the other", {{"content.xml", twoLarge}}, readBoth, nullptr},
+        {"two large sheets written one after the other, then saved",
+         {{"content.xml", twoLarge}},
+         writeAndSave,
+         nullptr},
+        {"two large sheets held at once",
+         {{"content.xml", twoLarge}},
+         [](Workbook& b) {
+             auto date = b.worksheet("Date"), lista = b.worksheet("Lista");
+             (void)date->cell(20, 1);
+             (void)lista->cell(20, 1);
+         },
+         "partea \"content.xml\" depaseste limita de 8 MiB de memorie a registrului"},
+        {"a cell of spaces repeated past the budget",
+         {{"content.xml",
+           document(sheet(header +
+                              "<table:table-row><table:table-cell office:value-type=\"string\">"
+                              "<text:p>" +
+                              repeated("<text:s text:c=\"65536\"/>", 200) +
+                              "</text:p></table:table-cell></table:table-row>" + emptyCells(10),
+                          "Date"))}},
+         [](Workbook& b) { (void)b.worksheet("Date")->cell(20, 1); },
+         "partea \"content.xml\" depaseste limita"},
+        {"settings of half a million elements",
+         {{"content.xml", twoLarge}, {"settings.xml", settings}},
+         writeAndSave,
+         nullptr},
+        {"a manifest of half a million elements",
+         {{"content.xml", twoLarge},
+          {"META-INF/manifest.xml",
+           manifest.substr(0, manifest.rfind("</")) + repeated("<a/>", 500000) + "</manifest:manifest>"}},
+         writeAndSave,
+         nullptr},
+        {"styles of two hundred thousand named styles",
+         {{"content.xml", twoLarge}, {"styles.xml", styles}},
+         writeAndSave,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto file = std::make_shared<const FileBytes>(fileBytes((fixtures() / "basic-odfpy.ods").string()));
+        zip::ArchiveWriter w(zip::Archive::parse(file));
+        for (const auto& [part, text] : c.parts)
+            w.replace(part, std::vector<std::uint8_t>(text.begin(), text.end()));
+        std::vector<std::uint8_t> bytes;
+        w.writeTo([&](std::span<const std::uint8_t> p) { bytes.insert(bytes.end(), p.begin(), p.end()); });
+        auto made = std::make_shared<const FileBytes>(bytes);
+        const auto open = [&] {
+            return ods::openWorkbook(SourceFile::fromBytes(std::move(bytes), "/test/carte.ods"),
+                                     zip::Archive::parse(made), budget);
+        };
+        if (c.refusal) {
+            EXPECT_RUNTIME_ERROR(c.job(*open()), err::Application, c.refusal);
+        } else {
+            auto wb = open();
+            c.job(*wb);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -587,13 +730,6 @@ struct Target {
 };
 
 class OdsWrites : public ::testing::TestWithParam<Target> {};
-
-std::string entryText(const zip::Archive& a, const std::string& name) {
-    const zip::Entry* e = a.find(name);
-    if (!e) return {};
-    const auto v = a.read(*e);
-    return {v.begin(), v.end()};
-}
 
 TEST_P(OdsWrites, TheTableLandsAndNothingElseChanges) {
     ScratchDir dir;

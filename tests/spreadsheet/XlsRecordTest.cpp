@@ -455,6 +455,17 @@ TEST(XlsRecords, HostileStreamsAreAClearError) {
          "prea scurta"},
         {"label running past its record", [&](Bytes& s) { put16(&s[at(s, rt::Label) + 10], 500); },
          "trunchiat"},
+        // Numbers a spreadsheet never shows, said as what they are rather than taken for one.
+        {"NUMBER of NaN", [&](Bytes& s) { bytes::put64(&s[at(s, rt::Number) + 10], 0x7FF8000000000001); },
+         "celula A1 are valoarea numerica \"NaN\", care nu este un numar"},
+        {"NUMBER of minus infinity",
+         [&](Bytes& s) { bytes::put64(&s[at(s, rt::Number) + 10], 0xFFF0000000000000); },
+         "celula A1 are valoarea numerica \"-infinit\", care nu este un numar finit"},
+        {"RK of infinity", [&](Bytes& s) { put32(&s[at(s, rt::Rk, 2) + 10], 0x7FF00000); },
+         "celula D1 are valoarea numerica \"+infinit\""},
+        {"formula result of NaN",
+         [&](Bytes& s) { bytes::put64(&s[at(s, rt::Formula) + 10], 0x7FF8000000000000); },
+         "celula A5 are valoarea numerica \"NaN\""},
     };
     for (const auto& r : rows) {
         Bytes s = kindsStream();

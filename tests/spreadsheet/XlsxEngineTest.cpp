@@ -10,12 +10,14 @@
 #include "spreadsheet/NativeEngine.h"
 #include "spreadsheet/xls/CompoundFile.h"
 #include "spreadsheet/xlsx/XlsxParts.h"
+#include "spreadsheet/xlsx/XlsxWorkbook.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -390,6 +392,21 @@ TEST(XlsxOpen, RefusesWhatItCannotWriteNamingIt) {
          "trimit la aceeasi parte \"xl/worksheets/sheet1.xml\""},
         {"broken workbook part", edited("basic-source.xlsx", {{"xl/workbook.xml", "<workbook><sheets>"}}),
          "partea \"xl/workbook.xml\" nu este XML corect"},
+        {"more worksheets than can be numbered",
+         edited(
+             "basic-source.xlsx",
+             {{"xl/workbook.xml",
+               replaced(entryText("basic-source.xlsx", "xl/workbook.xml"), "</sheets>",
+                        [] {
+                            std::string s;
+                            for (int i = 0; i < 32767; ++i)
+                                s += "<sheet xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                     "relationships\" name=\"S" +
+                                     std::to_string(i) + "\" sheetId=\"" + std::to_string(i + 10) +
+                                     "\" r:id=\"rId1\"/>";
+                            return s + "</sheets>";
+                        }())}}),
+         "are 32772 de foi de calcul, peste limita de 32767"},
         {"truncated package", truncated, "arhive zip"},
     };
     for (const auto& c : cases) {
@@ -456,9 +473,11 @@ TEST(XlsxTable, HostileAndOddPackagesGetTheirTableOrARefusalNamingTheCause) {
         {"hostile-dup_sheet_names_case.xlsx", "DATE", nullptr},
         {"hostile-bomb_workbook_nodes_50.xlsx", "Date", nullptr},
         {"hostile-eocd_count_low.xlsx", "Date", nullptr},
+        {"hostile-eocd_count_low_cdsize_low.xlsx", "Date", nullptr},
         {"hostile-laughs_sst.xlsx", "Date", "partea \"xl/sharedStrings.xml\" contine o declaratie DOCTYPE"},
         {"hostile-row_beyond.xlsx", "Date", "randul 1048577 nu exista"},
-        {"hostile-cells_bomb.xlsx", "Date", "mai mult de 2097152 de celule"},
+        {"hostile-cells_bomb.xlsx", "Date",
+         "partea \"xl/worksheets/sheet1.xml\" depaseste limita de 128 MiB de memorie a registrului"},
         {"hostile-sst_items_bomb.xlsx", "Date", "mai mult de 1048576 de texte"},
     };
     const auto names = [](const std::string& path) {
@@ -503,6 +522,137 @@ TEST(XlsxTable, HostileAndOddPackagesGetTheirTableOrARefusalNamingTheCause) {
             if (wb->worksheetName(i) != c.sheet) {
                 EXPECT_FALSE(hasTable(wb->worksheetName(i))) << wb->worksheetName(i);
             }
+    }
+}
+
+// What the engine holds of a workbook is bounded once for the whole workbook: a sheet done gives its index
+// back, so sheets read one after the other each fit, and whatever would go beyond the budget (a sheet, a
+// string table, a font or a border copied, a part kept as a tree) is refused naming the part and the limit.
+TEST(XlsxBudget, WhatAWorkbookHoldsAtOnceIsBoundedAndRefusedNamingThePart) {
+    const std::size_t budget = std::size_t(3) << 20;
+    // Rows of empty cells without references: about 2 MB of index for 30,000.
+    const auto sheetOf = [](int cells) {
+        std::string rows;
+        for (int r = 0; r * 1000 < cells; ++r)
+            rows += "<row r=\"" + std::to_string(r + 10) + "\">" + [&] {
+                std::string c;
+                for (int k = 0; k < std::min(1000, cells - r * 1000); ++k)
+                    c += "<c/>";
+                return c;
+            }() + "</row>";
+        return "<worksheet xmlns=\"" + kMainNs +
+               "\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>SPECIA</t></is></c></row>" +
+               rows + "</sheetData></worksheet>";
+    };
+    const std::string many(400000, 'x');
+    const std::string grandchildren = [] {
+        std::string x;
+        for (int i = 0; i < 300000; ++i)
+            x += "<x/>";
+        return x;
+    }();
+    const std::string styles = entryText("basic-source.xlsx", "xl/styles.xml");
+    const auto styled = [&](const std::string& from, const std::string& to) {
+        std::string t = styles;
+        t.replace(t.find(from), from.size(), to);
+        return t;
+    };
+    const std::string sheets = [] {
+        std::string s;
+        for (int i = 0; i < 20000; ++i)
+            s += "<sheet name=\"S" + std::to_string(i) + "\" sheetId=\"" + std::to_string(i + 10) + "\"/>";
+        return s;
+    }();
+    using Job = std::function<void(Workbook&)>;
+    const Job readBoth = [](Workbook& b) {
+        for (const char* name : {"Date", "Lista"})
+            (void)b.worksheet(name)->cell(20, 1);
+    };
+    const struct {
+        const char* what;
+        const char* fixture;
+        std::vector<std::pair<std::string, std::string>> parts;
+        Job job;
+        const char* refusal; // nullptr: done
+    } cases[] = {
+        {"two large sheets, one after the other",
+         "basic-source.xlsx",
+         {{"xl/worksheets/sheet1.xml", sheetOf(30000)}, {"xl/worksheets/sheet3.xml", sheetOf(30000)}},
+         readBoth,
+         nullptr},
+        {"two large sheets written one after the other, then saved",
+         "basic-source.xlsx",
+         {{"xl/worksheets/sheet1.xml", sheetOf(30000)}, {"xl/worksheets/sheet3.xml", sheetOf(30000)}},
+         [](Workbook& b) {
+             for (const char* name : {"Date", "Lista"}) {
+                 auto ws = b.worksheet(name);
+                 ws->setCell(20, 3, CellValue::text(name));
+                 ws->setColumnHorizontalAlignment(3, AlignCenter);
+             }
+             Bytes saved;
+             xlsx::writePackage(
+                 b, [&](std::span<const std::uint8_t> p) { saved.insert(saved.end(), p.begin(), p.end()); });
+             auto again = openBytes(saved);
+             for (const char* name : {"Date", "Lista"})
+                 EXPECT_EQ(again->worksheet(name)->cell(20, 3), CellValue::text(name));
+         },
+         nullptr},
+        {"two large sheets held at once",
+         "basic-source.xlsx",
+         {{"xl/worksheets/sheet1.xml", sheetOf(30000)}, {"xl/worksheets/sheet3.xml", sheetOf(30000)}},
+         [](Workbook& b) {
+             auto date = b.worksheet("Date"), lista = b.worksheet("Lista");
+             (void)date->cell(20, 1);
+             (void)lista->cell(20, 1);
+         },
+         "partea \"xl/worksheets/sheet3.xml\" depaseste limita de 3 MiB de memorie a registrului"},
+        {"a sheet larger than the budget",
+         "basic-source.xlsx",
+         {{"xl/worksheets/sheet1.xml", sheetOf(60000)}},
+         readBoth,
+         "partea \"xl/worksheets/sheet1.xml\" depaseste limita de 3 MiB"},
+        {"a string table of long texts",
+         "hostile-sst_index_inf.xlsx",
+         {{"xl/sharedStrings.xml", "<sst xmlns=\"" + kMainNs + "\"><si><t>SPECIA</t></si><si><t>" + many +
+                                       "</t></si>" + "<si><t>" + many + "</t></si><si><t>" + many +
+                                       "</t></si><si><t>" + many + "</t></si><si><t>" + many +
+                                       "</t></si><si><t>" + many + "</t></si></sst>"}},
+         [](Workbook& b) { (void)b.worksheet("Date")->cell(5, 1); },
+         "partea \"xl/sharedStrings.xml\" depaseste limita de 3 MiB"},
+        {"a font of many elements, made bold",
+         "basic-source.xlsx",
+         {{"xl/styles.xml", styled("<scheme val=\"minor\"/></font>",
+                                   "<scheme val=\"minor\"/><extLst>" + grandchildren + "</extLst></font>")}},
+         [](Workbook& b) { b.worksheet("Date")->setBold(1, 1, true); },
+         "partea \"xl/styles.xml\" depaseste limita de 3 MiB"},
+        {"a border of many elements, drawn",
+         "basic-source.xlsx",
+         {{"xl/styles.xml",
+           styled("<diagonal/></border>", "<diagonal/><extLst>" + grandchildren + "</extLst></border>")}},
+         [](Workbook& b) { b.worksheet("Date")->borderAround(1, 1, 2, 2, LineStyleContinuous, WeightThin); },
+         "partea \"xl/styles.xml\" depaseste limita de 3 MiB"},
+        {"a workbook part of many sheets",
+         "basic-source.xlsx",
+         {{"xl/workbook.xml",
+           entryText("basic-source.xlsx", "xl/workbook.xml")
+               .replace(entryText("basic-source.xlsx", "xl/workbook.xml").find("</sheets>"), 0, sheets)}},
+         [](Workbook&) {},
+         "partea \"xl/workbook.xml\" depaseste limita de 3 MiB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto open = [&] {
+            auto file = std::make_shared<const FileBytes>(edited(c.fixture, c.parts));
+            return xlsx::openWorkbook(
+                SourceFile::fromBytes(Bytes(file->base(), file->base() + file->size()), "/test/carte.xlsx"),
+                zip::Archive::parse(file), budget);
+        };
+        if (c.refusal) {
+            EXPECT_RUNTIME_ERROR(c.job(*open()), err::Application, c.refusal);
+        } else {
+            auto wb = open();
+            c.job(*wb);
+        }
     }
 }
 

@@ -222,12 +222,16 @@ TEST(ZipRoundTrip, AddsDropsAndLeadsWithAStoredEntry) {
 }
 
 TEST(ZipRoundTrip, AnEndRecordCountingFewerEntriesThanItsDirectoryLosesNone) {
-    // A writer without zip64 keeps the count modulo 65,536: the directory is read to its end.
+    // A writer without zip64 keeps the count modulo 65,536, and one may give the size of the records it
+    // counted: the directory is read to the end record.
     Layout l = lay(kThree);
     set16(l, l.end + 8, 1);
     set16(l, l.end + 10, 1);
-    std::vector<std::pair<std::string, Bytes>> files = {{"laid out", l.file}};
-    for (const char* name : {"hostile-eocd_count_low.xlsx", "hostile-eocd_count_low.ods"})
+    Layout shortSize = l;
+    set32(shortSize, shortSize.end + 12, std::uint32_t(l.central[1] - l.central[0]));
+    std::vector<std::pair<std::string, Bytes>> files = {{"laid out", l.file}, {"size short", shortSize.file}};
+    for (const char* name : {"hostile-eocd_count_low.xlsx", "hostile-eocd_count_low.ods",
+                             "hostile-eocd_count_low_cdsize_low.xlsx"})
         files.emplace_back(name, fixture(name));
     for (const auto& [name, file] : files) {
         std::size_t records = 0;

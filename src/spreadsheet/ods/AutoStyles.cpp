@@ -57,42 +57,62 @@ std::string columnWidthFor(double characters, double twipsPerDigit) {
     return s + "in";
 }
 
-double defaultDigitTwips(const xml::Document& d) {
-    auto textProps = [&](int parent) -> const Node* {
-        for (int c : d.node(parent).children)
-            if (d.node(c).element.uri == ns::style && d.node(c).element.local == "text-properties")
-                return &d.node(c);
-        return nullptr;
-    };
+StylesFont readStyles(const zip::Archive& archive, const zip::Entry& entry, std::set<std::string>& names,
+                      Held& held) {
+    struct Reader : xml::Handler {
+        StylesFont font;
+        std::set<std::string>& names;
+        Held& held;
+        // The style being read whose text properties may be chosen (0, 1), at its depth; -1 for none.
+        int slot = -1, depth = 0;
+        Reader(std::set<std::string>& n, Held& h) : names(n), held(h) {}
+        void start(const xml::Element& e) override {
+            if (const std::string* name = attr(e, ns::style, "name"); name && mayBeNewStyleName(*name))
+                if (names.insert(*name).second) held.add(64 + name->size());
+            if (e.uri != ns::style) return;
+            const std::string* name = attr(e, ns::style, "name");
+            const std::string* family = attr(e, ns::style, "family");
+            if (family && *family == "table-cell") {
+                if (e.local == "style" && name && *name == "Default" && !font.chosen[0])
+                    slot = 0, depth = e.depth;
+                if (e.local == "default-style" && !font.chosen[1]) slot = 1, depth = e.depth;
+            }
+            if (e.local == "text-properties" && slot >= 0 && e.depth == depth + 1 && !font.chosen[slot]) {
+                StylesFont::Props p;
+                if (const std::string* v = attr(e, ns::fo, "font-family")) p.family = *v;
+                if (const std::string* v = attr(e, ns::style, "font-name")) p.fontName = *v;
+                if (const std::string* v = attr(e, ns::fo, "font-size")) p.size = *v;
+                font.chosen[slot] = std::move(p);
+            }
+            if (e.local == "font-face" && name)
+                if (const std::string* ff =
+                        attr(e, "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family")) {
+                    held.add(128 + name->size() + ff->size());
+                    font.faces[*name] = *ff;
+                }
+        }
+        void end(const xml::Element& e, const xml::EndTag&) override {
+            if (slot >= 0 && e.depth == depth) slot = -1;
+        }
+    } reader(names, held);
+    scanPart(archive, entry, reader);
+    return std::move(reader.font);
+}
+
+double defaultDigitTwips(const StylesFont& f) {
     // The "Default" cell style, then the cells' default style: the first to say gives the family, and the
     // first to say the size (a converted .xlsx names its font in the one and leaves the size to the other).
-    const Node* chosen[2] = {nullptr, nullptr};
-    for (std::size_t i = 0; i < d.nodes().size(); ++i) {
-        const Node& n = d.nodes()[i];
-        const std::string* name = attr(n, ns::style, "name");
-        const std::string* family = attr(n, ns::style, "family");
-        if (n.element.uri != ns::style || !family || *family != "table-cell") continue;
-        if (!chosen[0] && n.element.local == "style" && name && *name == "Default")
-            chosen[0] = textProps(int(i));
-        if (!chosen[1] && n.element.local == "default-style") chosen[1] = textProps(int(i));
-    }
     std::optional<std::string> font;
     std::optional<double> points;
-    for (const Node* props : chosen) {
+    for (const auto& props : f.chosen) {
         if (!props) continue;
-        const std::string* fn = attr(*props, ns::style, "font-name");
-        if (const std::string* f = attr(*props, ns::fo, "font-family"); !font && f) {
-            font = *f;
-        } else if (!font && fn) {
-            font = *fn;
-            for (const Node& n : d.nodes())
-                if (n.element.local == "font-face" && n.element.uri == ns::style)
-                    if (const std::string* face = attr(n, ns::style, "name"); face && *face == *fn)
-                        if (const std::string* ff = attr(
-                                n, "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0", "font-family"))
-                            font = *ff;
+        if (!font && props->family) {
+            font = *props->family;
+        } else if (!font && props->fontName) {
+            font = *props->fontName;
+            if (const auto it = f.faces.find(*props->fontName); it != f.faces.end()) font = it->second;
         }
-        if (const std::string* sz = attr(*props, ns::fo, "font-size");
+        if (const auto& sz = props->size;
             !points && sz && sz->size() > 2 && sz->compare(sz->size() - 2, 2, "pt") == 0) {
             double v = 0;
             if (std::from_chars(sz->data(), sz->data() + sz->size() - 2, v).ec ==
@@ -104,6 +124,14 @@ double defaultDigitTwips(const xml::Document& d) {
     family.erase(std::remove(family.begin(), family.end(), '\''), family.end());
     if (const auto comma = family.find(','); comma != std::string::npos) family.erase(comma);
     return digitTwips(family, points.value_or(10));
+}
+
+bool mayBeNewStyleName(std::string_view name) {
+    for (std::string_view stem : {"ce", "co", "N"})
+        if (name.size() > stem.size() && name.substr(0, stem.size()) == stem &&
+            name.find_first_not_of("0123456789", stem.size()) == std::string_view::npos)
+            return true;
+    return false;
 }
 
 std::string Content::newName(const std::string& stem) {

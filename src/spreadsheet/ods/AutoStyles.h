@@ -7,9 +7,17 @@
 #include "Elements.h"
 #include "spreadsheet/xml/XmlPart.h"
 
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
+
+namespace ordana::spreadsheet::zip {
+class Archive;
+struct Entry;
+} // namespace ordana::spreadsheet::zip
 
 namespace ordana::spreadsheet::ods {
 
@@ -47,8 +55,23 @@ struct StyleChange {
 std::string columnWidthFor(double characters, double twipsPerDigit = 111);
 // The digit width of a font family at a size, in twips, as LibreOffice measures it on Debian.
 double digitTwips(std::string family, double points);
+// What styles.xml says of the cells' font: the text properties of the first "Default" cell style and of the
+// first default cell style that have them, and the families of the font faces by name.
+struct StylesFont {
+    struct Props {
+        std::optional<std::string> family, fontName, size;
+    };
+    std::optional<Props> chosen[2]; // the "Default" style's, the default style's
+    std::map<std::string, std::string> faces;
+};
 // The digit width of the font styles.xml gives the cells by default (the "Default" cell style's, else the
 // document's default cell properties', else LibreOffice's own Liberation Sans 10).
-double defaultDigitTwips(const xml::Document& stylesXml);
+double defaultDigitTwips(const StylesFont& font);
+// styles.xml read as it is inflated, for that font and the style names (those a new one could take, into
+// names); what it keeps is taken into held.
+StylesFont readStyles(const zip::Archive& archive, const zip::Entry& entry, std::set<std::string>& names,
+                      Held& held);
+// Whether a name is one a new automatic style may be given (see Content::newName).
+bool mayBeNewStyleName(std::string_view name);
 
 } // namespace ordana::spreadsheet::ods

@@ -6,6 +6,8 @@
 #include "Runs.h"
 #include "common/RuntimeError.h"
 #include "common/Text.h"
+#include "spreadsheet/PackedValues.h"
+#include "spreadsheet/zip/Compression.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,10 +21,61 @@ std::string_view chars(std::span<const std::uint8_t> b) {
     return {reinterpret_cast<const char*>(b.data()), b.size()};
 }
 
+// The first bytes of a sheet kept as it is indexed: those a save reads again, unless it edits further down.
+constexpr std::size_t kKeptBytes = std::size_t(16) << 20;
+
 } // namespace
 
-Content::Content(Source source) : source_(std::move(source)) {
+std::string Content::packChanges(const std::vector<Change>& changes) {
+    ValueWriter w;
+    for (const Change& c : changes) {
+        w.u8(std::uint8_t(c.kind));
+        w.u32(c.row), w.u32(c.col);
+        w.value(c.value);
+        w.text(c.columnStyle);
+        w.optionalText(c.style.textAlign);
+        w.optionalText(c.style.dataStyle);
+        w.u8(c.style.bold ? (*c.style.bold ? 2 : 1) : 0);
+        w.u8(std::uint8_t(c.style.borders[0] | c.style.borders[1] << 1 | c.style.borders[2] << 2 |
+                          c.style.borders[3] << 3));
+        w.text(c.style.border);
+    }
+    return w.take();
+}
+
+std::vector<Content::Change> Content::unpackChanges(std::string_view packed) {
+    std::vector<Change> out;
+    ValueReader r(packed);
+    while (!r.done()) {
+        Change c;
+        c.kind = Change::Kind(r.u8());
+        c.row = r.u32(), c.col = r.u32();
+        c.value = r.value();
+        c.columnStyle = r.text();
+        c.style.textAlign = r.optionalText();
+        c.style.dataStyle = r.optionalText();
+        if (const std::uint8_t b = r.u8()) c.style.bold = b == 2;
+        const std::uint8_t sides = r.u8();
+        for (int k = 0; k < 4; ++k)
+            c.style.borders[k] = (sides >> k) & 1u;
+        c.style.border = r.text();
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+std::size_t Content::heldBy(const Change& c) {
+    return sizeof(Change) + heapOf(c.columnStyle) + heapOf(c.style.border) +
+           (c.value.kind() == CellValue::Kind::Text ? heapOf(c.value.textValue()) : 0) +
+           (c.style.textAlign ? heapOf(*c.style.textAlign) : 0) +
+           (c.style.dataStyle ? heapOf(*c.style.dataStyle) : 0);
+}
+
+Content::Content(Source source, std::shared_ptr<MemoryBudget> budget)
+    : source_(std::move(source)), budget_(std::move(budget)), held_(budget_, "content.xml") {
     ContentParser cp(*this);
+    cp.held = &held_;
+    cp.textHeld = Held(budget_, "content.xml");
     auto parser = std::make_unique<Parser>(cp);
     std::optional<xml::EndFinder> skipping;
     bool keepHead = true;
@@ -62,6 +115,7 @@ Content::Content(Source source) : source_(std::move(source)) {
         }
         if (keepHead) {
             // Kept piece by piece until the body starts: the automatic styles a save copies from.
+            held_.add(piece.size());
             head_.append(chars(piece));
             if (bodyStart_ != std::string::npos) {
                 head_.resize(std::min(head_.size(), bodyStart_));
@@ -90,8 +144,11 @@ void Content::wholeTable(Table& t) {
     const std::string open = "<w" + (t.nsInScope ? *t.nsInScope : std::string()) + ">";
     const auto parse = [&](bool plainly) {
         Table whole;
+        whole.held = Held(budget_, "content.xml");
         ContentParser cp(*this);
         cp.target = &whole;
+        cp.held = &whole.held;
+        cp.textHeld = Held(budget_, "content.xml");
         cp.shift = std::int64_t(t.span.begin) - std::int64_t(open.size());
         std::optional<xml::PlainParser> plain;
         std::optional<Parser> parser;
@@ -108,25 +165,103 @@ void Content::wholeTable(Table& t) {
             return true;
         };
         if (!feed(open, false)) return false;
-        std::size_t fed = 0;
         bool going = true;
-        xml::readPieces(source_(), [&](std::size_t base, std::span<const std::uint8_t> piece) {
-            const std::size_t from = std::max(base, t.span.begin),
-                              to = std::min(base + piece.size(), t.span.end);
-            if (from < to) {
-                going = feed(chars(piece.subspan(from - base, to - from)), false);
-                fed += to - from;
+        std::string kept; // the first bytes, which a save reads again
+        readRange(t.span.begin, t.span.end, [&](std::string_view piece) {
+            if (kept.size() < kKeptBytes) {
+                const std::string_view k = piece.substr(0, kKeptBytes - kept.size());
+                whole.held.add(k.size());
+                kept.append(k);
             }
-            return going && to < t.span.end;
+            return going = feed(piece, false);
         });
         if (!going) return false;
-        if (fed != t.span.end - t.span.begin) corrupt("content.xml", "s-a scurtat de la deschidere");
         if (!feed("</w>", true)) return false;
         whole.nsInScope = std::move(t.nsInScope);
+        whole.bytes = std::move(kept);
         t = std::move(whole);
         return true;
     };
     if (!parse(true)) parse(false);
+    // A sheet released and read again: its changes made again, the same way.
+    const auto it = kept_.find(&t);
+    if (it == kept_.end() || it->second.packed.empty()) return;
+    Kept& k = it->second;
+    const auto bytes = zip::unpackBytes(k.packed, k.editsSize + k.changesSize);
+    k.changes = unpackChanges(chars(std::span(bytes).subspan(k.editsSize)));
+    spreadsheet::release(k.packed);
+    k.held.clear();
+    for (const Change& c : k.changes)
+        k.held.add(heldBy(c));
+    replaying_ = true;
+    try {
+        for (const Change& c : k.changes)
+            switch (c.kind) {
+            case Change::Kind::Value:
+                setValue(t, c.row, c.col, c.value);
+                break;
+            case Change::Kind::ColumnStyle:
+                setColumnStyle(t, c.col, c.columnStyle);
+                break;
+            case Change::Kind::FormatColumn:
+                formatColumn(t, c.col, c.style);
+                break;
+            case Change::Kind::FormatCell:
+                formatCell(t, c.row, c.col, c.style);
+                break;
+            }
+    } catch (...) {
+        replaying_ = false;
+        throw;
+    }
+    replaying_ = false;
+}
+
+Content::Kept& Content::kept(const Table& t) {
+    auto [it, fresh] = kept_.try_emplace(&t);
+    if (fresh) it->second.held = Held(budget_, "content.xml");
+    return it->second;
+}
+
+void Content::record(const Table& t, Change change) {
+    if (replaying_) return;
+    Kept& k = kept(t);
+    k.held.add(heldBy(change));
+    k.changes.push_back(std::move(change));
+}
+
+xml::Edits Content::keptEdits(const Kept& k) const {
+    const auto bytes = zip::unpackBytes(k.packed, k.editsSize + k.changesSize);
+    return xml::Edits::unpack(chars(std::span(bytes).first(k.editsSize)));
+}
+
+void Content::release(Table& t) {
+    if (!t.whole) return;
+    if (const auto it = kept_.find(&t); it != kept_.end() && !it->second.changes.empty()) {
+        Kept& k = it->second;
+        xml::Edits edits;
+        ContentWriter(*this).tableEdits(t, edits);
+        const std::string packedEdits = edits.pack(), packedChanges = packChanges(k.changes);
+        std::vector<std::uint8_t> both(packedEdits.begin(), packedEdits.end());
+        both.insert(both.end(), packedChanges.begin(), packedChanges.end());
+        k.packed = zip::packBytes(both);
+        k.editsEnd = edits.end();
+        k.editsSize = packedEdits.size();
+        k.changesSize = packedChanges.size();
+        spreadsheet::release(k.changes);
+        k.held.clear();
+        k.held.add(k.packed.size());
+    }
+    // As the open left it: the rows a listing reads, the columns, and no bytes of its own.
+    std::size_t keep = 0;
+    while (keep < t.rows.size() && t.rows[keep].first < kFirstRows)
+        ++keep;
+    t.rows.erase(t.rows.begin() + std::ptrdiff_t(keep), t.rows.end());
+    t.rows.shrink_to_fit();
+    spreadsheet::release(t.bytes);
+    t.lastRead = 0;
+    t.whole = false;
+    t.held.clear();
 }
 
 std::string_view Content::original(std::size_t begin, std::size_t end, const Table* t) const {
@@ -134,18 +269,34 @@ std::string_view Content::original(std::size_t begin, std::size_t end, const Tab
     if (!t || !t->whole || begin < t->span.begin || end > t->span.end || begin > end)
         throw RuntimeError(err::Internal, "octetii " + std::to_string(begin) + "-" + std::to_string(end) +
                                               " din \"content.xml\" nu au fost pastrati");
-    if (!t->rest) t->rest = source_();
-    // On from where the last call stopped, a piece at a time: the part is inflated once at most.
-    std::uint8_t buf[1 << 16];
-    while (t->span.begin + t->bytes.size() < end) {
-        const std::size_t n = t->rest(buf);
-        if (n == 0) corrupt("content.xml", "s-a scurtat de la deschidere");
-        const std::size_t from = std::max(t->restAt, t->span.begin + t->bytes.size());
-        const std::size_t to = std::min(t->restAt + n, t->span.end);
-        if (from < to) t->bytes.append(chars(std::span(buf).subspan(from - t->restAt, to - from)));
-        t->restAt += n;
-    }
+    // On from those kept, as far as asked: the part is inflated once more at most.
+    if (t->span.begin + t->bytes.size() < end)
+        readRange(t->span.begin + t->bytes.size(),
+                  std::min(t->span.end, std::max(end, t->span.begin + t->bytes.size() + (1 << 16))),
+                  [&](std::string_view piece) {
+                      t->held.add(piece.size());
+                      t->bytes.append(piece);
+                      return true;
+                  });
     return std::string_view(t->bytes).substr(begin - t->span.begin, end - begin);
+}
+
+void Content::readRange(std::size_t begin, std::size_t end,
+                        const std::function<bool(std::string_view)>& fn) const {
+    Cursor& c = cursor_;
+    if (!c.read || begin < c.at) c = {source_(), {}, 0};
+    while (begin < end) {
+        if (begin >= c.at + c.piece.size()) {
+            c.at += c.piece.size();
+            c.piece.resize(std::size_t(1) << 20);
+            c.piece.resize(c.read(c.piece));
+            if (c.piece.empty()) corrupt("content.xml", "s-a scurtat de la deschidere");
+            continue;
+        }
+        const std::size_t from = begin - c.at, to = std::min(end - c.at, c.piece.size());
+        if (!fn(chars(std::span(c.piece).subspan(from, to - from)))) return;
+        begin = c.at + to;
+    }
 }
 
 bool Content::tableHidden(const Table& t) const {
@@ -308,6 +459,7 @@ void Content::setValue(Table& t, std::uint32_t row, std::uint32_t col, const Cel
     c.valueWritten = true;
     r.dirty = true;
     modified_ = true;
+    record(t, {Change::Kind::Value, row, col, v, {}, {}});
 }
 
 namespace {
@@ -355,6 +507,7 @@ void Content::setColumnStyle(Table& t, std::uint32_t col, const std::string& col
     ColEl& c = t.cols[splitColumn(t, col)];
     c.style = columnStyle;
     modified_ = true;
+    record(t, {Change::Kind::ColumnStyle, 0, col, {}, columnStyle, {}});
 }
 
 namespace {
@@ -379,6 +532,7 @@ void Content::formatColumn(Table& t, std::uint32_t col, const StyleChange& chang
         restyle(cell, derive(cell.style.empty() ? r.defaultCellStyle : cell.style, change));
     }
     modified_ = true;
+    record(t, {Change::Kind::FormatColumn, 0, col, {}, {}, change});
 }
 
 std::string Content::effectiveStyle(const Table& t, const RowEl& r, const CellEl& c) const {
@@ -396,6 +550,7 @@ void Content::formatCell(Table& t, std::uint32_t row, std::uint32_t col, const S
     restyle(c, derive(effectiveStyle(t, r, c), change));
     r.dirty = true;
     modified_ = true;
+    record(t, {Change::Kind::FormatCell, row, col, {}, {}, change});
 }
 
 Content::Source Content::fromBytes(std::string_view xml, std::size_t piece) {
@@ -416,20 +571,46 @@ xml::Edits Content::edits() const {
     return ContentWriter(*this).edits();
 }
 
+xml::Edits Content::liveEdits() const {
+    return ContentWriter(*this).edits(false);
+}
+
+std::size_t Content::editsEnd(const xml::Edits& live) const {
+    std::size_t end = live.end();
+    for (const auto& [t, k] : kept_)
+        if (!t->whole && !k.packed.empty()) end = std::max(end, k.editsEnd);
+    return end;
+}
+
 void Content::writeTo(const ByteSink& sink) const {
     edits().writeTo(source_(), sink);
 }
 
-void Content::writeTo(const xml::Edits& edits, std::size_t upTo, const ByteSink& sink) const {
+void Content::writeTo(const xml::Edits& live, std::size_t upTo, const ByteSink& sink) const {
     xml::PieceReader read = source_();
-    std::size_t left = upTo;
-    edits.writeTo(
-        [&](std::span<std::uint8_t> out) {
-            const std::size_t n = left ? read(out.first(std::min(out.size(), left))) : 0;
-            left -= n;
-            return n;
-        },
-        sink);
+    std::size_t at = 0;
+    // The original from at up to to, with those edits (counted from at).
+    const auto stretch = [&](std::size_t to, const xml::Edits& edits) {
+        std::size_t left = to - at;
+        edits.writeTo(
+            [&](std::span<std::uint8_t> out) {
+                const std::size_t n = left ? read(out.first(std::min(out.size(), left))) : 0;
+                left -= n;
+                return n;
+            },
+            sink);
+        at = to;
+    };
+    // The sheets released with edits, in the part's order: each one's edits unpacked only while it is
+    // written.
+    for (const Table& t : tables_) {
+        const auto it = t.whole ? kept_.end() : kept_.find(&t);
+        if (it == kept_.end() || it->second.packed.empty() || t.span.begin >= upTo) continue;
+        stretch(t.span.begin, live.shifted(at, t.span.begin, false));
+        const std::size_t to = std::min(t.span.end, upTo);
+        stretch(to, keptEdits(it->second).shifted(t.span.begin, to, false));
+    }
+    stretch(upTo, live.shifted(at, upTo, true));
 }
 
 std::string Content::write() const {

@@ -84,6 +84,13 @@ const std::shared_ptr<const std::string>& ContentParser::declarationsInScope() c
     return declared;
 }
 
+void ContentParser::count(Held& into, std::size_t n) {
+    if (into.tryAdd(n)) return;
+    // Thrown where only this program's code is between here and the reader: through expat, a refusal.
+    if (plain || !p) into.budget()->refuse("content.xml");
+    refuse(into.budget()->beyond());
+}
+
 void ContentParser::refuse(std::string why) {
     if (plain) return plain->stop(); // expat says it
     if (failure.empty()) failure = std::move(why);
@@ -144,7 +151,8 @@ bool ContentParser::resolveNames(const char* rawName, const char** attrs, Name& 
         Name an;
         if (!resolve(a[0], false, an)) return false;
         parsed.push_back({an, a[1]});
-        if (an.local == "name" && an.in(ns::style)) c.usedNames_.insert(a[1]);
+        if (an.local == "name" && an.in(ns::style) && c.usedNames_.insert(a[1]).second && held)
+            count(*held, 64 + std::strlen(a[1]));
     }
     return true;
 }
@@ -193,11 +201,12 @@ ContentParser::Ctx ContentParser::inPara(const Name& n) {
             std::uint32_t k = 1;
             for (const ParsedAttr& a : parsed)
                 if (a.name.local == "c") k = std::min<std::uint32_t>(repeatOf(a.value), 65536);
+            count(textHeld, k);
             cellText.append(k, ' ');
         } else if (n.local == "tab") {
-            cellText += '\t';
+            appendText("\t");
         } else if (n.local == "line-break") {
-            cellText += '\n';
+            appendText("\n");
         } else if (n.local == "note" || n.local == "ruby-text") {
             return Ctx::Skip;
         }
@@ -236,6 +245,7 @@ void ContentParser::inStyle(const Name& n) {
                 std::string_view(a.value) == "false")
                 style->hidden = true;
         }
+        if (held) count(*held, sizeof(PropertyEl) + pe.attrs.size() * (sizeof(Attr) + 64));
         style->props.push_back(std::move(pe));
     } else {
         style->other.push_back({pos(), 0});
@@ -285,6 +295,7 @@ void ContentParser::startStyle() {
         style = nullptr;
         return;
     }
+    if (held) count(*held, sizeof(AutoStyle) + 64 + s.name.size() + s.attrs.size() * (sizeof(Attr) + 64));
     style = &c.styles_.emplace(s.name, std::move(s)).first->second;
 }
 
@@ -311,15 +322,21 @@ ContentParser::Ctx ContentParser::startTable(Ctx parent) {
     if (table || parent == Ctx::Cell || parent == Ctx::Skip)
         return Ctx::Skip; // a table inside a cell is not a sheet
     if (target) {
+        Held h = std::move(target->held);
         *target = Table{};
+        target->held = std::move(h);
         table = target;
     } else {
+        if (held)
+            count(*held,
+                  c.tables_.size() == c.tables_.capacity() ? (c.tables_.capacity() + 1) * sizeof(Table) : 0);
         table = &c.tables_.emplace_back();
         table->nsInScope = declarationsInScope();
     }
     table->whole = target != nullptr;
     if (const char* v = parsedAttr(ns::table, "name")) table->name = v;
     if (const char* v = parsedAttr(ns::table, "style-name")) table->style = v;
+    if (held) count(*held, heapOf(table->name) + heapOf(table->style));
     table->span.begin = pos();
     table->columnsEnd = table->rowsEnd = pos() + count();
     tableDepth = int(stack.size());
@@ -361,6 +378,11 @@ void ContentParser::startColumn() {
     if (const char* v = parsedAttr(ns::table, "style-name")) col.style = col.origStyle = v;
     if (const char* v = parsedAttr(ns::table, "default-cell-style-name"))
         col.defaultCellStyle = col.origDefaultCellStyle = v;
+    if (held)
+        count(
+            *held,
+            sizeof(ColEl) + 2 * (heapOf(col.style) + heapOf(col.defaultCellStyle)) +
+                (table->cols.size() == table->cols.capacity() ? table->cols.capacity() * sizeof(ColEl) : 0));
     col.span.begin = pos();
     col.tagEnd = pos() + count();
     table->cols.push_back(std::move(col));
@@ -368,6 +390,13 @@ void ContentParser::startColumn() {
 }
 
 void ContentParser::endRow(std::size_t innerEnd, std::size_t end) {
+    if (held) {
+        std::size_t n = 0;
+        for (const CellEl& ce : rowCells)
+            n += heapOf(ce.style) + ce.keep.capacity() * sizeof(Span) +
+                 (ce.value.kind() == CellValue::Kind::Text ? ce.value.textValue().capacity() : 0);
+        count(*held, n);
+    }
     row->span.end = end;
     row->innerEnd = innerEnd;
     row->cells.reserve(rowCells.size());
@@ -388,6 +417,8 @@ void ContentParser::beginCell(const CellAttrs& a, bool covered, std::size_t begi
     if (a.style) ce.style = *a.style;
     ce.span.begin = begin;
     ce.tagEnd = tagEnd;
+    if (held) count(*held, sizeof(CellEl));
+    textHeld.clear();
     rowCells.push_back(std::move(ce));
     cell = &rowCells.back();
     if (++cellsIndexed > kMaxIndexBytes / sizeof(CellEl))

@@ -101,7 +101,17 @@ struct ContentParser {
     static void onText(void* u, const char* s, int len) {
         auto* self = static_cast<ContentParser*>(u);
         if (self->collect && !self->stack.empty() && self->stack.back() == Ctx::Para)
-            self->cellText.append(s, std::size_t(len));
+            self->appendText(std::string_view(s, std::size_t(len)));
+    }
+    // What the elements kept take from the workbook's budget (none: nothing is counted), and what the text
+    // of the cell being read takes while it is read.
+    Held* held = nullptr;
+    Held textHeld;
+    // n bytes more for what into holds; beyond the budget the part is refused as for its other faults.
+    void count(Held& into, std::size_t n);
+    void appendText(std::string_view s) {
+        count(textHeld, s.size());
+        cellText.append(s);
     }
     void declare(std::string_view prefix, const char* uri);
     // The declarations of the elements closed, down to depth.
@@ -170,6 +180,10 @@ struct ContentParser {
         if (const Value v = attr("default-cell-style-name")) r.defaultCellStyle = *v;
         r.span.begin = begin;
         r.tagEnd = tagEnd;
+        if (held)
+            count(*held, heapOf(r.defaultCellStyle) + (table->rows.size() == table->rows.capacity()
+                                                           ? (table->rows.capacity() + 1) * sizeof(RowEl)
+                                                           : 0));
         table->rows.push_back(std::move(r));
         row = &table->rows.back();
         rowCells.clear();

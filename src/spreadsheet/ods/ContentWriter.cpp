@@ -278,12 +278,20 @@ void ContentWriter::styleEdits(xml::Edits& edits) const {
     }
 }
 
-xml::Edits ContentWriter::edits() const {
+void ContentWriter::tableEdits(const Table& t, xml::Edits& edits) const {
+    columnEdits(t, edits);
+    rowEdits(t, edits);
+}
+
+xml::Edits ContentWriter::edits(bool withKept) const {
     xml::Edits edits;
     for (const Table& t : content_.tables_) {
-        if (!t.whole) continue; // never edited
-        columnEdits(t, edits);
-        rowEdits(t, edits);
+        if (t.whole) {
+            tableEdits(t, edits);
+        } else if (const auto it = content_.kept_.find(&t);
+                   withKept && it != content_.kept_.end() && !it->second.packed.empty()) {
+            edits.append(content_.keptEdits(it->second)); // released with its edits made
+        }
     }
     styleEdits(edits);
     return edits;

@@ -16,7 +16,10 @@ namespace ordana::spreadsheet::ods {
 class ContentWriter {
   public:
     explicit ContentWriter(const Content& content) : content_(content) {}
-    xml::Edits edits() const;
+    // With the sheets released with edits (withKept), or only those still indexed; and the styles'.
+    xml::Edits edits(bool withKept = true) const;
+    // The edits of one sheet's columns and rows.
+    void tableEdits(const Table& t, xml::Edits& edits) const;
 
   private:
     void columnEdits(const Table& t, xml::Edits& edits) const;

@@ -5,6 +5,7 @@
 // however large its count. Rows and columns count from 0.
 
 #include "common/CellValue.h"
+#include "spreadsheet/MemoryBudget.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/xml/XmlPart.h"
 
@@ -73,11 +74,9 @@ struct Table {
     std::string style;
     Span span;
     bool whole = false; // every row indexed
-    // The span's first bytes, read again from the part as far as a save needs them (the table it writes is
-    // near the top), and the reader positioned at restAt to go on: a whole sheet's bytes are not held.
+    // The span's first bytes, kept as the sheet is indexed and read on as far as a save needs them (the
+    // table it writes is near the top): a large sheet's bytes are not all held.
     mutable std::string bytes;
-    mutable xml::PieceReader rest;
-    mutable std::size_t restAt = 0;
     // The namespace declarations in force at its start, as attributes; shared by the sheets under the same.
     std::shared_ptr<const std::string> nsInScope;
     std::vector<ColEl> cols;
@@ -88,6 +87,7 @@ struct Table {
     bool rowsInOrder = true;
     std::size_t rowsReadPlainly = 0; // of those, straight off the bytes
     std::size_t lastRead = 0;        // the row element a cell was last read from: reading goes row by row
+    mutable Held held;               // what the whole sheet's index and bytes take from the budget
 };
 
 } // namespace ordana::spreadsheet::ods

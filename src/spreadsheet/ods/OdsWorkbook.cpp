@@ -34,8 +34,10 @@ class OdsWorkbook;
 
 class OdsWorksheet : public Worksheet {
   public:
-    OdsWorksheet(std::shared_ptr<OdsWorkbook> owner, std::size_t index)
-        : owner_(std::move(owner)), index_(index) {}
+    OdsWorksheet(std::shared_ptr<OdsWorkbook> owner, std::size_t index);
+    ~OdsWorksheet() override;
+    OdsWorksheet(const OdsWorksheet&) = delete;
+    OdsWorksheet& operator=(const OdsWorksheet&) = delete;
     std::string name() const override;
     CellValue cell(std::int16_t row, std::int16_t column) override;
     void setCell(std::int16_t row, std::int16_t column, const CellValue& value) override;
@@ -57,13 +59,16 @@ class OdsWorksheet : public Worksheet {
 class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWorkbook> {
   public:
     OdsWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
-                const zip::Entry& contentEntry, bool mimetypeOk)
+                const zip::Entry& contentEntry, bool mimetypeOk, std::size_t budget)
         : source_(std::move(source)), archive_(std::move(archive)), contentName_(contentEntry.name),
-          content_(partSource(archive_, *archive_.find(contentName_))), mimetypeOk_(mimetypeOk) {}
+          budget_(std::make_shared<MemoryBudget>(budget)), stylesHeld_(budget_, "styles.xml"),
+          content_(partSource(archive_, *archive_.find(contentName_)), budget_), mimetypeOk_(mimetypeOk) {
+        checkWorksheetCount(content_.tables().size());
+    }
 
     std::int16_t worksheetCount() override {
         checkOpen();
-        return std::int16_t(std::min<std::size_t>(content_.tables().size(), 32767));
+        return std::int16_t(std::min(content_.tables().size(), kMaxWorksheets));
     }
     std::string worksheetName(std::int16_t index) override {
         checkOpen();
@@ -77,9 +82,8 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
         const auto& t = content_.tables();
-        const std::size_t at = findSheet(
-            t.size(), [&](std::size_t k) -> const std::string& { return t[k].name; }, name, source_->path());
-        return std::make_shared<OdsWorksheet>(shared_from_this(), at);
+        if (!names_) names_.emplace(t.size(), [&](std::size_t k) -> const std::string& { return t[k].name; });
+        return std::make_shared<OdsWorksheet>(shared_from_this(), names_->find(name, source_->path()));
     }
     void close(bool saveChanges) override {
         checkOpen();
@@ -97,16 +101,24 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
         if (!stylesRead_) {
             stylesRead_ = true;
             if (const zip::Entry* e = archive_.find("styles.xml")) {
-                const auto bytes = archive_.read(*e);
-                const xml::Document d = parsePart(bytes, "styles.xml");
                 std::set<std::string> names;
-                for (const Node& n : d.nodes())
-                    if (const std::string* name = attr(n, ns::style, "name")) names.insert(*name);
+                const StylesFont font = readStyles(archive_, *e, names, stylesHeld_);
                 content_.reserveNames(names);
-                digitTwips_ = defaultDigitTwips(d);
+                digitTwips_ = defaultDigitTwips(font);
             }
         }
         return content_;
+    }
+    // A handle on a sheet comes and goes: the last one gone, the sheet's index is given back.
+    void attach(std::size_t i) { ++handles_[i]; }
+    void detach(std::size_t i) noexcept {
+        if (--handles_[i] > 0 || closed_) return;
+        handles_.erase(i);
+        try {
+            content_.release(content_.tables()[i]);
+        } catch (...) {
+            // Kept whole: the save meets the same fault and says it.
+        }
     }
     // Reading needs no styles; a sheet read past its first rows is indexed then.
     Content& reader() { return content_; }
@@ -124,13 +136,26 @@ class OdsWorkbook : public Workbook, public std::enable_shared_from_this<OdsWork
     std::shared_ptr<const SourceFile> source_;
     zip::Archive archive_;
     std::string contentName_;
+    std::shared_ptr<MemoryBudget> budget_;
+    Held stylesHeld_;
     Content content_;
     bool mimetypeOk_;
     bool stylesRead_ = false;
     double digitTwips_ = 111;
     bool closed_ = false;
     std::optional<std::string> active_;
+    std::optional<SheetNames> names_;
+    std::map<std::size_t, int> handles_;
 };
+
+OdsWorksheet::OdsWorksheet(std::shared_ptr<OdsWorkbook> owner, std::size_t index)
+    : owner_(std::move(owner)), index_(index) {
+    owner_->attach(index_);
+}
+
+OdsWorksheet::~OdsWorksheet() {
+    owner_->detach(index_);
+}
 
 void OdsWorkbook::save() {
     saveInPlace(*source_, [&](const ByteSink& sink) { writeTo(sink); });
@@ -139,32 +164,35 @@ void OdsWorkbook::save() {
 void OdsWorkbook::writeTo(const ByteSink& sink) {
     zip::ArchiveWriter writer(archive_);
     if (content_.modified()) {
-        // Streamed: the original bytes of the part, inflated again, between the edited pieces; past the last
-        // edit the original's compressed bytes can serve as they are.
-        auto edits = std::make_shared<const xml::Edits>(content_.edits());
+        // Streamed: the original bytes of the part, inflated again, between the edited pieces (those of a
+        // released sheet unpacked as its turn comes); past the last edit the original's compressed bytes can
+        // serve as they are.
+        auto live = std::make_shared<const xml::Edits>(content_.liveEdits());
         writer.replaceHead(
             contentName_,
-            [this, edits](const ByteSink& sink, std::uint64_t upTo) {
-                content_.writeTo(*edits, std::size_t(upTo), sink);
+            [this, live](const ByteSink& sink, std::uint64_t upTo) {
+                content_.writeTo(*live, std::size_t(std::min<std::uint64_t>(upTo, ~std::size_t(0))), sink);
             },
-            edits->end());
+            content_.editsEnd(*live));
     }
+    // Held until the package is written.
+    Held partsHeld(budget_, "settings.xml");
     if (active_) {
-        bool added = false;
-        auto settings = settingsWithActive(archive_, *active_, added);
-        if (settings) {
-            auto text = std::make_shared<std::string>(std::move(*settings));
-            auto producer = [text](const ByteSink& sink) {
-                sink({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()});
-            };
-            if (added) {
-                writer.add("settings.xml", producer);
-                // The manifest lists every part; a new one gets its line.
-                if (auto manifest = manifestWith(archive_, "settings.xml", "text/xml"))
-                    writer.replace(archive_.find("META-INF/manifest.xml")->name, std::move(*manifest));
-            } else {
-                writer.replace(archive_.find("settings.xml")->name, producer);
+        auto settings = std::make_shared<SettingsEdit>(settingsWithActive(archive_, *active_, partsHeld));
+        auto producer = [settings](const ByteSink& sink) {
+            settings->edits.writeTo(*settings->original, sink);
+        };
+        if (settings->added) {
+            writer.add("settings.xml", producer);
+            // The manifest lists every part; a new one gets its line.
+            if (auto found = manifestWith(archive_, "settings.xml", "text/xml", partsHeld)) {
+                auto manifest = std::make_shared<PartEdit>(std::move(*found));
+                writer.replace(
+                    archive_.find("META-INF/manifest.xml")->name,
+                    [manifest](const ByteSink& sink) { manifest->edits.writeTo(*manifest->original, sink); });
             }
+        } else {
+            writer.replace(archive_.find("settings.xml")->name, producer);
         }
     }
     if (!mimetypeOk_ && archive_.find("mimetype")) writer.putFirstStored(archive_.find("mimetype")->name);
@@ -334,7 +362,8 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source)
     return openWorkbook(std::move(source), std::move(archive));
 }
 
-std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
+                                       std::size_t budget) {
     const std::string path = source->path();
     return opening(path, [&]() -> std::shared_ptr<Workbook> {
         const PackageKind kind = kindOf(archive);
@@ -351,7 +380,7 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
         if (!content) throw RuntimeError(err::Application, "pachetul nu contine partea \"content.xml\"");
         const zip::Entry contentEntry = *content;
         return std::make_shared<OdsWorkbook>(std::move(source), std::move(archive), contentEntry,
-                                             kind.mimetypeFirstAndPlain);
+                                             kind.mimetypeFirstAndPlain, budget);
     });
 }
 

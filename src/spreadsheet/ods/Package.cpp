@@ -40,15 +40,20 @@ PackageKind kindOf(const zip::Archive& archive) {
     const bool first = mimetype && !archive.entries().empty() && archive.entries().front().name == "mimetype";
     if (first) k.mediaType = *mimetype;
     if (const zip::Entry* m = archive.find("META-INF/manifest.xml")) {
-        const auto bytes = archive.read(*m);
-        const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
-        for (const Node& n : d.nodes()) {
-            if (n.element.uri != ns::manifest) continue;
-            if (n.element.local == "encryption-data") k.encrypted = true;
-            if (n.element.local == "file-entry" && k.mediaType.empty())
-                if (const std::string* path = attr(n, ns::manifest, "full-path"); path && *path == "/")
-                    if (const std::string* type = attr(n, ns::manifest, "media-type")) k.mediaType = *type;
-        }
+        // Read as it is inflated: a manifest lists every file of the package, and may list millions.
+        struct Manifest : xml::Handler {
+            PackageKind& k;
+            explicit Manifest(PackageKind& kind) : k(kind) {}
+            void start(const xml::Element& e) override {
+                if (e.uri != ns::manifest) return;
+                if (e.local == "encryption-data") k.encrypted = true;
+                if (e.local == "file-entry" && k.mediaType.empty())
+                    if (const std::string* path = attr(e, ns::manifest, "full-path"); path && *path == "/")
+                        if (const std::string* type = attr(e, ns::manifest, "media-type"))
+                            k.mediaType = *type;
+            }
+        } manifest(k);
+        scanPart(archive, *m, manifest);
     }
     if (k.mediaType.empty() && mimetype) k.mediaType = *mimetype;
     return k;
@@ -77,19 +82,28 @@ std::string describeType(const std::string& type) {
     return "un pachet de tipul " + text::quotedExcerpt(type) + ", nu un registru de calcul";
 }
 
-std::optional<std::vector<std::uint8_t>> manifestWith(const zip::Archive& archive, std::string_view path,
-                                                      std::string_view mediaType) {
+std::optional<PartEdit> manifestWith(const zip::Archive& archive, std::string_view path,
+                                     std::string_view mediaType, Held& held) {
     const zip::Entry* m = archive.find("META-INF/manifest.xml");
     if (!m) return std::nullopt;
-    const auto bytes = archive.read(*m);
-    const xml::Document d = parsePart(bytes, "META-INF/manifest.xml");
-    const xml::Element& root = d.root().element;
+    PartEdit out;
+    out.original = std::make_shared<const std::vector<std::uint8_t>>(readPart(archive, *m, held));
+    struct Root : xml::Handler {
+        Node root;
+        void start(const xml::Element& e) override {
+            if (e.depth == 0) root.element = e;
+        }
+        void end(const xml::Element& e, const xml::EndTag& t) override {
+            if (e.depth == 0) root.endTag = t;
+        }
+    } found;
+    xml::scan(*out.original, "META-INF/manifest.xml", found);
+    const xml::Element& root = found.root.element;
     const std::string line = "<" + root.qualified("file-entry") + " " + root.qualified("full-path") + "=\"" +
                              std::string(path) + "\" " + root.qualified("media-type") + "=\"" +
                              std::string(mediaType) + "\"/>";
-    xml::Edits edits;
-    appendInside(edits, bytes, d.root(), line);
-    return edits.apply(bytes);
+    appendInside(out.edits, *out.original, found.root, line);
+    return out;
 }
 
 } // namespace ordana::spreadsheet::ods

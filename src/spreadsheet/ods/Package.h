@@ -3,7 +3,11 @@
 // What an OpenDocument package is, as its mimetype entry and its manifest (META-INF/manifest.xml) say; and
 // the manifest's line for a part a save adds.
 
+#include "spreadsheet/MemoryBudget.h"
+#include "spreadsheet/xml/XmlPart.h"
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,8 +35,14 @@ PackageKind kindOf(const zip::Archive& archive);
 // A kind of OpenDocument other than a spreadsheet, as the refusal to open it names it.
 std::string describeType(const std::string& type);
 
-// The manifest with a file entry for a new part, or nullopt for a package without one.
-std::optional<std::vector<std::uint8_t>> manifestWith(const zip::Archive& archive, std::string_view path,
-                                                      std::string_view mediaType);
+// A part as a save writes it: its bytes and the edits made in them.
+struct PartEdit {
+    std::shared_ptr<const std::vector<std::uint8_t>> original;
+    xml::Edits edits;
+};
+// The manifest with a file entry for a new part, or nullopt for a package without one; its bytes taken into
+// held.
+std::optional<PartEdit> manifestWith(const zip::Archive& archive, std::string_view path,
+                                     std::string_view mediaType, Held& held);
 
 } // namespace ordana::spreadsheet::ods

@@ -1,13 +1,26 @@
 #include "PackageParts.h"
 
+#include "spreadsheet/zip/ZipArchive.h"
+
 namespace ordana::spreadsheet::ods {
 
-xml::Document parsePart(const std::vector<std::uint8_t>& bytes, const std::string& part) {
-    return xml::Document::parse(bytes, part);
+void scanPart(const zip::Archive& archive, const zip::Entry& entry, xml::Handler& handler) {
+    zip::EntryReader reader(archive, entry);
+    xml::Scanner scanner(entry.name, handler);
+    std::vector<std::uint8_t> buf(xml::kParseSlice);
+    for (;;) {
+        const std::size_t n = reader.read(buf);
+        if (!scanner.feed(std::span(buf).first(n), n == 0) || n == 0) break;
+    }
 }
 
-const std::string* attr(const Node& n, std::string_view uri, std::string_view local) {
-    return n.element.attribute(uri, local);
+std::vector<std::uint8_t> readPart(const zip::Archive& archive, const zip::Entry& entry, Held& held) {
+    held.add(std::size_t(entry.uncompressedSize)); // the most inflating gives
+    return archive.read(entry);
+}
+
+const std::string* attr(const xml::Element& e, std::string_view uri, std::string_view local) {
+    return e.attribute(uri, local);
 }
 
 bool isEmptyElement(const Node& n) {

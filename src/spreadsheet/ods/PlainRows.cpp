@@ -158,7 +158,7 @@ bool ContentParser::takeRow(xml::PlainCursor& cursor, std::size_t at) {
             const std::string_view paraName = tag_.name;
             std::string_view text;
             if (!cursor.text(text)) return undo();
-            if (collect) cellText.append(text);
+            if (collect) appendText(text);
             if (!cursor.endTag(paraName, endBegin)) return undo();
         }
     }

@@ -5,7 +5,10 @@
 #include "PackageParts.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
+#include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace ordana::spreadsheet::ods {
 
@@ -29,58 +32,94 @@ std::string newSettings(const std::string& value) {
            "</config:config-item-set></office:settings></office:document-settings>";
 }
 
-// The config namespace as the part writes it: new elements take its prefix, or declare one.
-struct ConfigNames {
+// What the part holds that the item is written into, read as it goes by: the config namespace's prefix
+// (new elements take it, or declare one), the ActiveTable items, and the places a missing one goes.
+struct SettingsOutline : xml::Handler {
     std::string uri{ns::config};
     std::string prefix = "config";
     bool declared = false;
+    std::vector<Node> active;
+    std::optional<Node> views, entry, viewSet, settings;
+    Held& held;
 
-    explicit ConfigNames(const xml::Document& d) {
-        for (const Node& n : d.nodes())
-            if (n.element.uri == uri) {
-                prefix = n.element.prefix;
-                declared = true;
-                break;
-            }
-    }
+    explicit SettingsOutline(Held& h) : held(h) {}
     std::string qn(const char* local) const {
         return prefix.empty() ? std::string(local) : prefix + ":" + local;
     }
-    bool named(const Node& n, std::string_view local, std::string_view name) const {
-        const std::string* v = attr(n, uri, "name");
-        return n.element.uri == uri && n.element.local == local && v && *v == name;
+    bool named(const xml::Element& e, std::string_view local, std::string_view name) const {
+        const std::string* v = attr(e, uri, "name");
+        return e.uri == uri && e.local == local && v && *v == name;
     }
+    void start(const xml::Element& e) override {
+        if (!declared && e.uri == uri) prefix = e.prefix, declared = true;
+        Kept kept = None;
+        const auto keep = [&](std::optional<Node>& slot, Kept which) {
+            if (slot) return;
+            held.add(xml::heldBy(e));
+            slot.emplace(Node{e, {}});
+            kept = which;
+        };
+        if (named(e, "config-item", "ActiveTable")) {
+            held.add(xml::heldBy(e) + sizeof(Node));
+            active.push_back({e, {}});
+            kept = Active;
+        } else if (named(e, "config-item-map-indexed", "Views")) {
+            keep(views, Views);
+        } else if (named(e, "config-item-set", "ooo:view-settings")) {
+            keep(viewSet, ViewSet);
+        } else if (e.local == "settings" && e.uri == "urn:oasis:names:tc:opendocument:xmlns:office:1.0") {
+            keep(settings, Settings);
+        } else if (e.local == "config-item-map-entry" && !open.empty() && open.back().first == Views) {
+            keep(entry, Entry); // the first view's entry
+        }
+        open.emplace_back(kept, active.size() - 1);
+    }
+    void end(const xml::Element&, const xml::EndTag& t) override {
+        switch (open.back().first) {
+        case Active:
+            active[open.back().second].endTag = t;
+            break;
+        case Views:
+            views->endTag = t;
+            break;
+        case Entry:
+            entry->endTag = t;
+            break;
+        case ViewSet:
+            viewSet->endTag = t;
+            break;
+        case Settings:
+            settings->endTag = t;
+            break;
+        case None:
+            break;
+        }
+        open.pop_back();
+    }
+
+  private:
+    enum Kept { None, Active, Views, Entry, ViewSet, Settings };
+    std::vector<std::pair<Kept, std::size_t>> open; // what each open element is (an item: which)
 };
 
 // The item added where LibreOffice keeps it: the first view's entry, else new view settings.
-void addActiveTable(xml::Edits& edits, const std::vector<std::uint8_t>& bytes, const xml::Document& d,
-                    const ConfigNames& c, const std::string& value) {
-    // Added where LibreOffice keeps it: the first view's entry, else new view settings.
+void addActiveTable(xml::Edits& edits, const std::vector<std::uint8_t>& bytes, const SettingsOutline& c,
+                    const std::string& value) {
     const std::string decl = c.declared ? "" : " xmlns:" + c.prefix + "=\"" + c.uri + "\"";
     const std::string item = "<" + c.qn("config-item") + decl + " " + c.qn("name") + "=\"ActiveTable\" " +
                              c.qn("type") + "=\"string\">" + value + "</" + c.qn("config-item") + ">";
-    int views = -1, viewSet = -1, settings = -1;
-    for (std::size_t i = 0; i < d.nodes().size(); ++i) {
-        const Node& n = d.nodes()[i];
-        if (views < 0 && c.named(n, "config-item-map-indexed", "Views")) views = int(i);
-        if (viewSet < 0 && c.named(n, "config-item-set", "ooo:view-settings")) viewSet = int(i);
-        if (settings < 0 && n.element.local == "settings" &&
-            n.element.uri == "urn:oasis:names:tc:opendocument:xmlns:office:1.0")
-            settings = int(i);
-    }
-    const int entryNode = views >= 0 ? d.child(views, "config-item-map-entry") : -1;
     const std::string entryXml =
         "<" + c.qn("config-item-map-entry") + decl + ">" + item + "</" + c.qn("config-item-map-entry") + ">";
     const std::string viewsXml = "<" + c.qn("config-item-map-indexed") + decl + " " + c.qn("name") +
                                  "=\"Views\">" + entryXml + "</" + c.qn("config-item-map-indexed") + ">";
-    if (entryNode >= 0)
-        appendInside(edits, bytes, d.node(entryNode), item);
-    else if (views >= 0)
-        appendInside(edits, bytes, d.node(views), entryXml);
-    else if (viewSet >= 0)
-        appendInside(edits, bytes, d.node(viewSet), viewsXml);
-    else if (settings >= 0)
-        appendInside(edits, bytes, d.node(settings),
+    if (c.entry)
+        appendInside(edits, bytes, *c.entry, item);
+    else if (c.views)
+        appendInside(edits, bytes, *c.views, entryXml);
+    else if (c.viewSet)
+        appendInside(edits, bytes, *c.viewSet, viewsXml);
+    else if (c.settings)
+        appendInside(edits, bytes, *c.settings,
                      "<" + c.qn("config-item-set") + decl + " " + c.qn("name") + "=\"ooo:view-settings\">" +
                          viewsXml + "</" + c.qn("config-item-set") + ">");
     else
@@ -89,29 +128,29 @@ void addActiveTable(xml::Edits& edits, const std::vector<std::uint8_t>& bytes, c
 
 } // namespace
 
-std::optional<std::string> settingsWithActive(const zip::Archive& archive, const std::string& sheet,
-                                              bool& added) {
+SettingsEdit settingsWithActive(const zip::Archive& archive, const std::string& sheet, Held& held) {
     const std::string value = xml::escapeText(sheet);
+    SettingsEdit out;
     const zip::Entry* entry = archive.find("settings.xml");
     if (!entry) {
-        added = true;
-        return newSettings(value);
+        const std::string text = newSettings(value);
+        out.added = true;
+        out.original = std::make_shared<const std::vector<std::uint8_t>>(text.begin(), text.end());
+        return out;
     }
-    const auto bytes = archive.read(*entry);
-    const xml::Document d = parsePart(bytes, "settings.xml");
-    if (!d.isUtf8()) corrupt("settings.xml", "nu este scrisa in UTF-8");
-    const ConfigNames c(d);
-    xml::Edits edits;
-    for (const Node& n : d.nodes())
-        if (c.named(n, "config-item", "ActiveTable")) {
-            if (isEmptyElement(n))
-                appendInside(edits, bytes, n, value);
-            else
-                edits.replace(n.element.startEnd, n.endTag.begin, value);
-        }
-    if (edits.empty()) addActiveTable(edits, bytes, d, c, value);
-    const auto out = edits.apply(bytes);
-    return std::string(out.begin(), out.end());
+    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(readPart(archive, *entry, held));
+    if (!xml::isUtf8Part(*bytes)) corrupt("settings.xml", "nu este scrisa in UTF-8");
+    SettingsOutline c(held);
+    xml::scan(*bytes, "settings.xml", c);
+    for (const Node& n : c.active) {
+        if (isEmptyElement(n))
+            appendInside(out.edits, *bytes, n, value);
+        else
+            out.edits.replace(n.element.startEnd, n.endTag.begin, value);
+    }
+    if (out.edits.empty()) addActiveTable(out.edits, *bytes, c, value);
+    out.original = std::move(bytes);
+    return out;
 }
 
 } // namespace ordana::spreadsheet::ods

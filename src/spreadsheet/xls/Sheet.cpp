@@ -300,7 +300,17 @@ CellValue Sheet::value(int row, int col) const {
         if (it != edits_.end() && it->second.hasValue) return it->second.value;
     }
     const CellEntry* e = find(row, col);
-    return e ? entryValue(*e) : CellValue();
+    if (!e) return CellValue();
+    CellValue v = entryValue(*e);
+    // A NUMBER record (or a formula's cached result, or an RK) holding NaN or an infinity is no number a
+    // spreadsheet shows; said as what it is, as the other engines say it.
+    if (v.kind() == CellValue::Kind::Number && !std::isfinite(v.numberValue()))
+        fail("celula " + text::cellAddress(row + 1, col + 1) + " are valoarea numerica " +
+             (std::isnan(v.numberValue())
+                  ? std::string("\"NaN\", care nu este un numar")
+                  : std::string(v.numberValue() > 0 ? "\"+infinit\"" : "\"-infinit\"") +
+                        ", care nu este un numar finit"));
+    return v;
 }
 
 std::uint16_t Sheet::defaultXf(int row, int col) const {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace ordana::spreadsheet::xls {
 
@@ -146,7 +147,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
 
     std::int16_t worksheetCount() override {
         checkOpen();
-        return std::int16_t(std::min<std::size_t>(book_->worksheets().size(), 32767));
+        return std::int16_t(std::min(book_->worksheets().size(), kMaxWorksheets));
     }
     std::string worksheetName(std::int16_t index) override {
         checkOpen();
@@ -160,10 +161,11 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         checkOpen();
         const auto& list = book_->worksheets();
-        const std::size_t at = findSheet(
-            list.size(), [&](std::size_t k) -> const std::string& { return book_->sheets()[list[k]].name; },
-            name, path_);
-        return std::make_shared<XlsWorksheet>(shared_from_this(), list[at]);
+        if (!names_)
+            names_.emplace(list.size(), [&](std::size_t k) -> const std::string& {
+                return book_->sheets()[list[k]].name;
+            });
+        return std::make_shared<XlsWorksheet>(shared_from_this(), list[names_->find(name, path_)]);
     }
     void close(bool saveChanges) override {
         checkOpen();
@@ -197,6 +199,7 @@ class XlsWorkbook : public Workbook, public std::enable_shared_from_this<XlsWork
     cfb::CompoundFile container_;
     std::string streamName_; // "Workbook", or "Book" when an Excel 95 name holds BIFF8 records
     std::unique_ptr<WorkbookStream> book_;
+    std::optional<SheetNames> names_;
     bool closed_ = false;
 };
 
@@ -315,6 +318,7 @@ std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source,
             const auto view = container.streamView(streamName);
             book = std::make_unique<WorkbookStream>(std::vector<std::uint8_t>(view.begin(), view.end()));
         }
+        checkWorksheetCount(book->worksheets().size());
         return std::make_shared<XlsWorkbook>(std::move(source), std::move(container), streamName,
                                              std::move(book));
     });

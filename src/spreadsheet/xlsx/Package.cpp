@@ -50,8 +50,20 @@ BytesPtr Package::read(const std::string& part) {
     const zip::Entry* e = archive_.find(part);
     if (!e) fail(partText(part) + " lipseste din pachet");
     auto& slot = cache_[text::foldCase(part)];
-    if (!slot) slot = std::make_shared<const Bytes>(archive_.read(*e));
-    return slot;
+    if (!slot.bytes) {
+        Held held(budget_, part);
+        slot.bytes = std::make_shared<const Bytes>(readHeld(part, held));
+        slot.held = std::move(held);
+    }
+    return slot.bytes;
+}
+
+Bytes Package::readHeld(const std::string& part, Held& held) const {
+    const zip::Entry* e = archive_.find(part);
+    if (!e) fail(partText(part) + " lipseste din pachet");
+    // The size the directory declares, which inflating never goes beyond.
+    held.add(std::size_t(e->uncompressedSize));
+    return archive_.read(*e);
 }
 
 std::vector<Relationship> Package::relationships(const std::string& part) {
@@ -59,7 +71,7 @@ std::vector<Relationship> Package::relationships(const std::string& part) {
     const std::string rels = relsPartOf(part);
     if (!has(rels)) return out;
     const BytesPtr bytes = read(rels);
-    const auto doc = Outline::parse(*bytes, rels, keepRelationships);
+    const auto doc = Outline::parse(*bytes, rels, keepRelationships, budget_);
     for (int c : doc.node(0).children) {
         const xml::Element& e = doc.node(c).element;
         if (e.local != "Relationship") continue;
@@ -77,7 +89,7 @@ ContentTypes Package::contentTypes() {
     const std::string typesPart(kContentTypes);
     ContentTypes types;
     types.bytes = read(typesPart);
-    types.doc = Outline::parse(*types.bytes, typesPart, keepTypes);
+    types.doc = Outline::parse(*types.bytes, typesPart, keepTypes, budget_);
     return types;
 }
 
@@ -93,7 +105,8 @@ PartLinks::PartLinks(Package& pkg, const std::string& workbookPart, bool strict)
     : workbookPart_(workbookPart), relsPart_(relsPartOf(workbookPart)),
       relBase_(strict ? "http://purl.oclc.org/ooxml/officeDocument/relationships/"
                       : "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"),
-      rels_(pkg.read(relsPart_)), relsDoc_(Outline::parse(*rels_, relsPart_, keepRelationships)),
+      rels_(pkg.read(relsPart_)),
+      relsDoc_(Outline::parse(*rels_, relsPart_, keepRelationships, pkg.budget())),
       types_(pkg.contentTypes()), relsEditor_(*rels_), typesEditor_(*types_.bytes) {
     checkEditable(relsPart_, *rels_);
     checkEditable(std::string(kContentTypes), *types_.bytes);
@@ -168,6 +181,27 @@ void replacePart(zip::ArchiveWriter& writer, EditedPart part) {
             gapEnd);
     else
         writer.replaceHead(shared->name, head, shared->edits.end());
+}
+
+void replaceStreamed(zip::ArchiveWriter& writer, const zip::Archive& archive, const std::string& part,
+                     xml::Edits edits) {
+    const zip::Entry* entry = archive.find(part);
+    if (!entry) fail(partText(part) + " lipseste din pachet");
+    auto shared = std::make_shared<const xml::Edits>(std::move(edits));
+    // Up to the original's byte upTo, and from there on what follows is the original's own.
+    auto head = [&archive, entry, shared](const ByteSink& sink, std::uint64_t upTo) {
+        zip::EntryReader reader(archive, *entry);
+        std::uint64_t left = upTo;
+        shared->writeTo(
+            [&](std::span<std::uint8_t> out) {
+                const std::size_t n =
+                    left ? reader.read(out.first(std::size_t(std::min<std::uint64_t>(out.size(), left)))) : 0;
+                left -= n;
+                return n;
+            },
+            sink);
+    };
+    writer.replaceHead(entry->name, head, shared->end());
 }
 
 } // namespace ordana::spreadsheet::xlsx

@@ -43,11 +43,18 @@ struct ContentTypes {
 
 class Package {
   public:
-    Package(std::shared_ptr<const SourceFile> source, zip::Archive archive)
-        : source_(std::move(source)), archive_(std::move(archive)) {}
+    Package(std::shared_ptr<const SourceFile> source, zip::Archive archive,
+            std::size_t budget = kMaxHeldBytes)
+        : source_(std::move(source)), archive_(std::move(archive)),
+          budget_(std::make_shared<MemoryBudget>(budget)) {}
 
     bool has(const std::string& part) const { return archive_.find(part) != nullptr; }
+    // Kept once read, for as long as the workbook is open: the small parts the engine reads more than once.
     BytesPtr read(const std::string& part);
+    // Read for the caller alone, the bytes taken from the budget into held before they are inflated.
+    Bytes readHeld(const std::string& part, Held& held) const;
+    // What the workbook holds in memory, and its limit.
+    const std::shared_ptr<MemoryBudget>& budget() const { return budget_; }
     const zip::Entry* entry(const std::string& part) const { return archive_.find(part); }
     const zip::Archive& archive() const { return archive_; }
     const std::shared_ptr<const SourceFile>& source() const { return source_; }
@@ -61,7 +68,12 @@ class Package {
   private:
     std::shared_ptr<const SourceFile> source_;
     zip::Archive archive_;
-    std::unordered_map<std::string, BytesPtr> cache_;
+    std::shared_ptr<MemoryBudget> budget_;
+    struct Cached {
+        BytesPtr bytes;
+        Held held;
+    };
+    std::unordered_map<std::string, Cached> cache_;
 };
 
 // What a save that adds or removes a part changes around it: the workbook part's relationships and the
@@ -91,5 +103,8 @@ class PartLinks {
 
 // Puts the edited part into the package being written: between its edits, the original's own bytes.
 void replacePart(zip::ArchiveWriter& writer, EditedPart part);
+// The same for a part not held in memory: its original is inflated again, piece by piece, as it is written.
+void replaceStreamed(zip::ArchiveWriter& writer, const zip::Archive& archive, const std::string& part,
+                     xml::Edits edits);
 
 } // namespace ordana::spreadsheet::xlsx

@@ -16,6 +16,7 @@ std::size_t SharedStrings::indexOf(const std::string& s) {
     if (slots_.empty()) index(strings_.size() + 16);
     const std::size_t k = slotOf(s);
     if (slots_[k] != 0) return slots_[k] - 1;
+    held_.add(sizeof(std::string) + heapOf(s));
     strings_.push_back(s);
     if (strings_.size() * 2 > slots_.size())
         index(strings_.size());
@@ -83,6 +84,7 @@ void SharedStrings::index(std::size_t n) {
     std::size_t size = 64;
     while (size < 2 * n)
         size *= 2;
+    held_.add((size > slots_.size() ? size - slots_.size() : 0) * sizeof(std::uint32_t));
     slots_.assign(size, 0);
     for (std::size_t i = 0; i < strings_.size(); ++i)
         if (const std::size_t k = slotOf(strings_[i]); slots_[k] == 0) slots_[k] = std::uint32_t(i + 1);

@@ -17,9 +17,11 @@ namespace ordana::spreadsheet::xlsx {
 
 class SharedStrings {
   public:
-    // No reader: the workbook has no table yet, and one is made when a text is written.
-    SharedStrings(std::string part, std::unique_ptr<StringTableReader> reader)
-        : part_(std::move(part)), reader_(std::move(reader)) {}
+    // No reader: the workbook has no table yet, and one is made when a text is written. The texts added
+    // and the lookup are taken from the budget.
+    SharedStrings(std::string part, std::unique_ptr<StringTableReader> reader,
+                  std::shared_ptr<MemoryBudget> budget = nullptr)
+        : part_(std::move(part)), reader_(std::move(reader)), held_(std::move(budget), part_) {}
 
     // Read only as far as the item: the listing needs the first few.
     const std::string* at(std::size_t i);
@@ -54,6 +56,7 @@ class SharedStrings {
     std::size_t original_ = 0;
     int count_ = -1;
     int refs_ = 0;
+    Held held_;
 };
 
 } // namespace ordana::spreadsheet::xlsx

@@ -1,6 +1,8 @@
 #include "Sheet.h"
 
 #include "common/Text.h"
+#include "spreadsheet/PackedValues.h"
+#include "spreadsheet/zip/Compression.h"
 
 #include <algorithm>
 #include <charconv>
@@ -107,49 +109,75 @@ std::string unescaped(std::string_view s) {
 
 } // namespace
 
-void Sheet::loadHead(Package& pkg, int lastRow) {
-    if (loaded_ || headRows_ >= lastRow) return;
-    const zip::Entry* e = pkg.entry(part_);
-    if (!e) fail(partText(part_) + " lipseste din pachet");
-    rows_.clear();
+namespace {
+
+// Feeds the part, inflated piece by piece, to a scanner until it stops or the part ends; each piece is
+// handed to kept first.
+void scanEntry(Package& pkg, const std::string& part, xml::Scanner& scanner,
+               const std::function<void(std::span<const std::uint8_t>)>& kept = nullptr) {
+    const zip::Entry* e = pkg.entry(part);
+    if (!e) fail(partText(part) + " lipseste din pachet");
     zip::EntryReader reader(pkg.archive(), *e);
-    SheetIndexer* indexer = nullptr;
-    xml::Handler* h = nullptr;
-    struct Forward : xml::Handler {
-        SheetIndexer** to;
-        void start(const xml::Element& el) override { (*to)->start(el); }
-        void end(const xml::Element& el, const xml::EndTag& t) override { (*to)->end(el, t); }
-        void text(const xml::Element& el, std::string_view s) override { (*to)->text(el, s); }
-    } forward;
-    forward.to = &indexer;
-    h = &forward;
-    xml::Scanner scanner(part_, *h);
-    SheetIndexer idx(rows_, lastRow, &scanner);
-    indexer = &idx;
     std::vector<std::uint8_t> buf(64 * 1024);
     for (;;) {
         const std::size_t n = reader.read(buf);
+        if (kept) kept(std::span(buf).first(n));
         if (!scanner.feed(std::span(buf).first(n), n == 0) || n == 0) break;
     }
+}
+
+// Events handed on to an indexer made once the scanner that feeds it exists.
+struct Forward : xml::Handler {
+    SheetIndexer* to = nullptr;
+    void start(const xml::Element& el) override { to->start(el); }
+    void end(const xml::Element& el, const xml::EndTag& t) override { to->end(el, t); }
+    void text(const xml::Element& el, std::string_view s) override { to->text(el, s); }
+};
+
+} // namespace
+
+void Sheet::loadHead(Package& pkg, int lastRow) {
+    if (indexed_ || headRows_ >= lastRow) return;
+    rows_.clear();
+    rowsHeld_.clear();
+    Forward forward;
+    xml::Scanner scanner(part_, forward);
+    SheetIndexer idx(rows_, lastRow, &scanner, &rowsHeld_);
+    forward.to = &idx;
+    scanEntry(pkg, part_, scanner);
     if (!idx.ordered) fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
     headRows_ = lastRow;
 }
 
-void Sheet::load(Package& pkg) {
-    if (loaded_) return;
-    bytes_ = pkg.read(part_);
-    rows_.clear();
-    const auto indexer = indexSheet(*bytes_, part_, rows_);
-    SheetIndexer& idx = *indexer;
-    if (!idx.ordered) fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
-    if (!idx.sheetData) fail(partText(part_) + " nu are elementul sheetData al unei foi de calcul");
+void Sheet::readHead(Package& pkg) {
+    if (headKnown_ || indexed_) return;
+    std::vector<Row> none;
+    Forward forward;
+    xml::Scanner scanner(part_, forward);
+    SheetIndexer idx(none, -1, &scanner, &headHeld_);
+    forward.to = &idx;
+    Bytes bytes;
+    scanEntry(pkg, part_, scanner, [&](std::span<const std::uint8_t> piece) {
+        headHeld_.add(piece.size());
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+    });
+    if (!idx.sheetDataStart) fail(partText(part_) + " nu are elementul sheetData al unei foi de calcul");
+    idx.sheetData = std::make_pair(*idx.sheetDataStart, xml::EndTag{});
+    takeHead(idx);
+    head_ = std::move(bytes);
+}
+
+void Sheet::takeHead(SheetIndexer& idx) {
     prefix_ = idx.prefix.empty() ? idx.sheetData->first.prefix : idx.prefix;
     dimension_ = idx.dimension;
     sheetViews_ = idx.sheetViews;
     sheetFormatPr_ = idx.sheetFormatPr;
     cols_ = idx.cols;
     sheetData_ = idx.sheetData;
-    sheetViewList_ = idx.sheetViewList;
+    sheetViewList_ = std::move(idx.sheetViewList);
+    headKnown_ = true;
+    // The columns as the part has them, once: a sheet released and indexed again keeps those it changed.
+    if (colsKnown_) return;
     for (std::size_t i = 0; i < idx.colList.size(); ++i) {
         const xml::Element& e = idx.colList[i].first;
         ColRange c;
@@ -165,13 +193,72 @@ void Sheet::load(Package& pkg) {
     }
     std::sort(colRanges_.begin(), colRanges_.end(),
               [](const ColRange& a, const ColRange& b) { return a.min < b.min; });
-    loaded_ = true;
+    colsKnown_ = true;
+}
+
+void Sheet::load(Package& pkg) {
+    unpackPending();
+    if (indexed_) return;
+    rows_.clear();
+    rowsHeld_.clear();
+    bytes_ = std::make_shared<const Bytes>(pkg.readHeld(part_, bytesHeld_));
+    const auto indexer = indexSheet(*bytes_, part_, rows_, true, &rowsHeld_);
+    SheetIndexer& idx = *indexer;
+    if (!idx.ordered) fail(partText(part_) + " are randurile sau celulele in alta ordine decat crescatoare");
+    if (!idx.sheetData) fail(partText(part_) + " nu are elementul sheetData al unei foi de calcul");
+    // The head read from the index is held with it; what was kept of it before goes.
+    spreadsheet::release(head_);
+    headHeld_.clear();
+    takeHead(idx);
+    lastFound_ = 0;
+    indexed_ = true;
+}
+
+void Sheet::release(SharedStrings& strings) {
+    if (!indexed_) {
+        spreadsheet::release(rows_);
+        rowsHeld_.clear();
+        headRows_ = 0;
+        return;
+    }
+    if (cellsChanged() && !frozen_) {
+        const std::string edits = cellEdits(strings).pack();
+        frozen_ = zip::packBytes({reinterpret_cast<const std::uint8_t*>(edits.data()), edits.size()});
+        frozenSize_ = edits.size();
+        frozenHeld_.add(frozen_->size());
+    }
+    packPending();
+    // The bytes the head's elements lie in, from the start of the part: the views, the columns and the start
+    // tag of sheetData, which the selection's edits need.
+    std::size_t end = sheetData_->first.startEnd;
+    for (const xml::Element& v : sheetViewList_)
+        end = std::max(end, v.startEnd);
+    for (const auto* e : {&sheetViews_, &sheetFormatPr_, &cols_})
+        if (*e) end = std::max(end, (*e)->first.startEnd);
+    end = std::min(end, bytes_->size());
+    std::size_t held = end;
+    for (const xml::Element& v : sheetViewList_)
+        held += xml::heldBy(v);
+    headHeld_.add(held);
+    head_.assign(bytes_->begin(), bytes_->begin() + std::ptrdiff_t(end));
+    spreadsheet::release(rows_);
+    rowsHeld_.clear();
+    bytes_.reset();
+    bytesHeld_.clear();
+    indexed_ = false;
+    headRows_ = 0;
+}
+
+std::span<const std::uint8_t> Sheet::headBytes() const {
+    if (indexed_) return *bytes_;
+    return head_;
 }
 
 CellValue Sheet::value(Package& pkg, SharedStrings* strings, int row, int column) {
+    unpackPending();
     auto p = pending_.find({row, column});
     if (p != pending_.end() && p->second.value) return *p->second.value;
-    if (!loaded_ && row <= kPreviewRows)
+    if (!indexed_ && row <= kPreviewRows)
         loadHead(pkg, kPreviewRows);
     else
         load(pkg);
@@ -210,7 +297,58 @@ int Sheet::styleOf(int row, int column) const {
     return 0;
 }
 
+Pending& Sheet::pendingAt(int row, int column) {
+    unpackPending();
+    auto [it, fresh] = pending_.try_emplace({row, column});
+    if (fresh) pendingHeld_.add(sizeof(*it) + 4 * sizeof(void*));
+    return it->second;
+}
+
+// The cells written, as bytes deflated while the sheet waits for the save (a few hundred bytes rather than a
+// map of some kilobytes), and back when it is asked for again.
+void Sheet::packPending() {
+    if (pending_.empty()) return;
+    ValueWriter w;
+    for (const auto& [key, p] : pending_) {
+        w.u32(std::uint32_t(key.first)), w.u32(std::uint32_t(key.second));
+        w.u8(std::uint8_t((p.value ? 1 : 0) | (p.style ? 2 : 0)));
+        if (p.value) w.value(*p.value);
+        if (p.style) w.u32(std::uint32_t(*p.style));
+    }
+    const std::string bytes = w.take();
+    packedPending_ = zip::packBytes({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    packedPendingSize_ = bytes.size();
+    spreadsheet::release(pending_);
+    pendingHeld_.clear();
+    pendingHeld_.add(sizeof(Sheet) + packedPending_.size());
+}
+
+void Sheet::unpackPending() {
+    if (packedPending_.empty()) return;
+    const auto bytes = zip::unpackBytes(packedPending_, packedPendingSize_);
+    spreadsheet::release(packedPending_);
+    pendingHeld_.clear();
+    pendingHeld_.add(sizeof(Sheet));
+    ValueReader r({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+    while (!r.done()) {
+        const int row = int(r.u32()), column = int(r.u32());
+        const std::uint8_t has = r.u8();
+        Pending& p = pending_[{row, column}];
+        pendingHeld_.add(sizeof(std::pair<const std::pair<int, int>, Pending>) + 4 * sizeof(void*));
+        if (has & 1) p.value = r.value();
+        if (has & 2) p.style = int(r.u32());
+        if (p.value && p.value->kind() == CellValue::Kind::Text)
+            pendingHeld_.add(heapOf(p.value->textValue()));
+    }
+}
+
+void Sheet::thaw() {
+    frozen_.reset();
+    frozenHeld_.clear();
+}
+
 void Sheet::write(int row, int column, const CellValue& v, SharedStrings& strings) {
+    thaw();
     if (const Cell* c = find(row, column)) {
         // A shared formula moves to the next cell that keeps it when the part is written; an array
         // formula or a data table is one formula over its range, which cannot be cut.
@@ -222,13 +360,15 @@ void Sheet::write(int row, int column, const CellValue& v, SharedStrings& string
         if (c->formula) formulasDropped_.insert(text::cellAddress(row, column));
         if (c->type == 's' && !pending_.count({row, column})) strings.referenced(-1);
     }
-    Pending& p = pending_[{row, column}];
+    Pending& p = pendingAt(row, column);
     if (p.value && p.value->kind() == CellValue::Kind::Text) strings.referenced(-1);
     if (v.kind() == CellValue::Kind::Text) strings.indexOf(v.textValue()), strings.referenced(1);
+    if (v.kind() == CellValue::Kind::Text) pendingHeld_.add(heapOf(v.textValue()));
     p.value = v;
 }
 
 ColRange& Sheet::isolate(int column, const std::string& defaultWidth) {
+    thaw();
     for (std::size_t i = 0; i < colRanges_.size(); ++i) {
         ColRange& c = colRanges_[i];
         if (c.min > column || c.max < column) continue;
@@ -293,11 +433,9 @@ bool Sheet::isSelected(Package& pkg) {
         const auto* t = v.attribute("tabSelected");
         return t && (*t == "1" || *t == "true");
     };
-    if (loaded_) return std::any_of(sheetViewList_.begin(), sheetViewList_.end(), on);
+    if (headKnown_) return std::any_of(sheetViewList_.begin(), sheetViewList_.end(), on);
     // The views come before the cells: inflate and scan only that far, once.
     if (selectedInFile_) return *selectedInFile_;
-    const zip::Entry* e = pkg.entry(part_);
-    if (!e) fail(partText(part_) + " lipseste din pachet");
     struct Views : xml::Handler {
         xml::Scanner* scanner = nullptr;
         bool selected = false;
@@ -310,18 +448,13 @@ bool Sheet::isSelected(Package& pkg) {
     views.test = on;
     xml::Scanner scanner(part_, views);
     views.scanner = &scanner;
-    zip::EntryReader reader(pkg.archive(), *e);
-    std::vector<std::uint8_t> buf(16 * 1024);
-    for (;;) {
-        const std::size_t n = reader.read(buf);
-        if (!scanner.feed(std::span(buf).first(n), n == 0) || n == 0) break;
-    }
+    scanEntry(pkg, part_, scanner);
     selectedInFile_ = views.selected;
     return views.selected;
 }
 
-bool Sheet::changed() const {
-    return !pending_.empty() || selectionChanged_ ||
+bool Sheet::cellsChanged() const {
+    return !pending_.empty() || !packedPending_.empty() ||
            std::any_of(colRanges_.begin(), colRanges_.end(), [](const ColRange& c) { return c.dirty; });
 }
 
@@ -503,18 +636,33 @@ int Sheet::freeSharedIndex() const {
     return nextSharedIndex_++;
 }
 
-EditedPart Sheet::write(SharedStrings& strings) const {
-    checkEditable(part_, *bytes_);
-    PartEditor ed(*bytes_);
+xml::Edits Sheet::edits(Package& pkg, SharedStrings& strings) {
+    if (cellsChanged() && !frozen_) load(pkg);
+    if (!indexed_) readHead(pkg);
+    const std::span<const std::uint8_t> bytes = headBytes();
+    checkEditable(part_, bytes);
     // Selection first: a new <sheetViews> goes before anything else inserted at the same place.
+    PartEditor ed(bytes);
     if (selectionChanged_) writeSelection(ed);
+    xml::Edits out = ed.edits();
+    if (cellsChanged() && frozen_) {
+        const auto edits = zip::unpackBytes(*frozen_, frozenSize_);
+        out.append(xml::Edits::unpack({reinterpret_cast<const char*>(edits.data()), edits.size()}));
+    } else if (cellsChanged()) {
+        out.append(cellEdits(strings));
+    }
+    return out;
+}
+
+xml::Edits Sheet::cellEdits(SharedStrings& strings) const {
+    PartEditor ed(*bytes_);
     writeColumns(ed);
     // Shared formulas whose master cell is overwritten: the cells that keep the formula get a new master.
     for (const auto& [key, pend] : pending_)
         if (const Cell* c = pend.value ? find(key.first, key.second) : nullptr; c && c->sharedMaster)
             rehost(key.first, key.second, ed);
     writeRows(ed, strings);
-    return {part_, bytes_, ed.edits()};
+    return ed.edits();
 }
 
 void Sheet::writeSelection(PartEditor& ed) const {

@@ -2,6 +2,9 @@
 
 // A worksheet part of an .xlsx workbook: its rows and cells indexed by their spans, read as far as asked;
 // the cells, column formats and selection changed kept pending until the part is written, edited in place.
+// The index is held only while the sheet is in use: released, a sheet keeps what precedes its cells (the
+// views, the columns) and its edits, those of its cells already turned into the part's, so that a job over
+// many sheets holds one index at a time and writes none of them again.
 
 #include "Package.h"
 #include "SharedStrings.h"
@@ -48,8 +51,12 @@ struct Pending {
 
 class Sheet {
   public:
-    Sheet(std::string name, std::string part, int sheetId)
-        : name_(std::move(name)), part_(std::move(part)), sheetId_(sheetId) {}
+    Sheet(std::string name, std::string part, int sheetId, std::shared_ptr<MemoryBudget> budget)
+        : name_(std::move(name)), part_(std::move(part)), sheetId_(sheetId), budget_(std::move(budget)),
+          bytesHeld_(budget_, part_), rowsHeld_(budget_, part_), headHeld_(budget_, part_),
+          frozenHeld_(budget_, part_), pendingHeld_(budget_, part_) {
+        pendingHeld_.add(sizeof(Sheet));
+    }
     const std::string& name() const { return name_; }
     const std::string& part() const { return part_; }
     int sheetId() const { return sheetId_; }
@@ -59,7 +66,10 @@ class Sheet {
 
     // The whole part, held for edits.
     void load(Package& pkg);
-    bool loaded() const { return loaded_; }
+    bool loaded() const { return indexed_; }
+    // Gives the index and the part's bytes back to the budget; the edits of the cells and columns are
+    // turned into the part's edits first (strings: where their texts are). Loading again reads it anew.
+    void release(SharedStrings& strings);
 
     // A cell's value as written, or as the part holds it (strings: none when the workbook has no table).
     CellValue value(Package& pkg, SharedStrings* strings, int row, int column);
@@ -75,7 +85,10 @@ class Sheet {
 
     // A formula overwritten: it leaves the calculation chain; a formula other cells share cannot be.
     void write(int row, int column, const CellValue& v, SharedStrings& strings);
-    void setStyle(int row, int column, int style) { pending_[{row, column}].style = style; }
+    void setStyle(int row, int column, int style) {
+        thaw();
+        pendingAt(row, column).style = style;
+    }
 
     // Makes [column, column] one range of its own, keeping the attributes of the range it came from.
     ColRange& isolate(int column, const std::string& defaultWidth);
@@ -90,13 +103,23 @@ class Sheet {
     // Whether the sheet is selected, as changed or as the part says.
     bool isSelected(Package& pkg);
     const std::set<std::string>& formulasDropped() const { return formulasDropped_; }
-    bool changed() const;
+    bool changed() const { return selectionChanged_ || cellsChanged(); }
 
-    // The part with the pending cells, columns and selection written into it.
-    EditedPart write(SharedStrings& strings) const;
+    // The edits of the part: the selection, the columns and the cells written into it.
+    xml::Edits edits(Package& pkg, SharedStrings& strings);
 
   private:
     using RowCells = std::vector<std::pair<int, const Pending*>>; // by column
+    bool cellsChanged() const;
+    // The cells' edits made at a release no longer hold: the cells or columns change.
+    void thaw();
+    // The edits of the columns and the cells, from the index.
+    xml::Edits cellEdits(SharedStrings& strings) const;
+    // What precedes the cells, read as far as the cells begin, when the sheet was never indexed.
+    void readHead(Package& pkg);
+    void takeHead(SheetIndexer& idx);
+    // The bytes the head's elements lie in: the whole part while indexed, else those kept.
+    std::span<const std::uint8_t> headBytes() const;
     void writeSelection(PartEditor& ed) const;
     void writeColumns(PartEditor& ed) const;
     void writeRows(PartEditor& ed, SharedStrings& strings) const;
@@ -118,21 +141,41 @@ class Sheet {
 
     std::string name_, part_;
     int sheetId_;
+    std::shared_ptr<MemoryBudget> budget_;
+    // The index, while the sheet is in use.
     BytesPtr bytes_;
-    bool loaded_ = false;
-    int headRows_ = 0;
-    std::string prefix_;
     std::vector<Row> rows_;
+    Held bytesHeld_, rowsHeld_;
+    bool indexed_ = false;
+    int headRows_ = 0;
     mutable std::size_t lastFound_ = 0; // in rows_
+    // What precedes the cells, and the sheetData element: kept, with the bytes it lies in, when the index
+    // goes.
+    bool headKnown_ = false, colsKnown_ = false;
+    Bytes head_;
+    Held headHeld_;
+    std::string prefix_;
     std::optional<std::pair<xml::Element, xml::EndTag>> dimension_, sheetViews_, sheetFormatPr_, cols_,
         sheetData_;
     std::vector<xml::Element> sheetViewList_;
     std::vector<ColRange> colRanges_;
     std::vector<Span> colSpans_;
+    // The edits.
     std::map<std::pair<int, int>, Pending> pending_;
     std::set<std::string> formulasDropped_;
     bool selected_ = false, selectionChanged_ = false;
     std::optional<bool> selectedInFile_;
+    // The cells' and columns' edits made when the index went, packed; any later change of them undoes these.
+    std::optional<std::vector<std::uint8_t>> frozen_;
+    std::size_t frozenSize_ = 0;
+    Held frozenHeld_;
+    // The edits of cells as they are asked for, and what they take; packed while the sheet is released.
+    Pending& pendingAt(int row, int column);
+    void packPending();
+    void unpackPending();
+    std::vector<std::uint8_t> packedPending_;
+    std::size_t packedPendingSize_ = 0;
+    Held pendingHeld_;
 };
 
 } // namespace ordana::spreadsheet::xlsx

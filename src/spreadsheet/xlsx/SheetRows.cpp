@@ -93,10 +93,20 @@ Row rowOf(Value ref, Value spans, const std::vector<Row>& rows, bool& ordered) {
     return r;
 }
 
-void countCell(std::size_t& cells) {
+void countCell(std::size_t& cells, Held* held) {
     if (++cells > kMaxIndexedCells)
         fail("foaia are mai mult de " + std::to_string(kMaxIndexedCells) +
              " de celule, prea multe pentru a fi prelucrata");
+    if (held) held->add(sizeof(Cell));
+}
+
+void countRow(Held* held, const std::vector<Row>& rows, const Row& row) {
+    if (!held) return;
+    std::size_t n = heapOf(row.spans);
+    if (rows.size() == rows.capacity()) n += (rows.capacity() + 1) * sizeof(Row);
+    for (const Cell& c : row.cells)
+        n += heapOf(c.value);
+    held->add(n);
 }
 
 Cell cellOf(Value ref, Value type, Value style, const Cell* before, bool& ordered) {
@@ -128,7 +138,7 @@ bool isGroupMaster(Value type, Value ref) {
 
 std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t from, std::string_view prefix,
                                            const std::function<bool(std::string_view)>& bound,
-                                           std::vector<Row>& rows, bool& ordered) {
+                                           std::vector<Row>& rows, bool& ordered, Held* held) {
     const std::string p = prefix.empty() ? std::string() : std::string(prefix) + ":";
     const std::string sheetData = p + "sheetData", rowName = p + "row", cName = p + "c", vName = p + "v",
                       fName = p + "f";
@@ -173,12 +183,13 @@ std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t fr
                     return std::nullopt;
                 }
             }
-            countCell(indexed);
+            countCell(indexed, held);
             cells.push_back(std::move(cell));
         }
         row.cells.reserve(cells.size());
         std::move(cells.begin(), cells.end(), std::back_inserter(row.cells));
         cells.clear();
+        countRow(held, rows, row);
         rows.push_back(std::move(row));
     }
 }
@@ -194,6 +205,7 @@ void SheetIndexer::start(const xml::Element& e) {
         r.span.begin = e.begin;
         r.span.startEnd = e.startEnd;
         prefix = e.prefix;
+        countRow(held_, rows_, r);
         rows_.push_back(std::move(r));
     } else if (e.depth == 3 && inSheetData_ && e.local == "c"sv && !rows_.empty() && !stopped_) {
         const Cell* last = cells_.empty() ? rows_.back().cells.empty() ? nullptr : &rows_.back().cells.back()
@@ -202,7 +214,7 @@ void SheetIndexer::start(const xml::Element& e) {
                         ordered);
         c.span.begin = e.begin;
         c.span.startEnd = e.startEnd;
-        countCell(indexed_);
+        countCell(indexed_, held_);
         cells_.push_back(std::move(c));
         inCell_ = true;
     } else if (inCell_ && e.depth == 4) {
@@ -218,8 +230,14 @@ void SheetIndexer::start(const xml::Element& e) {
     } else if (inCell_ && what_ == 'i' && e.local == "t"sv && !phonetic_) {
         inT_ = true;
     } else if (e.depth == 1) {
-        if (e.local == "sheetData"sv) inSheetData_ = true, prefix = e.prefix;
+        if (e.local == "sheetData"sv) {
+            inSheetData_ = true, prefix = e.prefix;
+            sheetDataStart = e;
+            if (lastRow_ < 0 && scanner_) scanner_->stop();
+            if (lastRow_ < 0) stopped_ = true;
+        }
     } else if (e.depth == 2 && e.local == "sheetView"sv) {
+        if (held_) held_->add(xml::heldBy(e));
         sheetViewList.push_back(e);
     }
     if (e.depth == 2 && e.local == "col"sv) colStart_ = e;
@@ -248,6 +266,7 @@ void SheetIndexer::end(const xml::Element& e, const xml::EndTag& t) {
             if (scanner_ && lastRow_ > 0) scanner_->stop();
         }
     } else if (e.depth == 2 && e.local == "col"sv && !inSheetData_) {
+        if (held_) held_->add(xml::heldBy(e) + sizeof(xml::EndTag));
         colList.emplace_back(e, t);
     } else if (e.depth == 2 && inSheetData_ && e.local == "row"sv && !rows_.empty()) {
         rows_.back().span.endBegin = t.begin;
@@ -256,6 +275,7 @@ void SheetIndexer::end(const xml::Element& e, const xml::EndTag& t) {
         Cell& c = cells_.back();
         c.span.endBegin = t.begin;
         c.span.end = t.end;
+        if (held_) held_->add(heapOf(c.value));
         inCell_ = false;
     } else if (inCell_ && e.depth == 4) {
         what_ = 0;
@@ -328,7 +348,7 @@ class Head : public xml::Handler {
 // the part, without them, by the parser; nothing where anything is otherwise or amiss, the general reading
 // then to find it and name it.
 std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, const std::string& partName,
-                                           std::vector<Row>& into) {
+                                           std::vector<Row>& into, Held* held) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::vector<Row> rows;
     bool ordered = true;
@@ -340,13 +360,17 @@ std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, 
         const xml::Element* data = head.element();
         if (!data) return nullptr;
         from = data->startEnd;
-        end = readRowsPlainly(text, from, data->prefix, head.bound, rows, ordered);
+        end = readRowsPlainly(text, from, data->prefix, head.bound, rows, ordered, held);
+    } catch (const OverBudget&) {
+        throw; // the general reading would hold as much
     } catch (const RuntimeError&) {
         return nullptr;
     }
     if (!end) return nullptr;
     const std::size_t cut = *end - from;
     std::vector<std::uint8_t> rest;
+    Held restHeld = held ? Held(held->budget(), partName) : Held();
+    restHeld.add(bytes.size() - cut);
     rest.reserve(bytes.size() - cut);
     rest.insert(rest.end(), bytes.begin(), bytes.begin() + std::ptrdiff_t(from));
     rest.insert(rest.end(), bytes.begin() + std::ptrdiff_t(*end), bytes.end());
@@ -354,8 +378,10 @@ std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, 
     try {
         idx = xml::scanEither(rest, partName, [&] {
             into.clear();
-            return std::make_unique<SheetIndexer>(into, 0, nullptr);
+            return std::make_unique<SheetIndexer>(into, 0, nullptr, held);
         });
+    } catch (const OverBudget&) {
+        throw;
     } catch (const RuntimeError&) {
         return nullptr;
     }
@@ -384,13 +410,17 @@ std::unique_ptr<SheetIndexer> indexPlainly(std::span<const std::uint8_t> bytes, 
 } // namespace
 
 std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, const std::string& partName,
-                                         std::vector<Row>& rows, bool plainRows) {
-    rows.clear();
+                                         std::vector<Row>& rows, bool plainRows, Held* held) {
+    const auto restart = [&] {
+        release(rows);
+        if (held) held->clear();
+    };
+    restart();
     if (plainRows)
-        if (auto indexer = indexPlainly(bytes, partName, rows)) return indexer;
+        if (auto indexer = indexPlainly(bytes, partName, rows, held)) return indexer;
     return xml::scanEither(bytes, partName, [&] {
-        rows.clear();
-        return std::make_unique<SheetIndexer>(rows, 0, nullptr);
+        restart();
+        return std::make_unique<SheetIndexer>(rows, 0, nullptr, held);
     });
 }
 
@@ -405,14 +435,17 @@ namespace {
 // The items as the general reading reads them: the texts of their t elements, phonetic runs left out.
 struct StringReader : xml::Handler {
     StringTable& out;
+    Held& held;
     int phonetic = 0;
     bool inSi = false, inT = false;
-    explicit StringReader(StringTable& o) : out(o) {}
+    StringReader(StringTable& o, Held& h) : out(o), held(h) {}
     void start(const xml::Element& e) override {
         if (e.depth == 0) out.root = e;
         if (e.depth == 1 && e.local == "si"sv) {
             checkItemCount(out);
             inSi = true;
+            if (out.items.size() == out.items.capacity())
+                held.add((out.items.capacity() + 1) * sizeof(std::string));
             out.items.emplace_back();
         }
         if (inSi && e.local == "rPh"sv) ++phonetic;
@@ -425,16 +458,18 @@ struct StringReader : xml::Handler {
         if (e.depth == 1 && e.local == "si"sv) inSi = false;
     }
     void text(const xml::Element&, std::string_view s) override {
-        if (inT) out.items.back().append(s);
+        // An item growing without end is counted as it grows.
+        if (inT) held.add(s.size()), out.items.back().append(s);
     }
 };
 
 } // namespace
 
 StringTableReader::StringTableReader(xml::PieceReader read, std::string partName, bool plainItems,
-                                     std::size_t chunk)
+                                     std::size_t chunk, std::shared_ptr<MemoryBudget> budget)
     : read_(std::move(read)), part_(std::move(partName)), plain_(plainItems),
-      chunk_(std::max<std::size_t>(chunk, 1)) {}
+      chunk_(std::max<std::size_t>(chunk, 1)), bytesHeld_(budget, part_),
+      itemsHeld_(std::move(budget), part_) {}
 
 const std::string* StringTableReader::item(std::size_t i) {
     if (i >= table_.items.size() && !done_ && !failure_) {
@@ -455,6 +490,7 @@ const StringTable& StringTableReader::all() {
 bool StringTableReader::inflateMore() {
     if (complete_) return false;
     const std::size_t had = bytes_->size(), want = std::max(had, chunk_);
+    bytesHeld_.add(want);
     bytes_->resize(had + want);
     std::size_t got = 0;
     while (got < want) {
@@ -517,9 +553,14 @@ bool StringTableReader::step(std::size_t wanted) {
                     return enough();
             }
             if (table_.items.size() >= kMaxStringItems) break;
+            itemsHeld_.add(heapOf(item) + (table_.items.size() == table_.items.capacity()
+                                               ? (table_.items.capacity() + 1) * sizeof(std::string)
+                                               : 0));
             table_.items.push_back(std::move(item));
             next_ = tags.at();
         }
+    } catch (const OverBudget&) {
+        throw;
     } catch (const RuntimeError&) {
         return enough();
     }
@@ -534,7 +575,8 @@ void StringTableReader::readByParser() {
         StringTable table;
         xml::scanEither(*bytes_, part_, [&] {
             table = {};
-            return std::make_unique<StringReader>(table);
+            itemsHeld_.clear();
+            return std::make_unique<StringReader>(table, itemsHeld_);
         });
         table_ = std::move(table);
         done_ = true;

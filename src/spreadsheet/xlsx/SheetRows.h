@@ -4,6 +4,7 @@
 // edits in place, and the cell's value as written. Read two ways that must agree: from the events of the
 // general parser, and straight off the bytes where the rows are in the plain form every producer writes.
 
+#include "spreadsheet/MemoryBudget.h"
 #include "spreadsheet/Spreadsheet.h"
 #include "spreadsheet/xml/XmlPart.h"
 
@@ -58,8 +59,12 @@ struct Row {
 
 // The cells a sheet's index holds at most.
 inline constexpr std::size_t kMaxIndexedCells = kMaxIndexBytes / sizeof(Cell);
-// Counts a cell into a sheet's index, refusing the sheet beyond kMaxIndexedCells.
-void countCell(std::size_t& cells);
+// Counts a cell into a sheet's index, refusing the sheet beyond kMaxIndexedCells, and takes its memory from
+// the workbook's budget (held: none when nothing is counted).
+void countCell(std::size_t& cells, Held* held);
+// The memory a row adds to the index besides its cells: itself in rows (whose room doubles as it grows), its
+// spans and its cells' texts.
+void countRow(Held* held, const std::vector<Row>& rows, const Row& row);
 
 using Value = std::optional<std::string_view>;
 
@@ -77,14 +82,16 @@ Cell cellOf(Value ref, Value type, Value style, const Cell* before, bool& ordere
 bool isGroupMaster(Value type, Value ref);
 
 // The rows, cells and the other parts of a sheet that edits need, from the general parser's events; with a
-// last row, only as far as it (the scanner then stopped there).
+// last row, only as far as it (the scanner then stopped there), or with one below 1 as far as the start of
+// sheetData. What it keeps is taken into held.
 class SheetIndexer : public xml::Handler {
   public:
-    SheetIndexer(std::vector<Row>& rows, int lastRow, xml::Scanner* scanner)
-        : rows_(rows), lastRow_(lastRow), scanner_(scanner) {}
+    SheetIndexer(std::vector<Row>& rows, int lastRow, xml::Scanner* scanner, Held* held = nullptr)
+        : rows_(rows), lastRow_(lastRow), scanner_(scanner), held_(held) {}
 
     std::string prefix;
     std::optional<std::pair<xml::Element, xml::EndTag>> dimension, sheetViews, sheetFormatPr, cols, sheetData;
+    std::optional<xml::Element> sheetDataStart; // with a last row below 1, the scanner stopped there
     std::vector<xml::Element> sheetViewList;
     std::vector<std::pair<xml::Element, xml::EndTag>> colList;
     bool ordered = true;
@@ -100,6 +107,7 @@ class SheetIndexer : public xml::Handler {
     std::size_t indexed_ = 0;
     int lastRow_;
     xml::Scanner* scanner_;
+    Held* held_;
     bool inSheetData_ = false, inCell_ = false, inT_ = false, stopped_ = false;
     int phonetic_ = 0;
     char what_ = 0;
@@ -108,9 +116,9 @@ class SheetIndexer : public xml::Handler {
 
 // A whole worksheet part indexed, its rows into rows: those in plain XML straight off the bytes (unless
 // plainRows is false) and the rest of the part by the parser, or all by the parser. A part not well-formed,
-// or whose rows are amiss, is refused as the parser refuses it.
+// or whose rows are amiss, is refused as the parser refuses it. The index's memory is taken into held.
 std::unique_ptr<SheetIndexer> indexSheet(std::span<const std::uint8_t> bytes, const std::string& partName,
-                                         std::vector<Row>& rows, bool plainRows = true);
+                                         std::vector<Row>& rows, bool plainRows = true, Held* held = nullptr);
 
 // A shared string table: its items' texts (their t elements, phonetic runs left out), and its root element
 // with the span of its end tag, before which new items go.
@@ -131,9 +139,11 @@ void checkItemCount(const StringTable& table);
 // whole by the parser, which also names its faults. Not copied: it reads into itself.
 class StringTableReader {
   public:
-    // Bytes are taken first, and then at least, chunk at a time; twice as many each time after.
+    // Bytes are taken first, and then at least, chunk at a time; twice as many each time after. The bytes
+    // and the items are taken from the budget, when there is one.
     StringTableReader(xml::PieceReader read, std::string partName, bool plainItems = true,
-                      std::size_t chunk = std::size_t(1) << 16);
+                      std::size_t chunk = std::size_t(1) << 16,
+                      std::shared_ptr<MemoryBudget> budget = nullptr);
     StringTableReader(const StringTableReader&) = delete;
     StringTableReader& operator=(const StringTableReader&) = delete;
 
@@ -161,6 +171,7 @@ class StringTableReader {
     std::string part_;
     bool plain_;
     std::size_t chunk_;
+    Held bytesHeld_, itemsHeld_;
     std::shared_ptr<std::vector<std::uint8_t>> bytes_ = std::make_shared<std::vector<std::uint8_t>>();
     bool complete_ = false, done_ = false;
     StringTable table_;
@@ -182,6 +193,6 @@ class StringTableReader {
 // attribute may carry. Faults of the rows themselves are thrown as the general reading throws them.
 std::optional<std::size_t> readRowsPlainly(std::string_view part, std::size_t from, std::string_view prefix,
                                            const std::function<bool(std::string_view)>& bound,
-                                           std::vector<Row>& rows, bool& ordered);
+                                           std::vector<Row>& rows, bool& ordered, Held* held = nullptr);
 
 } // namespace ordana::spreadsheet::xlsx

@@ -56,7 +56,8 @@ std::string prefixed(std::string_view xml, const std::string& prefix) {
 
 } // namespace
 
-BytesPtr completedStyles(const BytesPtr& bytes, const std::string& part, const std::string& mainNs) {
+BytesPtr completedStyles(const BytesPtr& bytes, const std::string& part, const std::string& mainNs,
+                         std::shared_ptr<MemoryBudget> budget) {
     if (!bytes) {
         std::string text =
             "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<styleSheet xmlns=\"" + mainNs +
@@ -69,7 +70,8 @@ BytesPtr completedStyles(const BytesPtr& bytes, const std::string& part, const s
                 "</styleSheet>";
         return std::make_shared<const Bytes>(text.begin(), text.end());
     }
-    const auto doc = Outline::parse(*bytes, part, [](const xml::Element& e) { return e.depth <= 2; });
+    const auto doc = Outline::parse(
+        *bytes, part, [](const xml::Element& e) { return e.depth <= 2; }, std::move(budget));
     const xml::Element& root = doc.root().element;
     PartEditor ed(*bytes);
     for (std::size_t k = 0; k < std::size(kStyleLists); ++k) {
@@ -151,8 +153,9 @@ std::string borderStyleName(std::int32_t style, std::int32_t weight) {
          " nu exista");
 }
 
-Styles::Styles(std::string part, BytesPtr bytes)
-    : part_(std::move(part)), bytes_(std::move(bytes)), doc_(Outline::parse(*bytes_, part_, keepStyles)) {
+Styles::Styles(std::string part, BytesPtr bytes, std::shared_ptr<MemoryBudget> budget)
+    : part_(std::move(part)), bytes_(std::move(bytes)), budget_(std::move(budget)), held_(budget_, part_),
+      doc_(Outline::parse(*bytes_, part_, keepStyles, budget_)) {
     numFmts_ = doc_.child(0, "numFmts");
     fonts_ = doc_.child(0, "fonts");
     borders_ = doc_.child(0, "borders");
@@ -161,8 +164,10 @@ Styles::Styles(std::string part, BytesPtr bytes)
         fail(partText(part_) + " nu are listele de fonturi, chenare si formate de celula");
     fontNodes_ = doc_.children(fonts_, "font");
     borderNodes_ = doc_.children(borders_, "border");
-    for (int x : doc_.children(cellXfs_, "xf"))
+    for (int x : doc_.children(cellXfs_, "xf")) {
         xfs_.push_back(render(parseXf(x)));
+        held_.add(sizeof(std::string) + heapOf(xfs_.back()));
+    }
     if (numFmts_ >= 0)
         for (int n : doc_.children(numFmts_, "numFmt")) {
             const xml::Element& e = doc_.node(n).element;
@@ -218,6 +223,7 @@ int Styles::derive(int xf, const XfChange& c) {
     const std::string s = render(x);
     for (std::size_t i = 0; i < xfs_.size(); ++i)
         if (xfs_[i] == s) return int(i);
+    held_.add(2 * s.size() + sizeof(Xf) + sizeof(std::string));
     xfs_.push_back(s);
     newXfs_.push_back(x);
     int font = 0, border = 0;
@@ -230,10 +236,25 @@ int Styles::derive(int xf, const XfChange& c) {
     return int(xfs_.size() - 1);
 }
 
+Outline Styles::itemOutline(const std::string& text) const {
+    return Outline::parse(
+        view(text), part_, [](const xml::Element& e) { return e.depth <= 2; }, budget_);
+}
+
+std::size_t Styles::itemLength(const std::vector<int>& nodes, const std::vector<std::string>& added,
+                               int i) const {
+    if (i >= 0 && std::size_t(i) < nodes.size()) return nodeText(nodes[std::size_t(i)]).size();
+    if (i >= 0 && std::size_t(i) < nodes.size() + added.size())
+        return added[std::size_t(i) - nodes.size()].size();
+    return nodes.empty() ? 0 : nodeText(nodes[0]).size();
+}
+
 int Styles::boldFont(int font, bool bold) {
-    // The font's children without any <b>, then <b/> first when bold.
+    // The font's children without any <b>, then <b/> first when bold; its copies taken before they are made.
+    Held held(budget_, part_);
+    held.add(3 * itemLength(fontNodes_, newFonts_, font) + scope_.size());
     const std::string base = inScope(fontText(font));
-    const auto doc = xml::Document::parse(view(base), part_);
+    const auto doc = itemOutline(base);
     const auto& f = doc.node(doc.root().children.at(0));
     const xml::Element& e = f.element;
     std::string inner;
@@ -258,8 +279,10 @@ int Styles::boldFont(int font, bool bold) {
 }
 
 int Styles::borderWith(int border, unsigned sides, const std::string& style) {
+    Held held(budget_, part_);
+    held.add(3 * itemLength(borderNodes_, newBorders_, border) + scope_.size());
     const std::string base = inScope(borderText(border));
-    const auto doc = xml::Document::parse(view(base), part_);
+    const auto doc = itemOutline(base);
     const int node = doc.root().children.at(0);
     const auto& b = doc.node(node);
     const xml::Element& e = b.element;
@@ -362,7 +385,7 @@ EditedPart Styles::write() const {
     return {part_, bytes_, ed.edits()};
 }
 
-Styles::Xf Styles::parseXf(int node) const {
+Styles::Xf Styles::parseXf(int node) {
     Xf x;
     const auto& n = doc_.node(node);
     x.prefix = n.element.prefix;
@@ -375,6 +398,9 @@ Styles::Xf Styles::parseXf(int node) const {
             for (const auto& a : ch.element.attributes)
                 x.align.emplace_back(qualifiedName(a.prefix, a.local), a.value);
         } else {
+            // Taken while the format is made; what is kept of it is taken again where it is kept.
+            Held held(budget_, part_);
+            held.add(ch.endTag.end - ch.element.begin);
             x.rest += std::string(reinterpret_cast<const char*>(bytes_->data() + ch.element.begin),
                                   ch.endTag.end - ch.element.begin);
         }
@@ -397,22 +423,23 @@ std::string Styles::render(const Xf& x) {
     return s + x.rest + "</" + qualifiedName(x.prefix, "xf") + ">";
 }
 
-std::string Styles::nodeText(int node) const {
+std::string_view Styles::nodeText(int node) const {
     const auto& n = doc_.node(node);
-    return std::string(reinterpret_cast<const char*>(bytes_->data() + n.element.begin),
-                       n.endTag.end - n.element.begin);
+    return {reinterpret_cast<const char*>(bytes_->data() + n.element.begin), n.endTag.end - n.element.begin};
 }
 
 std::string Styles::fontText(int font) const {
-    if (font >= 0 && std::size_t(font) < fontNodes_.size()) return nodeText(fontNodes_[std::size_t(font)]);
+    if (font >= 0 && std::size_t(font) < fontNodes_.size())
+        return std::string(nodeText(fontNodes_[std::size_t(font)]));
     if (font >= 0 && std::size_t(font) < fontNodes_.size() + newFonts_.size())
         return newFonts_[std::size_t(font) - fontNodes_.size()];
-    return fontNodes_.empty() ? "<" + qualifiedName(prefix_, "font") + "/>" : nodeText(fontNodes_[0]);
+    return fontNodes_.empty() ? "<" + qualifiedName(prefix_, "font") + "/>"
+                              : std::string(nodeText(fontNodes_[0]));
 }
 
 std::string Styles::borderText(int border) const {
     if (border >= 0 && std::size_t(border) < borderNodes_.size())
-        return nodeText(borderNodes_[std::size_t(border)]);
+        return std::string(nodeText(borderNodes_[std::size_t(border)]));
     if (border >= 0 && std::size_t(border) < borderNodes_.size() + newBorders_.size())
         return newBorders_[std::size_t(border) - borderNodes_.size()];
     return "<" + qualifiedName(prefix_, "border") + "/>";
@@ -423,6 +450,7 @@ int Styles::addFont(const std::string& s) {
         if (nodeText(fontNodes_[i]) == s) return int(i);
     for (std::size_t i = 0; i < newFonts_.size(); ++i)
         if (newFonts_[i] == s) return int(fontNodes_.size() + i);
+    held_.add(2 * s.size());
     newFonts_.push_back(s);
     return int(fontNodes_.size() + newFonts_.size() - 1);
 }
@@ -432,6 +460,7 @@ int Styles::addBorder(const std::string& s) {
         if (nodeText(borderNodes_[i]) == s) return int(i);
     for (std::size_t i = 0; i < newBorders_.size(); ++i)
         if (newBorders_[i] == s) return int(borderNodes_.size() + i);
+    held_.add(2 * s.size());
     newBorders_.push_back(s);
     return int(borderNodes_.size() + newBorders_.size() - 1);
 }

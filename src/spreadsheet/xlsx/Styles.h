@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,7 +18,8 @@ namespace ordana::spreadsheet::xlsx {
 
 // A styles part with every list a format needs, or nothing when it has them: a workbook without styles, or
 // with an empty styleSheet (as some writers leave it), is formatted as any other. Without bytes, a new part.
-BytesPtr completedStyles(const BytesPtr& bytes, const std::string& part, const std::string& mainNs);
+BytesPtr completedStyles(const BytesPtr& bytes, const std::string& part, const std::string& mainNs,
+                         std::shared_ptr<MemoryBudget> budget = nullptr);
 
 // What a cell format changes to: what is not given stays.
 struct XfChange {
@@ -29,9 +31,11 @@ struct XfChange {
 std::string horizontalName(std::int32_t alignment);
 std::string borderStyleName(std::int32_t style, std::int32_t weight);
 
+// What it keeps (the part's elements, the cell formats as text, the new items) is taken from the workbook's
+// budget: a font or a format of millions of elements is refused when the table would copy it.
 class Styles {
   public:
-    Styles(std::string part, BytesPtr bytes);
+    Styles(std::string part, BytesPtr bytes, std::shared_ptr<MemoryBudget> budget = nullptr);
 
     std::size_t xfCount() const { return xfs_.size(); }
     int clampXf(int xf) const { return xf >= 0 && std::size_t(xf) < xfs_.size() ? xf : 0; }
@@ -68,16 +72,22 @@ class Styles {
     };
     std::size_t originalXfs() const { return xfs_.size() - newXfs_.size(); }
 
-    Xf parseXf(int node) const;
+    Xf parseXf(int node);
     static std::string render(const Xf& x);
-    std::string nodeText(int node) const;
+    std::string_view nodeText(int node) const;
     std::string fontText(int font) const;
     std::string borderText(int border) const;
+    // A font's or border's text inside the part's declarations, and the elements directly in it.
+    Outline itemOutline(const std::string& text) const;
+    // The length of the text fontText or borderText gives for item i of those.
+    std::size_t itemLength(const std::vector<int>& nodes, const std::vector<std::string>& added, int i) const;
     int addFont(const std::string& s);
     int addBorder(const std::string& s);
 
     std::string part_;
     BytesPtr bytes_;
+    std::shared_ptr<MemoryBudget> budget_;
+    Held held_;
     Outline doc_;
     std::string prefix_, scope_;
     int numFmts_ = -1, fonts_ = -1, borders_ = -1, cellXfs_ = -1;

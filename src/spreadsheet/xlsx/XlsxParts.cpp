@@ -63,8 +63,9 @@ namespace {
 
 class OutlineBuilder : public xml::Handler {
   public:
-    OutlineBuilder(std::vector<Outline::Node>& nodes, const Outline::Keep& keep, const std::string& part)
-        : nodes_(nodes), keep_(keep), part_(part) {}
+    OutlineBuilder(std::vector<Outline::Node>& nodes, const Outline::Keep& keep, const std::string& part,
+                   Held& held)
+        : nodes_(nodes), keep_(keep), part_(part), held_(held) {}
     void start(const xml::Element& e) override {
         // Kept: the root, and a child of a kept element that keep() takes.
         const bool kept = e.depth == 0 ? nodes_.empty()
@@ -77,6 +78,8 @@ class OutlineBuilder : public xml::Handler {
         n.element = e;
         n.parent = stack_.empty() ? -1 : stack_.back();
         const int index = int(nodes_.size());
+        held_.add(xml::heldBy(n.element) + sizeof(int) +
+                  (nodes_.size() == nodes_.capacity() ? (nodes_.capacity() + 1) * sizeof(Outline::Node) : 0));
         if (n.parent >= 0) nodes_[std::size_t(n.parent)].children.push_back(index);
         nodes_.push_back(std::move(n));
         stack_.push_back(index);
@@ -91,16 +94,20 @@ class OutlineBuilder : public xml::Handler {
     std::vector<Outline::Node>& nodes_;
     const Outline::Keep& keep_;
     const std::string& part_;
+    Held& held_;
     std::vector<int> stack_;
 };
 
 } // namespace
 
-Outline Outline::parse(std::span<const std::uint8_t> bytes, const std::string& partName, const Keep& keep) {
+Outline Outline::parse(std::span<const std::uint8_t> bytes, const std::string& partName, const Keep& keep,
+                       std::shared_ptr<MemoryBudget> budget) {
     Outline o;
+    o.held_ = Held(std::move(budget), partName);
     xml::scanEither(bytes, partName, [&] {
-        o.nodes_.clear();
-        return std::make_unique<OutlineBuilder>(o.nodes_, keep, partName);
+        release(o.nodes_);
+        o.held_.clear();
+        return std::make_unique<OutlineBuilder>(o.nodes_, keep, partName, o.held_);
     });
     if (o.nodes_.empty()) fail(partText(partName) + " nu are niciun element");
     return o;

@@ -5,12 +5,14 @@
 
 #include "common/Text.h"
 #include "spreadsheet/Failure.h"
+#include "spreadsheet/MemoryBudget.h"
 #include "spreadsheet/xml/Escape.h"
 #include "spreadsheet/xml/XmlPart.h"
 #include "spreadsheet/zip/ZipArchive.h"
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,8 +71,8 @@ class PartEditor {
 
 // A part held as a tree of the elements the engine uses: the root and, below each element kept, the children
 // keep() takes. The others are parsed and forgotten, so a part padded with millions of elements costs the
-// time of parsing it and the memory of what is kept; more than kMaxOutlineNodes kept is refused. Offsets and
-// names as in xml::Document.
+// time of parsing it and the memory of what is kept, which the workbook's budget counts; more than
+// kMaxOutlineNodes kept is refused. Offsets and names as in xml::Document.
 class Outline {
   public:
     static constexpr std::size_t kMaxOutlineNodes = std::size_t(1) << 18;
@@ -83,7 +85,8 @@ class Outline {
     // Whether a child of a kept element is kept too.
     using Keep = std::function<bool(const xml::Element&)>;
 
-    static Outline parse(std::span<const std::uint8_t> bytes, const std::string& partName, const Keep& keep);
+    static Outline parse(std::span<const std::uint8_t> bytes, const std::string& partName, const Keep& keep,
+                         std::shared_ptr<MemoryBudget> budget = nullptr);
 
     const Node& node(int i) const { return nodes_[std::size_t(i)]; }
     const Node& root() const { return nodes_.front(); }
@@ -93,6 +96,7 @@ class Outline {
 
   private:
     std::vector<Node> nodes_;
+    Held held_;
 };
 
 // "B12" to row 12, column 2 (both from 1); false when it is not a cell reference.

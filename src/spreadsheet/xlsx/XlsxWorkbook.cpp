@@ -62,20 +62,22 @@ struct ChainEdits : xml::Handler {
 // What a save gathers, part by part, before the package is written.
 struct Save {
     std::vector<EditedPart> parts;
+    // Sheets: their edits, written over the original inflated again as the package is written.
+    std::vector<std::pair<std::string, xml::Edits>> sheets;
     std::set<std::pair<int, std::string>> dropped; // formulas overwritten: sheet id, cell
     bool newStyles = false, newStrings = false, dropChain = false;
 };
 
 class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWorkbook> {
   public:
-    XlsxWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive)
-        : pkg_(std::move(source), std::move(archive)), path_(pkg_.source()->path()) {}
+    XlsxWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive, std::size_t budget)
+        : pkg_(std::move(source), std::move(archive), budget), path_(pkg_.source()->path()) {}
 
     void open();
 
     std::int16_t worksheetCount() override {
         checkOpen();
-        return std::int16_t(std::min<std::size_t>(sheets_.size(), 32767));
+        return std::int16_t(std::min(sheets_.size(), kMaxWorksheets));
     }
     std::string worksheetName(std::int16_t index) override {
         checkOpen();
@@ -95,9 +97,13 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
     Sheet& sheet(std::size_t i) {
         auto& s = loaded_[i];
-        if (!s) s = std::make_unique<Sheet>(sheets_[i].name, sheets_[i].part, sheets_[i].sheetId);
+        if (!s)
+            s = std::make_unique<Sheet>(sheets_[i].name, sheets_[i].part, sheets_[i].sheetId, pkg_.budget());
         return *s;
     }
+    // A handle on a sheet comes and goes: the last one gone, the sheet's index is given back.
+    void attach(std::size_t i) { ++handles_[i]; }
+    void detach(std::size_t i) noexcept;
     Package& package() { return pkg_; }
     // Nothing is read here: the table is read as its items are asked for, and keeps its own fault.
     SharedStrings& strings() {
@@ -107,10 +113,12 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
                 strings_ = std::make_unique<SharedStrings>(
                     sstPart_,
                     std::make_unique<StringTableReader>(
-                        [reader](std::span<std::uint8_t> out) { return reader->read(out); }, sstPart_));
+                        [reader](std::span<std::uint8_t> out) { return reader->read(out); }, sstPart_, true,
+                        std::size_t(1) << 16, pkg_.budget()),
+                    pkg_.budget());
             } else {
-                strings_ =
-                    std::make_unique<SharedStrings>(pkg_.freePart("xl/sharedStrings", ".xml"), nullptr);
+                strings_ = std::make_unique<SharedStrings>(pkg_.freePart("xl/sharedStrings", ".xml"), nullptr,
+                                                           pkg_.budget());
             }
         }
         return *strings_;
@@ -122,9 +130,9 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
             BytesPtr bytes;
             if (!stylesPart_.empty() && pkg_.has(stylesPart_)) bytes = pkg_.read(stylesPart_);
             if (stylesPart_.empty()) stylesPart_ = pkg_.freePart("xl/styles", ".xml"), stylesLinked_ = false;
-            const BytesPtr completed = completedStyles(bytes, stylesPart_, mainNs_);
+            const BytesPtr completed = completedStyles(bytes, stylesPart_, mainNs_, pkg_.budget());
             stylesWhole_ = completed != nullptr;
-            styles_ = std::make_unique<Styles>(stylesPart_, completed ? completed : bytes);
+            styles_ = std::make_unique<Styles>(stylesPart_, completed ? completed : bytes, pkg_.budget());
         }
         return *styles_;
     }
@@ -136,7 +144,7 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     }
 
   private:
-    void writeSheets(Save& save);
+    void writeSheets(Save& save, bool closing);
     void writeStyles(Save& save);
     void writeStrings(Save& save);
     void writeActiveTab(Save& save);
@@ -148,8 +156,13 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
     std::string path_;
     std::string workbookPart_, stylesPart_, sstPart_, calcChainPart_, mainNs_;
     std::vector<SheetEntry> sheets_;
+    SheetNames names_;
     int allSheets_ = 0;
     std::map<std::size_t, std::unique_ptr<Sheet>> loaded_;
+    std::map<std::size_t, int> handles_;
+    // The sheets selected as the workbook now stands (those of the file found when the first sheet is
+    // activated): activating another sheet clears them, not every sheet of the workbook.
+    std::optional<std::set<std::size_t>> selected_;
     std::unique_ptr<SharedStrings> strings_;
     std::unique_ptr<Styles> styles_;
     bool stylesWhole_ = false, stylesLinked_ = true; // written whole; the workbook names a styles part
@@ -160,7 +173,12 @@ class XlsxWorkbook : public Workbook, public std::enable_shared_from_this<XlsxWo
 class XlsxWorksheet : public Worksheet {
   public:
     XlsxWorksheet(std::shared_ptr<XlsxWorkbook> owner, std::size_t index)
-        : owner_(std::move(owner)), index_(index) {}
+        : owner_(std::move(owner)), index_(index) {
+        owner_->attach(index_);
+    }
+    ~XlsxWorksheet() override { owner_->detach(index_); }
+    XlsxWorksheet(const XlsxWorksheet&) = delete;
+    XlsxWorksheet& operator=(const XlsxWorksheet&) = delete;
 
     std::string name() const override {
         owner_->checkOpen();
@@ -316,28 +334,47 @@ class XlsxWorksheet : public Worksheet {
 
 std::shared_ptr<Worksheet> XlsxWorkbook::worksheet(const std::string& name) {
     checkOpen();
-    const std::size_t at = findSheet(
-        sheets_.size(), [&](std::size_t k) -> const std::string& { return sheets_[k].name; }, name, path_);
-    return std::make_shared<XlsxWorksheet>(shared_from_this(), at);
+    return std::make_shared<XlsxWorksheet>(shared_from_this(), names_.find(name, path_));
+}
+
+void XlsxWorkbook::detach(std::size_t i) noexcept {
+    if (--handles_[i] > 0 || closed_) return;
+    handles_.erase(i);
+    const auto it = loaded_.find(i);
+    if (it == loaded_.end() || !it->second) return;
+    try {
+        // Unchanged, nothing of it is kept; changed, its edits are.
+        if (it->second->changed())
+            it->second->release(strings());
+        else
+            loaded_.erase(it);
+    } catch (...) {
+        // Kept whole: the save meets the same fault and says it.
+    }
 }
 
 void XlsxWorkbook::activate(std::size_t i) {
     // A hidden sheet cannot be the one shown; the selection stays where it was.
     if (sheets_[i].hidden) return;
     activeTab_ = sheets_[i].position;
-    for (std::size_t k = 0; k < sheets_.size(); ++k) {
-        if (k == i) {
-            Sheet& s = sheet(k);
-            s.load(pkg_);
-            if (!s.isSelected(pkg_)) s.select(true);
-        } else if (loaded_.count(k) || pkg_.has(sheets_[k].part)) {
-            Sheet& s = sheet(k);
-            if (s.isSelected(pkg_)) {
-                s.load(pkg_);
-                s.select(false);
-            }
+    if (!selected_) {
+        // Once: which sheets the file selects (the views come before the cells, so only that much is read).
+        selected_.emplace();
+        for (std::size_t k = 0; k < sheets_.size(); ++k) {
+            const auto it = loaded_.find(k);
+            const bool on = it != loaded_.end() && it->second ? it->second->isSelected(pkg_)
+                            : pkg_.has(sheets_[k].part)
+                                ? Sheet(sheets_[k].name, sheets_[k].part, sheets_[k].sheetId, pkg_.budget())
+                                      .isSelected(pkg_)
+                                : false;
+            if (on) selected_->insert(k);
         }
     }
+    for (std::size_t k : *selected_)
+        if (k != i) sheet(k).select(false);
+    Sheet& s = sheet(i);
+    if (!s.isSelected(pkg_)) s.select(true);
+    *selected_ = {i};
 }
 
 void XlsxWorkbook::open() {
@@ -376,7 +413,7 @@ void XlsxWorkbook::open() {
         fail("nu este un registru de calcul: documentul principal are tipul " + text::quotedExcerpt(type));
 
     const BytesPtr wb = pkg_.read(workbookPart_);
-    const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook);
+    const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook, pkg_.budget());
     mainNs_ = doc.root().element.uri;
     std::map<std::string, Relationship> rels;
     for (Relationship& r : pkg_.relationships(workbookPart_)) {
@@ -407,12 +444,14 @@ void XlsxWorkbook::open() {
         en.hidden = state && *state != "visible";
         sheets_.push_back(std::move(en));
     }
+    checkWorksheetCount(sheets_.size());
     // Each sheet is a part of its own: two sheets written into one part would each undo the other's edits.
     std::map<std::string, const SheetEntry*> parts;
     for (const SheetEntry& en : sheets_)
         if (const auto [at, fresh] = parts.emplace(text::foldCase(en.part), &en); !fresh)
             fail("foile " + text::quoted(at->second->name) + " si " + text::quoted(en.name) +
                  " trimit la aceeasi parte " + text::quoted(en.part) + ", ceea ce un registru nu poate avea");
+    names_ = SheetNames(sheets_.size(), [&](std::size_t k) -> const std::string& { return sheets_[k].name; });
 }
 
 void XlsxWorkbook::close(bool saveChanges) {
@@ -425,12 +464,12 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
     checkOpen();
     try {
         Save save;
-        writeSheets(save);
+        writeSheets(save, sink == nullptr);
         writeStyles(save);
         writeStrings(save);
         writeActiveTab(save);
         writeCalcChain(save);
-        if (save.parts.empty() && !save.newStrings && !save.dropChain) return false;
+        if (save.parts.empty() && save.sheets.empty() && !save.newStrings && !save.dropChain) return false;
         // Relationships and content types, only when a part comes or goes.
         if (save.newStrings || save.dropChain || save.newStyles) writeLinks(save);
         writeArchive(save, sink);
@@ -447,10 +486,15 @@ bool XlsxWorkbook::writeChanges(const ByteSink* sink) {
     return true;
 }
 
-void XlsxWorkbook::writeSheets(Save& save) {
+// Each changed sheet's edits, one sheet indexed at a time: a workbook that is being closed needs no index
+// any more, and one written elsewhere keeps those it had.
+void XlsxWorkbook::writeSheets(Save& save, bool closing) {
     for (auto& [i, s] : loaded_)
         if (s && s->changed()) {
-            save.parts.push_back(s->write(strings()));
+            const bool wasIndexed = s->loaded();
+            xml::Edits edits = s->edits(pkg_, strings());
+            if (closing || !wasIndexed) s->release(strings());
+            if (!edits.empty()) save.sheets.emplace_back(s->part(), std::move(edits));
             for (const auto& ref : s->formulasDropped())
                 save.dropped.emplace(s->sheetId(), ref);
         }
@@ -474,7 +518,7 @@ void XlsxWorkbook::writeStrings(Save& save) {
 void XlsxWorkbook::writeActiveTab(Save& save) {
     if (!activeTab_) return;
     const BytesPtr wb = pkg_.read(workbookPart_);
-    const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook);
+    const auto doc = Outline::parse(*wb, workbookPart_, keepWorkbook, pkg_.budget());
     PartEditor ed(*wb);
     const int views = doc.child(0, "bookViews");
     const int view = views >= 0 ? doc.child(views, "workbookView") : -1;
@@ -529,6 +573,8 @@ void XlsxWorkbook::writeLinks(Save& save) {
 // The package with the edited parts, into sink or, without one, safely over the file.
 void XlsxWorkbook::writeArchive(Save& save, const ByteSink* sink) {
     zip::ArchiveWriter writer(pkg_.archive());
+    for (auto& [part, edits] : save.sheets)
+        replaceStreamed(writer, pkg_.archive(), part, std::move(edits));
     for (EditedPart& p : save.parts)
         replacePart(writer, std::move(p));
     if (save.newStrings) {
@@ -554,11 +600,12 @@ bool isOfficePackage(const zip::Archive& archive) {
     return archive.find(kContentTypes) != nullptr;
 }
 
-std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive) {
+std::shared_ptr<Workbook> openWorkbook(std::shared_ptr<const SourceFile> source, zip::Archive archive,
+                                       std::size_t budget) {
     const std::string path = source->path(), name = text::quoted(path);
     try {
         return opening(path, [&]() -> std::shared_ptr<Workbook> {
-            auto wb = std::make_shared<XlsxWorkbook>(std::move(source), std::move(archive));
+            auto wb = std::make_shared<XlsxWorkbook>(std::move(source), std::move(archive), budget);
             wb->open();
             return wb;
         });

@@ -115,7 +115,7 @@ void readPieces(const PieceReader& read,
 }
 
 void Edits::writeTo(const PieceReader& original, const ByteSink& sink) const {
-    const std::vector<Edit> edits = sorted();
+    const auto edits = sorted();
     std::size_t next = 0; // the first edit not yet finished
     bool textOut = false; // its text is written (its span may reach into later pieces)
     std::size_t at = 0;   // the first byte not yet written or skipped
@@ -127,7 +127,7 @@ void Edits::writeTo(const PieceReader& original, const ByteSink& sink) const {
         const std::size_t base = offset;
         // An edit at the very end of a piece waits for the next one, so insertions there keep their order.
         const std::size_t end = base + piece.size();
-        while (next < edits.size() && edits[next].begin < end) {
+        while (next < edits.size() && edits[next].get().begin < end) {
             const Edit& e = edits[next];
             if (e.begin > at) {
                 sink(piece.subspan(at - base, e.begin - at));

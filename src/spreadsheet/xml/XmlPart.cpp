@@ -20,6 +20,15 @@ bool isSpace(std::uint8_t c) {
 
 } // namespace
 
+std::size_t heldBy(const Element& e) {
+    const auto heap = [](const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 : 0; };
+    std::size_t n = sizeof(Element) + heap(e.uri) + heap(e.local) + heap(e.prefix) +
+                    e.attributes.capacity() * sizeof(Attribute);
+    for (const Attribute& a : e.attributes)
+        n += heap(a.uri) + heap(a.local) + heap(a.prefix) + heap(a.value);
+    return n;
+}
+
 std::string nestedTooDeep() {
     return "are elementele imbricate pe mai mult de " + std::to_string(kMaxDepth) + " niveluri";
 }
@@ -477,8 +486,63 @@ void Edits::insert(std::size_t at, std::string text) {
     edits_.push_back({at, at, std::move(text), edits_.size()});
 }
 
-std::vector<Edits::Edit> Edits::sorted() const {
-    std::vector<Edit> s = edits_;
+void Edits::append(const Edits& other) {
+    for (const Edit& e : other.edits_)
+        edits_.push_back({e.begin, e.end, e.text, edits_.size()});
+}
+
+void Edits::append(Edits&& other) {
+    for (Edit& e : other.edits_)
+        edits_.push_back({e.begin, e.end, std::move(e.text), edits_.size()});
+    other.edits_.clear();
+}
+
+std::size_t Edits::bytes() const {
+    std::size_t n = edits_.capacity() * sizeof(Edit);
+    for (const Edit& e : edits_)
+        n += e.text.capacity();
+    return n;
+}
+
+Edits Edits::shifted(std::size_t from, std::size_t to, bool atTo) const {
+    Edits out;
+    for (const Edit& e : edits_)
+        if (e.begin >= from && e.end <= to && (e.begin < to || atTo))
+            out.edits_.push_back({e.begin - from, e.end - from, e.text, e.order});
+    return out;
+}
+
+std::string Edits::pack() const {
+    std::string out;
+    const auto put = [&](std::uint64_t v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
+    for (const Edit& e : edits_) {
+        put(e.begin), put(e.end), put(e.text.size());
+        out += e.text;
+    }
+    return out;
+}
+
+Edits Edits::unpack(std::string_view packed) {
+    Edits out;
+    const auto take = [&] {
+        std::uint64_t v = 0;
+        if (packed.size() < sizeof v) throw RuntimeError(err::Internal, "modificari pastrate deteriorate");
+        std::memcpy(&v, packed.data(), sizeof v);
+        packed.remove_prefix(sizeof v);
+        return std::size_t(v);
+    };
+    while (!packed.empty()) {
+        const std::size_t begin = take(), end = take(), size = take();
+        if (size > packed.size()) throw RuntimeError(err::Internal, "modificari pastrate deteriorate");
+        out.edits_.push_back({begin, end, std::string(packed.substr(0, size)), out.edits_.size()});
+        packed.remove_prefix(size);
+    }
+    return out;
+}
+
+std::vector<std::reference_wrapper<const Edits::Edit>> Edits::sorted() const {
+    // The edits themselves are not copied: a save of thousands of sheets holds megabytes of them.
+    std::vector<std::reference_wrapper<const Edit>> s(edits_.begin(), edits_.end());
     // By position; at one position insertions first (in the order given), then the replacement.
     std::stable_sort(s.begin(), s.end(), [](const Edit& a, const Edit& b) {
         if (a.begin != b.begin) return a.begin < b.begin;
@@ -504,10 +568,11 @@ std::size_t Edits::end() const {
 
 std::pair<std::size_t, std::size_t> Edits::longestGap() const {
     std::pair<std::size_t, std::size_t> gap{0, 0};
-    const std::vector<Edit> s = sorted();
+    const auto s = sorted();
     for (std::size_t i = 1; i < s.size(); ++i)
-        if (s[i].begin > s[i - 1].end && s[i].begin - s[i - 1].end > gap.second - gap.first)
-            gap = {s[i - 1].end, s[i].begin};
+        if (s[i].get().begin > s[i - 1].get().end &&
+            s[i].get().begin - s[i - 1].get().end > gap.second - gap.first)
+            gap = {s[i - 1].get().end, s[i].get().begin};
     return gap;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -41,6 +42,9 @@ struct Element {
     // "prefix:local" or "local", as a new sibling or child would be written.
     std::string qualified(std::string_view local) const;
 };
+
+// The memory an element kept takes: itself, its names and its attributes (for the budgets that count it).
+std::size_t heldBy(const Element& e);
 
 // Where an element ends: its end tag, or nothing for an empty element (<a/>: endBegin == endEnd == startEnd).
 struct EndTag {
@@ -238,7 +242,18 @@ class Edits {
   public:
     void replace(std::size_t begin, std::size_t end, std::string text);
     void insert(std::size_t at, std::string text);
+    // The other's edits after these: at one position its insertions come after those here.
+    void append(const Edits& other);
+    void append(Edits&& other);
     bool empty() const { return edits_.empty(); }
+    // The memory the edits take.
+    std::size_t bytes() const;
+    // Those that lie in the original's [from, to) (an insertion at to too, when atTo), counted from from: the
+    // edits of one stretch of a part written piece by piece.
+    Edits shifted(std::size_t from, std::size_t to, bool atTo) const;
+    // The edits as one string, and back, for those kept while a save waits (packed smaller still).
+    std::string pack() const;
+    static Edits unpack(std::string_view packed);
     // One past the last original byte an edit touches (where the last insertion goes): the bytes from here
     // on are the original's.
     std::size_t end() const;
@@ -262,7 +277,7 @@ class Edits {
         std::string text;
         std::size_t order;
     };
-    std::vector<Edit> sorted() const;
+    std::vector<std::reference_wrapper<const Edit>> sorted() const;
     std::vector<Edit> edits_;
 };
 

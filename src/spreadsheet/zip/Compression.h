@@ -52,4 +52,8 @@ class Deflater {
     std::unique_ptr<State> s_;
 };
 
+// Bytes deflated whole, and inflated back to the size they had: what waits in memory for a save, kept small.
+std::vector<std::uint8_t> packBytes(std::span<const std::uint8_t> bytes);
+std::vector<std::uint8_t> unpackBytes(std::span<const std::uint8_t> packed, std::size_t size);
+
 } // namespace ordana::spreadsheet::zip

@@ -231,13 +231,15 @@ void readLocalRecord(const Source& s, Entry& en, std::uint64_t cdOffset) {
 }
 
 std::vector<Entry> readEntries(const Source& s, const Directory& d, const Limits& limits) {
-    s.need(d.cdOffset, d.cdSize);
+    // The directory is read to its end, as Info-ZIP reads it: record after record up to the end records,
+    // whatever count and size they give. A writer without zip64 may have kept only the low 16 bits of the
+    // count, or given the size of the records it counted, and a save must not lose the records past them.
+    // Anything after the last record is not one.
+    const std::uint64_t cdEnd = d.cdEndLimit;
+    s.need(d.cdOffset, cdEnd - d.cdOffset);
     std::vector<Entry> entries;
     entries.reserve(d.count);
     std::uint64_t p = d.cdOffset, total = 0;
-    const std::uint64_t cdEnd = d.cdOffset + d.cdSize;
-    // The directory is read to its end: a writer without zip64 may have kept only the low 16 bits of the
-    // count, and a save must not lose the records past it. Anything after the last record is not one.
     for (std::uint64_t i = 0; i < d.count || (p + 46 <= cdEnd && get32(&s.f[p]) == kCentralSig); ++i) {
         if (i >= limits.maxEntries)
             fail("arhiva zip are mai multe intrari decat limita de " + std::to_string(limits.maxEntries));

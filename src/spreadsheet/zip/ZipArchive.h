@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ordana::spreadsheet::zip {
@@ -140,6 +141,7 @@ class ArchiveWriter {
         std::uint64_t keptTo = kWholeEntry;
     };
     const Change* changeFor(std::string_view name) const;
+    void put(Change change);
 
     // writeTo, phase by phase.
     struct Out;
@@ -153,8 +155,9 @@ class ArchiveWriter {
     void writeEndRecords(std::uint64_t count, std::uint64_t cdOffset, std::uint64_t offset,
                          const ByteSink& sink) const;
 
-    Archive archive_; // a copy: entries are views of the shared file bytes
-    std::vector<Change> changes_;
+    Archive archive_;                            // a copy: entries are views of the shared file bytes
+    std::vector<std::optional<Change>> changes_; // in the order given; those undone by a later one emptied
+    std::unordered_map<std::string, std::size_t> byName_; // a name, folded, to its change
     std::optional<std::string> first_;
 };
 

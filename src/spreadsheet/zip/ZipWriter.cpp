@@ -244,15 +244,23 @@ Packed packHead(const Entry& original, const HeadProducer& head, std::uint64_t k
 } // namespace
 
 void ArchiveWriter::replace(const std::string& name, Producer content) {
-    std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
-    changes_.push_back({name,
-                        archive_.find(name) ? Change::Replace : Change::Add,
-                        std::move(content),
-                        true,
-                        {},
-                        0,
-                        {},
-                        kWholeEntry});
+    put({name,
+         archive_.find(name) ? Change::Replace : Change::Add,
+         std::move(content),
+         true,
+         {},
+         0,
+         {},
+         kWholeEntry});
+}
+
+// A change in place of any earlier one of the same name, after all the others: found by name through the
+// index, so that a save of thousands of parts does not compare every name with every other.
+void ArchiveWriter::put(Change change) {
+    const std::string key = text::foldCase(change.name);
+    if (const auto it = byName_.find(key); it != byName_.end()) changes_[it->second].reset();
+    byName_[key] = changes_.size();
+    changes_.emplace_back(std::move(change));
 }
 
 void ArchiveWriter::replace(const std::string& name, std::vector<std::uint8_t> content) {
@@ -263,8 +271,8 @@ void ArchiveWriter::replace(const std::string& name, std::vector<std::uint8_t> c
 void ArchiveWriter::replaceHead(const std::string& name, HeadProducer head, std::uint64_t keptFrom) {
     replace(name, [head](const ByteSink& sink) { head(sink, kWholeEntry); });
     if (const Entry* e = archive_.find(name)) {
-        changes_.back().head = std::move(head);
-        changes_.back().keptFrom = std::min(keptFrom, e->uncompressedSize);
+        changes_.back()->head = std::move(head);
+        changes_.back()->keptFrom = std::min(keptFrom, e->uncompressedSize);
     }
 }
 
@@ -272,20 +280,23 @@ void ArchiveWriter::replaceHeadAndTail(const std::string& name, HeadProducer hea
                                        TailProducer tail, std::uint64_t keptTo) {
     replaceHead(name, std::move(head), keptFrom);
     if (const Entry* e = archive_.find(name); e && keptTo <= e->uncompressedSize && keptTo > keptFrom) {
-        changes_.back().tail = std::move(tail);
-        changes_.back().keptTo = keptTo;
+        changes_.back()->tail = std::move(tail);
+        changes_.back()->keptTo = keptTo;
     }
 }
 
 void ArchiveWriter::add(const std::string& name, Producer content, bool deflate) {
     if (archive_.find(name) || changeFor(name)) fail("arhiva zip contine deja " + entryName(name));
-    changes_.push_back({name, Change::Add, std::move(content), deflate, {}, 0, {}, kWholeEntry});
+    put({name, Change::Add, std::move(content), deflate, {}, 0, {}, kWholeEntry});
 }
 
 void ArchiveWriter::remove(std::string_view name) {
-    std::erase_if(changes_, [&](const Change& c) { return text::foldCase(c.name) == text::foldCase(name); });
-    if (archive_.find(name))
-        changes_.push_back({std::string(name), Change::Remove, {}, true, {}, 0, {}, kWholeEntry});
+    const std::string key = text::foldCase(name);
+    if (const auto it = byName_.find(key); it != byName_.end()) {
+        changes_[it->second].reset();
+        byName_.erase(it);
+    }
+    if (archive_.find(name)) put({std::string(name), Change::Remove, {}, true, {}, 0, {}, kWholeEntry});
 }
 
 void ArchiveWriter::putFirstStored(const std::string& name) {
@@ -293,10 +304,8 @@ void ArchiveWriter::putFirstStored(const std::string& name) {
 }
 
 const ArchiveWriter::Change* ArchiveWriter::changeFor(std::string_view name) const {
-    const std::string key = text::foldCase(name);
-    for (const Change& c : changes_)
-        if (text::foldCase(c.name) == key) return &c;
-    return nullptr;
+    const auto it = byName_.find(text::foldCase(name));
+    return it == byName_.end() ? nullptr : &*changes_[it->second];
 }
 
 // One entry as it will be written.
@@ -367,11 +376,12 @@ void ArchiveWriter::addOthers(std::vector<Out>& outs, const std::string& firstKe
                                : packedFor(*c);
         outs.push_back(std::move(o));
     }
-    for (const Change& c : changes_) {
-        if (c.kind != Change::Add || (!firstKey.empty() && text::foldCase(c.name) == firstKey)) continue;
+    for (const auto& c : changes_) {
+        if (!c || c->kind != Change::Add || (!firstKey.empty() && text::foldCase(c->name) == firstKey))
+            continue;
         Out o;
-        o.name = c.name;
-        o.packed = packedFor(c);
+        o.name = c->name;
+        o.packed = packedFor(*c);
         outs.push_back(std::move(o));
     }
 }
