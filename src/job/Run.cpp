@@ -158,19 +158,22 @@ class WorkbookRun {
         SheetResult r;
         r.name = name;
         auto sheet = handles_.workbook->worksheet(name);
-        bool failedAny = false;
+        std::optional<RuntimeError> readFailure;
         if (auto failure = attempt([&] {
                 r.sample.reset();
                 readSample(*sheet, r.sample);
                 r.indices = ComputeDiversityIndices(r.sample);
             })) {
             fail({name, *failure});
-            failedAny = true;
+            readFailure = failure;
         }
+        bool failedAny = bool(readFailure);
         if (choices_.estimates) {
             auto& slot = communities_[name];
             if (slot.failure) {
-                fail({name, *slot.failure});
+                // The same sheet read twice: a cause already said for the indices is not said again.
+                if (!readFailure || readFailure->description() != slot.failure->description())
+                    fail({name, *slot.failure});
                 failedAny = true;
             } else if (auto failure = attempt([&] { estimate(r, slot.community); })) {
                 fail({name, *failure});

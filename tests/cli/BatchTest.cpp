@@ -125,6 +125,14 @@ TEST_F(BatchTest, AFailingSheetBesideAGoodOneAndAnUnreadableWorkbook) {
         << out.str();
     EXPECT_EQ(engine.openApplications, 0);
     EXPECT_EQ(engine.openWorkbooks, 0);
+
+    // With the estimates the sheet is read twice; its cause is still said once.
+    err.str("");
+    EXPECT_EQ(run({"--estimates", "a.xls"}), ExitFailures);
+    const std::string twice = err.str();
+    const auto first = twice.find("foaia \"Rau\"");
+    ASSERT_NE(first, std::string::npos) << twice;
+    EXPECT_EQ(twice.find("foaia \"Rau\"", first + 1), std::string::npos) << twice;
 }
 
 TEST_F(BatchTest, JsonCarriesEveryValueExactly) {
