@@ -5,6 +5,8 @@
 #include "app/qt/Dialogs.h"
 #include "app/qt/Placement.h"
 #include "app/qt/Preferences.h"
+#include "cli/Batch.h"
+#include "cli/Options.h"
 #include "support/FakeSpreadsheet.h"
 
 #include "common/RuntimeError.h"
@@ -12,6 +14,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -33,6 +38,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -882,4 +888,83 @@ TEST_F(FrmIndiciTest, RealWorkbookEndToEnd) {
     EXPECT_EQ(QString::fromUtf8(xlrd.readAllStandardOutput()).trimmed(), "Indici 4.0");
 }
 
+// The browser, as the window asks for it: the report's address is kept, nothing is opened.
+class Browser : public QObject {
+    Q_OBJECT
+  public:
+    Browser() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~Browser() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QStringList opened;
+  public slots:
+    void open(const QUrl& url) { opened << url.toLocalFile(); }
+};
+
+// Alt+E and "Prelucrarea datelor" on a real workbook, on one sheet and with Alt+T on every data sheet: the
+// estimates table lands in the file, the report beside it is opened, and the console given the same choices
+// saves the same bytes.
+TEST_F(FrmIndiciTest, EstimatesFromTheWindowAsTheConsoleWritesThem) {
+    QSettings(QStringLiteral("Ordana"), QStringLiteral("Ordana")).clear();
+    const QString fixture = QStringLiteral(ORDANA_FIXTURES_DIR "/cases-xlwt.xls");
+    const spreadsheet::ApplicationFactory native = spreadsheet::nativeApplicationFactory();
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all ? "every data sheet" : "the chosen sheet");
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath(QStringLiteral("fereastra"));
+        QDir(dir.path()).mkpath(QStringLiteral("consola"));
+        const QString path = dir.filePath(QStringLiteral("fereastra/inventar.xls"));
+        const QString console = dir.filePath(QStringLiteral("consola/inventar.xls"));
+        for (const QString& copy : {path, console}) {
+            ASSERT_TRUE(QFile::copy(fixture, copy));
+            QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+        }
+        Browser browser;
+        window = std::make_unique<FrmIndici>(native);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        chooseFile(path);
+        ASSERT_EQ(cboFoaie()->currentText(), "Majuscule");
+        QTest::keyClick(window.get(), Qt::Key_E, Qt::AltModifier);
+        if (all) QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return control<QCheckBox>("chkEstimatori")->isChecked(); }, 1000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return control<QCheckBox>("chkToateFoile")->isChecked() == all; }, 1000));
+        MessageBox::reset();
+        click("cmdCalcul");
+
+        const QString report = dir.filePath(QStringLiteral("fereastra/inventar - estimari.html"));
+        // Most sheets of the workbook hold bad counts: the run over all of them names each in one box.
+        EXPECT_EQ(window->statusText(), (all ? " Prelucrare efectuata cu erori - raportul: "
+                                             : " Prelucrare efectuata - raportul: ") +
+                                            QStringLiteral("inventar - estimari.html"));
+        EXPECT_EQ(MessageBox::shown().size(), all ? 1U : 0U);
+        EXPECT_EQ(browser.opened, QStringList{report});
+        EXPECT_TRUE(QFile::exists(report));
+
+        auto app = native();
+        auto book = app->open(path.toStdString());
+        int estimated = 0;
+        for (int i = 1; i <= book->worksheetCount(); ++i) {
+            auto sheet = book->worksheet(book->worksheetName(std::int16_t(i)));
+            for (std::int16_t c = 6; c <= 12; ++c)
+                if (sheet->cell(1, c) == t("Estimator")) ++estimated;
+        }
+        EXPECT_EQ(estimated, all ? 3 : 1) << "sheets whose counts the estimators take";
+        book->close(false);
+        app->quit();
+
+        std::vector<std::string> args = {"--estimates", console.toStdString()};
+        if (!all) args.insert(args.begin(), {"--sheet", "Majuscule"});
+        std::ostringstream out, err;
+        EXPECT_EQ(cli::runBatch(cli::parseArguments(args), native, out, err, true), all ? 1 : 0) << err.str();
+        QFile a(path), b(console);
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(a.readAll() == b.readAll()) << "the window and the console saved different bytes";
+        window.reset();
+    }
+    QSettings(QStringLiteral("Ordana"), QStringLiteral("Ordana")).clear();
+}
+
 } // namespace
+
+#include "FrmIndiciTest.moc"
