@@ -2,8 +2,9 @@
 # The native ordana.exe under Wine on a virtual screen (Xvfb, 1024 x 768, openbox for the frames), driven by
 # its controls from ordana-driver.exe at 100 % and at 200 %; the pictures of each window stay in OUTDIR/100
 # and OUTDIR/200 for a person to look at. With workbooks, the whole job runs on a copy of each (at 100 %)
-# and the table is looked for in the file; the first is also copied to a path of over 300 characters and
-# chosen there through the dialog twice, typed whole and reached folder by folder.
+# and the table is looked for in the file; the first is also run with Alt+E (the estimates table and the report
+# beside it), and copied to a path of over 300 characters and chosen there through the dialog twice, typed
+# whole and reached folder by folder.
 # usage: win32_check.sh ORDANA_EXE DRIVER_EXE OUTDIR [WORKBOOK...]
 set -euo pipefail
 exe=$(realpath "$1")
@@ -19,11 +20,18 @@ export WINEPREFIX=${WINEPREFIX:-$(mktemp -d)/wine} WINEDEBUG=-all WINEDLLOVERRID
 winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 
 if [ "${ORDANA_WIN32_INNER:-}" = 1 ]; then
-    # On the virtual screen: DPI SHOTS [WORKBOOK [--navigate]]
+    # On the virtual screen: DPI SHOTS [WORKBOOK [--navigate|--estimates]]
     dpi=$1 shots=$2
     openbox --sm-disable 2>/dev/null &
     sleep 1
     "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    # The report the window opens: .html is the browser's (Wine registers it only with Gecko), and the browser
+    # is one that writes down what it was given, in SHOTS/opened.txt, not one of this machine's.
+    mkdir -p "$shots"
+    printf '#!/bin/sh\necho "$@" >> "%s/opened.txt"\n' "$shots" >"$shots/browser.sh"
+    chmod +x "$shots/browser.sh"
+    "$wine" reg add 'HKLM\Software\Classes\.html' /ve /d htmlfile /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$shots/browser.sh" /f >/dev/null 2>&1
     "$wineserver" -w
     args=("$(winpath "$exe")" "$(winpath "$shots")")
     [ $# -gt 2 ] && args+=("$(winpath "$3")")
@@ -44,7 +52,7 @@ done
 # The table is looked for in the file by an independent reader (xlrd, openpyxl, odfpy): "Indici" and
 # "Valoare" in row 1 of a data sheet.
 table_in() {
-    /usr/bin/python3 - "$1" <<'PY'
+    /usr/bin/python3 - "$1" "${2:-Indici}" <<'PY'
 import sys
 path = sys.argv[1]
 if path.endswith('.xls'):
@@ -63,8 +71,9 @@ else:
     doc = load(path)
     rows = [[teletype.extractText(c) for c in t.getElementsByType(TableRow)[0].childNodes]
             for t in doc.spreadsheet.getElementsByType(Table) if t.getElementsByType(TableRow)]
-found = any('Indici' in r and 'Valoare' in r for r in rows)
-print(('ok   ' if found else 'FAIL ') + 'the table in ' + path)
+heading = sys.argv[2]
+found = any(heading in r and 'Valoare' in r for r in rows)
+print(('ok   ' if found else 'FAIL ') + 'the table "%s" in %s' % (heading, path))
 sys.exit(0 if found else 1)
 PY
 }
@@ -78,6 +87,27 @@ for book in "$@"; do
     on_screen 96 "$out/job-$name" "$out/job-$name/$name" || { failed=1; continue; }
     table_in "$out/job-$name/$name" || failed=1
 done
+# Alt+E on the first: the estimates table in the file and the report beside it.
+if [ $# -gt 0 ]; then
+    name=$(basename "$1")
+    echo "== the estimates on $name"
+    mkdir -p "$out/estimates-$name"
+    cp "$1" "$out/estimates-$name/$name"
+    chmod u+w "$out/estimates-$name/$name"
+    if on_screen 96 "$out/estimates-$name" "$out/estimates-$name/$name" --estimates; then
+        table_in "$out/estimates-$name/$name" Estimator || failed=1
+        report="$out/estimates-$name/${name%.*} - estimari.html"
+        [ -s "$report" ] || { echo "FAIL no report beside $name"; failed=1; }
+        if grep -qF "${name%.*}%20-%20estimari.html" "$out/estimates-$name/opened.txt" 2>/dev/null; then
+            echo "ok   the report handed to the browser"
+        else
+            echo "FAIL the report not handed to the browser"
+            failed=1
+        fi
+    else
+        failed=1
+    fi
+fi
 # A path the old dialog could not reach: five folders of 60 characters, then the workbook.
 if [ $# -gt 0 ]; then
     deep="$out/job-long"

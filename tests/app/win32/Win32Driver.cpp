@@ -441,7 +441,7 @@ void reopenings(const Program& p) {
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring(argv[1]) == L"--version-of") return printVersionRecord(argv[2]);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: ordana-driver ORDANA.EXE SHOTS [WORKBOOK [--navigate]]\n"
+        std::fprintf(stderr, "usage: ordana-driver ORDANA.EXE SHOTS [WORKBOOK [--navigate|--estimates]]\n"
                              "       ordana-driver --version-of PROGRAM\n");
         return 2;
     }
@@ -450,6 +450,7 @@ int wmain(int argc, wchar_t** argv) {
     CreateDirectoryW(shots.c_str(), nullptr);
     const std::wstring workbook = argc > 3 ? argv[3] : L"";
     const bool navigate = argc > 4 && std::wstring(argv[4]) == L"--navigate";
+    const bool estimates = argc > 4 && std::wstring(argv[4]) == L"--estimates";
     Program program = start(argv[1]);
     if (!program.main) return 1;
     const DWORD pid = program.pi.dwProcessId;
@@ -501,11 +502,34 @@ int wmain(int argc, wchar_t** argv) {
                    SendMessageW(control(1003), CB_GETCURSEL, 0, 0) == 0,
                "the data sheets listed, the first selected");
         expect(IsWindowEnabled(control(1004)), "cmdCalcul enabled");
+        // With the estimates: the report beside the workbook, named after it, and the status naming it.
+        const std::wstring folder = workbook.substr(0, workbook.find_last_of(L"\\") + 1);
+        const std::wstring file = workbook.substr(folder.size());
+        const std::wstring report = file.substr(0, file.find_last_of(L'.')) + L" - estimari.html";
+        if (estimates) {
+            press(indices, 'E', true);
+            Sleep(500);
+            expect(ticked(control(1008)), "Alt+E ticks estimatori");
+        }
         click(control(1004));
-        const std::wstring done = L" Prelucrare efectuata";
+        const std::wstring done =
+            estimates ? L" Prelucrare efectuata - raportul: " + report : L" Prelucrare efectuata";
         waitFor([&] { return statusText(bar, nullptr) == done ? bar : nullptr; }, 60000);
         expectText(statusText(bar, nullptr), done, "status after the calculation");
         shoot(indices, L"indices-done");
+        if (estimates) {
+            expect(GetFileAttributesW((folder + report).c_str()) != INVALID_FILE_ATTRIBUTES,
+                   "the report written beside the workbook");
+            // The report was handed to the desktop: no box says it could not be opened.
+            Sleep(1000);
+            if (const HWND box = topLevel(pid, L"#32770", L"")) {
+                expect(false, "box \"" + narrow(text(box)) + "\": " + narrow(text(child(box, 0xFFFF))));
+                click(child(box, IDOK));
+            }
+            press(indices, 'E', true);
+            Sleep(500);
+            expect(remembered(L"estimatori") == 0, "estimatori cleared again by Alt+E");
+        }
         press(indices, VK_ESCAPE);
         expect(closed(indices), "Esc closes the indices window");
         quit(program);
