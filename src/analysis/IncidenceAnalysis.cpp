@@ -1,6 +1,7 @@
 // The incidence estimates as the table shows them, each named with its variant, and the bootstrap that gives
 // the estimates without a closed-form variance, and the curves, their errors.
 
+#include "Bootstrap.h"
 #include "Incidence.h"
 #include "IncidenceBootstrap.h"
 
@@ -19,22 +20,7 @@ const std::string kLognormal = "log-normal (Chao 1987)";
 const std::string kExponential =
     "de la S observat la S/(1-P) + 1,96 ES/(1-P), P din termenii exp(-Y) (Chao 1987)";
 
-// Mean and spread of one statistic over the replicates (Welford); a non-finite replicate leaves no spread.
-struct Running {
-    double mean = 0, m2 = 0;
-    std::int64_t count = 0, nonFinite = 0;
-    void add(double x) {
-        if (!std::isfinite(x)) {
-            ++nonFinite;
-            return;
-        }
-        ++count;
-        const double d = x - mean;
-        mean += d / double(count);
-        m2 += d * (x - mean);
-    }
-    double sd() const { return count > 1 && nonFinite == 0 ? std::sqrt(m2 / double(count - 1)) : -1; }
-};
+using detail::Running;
 
 enum Stat {
     StJack2,

@@ -72,6 +72,16 @@ void chaoInterval(const Frequencies& f, double estimate, double variance, Value&
     v.upper = std::max(sObs, sObs / (1 - p) + kZ * v.se / (1 - p));
 }
 
+// A Chao1 form's value, its analytic error and its interval.
+void setChao(const Frequencies& f, double estimate, double variance, Value& v) {
+    v.value = estimate;
+    v.se = variance > 0 ? std::sqrt(variance) : 0;
+    chaoInterval(f, estimate, variance, v);
+}
+
+// What of the sample the Chao1 forms say beside their value.
+const auto kChaoSampleNotes = NoteNoSingletons | NoteAllSingletons | NoteOneSpecies | NoteUnderTwoIndividuals;
+
 // An empty sample: nothing to estimate, nothing to spread.
 Value emptySample() {
     Value v;
@@ -114,11 +124,8 @@ Value chao1Classic(const Frequencies& f) {
         v.seMethod = "analitic, forma corectata cu f2 = 0 (Chao 2005)";
         var = a * f1 * (f1 - 1) / 2 + a * a * f1 * sq(2 * f1 - 1) / 4 - a * a * sq(f1 * f1) / 4 / est;
     }
-    v.value = est;
-    v.se = var > 0 ? std::sqrt(var) : 0;
-    chaoInterval(f, est, var, v);
-    v.notes |=
-        sampleNotes(f) & (NoteNoSingletons | NoteAllSingletons | NoteOneSpecies | NoteUnderTwoIndividuals);
+    setChao(f, est, var, v);
+    v.notes |= sampleNotes(f) & kChaoSampleNotes;
     return v;
 }
 
@@ -134,9 +141,7 @@ Value chao1BiasCorrected(const Frequencies& f) {
     } else {
         var = a * f1 * (f1 - 1) / 2 + a * a * f1 * sq(2 * f1 - 1) / 4 - a * a * sq(f1 * f1) / 4 / est;
     }
-    v.value = est;
-    v.se = var > 0 ? std::sqrt(var) : 0;
-    chaoInterval(f, est, var, v);
+    setChao(f, est, var, v);
     v.notes |= sampleNotes(f) & ~NoteEmptySample;
     return v;
 }
@@ -201,11 +206,8 @@ Value ace(const Frequencies& f, std::int64_t k) {
         weighted += grad[i] * freq[i];
     }
     const double var = squares - weighted * weighted / est;
-    v.value = est;
-    v.se = var > 0 ? std::sqrt(var) : 0;
-    chaoInterval(f, est, var, v);
-    v.notes |=
-        sampleNotes(f) & (NoteNoSingletons | NoteAllSingletons | NoteOneSpecies | NoteUnderTwoIndividuals);
+    setChao(f, est, var, v);
+    v.notes |= sampleNotes(f) & kChaoSampleNotes;
     return v;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/random.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,13 +21,11 @@ namespace {
 
 std::string randomCharacters() {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::uint8_t random[6] = {};
-    if (::getrandom(random, sizeof random, 0) != sizeof random)
-        for (auto& r : random)
-            r = std::uint8_t(std::rand());
+    // The system's entropy: getrandom on Linux, the browser's or node's in the WebAssembly build.
+    std::random_device random;
     std::string s;
-    for (std::uint8_t r : random)
-        s += alphabet[r % (sizeof alphabet - 1)];
+    for (int k = 0; k < 6; ++k)
+        s += alphabet[random() % (sizeof alphabet - 1)];
     return s;
 }
 
