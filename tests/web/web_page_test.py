@@ -140,7 +140,9 @@ def whole_job(b, fixture, sheet, work):
     check(s["box"] is None and s["path"] == fixture.name and s["calcEnabled"],
           "%s: chosen, its name in the path box, the first sheet read" % fixture.name)
     r = subprocess.run([str(native), "--list", str(fixture)], capture_output=True, text=True, timeout=60)
-    check(s["sheets"] == [line.split("\t")[-1] for line in r.stdout.splitlines() if line],
+    # FILE, NAME and the kind of sheet, by tabs; the page lists the data sheets.
+    listed = [line.split("\t") for line in r.stdout.splitlines() if line]
+    check(s["sheets"] == [f[1] for f in listed if f[2] == "date"],
           "%s: the data sheets the native ordana-cli lists: %s" % (fixture.name, s["sheets"]))
     check(s["status"] == " Selectati datele si apoi apasati butonul de prelucrare a datelor!",
           "%s: the status asks for the processing" % fixture.name)
