@@ -899,15 +899,42 @@ class Browser : public QObject {
     void open(const QUrl& url) { opened << url.toLocalFile(); }
 };
 
-// Alt+E and "Prelucrarea datelor" on a real workbook, on one sheet and with Alt+T on every data sheet: the
-// estimates table lands in the file, the report beside it is opened, and the console given the same choices
-// saves the same bytes.
-TEST_F(FrmIndiciTest, EstimatesFromTheWindowAsTheConsoleWritesThem) {
+// "Prelucrarea datelor" on a real workbook with the box off, with Alt+E on one sheet, and with Alt+T on every
+// data sheet: the estimates table lands in the file only when asked, the report beside it is opened, and the
+// console given the same choices saves the same bytes.
+TEST_F(FrmIndiciTest, TheWindowSavesWhatTheConsoleSavesFromTheSameChoices) {
     QSettings(QStringLiteral("Ordana"), QStringLiteral("Ordana")).clear();
     const QString fixture = QStringLiteral(ORDANA_FIXTURES_DIR "/cases-xlwt.xls");
     const spreadsheet::ApplicationFactory native = spreadsheet::nativeApplicationFactory();
-    for (const bool all : {false, true}) {
-        SCOPED_TRACE(all ? "every data sheet" : "the chosen sheet");
+    const struct {
+        const char* name;
+        bool estimates, all;
+        QString status;
+        int boxes, estimated;
+        std::vector<std::string> args;
+        int exit;
+    } rows[] = {
+        {"the box off", false, false, kDone, 0, 0, {"--sheet", "Majuscule"}, 0},
+        {"the estimates of the chosen sheet",
+         true,
+         false,
+         " Prelucrare efectuata - raportul: ",
+         0,
+         1,
+         {"--estimates", "--sheet", "Majuscule"},
+         0},
+        // Most sheets of the workbook hold bad counts: the run over all of them names each in one box.
+        {"the estimates of every data sheet",
+         true,
+         true,
+         " Prelucrare efectuata cu erori - raportul: ",
+         1,
+         3,
+         {"--estimates"},
+         1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
         QTemporaryDir dir;
         QDir(dir.path()).mkpath(QStringLiteral("fereastra"));
         QDir(dir.path()).mkpath(QStringLiteral("consola"));
@@ -924,22 +951,23 @@ TEST_F(FrmIndiciTest, EstimatesFromTheWindowAsTheConsoleWritesThem) {
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         chooseFile(path);
         ASSERT_EQ(cboFoaie()->currentText(), "Majuscule");
-        QTest::keyClick(window.get(), Qt::Key_E, Qt::AltModifier);
-        if (all) QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return control<QCheckBox>("chkEstimatori")->isChecked(); }, 1000));
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return control<QCheckBox>("chkToateFoile")->isChecked() == all; }, 1000));
+        if (r.estimates) QTest::keyClick(window.get(), Qt::Key_E, Qt::AltModifier);
+        if (r.all) QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return control<QCheckBox>("chkEstimatori")->isChecked() == r.estimates &&
+                       control<QCheckBox>("chkToateFoile")->isChecked() == r.all;
+            },
+            1000));
         MessageBox::reset();
         click("cmdCalcul");
 
         const QString report = dir.filePath(QStringLiteral("fereastra/inventar - estimari.html"));
-        // Most sheets of the workbook hold bad counts: the run over all of them names each in one box.
-        EXPECT_EQ(window->statusText(), (all ? " Prelucrare efectuata cu erori - raportul: "
-                                             : " Prelucrare efectuata - raportul: ") +
-                                            QStringLiteral("inventar - estimari.html"));
-        EXPECT_EQ(MessageBox::shown().size(), all ? 1U : 0U);
-        EXPECT_EQ(browser.opened, QStringList{report});
-        EXPECT_TRUE(QFile::exists(report));
+        EXPECT_EQ(window->statusText(),
+                  r.status + (r.estimates ? QStringLiteral("inventar - estimari.html") : ""));
+        EXPECT_EQ(MessageBox::shown().size(), std::size_t(r.boxes));
+        EXPECT_EQ(browser.opened, r.estimates ? QStringList{report} : QStringList{});
+        EXPECT_EQ(QFile::exists(report), r.estimates);
 
         auto app = native();
         auto book = app->open(path.toStdString());
@@ -949,14 +977,14 @@ TEST_F(FrmIndiciTest, EstimatesFromTheWindowAsTheConsoleWritesThem) {
             for (std::int16_t c = 6; c <= 12; ++c)
                 if (sheet->cell(1, c) == t("Estimator")) ++estimated;
         }
-        EXPECT_EQ(estimated, all ? 3 : 1) << "sheets whose counts the estimators take";
+        EXPECT_EQ(estimated, r.estimated) << "sheets that got the estimates table";
         book->close(false);
         app->quit();
 
-        std::vector<std::string> args = {"--estimates", console.toStdString()};
-        if (!all) args.insert(args.begin(), {"--sheet", "Majuscule"});
+        std::vector<std::string> args = r.args;
+        args.push_back(console.toStdString());
         std::ostringstream out, err;
-        EXPECT_EQ(cli::runBatch(cli::parseArguments(args), native, out, err, true), all ? 1 : 0) << err.str();
+        EXPECT_EQ(cli::runBatch(cli::parseArguments(args), native, out, err, true), r.exit) << err.str();
         QFile a(path), b(console);
         ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
         EXPECT_TRUE(a.readAll() == b.readAll()) << "the window and the console saved different bytes";
