@@ -143,7 +143,7 @@ std::optional<std::string> askOpenFile(HWND owner, const std::string& title,
         return std::string();
     }
     // One entry per filter: its label, and its patterns joined by ";", "*" standing for every name.
-    std::vector<std::wstring> labels, specs;
+    std::vector<std::wstring> labels, patternLists;
     for (const ui::FileFilter& entry : filters) {
         labels.push_back(wide(entry.label));
         std::wstring patterns;
@@ -151,11 +151,11 @@ std::optional<std::string> askOpenFile(HWND owner, const std::string& title,
             if (!patterns.empty()) patterns += L';';
             patterns += pattern == "*" ? L"*.*" : wide(pattern);
         }
-        specs.push_back(patterns);
+        patternLists.push_back(patterns);
     }
     std::vector<COMDLG_FILTERSPEC> types;
     for (size_t i = 0; i < labels.size(); ++i)
-        types.push_back({labels[i].c_str(), specs[i].c_str()});
+        types.push_back({labels[i].c_str(), patternLists[i].c_str()});
     dialog->SetTitle(wide(title).c_str());
     if (!types.empty()) {
         dialog->SetFileTypes(static_cast<UINT>(types.size()), types.data());
