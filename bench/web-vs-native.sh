@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The whole job in ordana.html (headless chromium) against the native ordana-cli, in the same run:
-#   bench/web-vs-native.sh [ORDANA_HTML] [NATIVE_ORDANA_CLI] [RUNS]
+# The whole job in ordana.html (headless chromium or firefox) against the native ordana-cli, in the same run:
+#   bench/web-vs-native.sh [ORDANA_HTML] [NATIVE_ORDANA_CLI] [RUNS] [chromium|firefox]
 # A 1 MB .xls (12,000 species, four more columns) and the large .xls of bench/whole-job.sh (seven sheets,
 # 245,000 rows; made there when missing) go through the page as a user's job: the file chosen (its data sheets
 # listed, the first read), "Prelucrarea datelor" (the table written, the workbook saved and handed back as a
@@ -13,9 +13,10 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 page=${1:-$here/build-web/ordana.html}
 cli=${2:-$here/build/src/cli/ordana-cli}
 runs=${3:-5}
+browser=${4:-chromium}
 work=${ORDANA_BENCH_DIR:-/tmp/ordana-whole-job}
 mkdir -p "$work"
-exec /usr/bin/python3 - "$page" "$cli" "$runs" "$work" "$here/tests/web" <<'PY'
+exec /usr/bin/python3 - "$page" "$cli" "$runs" "$work" "$here/tests/web" "$browser" <<'PY'
 import os, shutil, statistics, subprocess, sys, tempfile, time
 from pathlib import Path
 
@@ -97,7 +98,8 @@ def page_once(b, path):
 
 downloads = tempfile.mkdtemp(prefix="ordana-bench-downloads-")
 print("%-10s %9s %9s %9s %7s %14s" % ("workbook", "file MiB", "page ms", "native ms", "ratio", "page wasm MiB"))
-b = Browser(downloads)
+print("in", sys.argv[6])
+b = Browser(downloads, sys.argv[6])
 try:
     for label, path in (("1 MB", one_mb), ("large", large)):
         native = statistics.median(native_once(path) for _ in range(runs))

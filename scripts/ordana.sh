@@ -7,7 +7,7 @@
 #   scripts/ordana.sh windows  install or update what it needs, cross-build ordana.exe and ordana-cli.exe in
 #                              build-windows/, run their tests under Wine, make the portable zip and installer
 #   scripts/ordana.sh web      install or update what it needs, build build-web/ordana.html with emscripten,
-#                              run its tests under node and in headless chromium
+#                              run its tests under node and in headless chromium and firefox
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,8 +25,9 @@ package_packages=(dpkg-dev file)
 windows_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libxxhash-dev googletest wine64
                   python3 nsis xvfb xauth)
 # The WebAssembly build (emscripten brings clang, binaryen and node's modules) and its tests: GoogleTest's
-# sources, chromium driven over the DevTools protocol, the readers that judge what the page hands back.
-web_packages=(cmake ninja-build emscripten libxxhash-dev googletest python3 chromium python3-websocket
+# sources, chromium (DevTools) and firefox-esr (WebDriver BiDi) driven over a websocket, the readers that judge
+# what the page hands back.
+web_packages=(cmake ninja-build emscripten libxxhash-dev googletest python3 chromium firefox-esr python3-websocket
               python3-xlrd python3-openpyxl python3-odf)
 
 # Every package brought to Debian 12's current version, not only the missing ones: the tests must meet the

@@ -1,38 +1,54 @@
-"""Debian's chromium, headless, driven over the DevTools protocol (python3-websocket): a fresh profile per
-run, every request the page makes recorded, downloads kept in a folder of the run's own."""
+"""Debian's chromium (over the DevTools protocol) and firefox-esr (over WebDriver BiDi), headless, through
+python3-websocket: a fresh profile per run, every request the page makes recorded, downloads kept in a folder
+of the run's own. Both offer the same few acts of a user (open, click, choose files) and looks (evaluate,
+screenshot, downloads, problems, requests)."""
+import base64
 import json
 import os
 import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 
 import websocket
 
 CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
+FIREFOX = shutil.which("firefox-esr") or shutil.which("firefox") or "/usr/bin/firefox-esr"
 
 
-class Browser:
+def start(command, pattern):
+    """The browser's process and the address its debugging line names; the rest of its stderr is drained so
+    a talkative browser never blocks on a full pipe."""
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    url = None
+    deadline = time.time() + 60
+    while time.time() < deadline and url is None:
+        line = process.stderr.readline()
+        if not line and process.poll() is not None:
+            raise RuntimeError("%s did not start" % command[0])
+        found = re.search(pattern, line)
+        if found:
+            url = found.group(1)
+    if url is None:
+        process.kill()
+        raise RuntimeError("%s gave no debugging address" % command[0])
+    threading.Thread(target=lambda: [None for _ in process.stderr], daemon=True).start()
+    return process, url
+
+
+class Chromium:
+    name = "chromium"
+
     def __init__(self, downloads):
         self.profile = tempfile.mkdtemp(prefix="ordana-chromium-")
-        self.process = subprocess.Popen(
+        self.process, url = start(
             [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
              "--disable-component-update", "--disable-sync", "--no-first-run", "--no-default-browser-check",
              "--user-data-dir=" + self.profile, "--remote-debugging-port=0", "--window-size=1000,800",
              *os.environ.get("ORDANA_CHROMIUM_FLAGS", "").split(), "about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        url = None
-        deadline = time.time() + 60
-        while time.time() < deadline and url is None:
-            line = self.process.stderr.readline()
-            if not line and self.process.poll() is not None:
-                raise RuntimeError("chromium did not start")
-            found = re.search(r"DevTools listening on (ws://\S+)", line)
-            if found:
-                url = found.group(1)
-        if url is None:
-            raise RuntimeError("chromium gave no DevTools address")
+            r"DevTools listening on (ws://\S+)")
         self.socket = websocket.create_connection(url, timeout=120, suppress_origin=True)
         self.next_id = 0
         self.events = []
@@ -117,7 +133,6 @@ class Browser:
         self.send("DOM.setFileInputFiles", nodeId=node, files=list(paths))
 
     def screenshot(self, path):
-        import base64
         data = self.send("Page.captureScreenshot", format="png")["data"]
         with open(path, "wb") as f:
             f.write(base64.b64decode(data))
@@ -150,3 +165,166 @@ class Browser:
                     return names.get(e["params"]["guid"]), os.path.join(self.downloads, e["params"]["guid"])
             self.pump(0.1)
         raise AssertionError("no download completed")
+
+    def download_names(self):
+        """The names the page gave every download begun so far."""
+        return [e["params"]["suggestedFilename"] for e in self.events if e["method"] == "Browser.downloadWillBegin"]
+
+
+# Downloads go to the run's folder without asking; the remote agent's own recommended preferences already keep
+# the browser from updating itself and from its start-up pages.
+FIREFOX_PREFERENCES = {
+    "browser.download.dir": None, "browser.download.folderList": 2, "browser.download.useDownloadDir": True,
+    "browser.download.always_ask_before_handling_new_types": False, "browser.download.start_downloads_in_tmp_dir": False,
+    "browser.download.alwaysOpenPanel": False, "browser.download.panel.shown": True,
+    "datareporting.policy.dataSubmissionEnabled": False, "toolkit.telemetry.reportingpolicy.firstRun": False,
+}
+
+
+class Firefox:
+    name = "firefox"
+
+    def __init__(self, downloads):
+        self.profile = tempfile.mkdtemp(prefix="ordana-firefox-")
+        self.downloads = downloads
+        with open(os.path.join(self.profile, "user.js"), "w") as f:
+            for key, value in FIREFOX_PREFERENCES.items():
+                f.write("user_pref(%s, %s);\n" % (json.dumps(key), json.dumps(downloads if value is None else value)))
+        self.process, url = start(
+            [FIREFOX, "--headless", "--no-remote", "--profile", self.profile, "--remote-debugging-port=0",
+             "--width=1000", "--height=800", "about:blank"],
+            r"WebDriver BiDi listening on (ws://\S+)")
+        self.socket = websocket.create_connection(url + "/session", timeout=120, suppress_origin=True)
+        self.next_id = 0
+        self.events = []
+        self.taken = set()
+        self.call("session.new", capabilities={"alwaysMatch": {"unhandledPromptBehavior": "ignore"}})
+        self.call("session.subscribe", events=["log.entryAdded", "network.beforeRequestSent",
+                                               "browsingContext.downloadWillBegin", "browsingContext.downloadEnd"])
+        self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
+        self.call("browsingContext.setViewport", context=self.context, viewport={"width": 1000, "height": 800})
+
+    def close(self):
+        try:
+            try:
+                self.call("session.end")
+            except Exception:
+                pass
+            self.socket.close()
+        finally:
+            self.process.kill()
+            self.process.wait()
+            shutil.rmtree(self.profile, ignore_errors=True)
+
+    def call(self, method, **params):
+        self.next_id += 1
+        self.socket.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:
+            reply = json.loads(self.socket.recv())
+            if reply.get("id") == self.next_id:
+                if reply.get("type") == "error":
+                    raise RuntimeError("%s: %s: %s" % (method, reply.get("error"), reply.get("message")))
+                return reply.get("result", {})
+            if reply.get("type") == "event":
+                self.events.append(reply)
+
+    def pump(self, seconds):
+        self.socket.settimeout(seconds)
+        try:
+            while True:
+                reply = json.loads(self.socket.recv())
+                if reply.get("type") == "event":
+                    self.events.append(reply)
+        except websocket.WebSocketTimeoutException:
+            pass
+        finally:
+            self.socket.settimeout(120)
+
+    @staticmethod
+    def value(remote):
+        """A BiDi remote value as Python's: what the page's JSON would have given."""
+        kind = remote["type"]
+        if kind in ("undefined", "null"):
+            return None
+        if kind in ("string", "boolean"):
+            return remote["value"]
+        if kind == "number":
+            v = remote["value"]
+            return float(v.replace("Infinity", "inf")) if isinstance(v, str) else v
+        if kind == "array":
+            return [Firefox.value(v) for v in remote.get("value", [])]
+        if kind == "object":
+            return {k: Firefox.value(v) for k, v in remote.get("value", [])}
+        return remote
+
+    def run(self, expression, wait=True, ownership="none"):
+        result = self.call("script.evaluate", expression=expression, target={"context": self.context},
+                           awaitPromise=wait, resultOwnership=ownership, userActivation=True)
+        if result["type"] == "exception":
+            raise RuntimeError("page: %s" % json.dumps(result["exceptionDetails"])[:2000])
+        return result["result"]
+
+    def evaluate(self, expression, wait=True):
+        return self.value(self.run(expression, wait))
+
+    def until(self, expression, seconds=60):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            value = self.evaluate(expression)
+            if value:
+                return value
+            self.pump(0.05)
+        raise AssertionError("timed out waiting for: " + expression)
+
+    def open(self, url):
+        self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
+
+    def click(self, selector):
+        box = self.evaluate("(() => { const r = document.querySelector(%s).getBoundingClientRect();"
+                            " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
+        self.call("input.performActions", context=self.context, actions=[{
+            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+            "actions": [{"type": "pointerMove", "x": int(box[0]), "y": int(box[1]), "origin": "viewport"},
+                        {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]}])
+
+    def set_files(self, selector, paths):
+        node = self.run("document.querySelector(%s)" % json.dumps(selector), ownership="root")
+        self.call("input.setFiles", context=self.context, element={"sharedId": node["sharedId"]},
+                  files=list(paths))
+
+    def screenshot(self, path):
+        data = self.call("browsingContext.captureScreenshot", context=self.context)["data"]
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(data))
+
+    def requests(self):
+        return [e["params"]["request"]["url"] for e in self.events if e["method"] == "network.beforeRequestSent"]
+
+    def problems(self):
+        return [e["params"].get("text") or json.dumps(e["params"])[:500] for e in self.events
+                if e["method"] == "log.entryAdded" and e["params"].get("level") == "error"]
+
+    def wait_download(self, seconds=60):
+        """The next completed download: the name the page gave it, and where it is; moved aside so that the
+        next download of the same name keeps its name."""
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            for e in self.events:
+                if e["method"] == "browsingContext.downloadEnd" and id(e) not in self.taken:
+                    self.taken.add(id(e))
+                    if e["params"].get("status") != "complete":
+                        raise AssertionError("download %s" % e["params"].get("status"))
+                    path = e["params"]["filepath"]
+                    aside = os.path.join(self.downloads, "taken-%d" % len(self.taken))
+                    os.rename(path, aside)
+                    return os.path.basename(path), aside
+            self.pump(0.1)
+        raise AssertionError("no download completed")
+
+    def download_names(self):
+        return [e["params"]["suggestedFilename"] for e in self.events
+                if e["method"] == "browsingContext.downloadWillBegin"]
+
+
+def Browser(downloads, name="chromium"):
+    return {"chromium": Chromium, "firefox": Firefox}[name](downloads)
