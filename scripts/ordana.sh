@@ -7,7 +7,7 @@
 #   scripts/ordana.sh windows  install or update what it needs, cross-build ordana.exe and ordana-cli.exe in
 #                              build-windows/, run their tests under Wine, make the portable zip and installer
 #   scripts/ordana.sh web      install or update what it needs, build build-web/ordana.html with emscripten,
-#                              run its tests under node and in headless chromium and firefox
+#                              run its tests under node and in chromium, firefox and WebKitGTK
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,9 +25,10 @@ package_packages=(dpkg-dev file)
 windows_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libxxhash-dev googletest wine64
                   python3 nsis xvfb xauth)
 # The WebAssembly build (emscripten brings clang, binaryen and node's modules) and its tests: GoogleTest's
-# sources, chromium (DevTools) and firefox-esr (WebDriver BiDi) driven over a websocket, the readers that judge
-# what the page hands back.
+# sources, chromium (DevTools) and firefox-esr (WebDriver BiDi) driven over a websocket, WebKitGTK's MiniBrowser
+# over WebDriver on Xvfb, the readers that judge what the page hands back.
 web_packages=(cmake ninja-build emscripten libxxhash-dev googletest python3 chromium firefox-esr python3-websocket
+              webkit2gtk-driver xvfb
               python3-xlrd python3-openpyxl python3-odf)
 
 # Every package brought to Debian 12's current version, not only the missing ones: the tests must meet the

@@ -1,6 +1,6 @@
 # The WebAssembly build's tests: the engine contract suite and the common layer (whose number reading and
 # writing emscripten's libc++ lacks: common/wasm/Charconv.h) under node, on the machine's files; and
-# ordana.html in headless chromium and firefox, judged against the Linux build's ordana-cli.
+# ordana.html in chromium, firefox and WebKitGTK, judged against the Linux build's ordana-cli.
 function(ordana_add_node_test name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE ordana_test_support GTest::gtest_main)
@@ -32,8 +32,9 @@ set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_disable})
 
 set(ORDANA_LINUX_CLI ${PROJECT_SOURCE_DIR}/build/src/cli/ordana-cli CACHE FILEPATH
     "The Linux build's ordana-cli, which the page is compared with")
-# The same page test in each browser Debian has: chromium over DevTools, firefox-esr over WebDriver BiDi.
-foreach(_browser chromium firefox)
+# The same page test in each browser engine Debian has: chromium over DevTools, firefox-esr over WebDriver BiDi,
+# WebKitGTK's MiniBrowser (Safari's engine) over classic WebDriver on its own virtual screen.
+foreach(_browser chromium firefox webkit)
   add_test(NAME web_page_${_browser}
            COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/web/web_page_test.py --browser ${_browser}
                    ${PROJECT_BINARY_DIR}/ordana.html ${ORDANA_LINUX_CLI} ${CMAKE_CURRENT_SOURCE_DIR}/fixtures

@@ -1,8 +1,10 @@
 """Debian's chromium (over the DevTools protocol) and firefox-esr (over WebDriver BiDi), headless, through
-python3-websocket: a fresh profile per run, every request the page makes recorded, downloads kept in a folder
-of the run's own. Both offer the same few acts of a user (open, click, choose files) and looks (evaluate,
-screenshot, downloads, problems, requests)."""
+python3-websocket, and WebKitGTK's MiniBrowser (Safari's engine, WebKit with JavaScriptCore) over classic
+WebDriver on a virtual screen: a fresh profile per run, every request the page makes recorded, downloads kept
+in a folder of the run's own. All offer the same few acts of a user (open, click, choose files) and looks
+(evaluate, screenshot, downloads, problems, requests)."""
 import base64
+import http.server
 import json
 import os
 import re
@@ -11,6 +13,8 @@ import subprocess
 import tempfile
 import threading
 import time
+import urllib.error
+import urllib.request
 
 import websocket
 
@@ -326,5 +330,168 @@ class Firefox:
                 if e["method"] == "browsingContext.downloadWillBegin"]
 
 
+MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
+
+
+class Recorder(http.server.BaseHTTPRequestHandler):
+    """The browser's proxy: it hears every http request the page makes, forwards none, answers each with a
+    page of its own."""
+    heard = []
+
+    def do_GET(self):
+        Recorder.heard.append(self.path)
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.end_headers()
+        self.wfile.write(b"<p>recorded</p>")
+
+    do_POST = do_HEAD = do_CONNECT = do_GET
+
+    def log_message(self, *args):
+        pass
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class WebKit:
+    """Classic WebDriver has no events: requests are heard by a recording proxy, the page's errors by listeners
+    put in after each load (an error while loading shows in the page's state instead), downloads by watching
+    the folder MiniBrowser saves to (the profile's home)."""
+    name = "webkit"
+
+    def __init__(self, downloads):
+        self.profile = tempfile.mkdtemp(prefix="ordana-webkit-")
+        self.downloads = downloads
+        self.taken = []
+        read, write = os.pipe()
+        self.screen = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                                        "-nolisten", "tcp"], pass_fds=[write], stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            display = ":" + f.readline().strip()
+        self.proxy = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Recorder)
+        threading.Thread(target=self.proxy.serve_forever, daemon=True).start()
+        self.port = free_port()
+        environment = dict(os.environ, DISPLAY=display, HOME=self.profile, XDG_CONFIG_HOME=self.profile + "/.config",
+                           XDG_CACHE_HOME=self.profile + "/.cache", XDG_DATA_HOME=self.profile + "/.local")
+        environment.pop("WAYLAND_DISPLAY", None)
+        self.driver = subprocess.Popen(["WebKitWebDriver", "--port=%d" % self.port], env=environment,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 30
+        while True:
+            try:
+                self.call("GET", "/status")
+                break
+            except (urllib.error.URLError, ConnectionError):
+                if time.time() > deadline:
+                    raise RuntimeError("WebKitWebDriver did not start")
+                time.sleep(0.1)
+        proxy = "127.0.0.1:%d" % self.proxy.server_port
+        self.session = self.call("POST", "/session", {"capabilities": {"alwaysMatch": {
+            "webkitgtk:browserOptions": {"binary": MINIBROWSER, "args": ["--automation"]},
+            "proxy": {"proxyType": "manual", "httpProxy": proxy, "sslProxy": proxy, "noProxy": []},
+            "timeouts": {"script": 600000}}}})["sessionId"]
+        self.call("POST", "/session/%s/window/rect" % self.session, {"width": 1000, "height": 800})
+
+    def close(self):
+        try:
+            self.call("DELETE", "/session/" + self.session)
+        except Exception:
+            pass
+        finally:
+            for process in (self.driver, self.screen):
+                process.kill()
+                process.wait()
+            self.proxy.shutdown()
+            shutil.rmtree(self.profile, ignore_errors=True)
+
+    def call(self, method, path, body=None):
+        data = json.dumps(body).encode() if body is not None else None
+        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.port, path), data=data, method=method,
+                                         headers={"Content-Type": "application/json"})
+        try:
+            with urllib.request.urlopen(request, timeout=600) as reply:
+                return json.loads(reply.read())["value"]
+        except urllib.error.HTTPError as e:
+            raise RuntimeError("%s %s: %s" % (method, path, e.read()[:2000].decode(errors="replace")))
+
+    def evaluate(self, expression, wait=True):
+        """The expression's value; a promise is waited for (WebDriver does so)."""
+        return self.call("POST", "/session/%s/execute/sync" % self.session,
+                         {"script": "return (%s);" % expression, "args": []})
+
+    def pump(self, seconds):
+        time.sleep(seconds)
+
+    def until(self, expression, seconds=60):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            value = self.evaluate(expression)
+            if value:
+                return value
+            time.sleep(0.05)
+        raise AssertionError("timed out waiting for: " + expression)
+
+    def open(self, url):
+        self.call("POST", "/session/%s/url" % self.session, {"url": url})
+        self.evaluate("(() => { window.problems = []; window.addEventListener('error', (e) => "
+                      "problems.push(String(e.message))); window.addEventListener('unhandledrejection', (e) => "
+                      "problems.push(String(e.reason))); const error = console.error; console.error = (...a) => "
+                      "{ problems.push(a.join(' ')); error(...a); }; })()")
+
+    def element(self, selector):
+        found = self.call("POST", "/session/%s/element" % self.session, {"using": "css selector", "value": selector})
+        return next(iter(found.values()))
+
+    def click(self, selector):
+        box = self.evaluate("(() => { const r = document.querySelector(%s).getBoundingClientRect();"
+                            " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
+        self.call("POST", "/session/%s/actions" % self.session, {"actions": [{
+            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+            "actions": [{"type": "pointerMove", "x": int(box[0]), "y": int(box[1]), "origin": "viewport"},
+                        {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]}]})
+        self.call("DELETE", "/session/%s/actions" % self.session)
+
+    def set_files(self, selector, paths):
+        self.call("POST", "/session/%s/element/%s/value" % (self.session, self.element(selector)),
+                  {"text": "\n".join(paths)})
+
+    def screenshot(self, path):
+        # WebKit photographs the last frame it painted: two frames more and the page's latest change is in it.
+        self.evaluate("new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)))")
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(self.call("GET", "/session/%s/screenshot" % self.session)))
+
+    def requests(self):
+        return list(Recorder.heard)
+
+    def problems(self):
+        return self.evaluate("window.problems || []")
+
+    def arrived(self):
+        return [f for f in os.listdir(self.profile) if not f.startswith(".") and not f.endswith(".wkdownload")
+                and os.path.isfile(os.path.join(self.profile, f))]
+
+    def wait_download(self, seconds=60):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            for name in self.arrived():
+                aside = os.path.join(self.downloads, "taken-%d" % len(self.taken))
+                os.rename(os.path.join(self.profile, name), aside)
+                self.taken.append(name)
+                return name, aside
+            time.sleep(0.1)
+        raise AssertionError("no download completed")
+
+    def download_names(self):
+        return self.taken + self.arrived()
+
+
 def Browser(downloads, name="chromium"):
-    return {"chromium": Chromium, "firefox": Firefox}[name](downloads)
+    return {"chromium": Chromium, "firefox": Firefox, "webkit": WebKit}[name](downloads)

@@ -7,7 +7,7 @@ for byte, .xlsx and .ods entry for entry). Then every message of the error paths
 the save in place through the File System Access API (its picker answered by a stand-in, which headless
 Chromium cannot otherwise answer), closing and reopening the window; and no request leaves the page.
 
-    web_page_test.py [--browser chromium|firefox] ORDANA_HTML NATIVE_ORDANA_CLI FIXTURES_DIR OUTPUT_DIR
+    web_page_test.py [--browser chromium|firefox|webkit] ORDANA_HTML NATIVE_ORDANA_CLI FIXTURES_DIR OUTPUT_DIR
 
 Exit status 77 (skipped) when the native ordana-cli is not built.
 """
@@ -313,7 +313,7 @@ def save_in_place(b, work):
           "in place: permission asked, the workbook written with its table (openpyxl)")
 
     # Changed on the disk since it was read: refused, nothing written.
-    b.evaluate("fsa.written = null; fsaTouch(); fsa.changeBeforeWrite = true")
+    b.evaluate("(fsa.written = null, fsaTouch(), fsa.changeBeforeWrite = true)")
     b.click("#prelucrare")
     b.until("document.getElementById('mesaj').open")
     s = state(b)
