@@ -4,6 +4,7 @@ WebDriver on a virtual screen: a fresh profile per run, every request the page m
 in a folder of the run's own. All offer the same few acts of a user (open, click, choose files) and looks
 (evaluate, screenshot, downloads, problems, requests)."""
 import base64
+import glob
 import http.server
 import json
 import os
@@ -330,7 +331,7 @@ class Firefox:
                 if e["method"] == "browsingContext.downloadWillBegin"]
 
 
-MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
+MINIBROWSER = (glob.glob("/usr/lib/*/webkit2gtk-4.1/MiniBrowser") or ["MiniBrowser"])[0]
 
 
 class Recorder(http.server.BaseHTTPRequestHandler):
