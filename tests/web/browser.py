@@ -43,7 +43,34 @@ def start(command, pattern):
     return process, url
 
 
-class Chromium:
+class Driver:
+    """What every browser's driver shares: waiting on the page, and a click where the element is."""
+
+    def until(self, expression, seconds=60):
+        """Waits until the expression is true in the page; returns its value."""
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            value = self.evaluate(expression)
+            if value:
+                return value
+            self.pump(0.05)
+        raise AssertionError("timed out waiting for: " + expression)
+
+    def click(self, selector):
+        """A real click of the mouse on the element's middle: a user's gesture, as the browser judges it."""
+        x, y = self.evaluate("(() => { const r = document.querySelector(%s).getBoundingClientRect();"
+                             " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
+        self.press(x, y)
+
+
+# The W3C pointer actions of a left click at a point of the viewport, as both WebDriver dialects take them.
+def left_click(x, y):
+    return [{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+             "actions": [{"type": "pointerMove", "x": int(x), "y": int(y), "origin": "viewport"},
+                         {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]}]
+
+
+class Chromium(Driver):
     name = "chromium"
 
     def __init__(self, downloads):
@@ -111,26 +138,13 @@ class Chromium:
             raise RuntimeError("page: %s" % json.dumps(result["exceptionDetails"])[:2000])
         return result["result"].get("value")
 
-    def until(self, expression, seconds=60):
-        """Waits until the expression is true in the page; returns its value."""
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            value = self.evaluate(expression)
-            if value:
-                return value
-            self.pump(0.05)
-        raise AssertionError("timed out waiting for: " + expression)
-
     def open(self, url):
         self.send("Page.navigate", url=url)
         self.until("document.readyState === 'complete'")
 
-    def click(self, selector):
-        """A real click of the mouse on the element's middle: a user's gesture, as the browser judges it."""
-        box = self.evaluate("(() => { const r = document.querySelector(%s).getBoundingClientRect();"
-                            " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
+    def press(self, x, y):
         for kind in ("mousePressed", "mouseReleased"):
-            self.send("Input.dispatchMouseEvent", type=kind, x=box[0], y=box[1], button="left", clickCount=1)
+            self.send("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left", clickCount=1)
 
     def set_files(self, selector, paths):
         document = self.send("DOM.getDocument")["root"]["nodeId"]
@@ -186,7 +200,7 @@ FIREFOX_PREFERENCES = {
 }
 
 
-class Firefox:
+class Firefox(Driver):
     name = "firefox"
 
     def __init__(self, downloads):
@@ -272,25 +286,11 @@ class Firefox:
     def evaluate(self, expression, wait=True):
         return self.value(self.run(expression, wait))
 
-    def until(self, expression, seconds=60):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            value = self.evaluate(expression)
-            if value:
-                return value
-            self.pump(0.05)
-        raise AssertionError("timed out waiting for: " + expression)
-
     def open(self, url):
         self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
 
-    def click(self, selector):
-        box = self.evaluate("(() => { const r = document.querySelector(%s).getBoundingClientRect();"
-                            " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
-        self.call("input.performActions", context=self.context, actions=[{
-            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
-            "actions": [{"type": "pointerMove", "x": int(box[0]), "y": int(box[1]), "origin": "viewport"},
-                        {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]}])
+    def press(self, x, y):
+        self.call("input.performActions", context=self.context, actions=left_click(x, y))
 
     def set_files(self, selector, paths):
         node = self.run("document.querySelector(%s)" % json.dumps(selector), ownership="root")
@@ -359,7 +359,7 @@ def free_port():
         return s.getsockname()[1]
 
 
-class WebKit:
+class WebKit(Driver):
     """Classic WebDriver has no events: requests are heard by a recording proxy, the page's errors by listeners
     put in after each load (an error while loading shows in the page's state instead), downloads by watching
     the folder MiniBrowser saves to (the profile's home)."""
@@ -430,15 +430,6 @@ class WebKit:
     def pump(self, seconds):
         time.sleep(seconds)
 
-    def until(self, expression, seconds=60):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            value = self.evaluate(expression)
-            if value:
-                return value
-            time.sleep(0.05)
-        raise AssertionError("timed out waiting for: " + expression)
-
     def open(self, url):
         self.call("POST", "/session/%s/url" % self.session, {"url": url})
         self.evaluate("(() => { window.problems = []; window.addEventListener('error', (e) => "
@@ -450,13 +441,8 @@ class WebKit:
         found = self.call("POST", "/session/%s/element" % self.session, {"using": "css selector", "value": selector})
         return next(iter(found.values()))
 
-    def click(self, selector):
-        box = self.evaluate("(() => { const r = document.querySelector(%s).getBoundingClientRect();"
-                            " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
-        self.call("POST", "/session/%s/actions" % self.session, {"actions": [{
-            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
-            "actions": [{"type": "pointerMove", "x": int(box[0]), "y": int(box[1]), "origin": "viewport"},
-                        {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]}]})
+    def press(self, x, y):
+        self.call("POST", "/session/%s/actions" % self.session, {"actions": left_click(x, y)})
         self.call("DELETE", "/session/%s/actions" % self.session)
 
     def set_files(self, selector, paths):
