@@ -445,6 +445,13 @@ class WebKit(Driver):
         self.call("POST", "/session/%s/actions" % self.session, {"actions": left_click(x, y)})
         self.call("DELETE", "/session/%s/actions" % self.session)
 
+    def click(self, selector):
+        # WebDriver's own click of the element: pointer actions, one click after another at the same point,
+        # now and then never reached the page (1 in 14 runs). WebDriver refuses its own click on a file input.
+        if self.evaluate("document.querySelector(%s).type === 'file'" % json.dumps(selector)):
+            return super().click(selector)
+        self.call("POST", "/session/%s/element/%s/click" % (self.session, self.element(selector)), {})
+
     def set_files(self, selector, paths):
         self.call("POST", "/session/%s/element/%s/value" % (self.session, self.element(selector)),
                   {"text": "\n".join(paths)})
@@ -466,13 +473,21 @@ class WebKit(Driver):
                 and os.path.isfile(os.path.join(self.profile, f))]
 
     def wait_download(self, seconds=60):
+        """MiniBrowser writes a download under its own name as it comes: it is complete once its size has held
+        for half a second."""
         deadline = time.time() + seconds
+        sizes = {}
         while time.time() < deadline:
             for name in self.arrived():
-                aside = os.path.join(self.downloads, "taken-%d" % len(self.taken))
-                os.rename(os.path.join(self.profile, name), aside)
-                self.taken.append(name)
-                return name, aside
+                size = os.path.getsize(os.path.join(self.profile, name))
+                held = sizes.get(name)
+                if held is None or held[0] != size:
+                    sizes[name] = (size, time.time())
+                elif size and time.time() - held[1] >= 0.5:
+                    aside = os.path.join(self.downloads, "taken-%d" % len(self.taken))
+                    os.rename(os.path.join(self.profile, name), aside)
+                    self.taken.append(name)
+                    return name, aside
             time.sleep(0.1)
         raise AssertionError("no download completed")
 

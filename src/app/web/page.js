@@ -230,9 +230,16 @@ async function calculate() {
   if (workbook && workbook === current && stamp() !== before) await handBack(workbook, permission);
 }
 
+// The saved workbook's bytes as the file system holds them: a view, not a copy, which on a large workbook
+// took longer than the job. A later save writes a new file and leaves these bytes as they are.
+function savedBytes(path) {
+  const node = Module.FS.lookupPath(path).node;
+  return node.contents instanceof Uint8Array ? node.contents.subarray(0, node.usedBytes) : Module.FS.readFile(path);
+}
+
 // The saved workbook back on the user's disk, and the status text says how.
 async function handBack(workbook, permission) {
-  const bytes = Module.FS.readFile(workbook.path);
+  const bytes = savedBytes(workbook.path);
   const status = byId('stare');
   const said = status.textContent;
   const say = (what) => { status.textContent = status.title = said + what; };
