@@ -1,11 +1,12 @@
 #!/usr/bin/python3
-"""ordana.html in Debian's chromium, headless, opened from the disk and driven as a user would: a workbook of
-each format chosen through the file input, the sheet, "Prelucrarea datelor"; the workbook handed back as a
-download under its own name, judged by xlrd, openpyxl and odfpy (the table "Indici"/"Valoare" with the values
-the native ordana-cli prints for the same file) and compared with what the native ordana-cli saves (.xls byte
-for byte, .xlsx and .ods entry for entry). Then every message of the error paths that can happen in the page,
-the save in place through the File System Access API (its picker answered by a stand-in, which headless
-Chromium cannot otherwise answer), closing and reopening the window; and no request leaves the page.
+"""ordana.html in a browser (Debian's chromium or firefox-esr, headless, or WebKitGTK's MiniBrowser), opened from
+the disk and driven as a user would: a workbook of each format chosen through the file input, the sheet,
+"Prelucrarea datelor"; the workbook handed back as a download under its own name, judged by xlrd, openpyxl and
+odfpy (the table "Indici"/"Valoare" with the values the native ordana-cli prints for the same file) and compared
+with what the native ordana-cli saves (.xls byte for byte, .xlsx and .ods entry for entry). Then every message
+of the error paths that can happen in the page, a workbook dropped on the page, the save in place through the
+File System Access API (its picker answered by a stand-in, which a headless browser cannot otherwise answer),
+closing and reopening the window; and no request leaves the page.
 
     web_page_test.py [--browser chromium|firefox|webkit] ORDANA_HTML NATIVE_ORDANA_CLI FIXTURES_DIR OUTPUT_DIR
 
@@ -23,7 +24,7 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from browser import Browser  # noqa: E402
+from browser import Browser, Recorder  # noqa: E402
 
 arguments = sys.argv[1:]
 browser = "chromium"
@@ -341,17 +342,7 @@ def network(b):
     import http.server
     import threading
 
-    class Canary(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            self.send_response(200)
-            self.send_header("Content-Type", "text/html")
-            self.end_headers()
-            self.wfile.write(b"<p>canary</p>")
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.HTTPServer(("127.0.0.1", 0), Canary)
+    server = http.server.HTTPServer(("127.0.0.1", 0), Recorder)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     canary = "http://127.0.0.1:%d/canary" % server.server_port
     try:
