@@ -338,6 +338,7 @@ class Recorder(http.server.BaseHTTPRequestHandler):
     """The browser's proxy: it hears every http request the page makes, forwards none, answers each with a
     page of its own."""
     heard = []
+    timeout = 5  # a connection opened ahead and left idle is closed
 
     def do_GET(self):
         Recorder.heard.append(self.path)

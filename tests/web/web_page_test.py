@@ -342,7 +342,8 @@ def network(b):
     import http.server
     import threading
 
-    server = http.server.HTTPServer(("127.0.0.1", 0), Recorder)
+    # Threaded: a connection the browser opens ahead and leaves idle must not hold up the request, nor the end.
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Recorder)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     canary = "http://127.0.0.1:%d/canary" % server.server_port
     try:
@@ -351,6 +352,7 @@ def network(b):
         check(canary in b.requests(), "the recorder hears a request made: %s" % canary)
     finally:
         server.shutdown()
+        server.server_close()
 
 
 def main():
