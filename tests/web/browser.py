@@ -62,6 +62,13 @@ class Driver:
                              " return [r.x + r.width / 2, r.y + r.height / 2]; })()" % json.dumps(selector))
         self.press(x, y)
 
+    def take(self, path):
+        """A finished download moved aside, so the next download of the same name keeps its name."""
+        self.taken.append(os.path.basename(path))
+        aside = os.path.join(self.downloads, "taken-%d" % len(self.taken))
+        os.rename(path, aside)
+        return os.path.basename(path), aside
+
 
 # The W3C pointer actions of a left click at a point of the viewport, as both WebDriver dialects take them.
 def left_click(x, y):
@@ -71,8 +78,6 @@ def left_click(x, y):
 
 
 class Chromium(Driver):
-    name = "chromium"
-
     def __init__(self, downloads):
         self.profile = tempfile.mkdtemp(prefix="ordana-chromium-")
         self.process, url = start(
@@ -201,8 +206,6 @@ FIREFOX_PREFERENCES = {
 
 
 class Firefox(Driver):
-    name = "firefox"
-
     def __init__(self, downloads):
         self.profile = tempfile.mkdtemp(prefix="ordana-firefox-")
         self.downloads = downloads
@@ -216,7 +219,7 @@ class Firefox(Driver):
         self.socket = websocket.create_connection(url + "/session", timeout=120, suppress_origin=True)
         self.next_id = 0
         self.events = []
-        self.taken = set()
+        self.taken = []
         self.call("session.new", capabilities={"alwaysMatch": {"unhandledPromptBehavior": "ignore"}})
         self.call("session.subscribe", events=["log.entryAdded", "network.beforeRequestSent",
                                                "browsingContext.downloadWillBegin", "browsingContext.downloadEnd"])
@@ -315,14 +318,11 @@ class Firefox(Driver):
         deadline = time.time() + seconds
         while time.time() < deadline:
             for e in self.events:
-                if e["method"] == "browsingContext.downloadEnd" and id(e) not in self.taken:
-                    self.taken.add(id(e))
+                if e["method"] == "browsingContext.downloadEnd" and not e.get("taken"):
+                    e["taken"] = True
                     if e["params"].get("status") != "complete":
                         raise AssertionError("download %s" % e["params"].get("status"))
-                    path = e["params"]["filepath"]
-                    aside = os.path.join(self.downloads, "taken-%d" % len(self.taken))
-                    os.rename(path, aside)
-                    return os.path.basename(path), aside
+                    return self.take(e["params"]["filepath"])
             self.pump(0.1)
         raise AssertionError("no download completed")
 
@@ -364,8 +364,6 @@ class WebKit(Driver):
     """Classic WebDriver has no events: requests are heard by a recording proxy, the page's errors by listeners
     put in after each load (an error while loading shows in the page's state instead), downloads by watching
     the folder MiniBrowser saves to (the profile's home)."""
-    name = "webkit"
-
     def __init__(self, downloads):
         self.profile = tempfile.mkdtemp(prefix="ordana-webkit-")
         self.downloads = downloads
@@ -485,10 +483,7 @@ class WebKit(Driver):
                 if held is None or held[0] != size:
                     sizes[name] = (size, time.time())
                 elif size and time.time() - held[1] >= 0.5:
-                    aside = os.path.join(self.downloads, "taken-%d" % len(self.taken))
-                    os.rename(os.path.join(self.profile, name), aside)
-                    self.taken.append(name)
-                    return name, aside
+                    return self.take(os.path.join(self.profile, name))
             time.sleep(0.1)
         raise AssertionError("no download completed")
 
